@@ -1,0 +1,38 @@
+# Thin wrapper around CMake for the README's commands.
+BUILD      ?= build
+JOBS       ?= $(shell nproc)
+CMAKE_ARGS ?=
+
+.PHONY: all deps build test asan tsan run bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_ARGS)
+
+build: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The whole suite with AddressSanitizer and UndefinedBehaviorSanitizer.
+asan:
+	$(MAKE) test BUILD=build-asan CMAKE_ARGS="-DZEP_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug"
+
+# The concurrency tests with ThreadSanitizer.
+tsan:
+	$(MAKE) build BUILD=build-tsan CMAKE_ARGS="-DZEP_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo"
+	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R 'Concurrency|Stress|Tsan'
+
+run: build
+	scripts/run-demo $(BUILD)
+
+bench: build
+	scripts/run-bench $(BUILD)
+
+clean:
+	rm -rf build build-asan build-tsan

@@ -1,0 +1,95 @@
+// Trace facility of the agent framework.
+//
+// Every source module of the agent owns one trace unit, named after the
+// module. A unit has a level: a set of bits that say which records the
+// module writes. Callers test the level themselves (TRK1_Sync) and then
+// write; TRK1_Printf writes unconditionally, which is how the few records
+// that must always appear are written.
+//
+// Records go to the trace file (standard error unless --trace-file names
+// one). Each record carries the UTC time to the millisecond, the thread,
+// the unit name and the source line. All functions are thread-safe.
+#ifndef AXO_TRK1_H_
+#define AXO_TRK1_H_
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// Level bits.
+enum : int {
+  TRK1_DETAIL = 1,    // detail records and informational messages
+  TRK1_DUMP = 16,     // row dumps, subnode registration record
+  TRK1_FLOW = 64,     // entry and exit events
+  TRK1_ERROR = 128,   // error and warning messages
+};
+
+// Event kinds of TRK1_Event.
+enum : int {
+  TRK1_ENTRY = 0,
+  TRK1_EXIT_RC = 1,
+  TRK1_EXIT = 2,
+};
+
+// One trace unit. Define units at namespace scope with TRK1_UNIT; they
+// register themselves so that --trace can address them by name.
+struct TRK1_Unit {
+  explicit TRK1_Unit(const char* unit_name);
+  TRK1_Unit(const TRK1_Unit&) = delete;
+  TRK1_Unit& operator=(const TRK1_Unit&) = delete;
+
+  const char* name;
+  std::atomic<int> level;       // resolved level, valid when generation matches
+  std::atomic<unsigned> generation;
+};
+
+#define TRK1_UNIT(var, unit_name) static TRK1_Unit var(unit_name)
+
+// Returns the current level bits of `unit`. `line` is the caller's source line.
+int TRK1_Sync(TRK1_Unit* unit, int line);
+
+// Writes an entry (TRK1_ENTRY), exit-with-code (TRK1_EXIT_RC, `rc` is the
+// code) or exit (TRK1_EXIT) event for function `func`.
+void TRK1_Event(TRK1_Unit* unit, int line, const char* func, int kind, long rc = 0);
+
+// Writes one formatted record. A trailing newline in the text is dropped.
+void TRK1_Printf(TRK1_Unit* unit, int line, const char* fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// --- configuration (framework side) ---------------------------------------
+
+// Sets levels from a "--trace" value: "UNIT=BITS,UNIT=BITS", where UNIT
+// "all" addresses every unit and BITS is decimal or 0x hexadecimal.
+// Returns false (and changes nothing) when the text is malformed.
+bool TRK1_Configure(const std::string& spec);
+
+// Sets the level of one unit by name ("all" for every unit).
+void TRK1_SetLevel(const std::string& unit_name, int bits);
+
+// Restores the default: bit 128 for every unit, no per-unit settings.
+void TRK1_ResetLevels();
+
+// Directs records to `path` (appending). Returns false when it cannot be
+// opened; records then keep going where they went before.
+bool TRK1_SetTraceFile(const std::string& path);
+
+// Collects every record written while it lives (in addition to the trace
+// file), for tests. Only one capture may be active at a time.
+class TRK1_Capture {
+ public:
+  TRK1_Capture();
+  ~TRK1_Capture();
+  TRK1_Capture(const TRK1_Capture&) = delete;
+  TRK1_Capture& operator=(const TRK1_Capture&) = delete;
+
+  // The message texts (without the record prefix) written so far.
+  std::vector<std::string> messages() const;
+  // True when any message so far contains `text`.
+  bool contains(const std::string& text) const;
+  // The number of messages that contain `text`.
+  int count(const std::string& text) const;
+  void clear();
+};
+
+#endif  // AXO_TRK1_H_

@@ -1,0 +1,192 @@
+// Trace facility: per-unit levels and the record writer.
+#include "axo/trk1.h"
+
+#include <pthread.h>
+#include <sys/time.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <mutex>
+
+namespace {
+
+// Shared state of the facility. Built on first use so that units defined in
+// other translation units can register during static initialisation.
+struct TraceState {
+  std::mutex mu;
+  std::map<std::string, int> unit_levels;  // explicit per-unit settings
+  int all_level = TRK1_ERROR;               // "all=" or the default
+  std::atomic<unsigned> generation{1};
+  FILE* out = stderr;
+  bool own_out = false;
+  std::vector<std::string>* capture = nullptr;
+};
+
+TraceState& State() {
+  static TraceState* state = new TraceState;  // never destroyed: used at exit
+  return *state;
+}
+
+int ResolveLocked(TraceState& s, const char* name) {
+  auto it = s.unit_levels.find(name);
+  return it != s.unit_levels.end() ? it->second : s.all_level;
+}
+
+bool ParseBits(const std::string& text, int* bits) {
+  if (text.empty()) return false;
+  errno = 0;
+  char* end = nullptr;
+  long v = std::strtol(text.c_str(), &end, 0);
+  if (errno != 0 || end == text.c_str() || *end != '\0' || v < 0 || v > 0xFFFF) return false;
+  *bits = static_cast<int>(v);
+  return true;
+}
+
+void Write(TRK1_Unit* unit, int line, const char* text) {
+  struct timeval tv;
+  gettimeofday(&tv, nullptr);
+  struct tm tm_utc;
+  time_t secs = tv.tv_sec;
+  gmtime_r(&secs, &tm_utc);
+  char stamp[32];
+  snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03ld", tm_utc.tm_year + 1900,
+           tm_utc.tm_mon + 1, tm_utc.tm_mday, tm_utc.tm_hour, tm_utc.tm_min, tm_utc.tm_sec,
+           static_cast<long>(tv.tv_usec / 1000));
+
+  size_t len = strlen(text);
+  while (len > 0 && (text[len - 1] == '\n' || text[len - 1] == '\r')) --len;
+
+  TraceState& s = State();
+  std::lock_guard<std::mutex> guard(s.mu);
+  fprintf(s.out, "%s [%lx] %s:%d %.*s\n", stamp, static_cast<unsigned long>(pthread_self()),
+          unit->name, line, static_cast<int>(len), text);
+  fflush(s.out);
+  if (s.capture != nullptr) s.capture->emplace_back(text, len);
+}
+
+}  // namespace
+
+TRK1_Unit::TRK1_Unit(const char* unit_name) : name(unit_name), level(0), generation(0) {}
+
+int TRK1_Sync(TRK1_Unit* unit, int /*line*/) {
+  TraceState& s = State();
+  unsigned gen = s.generation.load(std::memory_order_acquire);
+  if (unit->generation.load(std::memory_order_acquire) != gen) {
+    std::lock_guard<std::mutex> guard(s.mu);
+    gen = s.generation.load(std::memory_order_relaxed);
+    unit->level.store(ResolveLocked(s, unit->name), std::memory_order_relaxed);
+    unit->generation.store(gen, std::memory_order_release);
+  }
+  return unit->level.load(std::memory_order_relaxed);
+}
+
+void TRK1_Event(TRK1_Unit* unit, int line, const char* func, int kind, long rc) {
+  char text[256];
+  switch (kind) {
+    case TRK1_ENTRY:
+      snprintf(text, sizeof text, "Entry %s", func);
+      break;
+    case TRK1_EXIT_RC:
+      snprintf(text, sizeof text, "Exit %s rc=%ld", func, rc);
+      break;
+    default:
+      snprintf(text, sizeof text, "Exit %s", func);
+      break;
+  }
+  Write(unit, line, text);
+}
+
+void TRK1_Printf(TRK1_Unit* unit, int line, const char* fmt, ...) {
+  char text[4096];
+  va_list ap;
+  va_start(ap, fmt);
+  vsnprintf(text, sizeof text, fmt, ap);
+  va_end(ap);
+  Write(unit, line, text);
+}
+
+bool TRK1_Configure(const std::string& spec) {
+  std::vector<std::pair<std::string, int>> settings;
+  size_t pos = 0;
+  while (pos <= spec.size()) {
+    size_t comma = spec.find(',', pos);
+    if (comma == std::string::npos) comma = spec.size();
+    std::string item = spec.substr(pos, comma - pos);
+    size_t eq = item.find('=');
+    int bits = 0;
+    if (eq == std::string::npos || eq == 0 || !ParseBits(item.substr(eq + 1), &bits)) return false;
+    settings.emplace_back(item.substr(0, eq), bits);
+    pos = comma + 1;
+  }
+  for (const auto& [name, bits] : settings) TRK1_SetLevel(name, bits);
+  return true;
+}
+
+void TRK1_SetLevel(const std::string& unit_name, int bits) {
+  TraceState& s = State();
+  std::lock_guard<std::mutex> guard(s.mu);
+  if (unit_name == "all") {
+    s.all_level = bits;
+    s.unit_levels.clear();
+  } else {
+    s.unit_levels[unit_name] = bits;
+  }
+  s.generation.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void TRK1_ResetLevels() {
+  TraceState& s = State();
+  std::lock_guard<std::mutex> guard(s.mu);
+  s.all_level = TRK1_ERROR;
+  s.unit_levels.clear();
+  s.generation.fetch_add(1, std::memory_order_acq_rel);
+}
+
+bool TRK1_SetTraceFile(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "a");
+  if (f == nullptr) return false;
+  TraceState& s = State();
+  std::lock_guard<std::mutex> guard(s.mu);
+  if (s.own_out) fclose(s.out);
+  s.out = f;
+  s.own_out = true;
+  return true;
+}
+
+TRK1_Capture::TRK1_Capture() {
+  TraceState& s = State();
+  std::lock_guard<std::mutex> guard(s.mu);
+  s.capture = new std::vector<std::string>;
+}
+
+TRK1_Capture::~TRK1_Capture() {
+  TraceState& s = State();
+  std::lock_guard<std::mutex> guard(s.mu);
+  delete s.capture;
+  s.capture = nullptr;
+}
+
+std::vector<std::string> TRK1_Capture::messages() const {
+  TraceState& s = State();
+  std::lock_guard<std::mutex> guard(s.mu);
+  return s.capture != nullptr ? *s.capture : std::vector<std::string>{};
+}
+
+bool TRK1_Capture::contains(const std::string& text) const { return count(text) > 0; }
+
+int TRK1_Capture::count(const std::string& text) const {
+  int n = 0;
+  for (const auto& m : messages())
+    if (m.find(text) != std::string::npos) ++n;
+  return n;
+}
+
+void TRK1_Capture::clear() {
+  TraceState& s = State();
+  std::lock_guard<std::mutex> guard(s.mu);
+  if (s.capture != nullptr) s.capture->clear();
+}
