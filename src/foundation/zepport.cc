@@ -1,0 +1,244 @@
+#include "zepport.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "axo/trk1.h"
+
+TRK1_UNIT(zepport_unit, "ZEPPORT");
+
+const char* const ZEPPORT::FILE_SEPARATOR = "/";
+const char* const ZEPPORT::WIN32_FILE_SEPARATOR = "\\";
+const char* const ZEPPORT::ENDL = "\n";
+const char* const ZEPPORT::ZEPPORT_ENDLINE_CHARS = "\r\n";
+
+namespace {
+
+constexpr uint32_t kStatGuard = 0xF7F7F7F7u;
+constexpr int kDiscardPiece = 256;  // pieces of at most 255 characters
+
+// --- clock -----------------------------------------------------------------
+
+time_t SystemClock() { return time(nullptr); }
+
+std::atomic<time_t (*)()> g_clock{&SystemClock};
+
+// --- faults ----------------------------------------------------------------
+
+struct Fault {
+  ZEPPORT::Op op;
+  std::string path_substring;
+  int errno_value;
+  int remaining;  // negative: unlimited
+  int skip;       // matching calls that still pass
+};
+
+std::mutex g_fault_mutex;
+std::vector<Fault> g_faults;               // guarded by g_fault_mutex
+std::atomic<bool> g_faults_active{false};  // fast path when none installed
+
+bool Matches(const Fault& f, ZEPPORT::Op op, const char* path, const char* path2) {
+  if (f.op != op) return false;
+  if (f.path_substring.empty()) return true;
+  if (path != nullptr && strstr(path, f.path_substring.c_str()) != nullptr) return true;
+  return path2 != nullptr && strstr(path2, f.path_substring.c_str()) != nullptr;
+}
+
+// Returns true (with errno set) when an injected fault makes this call fail.
+bool ShouldFail(ZEPPORT::Op op, const char* path, const char* path2 = nullptr) {
+  if (!g_faults_active.load(std::memory_order_acquire)) return false;
+  std::lock_guard<std::mutex> guard(g_fault_mutex);
+  for (Fault& f : g_faults) {
+    if (!Matches(f, op, path, path2)) continue;
+    if (f.skip > 0) {
+      --f.skip;
+      continue;
+    }
+    if (f.remaining == 0) continue;
+    if (f.remaining > 0) --f.remaining;
+    errno = f.errno_value;
+    return true;
+  }
+  return false;
+}
+
+void CopyBounded(char* dst, size_t dst_size, const char* src) {
+  snprintf(dst, dst_size, "%s", src != nullptr ? src : "");
+}
+
+bool ErrorTraceOn() { return (TRK1_Sync(&zepport_unit, __LINE__) & TRK1_ERROR) != 0; }
+
+}  // namespace
+
+time_t ZEPPORT::now() { return g_clock.load(std::memory_order_acquire)(); }
+
+void ZEPPORT::setClockForTesting(time_t (*fn)()) {
+  g_clock.store(fn != nullptr ? fn : &SystemClock, std::memory_order_release);
+}
+
+void ZEPPORT::injectFault(Op op, const char* path_substring, int errno_value, int count,
+                          int after) {
+  std::lock_guard<std::mutex> guard(g_fault_mutex);
+  g_faults.push_back(Fault{op, path_substring != nullptr ? path_substring : "", errno_value,
+                           count, after > 0 ? after : 0});
+  g_faults_active.store(true, std::memory_order_release);
+}
+
+void ZEPPORT::clearFaults() {
+  std::lock_guard<std::mutex> guard(g_fault_mutex);
+  g_faults.clear();
+  g_faults_active.store(false, std::memory_order_release);
+}
+
+void ZEPPORT::sleepForSeconds(int seconds) {
+  if (seconds <= 0) return;
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+}
+
+int ZEPPORT::zep_stat(const char* path, ZEP_STAT* st) {
+  memset(st, 0, sizeof(*st));
+  st->guard = kStatGuard;
+  int rc = stat(path, &st->st);
+  if (st->guard != kStatGuard && ErrorTraceOn()) {
+    TRK1_Printf(&zepport_unit, __LINE__, "**ERROR** ZEP_STAT struct overwritten\n");
+  }
+  return rc;
+}
+
+int ZEPPORT::zep_open(const char* path, const char* mode, ZEP_FILE* handle,
+                      int permission_bits) {
+  handle->fp = nullptr;
+  handle->failed = false;
+  CopyBounded(handle->path, sizeof(handle->path), path);
+  if (ShouldFail(Op::kOpen, path)) return -1;
+
+  const bool writes = strchr(mode, 'w') != nullptr;
+  ZEP_STAT st;
+  if (writes && zep_stat(path, &st) != 0) {
+    int fd = open(path, O_WRONLY | O_CREAT, static_cast<mode_t>(permission_bits));
+    if (fd < 0) {
+      if (ErrorTraceOn()) {
+        TRK1_Printf(&zepport_unit, __LINE__, "ZEP0501E Cannot open file for write: %s\n", path);
+      }
+    } else {
+      close(fd);
+    }
+  }
+
+  // "rw" means: read, after making sure the file exists. The C library has
+  // no such mode, so it is opened for reading.
+  const char* c_mode = mode;
+  if (writes && strchr(mode, 'r') != nullptr && strchr(mode, '+') == nullptr) {
+    c_mode = strchr(mode, 'b') != nullptr ? "rb" : "r";
+  }
+  handle->fp = fopen(path, c_mode);
+  return handle->fp != nullptr ? 0 : -1;
+}
+
+int ZEPPORT::zep_read(ZEP_FILE* handle, void* buffer, unsigned count) {
+  if (handle->fp == nullptr) return 0;
+  if (ShouldFail(Op::kRead, handle->path)) {
+    handle->failed = true;
+    return 0;
+  }
+  return static_cast<int>(fread(buffer, 1, count, handle->fp));
+}
+
+int ZEPPORT::zep_write(ZEP_FILE* handle, const void* buffer, unsigned count) {
+  if (handle->fp == nullptr) return 0;
+  if (ShouldFail(Op::kWrite, handle->path)) {
+    handle->failed = true;
+    return 0;
+  }
+  return static_cast<int>(fwrite(buffer, 1, count, handle->fp));
+}
+
+int ZEPPORT::zep_sync(ZEP_FILE* handle) {
+  if (handle->fp == nullptr) return -1;
+  if (ShouldFail(Op::kSync, handle->path)) return -1;
+  if (fflush(handle->fp) != 0) return -1;
+  return fsync(fileno(handle->fp)) == 0 ? 0 : -1;
+}
+
+int ZEPPORT::zep_close(ZEP_FILE* handle) {
+  if (handle->fp == nullptr) return EOF;
+  const bool fail = ShouldFail(Op::kClose, handle->path);
+  const int saved_errno = errno;
+  int rc = fclose(handle->fp);
+  handle->fp = nullptr;
+  if (fail) {
+    errno = saved_errno;
+    return EOF;
+  }
+  return rc;
+}
+
+char* ZEPPORT::zep_fgets(char* buffer, int size, ZEP_FILE* handle) {
+  if (handle->fp == nullptr) return nullptr;
+  if (ShouldFail(Op::kRead, handle->path)) {
+    handle->failed = true;
+    return nullptr;
+  }
+  return fgets(buffer, size, handle->fp);
+}
+
+int ZEPPORT::zep_feof(ZEP_FILE* handle) {
+  return handle->fp != nullptr ? feof(handle->fp) : 1;
+}
+
+int ZEPPORT::zep_ferror(ZEP_FILE* handle) {
+  if (handle->failed) return 1;
+  return handle->fp != nullptr ? ferror(handle->fp) : 0;
+}
+
+int ZEPPORT::zep_rename(const char* from, const char* to) {
+  if (ShouldFail(Op::kRename, from, to)) return -1;
+  return rename(from, to) == 0 ? 0 : -1;
+}
+
+int ZEPPORT::zep_unlink(const char* path) {
+  if (ShouldFail(Op::kUnlink, path)) return -1;
+  return remove(path) == 0 ? 0 : -1;
+}
+
+int ZEPPORT::zep_mkdir(const char* path, int permission_bits) {
+  if (ShouldFail(Op::kMkdir, path)) return -1;
+  return mkdir(path, static_cast<mode_t>(permission_bits)) == 0 ? 0 : -1;
+}
+
+char* ZEPPORT::getline(ZEP_FILE* handle, char* buffer, int size) {
+  if (size <= 0) return nullptr;
+  buffer[0] = '\0';
+  if (zep_fgets(buffer, size, handle) == nullptr) {
+    buffer[0] = '\0';
+    return nullptr;
+  }
+  const size_t len = strlen(buffer);
+  if (len > 0 && buffer[len - 1] == '\r') {
+    // A carriage return that filled the buffer: its line feed belongs to
+    // this line, not to an empty one after it.
+    int c = fgetc(handle->fp);
+    if (c != '\n' && c != EOF) ungetc(c, handle->fp);
+  }
+  if (strpbrk(buffer, ZEPPORT_ENDLINE_CHARS) == nullptr) {
+    // The line was cut (or is the last one without an end of line): drop
+    // the rest of it so that the next call starts on the next line.
+    char scratch[kDiscardPiece];
+    while (!zep_feof(handle) && !zep_ferror(handle)) {
+      if (zep_fgets(scratch, sizeof(scratch), handle) == nullptr) break;
+      if (strpbrk(scratch, ZEPPORT_ENDLINE_CHARS) != nullptr) break;
+    }
+  }
+  buffer[strcspn(buffer, ZEPPORT_ENDLINE_CHARS)] = '\0';
+  return buffer;
+}

@@ -1,0 +1,145 @@
+// Port layer: every file access of the agent, the clock, and the test seams.
+//
+// ZEPPORT is a class of static operations over the C library's buffered
+// files. The agent opens, reads, writes, renames and removes files only
+// through it, and reads the current time only through ZEPPORT::now(), so that
+// tests can replace the clock and make chosen file operations fail.
+//
+// Thread-safety: every operation may be called from any thread. A ZEP_FILE
+// handle belongs to one thread at a time. The clock and fault seams are
+// guarded internally; tests install them before starting the code under test.
+#ifndef ZEP_FOUNDATION_ZEPPORT_H_
+#define ZEP_FOUNDATION_ZEPPORT_H_
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+// An open file. A plain value owned by the caller, usually a local of the
+// function that reads or writes the file; zep_open fills it, zep_close
+// empties it. `path` remembers the name the file was opened under so that the
+// fault seam can recognise writes and closes of chosen files.
+struct ZEP_FILE {
+  FILE* fp = nullptr;
+  char path[260] = {0};  // cut at 259 characters, always terminated
+  bool failed = false;   // an injected read or write fault struck this file
+};
+
+// The operating system's file status record followed by a guard word that
+// zep_stat checks, so that a platform whose `struct stat` is larger than the
+// agent was built for is noticed instead of silently corrupting the stack.
+struct ZEP_STAT {
+  struct stat st;
+  uint32_t guard;
+
+  bool isDirectory() const { return S_ISDIR(st.st_mode); }
+  long long size() const { return static_cast<long long>(st.st_size); }
+  time_t mtime() const { return st.st_mtime; }
+};
+
+class ZEPPORT {
+ public:
+  static const char* const FILE_SEPARATOR;        // "/"
+  static const char* const WIN32_FILE_SEPARATOR;  // "\\"
+  static const char* const ENDL;                  // "\n"
+  static const char* const ZEPPORT_ENDLINE_CHARS; // "\r\n"
+
+  ZEPPORT() = delete;
+
+  // --- clock seam ----------------------------------------------------------
+
+  // Returns the current time in seconds since the epoch. Every read of the
+  // current time in the agent goes through here.
+  static time_t now();
+
+  // Replaces the clock with `fn` (for tests); nullptr restores time().
+  static void setClockForTesting(time_t (*fn)());
+
+  // --- fault seam ----------------------------------------------------------
+  //
+  // Tests make chosen file operations fail, the way a full disk or a broken
+  // device would. A fault names the operation, a substring of the path it
+  // applies to (empty matches every path; for a rename, either the source or
+  // the target may match), the errno the failure reports, how many matching
+  // calls pass before it strikes (`after`), and how many calls it then fails
+  // (`count`; a negative count fails every later matching call).
+  //
+  // A failing operation behaves like the real failure: open yields no
+  // stream, read/write transfer nothing, fsync and rename change nothing,
+  // close still releases the stream but returns EOF. errno holds the chosen
+  // value afterwards. Faults stay until clearFaults(). Thread-safe.
+  enum class Op { kOpen, kRead, kWrite, kSync, kClose, kRename, kUnlink, kMkdir };
+  static void injectFault(Op op, const char* path_substring, int errno_value,
+                          int count = -1, int after = 0);
+  // Removes every injected fault.
+  static void clearFaults();
+
+  // --- sleeping and text constants -----------------------------------------
+
+  static const char* getSeparator() { return FILE_SEPARATOR; }
+  static const char* getEndl() { return ENDL; }
+
+  // Sleeps the calling thread for `seconds` seconds (nothing when <= 0).
+  static void sleepForSeconds(int seconds);
+
+  // --- file operations -----------------------------------------------------
+
+  // Fills *st with the status of `path`. Returns 0 or -1 (errno set).
+  // Writes "**ERROR** ZEP_STAT struct overwritten" when the guard word was
+  // overwritten by the system call.
+  static int zep_stat(const char* path, ZEP_STAT* st);
+
+  // Opens `path` with `mode` ("r", "w", "a", "rw", with an optional "b" or
+  // "+") into *handle. A mode containing 'w' first creates the file with
+  // `permission_bits` when it does not exist; "rw" then opens for reading
+  // only. Returns 0 when a stream was obtained, -1 otherwise (handle->fp is
+  // then nullptr). The caller owns the stream and must zep_close it.
+  static int zep_open(const char* path, const char* mode, ZEP_FILE* handle,
+                      int permission_bits);
+
+  // Reads up to `count` bytes into `buffer`. Returns the number read; fewer
+  // than `count` at end of file or on a read error (see zep_ferror).
+  static int zep_read(ZEP_FILE* handle, void* buffer, unsigned count);
+
+  // Writes `count` bytes from `buffer`. Returns the number written; fewer
+  // than `count` means the write failed.
+  static int zep_write(ZEP_FILE* handle, const void* buffer, unsigned count);
+
+  // Flushes the stream and forces its data to the device. Returns 0 or -1.
+  static int zep_sync(ZEP_FILE* handle);
+
+  // Closes the stream (also when the close reports a failure) and empties
+  // the handle. Returns 0, or EOF when buffered data could not be written.
+  // Closing an empty handle returns EOF.
+  static int zep_close(ZEP_FILE* handle);
+
+  // The C library's line read, unchanged: keeps the end-of-line characters.
+  // Returns nullptr at end of file or on a read error.
+  static char* zep_fgets(char* buffer, int size, ZEP_FILE* handle);
+
+  // Non-zero once end of file was reached.
+  static int zep_feof(ZEP_FILE* handle);
+  // Non-zero once a read or write on the stream failed.
+  static int zep_ferror(ZEP_FILE* handle);
+
+  // Renames `from` to `to`, replacing `to`. Returns 0 or -1.
+  static int zep_rename(const char* from, const char* to);
+
+  // Removes the file. Returns 0 or -1.
+  static int zep_unlink(const char* path);
+
+  // Creates directory `path` with `permission_bits`. Returns 0 or -1.
+  static int zep_mkdir(const char* path, int permission_bits);
+
+  // Reads one line into `buffer` (of `size` bytes) without its carriage
+  // return or line feed. A line longer than size - 1 characters is cut and
+  // the rest of it is discarded, so the next call returns the next line.
+  // Returns `buffer`, or nullptr when nothing could be read: at end of file
+  // (zep_feof is then non-zero) or on a read error (zep_ferror is non-zero).
+  // Line loops stop on nullptr; the buffer is empty then.
+  static char* getline(ZEP_FILE* handle, char* buffer, int size);
+};
+
+#endif  // ZEP_FOUNDATION_ZEPPORT_H_
