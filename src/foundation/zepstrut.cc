@@ -1,0 +1,412 @@
+#include "zepstrut.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "axo/trk1.h"
+#include "zepport.h"
+
+// The toolbox never traces (it sits on the hottest path of the agent); the
+// unit exists so that the module can be addressed like every other one.
+TRK1_UNIT(zepstrut_unit, "ZEPSTRUT");
+
+using SPI = ZEPSTRUT_stringUtil::STRING_PARSE_INFO;
+
+namespace {
+
+// A negative length stands for the NUL-terminated length. A null string has
+// no characters, whatever length the caller gives.
+inline int resolveLength(const char* str, int len) {
+  if (str == nullptr) return 0;
+  return len >= 0 ? len : static_cast<int>(std::strlen(str));
+}
+
+// Set membership as strchr sees it: the NUL character belongs to every set.
+inline bool inSet(char c, const char* set) {
+  return c == '\0' || std::strchr(set, c) != nullptr;
+}
+
+inline const char* setOrDefault(const char* chars) {
+  return chars != nullptr ? chars : ZEPSTRUT_stringUtil::WHITESPACE;
+}
+
+// Position of an ASCII letter in the alphabet, or -1.
+inline int letterIndex(int c) {
+  if (c >= 'a' && c <= 'z') return c - 'a';
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  return -1;
+}
+
+// Writes `value` as exactly `width` decimal digits, leading zeros kept.
+inline void putDigits(char* p, int value, int width) {
+  for (int i = width - 1; i >= 0; --i) {
+    p[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+}
+
+// First row of `table` whose name has exactly `len` characters and matches
+// `str` without regard to case.
+template <typename Row>
+const Row* findByName(const char* str, const Row* table, int count, int len) {
+  if (str == nullptr || table == nullptr) return nullptr;
+  len = resolveLength(str, len);
+  for (int i = 0; i < count; ++i) {
+    const char* name = table[i].name;
+    if (name != nullptr && std::strlen(name) == static_cast<size_t>(len) &&
+        ZEPSTRUT_stringUtil::memcmpi(str, name, len) == 0) {
+      return &table[i];
+    }
+  }
+  return nullptr;
+}
+
+// Shifts `t` by `windows` window lengths; a window below 1 minute is no
+// shift.
+inline time_t shiftWindows(time_t t, long minutes, int windows) {
+  if (minutes < 1) return t;
+  return t + static_cast<time_t>(windows) * static_cast<time_t>(minutes) * 60;
+}
+
+}  // namespace
+
+// --- splitting and segments ----------------------------------------------------
+
+int ZEPSTRUT_stringUtil::split(const char* str, SPI* segs, int maxSegs,
+                               char delim, int len) {
+  if (maxSegs < 1 || segs == nullptr) return 0;
+  len = resolveLength(str, len);
+  if (str == nullptr) str = "";
+  const char* cur = str;
+  const char* end = str + len;
+  int n = 0;
+  while (n < maxSegs - 1) {
+    const char* hit = static_cast<const char*>(
+        std::memchr(cur, delim, static_cast<size_t>(end - cur)));
+    if (hit == nullptr) break;
+    segs[n].ptr = cur;
+    segs[n].len = static_cast<int>(hit - cur);
+    ++n;
+    cur = hit + 1;
+  }
+  segs[n].ptr = cur;
+  segs[n].len = static_cast<int>(end - cur);
+  return n + 1;
+}
+
+int ZEPSTRUT_stringUtil::tokenize(const char* str, SPI* segs, int maxTokens,
+                                  const char* delims, int len) {
+  if (maxTokens < 1 || segs == nullptr) return 0;
+  for (int i = 0; i < maxTokens; ++i) segs[i] = SPI{nullptr, 0};
+  len = resolveLength(str, len);
+  delims = setOrDefault(delims);
+  int n = 0;
+  bool inToken = false;
+  for (int i = 0; i < len; ++i) {
+    const bool isDelim = inSet(str[i], delims);
+    if (!inToken) {
+      if (!isDelim) {
+        segs[n].ptr = str + i;
+        ++n;
+        inToken = true;
+      }
+    } else if (isDelim && n < maxTokens) {
+      segs[n - 1].len = static_cast<int>(str + i - segs[n - 1].ptr);
+      inToken = false;
+    }
+  }
+  if (inToken) segs[n - 1].len = static_cast<int>(str + len - segs[n - 1].ptr);
+  return n;
+}
+
+char* ZEPSTRUT_stringUtil::strSegmentCopy(char* dst, int dstSize,
+                                          const char* src, int srcLen,
+                                          bool terminate) {
+  if (dst == nullptr || dstSize < 1) return dst;
+  srcLen = resolveLength(src, srcLen);
+  const int n = std::min(dstSize, srcLen);
+  if (n > 0) std::memmove(dst, src, static_cast<size_t>(n));
+  if (terminate) dst[std::min(dstSize - 1, srcLen)] = '\0';
+  return dst;
+}
+
+char* ZEPSTRUT_stringUtil::strSegmentCopy(char* dst, int dstSize,
+                                          const SPI& seg, bool terminate) {
+  return strSegmentCopy(dst, dstSize, seg.ptr, seg.len < 0 ? 0 : seg.len,
+                        terminate);
+}
+
+char* ZEPSTRUT_stringUtil::stripTrailing(char* str, int len,
+                                         const char* chars) {
+  if (str == nullptr) return str;
+  chars = setOrDefault(chars);
+  for (int i = resolveLength(str, len) - 1; i >= 0 && inSet(str[i], chars);
+       --i) {
+    str[i] = '\0';
+  }
+  return str;
+}
+
+SPI* ZEPSTRUT_stringUtil::stripTrailing(SPI* seg, const char* chars) {
+  if (seg == nullptr || seg->ptr == nullptr) return seg;
+  chars = setOrDefault(chars);
+  while (seg->len >= 1 && inSet(seg->ptr[seg->len - 1], chars)) --seg->len;
+  return seg;
+}
+
+SPI* ZEPSTRUT_stringUtil::stripLeading(SPI* seg, const char* chars) {
+  if (seg == nullptr || seg->ptr == nullptr) return seg;
+  chars = setOrDefault(chars);
+  while (seg->len >= 1 && inSet(seg->ptr[0], chars)) {
+    ++seg->ptr;
+    --seg->len;
+  }
+  return seg;
+}
+
+// --- comparisons -------------------------------------------------------------
+
+bool ZEPSTRUT_stringUtil::beginsWith(const char* prefix, const char* str,
+                                     int len) {
+  const int plen = resolveLength(prefix, -1);
+  if (plen == 0) return true;
+  if (str == nullptr || plen > resolveLength(str, len)) return false;
+  return std::memcmp(str, prefix, static_cast<size_t>(plen)) == 0;
+}
+
+bool ZEPSTRUT_stringUtil::endsWith(const char* suffix, const char* str,
+                                   int len) {
+  const int slen = resolveLength(suffix, -1);
+  if (slen == 0) return true;
+  if (str == nullptr) return false;
+  len = resolveLength(str, len);
+  if (slen > len) return false;
+  return std::memcmp(str + len - slen, suffix, static_cast<size_t>(slen)) == 0;
+}
+
+int ZEPSTRUT_stringUtil::cmpchari(int a, int b) {
+  const int la = letterIndex(a);
+  const int lb = letterIndex(b);
+  if (la >= 0 && lb >= 0) return la - lb;
+  return a - b;
+}
+
+int ZEPSTRUT_stringUtil::memcmpi(const char* a, const char* b, int n) {
+  for (int i = 0; i < n; ++i) {
+    const int r = cmpchari(static_cast<unsigned char>(a[i]),
+                           static_cast<unsigned char>(b[i]));
+    if (r != 0) return r;
+  }
+  return 0;
+}
+
+int ZEPSTRUT_stringUtil::strcmpi(const char* a, const char* b) {
+  if (a == nullptr) a = "";
+  if (b == nullptr) b = "";
+  const int la = resolveLength(a, -1);
+  const int lb = resolveLength(b, -1);
+  const int r = memcmpi(a, b, std::min(la, lb));
+  return r != 0 ? r : la - lb;
+}
+
+// --- numbers and text --------------------------------------------------------
+
+long ZEPSTRUT_stringUtil::atol(const char* str, int len) {
+  len = resolveLength(str, len);
+  if (str == nullptr || len == 0 || len > 10) return ATOI_ERROR;
+  int i = 0;
+  const bool negative = str[0] == '-';
+  if (negative || str[0] == '+') i = 1;
+  int64_t value = 0;  // ten characters cannot overflow 64 bits
+  for (; i < len; ++i) {
+    const char c = str[i];
+    if (c < '0' || c > '9') return ATOI_ERROR;
+    value = value * 10 + (c - '0');
+  }
+  if (negative) value = -value;
+  if (value < INT32_MIN || value > INT32_MAX) return ATOI_ERROR;
+  return static_cast<long>(value);
+}
+
+int ZEPSTRUT_stringUtil::atoi(const char* str, int len) {
+  return static_cast<int>(atol(str, len));
+}
+
+char* ZEPSTRUT_stringUtil::itoa(int value, char* buf) {
+  if (buf == nullptr) return buf;
+  // Work on the magnitude in unsigned arithmetic so INT32_MIN has one.
+  uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value)
+                                 : static_cast<uint32_t>(value);
+  char digits[10];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  char* p = buf;
+  if (value < 0) *p++ = '-';
+  while (n > 0) *p++ = digits[--n];
+  *p = '\0';
+  return buf;
+}
+
+char* ZEPSTRUT_stringUtil::reverse(const char* src, char* dst, int dstSize) {
+  if (dst == nullptr || dstSize == 0) return dst;
+  const int n = resolveLength(src, -1);
+  int out = n;
+  if (dstSize > 0 && out > dstSize - 1) out = dstSize - 1;
+  if (src == dst) {
+    std::reverse(dst, dst + n);
+  } else {
+    for (int i = 0; i < out; ++i) dst[i] = src[n - 1 - i];
+  }
+  dst[out] = '\0';
+  return dst;
+}
+
+void* ZEPSTRUT_stringUtil::memcpyWithPad(void* dst, const void* src,
+                                         unsigned srcLen, unsigned dstLen,
+                                         char pad) {
+  if (dst == nullptr) return dst;
+  const unsigned n = src != nullptr ? std::min(srcLen, dstLen) : 0;
+  if (n > 0) std::memmove(dst, src, n);
+  if (dstLen > n) std::memset(static_cast<char*>(dst) + n, pad, dstLen - n);
+  return dst;
+}
+
+char* ZEPSTRUT_stringUtil::find_last(char c, const char* str, int len) {
+  if (str == nullptr) return nullptr;
+  for (int i = resolveLength(str, len) - 1; i >= 0; --i) {
+    if (str[i] == c) return const_cast<char*>(str + i);
+  }
+  return nullptr;
+}
+
+bool ZEPSTRUT_stringUtil::addFileSeparator(char* path, int pathSize) {
+  if (path == nullptr || path[0] == '\0') return false;
+  const char sep = ZEPPORT::FILE_SEPARATOR[0];
+  const size_t n = std::strlen(path);
+  if (path[n - 1] == sep) return true;
+  if (pathSize >= 0 && n + 2 > static_cast<size_t>(pathSize)) return false;
+  path[n] = sep;
+  path[n + 1] = '\0';
+  return true;
+}
+
+char* ZEPSTRUT_stringUtil::escapeString(const char* src, char* dst,
+                                        int dstSize) {
+  if (dst == nullptr || dstSize == 0) return dst;
+  if (src == nullptr) src = "";
+  // Room for characters, the terminator excluded.
+  const size_t room = dstSize < 0 ? SIZE_MAX : static_cast<size_t>(dstSize) - 1;
+  size_t j = 0;
+  for (const char* p = src; *p != '\0'; ++p) {
+    const size_t need = *p == '\\' ? 2 : 1;
+    if (j + need > room) break;
+    dst[j++] = *p;
+    if (need == 2) dst[j++] = '\\';
+  }
+  dst[j] = '\0';
+  return dst;
+}
+
+char* ZEPSTRUT_stringUtil::unescapeString(const char* src, char* dst,
+                                          int dstSize) {
+  if (dst == nullptr || dstSize == 0) return dst;
+  if (src == nullptr) src = "";
+  const size_t room = dstSize < 0 ? SIZE_MAX : static_cast<size_t>(dstSize) - 1;
+  size_t j = 0;
+  // Writing never overtakes reading, so src and dst may be the same buffer.
+  for (const char* p = src; *p != '\0' && j < room; ++j) {
+    dst[j] = *p;
+    p += (p[0] == '\\' && p[1] == '\\') ? 2 : 1;
+  }
+  dst[j] = '\0';
+  return dst;
+}
+
+char* ZEPSTRUT_stringUtil::formatTimestamp(const time_t* t, char* buf,
+                                           int millis, int bufSize) {
+  if (buf == nullptr || bufSize < 1) return buf;
+  // Years 1900..2899 fit the three digits of CYY; anything else, and a time
+  // the C library cannot break down, gives an all-zero stamp rather than a
+  // text of the wrong width.
+  struct tm tmv;
+  char text[17];
+  if (t != nullptr && gmtime_r(t, &tmv) != nullptr && tmv.tm_year >= 0 &&
+      tmv.tm_year <= 999) {
+    if (millis < 0 || millis > 999) millis = 0;
+    putDigits(text, tmv.tm_year, 3);
+    putDigits(text + 3, tmv.tm_mon + 1, 2);
+    putDigits(text + 5, tmv.tm_mday, 2);
+    putDigits(text + 7, tmv.tm_hour, 2);
+    putDigits(text + 9, tmv.tm_min, 2);
+    putDigits(text + 11, tmv.tm_sec, 2);
+    putDigits(text + 13, millis, 3);
+  } else {
+    std::memset(text, '0', 16);
+  }
+  text[16] = '\0';
+  std::memcpy(buf, text, bufSize > 16 ? 17 : static_cast<size_t>(bufSize));
+  return buf;
+}
+
+// --- table lookups -----------------------------------------------------------
+
+const ZEPSTRUT_stringUtil::ENUM_CONSTANT* ZEPSTRUT_stringUtil::mapValue(
+    const char* str, const ENUM_CONSTANT* table, int count, int len) {
+  return findByName(str, table, count, len);
+}
+
+const ZEPSTRUT_stringUtil::ENUM_CONSTANT* ZEPSTRUT_stringUtil::mapEnum(
+    int16_t value, const ENUM_CONSTANT* table, int count) {
+  if (table == nullptr) return nullptr;
+  for (int i = 0; i < count; ++i) {
+    if (table[i].value == value) return &table[i];
+  }
+  return nullptr;
+}
+
+const ZEPSTRUT_stringUtil::ENUM_STR_MAP* ZEPSTRUT_stringUtil::mapString(
+    const char* str, const ENUM_STR_MAP* table, int count, int len) {
+  return findByName(str, table, count, len);
+}
+
+// --- time windows ------------------------------------------------------------
+
+time_t* ZEPSTRUT_stringUtil::roundTimeDown(time_t* t, long minutes) {
+  if (t == nullptr || minutes < 1) return t;
+  const time_t window = static_cast<time_t>(minutes) * 60;
+  time_t rest = *t % window;
+  if (rest < 0) rest += window;  // times before the epoch round down too
+  *t -= rest;
+  return t;
+}
+
+time_t* ZEPSTRUT_stringUtil::previousTimeWindow(const time_t* t, time_t* out,
+                                                long minutes) {
+  if (t != nullptr && out != nullptr) *out = shiftWindows(*t, minutes, -1);
+  return out;
+}
+
+time_t* ZEPSTRUT_stringUtil::nextTimeWindow(const time_t* t, time_t* out,
+                                            long minutes) {
+  if (t != nullptr && out != nullptr) *out = shiftWindows(*t, minutes, 1);
+  return out;
+}
+
+time_t* ZEPSTRUT_stringUtil::latestCompleteTimeWindowEnd(time_t* t,
+                                                         long minutes) {
+  if (t == nullptr) return t;
+  *t = ZEPPORT::now();
+  return roundTimeDown(t, minutes);
+}
+
+time_t* ZEPSTRUT_stringUtil::latestCompleteTimeWindowBegin(time_t* t,
+                                                           long minutes) {
+  if (t == nullptr) return t;
+  time_t end;
+  latestCompleteTimeWindowEnd(&end, minutes);
+  return previousTimeWindow(&end, t, minutes);
+}
