@@ -1,0 +1,192 @@
+// Metric log file: the state of one monitored application server.
+//
+// Data collectors write one record line per observed message into metric log
+// files ("ZEP.<anything>.metric.log") in the log directory. Header lines
+// ("#ZEP.servername=...", ...) describe the server; record lines hold 16
+// fields separated by ";". The agent moves each file into the cache
+// subdirectory (renameLogToTmpName), reads its header to build the server's
+// 32-character subnode name (readLogForSubnodeName), then reads its records
+// (readCachedLog), each of which becomes a ZEPMELEM_MetricLine kept newest
+// first and is counted into the service inventory and the message counters.
+//
+// One ZEPDCLOG_DCMetricsLogFile exists per server (per subnode name); all
+// files of one server feed the same object over time.
+//
+// Ownership: the object owns its metric lines and its service inventory.
+// The metric log list owns the objects.
+//
+// Thread-safety: none of its own; every operation runs under
+// metricsLogListLock (the dispatcher thread or a sampling thread).
+#ifndef ZEP_LOGS_ZEPDCLOG_H_
+#define ZEP_LOGS_ZEPDCLOG_H_
+
+#include <cstdint>
+
+#include "zeplelem.h"
+#include "zepllst.h"
+#include "zepmelem.h"
+#include "zepnvlst.h"
+#include "zepport.h"
+
+class ZEPAELEM_AggData;
+
+class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
+ public:
+  static constexpr int PATH_SIZE = 260;      // path buffers: 259 characters
+  static constexpr int LINE_SIZE = 2048;     // line buffers: 2047 characters
+  static constexpr int SUBNODE_NAME_LEN = 32;
+  static constexpr int NUM_FIELDS = 16;      // fields of a record line
+  static constexpr int MAX_SUBNODE_BUDGET = 19;  // host + server characters
+  static constexpr const char* CACHE_SUBDIR = "ZEP.DCA.CACHE";
+
+  // A server object for file `filename` of log `directory`: every text field
+  // zero-filled, path fields set (see setMetricsLogFilename), no lines,
+  // environment value 0, not registered.
+  ZEPDCLOG_DCMetricsLogFile(const char* directory, const char* filename);
+  ~ZEPDCLOG_DCMetricsLogFile() override = default;
+
+  ZEPDCLOG_DCMetricsLogFile(const ZEPDCLOG_DCMetricsLogFile&) = delete;
+  ZEPDCLOG_DCMetricsLogFile& operator=(const ZEPDCLOG_DCMetricsLogFile&) = delete;
+
+  // The key is the file name (default string comparison).
+  const void* getElemKey() const override { return filename_; }
+
+  // True when `name` begins with "ZEP." and ends with ".metric.log".
+  static bool isAMetricLogFilename(const char* name);
+
+  const char* getMetricsLogFilename() const { return filename_; }
+  // Sets directory, file name, live path and cache directory. Returns 0, or
+  // -1 (with a message) when a path would exceed 259 characters; the paths
+  // are then empty and renameLogToTmpName fails.
+  int setMetricsLogFilename(const char* directory, const char* filename);
+
+  // Moves the live file into the cache directory under
+  // "<file name>.<UTC time stamp>-CA" and leaves that path in `cachedPath`
+  // (PATH_SIZE bytes). One attempt: a file that cannot be moved stays where
+  // it is and is taken at a later pass. Refuses an existing target, a cache
+  // directory that is a symbolic link or belongs to another user, and paths
+  // over 259 characters. Returns 0, or -1 with ZEP00103E.
+  int renameLogToTmpName(char* cachedPath);
+
+  // Opens the cached file and reads its header up to the first record line,
+  // which stays in `line` (LINE_SIZE bytes; empty when there is none).
+  // Returns 0 with the file open in *file when the server is accepted (server
+  // name set, environment value 1 or more; the subnode name is generated),
+  // else -1 with the file closed.
+  int readLogForSubnodeName(const char* cachedPath, ZEP_FILE* file, char* line);
+
+  // Reads the records of the open file (first the one left in `line`) and
+  // closes it. Keeps at most `maxMetricsRecords` lines and
+  // `maxSvcInvRecords` buckets. Attaches `cachedPath` to the newest bucket
+  // the file fed (to the archive when that bucket expired meanwhile).
+  // Returns 0 when the server is accepted, else -1.
+  int readCachedLog(const char* cachedPath, int maxMetricsRecords, int maxSvcInvRecords,
+                    ZEP_FILE* file, char* line);
+
+  // Handles one line: a header line, or a record that becomes a metric line
+  // (counted by the situations when newer than the agent's start, and by its
+  // service operation's bucket, which is stored in *bucket; null for other
+  // lines). Then applies the two limits. Always returns 0.
+  int processLine(const char* cachedPath, const char* line, int32_t readTime,
+                  int maxMetricsRecords, int maxSvcInvRecords, ZEPAELEM_AggData** bucket);
+
+  // Handles one header line ("#ZEP.<key>=<value>"); unknown keys are
+  // ignored. Always returns 0.
+  int processKeyVal(const char* line);
+
+  // Inserts `line` (owned from then on) newest first by message time, before
+  // every line of the same time, starting the walk at `start` (null: the
+  // newest line).
+  void insert(ZEPMELEM_MetricLine* line, ZEPMELEM_MetricLine* start);
+
+  // Deletes the lines read more than `maxRetainSeconds` ago, and those read
+  // more than `minRetainSeconds` ago that went to history. Returns 0.
+  int purge(int minRetainSeconds, int maxRetainSeconds);
+
+  // Expires the oldest windows, a whole window at a time, while the server
+  // holds more than `maxSvcInvRecords` buckets (ZEP0305I).
+  void enforceSvcInvLimits(int maxSvcInvRecords);
+
+  // Metric lines, newest first.
+  ZEPMELEM_MetricLine* front() const { return static_cast<ZEPMELEM_MetricLine*>(lines_.front()); }
+  ZEPMELEM_MetricLine* back() const { return static_cast<ZEPMELEM_MetricLine*>(lines_.back()); }
+  ZEPMELEM_MetricLine* next(const ZEPMELEM_MetricLine* l) const {
+    return static_cast<ZEPMELEM_MetricLine*>(lines_.next(l));
+  }
+  int32_t getNumMetrics() const { return lines_.size(); }
+  // Unlinks and deletes the oldest line; false when there is none.
+  bool deleteOldestMetric();
+
+  // The lines not yet handed to history, newest first; null at the end.
+  ZEPMELEM_MetricLine* frontUnstoredMetric() const;
+  ZEPMELEM_MetricLine* nextUnstoredMetric(const ZEPMELEM_MetricLine* line) const;
+  // The lines that carry a fault row, newest first; null at the end.
+  ZEPMELEM_MetricLine* frontFault() const;
+  ZEPMELEM_MetricLine* nextFault(const ZEPMELEM_MetricLine* line) const;
+  int32_t getNumFaults() const { return numFaults_; }
+  void setMetricAddedToHistory(ZEPMELEM_MetricLine* line) { line->addedToHistory = 1; }
+
+  // Builds the subnode name from the header fields once; later calls change
+  // nothing.
+  void generateSubnodeName();
+
+  // Environment table lookups: the value of a code of exactly `len`
+  // characters (case-insensitive), or -1 with ZEP00104E; the code of a
+  // value, or null with ZEP00105E.
+  static int16_t envStrToEnum(const char* code, int len);
+  static const char* envEnumToStr(int16_t value);
+  // The environment name ("Granite_Application_Server", ...) of a value, or
+  // null. Action commands accept these names.
+  static const char* envEnumToName(int16_t value);
+
+  // Header fields (zero-terminated texts).
+  const char* getDirectory() const { return directory_; }
+  const char* getCacheDirectory() const { return cacheDirectory_; }
+  const char* getLivePath() const { return livePath_; }
+  const char* getVersion() const { return version_; }
+  const char* getEnvCode() const { return envCode_; }
+  int16_t getEnvValue() const { return envValue_; }
+  const char* getCell() const { return cell_; }
+  const char* getNode() const { return node_; }
+  const char* getCluster() const { return cluster_; }
+  const char* getServerName() const { return serverName_; }
+  const char* getHostName() const { return hostName_; }
+  const char* getIpAddress() const { return ipAddress_; }
+  // The 32-character subnode name (blank-padded), empty until generated.
+  const char* getSubnodeName() const { return subnodeName_; }
+
+  ZEPNVLST_SvcInventoryList& svcInventory() { return svcInventory_; }
+  const ZEPNVLST_SvcInventoryList& svcInventory() const { return svcInventory_; }
+
+  bool isRegistered() const { return registered_ != 0; }
+  void setRegistered() { registered_ = 1; }
+
+ private:
+  // True when the server may be read: server name set, environment >= 1.
+  bool isAccepted() const { return serverName_[0] != '\0' && envValue_ >= 1; }
+  // Fills the header columns of a new line's row.
+  void fillHeaderColumns(ZEPMELEM_MetricLine* line) const;
+  // Unlinks and deletes one line, keeping the fault count.
+  void deleteMetric(ZEPMELEM_MetricLine* line);
+
+  char directory_[PATH_SIZE];
+  char cacheDirectory_[PATH_SIZE];
+  char livePath_[PATH_SIZE];
+  char filename_[PATH_SIZE];
+  char version_[16];
+  char envCode_[4];
+  int16_t envValue_;
+  char cell_[260];
+  char node_[260];
+  char cluster_[260];
+  char serverName_[260];
+  char subnodeName_[SUBNODE_NAME_LEN + 1];
+  char hostName_[65];
+  char ipAddress_[65];
+  ZEPLLST_LinkedList lines_;
+  ZEPNVLST_SvcInventoryList svcInventory_;
+  uint8_t registered_;
+  int32_t numFaults_ = 0;
+};
+
+#endif  // ZEP_LOGS_ZEPDCLOG_H_

@@ -1,0 +1,68 @@
+// Metric line: one parsed record line of a metric log file.
+//
+// A record line of a data collector becomes one ZEPMELEM_MetricLine, which
+// holds the ready ZEPSMT row of the record (handed to the framework without
+// conversion), the message time as the sort key, the time the agent read it
+// (the retention clock), and a ZEPFLCT row only when the record carries a
+// fault code or a fault string.
+//
+// Ownership: the line owns its fault row. The server object's list of metric
+// lines owns the lines.
+//
+// Thread-safety: none of its own; used under metricsLogListLock.
+#ifndef ZEP_LOGS_ZEPMELEM_H_
+#define ZEP_LOGS_ZEPMELEM_H_
+
+#include <cstdint>
+
+#include "zeplelem.h"
+#include "zepflct.h"
+#include "zepsmt.h"
+
+class ZEPMELEM_MetricLine : public ZEPLELEM_listElem {
+ public:
+  // A line read at `readTime` (seconds since the epoch): every column of the
+  // metrics row blank, no fault row, message time 0, not added to history.
+  explicit ZEPMELEM_MetricLine(int32_t readTime);
+  // Deletes the fault row.
+  ~ZEPMELEM_MetricLine() override;
+
+  ZEPMELEM_MetricLine(const ZEPMELEM_MetricLine&) = delete;
+  ZEPMELEM_MetricLine& operator=(const ZEPMELEM_MetricLine&) = delete;
+
+  // The key of a metric line is the line itself; compareKeys gives 0 for the
+  // same line and otherwise orders by address, so that find() locates a given
+  // line.
+  const void* getElemKey() const override { return this; }
+  int compareKeys(const void* key) const override;
+
+  // Returns the fault row, creating it on first use: every column blank, then
+  // ORIGINNODE, HOSTNAME, MSGLOC, MSGTIME, PORTNAME, APPSRVENV, APPSRVNM,
+  // OPNAME, CURRCORR and TABLEVER copied from the metrics row. Owned by the
+  // line.
+  zep_zepflct_data_t* allocFaultDataRow();
+
+  // Each creates the fault row when `len` is positive and, when a fault row
+  // exists, stores `text` (of `len` characters) blank-padded in FLTCODE (128)
+  // or FLTSTR (256).
+  void setFaultCode(const char* text, int len);
+  void setFaultString(const char* text, int len);
+
+  bool hasFault() const { return faultRow != nullptr; }
+
+  // True when this line's message time is later than `other`'s.
+  bool isNewerThan(const ZEPMELEM_MetricLine& other) const {
+    return timeSeconds != other.timeSeconds ? timeSeconds > other.timeSeconds
+                                            : timeMillis > other.timeMillis;
+  }
+
+  // The record's fields, as the samplers read them.
+  int32_t readTime;                  // when the agent read the record
+  zep_zepsmt_data_t metricsRow;      // the ready ZEPSMT row
+  int32_t timeSeconds = 0;           // message time: seconds ...
+  int32_t timeMillis = 0;            // ... and milliseconds; the sort key
+  zep_zepflct_data_t* faultRow = nullptr;  // owned; null without a fault
+  uint8_t addedToHistory = 0;        // 1 once handed to history
+};
+
+#endif  // ZEP_LOGS_ZEPMELEM_H_
