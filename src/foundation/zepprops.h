@@ -29,7 +29,7 @@
 
 #include <cstdint>
 #include <ctime>
-#include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "zepkvpar.h"
@@ -127,20 +127,19 @@ class ZEPPROPS_properties {
   // ignored). Returns the matching row and stores its value in *out; returns
   // null when the key is absent (silently) or the value matches no row
   // (ZEP0208E); *out is then unchanged.
-  static ZEPSTRUT_stringUtil::ENUM_CONSTANT* copyMappedProperty(
-      const char* key, ZEPPROPS_properties* props,
-      ZEPSTRUT_stringUtil::ENUM_CONSTANT* table, int count, int16_t* out);
+  static const ZEPSTRUT_stringUtil::ENUM_CONSTANT* copyMappedProperty(
+      const char* key, const ZEPPROPS_properties* props,
+      const ZEPSTRUT_stringUtil::ENUM_CONSTANT* table, int count, int16_t* out);
 
  private:
   ZEPKVPAR_keyValuePair* find(const char* key) const;
   // Appends `e`, or merges it into the existing entry of its key (deleting e).
   void addOrMerge(ZEPKVPAR_keyValuePair* e);
   void removeEntry(ZEPKVPAR_keyValuePair* e);
-  // Writes the entries to a temporary file and renames it over `name`.
-  int saveAtomically(const char* name, const char* header);
 
   ZEPLLST_LinkedList list_;  // of ZEPKVPAR_keyValuePair, owned, file order
-  std::unordered_map<std::string, ZEPKVPAR_keyValuePair*> index_;
+  // Key -> entry of list_; each view points at its entry's own key text.
+  std::unordered_map<std::string_view, ZEPKVPAR_keyValuePair*> index_;
   char filename_[260] = {0};
   time_t lastModified_ = 0;
 };

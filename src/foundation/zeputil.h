@@ -18,7 +18,7 @@
 // (260) bytes and return it; longer paths are cut at 259 characters.
 //
 // Thread-safety: the operations keep no state and may be called from any
-// thread. The test setters must not race with readers.
+// thread; the test setters are guarded as well.
 #ifndef ZEP_FOUNDATION_ZEPUTIL_H_
 #define ZEP_FOUNDATION_ZEPUTIL_H_
 

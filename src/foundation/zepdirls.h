@@ -1,0 +1,76 @@
+// Directory listing: the plain files of one directory, oldest first.
+//
+// ZEPDIRLS_dirList lists the files (never subdirectories) of one directory
+// as ZEPDIREN_dirEntry elements ordered by modification time, oldest first;
+// files with equal times keep the order in which the directory returned
+// them. The listing is rebuilt by readDir(); its owner reads `fileList`
+// directly (forwards and backwards) and may clear it.
+//
+// The directory stream stays open from the first successful open until the
+// listing is destroyed; every readDir() rewinds and reuses it.
+//
+// Thread-safety: none. A listing belongs to one owner at a time (the metric
+// log list serialises its listings under its own lock).
+#ifndef ZEP_FOUNDATION_ZEPDIRLS_H_
+#define ZEP_FOUNDATION_ZEPDIRLS_H_
+
+#include <dirent.h>
+
+#include "zepdiren.h"
+#include "zepllst.h"
+#include "zepport.h"
+
+class ZEPDIRLS_dirList {
+ public:
+  static constexpr int NAME_SIZE = 261;  // 260 characters and a terminator
+
+  // Empty name, no stream, empty listing.
+  ZEPDIRLS_dirList() = default;
+  // As setDirectoryName(name).
+  explicit ZEPDIRLS_dirList(const char* name);
+  // Closes the directory stream; the list deletes its entries.
+  virtual ~ZEPDIRLS_dirList();
+
+  ZEPDIRLS_dirList(const ZEPDIRLS_dirList&) = delete;
+  ZEPDIRLS_dirList& operator=(const ZEPDIRLS_dirList&) = delete;
+
+  // Stores `name` (at most 260 characters) with a "/" appended unless it
+  // ends with "/" or a backslash, opens the directory (closing a stream
+  // already open) and lists it. An empty name stores "" and lists nothing.
+  // A directory that cannot be opened leaves the listing empty
+  // ("OPENDIR FAILED rc = %d", ZEP0352E).
+  void setDirectoryName(const char* name);
+  // The stored name, with its trailing separator.
+  const char* getDirectoryName() const { return dirName_; }
+
+  // Rebuilds fileList from the directory. Returns 0 when every file was
+  // listed; -1 when the directory cannot be opened (ZEP0352E) or some
+  // file's status cannot be read (that file is left out, ZEP0353E).
+  int readDir();
+
+  // Stats `directory` + separator (when missing) + `name` into *st.
+  // Returns the result of ZEPPORT::zep_stat (0 or -1).
+  static int getFileInfo(const char* directory, const char* name, ZEP_STAT* st);
+
+  // Makes sure `path` is a directory, creating it (mode 0775) when missing.
+  // Returns 0 when it is or was created; -1 when creation failed (ZEP0355E)
+  // or a non-directory is in the way (ZEP0354E).
+  static int mkdirIfNeeded(const char* path);
+
+  // Inserts `entry` before the first entry with a strictly later time (so
+  // after every entry of the same time). The listing owns it afterwards.
+  void add(ZEPDIREN_dirEntry* entry);
+
+  // The files, oldest first; elements are ZEPDIREN_dirEntry, owned.
+  ZEPLLST_LinkedList fileList;
+
+ private:
+  // Opens dirName_ into dir_ (closing an open stream); false with messages.
+  bool openStream();
+  void closeStream();
+
+  char dirName_[NAME_SIZE] = {0};
+  DIR* dir_ = nullptr;
+};
+
+#endif  // ZEP_FOUNDATION_ZEPDIRLS_H_
