@@ -1,0 +1,143 @@
+// The framework's in-process request API: queries, situations, the event
+// log and action commands. The operator API and the tests use exactly this.
+//
+// A query makes one request on a table: the manager creates a sampler, the
+// sampler takes one sample, and its rows come back decoded through the
+// table's column descriptions (text without trailing blanks, integers as
+// numbers), in the order the sample produced them.
+//
+// A situation is a named long-lived request (sample type 4) with filter
+// terms. On ZEPMATT the agent evaluates it and pushes event rows; the
+// sampler's Dispatch raises the situation when the pushed row whose SITNAME
+// names it passed the terms, and clears it when that row did not. On every
+// other table the framework samples at the situation's interval
+// (pollSituations) and raises it while any row passes. Each change of state
+// is appended to the event log.
+//
+// All functions are thread-safe. None holds a framework lock while it calls
+// CreateVexor, TakeSample or a sampler's destructor.
+#ifndef AXO_REQUEST_H_
+#define AXO_REQUEST_H_
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace axo {
+
+// Result of a request-API call.
+enum Status {
+  kOk = 0,
+  kBadRequest = 1,   // malformed input: unknown attribute, operator, value
+  kNotFound = 2,     // unknown table or situation
+  kConflict = 3,     // a situation of that name exists
+  kFailed = 4,       // the table could not serve the request
+};
+
+// One filter term as text: attribute (upper or lower case), operator
+// ("=", "!=", "<", "<=", ">", ">="), value (text, or a decimal integer
+// for integer columns). `orWithPrevious` joins it with OR instead of AND.
+struct FilterTerm {
+  std::string attribute;
+  std::string op;
+  std::string value;
+  bool orWithPrevious = false;
+};
+
+// One decoded column value.
+struct Value {
+  bool isText = true;
+  std::string text;         // text columns, trailing blanks removed
+  int64_t number = 0;       // integer columns
+};
+
+// One decoded row: (upper-case attribute, value) in column order.
+using Row = std::vector<std::pair<std::string, Value>>;
+
+struct ColumnDescription {
+  std::string attribute;   // upper case
+  std::string name;        // lower case, as GetColumnInfo gives it
+  int type = 0;            // COLUMN_TYPE_*
+  int width = 0;
+  int offset = 0;
+};
+
+struct TableDescription {
+  std::string application;
+  std::string table;
+  std::vector<ColumnDescription> columns;
+};
+
+// The catalogue of every registered table, in registration order.
+std::vector<TableDescription> listTables();
+// The description of `table`: kOk, or kNotFound / kFailed.
+Status describeTable(const std::string& table, TableDescription* out, std::string* error);
+
+struct Query {
+  std::string table;
+  std::vector<std::string> subnodes;   // with or without trailing blanks
+  bool history = false;
+  std::vector<FilterTerm> terms;
+};
+
+// Runs one query. On kOk `rows` holds the sample's rows; otherwise `error`
+// says why (`rows` is then empty). A requested subnode that is registered is
+// handed to the table in its registered form (blank-padded).
+Status runQuery(const Query& query, std::vector<Row>* rows, std::string* error);
+
+struct SituationSpec {
+  std::string name;        // 1 to 32 characters
+  std::string table;
+  int interval = 0;        // seconds, at least 1
+  std::vector<FilterTerm> terms;
+};
+
+struct SituationInfo {
+  std::string name;
+  std::string table;
+  int interval = 0;
+  bool raised = false;
+  time_t lastChange = 0;   // 0 while it never changed
+  std::vector<FilterTerm> terms;
+};
+
+// Creates a situation. kConflict when the name exists.
+Status createSituation(const SituationSpec& spec, std::string* error);
+// Deletes a situation (its sampler is destroyed). kNotFound when unknown.
+Status deleteSituation(const std::string& name, std::string* error);
+// Every situation, in creation order.
+std::vector<SituationInfo> listSituations();
+
+// Samples every situation on a non-event table whose interval has elapsed
+// at `now` (a new situation is due at once). The situation timer calls it
+// every second; tests call it directly.
+void pollSituations(time_t now);
+
+struct Event {
+  int64_t id = 0;          // 1, 2, 3, ... in order of recording
+  time_t time = 0;
+  std::string situation;
+  bool raised = false;     // "raised" or "cleared"
+  Row row;                 // the row that decided it (empty for a clear
+                           // on a sampled table)
+};
+
+// The events with an id greater than `since`, oldest first. The log keeps
+// the latest 10000 events.
+std::vector<Event> eventsSince(int64_t since);
+
+// Sends `command` (without prefix) to the registered command callback on the
+// calling thread, in a capsule without sampler. Returns kOk with the
+// command's result in `*rc` and its message in `*message`, or kFailed when
+// no callback is registered.
+Status runActionCommand(const std::string& command, long* rc, std::string* message,
+                        std::string* error);
+
+// Deletes every situation and clears the event log (tests only).
+void resetSituationsForTesting();
+
+}  // namespace axo
+
+#endif  // AXO_REQUEST_H_
