@@ -1,0 +1,161 @@
+#include "zeputil.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "axo/trk1.h"
+#include "zepport.h"
+#include "zepprops.h"
+#include "zepstrut.h"
+
+#ifndef ZEP_ETC_DIR
+#define ZEP_ETC_DIR "/etc"
+#endif
+
+TRK1_UNIT(zeputil_unit, "ZEPUTIL");
+
+const char* const ZEPUTIL::BASE_DIR_FILE = "ZEPBaseDirConfig.properties";
+const char* const ZEPUTIL::INSTALL_DIR_KEY = "INSTALLDIR";
+const char* const ZEPUTIL::CONFIG_FILE = "ZEP/config/ZEP.dc.properties";
+const char* const ZEPUTIL::LOG_DIR_KEY = "dc.logging.directory";
+const char* const ZEPUTIL::LOG_DIR = "ZEP/logs";
+
+namespace {
+
+constexpr const char* kTmpDir = "/tmp";
+
+std::mutex g_override_mutex;
+std::string g_etc_override;  // guarded by g_override_mutex; empty: none
+std::string g_tmp_override;  // guarded by g_override_mutex; empty: none
+
+bool TraceOn(int bit) { return (TRK1_Sync(&zeputil_unit, __LINE__) & bit) != 0; }
+
+void CopyPath(char* buffer, const char* path) {
+  snprintf(buffer, ZEPUTIL::PATH_SIZE, "%s", path);
+}
+
+// Appends a separator (unless `buffer` ends with one) and `tail`, cut at the
+// buffer's bound.
+void AppendPath(char* buffer, const char* tail) {
+  ZEPSTRUT_stringUtil::addFileSeparator(buffer, ZEPUTIL::PATH_SIZE);
+  const size_t used = strlen(buffer);
+  snprintf(buffer + used, ZEPUTIL::PATH_SIZE - used, "%s", tail);
+}
+
+// Returns the value of `key` in the properties file `path`, copied into
+// `value`, or false. A missing file is not created: looking up a path must
+// not leave empty files behind in the etc or install directory.
+bool LookUp(const char* path, const char* key, char* value) {
+  ZEP_STAT st;
+  if (ZEPPORT::zep_stat(path, &st) != 0) return false;
+  ZEPPROPS_properties props;
+  if (props.load(path) != ZEPPROPS_properties::OK) return false;
+  const char* found = props.getProperty(key);
+  if (found == nullptr) return false;
+  CopyPath(value, found);
+  return true;
+}
+
+class FlowTrace {
+ public:
+  explicit FlowTrace(const char* func) : func_(func), on_(TraceOn(TRK1_FLOW)) {
+    if (on_) TRK1_Event(&zeputil_unit, __LINE__, func_, TRK1_ENTRY);
+  }
+  ~FlowTrace() {
+    if (on_) TRK1_Event(&zeputil_unit, __LINE__, func_, TRK1_EXIT);
+  }
+  FlowTrace(const FlowTrace&) = delete;
+  FlowTrace& operator=(const FlowTrace&) = delete;
+
+ private:
+  const char* func_;
+  bool on_;
+};
+
+}  // namespace
+
+char* ZEPUTIL::getEtcDir(char* buffer) {
+  FlowTrace flow("getEtcDir");
+  {
+    std::lock_guard<std::mutex> guard(g_override_mutex);
+    if (!g_etc_override.empty()) {
+      CopyPath(buffer, g_etc_override.c_str());
+    } else {
+      const char* env = getenv("ZEP_ETC_DIR");
+      CopyPath(buffer, env != nullptr && env[0] != '\0' ? env : ZEP_ETC_DIR);
+    }
+  }
+  if (TraceOn(TRK1_DETAIL)) {
+    TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0255I etc directory name is %s\n", buffer);
+  }
+  return buffer;
+}
+
+char* ZEPUTIL::getTmpDir(char* buffer) {
+  FlowTrace flow("getTmpDir");
+  {
+    std::lock_guard<std::mutex> guard(g_override_mutex);
+    CopyPath(buffer, g_tmp_override.empty() ? kTmpDir : g_tmp_override.c_str());
+  }
+  if (TraceOn(TRK1_DETAIL)) {
+    TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0256I Temp directory name is %s\n", buffer);
+  }
+  return buffer;
+}
+
+char* ZEPUTIL::getInstallDirectory(char* buffer) {
+  FlowTrace flow("getInstallDirectory");
+  char base_file[PATH_SIZE];
+  getEtcDir(base_file);
+  AppendPath(base_file, BASE_DIR_FILE);
+  if (LookUp(base_file, INSTALL_DIR_KEY, buffer)) {
+    if (TraceOn(TRK1_DETAIL)) {
+      TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0253I Installation directory name is %s\n",
+                  buffer);
+    }
+  } else {
+    getTmpDir(buffer);
+    if (TraceOn(TRK1_ERROR)) {
+      TRK1_Printf(&zeputil_unit, __LINE__,
+                  "ZEP0252E Could not find install directory. Using tmp dir %s\n", buffer);
+    }
+  }
+  return buffer;
+}
+
+char* ZEPUTIL::getConfigFileName(char* buffer) {
+  FlowTrace flow("getConfigFileName");
+  getInstallDirectory(buffer);
+  AppendPath(buffer, CONFIG_FILE);
+  if (TraceOn(TRK1_DETAIL)) {
+    TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0251I Configuration filename is %s\n", buffer);
+  }
+  return buffer;
+}
+
+char* ZEPUTIL::getLogDirName(char* buffer) {
+  FlowTrace flow("getLogDirName");
+  char config_file[PATH_SIZE];
+  getConfigFileName(config_file);
+  if (!LookUp(config_file, LOG_DIR_KEY, buffer)) {
+    getInstallDirectory(buffer);
+    AppendPath(buffer, LOG_DIR);
+  }
+  if (TraceOn(TRK1_DETAIL)) {
+    TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0254I Log directory name is %s\n", buffer);
+  }
+  return buffer;
+}
+
+void ZEPUTIL::setEtcDirForTesting(const char* dir) {
+  std::lock_guard<std::mutex> guard(g_override_mutex);
+  g_etc_override = dir != nullptr ? dir : "";
+}
+
+void ZEPUTIL::setTmpDirForTesting(const char* dir) {
+  std::lock_guard<std::mutex> guard(g_override_mutex);
+  g_tmp_override = dir != nullptr ? dir : "";
+}
