@@ -1,0 +1,74 @@
+// The framework's history warehouse: every interval the collector makes one
+// history request per listed table (history flag set, every registered
+// subnode) and appends the rows to a SQLite table of the same name, one
+// column per attribute plus WRITETIME (the 16-character UTC time stamp of
+// the write), in one transaction per sample. The database runs in WAL mode,
+// so the sqlite3 shell can read it while the agent writes.
+//
+// The history flag hands each row to the warehouse once, so rows of a sample
+// whose write failed are kept in memory (up to a bound) and written with the
+// next sample; the failure is traced.
+#ifndef AXO_HISTORY_H_
+#define AXO_HISTORY_H_
+
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace axo {
+
+struct HistoryOptions {
+  std::string path;                   // the SQLite file
+  int intervalSeconds = 300;
+  std::vector<std::string> tables;    // e.g. {"ZEPSMT", "ZEPINV"}
+  int busyTimeoutMillis = 5000;       // how long a write waits for a reader's lock
+  size_t maxPendingRows = 1000000;    // rows kept for a retry, per table
+};
+
+// Splits "A,B,C" into upper-case table names; blanks around names are dropped.
+std::vector<std::string> ParseTableList(const std::string& text);
+
+// Collects history into one database. Thread-safe: CollectOnce may be called
+// by tests while no thread runs, or by the collector's own thread.
+class HistoryCollector {
+ public:
+  HistoryCollector();
+  ~HistoryCollector();   // stops the thread, closes the database
+  HistoryCollector(const HistoryCollector&) = delete;
+  HistoryCollector& operator=(const HistoryCollector&) = delete;
+
+  // Opens (creating) the database and switches it to WAL. Returns false with
+  // `*error` when it cannot be opened. Tables are created on first write.
+  bool Open(const HistoryOptions& options, std::string* error);
+  // One collection: one history request per table, one transaction per
+  // table. `now` stamps WRITETIME. Returns the number of rows written (those
+  // of earlier failed samples included), or -1 when any write failed.
+  long CollectOnce(time_t now);
+  // Runs CollectOnce every interval on a thread of its own until Stop.
+  bool StartThread(std::string* error);
+  void Stop();
+  // Rows waiting for a retry, over all tables.
+  size_t PendingRows() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Runs a read-only SQL statement on the database at `path` and returns its
+// rows as text (NULL as ""). For tests and tools. False with `*error` on failure.
+bool HistoryReadQuery(const std::string& path, const std::string& sql,
+                      std::vector<std::vector<std::string>>* rows, std::string* error);
+
+}  // namespace axo
+
+// omxmain's service hooks for the history collector (AXO_RegisterService).
+// Start reads --history-db, --history-interval and --history-tables from
+// the options fixed by OSB1_Main; without --history-db it does nothing. A
+// database that cannot be opened is traced and the agent runs without
+// history (start returns non-zero).
+int AXO_StartHistory();
+void AXO_StopHistory();
+
+#endif  // AXO_HISTORY_H_

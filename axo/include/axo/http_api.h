@@ -1,0 +1,93 @@
+// The operator API of the agent framework: HTTP/1.1 with JSON bodies on a
+// loopback address, over the in-process request API (axo/request.h).
+//
+//   GET    /healthz                         liveness
+//   GET    /api/v1/agent                    identity, start time, subnodes
+//   GET    /api/v1/subnodes                 registered subnodes
+//   GET    /api/v1/tables                   the table catalogue
+//   GET    /api/v1/tables/{TABLE}           one query: ?subnode=S (repeatable)
+//                                           &history=1 &where=ATTR<op>VALUE
+//                                           (repeatable, ANDed) &format=json|csv
+//   POST   /api/v1/actions                  an action command (text or
+//                                           {"command": "..."}) -> {"rc", "message"}
+//   POST   /api/v1/manager                  {"words": [...]} -> axo_sendCommand
+//   GET    /api/v1/situations               situations with their state
+//   POST   /api/v1/situations               create {"name","table","interval","conditions"}
+//   DELETE /api/v1/situations/{name}        delete
+//   GET    /api/v1/events?since=ID          the event log
+//
+// Bad input answers 400 {"error": ...}, an unknown table or situation 404, a
+// request that changes something without the configured bearer token 401,
+// a body over the cap 413. Requests are served on a bounded pool of
+// framework threads; no request can leave a lock held.
+#ifndef AXO_HTTP_API_H_
+#define AXO_HTTP_API_H_
+
+#include <memory>
+#include <string>
+
+namespace axo {
+
+struct OperatorApiOptions {
+  std::string host = "127.0.0.1";
+  int port = 1920;              // 0 picks a free port (see OperatorApi::port)
+  std::string token;            // empty: changes need no token
+  size_t maxBodyBytes = 64 * 1024;
+  int threads = 8;
+};
+
+// Parses a --listen value "HOST:PORT" (a bare "PORT" means 127.0.0.1).
+// Returns false for "none" and for malformed values (`*error` says which:
+// empty for "none").
+bool ParseListenAddress(const std::string& text, std::string* host, int* port,
+                        std::string* error);
+
+// Reads the bearer token from `path`: the first line, trailing blanks and
+// line ends removed. Returns false (with `*error`) when the file cannot be
+// read or holds no token.
+bool ReadTokenFile(const std::string& path, std::string* token, std::string* error);
+
+// Compares two secrets in time that depends only on their lengths.
+bool ConstantTimeEquals(const std::string& a, const std::string& b);
+
+// One HTTP listener. Start and Stop are called from one thread at a time;
+// the handlers run on the listener's own pool. Not copyable.
+class OperatorApi {
+ public:
+  OperatorApi();
+  ~OperatorApi();   // stops the listener
+  OperatorApi(const OperatorApi&) = delete;
+  OperatorApi& operator=(const OperatorApi&) = delete;
+
+  // Binds and starts serving on a thread of its own. Returns true when
+  // listening; false with `*error` (address in use, bad address, or a build
+  // without HTTP support).
+  bool Start(const OperatorApiOptions& options, std::string* error);
+  // Stops serving and joins the threads. Safe to call when not started.
+  void Stop();
+  // The bound port (the real one when 0 was asked), 0 when not listening.
+  int port() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// False when the framework was built without HTTP, JSON or SQLite support.
+bool OperatorApiAvailable();
+
+}  // namespace axo
+
+// omxmain's service hooks for the operator API (AXO_RegisterService). Start
+// reads --listen and --token-file from the options fixed by OSB1_Main;
+// "none" starts nothing. A listen address that cannot be bound or an
+// unreadable token file is a start-up error: the message goes to standard
+// error and the trace, and the process exits with status 1.
+int AXO_StartOperatorApi();
+void AXO_StopOperatorApi();
+
+// Registers the operator API and the history collector as omxmain services
+// (AXO_RegisterService), in that order. Idempotent.
+void AXO_RegisterStandardServices();
+
+#endif  // AXO_HTTP_API_H_
