@@ -19,9 +19,8 @@
 // hash index beside its list, so matching one message costs a constant number
 // of lookups and touches only the counters of matching situations.
 //
-// Thread-safety: every operation takes the data computer's lock, except
-// Increment(metric line), whose work buffers belong to the single log
-// dispatcher thread. Lock order: metricsLogListLock, then this lock, then the
+// Thread-safety: every operation is thread-safe and takes the data
+// computer's lock, except FindSituations, which requires it held. Lock order: metricsLogListLock, then this lock, then the
 // ZEPMATT manager's lock (taken by Poll when events are pushed). Whoever
 // holds the ZEPMATT manager's lock must not call CreateSituation,
 // DeleteSituation or GetCDT.
@@ -94,8 +93,9 @@ class ZEPDC_DataComputer {
   // matching situation. Always returns true.
   bool Increment(const char* clientAddress, const char* service, const char* operation);
 
-  // Counts the message of a metric line when its location code is 2; other
-  // lines are ignored (true). Only the log dispatcher thread calls this.
+  // Counts the message of a metric line when its location code is 2 (its
+  // RMIPADDR, PORTNAME and OPNAME columns, 64 characters each with their
+  // trailing blanks); other lines are ignored. Returns true.
   bool Increment(const ZEPMELEM_MetricLine* line);
 
   // One timer pass: advances every counter's cell in MC-list order, pushing
@@ -130,14 +130,16 @@ class ZEPDC_DataComputer {
                                   uint8_t comparator, const char* originNode,
                                   const char* situationName);
   void removeFromMCList(ZEPPELEM_PayloadElement* element);
+  // Fills `lists` with the children lists of the operation nodes matching
+  // the three values (see FindSituations), each list once. Returns their
+  // number. Requires the lock held and non-null arguments.
+  int collectSituations(ZEPLLST_LinkedList* lists[6], const char* clientAddress,
+                        const char* service, const char* operation) const;
 
   ZEPDCFN_FilterNode* root_;       // children: the client-address nodes
   ZEPLLST_LinkedList* mcList_;     // payload elements, creation order
   // MC-list elements by situation key; several situations may share a key.
   std::unordered_multimap<std::string_view, ZEPPELEM_PayloadElement*> mcIndex_;
-  char workAddress_[65];
-  char workService_[65];
-  char workOperation_[65];
   OSB1_Lock lock_;
 
   std::mutex timerMutex_;          // guards timerState_; paired with timerWake_
