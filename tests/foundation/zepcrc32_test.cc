@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "axo/trk1.h"
+
 namespace {
 
 TEST(Crc32Test, KnownVectors) {
@@ -26,6 +28,17 @@ TEST(Crc32Test, RunningFormContinuesAcrossPieces) {
   running = ZEPCRC32::crc32(data + 5, 8, running);
   EXPECT_EQ(whole, ~running);
   EXPECT_EQ(0x1234u, ZEPCRC32::crc32(data, 0, 0x1234u));
+}
+
+TEST(Crc32Test, FlowLevelTracesEntryAndExit) {
+  TRK1_Capture capture;
+  TRK1_SetLevel("ZEPCRC32", TRK1_FLOW);
+  ZEPCRC32::crc32("x", 1);
+  TRK1_ResetLevels();
+  EXPECT_GE(capture.count("crc32"), 2);
+  capture.clear();
+  ZEPCRC32::crc32("x", 1);
+  EXPECT_EQ(0, capture.count("crc32"));
 }
 
 }  // namespace

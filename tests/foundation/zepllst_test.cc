@@ -186,7 +186,8 @@ TEST(StringElemTest, CopiesOwnTextAndCarryWordsAndValue) {
   EXPECT_EQ(1700000000, copy.getValue());
   none = e;
   EXPECT_STREQ("file-CA", none.getString());
-  none = none;  // self-assignment keeps the text
+  ZEPSELEM_stringElem& alias = none;
+  none = alias;  // self-assignment keeps the text
   EXPECT_STREQ("file-CA", none.getString());
   // A text taken from inside the element's own text.
   EXPECT_STREQ("CA", none.setString(none.getString() + 5));
