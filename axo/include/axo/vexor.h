@@ -124,8 +124,11 @@ struct RequestDetail {
   // Appends a subnode name (kept as given).
   void AddSubnode(const std::string& name);
   // Appends a term; copies `len` bytes of `value` and terminates them.
-  // Returns AXO_RC_OK, or AXO_RC_BAD_ARGUMENT for a null or too long
-  // column name, a negative or too long length, or a null value with len > 0.
+  // Returns AXO_RC_OK, or AXO_RC_BAD_ARGUMENT (nothing appended) for a null
+  // or too long column name, an unknown data type or compare operator, a
+  // length that does not fit the data type (2 for FQX1_SMALL, 4 for
+  // FQX1_INTEGER, 4 or 8 for FQX1_LONG, at most 32767 for text), or a null
+  // value with len > 0.
   unsigned int AddFilterTerm(short logical_oper, short compare_oper, const char* column,
                              int data_type, const void* value, int len);
 
@@ -138,7 +141,8 @@ struct RequestDetail {
   bool history;            // historical data collection
   std::vector<std::string> subnodes;
   std::deque<FQX1_FILTERINFO> terms;   // deque: term addresses stay valid
-  std::deque<std::string> termValues;
+  std::deque<std::string> termValues;  // the value bytes of each term
+  std::deque<std::string> termTexts;   // each value as ColumnIsException gets it
 };
 
 // Who issued the request.

@@ -1,0 +1,580 @@
+// Process binding, options, identity, the main loop and the subnode registry.
+#include "axo/axo.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "axo/trk1.h"
+#include "axo/vexor.h"
+#include "axo_internal.h"
+
+TRK1_UNIT(axo_unit, "AXOMAIN");
+
+namespace {
+
+constexpr const char kFrameworkVersion[] = "AXO framework stand-in 1.0";
+constexpr int kSubnodeBadArgument = 4;
+
+struct Service {
+  const char* name;
+  int (*start)();
+  void (*stop)();
+  bool running = false;
+};
+
+// Process-wide framework state. Never destroyed: threads may use it at exit.
+struct Process {
+  std::mutex mu;
+  bool bound = false;
+  AXO_Options options;
+  AXO_Identity identity;
+  AXO_AgentLoader loader = nullptr;
+  AXO_CommandCallback callback = nullptr;
+  std::string callbackProduct;
+  std::vector<void (*)()> hooks;
+  std::vector<Service> services;
+  std::vector<AXO_SubnodeInfo> subnodes;
+  std::vector<AXO_SubnodeInfo> pending;
+  int registerRc = 0;
+  int sendRc = 0;
+  bool systemNameOverride = false;
+  std::string systemName;
+};
+
+Process& P() {
+  static Process* p = new Process;
+  return *p;
+}
+
+// Host and origin node are handed out as C strings that stay valid; they are
+// rewritten only by the identity setters.
+char g_hostname[65];
+char g_originnode[33];
+
+std::atomic<time_t (*)()> g_clock{nullptr};
+
+// --- shutdown signalling ----------------------------------------------------
+//
+// A self-pipe: AXO_Shutdown and the signal handler write one byte, omxmain
+// polls the read end. write() is async-signal-safe.
+int g_pipe[2] = {-1, -1};
+std::once_flag g_pipe_once;
+
+void MakePipe() {
+  std::call_once(g_pipe_once, [] {
+    if (pipe(g_pipe) != 0) {
+      g_pipe[0] = g_pipe[1] = -1;
+      return;
+    }
+    for (int fd : g_pipe) {
+      fcntl(fd, F_SETFD, FD_CLOEXEC);
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+  });
+}
+
+void WakeMainLoop() {
+  if (g_pipe[1] < 0) return;
+  char byte = 1;
+  ssize_t rc = write(g_pipe[1], &byte, 1);   // a full pipe already wakes the loop
+  (void)rc;
+}
+
+extern "C" void OnStopSignal(int) {
+  int saved = errno;
+  WakeMainLoop();
+  errno = saved;
+}
+
+void DrainPipe() {
+  char buf[64];
+  while (g_pipe[0] >= 0 && read(g_pipe[0], buf, sizeof(buf)) > 0) {
+  }
+}
+
+void WaitForShutdown() {
+  if (g_pipe[0] < 0) {
+    // Without a pipe there is no way to be woken; sleep until a signal ends us.
+    for (;;) pause();
+  }
+  struct pollfd pfd = {g_pipe[0], POLLIN, 0};
+  while (poll(&pfd, 1, -1) < 0 && errno == EINTR) {
+  }
+}
+
+// --- options -------------------------------------------------------------------
+
+bool AllDigits(const std::string& v) {
+  return !v.empty() &&
+         std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool ParseListen(const std::string& v) {
+  if (v == "none") return true;
+  size_t colon = v.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 >= v.size()) return false;
+  std::string port = v.substr(colon + 1);
+  if (port.size() > 5 || !AllDigits(port)) return false;
+  return atoi(port.c_str()) <= 65535;
+}
+
+bool ParseSeconds(const std::string& v, int* out) {
+  if (v.size() > 9 || !AllDigits(v)) return false;
+  int n = atoi(v.c_str());
+  if (n <= 0) return false;
+  *out = n;
+  return true;
+}
+
+void WriteBounded(char* dst, size_t size, const std::string& src) {
+  snprintf(dst, size, "%s", src.c_str());
+}
+
+// Recomputes the host and origin-node texts. Requires P().mu.
+void RefreshHostLocked(Process& p) {
+  std::string host = p.identity.hostname;
+  if (host.empty()) {
+    char buf[65] = "";
+    if (gethostname(buf, sizeof(buf) - 1) == 0) {
+      buf[sizeof(buf) - 1] = '\0';
+      host = buf;
+      host = host.substr(0, host.find('.'));
+    }
+  }
+  WriteBounded(g_hostname, sizeof(g_hostname), host);
+  std::string origin = host.empty() ? std::string()
+                                    : (p.identity.nodeType.empty() ? host
+                                                                   : host + ":" + p.identity.nodeType);
+  WriteBounded(g_originnode, sizeof(g_originnode), origin);
+  p.identity.originnode = g_originnode;
+}
+
+std::string Text(const char* s) { return s == nullptr ? std::string() : std::string(s); }
+
+}  // namespace
+
+// --- process binding -------------------------------------------------------------
+
+void AXO_PrintUsage(FILE* out, const char* program) {
+  fprintf(out,
+          "Usage: %s [options]\n"
+          "  --listen HOST:PORT        operator API address (default 127.0.0.1:1920), or none\n"
+          "  --token-file PATH         require this bearer token on changing requests\n"
+          "  --trace UNIT=BITS,...     trace levels per unit (all= for every unit)\n"
+          "  --trace-file PATH         write trace records to PATH (default standard error)\n"
+          "  --history-db PATH         collect history into this SQLite file\n"
+          "  --history-interval SECS   history collection interval (default 300)\n"
+          "  --history-tables LIST     tables collected (default ZEPSMT,ZEPINV)\n"
+          "  --help                    print this text\n"
+          "  --version                 print the version\n",
+          program == nullptr ? "agent" : program);
+}
+
+int AXO_ParseOptions(int argc, char** argv, AXO_Options* options, std::string* error) {
+  AXO_Options o;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i] == nullptr ? "" : argv[i];
+    if (arg == "--help") return 1;
+    if (arg == "--version") return 3;
+    std::string name = arg, value;
+    bool has_value = false;
+    size_t eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+      has_value = true;
+    }
+    static const char* const kWithValue[] = {"--listen", "--token-file", "--trace",
+                                             "--trace-file", "--history-db",
+                                             "--history-interval", "--history-tables"};
+    if (std::find_if(std::begin(kWithValue), std::end(kWithValue),
+                     [&](const char* k) { return name == k; }) == std::end(kWithValue)) {
+      *error = "unknown option: " + arg;
+      return 2;
+    }
+    if (!has_value) {
+      if (i + 1 >= argc || argv[i + 1] == nullptr) {
+        *error = "option " + name + " needs a value";
+        return 2;
+      }
+      value = argv[++i];
+    }
+    bool ok = true;
+    if (name == "--listen") {
+      ok = ParseListen(value);
+      o.listen = value;
+    } else if (name == "--token-file") {
+      ok = !value.empty();
+      o.tokenFile = value;
+    } else if (name == "--trace") {
+      ok = !value.empty();
+      o.trace = value;
+    } else if (name == "--trace-file") {
+      ok = !value.empty();
+      o.traceFile = value;
+    } else if (name == "--history-db") {
+      ok = !value.empty();
+      o.historyDb = value;
+    } else if (name == "--history-interval") {
+      ok = ParseSeconds(value, &o.historyInterval);
+    } else if (name == "--history-tables") {
+      ok = !value.empty();
+      o.historyTables = value;
+    }
+    if (!ok) {
+      *error = "bad value for " + name + ": " + value;
+      return 2;
+    }
+  }
+  *options = o;
+  return 0;
+}
+
+int OSB1_Main(int* argc, char** argv, const char* program) {
+  Process& p = P();
+  {
+    std::lock_guard<std::mutex> guard(p.mu);
+    if (p.bound) return 0;
+  }
+  MakePipe();
+  AXO_Options options;
+  std::string error;
+  int rc = AXO_ParseOptions(argc == nullptr ? 0 : *argc, argv, &options, &error);
+  if (rc == 1) {
+    AXO_PrintUsage(stdout, program);
+    exit(0);
+  }
+  if (rc == 3) {
+    printf("%s (%s)\n", program == nullptr ? "agent" : program, kFrameworkVersion);
+    exit(0);
+  }
+  if (rc == 0 && !options.trace.empty() && !TRK1_Configure(options.trace)) {
+    error = "bad value for --trace: " + options.trace;
+    rc = 2;
+  }
+  if (rc == 0 && !options.traceFile.empty() && !TRK1_SetTraceFile(options.traceFile)) {
+    error = "cannot open the trace file " + options.traceFile;
+    rc = 2;
+  }
+  if (rc != 0) {
+    fprintf(stderr, "%s: %s\n", program == nullptr ? "agent" : program, error.c_str());
+    AXO_PrintUsage(stderr, program);
+    exit(2);
+  }
+  std::lock_guard<std::mutex> guard(p.mu);
+  p.options = options;
+  p.identity.startTime = AXO_Now();
+  p.bound = true;
+  return 0;
+}
+
+AXO_Options AXO_GetOptions() {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  return p.options;
+}
+
+int OSB1_Info(int selector, char* buffer, int size) {
+  if (buffer == nullptr || size <= 0) return 0;
+  buffer[0] = '\0';
+  if (selector != 0) return 0;
+  std::string name;
+  {
+    Process& p = P();
+    std::lock_guard<std::mutex> guard(p.mu);
+    if (p.systemNameOverride) {
+      name = p.systemName;
+    } else {
+      struct utsname u;
+      if (uname(&u) == 0) name = u.nodename;
+    }
+  }
+  if (name.empty()) return 0;
+  snprintf(buffer, size, "%s", name.c_str());
+  return static_cast<int>(strlen(buffer));
+}
+
+int DetermineLocalHost(char* buffer, int size) {
+  if (buffer == nullptr || size <= 0) return -1;
+  char name[256] = "";
+  if (gethostname(name, sizeof(name) - 1) != 0) {
+    buffer[0] = '\0';
+    return -1;
+  }
+  name[sizeof(name) - 1] = '\0';
+  snprintf(buffer, size, "%s", name);
+  return 0;
+}
+
+// --- identity -------------------------------------------------------------------------
+
+int AXO_SetAffinity(const char* affinity) {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  p.identity.affinities.push_back(Text(affinity));
+  return 0;
+}
+
+int AXO_SetProduct(const char* product, const char* version) {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  p.identity.product = Text(product);
+  p.identity.version = Text(version);
+  return 0;
+}
+
+int AXO_SetSubsystemId(const char* subsystem) {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  p.identity.subsystem = Text(subsystem);
+  return 0;
+}
+
+int AXO_SetNodeType(const char* node_type) {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  p.identity.nodeType = Text(node_type);
+  RefreshHostLocked(p);
+  return 0;
+}
+
+int AXO_SetHostname(const char* hostname) {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  p.identity.hostname = Text(hostname);
+  RefreshHostLocked(p);
+  return 0;
+}
+
+const char* AXO_GetHostname() {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  if (g_hostname[0] == '\0') RefreshHostLocked(p);
+  return g_hostname[0] != '\0' ? g_hostname : nullptr;
+}
+
+const char* AXO_GetOriginnode() {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  if (g_originnode[0] == '\0') RefreshHostLocked(p);
+  return g_originnode[0] != '\0' ? g_originnode : nullptr;
+}
+
+AXO_Identity AXO_GetIdentity() {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  if (g_originnode[0] == '\0') RefreshHostLocked(p);
+  AXO_Identity id = p.identity;
+  id.hostname = g_hostname;
+  return id;
+}
+
+// --- main loop -------------------------------------------------------------------------
+
+int AXO_RegisterAgentLoader(AXO_AgentLoader loader) {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  p.loader = loader;
+  return 0;
+}
+
+int AXO_RegisterCommandCallback(const char* product, AXO_CommandCallback callback) {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  p.callbackProduct = Text(product);
+  p.callback = callback;
+  return 0;
+}
+
+AXO_CommandCallback axo_internal::CommandCallback() {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  return p.callback;
+}
+
+void AXO_RegisterShutdownHook(void (*hook)()) {
+  if (hook == nullptr) return;
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  if (std::find(p.hooks.begin(), p.hooks.end(), hook) == p.hooks.end()) p.hooks.push_back(hook);
+}
+
+void AXO_RegisterService(const char* name, int (*start)(), void (*stop)()) {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  p.services.push_back(Service{name == nullptr ? "service" : name, start, stop});
+}
+
+int omxmain(int, char**) {
+  Process& p = P();
+  MakePipe();
+  AXO_AgentLoader loader;
+  {
+    std::lock_guard<std::mutex> guard(p.mu);
+    loader = p.loader;
+  }
+  if (loader == nullptr) {
+    if (TRK1_Sync(&axo_unit, __LINE__) & TRK1_ERROR) {
+      TRK1_Printf(&axo_unit, __LINE__, "omxmain: no agent loader registered");
+    }
+    return 1;
+  }
+
+  struct sigaction action = {}, old_int = {}, old_term = {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &old_int);
+  sigaction(SIGTERM, &action, &old_term);
+
+  unsigned long load_rc = loader();
+  if (TRK1_Sync(&axo_unit, __LINE__) & TRK1_DETAIL) {
+    TRK1_Printf(&axo_unit, __LINE__, "Agent loader returned %lu", load_rc);
+  }
+
+  // Services are started without the process lock: they may call back in.
+  std::vector<Service> services;
+  {
+    std::lock_guard<std::mutex> guard(p.mu);
+    services = p.services;
+  }
+  services.push_back(Service{"situation timer", axo_internal::StartSituationTimer,
+                             axo_internal::StopSituationTimer});
+  for (Service& s : services) {
+    int rc = s.start == nullptr ? 0 : s.start();
+    s.running = rc == 0;
+    if (rc != 0 && (TRK1_Sync(&axo_unit, __LINE__) & TRK1_ERROR)) {
+      TRK1_Printf(&axo_unit, __LINE__, "Service %s did not start: rc=%d", s.name, rc);
+    }
+  }
+
+  WaitForShutdown();
+  if (TRK1_Sync(&axo_unit, __LINE__) & TRK1_DETAIL) {
+    TRK1_Printf(&axo_unit, __LINE__, "omxmain: shutting down");
+  }
+
+  for (auto it = services.rbegin(); it != services.rend(); ++it) {
+    if (it->running && it->stop != nullptr) it->stop();
+  }
+  std::vector<void (*)()> hooks;
+  {
+    std::lock_guard<std::mutex> guard(p.mu);
+    hooks = p.hooks;
+  }
+  for (auto it = hooks.rbegin(); it != hooks.rend(); ++it) (*it)();
+
+  sigaction(SIGINT, &old_int, nullptr);
+  sigaction(SIGTERM, &old_term, nullptr);
+  DrainPipe();
+  return 0;
+}
+
+int AXO_Shutdown(int reason) {
+  MakePipe();
+  if (TRK1_Sync(&axo_unit, __LINE__) & TRK1_DETAIL) {
+    TRK1_Printf(&axo_unit, __LINE__, "AXO_Shutdown(%d)", reason);
+  }
+  WakeMainLoop();
+  return 0;
+}
+
+// --- subnodes -------------------------------------------------------------------------
+
+int AXO_Subnode_Register_nAff(const char* name, const char* product, const char* version,
+                              int affinity_count, ...) {
+  va_list args;
+  va_start(args, affinity_count);
+  std::vector<std::string> affinities;
+  for (int i = 0; i < affinity_count && i < 16; ++i) affinities.push_back(Text(va_arg(args, const char*)));
+  va_end(args);
+
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  if (p.registerRc != 0) return p.registerRc;
+  if (name == nullptr || name[0] == '\0' || strlen(name) > 32 || product == nullptr ||
+      product[0] == '\0') {
+    return kSubnodeBadArgument;
+  }
+  p.pending.push_back(AXO_SubnodeInfo{name, product, Text(version)});
+  return 0;
+}
+
+int AXO_Subnode_SendRequest() {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  int rc = p.sendRc;
+  if (rc == 0 || rc == 7) {
+    for (AXO_SubnodeInfo& s : p.pending) {
+      auto same = [&](const AXO_SubnodeInfo& e) { return e.name == s.name; };
+      auto it = std::find_if(p.subnodes.begin(), p.subnodes.end(), same);
+      if (it == p.subnodes.end()) {
+        p.subnodes.push_back(s);
+      } else {
+        *it = s;
+      }
+    }
+  }
+  p.pending.clear();
+  return rc;
+}
+
+std::vector<AXO_SubnodeInfo> AXO_ListSubnodes() {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  return p.subnodes;
+}
+
+// --- seams ------------------------------------------------------------------------------
+
+void AXO_SetSubnodeResultsForTesting(int register_rc, int send_rc) {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  p.registerRc = register_rc;
+  p.sendRc = send_rc;
+}
+
+void AXO_SetSystemNameForTesting(const char* name) {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  p.systemNameOverride = name != nullptr;
+  p.systemName = Text(name);
+}
+
+void AXO_SetClockForTesting(time_t (*clock)()) { g_clock.store(clock); }
+
+time_t AXO_Now() {
+  time_t (*clock)() = g_clock.load();
+  return clock != nullptr ? clock() : time(nullptr);
+}
+
+void AXO_ResetForTesting() {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  p.bound = false;
+  p.options = AXO_Options();
+  p.identity = AXO_Identity();
+  p.loader = nullptr;
+  p.callback = nullptr;
+  p.callbackProduct.clear();
+  p.hooks.clear();
+  p.services.clear();
+  p.subnodes.clear();
+  p.pending.clear();
+  p.registerRc = 0;
+  p.sendRc = 0;
+  p.systemNameOverride = false;
+  p.systemName.clear();
+  g_hostname[0] = '\0';
+  g_originnode[0] = '\0';
+}

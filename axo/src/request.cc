@@ -1,0 +1,626 @@
+// The in-process request API: catalogue, queries, situations, the event log,
+// the situation timer and action commands.
+//
+// Lock order: a situation's run mutex, then (inside the agent) the agent's
+// locks, then a manager lock, then the leaf mutexes of this module
+// (catalogue, situation list, situation state, event log). The run mutex is
+// never taken while any other lock is held.
+#include "axo/request.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "axo/axo.h"
+#include "axo/trk1.h"
+#include "axo/vexor.h"
+#include "axo_internal.h"
+
+TRK1_UNIT(request_unit, "AXOREQ");
+
+namespace axo {
+namespace {
+
+constexpr size_t kMaxEvents = 10000;
+constexpr size_t kMaxValueLength = 1024;
+constexpr const char kCommandPrefix[] = "ACT";
+
+// --- catalogue -------------------------------------------------------------
+
+struct Catalogue {
+  std::mutex mu;
+  std::map<TableManager*, TableDescription> tables;
+};
+
+Catalogue& Cat() {
+  static Catalogue* c = new Catalogue;   // never destroyed: used at exit
+  return *c;
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
+std::string TrimBlanks(const std::string& s) {
+  size_t end = s.find_last_not_of(' ');
+  return end == std::string::npos ? std::string() : s.substr(0, end + 1);
+}
+
+// Fills a request's table fields from the manager.
+void Address(RequestDetail* request, TableManager* manager) {
+  snprintf(request->application, sizeof(request->application), "%s", manager->GetApplication());
+  snprintf(request->table, sizeof(request->table), "%s", manager->GetTable());
+}
+
+// Asks a probe sampler for the columns and checks that every column lies
+// inside the row record with a width that fits its type.
+Status Probe(TableManager* manager, TableDescription* out, std::string* error) {
+  RequestDetail request;
+  ContextInfo context;
+  Address(&request, manager);
+  context.created = AXO_Now();
+  vexor* v = manager->CreateVexor(&request, &context);
+  if (v == nullptr) {
+    *error = std::string("table ") + manager->GetTable() + " cannot create a sampler";
+    return kFailed;
+  }
+  TableDescription d;
+  d.application = manager->GetApplication();
+  d.table = manager->GetTable();
+  Status status = kOk;
+  int n = v->NumColumns();
+  for (int i = 0; i < n && status == kOk; ++i) {
+    ColumnInfo info{};
+    if (v->GetColumnInfo(&info, i) != 0 || info.name == nullptr) {
+      status = kFailed;
+      break;
+    }
+    bool width_ok = (info.type == COLUMN_TYPE_TEXT && info.width > 0) ||
+                    (info.type == COLUMN_TYPE_SHORT && info.width == 2) ||
+                    (info.type == COLUMN_TYPE_LONG && info.width == 4);
+    if (!width_ok || info.offset + info.width > v->GetRowSize()) {
+      status = kFailed;
+      break;
+    }
+    d.columns.push_back(ColumnDescription{Upper(info.name), info.name, info.type, info.width,
+                                          info.offset});
+  }
+  delete v;
+  if (status != kOk) {
+    *error = std::string("table ") + manager->GetTable() + " describes a column it cannot hold";
+    return status;
+  }
+  *out = std::move(d);
+  return kOk;
+}
+
+Status Describe(const std::string& table, TableManager** manager_out, TableDescription* out,
+                std::string* error) {
+  TableManager* manager = AXO_FindTableManager(table.c_str());
+  if (manager == nullptr) {
+    *error = "unknown table: " + table;
+    return kNotFound;
+  }
+  *manager_out = manager;
+  Catalogue& c = Cat();
+  {
+    std::lock_guard<std::mutex> guard(c.mu);
+    auto it = c.tables.find(manager);
+    if (it != c.tables.end()) {
+      *out = it->second;
+      return kOk;
+    }
+  }
+  TableDescription d;
+  Status status = Probe(manager, &d, error);   // no lock held: calls into the agent
+  if (status != kOk) return status;
+  std::lock_guard<std::mutex> guard(c.mu);
+  c.tables[manager] = d;
+  *out = std::move(d);
+  return kOk;
+}
+
+// --- filter terms ---------------------------------------------------------------
+
+bool ParseOperator(const std::string& op, short* code) {
+  static const std::pair<const char*, short> kOps[] = {
+      {"=", FQX1_EQ}, {"!=", FQX1_NE}, {"<", FQX1_LT}, {"<=", FQX1_LE}, {">", FQX1_GT}, {">=", FQX1_GE}};
+  for (const auto& [text, value] : kOps) {
+    if (op == text) {
+      *code = value;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ParseNumber(const std::string& text, long long low, long long high, long long* out) {
+  if (text.empty() || text.size() > 20) return false;
+  errno = 0;
+  char* end = nullptr;
+  long long v = strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || v < low || v > high) return false;
+  *out = v;
+  return true;
+}
+
+// Converts text terms into filter terms of `request`, using the columns of
+// the table to pick each value's data type.
+Status BuildTerms(const TableDescription& d, const std::vector<FilterTerm>& terms,
+                  RequestDetail* request, std::string* error) {
+  for (const FilterTerm& t : terms) {
+    std::string attribute = Upper(t.attribute);
+    auto col = std::find_if(d.columns.begin(), d.columns.end(),
+                            [&](const ColumnDescription& c) { return c.attribute == attribute; });
+    if (col == d.columns.end()) {
+      *error = "unknown attribute " + t.attribute + " in table " + d.table;
+      return kBadRequest;
+    }
+    short oper;
+    if (!ParseOperator(t.op, &oper)) {
+      *error = "unknown operator " + t.op + " for " + attribute;
+      return kBadRequest;
+    }
+    short logical = t.orWithPrevious ? FQX1_OR : FQX1_AND;
+    unsigned int rc;
+    if (col->type == COLUMN_TYPE_TEXT) {
+      if (t.value.size() > kMaxValueLength || t.value.find('\0') != std::string::npos) {
+        *error = "bad text value for " + attribute;
+        return kBadRequest;
+      }
+      rc = request->AddFilterTerm(logical, oper, attribute.c_str(), FQX1_CSTRING, t.value.data(),
+                                  static_cast<int>(t.value.size()));
+    } else if (col->type == COLUMN_TYPE_SHORT) {
+      long long v;
+      if (!ParseNumber(t.value, SHRT_MIN, SHRT_MAX, &v)) {
+        *error = "bad 16-bit integer value for " + attribute + ": " + t.value;
+        return kBadRequest;
+      }
+      int16_t s = static_cast<int16_t>(v);
+      rc = request->AddFilterTerm(logical, oper, attribute.c_str(), FQX1_SMALL, &s, 2);
+    } else {
+      long long v;
+      if (!ParseNumber(t.value, INT32_MIN, INT32_MAX, &v)) {
+        *error = "bad integer value for " + attribute + ": " + t.value;
+        return kBadRequest;
+      }
+      int32_t l = static_cast<int32_t>(v);
+      rc = request->AddFilterTerm(logical, oper, attribute.c_str(), FQX1_INTEGER, &l, 4);
+    }
+    if (rc != 0) {
+      *error = "bad filter term for " + attribute;
+      return kBadRequest;
+    }
+  }
+  return kOk;
+}
+
+// The subnodes a request is for: the requested ones in their registered
+// form when registered, every registered subnode when none is requested.
+std::vector<std::string> ResolveSubnodes(const std::vector<std::string>& requested) {
+  std::vector<AXO_SubnodeInfo> registered = AXO_ListSubnodes();
+  std::vector<std::string> out;
+  if (requested.empty()) {
+    for (const AXO_SubnodeInfo& s : registered) out.push_back(s.name);
+    return out;
+  }
+  for (const std::string& r : requested) {
+    std::string wanted = TrimBlanks(r);
+    auto it = std::find_if(registered.begin(), registered.end(),
+                           [&](const AXO_SubnodeInfo& s) { return TrimBlanks(s.name) == wanted; });
+    out.push_back(it != registered.end() ? it->name : r);
+  }
+  return out;
+}
+
+// --- situations -------------------------------------------------------------------
+
+struct Situation {
+  SituationSpec spec;
+  RequestDetail request;
+  ContextInfo context;
+  AXO_SituationState state;
+  TableManager* manager = nullptr;
+  vexor* sampler = nullptr;
+  std::mutex runMu;          // serialises sampling and deletion
+  bool deleted = false;      // guarded by runMu
+  time_t nextDue = 0;        // guarded by runMu
+};
+
+struct Situations {
+  std::mutex mu;
+  std::vector<std::shared_ptr<Situation>> list;   // creation order
+  std::set<std::string> names;                    // includes ones being created
+};
+
+Situations& Sits() {
+  static Situations* s = new Situations;
+  return *s;
+}
+
+struct EventLog {
+  std::mutex mu;
+  std::deque<Event> events;
+  int64_t nextId = 1;
+};
+
+EventLog& Log() {
+  static EventLog* log = new EventLog;
+  return *log;
+}
+
+void ReleaseName(const std::string& name) {
+  Situations& s = Sits();
+  std::lock_guard<std::mutex> guard(s.mu);
+  s.names.erase(name);
+}
+
+// Unlinks and destroys the sampler of `sit`. Requires sit->runMu.
+void DestroySampler(Situation* sit) {
+  if (sit->sampler == nullptr) return;
+  {
+    OSB1_ScopedLock guard(sit->manager->GetLock());
+    sit->manager->GetVexorList()->Remove(sit->sampler);
+  }
+  delete sit->sampler;   // no framework lock held: the agent takes its own
+  sit->sampler = nullptr;
+}
+
+// Takes one sample for a sampled situation. Requires sit->runMu.
+void SampleSituation(Situation* sit, time_t now) {
+  vexor* v = sit->sampler;
+  sit->request.subnodes = ResolveSubnodes({});
+  v->ClearRows();
+  v->ResetGetSubnode();
+  unsigned int rc = v->TakeSample();
+  if (rc != 0 && (TRK1_Sync(&request_unit, __LINE__) & TRK1_ERROR)) {
+    TRK1_Printf(&request_unit, __LINE__, "Situation %s: sample of %s returned %u",
+                sit->spec.name.c_str(), sit->spec.table.c_str(), rc);
+  }
+  axo_internal::SetSituationState(&sit->state, v->count > 0, v->GetRow(0), now);
+  v->ClearRows();
+}
+
+// --- the situation timer ------------------------------------------------------------
+
+struct Timer {
+  std::mutex mu;
+  std::condition_variable wake;
+  bool stop = false;
+  std::thread thread;
+};
+
+Timer& Tmr() {
+  static Timer* t = new Timer;
+  return *t;
+}
+
+}  // namespace
+
+// --- catalogue and queries ------------------------------------------------------------
+
+std::vector<TableDescription> listTables() {
+  std::vector<TableDescription> out;
+  for (const std::string& name : AXO_ListTables()) {
+    TableDescription d;
+    std::string error;
+    if (describeTable(name, &d, &error) == kOk) out.push_back(std::move(d));
+  }
+  return out;
+}
+
+Status describeTable(const std::string& table, TableDescription* out, std::string* error) {
+  TableManager* manager;
+  return Describe(table, &manager, out, error);
+}
+
+Status runQuery(const Query& query, std::vector<Row>* rows, std::string* error) {
+  rows->clear();
+  TableManager* manager;
+  TableDescription d;
+  Status status = Describe(query.table, &manager, &d, error);
+  if (status != kOk) return status;
+
+  RequestDetail request;
+  ContextInfo context;
+  Address(&request, manager);
+  request.history = query.history;
+  request.subnodes = ResolveSubnodes(query.subnodes);
+  status = BuildTerms(d, query.terms, &request, error);
+  if (status != kOk) return status;
+  context.created = AXO_Now();
+
+  vexor* v = manager->CreateVexor(&request, &context);
+  if (v == nullptr) {
+    *error = "table " + query.table + " cannot create a sampler";
+    return kFailed;
+  }
+  unsigned int rc = v->TakeSample();
+  if (rc != 0 && (TRK1_Sync(&request_unit, __LINE__) & TRK1_DETAIL)) {
+    TRK1_Printf(&request_unit, __LINE__, "Sample of %s returned %u with %d rows",
+                query.table.c_str(), rc, v->count);
+  }
+  rows->reserve(v->count);
+  for (int i = 0; i < v->count; ++i) {
+    rows->push_back(axo_internal::DecodeRow(d.columns, v->GetRow(i)));
+  }
+  v->ClearRows();
+  delete v;
+  return kOk;
+}
+
+// --- situations -------------------------------------------------------------------------
+
+Status createSituation(const SituationSpec& spec, std::string* error) {
+  if (spec.name.empty() || spec.name.size() > 32 ||
+      std::any_of(spec.name.begin(), spec.name.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+    *error = "a situation name has 1 to 32 printable characters";
+    return kBadRequest;
+  }
+  if (spec.interval < 1) {
+    *error = "a situation interval is at least 1 second";
+    return kBadRequest;
+  }
+  auto sit = std::make_shared<Situation>();
+  sit->spec = spec;
+  TableDescription d;
+  Status status = Describe(spec.table, &sit->manager, &d, error);
+  if (status != kOk) return status;
+
+  RequestDetail& request = sit->request;
+  Address(&request, sit->manager);
+  request.sampleType = AXO_SAMPLE_SITUATION;
+  snprintf(request.situationName, sizeof(request.situationName), "%s", spec.name.c_str());
+  request.interval = spec.interval;
+  status = BuildTerms(d, spec.terms, &request, error);
+  if (status != kOk) return status;
+
+  AXO_SituationState& state = sit->state;
+  state.name = spec.name;
+  state.table = spec.table;
+  state.columns = d.columns;
+  for (const ColumnDescription& c : d.columns) {
+    if (c.attribute == "SITNAME" && c.type == COLUMN_TYPE_TEXT) {
+      state.sitnameOffset = c.offset;
+      state.sitnameWidth = c.width;
+      state.eventDriven = true;   // the agent pushes this table's rows
+    }
+  }
+
+  Situations& s = Sits();
+  {
+    std::lock_guard<std::mutex> guard(s.mu);
+    if (!s.names.insert(spec.name).second) {
+      *error = "situation " + spec.name + " exists";
+      return kConflict;
+    }
+  }
+  sit->context.created = AXO_Now();
+  request.subnodes = ResolveSubnodes({});
+  vexor* v = sit->manager->CreateVexor(&request, &sit->context);   // no lock held
+  if (v == nullptr) {
+    ReleaseName(spec.name);
+    *error = "table " + spec.table + " cannot create a sampler";
+    return kFailed;
+  }
+  v->AttachSituation(&sit->state);
+  sit->sampler = v;
+  sit->nextDue = sit->context.created;
+  {
+    OSB1_ScopedLock guard(sit->manager->GetLock());
+    sit->manager->GetVexorList()->Append(v);
+  }
+  {
+    std::lock_guard<std::mutex> guard(s.mu);
+    s.list.push_back(sit);
+  }
+  if (TRK1_Sync(&request_unit, __LINE__) & TRK1_DETAIL) {
+    TRK1_Printf(&request_unit, __LINE__, "Situation %s created on %s, interval %d, %zu terms",
+                spec.name.c_str(), spec.table.c_str(), spec.interval, spec.terms.size());
+  }
+  return kOk;
+}
+
+Status deleteSituation(const std::string& name, std::string* error) {
+  std::shared_ptr<Situation> sit;
+  Situations& s = Sits();
+  {
+    std::lock_guard<std::mutex> guard(s.mu);
+    auto it = std::find_if(s.list.begin(), s.list.end(),
+                           [&](const std::shared_ptr<Situation>& e) { return e->spec.name == name; });
+    if (it == s.list.end()) {
+      *error = "unknown situation: " + name;
+      return kNotFound;
+    }
+    sit = *it;
+    s.list.erase(it);
+  }
+  {
+    std::lock_guard<std::mutex> guard(sit->runMu);
+    sit->deleted = true;
+    DestroySampler(sit.get());
+  }
+  ReleaseName(name);
+  if (TRK1_Sync(&request_unit, __LINE__) & TRK1_DETAIL) {
+    TRK1_Printf(&request_unit, __LINE__, "Situation %s deleted", name.c_str());
+  }
+  return kOk;
+}
+
+std::vector<SituationInfo> listSituations() {
+  std::vector<std::shared_ptr<Situation>> list;
+  {
+    Situations& s = Sits();
+    std::lock_guard<std::mutex> guard(s.mu);
+    list = s.list;
+  }
+  std::vector<SituationInfo> out;
+  for (const auto& sit : list) {
+    SituationInfo info;
+    info.name = sit->spec.name;
+    info.table = sit->spec.table;
+    info.interval = sit->spec.interval;
+    info.terms = sit->spec.terms;
+    std::lock_guard<std::mutex> guard(sit->state.mu);
+    info.raised = sit->state.raised;
+    info.lastChange = sit->state.lastChange;
+    out.push_back(std::move(info));
+  }
+  return out;
+}
+
+void pollSituations(time_t now) {
+  std::vector<std::shared_ptr<Situation>> list;
+  {
+    Situations& s = Sits();
+    std::lock_guard<std::mutex> guard(s.mu);
+    list = s.list;
+  }
+  for (const auto& sit : list) {
+    if (sit->state.eventDriven) continue;
+    std::lock_guard<std::mutex> guard(sit->runMu);
+    if (sit->deleted || sit->sampler == nullptr || now < sit->nextDue) continue;
+    sit->nextDue = now + sit->spec.interval;
+    SampleSituation(sit.get(), now);
+  }
+}
+
+std::vector<Event> eventsSince(int64_t since) {
+  EventLog& log = Log();
+  std::lock_guard<std::mutex> guard(log.mu);
+  std::vector<Event> out;
+  for (const Event& e : log.events) {
+    if (e.id > since) out.push_back(e);
+  }
+  return out;
+}
+
+Status runActionCommand(const std::string& command, long* rc, std::string* message,
+                        std::string* error) {
+  AXO_CommandCallback callback = axo_internal::CommandCallback();
+  if (callback == nullptr) {
+    *error = "no action-command callback is registered";
+    return kFailed;
+  }
+  if (command.find('\0') != std::string::npos) {
+    *error = "a command is text without NUL characters";
+    return kBadRequest;
+  }
+  VexorAutomationCapsule capsule((kCommandPrefix + command).c_str(), nullptr);
+  long result = callback(&capsule);
+  *rc = capsule.HasResult() ? capsule.GetResult() : result;
+  *message = capsule.GetMessage();
+  return kOk;
+}
+
+void resetSituationsForTesting() {
+  std::vector<std::string> names;
+  for (const SituationInfo& info : listSituations()) names.push_back(info.name);
+  std::string error;
+  for (const std::string& name : names) deleteSituation(name, &error);
+  EventLog& log = Log();
+  std::lock_guard<std::mutex> guard(log.mu);
+  log.events.clear();
+  log.nextId = 1;
+}
+
+}  // namespace axo
+
+// --- framework-internal ------------------------------------------------------------------
+
+namespace axo_internal {
+
+axo::Row DecodeRow(const std::vector<axo::ColumnDescription>& columns, const char* row) {
+  axo::Row out;
+  if (row == nullptr) return out;
+  out.reserve(columns.size());
+  for (const axo::ColumnDescription& c : columns) {
+    axo::Value v;
+    const char* p = row + c.offset;
+    if (c.type == COLUMN_TYPE_TEXT) {
+      size_t n = static_cast<size_t>(c.width);
+      while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == '\0')) --n;
+      v.text.assign(p, n);
+    } else if (c.type == COLUMN_TYPE_SHORT) {
+      int16_t s;
+      memcpy(&s, p, 2);
+      v.isText = false;
+      v.number = s;
+    } else {
+      int32_t l;
+      memcpy(&l, p, 4);
+      v.isText = false;
+      v.number = l;
+    }
+    out.emplace_back(c.attribute, std::move(v));
+  }
+  return out;
+}
+
+void SetSituationState(AXO_SituationState* state, bool raised, const char* row, time_t when) {
+  {
+    std::lock_guard<std::mutex> guard(state->mu);
+    if (state->raised == raised) return;
+    state->raised = raised;
+    state->lastChange = when;
+  }
+  axo::Event e;
+  e.time = when;
+  e.situation = state->name;
+  e.raised = raised;
+  e.row = DecodeRow(state->columns, row);
+  if (TRK1_Sync(&request_unit, __LINE__) & TRK1_DETAIL) {
+    TRK1_Printf(&request_unit, __LINE__, "Situation %s %s", state->name.c_str(),
+                raised ? "raised" : "cleared");
+  }
+  axo::EventLog& log = axo::Log();
+  std::lock_guard<std::mutex> guard(log.mu);
+  e.id = log.nextId++;
+  log.events.push_back(std::move(e));
+  while (log.events.size() > axo::kMaxEvents) log.events.pop_front();
+}
+
+int StartSituationTimer() {
+  axo::Timer& t = axo::Tmr();
+  std::lock_guard<std::mutex> guard(t.mu);
+  if (t.thread.joinable()) return 0;
+  t.stop = false;
+  t.thread = std::thread([&t] {
+    std::unique_lock<std::mutex> lock(t.mu);
+    while (!t.stop) {
+      lock.unlock();
+      axo::pollSituations(AXO_Now());
+      lock.lock();
+      t.wake.wait_for(lock, std::chrono::seconds(1), [&t] { return t.stop; });
+    }
+  });
+  return 0;
+}
+
+void StopSituationTimer() {
+  axo::Timer& t = axo::Tmr();
+  std::thread thread;
+  {
+    std::lock_guard<std::mutex> guard(t.mu);
+    t.stop = true;
+    thread = std::move(t.thread);
+  }
+  t.wake.notify_all();
+  if (thread.joinable()) thread.join();
+}
+
+}  // namespace axo_internal
