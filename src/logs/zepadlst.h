@@ -85,6 +85,9 @@ class ZEPADLST_AggDataList {
   }
   int32_t size() const { return buckets_.size(); }
 
+  // Stops keeping a bucket counter (the list left its inventory).
+  void detachBucketCounter() { bucketCounter_ = nullptr; }
+
   int getWindowMinutes() const { return windowMinutes_; }
   int32_t getEarliestBegin() const { return earliestBegin_; }
   int32_t getLastHistoryBegin() const { return lastHistoryBegin_; }
@@ -100,6 +103,7 @@ class ZEPADLST_AggDataList {
 
   int windowMinutes_;
   ZEPLLST_LinkedList buckets_;
+  bool hasData_ = false;       // a metric line was ever added
   int32_t earliestBegin_ = 0;
   int32_t lastHistoryBegin_ = 0;
   int32_t* bucketCounter_;

@@ -51,6 +51,11 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   // The key is the file name (default string comparison).
   const void* getElemKey() const override { return filename_; }
 
+  // Makes sure `path` is a directory the agent may write into: creates it
+  // when missing, refuses a symbolic link or a directory of another user
+  // (with a message). Returns 0 or -1.
+  static int ensureSafeDirectory(const char* path);
+
   // True when `name` begins with "ZEP." and ends with ".metric.log".
   static bool isAMetricLogFilename(const char* name);
 
@@ -164,8 +169,16 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
  private:
   // True when the server may be read: server name set, environment >= 1.
   bool isAccepted() const { return serverName_[0] != '\0' && envValue_ >= 1; }
-  // Fills the header columns of a new line's row.
-  void fillHeaderColumns(ZEPMELEM_MetricLine* line) const;
+  // Parses one record line into a new metric line and counts it. Returns the
+  // line's service entry and window begin (null when the line was not a
+  // record), which stay valid even when the limits expire the bucket.
+  void processRecord(const char* line, int32_t readTime, int maxMetricsRecords,
+                     int maxSvcInvRecords, ZEPIELEM_SvcInv** entry, int32_t* begin);
+  // The header columns every new row starts from, rebuilt after a header
+  // line or the subnode name changed them.
+  const zep_zepsmt_data_t& headerRow();
+  // Copies a header value into its zero-filled field, cut to the field.
+  static void setHeaderField(char* field, int size, const char* value);
   // Unlinks and deletes one line, keeping the fault count.
   void deleteMetric(ZEPMELEM_MetricLine* line);
 
@@ -187,6 +200,8 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   ZEPNVLST_SvcInventoryList svcInventory_;
   uint8_t registered_;
   int32_t numFaults_ = 0;
+  zep_zepsmt_data_t headerRow_;
+  bool headerRowValid_ = false;
 };
 
 #endif  // ZEP_LOGS_ZEPDCLOG_H_

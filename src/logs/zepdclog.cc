@@ -1,0 +1,519 @@
+// Metric log file: the state of one monitored application server.
+#include "zepdclog.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "axo/trk1.h"
+#include "zepaelem.h"
+#include "zepcrc32.h"
+#include "zepdc.h"
+#include "zepdirls.h"
+#include "zepdisp.h"
+#include "zepkvpar.h"
+#include "zepprops.h"
+#include "zepstrut.h"
+
+TRK1_UNIT(zepdclog_unit, "ZEPDCLOG");
+
+namespace {
+
+using SU = ZEPSTRUT_stringUtil;
+
+const SU::ENUM_CONSTANT kEnvCodes[] = {
+    {"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}, {"5", 5}, {"6", 6}, {"7", 7}, {"8", 8}, {"9", 9},
+};
+const char* const kEnvNames[] = {
+    "Granite_Application_Server", "Quill_Runtime", "Marlin_Server",
+    "Osprey", "Kestrel", "Tundra",
+    "Granite_Community_Edition", "Sentinel_Gateway", "Component_Assembly_Runtime",
+};
+constexpr int kNumEnv = sizeof(kEnvCodes) / sizeof(kEnvCodes[0]);
+
+bool traceOn(int bits) { return (TRK1_Sync(&zepdclog_unit, __LINE__) & bits) != 0; }
+
+void reportError(int line, const char* fmt, const char* a, const char* b = nullptr) {
+  if (TRK1_Sync(&zepdclog_unit, line) & TRK1_ERROR) TRK1_Printf(&zepdclog_unit, line, fmt, a, b);
+}
+
+// Reports a failed move with the system's text for the error.
+void reportRename(const char* from, const char* to, int err) {
+  if (TRK1_Sync(&zepdclog_unit, __LINE__) & TRK1_ERROR) {
+    TRK1_Printf(&zepdclog_unit, __LINE__, "ZEP00103E Cannot rename file from %s to %s\n", from, to);
+    TRK1_Printf(&zepdclog_unit, __LINE__, "%s\n", std::strerror(err));
+  }
+}
+
+// A one-digit code column: the digit's value, -1 for anything else.
+int16_t codeField(const SU::STRING_PARSE_INFO& f) {
+  if (f.len < 1 || f.ptr[0] < '0' || f.ptr[0] > '9') return -1;
+  return static_cast<int16_t>(f.ptr[0] - '0');
+}
+
+template <size_t N>
+void textField(char (&column)[N], const SU::STRING_PARSE_INFO& f) {
+  SU::memcpyWithPad(column, f.ptr, static_cast<unsigned>(f.len), N, ' ');
+}
+
+template <size_t N>
+void headerColumn(char (&column)[N], const char* text) {
+  SU::memcpyWithPad(column, text, static_cast<unsigned>(std::strlen(text)), N, ' ');
+}
+
+// Joins the parts into `out` (size bytes). False when the result is longer
+// than size - 1 characters.
+bool joinPath(char* out, int size, const char* a, const char* b, const char* c = "",
+              const char* d = "", const char* e = "") {
+  const int n = std::snprintf(out, size, "%s%s%s%s%s", a, b, c, d, e);
+  if (n < 0 || n >= size) {
+    out[0] = '\0';
+    return false;
+  }
+  return true;
+}
+
+bool endsWithSeparator(const char* path) {
+  const size_t n = std::strlen(path);
+  return n > 0 && path[n - 1] == '/';
+}
+
+}  // namespace
+
+ZEPDCLOG_DCMetricsLogFile::ZEPDCLOG_DCMetricsLogFile(const char* directory, const char* filename)
+    : envValue_(0), registered_(0) {
+  std::memset(directory_, 0, sizeof(directory_));
+  std::memset(cacheDirectory_, 0, sizeof(cacheDirectory_));
+  std::memset(livePath_, 0, sizeof(livePath_));
+  std::memset(filename_, 0, sizeof(filename_));
+  std::memset(version_, 0, sizeof(version_));
+  std::memset(envCode_, 0, sizeof(envCode_));
+  std::memset(cell_, 0, sizeof(cell_));
+  std::memset(node_, 0, sizeof(node_));
+  std::memset(cluster_, 0, sizeof(cluster_));
+  std::memset(serverName_, 0, sizeof(serverName_));
+  std::memset(subnodeName_, 0, sizeof(subnodeName_));
+  std::memset(hostName_, 0, sizeof(hostName_));
+  std::memset(ipAddress_, 0, sizeof(ipAddress_));
+  setMetricsLogFilename(directory, filename);
+}
+
+bool ZEPDCLOG_DCMetricsLogFile::isAMetricLogFilename(const char* name) {
+  if (name == nullptr) return false;
+  return SU::beginsWith("ZEP.", name) && SU::endsWith(".metric.log", name);
+}
+
+int ZEPDCLOG_DCMetricsLogFile::setMetricsLogFilename(const char* directory, const char* filename) {
+  if (directory == nullptr) directory = "";
+  if (filename == nullptr) filename = "";
+  const char* sep = endsWithSeparator(directory) ? "" : ZEPPORT::FILE_SEPARATOR;
+  const bool ok = joinPath(directory_, PATH_SIZE, directory, "") &&
+                  joinPath(filename_, PATH_SIZE, filename, "") &&
+                  joinPath(livePath_, PATH_SIZE, directory, sep, filename) &&
+                  joinPath(cacheDirectory_, PATH_SIZE, directory, sep, CACHE_SUBDIR,
+                           ZEPPORT::FILE_SEPARATOR);
+  if (ok) return 0;
+  livePath_[0] = '\0';
+  cacheDirectory_[0] = '\0';
+  reportError(__LINE__, "ZEP00106E Path too long for metric log file %s in %s\n", filename,
+              directory);
+  return -1;
+}
+
+int ZEPDCLOG_DCMetricsLogFile::ensureSafeDirectory(const char* path) {
+  if (path == nullptr || path[0] == '\0') return -1;
+  if (ZEPDIRLS_dirList::mkdirIfNeeded(path) != 0) return -1;
+  char bare[PATH_SIZE];
+  if (!joinPath(bare, PATH_SIZE, path, "")) return -1;
+  for (size_t n = std::strlen(bare); n > 1 && bare[n - 1] == '/'; --n) bare[n - 1] = '\0';
+  struct stat st;
+  if (::lstat(bare, &st) != 0 || S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode) ||
+      st.st_uid != ::geteuid()) {
+    reportError(__LINE__,
+                "ZEP00107E Directory refused: it is a symbolic link or belongs to another "
+                "user: %s\n",
+                bare);
+    return -1;
+  }
+  return 0;
+}
+
+int ZEPDCLOG_DCMetricsLogFile::renameLogToTmpName(char* cachedPath) {
+  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdclog_unit, __LINE__, "renameLogToTmpName", TRK1_ENTRY);
+  int rc = -1;
+  const time_t now = ZEPPORT::now();
+  char stamp[17];
+  SU::formatTimestamp(&now, stamp, 0, sizeof(stamp));
+  char target[PATH_SIZE];
+  if (livePath_[0] == '\0' ||
+      !joinPath(target, PATH_SIZE, cacheDirectory_, filename_, ".", stamp, "-CA")) {
+    reportRename(livePath_, cacheDirectory_, ENAMETOOLONG);
+  } else if (ensureSafeDirectory(cacheDirectory_) != 0) {
+    reportRename(livePath_, target, EACCES);
+  } else {
+    ZEP_STAT st;
+    if (ZEPPORT::zep_stat(target, &st) == 0) {
+      // Never replace a cached file: the file is taken at a later pass.
+      reportRename(livePath_, target, EEXIST);
+    } else if (ZEPPORT::zep_rename(livePath_, target) != 0) {
+      reportRename(livePath_, target, errno);
+    } else {
+      std::snprintf(cachedPath, PATH_SIZE, "%s", target);
+      rc = 0;
+    }
+  }
+  if (traceOn(TRK1_FLOW)) {
+    TRK1_Event(&zepdclog_unit, __LINE__, "renameLogToTmpName", TRK1_EXIT_RC, rc);
+  }
+  return rc;
+}
+
+int ZEPDCLOG_DCMetricsLogFile::readLogForSubnodeName(const char* cachedPath, ZEP_FILE* file,
+                                                     char* line) {
+  line[0] = '\0';
+  if (ZEPPORT::zep_open(cachedPath, "r", file, 0666) != 0) {
+    reportError(__LINE__, "ZEP00102E Cannot open file for read: %s\n", cachedPath);
+    return -1;
+  }
+  SU::STRING_PARSE_INFO fields[NUM_FIELDS];
+  while (ZEPPORT::getline(file, line, LINE_SIZE) != nullptr) {
+    if (line[0] == '#') {
+      processKeyVal(line);
+    } else if (SU::split(line, fields, NUM_FIELDS, ';') == NUM_FIELDS) {
+      break;  // the first record stays in the buffer
+    }
+    line[0] = '\0';
+  }
+  if (!isAccepted()) {
+    ZEPPORT::zep_close(file);
+    line[0] = '\0';
+    return -1;
+  }
+  generateSubnodeName();
+  return 0;
+}
+
+int ZEPDCLOG_DCMetricsLogFile::readCachedLog(const char* cachedPath, int maxMetricsRecords,
+                                             int maxSvcInvRecords, ZEP_FILE* file, char* line) {
+  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdclog_unit, __LINE__, "readCachedLog", TRK1_ENTRY);
+  const int32_t readTime = static_cast<int32_t>(ZEPPORT::now());
+  // The newest window the file fed, kept as (entry, begin): the bucket
+  // itself may expire while the file is still being read.
+  ZEPIELEM_SvcInv* keptEntry = nullptr;
+  int32_t keptBegin = 0;
+  auto handle = [&](const char* text) {
+    if (text[0] == '#') {
+      processKeyVal(text);
+      return;
+    }
+    ZEPIELEM_SvcInv* entry = nullptr;
+    int32_t begin = 0;
+    processRecord(text, readTime, maxMetricsRecords, maxSvcInvRecords, &entry, &begin);
+    if (entry != nullptr && (keptEntry == nullptr || begin > keptBegin)) {
+      keptEntry = entry;
+      keptBegin = begin;
+    }
+  };
+  if (file->fp != nullptr) {
+    if (line[0] != '\0') handle(line);
+    while (ZEPPORT::getline(file, line, LINE_SIZE) != nullptr) handle(line);
+    line[0] = '\0';
+    ZEPPORT::zep_close(file);
+  }
+  const int rc = isAccepted() ? 0 : -1;
+  if (rc == 0 && keptEntry != nullptr) {
+    ZEPAELEM_AggData* bucket = keptEntry->aggDataList().findBucket(keptBegin);
+    if (bucket != nullptr) {
+      bucket->addCachedFile(cachedPath, readTime);
+    } else {
+      ZEPADLST_AggDataList::renameToArchive(cachedPath, false);
+    }
+  }
+  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdclog_unit, __LINE__, "readCachedLog", TRK1_EXIT_RC, rc);
+  return rc;
+}
+
+int ZEPDCLOG_DCMetricsLogFile::processLine(const char* /*cachedPath*/, const char* line,
+                                           int32_t readTime, int maxMetricsRecords,
+                                           int maxSvcInvRecords, ZEPAELEM_AggData** bucket) {
+  if (bucket != nullptr) *bucket = nullptr;
+  if (line[0] == '#') return processKeyVal(line);
+  ZEPIELEM_SvcInv* entry = nullptr;
+  int32_t begin = 0;
+  processRecord(line, readTime, maxMetricsRecords, maxSvcInvRecords, &entry, &begin);
+  if (bucket != nullptr && entry != nullptr) *bucket = entry->aggDataList().findBucket(begin);
+  return 0;
+}
+
+void ZEPDCLOG_DCMetricsLogFile::processRecord(const char* text, int32_t readTime,
+                                              int maxMetricsRecords, int maxSvcInvRecords,
+                                              ZEPIELEM_SvcInv** entry, int32_t* begin) {
+  SU::STRING_PARSE_INFO f[NUM_FIELDS];
+  if (SU::split(text, f, NUM_FIELDS, ';') != NUM_FIELDS) return;
+
+  // The message time: the last three digits are milliseconds.
+  int32_t seconds;
+  int32_t millis = 0;
+  if (f[1].len > 3) {
+    seconds = SU::atol(f[1].ptr, f[1].len - 3);
+    millis = SU::atol(f[1].ptr + f[1].len - 3, 3);
+  } else {
+    seconds = SU::atol(f[1].ptr, f[1].len);
+  }
+  if (seconds == SU::ATOI_ERROR || millis == SU::ATOI_ERROR || seconds < 0 || millis < 0) {
+    // A record without a usable time cannot be ordered or aggregated.
+    if (traceOn(TRK1_DETAIL)) {
+      TRK1_Printf(&zepdclog_unit, __LINE__, "record with a bad time field skipped: %.*s\n",
+                  f[1].len, f[1].ptr);
+    }
+    return;
+  }
+  if (subnodeName_[0] == '\0') generateSubnodeName();
+
+  ZEPMELEM_MetricLine* ml = new ZEPMELEM_MetricLine(readTime);
+  zep_zepsmt_data_t& row = ml->metricsRow;
+  std::memcpy(&row, &headerRow(), sizeof(row));
+  row.msgloc = codeField(f[0]);
+  ml->timeSeconds = seconds;
+  ml->timeMillis = millis;
+  const time_t t = seconds;
+  SU::formatTimestamp(&t, row.msgtime, millis, sizeof(row.msgtime));
+  textField(row.threadid, f[2]);
+  row.elpsdtime = SU::atol(f[3].ptr, f[3].len);
+  textField(row.portname, f[4]);
+  textField(row.opname, f[5]);
+  row.onewaymsg = codeField(f[6]);
+  row.faultresp = codeField(f[7]);
+  row.msglength = SU::atol(f[8].ptr, f[8].len);
+  textField(row.currcorr, f[9]);
+  textField(row.prevcorr, f[11]);
+  textField(row.rmhstname, f[12]);
+  textField(row.rmipaddr, f[13]);
+  ml->setFaultCode(f[14].ptr, f[14].len);
+  ml->setFaultString(f[15].ptr, f[15].len);
+
+  insert(ml, nullptr);
+  ZEPDC_DataComputer* dc = ZEPDISP_dispatcher::pDataComputer;
+  if (dc != nullptr && ml->timeSeconds > ZEPDISP_dispatcher::dcaStartTime) dc->Increment(ml);
+  ZEPIELEM_SvcInv* svc = svcInventory_.add(*ml);
+  *entry = svc;
+  *begin = svc->aggDataList().add(*ml)->begin;
+  enforceSvcInvLimits(maxSvcInvRecords);
+  while (lines_.size() > maxMetricsRecords && deleteOldestMetric()) {
+  }
+}
+
+const zep_zepsmt_data_t& ZEPDCLOG_DCMetricsLogFile::headerRow() {
+  if (headerRowValid_) return headerRow_;
+  zep_zepsmt_data_t& r = headerRow_;
+  std::memset(&r, ' ', sizeof(r));
+  headerColumn(r.tablever, version_);
+  r.appsrvenv = envValue_;
+  headerColumn(r.appsrvnode, node_);
+  headerColumn(r.appsrvcell, cell_);
+  headerColumn(r.appsrvnm, serverName_);
+  headerColumn(r.appsrvclus, cluster_);
+  headerColumn(r.originnode, subnodeName_);
+  headerColumn(r.hostname, hostName_);
+  headerColumn(r.ipaddr, ipAddress_);
+  r.msgloc = r.onewaymsg = r.faultresp = 0;
+  r.elpsdtime = r.msglength = 0;
+  headerRowValid_ = true;
+  return r;
+}
+
+void ZEPDCLOG_DCMetricsLogFile::setHeaderField(char* field, int size, const char* value) {
+  std::memset(field, 0, size);  // no stale bytes of a longer earlier value
+  SU::strSegmentCopy(field, size, value, static_cast<int>(std::strlen(value)), true);
+}
+
+int ZEPDCLOG_DCMetricsLogFile::processKeyVal(const char* line) {
+  ZEPKVPAR_keyValuePair* kv = ZEPPROPS_properties::parseLine(line, false);
+  if (kv == nullptr) return 0;
+  const char* key = kv->getKey();
+  const char* value = kv->getValue();
+  struct Field {
+    const char* key;
+    char* field;
+    int size;
+  };
+  const Field fields[] = {
+      {"#ZEP.version", version_, sizeof(version_)},
+      {"#ZEP.env", envCode_, sizeof(envCode_)},
+      {"#ZEP.node", node_, sizeof(node_)},
+      {"#ZEP.cell", cell_, sizeof(cell_)},
+      {"#ZEP.servername", serverName_, sizeof(serverName_)},
+      {"#ZEP.cluster", cluster_, sizeof(cluster_)},
+      {"#ZEP.hostname", hostName_, sizeof(hostName_)},
+      {"#ZEP.ipaddress", ipAddress_, sizeof(ipAddress_)},
+  };
+  for (const Field& f : fields) {
+    if (std::strcmp(key, f.key) != 0) continue;
+    setHeaderField(f.field, f.size, value);
+    if (f.field == envCode_) {
+      envValue_ = envStrToEnum(value, static_cast<int>(std::strlen(value)));
+    }
+    headerRowValid_ = false;
+    if (traceOn(TRK1_DETAIL)) {
+      TRK1_Printf(&zepdclog_unit, __LINE__, "header %s = %s\n", f.key, f.field);
+    }
+    break;
+  }
+  delete kv;
+  return 0;
+}
+
+void ZEPDCLOG_DCMetricsLogFile::insert(ZEPMELEM_MetricLine* line, ZEPMELEM_MetricLine* start) {
+  ZEPMELEM_MetricLine* before = start != nullptr ? start : front();
+  while (before != nullptr && before->isNewerThan(*line)) before = next(before);
+  lines_.insert_before(line, before);
+  if (line->hasFault()) ++numFaults_;
+}
+
+void ZEPDCLOG_DCMetricsLogFile::deleteMetric(ZEPMELEM_MetricLine* line) {
+  if (line->hasFault()) --numFaults_;
+  lines_.remove(line);
+  delete line;
+}
+
+bool ZEPDCLOG_DCMetricsLogFile::deleteOldestMetric() {
+  ZEPMELEM_MetricLine* oldest = back();
+  if (oldest == nullptr) return false;
+  deleteMetric(oldest);
+  return true;
+}
+
+int ZEPDCLOG_DCMetricsLogFile::purge(int minRetainSeconds, int maxRetainSeconds) {
+  const time_t now = ZEPPORT::now();
+  int deleted = 0;
+  for (ZEPMELEM_MetricLine* l = front(); l != nullptr;) {
+    ZEPMELEM_MetricLine* following = next(l);
+    const time_t read = l->readTime;
+    if (now > read + maxRetainSeconds || (now > read + minRetainSeconds && l->addedToHistory)) {
+      deleteMetric(l);
+      ++deleted;
+    }
+    l = following;
+  }
+  if (deleted > 0 && traceOn(TRK1_DETAIL)) {
+    TRK1_Printf(&zepdclog_unit, __LINE__, "purged %d metric lines of %s, %d remain\n", deleted,
+                subnodeName_, lines_.size());
+  }
+  return 0;
+}
+
+void ZEPDCLOG_DCMetricsLogFile::enforceSvcInvLimits(int maxSvcInvRecords) {
+  int32_t count = svcInventory_.getNumAggDataBuckets();
+  int expired = 0;
+  while (count > maxSvcInvRecords) {
+    ZEPADLST_AggDataList* list;
+    ZEPAELEM_AggData* bucket;
+    int32_t begin;
+    svcInventory_.getOldestAggDataBucket(&list, &bucket, &begin);
+    if (bucket == nullptr) break;
+    const int32_t windowBegin = begin;
+    do {
+      list->expire(bucket);
+      ++expired;
+      svcInventory_.getOldestAggDataBucket(&list, &bucket, &begin);
+    } while (bucket != nullptr && begin == windowBegin);
+    count = svcInventory_.getNumAggDataBuckets();
+  }
+  if (expired > 0 && traceOn(TRK1_DETAIL)) {
+    TRK1_Printf(&zepdclog_unit, __LINE__,
+                "ZEP0305I Max service inventory records of %d exceeded. Deleted %d records. "
+                "Remaining records: %d \n",
+                maxSvcInvRecords, expired, count);
+  }
+}
+
+ZEPMELEM_MetricLine* ZEPDCLOG_DCMetricsLogFile::frontUnstoredMetric() const {
+  ZEPMELEM_MetricLine* l = front();
+  while (l != nullptr && l->addedToHistory) l = next(l);
+  return l;
+}
+
+ZEPMELEM_MetricLine* ZEPDCLOG_DCMetricsLogFile::nextUnstoredMetric(
+    const ZEPMELEM_MetricLine* line) const {
+  ZEPMELEM_MetricLine* l = next(line);
+  while (l != nullptr && l->addedToHistory) l = next(l);
+  return l;
+}
+
+ZEPMELEM_MetricLine* ZEPDCLOG_DCMetricsLogFile::frontFault() const {
+  if (numFaults_ == 0) return nullptr;
+  ZEPMELEM_MetricLine* l = front();
+  while (l != nullptr && !l->hasFault()) l = next(l);
+  return l;
+}
+
+ZEPMELEM_MetricLine* ZEPDCLOG_DCMetricsLogFile::nextFault(const ZEPMELEM_MetricLine* line) const {
+  ZEPMELEM_MetricLine* l = next(line);
+  while (l != nullptr && !l->hasFault()) l = next(l);
+  return l;
+}
+
+void ZEPDCLOG_DCMetricsLogFile::generateSubnodeName() {
+  if (subnodeName_[0] != '\0') return;
+  // The checksum covers the fields at their full width, zero bytes included.
+  uint32_t crc = ZEPCRC32::crc32(serverName_, sizeof(serverName_));
+  crc = ZEPCRC32::crc32(envCode_, sizeof(envCode_), crc);
+  crc = ZEPCRC32::crc32(cell_, sizeof(cell_), crc);
+  crc = ZEPCRC32::crc32(node_, sizeof(node_), crc);
+  crc = ZEPCRC32::crc32(cluster_, sizeof(cluster_), crc);
+  crc = ZEPCRC32::crc32(hostName_, sizeof(hostName_), crc);
+  char digits[9];
+  ZEPCRC32::crc32ToString(crc, digits);
+
+  const char* dot = std::strchr(hostName_, '.');
+  int h = dot != nullptr ? static_cast<int>(dot - hostName_) : static_cast<int>(std::strlen(hostName_));
+  int s = static_cast<int>(std::strlen(serverName_));
+  if (h + s > MAX_SUBNODE_BUDGET) {
+    const int serverLimit = s < 5 ? s : 5;
+    if (h < MAX_SUBNODE_BUDGET - serverLimit) {
+      s = s < MAX_SUBNODE_BUDGET - h ? s : MAX_SUBNODE_BUDGET - h;
+    } else {
+      s = serverLimit;
+      h = MAX_SUBNODE_BUDGET - s;
+    }
+  }
+  char name[SUBNODE_NAME_LEN + 1];
+  std::snprintf(name, sizeof(name), "ZP:%s:%.*s-%.*s", digits, h, hostName_, s, serverName_);
+  SU::memcpyWithPad(subnodeName_, name, static_cast<unsigned>(std::strlen(name)),
+                    SUBNODE_NAME_LEN, ' ');
+  subnodeName_[SUBNODE_NAME_LEN] = '\0';
+  headerRowValid_ = false;
+  if (traceOn(TRK1_DETAIL)) {
+    TRK1_Printf(&zepdclog_unit, __LINE__, "hostname name: %s\n", hostName_);
+    TRK1_Printf(&zepdclog_unit, __LINE__, "serverName name: %s\n", serverName_);
+    TRK1_Printf(&zepdclog_unit, __LINE__, "subnode name: %s\n", subnodeName_);
+  }
+}
+
+int16_t ZEPDCLOG_DCMetricsLogFile::envStrToEnum(const char* code, int len) {
+  const SU::ENUM_CONSTANT* row = SU::mapValue(code, kEnvCodes, kNumEnv, len);
+  if (row != nullptr) return row->value;
+  if (TRK1_Sync(&zepdclog_unit, __LINE__) & TRK1_ERROR) {
+    TRK1_Printf(&zepdclog_unit, __LINE__, "ZEP00104E Unrecognized Server ENV type: %.*s\n",
+                code != nullptr ? (len < 0 ? static_cast<int>(std::strlen(code)) : len) : 0,
+                code != nullptr ? code : "");
+  }
+  return -1;
+}
+
+const char* ZEPDCLOG_DCMetricsLogFile::envEnumToStr(int16_t value) {
+  const SU::ENUM_CONSTANT* row = SU::mapEnum(value, kEnvCodes, kNumEnv);
+  if (row != nullptr) return row->name;
+  if (TRK1_Sync(&zepdclog_unit, __LINE__) & TRK1_ERROR) {
+    TRK1_Printf(&zepdclog_unit, __LINE__, "ZEP00105E Unrecognized Server ENV enum type: %d\n",
+                value);
+  }
+  return nullptr;
+}
+
+const char* ZEPDCLOG_DCMetricsLogFile::envEnumToName(int16_t value) {
+  return value >= 1 && value <= kNumEnv ? kEnvNames[value - 1] : nullptr;
+}

@@ -1,0 +1,436 @@
+// Metric log list: every monitored server and its records.
+#include "zepdclst.h"
+
+#include <cstdio>
+#include <cstring>
+#include <queue>
+#include <utility>
+#include <vector>
+
+#include "axo/trk1.h"
+#include "zepadlst.h"
+#include "zepaelem.h"
+#include "zepcmd.h"
+#include "zepdisp.h"
+#include "zepprops.h"
+#include "zepstrut.h"
+
+TRK1_UNIT(zepdclst_unit, "ZEPDCLST");
+
+namespace {
+
+using SU = ZEPSTRUT_stringUtil;
+constexpr int kPathSize = ZEPDCLOG_DCMetricsLogFile::PATH_SIZE;
+
+bool traceOn(int bits) { return (TRK1_Sync(&zepdclst_unit, __LINE__) & bits) != 0; }
+
+ZEPDIREN_dirEntry* entryOf(ZEPLELEM_listElem* e) { return static_cast<ZEPDIREN_dirEntry*>(e); }
+
+}  // namespace
+
+ZEPDCLST_DCMetricsLogList::ZEPDCLST_DCMetricsLogList() = default;
+
+ZEPDCLST_DCMetricsLogList::ZEPDCLST_DCMetricsLogList(const char* logDirectory) {
+  setDirectoryName(logDirectory);
+}
+
+ZEPDCLST_DCMetricsLogList::~ZEPDCLST_DCMetricsLogList() = default;
+
+void ZEPDCLST_DCMetricsLogList::setDirectoryName(const char* logDirectory) {
+  if (logDirectory == nullptr) logDirectory = "";
+  // The listing keeps at most 259 characters with its separator: a longer
+  // name would silently name another directory.
+  if (std::strlen(logDirectory) + 1 >= static_cast<size_t>(kPathSize)) {
+    if (traceOn(TRK1_ERROR)) {
+      TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0308E Log directory name too long: %s\n",
+                  logDirectory);
+    }
+    logDirectory = "";
+  }
+  logDirList_.setDirectoryName(logDirectory);
+  char buf[kPathSize];
+  cacheDirList_.setDirectoryName(logDirectory[0] != '\0' && getCacheSubdirName(buf) ? buf : "");
+  archiveDirList_.setDirectoryName(logDirectory[0] != '\0' && getArchiveSubdirName(buf) ? buf
+                                                                                         : "");
+}
+
+char* ZEPDCLST_DCMetricsLogList::makeSubdirName(char* buf, bool underCache, const char* subdir) {
+  const char* logDir = logDirList_.getDirectoryName();
+  buf[0] = '\0';
+  if (logDir[0] == '\0') return nullptr;
+  const int n = underCache ? std::snprintf(buf, kPathSize, "%s%s%s%s", logDir,
+                                           RELATIVE_CACHE_SUBDIR_NAME, ZEPPORT::FILE_SEPARATOR,
+                                           subdir)
+                           : std::snprintf(buf, kPathSize, "%s%s", logDir, subdir);
+  if (n < 0 || n >= kPathSize) {
+    if (traceOn(TRK1_ERROR)) {
+      TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0308E Log directory name too long: %s\n", logDir);
+    }
+    buf[0] = '\0';
+    return nullptr;
+  }
+  if (ZEPDCLOG_DCMetricsLogFile::ensureSafeDirectory(buf) != 0) {
+    buf[0] = '\0';
+    return nullptr;
+  }
+  return buf;
+}
+
+char* ZEPDCLST_DCMetricsLogList::getCacheSubdirName(char* buf) {
+  return makeSubdirName(buf, false, RELATIVE_CACHE_SUBDIR_NAME);
+}
+
+char* ZEPDCLST_DCMetricsLogList::getArchiveSubdirName(char* buf) {
+  if (getCacheSubdirName(buf) == nullptr) return nullptr;
+  return makeSubdirName(buf, true, ARCHIVE_SUBDIR_NAME);
+}
+
+char* ZEPDCLST_DCMetricsLogList::getOriginalFilename(char* out, const char* cachedName) {
+  if (cachedName == nullptr) return nullptr;
+  char name[kPathSize];
+  std::snprintf(name, sizeof(name), "%s", cachedName);
+  char* dot = std::strrchr(name, '.');
+  if (dot == nullptr) return nullptr;
+  *dot = '\0';
+  if (!ZEPDCLOG_DCMetricsLogFile::isAMetricLogFilename(name)) return nullptr;
+  std::snprintf(out, kPathSize, "%s", name);
+  return out;
+}
+
+int ZEPDCLST_DCMetricsLogList::readLogs(ZEPPROPS_properties& props) {
+  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdclst_unit, __LINE__, "readLogs", TRK1_ENTRY);
+  int rc = 0;
+  if (logDirList_.getDirectoryName()[0] != '\0') {
+    logDirList_.readDir();
+    for (ZEPLELEM_listElem* e = logDirList_.fileList.front(); e != nullptr;
+         e = logDirList_.fileList.next(e)) {
+      const char* name = entryOf(e)->getFilename();
+      if (!ZEPDCLOG_DCMetricsLogFile::isAMetricLogFilename(name)) continue;
+      char tmpName[kPathSize] = {0};
+      if (processLog(props, name, tmpName) != 0) rc = -1;
+    }
+  }
+  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdclst_unit, __LINE__, "readLogs", TRK1_EXIT_RC, rc);
+  return rc;
+}
+
+int ZEPDCLST_DCMetricsLogList::readCachedLogs(ZEPPROPS_properties& props) {
+  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdclst_unit, __LINE__, "readCachedLogs", TRK1_ENTRY);
+  int rc = 0;
+  char cacheDir[kPathSize];
+  if (getCacheSubdirName(cacheDir) != nullptr) {
+    cacheDirList_.readDir();
+    for (ZEPLELEM_listElem* e = cacheDirList_.fileList.front(); e != nullptr;
+         e = cacheDirList_.fileList.next(e)) {
+      const char* name = entryOf(e)->getFilename();
+      char original[kPathSize];
+      if (getOriginalFilename(original, name) == nullptr) continue;
+      char tmpName[kPathSize];
+      const int n = std::snprintf(tmpName, sizeof(tmpName), "%s%s%s", cacheDir,
+                                  ZEPPORT::FILE_SEPARATOR, name);
+      if (n < 0 || n >= kPathSize) {
+        if (traceOn(TRK1_ERROR)) {
+          TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0301E Error processing metric log file: %s\n",
+                      name);
+        }
+        rc = -1;
+        continue;
+      }
+      if (processLog(props, original, tmpName) != 0) rc = -1;
+    }
+  }
+  if (traceOn(TRK1_FLOW)) {
+    TRK1_Event(&zepdclst_unit, __LINE__, "readCachedLogs", TRK1_EXIT_RC, rc);
+  }
+  return rc;
+}
+
+int ZEPDCLST_DCMetricsLogList::processLog(ZEPPROPS_properties& props, const char* filename,
+                                          char* tmpName) {
+  ZEP_FILE file;
+  char line[ZEPDCLOG_DCMetricsLogFile::LINE_SIZE];
+  line[0] = '\0';
+  int rc = -1;
+  ZEPDCLOG_DCMetricsLogFile* log = getMetricLogForFile(logDirList_.getDirectoryName(), filename,
+                                                       tmpName, &file, line);
+  if (log != nullptr) {
+    const int maxMetrics = props.getPropertyAsInt(ZEPDCSET_settings::MAX_METRICS_RECORDS,
+                                                  DEFAULT_MAX_METRICS_RECORDS);
+    const int maxSvcInv = props.getPropertyAsInt(ZEPDCSET_settings::MAX_SVCINV_RECORDS,
+                                                 DEFAULT_MAX_SVCINV_RECORDS);
+    rc = log->readCachedLog(tmpName, maxMetrics, maxSvcInv, &file, line);
+    if (rc == 0 && !log->isRegistered()) rc = registerLog(props, log);
+  }
+  if (rc != 0) {
+    if (traceOn(TRK1_ERROR)) {
+      TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0301E Error processing metric log file: %s\n",
+                  tmpName[0] != '\0' ? tmpName : filename);
+    }
+    // Only registered servers are in the list; a new one is dropped.
+    if (log != nullptr && !log->isRegistered()) delete log;
+  }
+  enforceMaxRecordsLimit(props);
+  return rc;
+}
+
+int ZEPDCLST_DCMetricsLogList::registerLog(ZEPPROPS_properties& props,
+                                           ZEPDCLOG_DCMetricsLogFile* log) {
+  char name[ZEPDCLOG_DCMetricsLogFile::SUBNODE_NAME_LEN + 1];
+  std::snprintf(name, sizeof(name), "%s", log->getSubnodeName());
+  const int rc = zepRegisterSubnode(name);
+  if (rc != 0) return rc;
+  log->setRegistered();
+  logs_.push_back(log);
+  setDefaultDCProperties(props, log->getServerName(), log->getEnvCode(), true);
+  return 0;
+}
+
+ZEPDCLOG_DCMetricsLogFile* ZEPDCLST_DCMetricsLogList::getMetricLogForFile(
+    const char* directory, const char* filename, char* tmpName, ZEP_FILE* file, char* line) {
+  ZEPDCLOG_DCMetricsLogFile* log = new ZEPDCLOG_DCMetricsLogFile(directory, filename);
+  if ((tmpName[0] == '\0' && log->renameLogToTmpName(tmpName) != 0) ||
+      log->readLogForSubnodeName(tmpName, file, line) != 0) {
+    delete log;
+    return nullptr;
+  }
+  ZEPDCLOG_DCMetricsLogFile* existing = findSubNode(log->getSubnodeName());
+  if (existing != nullptr) {
+    delete log;
+    return existing;
+  }
+  return log;
+}
+
+ZEPDCLOG_DCMetricsLogFile* ZEPDCLST_DCMetricsLogList::findSubNode(const char* name) const {
+  if (name == nullptr) return nullptr;
+  for (ZEPDCLOG_DCMetricsLogFile* log = front(); log != nullptr; log = next(log)) {
+    if (std::memcmp(log->getSubnodeName(), name, ZEPDCLOG_DCMetricsLogFile::SUBNODE_NAME_LEN) ==
+        0) {
+      return log;
+    }
+  }
+  return nullptr;
+}
+
+ZEPDCLOG_DCMetricsLogFile* ZEPDCLST_DCMetricsLogList::findServerLog(const char* serverName,
+                                                                    const char* envCode) const {
+  if (serverName == nullptr || envCode == nullptr) return nullptr;
+  for (ZEPDCLOG_DCMetricsLogFile* log = front(); log != nullptr; log = next(log)) {
+    if (std::strcmp(log->getServerName(), serverName) == 0 &&
+        std::strcmp(log->getEnvCode(), envCode) == 0) {
+      return log;
+    }
+  }
+  return nullptr;
+}
+
+int ZEPDCLST_DCMetricsLogList::getNumMetricsRecords() const {
+  int total = 0;
+  for (ZEPDCLOG_DCMetricsLogFile* log = front(); log != nullptr; log = next(log)) {
+    total += log->getNumMetrics();
+  }
+  return total;
+}
+
+ZEPDCLOG_DCMetricsLogFile* ZEPDCLST_DCMetricsLogList::getLogWithOldestMetric() const {
+  ZEPDCLOG_DCMetricsLogFile* best = nullptr;
+  for (ZEPDCLOG_DCMetricsLogFile* log = front(); log != nullptr; log = next(log)) {
+    const ZEPMELEM_MetricLine* oldest = log->back();
+    if (oldest != nullptr && (best == nullptr || oldest->timeSeconds < best->back()->timeSeconds)) {
+      best = log;
+    }
+  }
+  return best;
+}
+
+int ZEPDCLST_DCMetricsLogList::deleteOldestMetricRecords(int n) {
+  // Each round deletes the oldest line over all servers (by message
+  // seconds, the earlier server on ties). A heap of the servers' oldest
+  // lines gives the same sequence as scanning every server each round.
+  using Candidate = std::pair<std::pair<int32_t, int>, ZEPDCLOG_DCMetricsLogFile*>;
+  auto later = [](const Candidate& a, const Candidate& b) { return a.first > b.first; };
+  std::priority_queue<Candidate, std::vector<Candidate>, decltype(later)> heap(later);
+  int position = 0;
+  for (ZEPDCLOG_DCMetricsLogFile* log = front(); log != nullptr; log = next(log), ++position) {
+    if (log->back() != nullptr) heap.push({{log->back()->timeSeconds, position}, log});
+  }
+  int deleted = 0;
+  while (deleted < n && !heap.empty()) {
+    Candidate c = heap.top();
+    heap.pop();
+    c.second->deleteOldestMetric();
+    ++deleted;
+    if (c.second->back() != nullptr) {
+      heap.push({{c.second->back()->timeSeconds, c.first.second}, c.second});
+    }
+  }
+  return deleted;
+}
+
+void ZEPDCLST_DCMetricsLogList::enforceMaxRecordsLimit(ZEPPROPS_properties& props) {
+  const int limit = props.getPropertyAsInt(ZEPDCSET_settings::MAX_METRICS_RECORDS,
+                                           DEFAULT_MAX_METRICS_RECORDS);
+  const int total = getNumMetricsRecords();
+  if (total <= limit) return;
+  const int toDelete = total - limit;
+  const int deleted = deleteOldestMetricRecords(toDelete);
+  if (traceOn(TRK1_DETAIL)) {
+    TRK1_Printf(&zepdclst_unit, __LINE__,
+                "Max metric records of %d exceeded. Records to delete: %d. Deleted: %d\n", limit,
+                toDelete, deleted);
+  }
+}
+
+int ZEPDCLST_DCMetricsLogList::purgeLogs(ZEPPROPS_properties& props) {
+  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdclst_unit, __LINE__, "purgeLogs", TRK1_ENTRY);
+  const int minMinutes = props.getPropertyAsInt(ZEPDCSET_settings::MIN_RETAIN_MINUTES,
+                                                DEFAULT_MIN_RETAIN_MINUTES);
+  const int maxMinutes = props.getPropertyAsInt(ZEPDCSET_settings::MAX_RETAIN_MINUTES,
+                                                DEFAULT_MAX_RETAIN_MINUTES);
+  for (ZEPDCLOG_DCMetricsLogFile* log = front(); log != nullptr; log = next(log)) {
+    log->purge(minMinutes * 60, maxMinutes * 60);
+  }
+  enforceSvcInvLimits(props);
+  purgeArchive(props);
+  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdclst_unit, __LINE__, "purgeLogs", TRK1_EXIT_RC, 0);
+  return 0;
+}
+
+int ZEPDCLST_DCMetricsLogList::purgeArchive(ZEPPROPS_properties& props) {
+  const int interval = props.getPropertyAsInt(ZEPDCSET_settings::ARCHIVE_MAINT_SECONDS,
+                                              DEFAULT_ARCHIVE_MAINT_SECONDS);
+  const int maxMB = props.getPropertyAsInt(ZEPDCSET_settings::MAX_ARCHIVE_MB,
+                                           DEFAULT_MAX_ARCHIVE_MB);
+  const double maxBytes = maxMB * 1024.0 * 1024.0;
+  const int maxMinutes = props.getPropertyAsInt(ZEPDCSET_settings::MAX_ARCHIVE_MINUTES,
+                                                DEFAULT_MAX_ARCHIVE_MINUTES);
+  const time_t now = ZEPPORT::now();
+  const time_t cutoff = now - static_cast<time_t>(maxMinutes) * 60;
+  if (now < static_cast<time_t>(lastArchiveMaintenance_) + interval) return 0;
+  lastArchiveMaintenance_ = static_cast<int32_t>(now);
+
+  char archiveDir[kPathSize];
+  if (getArchiveSubdirName(archiveDir) == nullptr) return 0;
+  archiveDirList_.readDir();
+  int rc = 0;
+  double total = 0.0;
+  bool deleting = false;
+  ZEPLLST_LinkedList& files = archiveDirList_.fileList;
+  for (ZEPLELEM_listElem* e = files.back(); e != nullptr; e = files.previous(e)) {
+    const ZEPDIREN_dirEntry* f = entryOf(e);
+    if (!deleting) {
+      total += f->getFilesize();
+      if (f->getTimestamp() < cutoff || (maxMB >= 0 && total > maxBytes)) {
+        deleting = true;
+      } else {
+        continue;
+      }
+    }
+    char path[kPathSize];
+    const int n = std::snprintf(path, sizeof(path), "%s%s%s", archiveDir,
+                                ZEPPORT::FILE_SEPARATOR, f->getFilename());
+    const int removed = n > 0 && n < kPathSize ? ZEPPORT::zep_unlink(path) : -1;
+    if (removed == 0) {
+      if (traceOn(TRK1_DETAIL)) {
+        TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0307I Archived log file deleted: %s \n", path);
+      }
+    } else {
+      rc = removed;
+      if (traceOn(TRK1_ERROR)) {
+        TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0306E Error deleting file: %s rc = %d\n", path,
+                    removed);
+      }
+    }
+  }
+  return rc;
+}
+
+void ZEPDCLST_DCMetricsLogList::enforceSvcInvLimits(ZEPPROPS_properties& props) {
+  const int retain = props.getPropertyAsInt(ZEPDCSET_settings::MAX_SVCINV_RETAIN_MINUTES,
+                                            DEFAULT_MAX_SVCINV_RETAIN_MINUTES);
+  const int max = props.getPropertyAsInt(ZEPDCSET_settings::MAX_SVCINV_RECORDS,
+                                         DEFAULT_MAX_SVCINV_RECORDS);
+  const time_t ageCutoff = ZEPPORT::now() - static_cast<time_t>(retain) * 60;
+  time_t windowBegin;
+  SU::latestCompleteTimeWindowBegin(&windowBegin, ZEPDISP_dispatcher::aggDataWindowSizeMinutes);
+  int remaining = deleteHistoriedAndAgedOut(ageCutoff, windowBegin);
+  if (remaining <= max) return;
+
+  int deleted = 0;
+  ZEPADLST_AggDataList* list;
+  ZEPAELEM_AggData* bucket;
+  int32_t begin;
+  int count = getOldestAggDataBucket(&list, &bucket, &begin);
+  while (bucket != nullptr && count > max) {
+    const int32_t oldest = begin;
+    do {  // the oldest window goes as a whole
+      list->expire(bucket);
+      ++deleted;
+      count = getOldestAggDataBucket(&list, &bucket, &begin);
+    } while (bucket != nullptr && begin == oldest);
+  }
+  if (deleted > 0 && traceOn(TRK1_DETAIL)) {
+    TRK1_Printf(&zepdclst_unit, __LINE__,
+                "ZEP0305I Max service inventory records of %d exceeded. Deleted %d records. "
+                "Remaining records: %d \n",
+                max, deleted, count);
+  }
+}
+
+int ZEPDCLST_DCMetricsLogList::getOldestAggDataBucket(ZEPADLST_AggDataList** list,
+                                                      ZEPAELEM_AggData** bucket,
+                                                      int32_t* begin) const {
+  *list = nullptr;
+  *bucket = nullptr;
+  *begin = 2147483647;
+  int total = 0;
+  for (ZEPDCLOG_DCMetricsLogFile* log = front(); log != nullptr; log = next(log)) {
+    ZEPADLST_AggDataList* l;
+    ZEPAELEM_AggData* b;
+    int32_t t;
+    total += log->svcInventory().getOldestAggDataBucket(&l, &b, &t);
+    if (b != nullptr && t < *begin) {
+      *list = l;
+      *bucket = b;
+      *begin = t;
+    }
+  }
+  return total;
+}
+
+int ZEPDCLST_DCMetricsLogList::deleteHistoriedAndAgedOut(time_t ageCutoff, time_t windowBegin) {
+  int historied = 0;
+  int expired = 0;
+  int remaining = 0;
+  for (ZEPDCLOG_DCMetricsLogFile* log = front(); log != nullptr; log = next(log)) {
+    ZEPNVLST_SvcInventoryList& inventory = log->svcInventory();
+    for (ZEPIELEM_SvcInv* svc = inventory.front(); svc != nullptr; svc = inventory.next(svc)) {
+      ZEPADLST_AggDataList& buckets = svc->aggDataList();
+      for (ZEPAELEM_AggData* b = buckets.back(); b != nullptr;) {
+        ZEPAELEM_AggData* newer = buckets.previous(b);
+        if (b->begin < windowBegin && b->storedInHistory) {
+          buckets.expire(b);
+          ++historied;
+        } else if (b->begin < windowBegin && b->latestReadTime < ageCutoff) {
+          buckets.expire(b);
+          ++expired;
+        } else {
+          ++remaining;
+        }
+        b = newer;
+      }
+    }
+  }
+  if (historied + expired > 0 && traceOn(TRK1_DETAIL)) {
+    TRK1_Printf(&zepdclst_unit, __LINE__,
+                "ZEP0304I Deleted %d history collected service inventory records. Deleted %d "
+                "expired records. Records remaining: %d\n",
+                historied, expired, remaining);
+  }
+  return remaining;
+}
+
+void ZEPDCLST_DCMetricsLogList::clear() {
+  logs_.clear();
+  lastArchiveMaintenance_ = 0;
+}

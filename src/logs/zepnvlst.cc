@@ -1,0 +1,81 @@
+// Service inventory: the service operations of one server.
+#include "zepnvlst.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "axo/trk1.h"
+#include "zepdisp.h"
+#include "zepmelem.h"
+
+TRK1_UNIT(zepnvlst_unit, "ZEPNVLST");
+
+bool ZEPNVLST_SvcInventoryList::Key::operator==(const Key& o) const {
+  return type == o.type && std::memcmp(port, o.port, 64) == 0 && std::memcmp(op, o.op, 64) == 0;
+}
+
+size_t ZEPNVLST_SvcInventoryList::KeyHash::operator()(const Key& k) const {
+  const std::hash<std::string_view> h;
+  return h(std::string_view(k.port, 64)) ^ (h(std::string_view(k.op, 64)) * 31u) ^
+         static_cast<size_t>(k.type + 1);
+}
+
+ZEPNVLST_SvcInventoryList::ZEPNVLST_SvcInventoryList(int windowMinutes)
+    : windowMinutes_(windowMinutes > 0 ? windowMinutes
+                                       : ZEPDISP_dispatcher::aggDataWindowSizeMinutes) {}
+
+ZEPNVLST_SvcInventoryList::~ZEPNVLST_SvcInventoryList() { clear(); }
+
+ZEPIELEM_SvcInv* ZEPNVLST_SvcInventoryList::add(const ZEPMELEM_MetricLine& line) {
+  const zep_zepsmt_data_t& m = line.metricsRow;
+  const Key key{m.portname, m.opname, ZEPIELEM_SvcInv::svcTypeFromMsgLoc(m.msgloc)};
+  auto it = index_.find(key);
+  if (it != index_.end()) return it->second;
+
+  // A new operation: insert it in key order.
+  ZEPIELEM_SvcInv* before = front();
+  while (before != nullptr && before->compareToMetric(line) < 0) before = next(before);
+  ZEPIELEM_SvcInv* entry = new ZEPIELEM_SvcInv(line, windowMinutes_, &numBuckets_);
+  list_.insert_before(entry, before);
+  index_.emplace(Key{entry->row.portname, entry->row.opname, entry->row.svctype}, entry);
+  if (TRK1_Sync(&zepnvlst_unit, __LINE__) & TRK1_DETAIL) {
+    TRK1_Printf(&zepnvlst_unit, __LINE__, "service operations: %d\n", list_.size());
+  }
+  return entry;
+}
+
+ZEPIELEM_SvcInv* ZEPNVLST_SvcInventoryList::pop_front() {
+  ZEPIELEM_SvcInv* entry = front();
+  if (entry == nullptr) return nullptr;
+  index_.erase(Key{entry->row.portname, entry->row.opname, entry->row.svctype});
+  list_.pop_front();
+  numBuckets_ -= entry->aggDataList().size();
+  entry->aggDataList().detachBucketCounter();
+  return entry;
+}
+
+void ZEPNVLST_SvcInventoryList::clear() {
+  index_.clear();
+  list_.clear();
+}
+
+int32_t ZEPNVLST_SvcInventoryList::getOldestAggDataBucket(ZEPADLST_AggDataList** list,
+                                                          ZEPAELEM_AggData** bucket,
+                                                          int32_t* begin) const {
+  *list = nullptr;
+  *bucket = nullptr;
+  *begin = 2147483647;
+  int32_t total = 0;
+  for (ZEPIELEM_SvcInv* e = front(); e != nullptr; e = next(e)) {
+    ZEPADLST_AggDataList& buckets = e->aggDataList();
+    if (buckets.size() == 0) continue;
+    total += buckets.size();
+    ZEPAELEM_AggData* oldest = buckets.back();
+    if (oldest->begin < *begin) {
+      *list = &buckets;
+      *bucket = oldest;
+      *begin = oldest->begin;
+    }
+  }
+  return total;
+}

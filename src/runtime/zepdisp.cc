@@ -1,0 +1,169 @@
+// The log dispatcher: owner of the agent's shared data and its two locks.
+#include "zepdisp.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+
+#include "axo/trk1.h"
+#include "zepdc.h"
+#include "zepdclst.h"
+#include "zepport.h"
+#include "zepprops.h"
+#include "zeputil.h"
+
+TRK1_UNIT(zepdisp_unit, "ZEPDISP");
+
+ZEPPROPS_properties ZEPDISP_dispatcher::configProperties;
+ZEPDCLST_DCMetricsLogList ZEPDISP_dispatcher::metricsLogList;
+OSB1_Lock ZEPDISP_dispatcher::configPropertiesLock;
+OSB1_Lock ZEPDISP_dispatcher::metricsLogListLock;
+char ZEPDISP_dispatcher::configFilename[260];
+char ZEPDISP_dispatcher::logSubdirName[260];
+time_t ZEPDISP_dispatcher::dcaStartTime = 0;
+ZEPDC_DataComputer* ZEPDISP_dispatcher::pDataComputer = nullptr;
+int ZEPDISP_dispatcher::aggDataWindowSizeMinutes = ZEPDCSET_settings::DEFAULT_AGGDATA_WIN_MINUTES;
+pthread_t ZEPDISP_dispatcher::dispatchThread;
+std::atomic<int> ZEPDISP_dispatcher::fTerminate{0};
+
+namespace {
+
+std::atomic<bool> dispatcherInited{false};
+// Set while no pass runs: at start, and again once the thread has ended.
+std::atomic<bool> fDispatcherTerminated{true};
+
+// The thread sleeps on this condition so that stop() can wake it at once.
+std::mutex sleepMutex;
+std::condition_variable sleepWake;
+bool threadRunning = false;  // a dispatcher thread was started and not joined
+
+bool traceOn(int bits) { return (TRK1_Sync(&zepdisp_unit, __LINE__) & bits) != 0; }
+
+// Initialisation shared by init and initWithoutThread.
+int initialise(bool startThreads) {
+  bool expected = false;
+  if (!dispatcherInited.compare_exchange_strong(expected, true)) return -1;
+  ZEPDISP_dispatcher::dcaStartTime = ZEPPORT::now();
+  ZEPDISP_dispatcher::pDataComputer = new ZEPDC_DataComputer(startThreads);
+  OSB1_InitializeLock(&ZEPDISP_dispatcher::configPropertiesLock);
+  OSB1_InitializeLock(&ZEPDISP_dispatcher::metricsLogListLock);
+  {
+    OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
+    OSB1_ScopedLock listLock(&ZEPDISP_dispatcher::metricsLogListLock);
+    ZEPPROPS_properties& props = ZEPDISP_dispatcher::configProperties;
+    ZEPUTIL::getConfigFileName(ZEPDISP_dispatcher::configFilename);
+    props.setPropertyFilename(ZEPDISP_dispatcher::configFilename);
+    props.load();
+    ZEPDCLST_DCMetricsLogList::setDefaultGlobalDCProperties(props);
+    ZEPDISP_dispatcher::aggDataWindowSizeMinutes = props.getPropertyAsInt(
+        ZEPDCSET_settings::AGGDATA_WIN_MINUTES, ZEPDCSET_settings::DEFAULT_AGGDATA_WIN_MINUTES);
+    ZEPUTIL::getLogDirName(ZEPDISP_dispatcher::logSubdirName);
+    ZEPDISP_dispatcher::metricsLogList.setDirectoryName(ZEPDISP_dispatcher::logSubdirName);
+    ZEPDISP_dispatcher::metricsLogList.readCachedLogs(props);
+  }
+  if (!startThreads) return 0;
+  ZEPDISP_dispatcher::fTerminate = 0;
+  const int rc = pthread_create(&ZEPDISP_dispatcher::dispatchThread, nullptr,
+                                ZEPDISP_dispatcher_dispatch, nullptr);
+  if (rc != 0) {
+    if (traceOn(TRK1_ERROR)) {
+      TRK1_Printf(&zepdisp_unit, __LINE__, "ZEP00151E Thread creation error, rc =%d\n", rc);
+    }
+    return rc;
+  }
+  std::lock_guard<std::mutex> guard(sleepMutex);
+  threadRunning = true;
+  return 0;
+}
+
+// Deletes the data computer (its destructor stops its timer thread) under
+// the list lock, so that no pass is counting into it meanwhile.
+void deleteDataComputer() {
+  OSB1_ScopedLock listLock(&ZEPDISP_dispatcher::metricsLogListLock);
+  delete ZEPDISP_dispatcher::pDataComputer;
+  ZEPDISP_dispatcher::pDataComputer = nullptr;
+}
+
+}  // namespace
+
+int ZEPDISP_dispatcher::init(const char* /*arg*/) {
+  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdisp_unit, __LINE__, "init", TRK1_ENTRY);
+  const int rc = initialise(true);
+  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdisp_unit, __LINE__, "init", TRK1_EXIT_RC, rc);
+  return rc;
+}
+
+int ZEPDISP_dispatcher::initWithoutThread() { return initialise(false); }
+
+int ZEPDISP_dispatcher::runOnePass() {
+  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdisp_unit, __LINE__, "runOnePass", TRK1_ENTRY);
+  int sleepSeconds;
+  {
+    OSB1_ScopedLock configLock(&configPropertiesLock);
+    OSB1_ScopedLock listLock(&metricsLogListLock);
+    configProperties.loadIfChanged();
+    ZEPDCLST_DCMetricsLogList::setDefaultGlobalDCProperties(configProperties);
+    sleepSeconds = configProperties.getPropertyAsInt(ZEPDCSET_settings::SLEEP_TIME_SECONDS,
+                                                     ZEPDCSET_settings::DEFAULT_SLEEP_TIME_SECONDS);
+    metricsLogList.readLogs(configProperties);
+    metricsLogList.purgeLogs(configProperties);
+  }
+  if (traceOn(TRK1_FLOW)) {
+    TRK1_Event(&zepdisp_unit, __LINE__, "runOnePass", TRK1_EXIT_RC, sleepSeconds);
+  }
+  return sleepSeconds;
+}
+
+void ZEPDISP_dispatcher::dispatch() {
+  while (fTerminate.load() == 0) {
+    fDispatcherTerminated = false;
+    const int sleepSeconds = runOnePass();
+    std::unique_lock<std::mutex> lock(sleepMutex);
+    sleepWake.wait_for(lock, std::chrono::seconds(sleepSeconds),
+                       [] { return fTerminate.load() != 0; });
+  }
+  deleteDataComputer();
+  fDispatcherTerminated = true;
+}
+
+void ZEPDISP_dispatcher::waitForDispatcherTermination() {
+  while (!fDispatcherTerminated.load()) ZEPPORT::sleepForSeconds(1);
+}
+
+void ZEPDISP_dispatcher::stop() {
+  {
+    std::lock_guard<std::mutex> guard(sleepMutex);
+    if (!threadRunning) return;
+    fTerminate = 1;
+  }
+  sleepWake.notify_all();
+  pthread_join(dispatchThread, nullptr);
+  std::lock_guard<std::mutex> guard(sleepMutex);
+  threadRunning = false;
+}
+
+void ZEPDISP_dispatcher::resetForTesting() {
+  stop();
+  deleteDataComputer();
+  {
+    OSB1_ScopedLock configLock(&configPropertiesLock);
+    OSB1_ScopedLock listLock(&metricsLogListLock);
+    configProperties.clear();
+    configProperties.setPropertyFilename("");
+    metricsLogList.clear();
+    metricsLogList.setDirectoryName("");
+  }
+  std::memset(configFilename, 0, sizeof(configFilename));
+  std::memset(logSubdirName, 0, sizeof(logSubdirName));
+  dcaStartTime = 0;
+  aggDataWindowSizeMinutes = ZEPDCSET_settings::DEFAULT_AGGDATA_WIN_MINUTES;
+  fTerminate = 0;
+  fDispatcherTerminated = true;
+  dispatcherInited = false;
+}
+
+extern "C" void* ZEPDISP_dispatcher_dispatch(void*) {
+  ZEPDISP_dispatcher::dispatch();
+  return nullptr;
+}
