@@ -5,6 +5,8 @@
 
 #include "zeptable.h"
 
+class ZEPLLST_LinkedList;
+
 #define ZEPFCT_COLUMNS(X)                      \
   X(ORIGINNODE, originnode, TEXT, 32, 0)       \
   X(HOSTNAME, hostname, TEXT, 64, 32)          \
@@ -17,5 +19,26 @@
   X(TABLEVER, tablever, TEXT, 8, 356)
 
 ZEPTABLE_DEFINE_ROW(zep_zepfct_data_t, ZEPFCT_COLUMNS, 364);
+
+ZEPTABLE_DECLARE_TABLE(zepfct, "ZEPFCT");
+
+// The table object of one ZEPFCT request. Created by the table's manager,
+// owned by the framework; used by one thread at a time.
+class zep_zepfct_agent : public zep_zepfct_base {
+ public:
+  using zep_zepfct_base::zep_zepfct_base;
+
+  // Builds the configuration rows of this request; the destruction hook
+  // releases them.
+  void TakeSampleConstructor();
+  void TakeSampleDestructor();
+  // Offers every configuration row of this request.
+  unsigned int TakeSample() override;
+
+ private:
+  // The configuration rows built when the object is created; every sample
+  // of this request publishes them. Owned by the object.
+  ZEPLLST_LinkedList* configRows = nullptr;
+};
 
 #endif  // ZEP_TABLES_ZEPFCT_H_

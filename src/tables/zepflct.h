@@ -21,4 +21,18 @@
 
 ZEPTABLE_DEFINE_ROW(zep_zepflct_data_t, ZEPFLCT_COLUMNS, 828);
 
+ZEPTABLE_DECLARE_TABLE(zepflct, "ZEPFLCT");
+
+// The table object of one ZEPFLCT request. Created by the table's manager,
+// owned by the framework; used by one thread at a time.
+class zep_zepflct_agent : public zep_zepflct_base {
+ public:
+  using zep_zepflct_base::zep_zepflct_base;
+
+  void TakeSampleConstructor();
+  void TakeSampleDestructor();
+  // Offers the rows of the requested subnodes.
+  unsigned int TakeSample() override;
+};
+
 #endif  // ZEP_TABLES_ZEPFLCT_H_

@@ -38,4 +38,18 @@
 // The record ends with two gap bytes after INTSTATUS.
 ZEPTABLE_DEFINE_ROW(zep_zepinv_data_t, ZEPINV_COLUMNS, 780);
 
+ZEPTABLE_DECLARE_TABLE(zepinv, "ZEPINV");
+
+// The table object of one ZEPINV request. Created by the table's manager,
+// owned by the framework; used by one thread at a time.
+class zep_zepinv_agent : public zep_zepinv_base {
+ public:
+  using zep_zepinv_base::zep_zepinv_base;
+
+  void TakeSampleConstructor();
+  void TakeSampleDestructor();
+  // Offers the rows of the requested subnodes.
+  unsigned int TakeSample() override;
+};
+
 #endif  // ZEP_TABLES_ZEPINV_H_

@@ -21,4 +21,20 @@
 
 ZEPTABLE_DEFINE_ROW(zep_zepmatt_data_t, ZEPMATT_COLUMNS, 344);
 
+ZEPTABLE_DECLARE_TABLE(zepmatt, "ZEPMATT");
+
+// The table object of one ZEPMATT request. Created by the table's manager,
+// owned by the framework; used by one thread at a time.
+class zep_zepmatt_agent : public zep_zepmatt_base {
+ public:
+  using zep_zepmatt_base::zep_zepmatt_base;
+
+  // Registers the situation of this request with the data computer, if the
+  // request is one; the destruction hook removes it again.
+  void TakeSampleConstructor();
+  void TakeSampleDestructor();
+  // Offers one row per registered situation.
+  unsigned int TakeSample() override;
+};
+
 #endif  // ZEP_TABLES_ZEPMATT_H_

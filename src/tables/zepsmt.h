@@ -32,4 +32,18 @@
 
 ZEPTABLE_DEFINE_ROW(zep_zepsmt_data_t, ZEPSMT_COLUMNS, 1004);
 
+ZEPTABLE_DECLARE_TABLE(zepsmt, "ZEPSMT");
+
+// The table object of one ZEPSMT request. Created by the table's manager,
+// owned by the framework; used by one thread at a time.
+class zep_zepsmt_agent : public zep_zepsmt_base {
+ public:
+  using zep_zepsmt_base::zep_zepsmt_base;
+
+  void TakeSampleConstructor();
+  void TakeSampleDestructor();
+  // Offers the rows of the requested subnodes.
+  unsigned int TakeSample() override;
+};
+
 #endif  // ZEP_TABLES_ZEPSMT_H_
