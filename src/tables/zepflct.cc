@@ -1,13 +1,65 @@
 // ZEPFLCT: the table's description and its sampling.
 #include "zepflct.h"
 
+#include "zepdclst.h"
+#include "zepdisp.h"
+#include "zepmelem.h"
+#include "zepprops.h"
+#include "zepsamp.h"
+
 TRK1_UNIT(zepflct_unit, "ZEPFLCT");
 
 ZEPTABLE_DEFINE_DESCRIPTION(zepflct, zepflct_unit, 50);
 
-void zep_zepflct_agent::TakeSampleConstructor() {}
+namespace {
 
-void zep_zepflct_agent::TakeSampleDestructor() {}
+bool traceOn(int bits) { return (TRK1_Sync(&zepflct_unit, __LINE__) & bits) != 0; }
 
-// Until the table's data source is connected a sample yields no rows.
-unsigned int zep_zepflct_agent::TakeSample() { return 0; }
+void traceEvent(const char* func, int kind) {
+  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepflct_unit, __LINE__, func, kind);
+}
+
+}  // namespace
+
+void zep_zepflct_agent::TakeSampleConstructor() {
+  traceEvent("TakeSampleConstructor", TRK1_ENTRY);
+  traceEvent("TakeSampleConstructor", TRK1_EXIT);
+}
+
+void zep_zepflct_agent::TakeSampleDestructor() {
+  traceEvent("TakeSampleDestructor", TRK1_ENTRY);
+  traceEvent("TakeSampleDestructor", TRK1_EXIT);
+}
+
+unsigned int zep_zepflct_agent::TakeSample() {
+  traceEvent("TakeSample", TRK1_ENTRY);
+  // Every fault is offered, whatever happened to the one before.
+  ZEPSAMP_sampleRun run(*this,
+                        "ZEP0401E Error adding row to fault table. rc = %d, row number = %d\n",
+                        /*stopAfterFailure=*/false);
+  {
+    OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
+    OSB1_ScopedLock listLock(&ZEPDISP_dispatcher::metricsLogListLock);
+    ZEPDCLST_DCMetricsLogList& logs = ZEPDISP_dispatcher::metricsLogList;
+    logs.enforceMaxRecordsLimit(ZEPDISP_dispatcher::configProperties);
+    run.begin();
+    if (!run.hasSecondName()) {
+      while (ZEPDCLOG_DCMetricsLogFile* log = run.nextRequestedLog(logs)) {
+        for (ZEPMELEM_MetricLine* line = log->frontFault(); line != nullptr;
+             line = log->nextFault(line)) {
+          run.stampOriginNode(line->metricsRow.originnode);
+          run.stampOriginNode(line->faultRow->originnode);
+          run.offer(line->faultRow);
+        }
+      }
+    }
+  }
+  if (traceOn(TRK1_DETAIL)) {
+    TRK1_Printf(&zepflct_unit, __LINE__,
+                "ZEP0402I Rows added to fault table. Attempted = %d, Successfully added %d, "
+                "isHistory=%d\n",
+                run.attempted(), run.added(), 0);
+  }
+  traceEvent("TakeSample", TRK1_EXIT);
+  return 0;
+}

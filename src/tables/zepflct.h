@@ -25,13 +25,19 @@ ZEPTABLE_DECLARE_TABLE(zepflct, "ZEPFLCT");
 
 // The table object of one ZEPFLCT request. Created by the table's manager,
 // owned by the framework; used by one thread at a time.
+//
+// Every request, real-time or history, gets every fault held in memory for
+// each subnode it names; no time window applies.
 class zep_zepflct_agent : public zep_zepflct_base {
  public:
   using zep_zepflct_base::zep_zepflct_base;
 
+  // Creation and destruction hooks; they only trace.
   void TakeSampleConstructor();
   void TakeSampleDestructor();
-  // Offers the rows of the requested subnodes.
+  // Takes configPropertiesLock, then metricsLogListLock, applies the metric
+  // record limit and offers every fault row of the requested subnodes; a
+  // rejected row does not stop the walk. Returns 0.
   unsigned int TakeSample() override;
 };
 

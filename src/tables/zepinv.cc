@@ -1,13 +1,159 @@
 // ZEPINV: the table's description and its sampling.
 #include "zepinv.h"
 
+#include "zepadlst.h"
+#include "zepaelem.h"
+#include "zepdclst.h"
+#include "zepdcset.h"
+#include "zepdisp.h"
+#include "zepielem.h"
+#include "zepport.h"
+#include "zepprops.h"
+#include "zepsamp.h"
+#include "zepstrut.h"
+
 TRK1_UNIT(zepinv_unit, "ZEPINV");
 
 ZEPTABLE_DEFINE_DESCRIPTION(zepinv, zepinv_unit, 50);
 
-void zep_zepinv_agent::TakeSampleConstructor() {}
+namespace {
 
-void zep_zepinv_agent::TakeSampleDestructor() {}
+constexpr const char* kAddErrorFormat =
+    "ZEP0405E Error adding row to service inventory table. rc = %d, row number = %d\n";
 
-// Until the table's data source is connected a sample yields no rows.
-unsigned int zep_zepinv_agent::TakeSample() { return 0; }
+// A history request reports a window only once it ended at least this long
+// ago, so that late records of the window are still counted.
+constexpr time_t kHistoryDelaySeconds = 60;
+
+bool traceOn(int bits) { return (TRK1_Sync(&zepinv_unit, __LINE__) & bits) != 0; }
+
+void traceEvent(const char* func, int kind) {
+  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepinv_unit, __LINE__, func, kind);
+}
+
+void traceSummary(const ZEPSAMP_sampleRun& run) {
+  if (traceOn(TRK1_DETAIL)) {
+    TRK1_Printf(&zepinv_unit, __LINE__,
+                "ZEP0406I Rows added to service inventory table. Attempted = %d, "
+                "Successfully added %d\n",
+                run.attempted(), run.added());
+  }
+}
+
+}  // namespace
+
+void zep_zepinv_agent::TakeSampleConstructor() {
+  traceEvent("TakeSampleConstructor", TRK1_ENTRY);
+  traceEvent("TakeSampleConstructor", TRK1_EXIT);
+}
+
+void zep_zepinv_agent::TakeSampleDestructor() {
+  traceEvent("TakeSampleDestructor", TRK1_ENTRY);
+  traceEvent("TakeSampleDestructor", TRK1_EXIT);
+}
+
+unsigned int zep_zepinv_agent::TakeSample() {
+  traceEvent("TakeSample", TRK1_ENTRY);
+  const bool history = IsHistoryRequest() != 0;
+  {
+    OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
+    OSB1_ScopedLock listLock(&ZEPDISP_dispatcher::metricsLogListLock);
+    const ZEPPROPS_properties& props = ZEPDISP_dispatcher::configProperties;
+    const long window = ZEPDISP_dispatcher::aggDataWindowSizeMinutes;
+    const int retention =
+        props.getPropertyAsInt(ZEPDCSET_settings::MAX_SVCINV_RETAIN_MINUTES,
+                               ZEPDCSET_settings::DEFAULT_MAX_SVCINV_RETAIN_MINUTES);
+    const int limit = props.getPropertyAsInt(ZEPDCSET_settings::MAX_SVCINV_RECORDS,
+                                             ZEPDCSET_settings::DEFAULT_MAX_SVCINV_RECORDS);
+    const int debug = props.getPropertyAsInt(ZEPDCSET_settings::DEBUG_HISTORY,
+                                             ZEPDCSET_settings::DEFAULT_DEBUG_HISTORY);
+    if (!history && debug != 1) {
+      time_t runningBegin;
+      ZEPSTRUT_stringUtil::latestCompleteTimeWindowEnd(&runningBegin, window);
+      time_t completeBegin;
+      ZEPSTRUT_stringUtil::previousTimeWindow(&runningBegin, &completeBegin, window);
+      // Until the agent has seen a whole window there is no complete one to
+      // show: its buckets would hold only part of the window's messages.
+      if (completeBegin <= ZEPDISP_dispatcher::dcaStartTime) completeBegin = 0;
+      TakeSampleRealTime(ZEPDISP_dispatcher::metricsLogList, completeBegin, runningBegin, limit);
+    } else {
+      TakeSampleHistorical(ZEPDISP_dispatcher::metricsLogList, retention, limit);
+    }
+  }
+  traceEvent("TakeSample", TRK1_EXIT);
+  return 0;
+}
+
+bool zep_zepinv_agent::offerBucket(ZEPSAMP_sampleRun& run, const ZEPIELEM_SvcInv& entry,
+                                   const ZEPAELEM_AggData* bucket, int16_t status) {
+  if (bucket == nullptr) return false;
+  zep_zepinv_data_t row = entry.row;
+  bucket->calcAggData(&row);
+  row.intstatus = status;
+  run.stampOriginNode(row.originnode);
+  return run.offer(&row);
+}
+
+int zep_zepinv_agent::TakeSampleRealTime(ZEPDCLST_DCMetricsLogList& logs, time_t completeBegin,
+                                         time_t runningBegin, int limit) {
+  traceEvent("TakeSampleRealTime", TRK1_ENTRY);
+  ZEPSAMP_sampleRun run(*this, kAddErrorFormat, /*stopAfterFailure=*/true);
+  run.begin();
+  if (!run.hasSecondName()) {
+    while (run.attempted() < limit) {
+      ZEPDCLOG_DCMetricsLogFile* log = run.nextRequestedLog(logs);
+      if (log == nullptr) break;
+      ZEPNVLST_SvcInventoryList& inventory = log->svcInventory();
+      for (ZEPIELEM_SvcInv* entry = inventory.front(); entry != nullptr && run.attempted() < limit;
+           entry = inventory.next(entry)) {
+        ZEPADLST_AggDataList& buckets = entry->aggDataList();
+        if (completeBegin != 0) {
+          offerBucket(run, *entry, buckets.findIntervalForSample(completeBegin),
+                      ZEPINV_INTERVAL_COMPLETE);
+        }
+        if (runningBegin != 0 && run.attempted() < limit) {
+          offerBucket(run, *entry, buckets.findIntervalForSample(runningBegin),
+                      ZEPINV_INTERVAL_RUNNING);
+        }
+      }
+    }
+  }
+  traceSummary(run);
+  traceEvent("TakeSampleRealTime", TRK1_EXIT);
+  return 0;
+}
+
+int zep_zepinv_agent::TakeSampleHistorical(ZEPDCLST_DCMetricsLogList& logs, int retentionMinutes,
+                                           int limit) {
+  traceEvent("TakeSampleHistorical", TRK1_ENTRY);
+  const long window = ZEPDISP_dispatcher::aggDataWindowSizeMinutes;
+  // The latest window that ended at least kHistoryDelaySeconds ago.
+  time_t limitTime = ZEPPORT::now() - kHistoryDelaySeconds;
+  ZEPSTRUT_stringUtil::roundTimeDown(&limitTime, window);
+  ZEPSTRUT_stringUtil::previousTimeWindow(&limitTime, &limitTime, window);
+
+  ZEPSAMP_sampleRun run(*this, kAddErrorFormat, /*stopAfterFailure=*/true);
+  run.begin();
+  if (retentionMinutes > 0) {
+    for (ZEPDCLOG_DCMetricsLogFile* log = logs.front(); log != nullptr; log = logs.next(log)) {
+      run.beginLog(*log);
+      ZEPNVLST_SvcInventoryList& inventory = log->svcInventory();
+      for (ZEPIELEM_SvcInv* entry = inventory.front(); entry != nullptr && run.attempted() < limit;
+           entry = inventory.next(entry)) {
+        ZEPADLST_AggDataList& buckets = entry->aggDataList();
+        for (ZEPAELEM_AggData* bucket = buckets.findFirstIntervalForHistory(limitTime);
+             bucket != nullptr && run.attempted() < limit;
+             bucket = buckets.findNextIntervalForHistory(bucket->begin, limitTime)) {
+          // A window whose row was not added stays unmarked and comes again
+          // with the next history request.
+          if (offerBucket(run, *entry, bucket, ZEPINV_INTERVAL_COMPLETE)) {
+            buckets.markStoredInHistory(bucket);
+          }
+        }
+      }
+    }
+  }
+  traceSummary(run);
+  traceEvent("TakeSampleHistorical", TRK1_EXIT);
+  return 0;
+}

@@ -1,13 +1,128 @@
 // ZEPSMT: the table's description and its sampling.
 #include "zepsmt.h"
 
+#include "zepdclst.h"
+#include "zepdcset.h"
+#include "zepdisp.h"
+#include "zepmelem.h"
+#include "zepport.h"
+#include "zepprops.h"
+#include "zepsamp.h"
+
 TRK1_UNIT(zepsmt_unit, "ZEPSMT");
 
 ZEPTABLE_DEFINE_DESCRIPTION(zepsmt, zepsmt_unit, 500);
 
-void zep_zepsmt_agent::TakeSampleConstructor() {}
+namespace {
 
-void zep_zepsmt_agent::TakeSampleDestructor() {}
+constexpr const char* kAddErrorFormat =
+    "ZEP0403E Error adding row to metric table. rc = %d, row number = %d\n";
+constexpr const char* kSummaryFormat =
+    "ZEP0404I Rows added to metric table. Attempted = %d, Successfully added %d, "
+    "isHistory=%d\n";
 
-// Until the table's data source is connected a sample yields no rows.
-unsigned int zep_zepsmt_agent::TakeSample() { return 0; }
+bool traceOn(int bits) { return (TRK1_Sync(&zepsmt_unit, __LINE__) & bits) != 0; }
+
+void traceEvent(const char* func, int kind) {
+  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepsmt_unit, __LINE__, func, kind);
+}
+
+void traceSummary(const ZEPSAMP_sampleRun& run, int isHistory) {
+  if (traceOn(TRK1_DETAIL)) {
+    TRK1_Printf(&zepsmt_unit, __LINE__, kSummaryFormat, run.attempted(), run.added(), isHistory);
+  }
+}
+
+// Writes the run's subnode name into the line's rows: the metrics row and,
+// when the line carries a fault, its fault row.
+void stampLine(const ZEPSAMP_sampleRun& run, ZEPMELEM_MetricLine* line) {
+  run.stampOriginNode(line->metricsRow.originnode);
+  if (line->faultRow != nullptr) run.stampOriginNode(line->faultRow->originnode);
+}
+
+}  // namespace
+
+void zep_zepsmt_agent::TakeSampleConstructor() {
+  traceEvent("TakeSampleConstructor", TRK1_ENTRY);
+  traceEvent("TakeSampleConstructor", TRK1_EXIT);
+}
+
+void zep_zepsmt_agent::TakeSampleDestructor() {
+  traceEvent("TakeSampleDestructor", TRK1_ENTRY);
+  traceEvent("TakeSampleDestructor", TRK1_EXIT);
+}
+
+unsigned int zep_zepsmt_agent::TakeSample() {
+  traceEvent("TakeSample", TRK1_ENTRY);
+  const bool history = IsHistoryRequest() != 0;
+  {
+    OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
+    OSB1_ScopedLock listLock(&ZEPDISP_dispatcher::metricsLogListLock);
+    ZEPPROPS_properties& props = ZEPDISP_dispatcher::configProperties;
+    ZEPDCLST_DCMetricsLogList& logs = ZEPDISP_dispatcher::metricsLogList;
+    logs.enforceMaxRecordsLimit(props);
+    if (history) {
+      TakeSampleHistorical(props, logs);
+    } else {
+      TakeSampleRealTime(props, logs);
+    }
+  }
+  traceEvent("TakeSample", TRK1_EXIT);
+  return 0;
+}
+
+double zep_zepsmt_agent::getTimePeriod(ZEPPROPS_properties& props) {
+  props.loadIfChanged();
+  ZEPDCLST_DCMetricsLogList::setDefaultGlobalDCProperties(props);
+  const int minutes = props.getPropertyAsInt(ZEPDCSET_settings::MAX_REALTIME_SAMPLE_MINUTES,
+                                             ZEPDCSET_settings::DEFAULT_MAX_REALTIME_SAMPLE_MINUTES);
+  return minutes * 60.0;
+}
+
+void zep_zepsmt_agent::TakeSampleRealTime(ZEPPROPS_properties& props,
+                                          ZEPDCLST_DCMetricsLogList& logs) {
+  traceEvent("TakeSampleRealTime", TRK1_ENTRY);
+  const time_t now = ZEPPORT::now();
+  const double period = getTimePeriod(props);
+  ZEPSAMP_sampleRun run(*this, kAddErrorFormat, /*stopAfterFailure=*/true);
+  run.begin();
+  if (!run.hasSecondName()) {
+    while (ZEPDCLOG_DCMetricsLogFile* log = run.nextRequestedLog(logs)) {
+      // Lines are ordered newest first: the first line older than the
+      // look-back ends the walk of this log.
+      for (ZEPMELEM_MetricLine* line = log->front(); line != nullptr; line = log->next(line)) {
+        stampLine(run, line);
+        if (static_cast<double>(now - line->timeSeconds) > period) break;
+        run.offer(&line->metricsRow);
+      }
+    }
+  }
+  traceSummary(run, 0);
+  traceEvent("TakeSampleRealTime", TRK1_EXIT);
+}
+
+void zep_zepsmt_agent::TakeSampleHistorical(ZEPPROPS_properties& props,
+                                            ZEPDCLST_DCMetricsLogList& logs) {
+  traceEvent("TakeSampleHistorical", TRK1_ENTRY);
+  const int retainMinutes = props.getPropertyAsInt(ZEPDCSET_settings::MAX_RETAIN_MINUTES,
+                                                   ZEPDCSET_settings::DEFAULT_MAX_RETAIN_MINUTES);
+  ZEPSAMP_sampleRun run(*this, kAddErrorFormat, /*stopAfterFailure=*/true);
+  run.begin();
+  if (retainMinutes > 0) {
+    for (ZEPDCLOG_DCMetricsLogFile* log = logs.front(); log != nullptr; log = logs.next(log)) {
+      run.beginLog(*log);
+      ZEPMELEM_MetricLine* line = log->frontUnstoredMetric();
+      while (line != nullptr) {
+        stampLine(run, line);
+        // A line whose row was not added (and every later line of this log)
+        // stays unmarked and is offered again by the next history sample.
+        const bool added = run.offer(&line->metricsRow);
+        ZEPMELEM_MetricLine* next = log->nextUnstoredMetric(line);
+        if (added) log->setMetricAddedToHistory(line);
+        line = next;
+      }
+    }
+  }
+  traceSummary(run, 1);
+  traceEvent("TakeSampleHistorical", TRK1_EXIT);
+}

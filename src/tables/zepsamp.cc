@@ -1,0 +1,98 @@
+// Sample run: bookkeeping shared by the metric-log samples.
+#include "zepsamp.h"
+
+#include <cstring>
+
+#include "zepdclog.h"
+#include "zepdclst.h"
+#include "zepstrut.h"
+
+TRK1_UNIT(zepsamp_unit, "ZEPSAMP");
+
+ZEPSAMP_sampleRun::ZEPSAMP_sampleRun(ZEPTABLE_sampler& sampler, const char* addErrorFormat,
+                                     bool stopAfterFailure)
+    : sampler_(sampler), addErrorFormat_(addErrorFormat), stopAfterFailure_(stopAfterFailure) {}
+
+bool ZEPSAMP_sampleRun::traceOn(int bits) const {
+  return (TRK1_Sync(sampler_.description().unit, __LINE__) & bits) != 0;
+}
+
+void ZEPSAMP_sampleRun::begin() {
+  if ((TRK1_Sync(&zepsamp_unit, __LINE__) & TRK1_FLOW) != 0) {
+    TRK1_Event(&zepsamp_unit, __LINE__, "begin", TRK1_ENTRY);
+  }
+  sampler_.ResetGetSubnode();
+  sampler_.ClearRows();
+  attempted_ = 0;
+  added_ = 0;
+  failure_ = 0;
+  subnodeName_[0] = '\0';
+  if ((TRK1_Sync(&zepsamp_unit, __LINE__) & TRK1_FLOW) != 0) {
+    TRK1_Event(&zepsamp_unit, __LINE__, "begin", TRK1_EXIT);
+  }
+}
+
+bool ZEPSAMP_sampleRun::hasSecondName() const {
+  const char* second = sampler_.GetSecondName();
+  return second != nullptr && second[0] != '\0';
+}
+
+void ZEPSAMP_sampleRun::padSubnodeName(const char* name, char* out) {
+  ZEPSTRUT_stringUtil::memcpyWithPad(out, name, static_cast<unsigned>(strlen(name)),
+                                     SUBNODE_NAME_LEN, ' ');
+  out[SUBNODE_NAME_LEN] = '\0';
+}
+
+ZEPDCLOG_DCMetricsLogFile* ZEPSAMP_sampleRun::nextRequestedLog(
+    const ZEPDCLST_DCMetricsLogList& logs) {
+  for (;;) {
+    const char* name = sampler_.GetSubnode();
+    if (name == nullptr || name[0] == '\0') return nullptr;
+    char padded[SUBNODE_NAME_LEN + 1];
+    padSubnodeName(name, padded);
+    ZEPDCLOG_DCMetricsLogFile* log = logs.findSubNode(padded);
+    if (log != nullptr) {
+      startLog(padded);
+      return log;
+    }
+    if (traceOn(TRK1_ERROR)) {
+      TRK1_Printf(sampler_.description().unit, __LINE__,
+                  "ZEP0408E Data not found for requested for subnode: %s\n", padded);
+    }
+  }
+}
+
+void ZEPSAMP_sampleRun::beginLog(const ZEPDCLOG_DCMetricsLogFile& log) {
+  char padded[SUBNODE_NAME_LEN + 1];
+  padSubnodeName(log.getSubnodeName(), padded);
+  startLog(padded);
+}
+
+void ZEPSAMP_sampleRun::startLog(const char* name) {
+  memcpy(subnodeName_, name, sizeof(subnodeName_));
+  failure_ = 0;
+  if (traceOn(TRK1_DETAIL)) {
+    TRK1_Printf(sampler_.description().unit, __LINE__,
+                "ZEP0407I Data requested for subnode: %s\n", subnodeName_);
+  }
+}
+
+void ZEPSAMP_sampleRun::stampOriginNode(char* column) const {
+  memcpy(column, subnodeName_, SUBNODE_NAME_LEN);
+}
+
+bool ZEPSAMP_sampleRun::offer(const void* row) {
+  ++attempted_;
+  if (failure_ != 0 && stopAfterFailure_) return false;
+  const unsigned int status = sampler_.AddRows(row, 1);
+  if (status == 0) {
+    ++added_;
+    return true;
+  }
+  failure_ = status;
+  if (traceOn(TRK1_ERROR)) {
+    TRK1_Printf(sampler_.description().unit, __LINE__, addErrorFormat_,
+                static_cast<int>(status), attempted_);
+  }
+  return false;
+}
