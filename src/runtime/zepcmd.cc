@@ -1,0 +1,102 @@
+// Subnode registration, the action-command callback and manager commands.
+#include "zepcmd.h"
+
+#include <cstring>
+
+#include "axo/axo.h"
+#include "axo/trk1.h"
+#include "axo/vexor.h"
+#include "zepmain.h"
+
+TRK1_UNIT(zepcmd_unit, "ZEPCMD");
+
+namespace {
+
+// Result code of a rejected action command.
+const long kRcError = 2;
+
+// 43 characters each: a "2" at index 11, and a "4" at index 40.
+const char kSubnodeAffinity1[] = "0000000000020000000000000000000000000000000";
+const char kSubnodeAffinity2[] = "0000000000000000000000000000000000000000400";
+static_assert(sizeof(kSubnodeAffinity1) == 44 && sizeof(kSubnodeAffinity2) == 44);
+
+// AXO_Subnode_SendRequest's answer when there was nothing new to send.
+const int kSendNothingNew = 7;
+
+// True when `word` exists and begins with `prefix`.
+bool WordBeginsWith(const char* word, const char* prefix) {
+  return word != nullptr && std::strncmp(word, prefix, std::strlen(prefix)) == 0;
+}
+
+}  // namespace
+
+int zepRegisterSubnode(char* name) {
+  const int level = TRK1_Sync(&zepcmd_unit, __LINE__);
+  if (level & TRK1_FLOW) TRK1_Event(&zepcmd_unit, __LINE__, "zepRegisterSubnode", TRK1_ENTRY);
+  const char* node = name != nullptr ? name : "";
+  if (level & TRK1_DUMP) {
+    TRK1_Printf(&zepcmd_unit, __LINE__, "AXO_Subnode_Register %s. %s. %s. %s.", node,
+                kSubnodeAffinity1, zep_product_code, zep_product_ver);
+  }
+  int rc = AXO_Subnode_Register_nAff(node, zep_product_code, zep_product_ver, 2,
+                                     kSubnodeAffinity1, kSubnodeAffinity2);
+  if (rc != 0) {
+    TRK1_Printf(&zepcmd_unit, __LINE__, "AXO_Subnode_Register_nAff error: RC=%d, Node=%s.", rc,
+                node);
+  } else {
+    rc = AXO_Subnode_SendRequest();
+    if (rc == kSendNothingNew) {
+      rc = 0;
+    } else if (rc != 0) {
+      TRK1_Printf(&zepcmd_unit, __LINE__, "AXO_Subnode_SendRequest call returned with %d.", rc);
+    }
+  }
+  if (level & TRK1_FLOW) {
+    TRK1_Event(&zepcmd_unit, __LINE__, "zepRegisterSubnode", TRK1_EXIT_RC, rc);
+  }
+  return rc;
+}
+
+long ZEP_CommandHandler(VexorAutomationCapsule* capsule) {
+  const int level = TRK1_Sync(&zepcmd_unit, __LINE__);
+  if (level & TRK1_FLOW) TRK1_Event(&zepcmd_unit, __LINE__, "ZEP_CommandHandler", TRK1_ENTRY);
+  if (capsule == nullptr) {
+    if (level & TRK1_FLOW) {
+      TRK1_Event(&zepcmd_unit, __LINE__, "ZEP_CommandHandler", TRK1_EXIT_RC, kRcError);
+    }
+    return kRcError;
+  }
+  const char* command = capsule->GetCommand();
+  while (*command == ' ') ++command;
+  if (level & TRK1_DETAIL) {
+    TRK1_Printf(&zepcmd_unit, __LINE__, "Command received is: %s\n", command);
+  }
+
+  // No action command is known yet: every command is rejected.
+  const long rc = kRcError;
+
+  if (level & TRK1_DETAIL) TRK1_Printf(&zepcmd_unit, __LINE__, "Result to framework is: %ld\n", rc);
+  capsule->SetResult(rc);
+  capsule->GetVexor()->FinishedAutomationCommand(capsule);
+  if (level & TRK1_FLOW) {
+    TRK1_Event(&zepcmd_unit, __LINE__, "ZEP_CommandHandler", TRK1_EXIT_RC, rc);
+  }
+  return rc;
+}
+
+int axo_sendCommand(int argc, char** argv) {
+  const int level = TRK1_Sync(&zepcmd_unit, __LINE__);
+  if (level & TRK1_FLOW) TRK1_Event(&zepcmd_unit, __LINE__, "axo_sendCommand", TRK1_ENTRY);
+  if (argv == nullptr) argc = 0;
+  if ((argc > 3 && WordBeginsWith(argv[3], "SHUTDOWN")) ||
+      (argc > 2 && WordBeginsWith(argv[2], "STOP"))) {
+    AXO_Shutdown(1);
+  } else if (argc > 2) {
+    TRK1_Printf(&zepcmd_unit, __LINE__, "ZEP AXO Manager command unknown: %s.",
+                argv[2] != nullptr ? argv[2] : "");
+  } else {
+    TRK1_Printf(&zepcmd_unit, __LINE__, "ZEP AXO Manager command operand missing.");
+  }
+  if (level & TRK1_FLOW) TRK1_Event(&zepcmd_unit, __LINE__, "axo_sendCommand", TRK1_EXIT_RC, 0);
+  return 0;
+}

@@ -1,0 +1,168 @@
+// Agent start-up: the fixed sequence that binds the process to the
+// framework, describes the agent, starts the log dispatcher and enters the
+// framework's main loop.
+#include "zepmain.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "axo/axo.h"
+#include "axo/trk1.h"
+#include "zepcmd.h"
+#include "zepdcmt.h"
+#include "zepdct.h"
+#include "zepdisp.h"
+#include "zepfct.h"
+#include "zepflct.h"
+#include "zepinv.h"
+#include "zepmatt.h"
+#include "zepport.h"
+#include "zepsmt.h"
+
+TRK1_UNIT(zepmain_unit, "ZEPMAIN");
+
+// Product code and version are known at build time; start-up writes them
+// again before it tells the framework, so they are valid even for callers
+// that run without start-up (tests of subnode registration).
+char zep_product_code[8] = "ZP";
+char zep_product_ver[10] = "01.01.00";
+char zep_server_name[64];
+char zep_agent_name[32];
+
+namespace {
+
+const char kProgramName[] = "zepagent";
+const char kProductCode[] = "ZP";
+const char kProductVersion[] = "01.01.00";
+const char kSubsystemId[] = "ZEPHYRMON";
+// 43 characters each: a "2" at index 9, and a "4" at index 40.
+const char kAgentAffinity1[] = "0000000002000000000000000000000000000000000";
+const char kAgentAffinity2[] = "0000000000000000000000000000000000000000400";
+static_assert(sizeof(kAgentAffinity1) == 44 && sizeof(kAgentAffinity2) == 44);
+
+const char kBannerTitle[] = "Zephyr Service Monitor\n";
+const char kBannerNotice[] =
+    "Licensed material. All rights reserved.\n"
+    "Use, duplication or disclosure is restricted by the terms of the\n"
+    "licence agreement under which this program is supplied.\n";
+
+// Asks the framework for the system name of this machine and makes it the
+// agent name (empty when the framework cannot tell).
+void SetAgentName(int level) {
+  char name[33];
+  std::memset(name, 0, sizeof name);
+  const int rc = OSB1_Info(0, name, sizeof name);
+  name[32] = '\0';
+  TRK1_Printf(&zepmain_unit, __LINE__, "Agent name is %s\n", name);
+  if (rc <= 0 || name[0] == '\0') {
+    if (level & TRK1_ERROR) {
+      TRK1_Printf(&zepmain_unit, __LINE__, "Unable to get system name for this machine!");
+    }
+    name[0] = '\0';
+  }
+  std::snprintf(zep_agent_name, sizeof zep_agent_name, "%s", name);
+  AXO_SetHostname(zep_agent_name);
+}
+
+void PrintBanner() {
+  std::fputs(kBannerTitle, stdout);
+  std::fputs(kBannerNotice, stdout);
+  std::printf("\nBuild ID: %s\n", kZepBuildId);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+bool initZEPAgent(int argc, char** argv) {
+  const int level = TRK1_Sync(&zepmain_unit, __LINE__);
+  if (level & TRK1_FLOW) TRK1_Event(&zepmain_unit, __LINE__, "initZEPAgent", TRK1_ENTRY);
+  bool failed = false;
+
+  OSB1_Main(&argc, argv, kProgramName);
+  TRK1_Printf(&zepmain_unit, __LINE__, "ZEPAGENT Build ID: %s\n", kZepBuildId);
+
+  std::snprintf(zep_product_code, sizeof zep_product_code, "%s", kProductCode);
+  std::snprintf(zep_product_ver, sizeof zep_product_ver, "%s", kProductVersion);
+  AXO_SetAffinity(kAgentAffinity1);
+  AXO_SetAffinity(kAgentAffinity2);
+  AXO_SetProduct(zep_product_code, zep_product_ver);
+  AXO_SetSubsystemId(kSubsystemId);
+  AXO_SetNodeType(zep_product_code);
+
+  std::memset(zep_server_name, ' ', sizeof zep_server_name);
+  DetermineLocalHost(zep_server_name, sizeof zep_server_name);
+
+  SetAgentName(level);
+  PrintBanner();
+
+  const int rc = ZEPDISP_dispatcher::init(nullptr);
+  if (rc != 0) {
+    if (level & TRK1_ERROR) {
+      TRK1_Printf(&zepmain_unit, __LINE__, "ZEPDisp_init () return code:%d", rc);
+    }
+    failed = true;
+  }
+  if (level & TRK1_DETAIL) {
+    TRK1_Printf(&zepmain_unit, __LINE__, "ZEPDisp_init () return code:%d", rc);
+  }
+  if (level & TRK1_FLOW) TRK1_Printf(&zepmain_unit, __LINE__, "Calling Load agents");
+
+  AXO_RegisterAgentLoader(LoadAgents);
+  AXO_RegisterCommandCallback(kProductCode, ZEP_CommandHandler);
+
+  if (level & TRK1_FLOW) {
+    TRK1_Event(&zepmain_unit, __LINE__, "initZEPAgent", TRK1_EXIT_RC, failed ? 1 : 0);
+  }
+  return failed;
+}
+
+int run_omxmain(int argc, char** argv) {
+  const int level = TRK1_Sync(&zepmain_unit, __LINE__);
+  if (level & TRK1_FLOW) TRK1_Printf(&zepmain_unit, __LINE__, "Calling omxmain()");
+  const int rc = omxmain(argc, argv);
+  if (level & TRK1_DETAIL) TRK1_Printf(&zepmain_unit, __LINE__, "omxmain() return code:%d", rc);
+  return rc;
+}
+
+int axo_main(int argc, char** argv) {
+  OSB1_Main(&argc, argv, kProgramName);
+  const int level = TRK1_Sync(&zepmain_unit, __LINE__);
+  if (level & TRK1_FLOW) TRK1_Event(&zepmain_unit, __LINE__, "ZEPAXO_MAIN", TRK1_ENTRY);
+
+  // A failed start-up ends the process with a non-zero status, so that the
+  // launcher sees the failure.
+  int rc = 1;
+  if (!initZEPAgent(argc, argv)) rc = run_omxmain(argc, argv);
+  // The dispatcher and situation timer threads must not outlive the objects
+  // they use, which are destroyed when the process exits.
+  ZEPDISP_dispatcher::stop();
+
+  if (level & TRK1_FLOW) TRK1_Event(&zepmain_unit, __LINE__, "ZEPAXO_MAIN", TRK1_EXIT_RC, rc);
+  return rc;
+}
+
+unsigned long LoadAgents() {
+  const int level = TRK1_Sync(&zepmain_unit, __LINE__);
+  if (level & TRK1_FLOW) TRK1_Event(&zepmain_unit, __LINE__, "LoadAgents", TRK1_ENTRY);
+  zep_zepsmt_init();
+  zep_zepflct_init();
+  zep_zepdcmt_init();
+  zep_zepdct_init();
+  zep_zepfct_init();
+  zep_zepmatt_init();
+  zep_zepinv_init();
+  if (level & TRK1_FLOW) TRK1_Event(&zepmain_unit, __LINE__, "LoadAgents", TRK1_EXIT_RC, 0);
+  return 0;
+}
+
+void get_timestamp(char* buffer) {
+  const time_t now = ZEPPORT::now();
+  struct tm local;
+  std::memset(&local, 0, sizeof local);
+  localtime_r(&now, &local);
+  char text[80];
+  std::snprintf(text, sizeof text, "%03d%02d%02d%02d%02d%02d%02d", local.tm_year,
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, 0);
+  std::snprintf(buffer, 16, "%.15s", text);
+}
