@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -40,6 +41,19 @@ void MatchAttributes(ZEP_FILE* tmp, const char* original) {
   if (fchmod(fd, st.st.st_mode & 07777) != 0 && TraceOn(TRK1_DETAIL)) {
     TRK1_Printf(&zepprops_unit, __LINE__, "Cannot keep the permissions of %s", original);
   }
+}
+
+// The path a save replaces: `name` itself, or the file a symbolic link
+// `name` resolves to.
+std::string ReplacedPath(const char* name) {
+  if (name == nullptr) return "";
+  struct stat st;
+  if (lstat(name, &st) != 0 || !S_ISLNK(st.st_mode)) return name;
+  char* resolved = realpath(name, nullptr);
+  if (resolved == nullptr) return name;
+  std::string path(resolved);
+  free(resolved);
+  return path;
 }
 
 }  // namespace
@@ -131,7 +145,7 @@ int ZEPPROPS_properties::loadIfChanged() {
     TRK1_Printf(&zepprops_unit, __LINE__, "Previous config file timestamp = %ld\n",
                 static_cast<long>(previous));
     TRK1_Printf(&zepprops_unit, __LINE__, "Current config file timestamp = %ld\n",
-                static_cast<long>(lastModified_));
+                static_cast<long>(st.mtime()));
   }
   return rc;
 }
@@ -140,9 +154,11 @@ int ZEPPROPS_properties::save(const char* header) { return save(filename_, heade
 
 int ZEPPROPS_properties::save(const char* name, const char* header) {
   if (TraceOn(TRK1_FLOW)) TRK1_Event(&zepprops_unit, __LINE__, "save", TRK1_ENTRY);
-  // The entries go to a temporary file beside `name`, which replaces `name`
-  // only once it is completely written and on the device.
-  const std::string tmp = std::string(name != nullptr ? name : "") + ".tmp";
+  // The entries go to a temporary file beside the file, which replaces it
+  // only once it is completely written and on the device. A symbolic link
+  // stays a link: the file it points at is the one replaced.
+  const std::string target = ReplacedPath(name);
+  const std::string tmp = target + ".tmp";
   ZEP_FILE file;
   int rc = OK;
   if (name == nullptr || name[0] == '\0' ||
@@ -170,7 +186,7 @@ int ZEPPROPS_properties::save(const char* name, const char* header) {
     }
     rc = ERROR;
   }
-  if (rc == OK && ZEPPORT::zep_rename(tmp.c_str(), name) != 0) {
+  if (rc == OK && ZEPPORT::zep_rename(tmp.c_str(), target.c_str()) != 0) {
     if (TraceOn(TRK1_ERROR)) {
       TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n",
                   name);

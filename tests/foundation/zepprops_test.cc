@@ -3,6 +3,8 @@
 #include "zepprops.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <string>
@@ -122,6 +124,18 @@ TEST_F(ZepPropsTest, SaveWritesHeaderAndEscapedEntriesAndReloads) {
 
   ZEPPROPS_properties again(Path().c_str());
   EXPECT_EQ(EntriesOf(again), (Entries{{"z", "1"}, {"dir", "C:\\logs"}}));
+}
+
+TEST_F(ZepPropsTest, SaveThroughSymbolicLinkReplacesTheTarget) {
+  dir_.write("real.properties", "a=1\n");
+  ASSERT_EQ(symlink(Path("real.properties").c_str(), Path().c_str()), 0);
+  ZEPPROPS_properties props(Path().c_str());
+  props.setProperty("b", "2");
+  ASSERT_EQ(props.save(nullptr), ZEPPROPS_properties::OK);
+  struct stat st;
+  ASSERT_EQ(lstat(Path().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(dir_.read("real.properties"), "a=1\nb=2\n");
 }
 
 TEST_F(ZepPropsTest, LoadIfChangedSkipsOwnSaveAndSeesOtherWriters) {
