@@ -24,7 +24,7 @@ std::atomic<ZEPDCMC_MessageCounter::EventSink> g_eventSink{nullptr};
 uint32_t pushEvent(zep_zepmatt_data_t* row) {
   ZEPDCMC_MessageCounter::EventSink sink = g_eventSink.load();
   if (sink != nullptr) return sink(row, 1);
-  return 0;  // PENDING: zep_zepmatt_manager::EventArrived(row, 1)
+  return zep_zepmatt_manager::EventArrived(row, 1);
 }
 
 // Writes `text` blank-padded (or cut) to `width` bytes, no terminator.

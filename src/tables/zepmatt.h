@@ -1,8 +1,17 @@
 // ZEPMATT, the message arrival table: one row per message-count situation.
 // Situations on this table are registered with the data computer for the
 // life of their table object; state changes are pushed as event rows.
+//
+// A situation request (sample type 4) names its situation through its
+// conditions: RMIPADDR, PORTNAME and OPNAME under "=" (a value of length 0
+// or "*" is the wildcard; a missing one is the wildcard too), TMINT (the
+// interval in seconds; without it the request's sampling interval), and
+// MSGCNT with >=, >, <= or < and the limit. A request whose conditions do
+// not describe such a situation registers nothing and still samples.
 #ifndef ZEP_TABLES_ZEPMATT_H_
 #define ZEP_TABLES_ZEPMATT_H_
+
+#include <string>
 
 #include "zeptable.h"
 
@@ -33,8 +42,13 @@ class zep_zepmatt_agent : public zep_zepmatt_base {
   // request is one; the destruction hook removes it again.
   void TakeSampleConstructor();
   void TakeSampleDestructor();
-  // Offers one row per registered situation.
+  // Offers one row per registered situation, with ORIGINNODE and HOSTNAME
+  // set to the agent's origin node; the request's filter selects among them.
   unsigned int TakeSample() override;
+
+ private:
+  bool registered_ = false;  // the constructor hook registered a situation
+  std::string originNode_;   // the origin node it was registered under
 };
 
 #endif  // ZEP_TABLES_ZEPMATT_H_
