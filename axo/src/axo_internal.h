@@ -11,6 +11,8 @@
 #include "axo/axo.h"
 #include "axo/request.h"
 
+class TableManager;
+
 // State of one situation, shared by its sampler (Dispatch) and the request
 // API. Owned by the request API; outlives the sampler.
 struct AXO_SituationState {
@@ -40,6 +42,9 @@ void SetSituationState(AXO_SituationState* state, bool raised, const char* row, 
 
 // Decodes one row record through `columns`.
 axo::Row DecodeRow(const std::vector<axo::ColumnDescription>& columns, const char* row);
+
+// Drops what the catalogue remembers about `manager` (it is being destroyed).
+void ForgetTable(TableManager* manager);
 
 // The registered action-command callback, or null.
 AXO_CommandCallback CommandCallback();

@@ -544,6 +544,12 @@ void resetSituationsForTesting() {
 
 namespace axo_internal {
 
+void ForgetTable(TableManager* manager) {
+  axo::Catalogue& c = axo::Cat();
+  std::lock_guard<std::mutex> guard(c.mu);
+  c.tables.erase(manager);
+}
+
 axo::Row DecodeRow(const std::vector<axo::ColumnDescription>& columns, const char* row) {
   axo::Row out;
   if (row == nullptr) return out;

@@ -466,6 +466,7 @@ TableManager::TableManager(const char* application, const char* table) : status_
 }
 
 TableManager::~TableManager() {
+  axo_internal::ForgetTable(this);
   ManagerRegistry& r = Registry();
   std::lock_guard<std::mutex> guard(r.mu);
   for (auto it = r.managers.begin(); it != r.managers.end(); ++it) {

@@ -1,0 +1,146 @@
+// A small table built the way the agent builds its tables, for the
+// framework's tests: a text, a 16-bit, a 32-bit and a SITNAME column.
+#ifndef TESTS_AXO_AXO_TEST_TABLE_H_
+#define TESTS_AXO_AXO_TEST_TABLE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "axo/osb1.h"
+#include "axo/request.h"
+#include "axo/vexor.h"
+
+struct TestRow {
+  char name[16];      // text, blank-padded
+  int16_t small;
+  int32_t big;        // natural alignment: offset 20
+  char sitname[32];   // text, blank-padded
+};
+static_assert(offsetof(TestRow, big) == 20 && sizeof(TestRow) == 56);
+
+inline TestRow MakeRow(const char* name, int16_t small, int32_t big, const char* sit = "") {
+  TestRow r;
+  memset(&r, ' ', sizeof(r));
+  memcpy(r.name, name, strnlen(name, sizeof(r.name)));
+  memcpy(r.sitname, sit, strnlen(sit, sizeof(r.sitname)));
+  r.small = small;
+  r.big = big;
+  return r;
+}
+
+// What the samplers of one manager saw, for assertions.
+struct TestTableLog {
+  int created = 0;
+  int destroyed = 0;
+  std::vector<std::string> subnodes;               // GetSubnode, per sample
+  std::vector<std::string> termsAtCreate;          // "ATTR oper type len"
+  std::vector<std::string> termsAtDestroy;
+  unsigned int lastAddDataStatus = 0;
+};
+
+class TestVexor : public vexor {
+ public:
+  TestVexor(RequestDetail* request, ContextInfo* context, TableManager* manager, int alloc_size,
+            const std::vector<TestRow>* source, TestTableLog* log, bool with_sitname)
+      : vexor(request, context, manager, sizeof(TestRow), alloc_size),
+        source_(source), log_(log), withSitname_(with_sitname) {
+    ++log_->created;
+    ReadTerms(&log_->termsAtCreate);
+  }
+  ~TestVexor() override {
+    ++log_->destroyed;
+    ReadTerms(&log_->termsAtDestroy);
+  }
+
+  unsigned int TakeSample() override {
+    ResetGetSubnode();
+    while (const char* s = GetSubnode()) log_->subnodes.push_back(s);
+    return AddData(source_->data(), static_cast<int>(source_->size()));
+  }
+
+  int NumColumns() override { return withSitname_ ? 4 : 3; }
+
+  unsigned int GetColumnInfo(ColumnInfo* info, int index) override {
+    static const ColumnInfo kColumns[] = {
+        {"name", 0, 16, COLUMN_TYPE_TEXT},
+        {"small", 16, 2, COLUMN_TYPE_SHORT},
+        {"big", 20, 4, COLUMN_TYPE_LONG},
+        {"sitname", 24, 32, COLUMN_TYPE_TEXT},
+    };
+    if (index < 0 || index >= NumColumns()) return 0x21060007;
+    *info = kColumns[index];
+    return 0;
+  }
+
+  unsigned int ColumnIsException(const void* row, const char* attribute, _IntfOper oper,
+                                 const char* value) override {
+    const TestRow* r = static_cast<const TestRow*>(row);
+    if (strcmp(attribute, "NAME") == 0) return IsException(oper, r->name, value, 16);
+    if (strcmp(attribute, "SMALL") == 0) return IsException(oper, r->small, value);
+    if (strcmp(attribute, "BIG") == 0) return IsException(oper, r->big, value);
+    if (strcmp(attribute, "SITNAME") == 0) return IsException(oper, r->sitname, value, 32);
+    return 0;
+  }
+
+  // The agent's AddData: offer each row, stop at the first failed insert.
+  unsigned int AddData(const TestRow* rows, int n) {
+    unsigned int status = 0;
+    for (int i = 0; i < n && status == 0; ++i) {
+      if (CheckForException(&rows[i])) status = InsertRow(&rows[i]);
+    }
+    log_->lastAddDataStatus = status;
+    return status;
+  }
+
+ private:
+  void ReadTerms(std::vector<std::string>* out) {
+    FQX1_FILTERINFO* info = nullptr;
+    while (GetFilterInfo(&info) != FQX1_NO_MORE_TERMS) {
+      out->push_back(std::string(info->columnName) + " " + std::to_string(info->compareOper) +
+                     " " + std::to_string(info->dataType) + " " + std::to_string(info->valueLen));
+    }
+  }
+
+  const std::vector<TestRow>* source_;
+  TestTableLog* log_;
+  bool withSitname_;
+};
+
+class TestManager : public TableManager {
+ public:
+  TestManager(const char* table, bool with_sitname, int alloc_size = 4)
+      : TableManager("TST", table), withSitname_(with_sitname), allocSize_(alloc_size) {}
+
+  vexor* CreateVexor(RequestDetail* request, ContextInfo* context) override {
+    return new TestVexor(request, context, this, allocSize_, &rows, &log, withSitname_);
+  }
+
+  // The agent's AddDataToEvent: offer pushed rows to every live sampler.
+  unsigned int AddDataToEvent(const TestRow* data, int n) {
+    unsigned int result = 0;
+    OSB1_ScopedLock guard(GetLock());
+    LinkedListIter it(GetVexorList());
+    while (vexor* v = it.Next()) {
+      unsigned int h = v->GetHandle();
+      if (v->UseHandle(h) != 0) continue;
+      static_cast<TestVexor*>(v)->AddData(data, n);
+      unsigned int rc = v->Dispatch();
+      if (rc != 0) result = rc;
+      v->count = 0;
+      RKL1_Drop(h);
+    }
+    return result;
+  }
+
+  std::vector<TestRow> rows;   // what a sample produces
+  TestTableLog log;
+
+ private:
+  bool withSitname_;
+  int allocSize_;
+};
+
+#endif  // TESTS_AXO_AXO_TEST_TABLE_H_
