@@ -87,7 +87,7 @@ int AXO_StartOperatorApi();
 void AXO_StopOperatorApi();
 
 // Registers the operator API and the history collector as omxmain services
-// (AXO_RegisterService), in that order. Idempotent.
+// (AXO_RegisterService), in that order. Call it once, before omxmain.
 void AXO_RegisterStandardServices();
 
 #endif  // AXO_HTTP_API_H_
