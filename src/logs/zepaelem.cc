@@ -18,21 +18,26 @@ struct Stats {
   int32_t avg, sd, min, max;
 };
 
-Stats computeStats(int32_t n, double sum, double sumSq, int32_t min, int32_t max) {
+// `shiftedSum` and `shiftedSumSq` are taken over the values' differences
+// from one of them, which gives the variance (Q - S * S / n) / (n - 1) without
+// the cancellation that large equal values would otherwise suffer.
+Stats computeStats(int32_t n, double sum, double shiftedSum, double shiftedSumSq, int32_t min,
+                   int32_t max) {
   if (n < 1) return {-1, -1, -1, -1};
-  double variance = n > 1 ? (sumSq - sum * sum / n) / (n - 1) : 0.0;
-  // Equal values can leave a tiny negative variance through rounding.
-  if (variance < 0.0) variance = 0.0;
+  double variance = n > 1 ? (shiftedSumSq - shiftedSum * shiftedSum / n) / (n - 1) : 0.0;
+  if (variance < 0.0) variance = 0.0;  // rounding can leave a tiny negative
   return {static_cast<int32_t>(sum / n), static_cast<int32_t>(std::sqrt(variance)), min, max};
 }
 
 // Adds one value of a quantity when it is 0 or more.
-void accumulate(int32_t value, double* sum, double* sumSq, int32_t* count, int32_t* min,
-                int32_t* max) {
+void accumulate(int32_t value, double* sum, double* shift, double* shiftedSum,
+                double* shiftedSumSq, int32_t* count, int32_t* min, int32_t* max) {
   if (value < 0) return;
   const double v = value;
+  if (*count == 0) *shift = v;
   *sum += v;
-  *sumSq += v * v;
+  *shiftedSum += v - *shift;
+  *shiftedSumSq += (v - *shift) * (v - *shift);
   ++*count;
   if (value < *min) *min = value;
   if (value > *max) *max = value;
@@ -50,10 +55,10 @@ int ZEPAELEM_AggData::compareKeys(const void* key) const {
 
 void ZEPAELEM_AggData::processMetric(const ZEPMELEM_MetricLine& line) {
   if (line.readTime > latestReadTime) latestReadTime = line.readTime;
-  accumulate(line.metricsRow.msglength, &msgLengthSum, &msgLengthSumSq, &msgCount,
-             &minMsgLength, &maxMsgLength);
-  accumulate(line.metricsRow.elpsdtime, &elapsedSum, &elapsedSumSq, &elapsedCount,
-             &minElapsed, &maxElapsed);
+  accumulate(line.metricsRow.msglength, &msgLengthSum, &msgLengthShift, &msgLengthShiftedSum,
+             &msgLengthShiftedSumSq, &msgCount, &minMsgLength, &maxMsgLength);
+  accumulate(line.metricsRow.elpsdtime, &elapsedSum, &elapsedShift, &elapsedShiftedSum,
+             &elapsedShiftedSumSq, &elapsedCount, &minElapsed, &maxElapsed);
   if (line.hasFault()) ++faultCount;
 }
 
@@ -66,13 +71,14 @@ void ZEPAELEM_AggData::calcAggData(zep_zepinv_data_t* row) const {
   row->msgcount = msgCount;
   row->etmsgcount = elapsedCount;
   row->fltcount = faultCount;
-  const Stats len = computeStats(msgCount, msgLengthSum, msgLengthSumSq, minMsgLength,
-                                 maxMsgLength);
+  const Stats len = computeStats(msgCount, msgLengthSum, msgLengthShiftedSum,
+                                 msgLengthShiftedSumSq, minMsgLength, maxMsgLength);
   row->avgmsglen = len.avg;
   row->sdmsglen = len.sd;
   row->minmsglen = len.min;
   row->maxmsglen = len.max;
-  const Stats et = computeStats(elapsedCount, elapsedSum, elapsedSumSq, minElapsed, maxElapsed);
+  const Stats et = computeStats(elapsedCount, elapsedSum, elapsedShiftedSum, elapsedShiftedSumSq,
+                                minElapsed, maxElapsed);
   row->avgetime = et.avg;
   row->sdetime = et.sd;
   row->minetime = et.min;
