@@ -16,6 +16,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "axo/http_api.h"
 #include "axo/trk1.h"
 #include "axo/vexor.h"
 #include "axo_internal.h"
@@ -96,6 +97,31 @@ extern "C" void OnStopSignal(int) {
   int saved = errno;
   WakeMainLoop();
   errno = saved;
+}
+
+// SIGINT and SIGTERM wake the main loop instead of ending the process. They
+// are caught from OSB1_Main on, so that a signal during the agent's start-up
+// still ends in an orderly return from omxmain.
+struct sigaction g_old_int, g_old_term;
+bool g_handlers_installed = false;   // changed by the main thread only
+
+// Returns true when this call installed the handlers.
+bool InstallStopHandlers() {
+  if (g_handlers_installed) return false;
+  struct sigaction action = {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &g_old_int);
+  sigaction(SIGTERM, &action, &g_old_term);
+  g_handlers_installed = true;
+  return true;
+}
+
+void RestoreStopHandlers() {
+  if (!g_handlers_installed) return;
+  sigaction(SIGINT, &g_old_int, nullptr);
+  sigaction(SIGTERM, &g_old_term, nullptr);
+  g_handlers_installed = false;
 }
 
 void DrainPipe() {
@@ -249,6 +275,7 @@ int OSB1_Main(int* argc, char** argv, const char* program) {
     if (p.bound) return 0;
   }
   MakePipe();
+  InstallStopHandlers();
   AXO_Options options;
   std::string error;
   int rc = AXO_ParseOptions(argc == nullptr ? 0 : *argc, argv, &options, &error);
@@ -273,10 +300,15 @@ int OSB1_Main(int* argc, char** argv, const char* program) {
     AXO_PrintUsage(stderr, program);
     exit(2);
   }
-  std::lock_guard<std::mutex> guard(p.mu);
-  p.options = options;
-  p.identity.startTime = AXO_Now();
-  p.bound = true;
+  {
+    std::lock_guard<std::mutex> guard(p.mu);
+    p.options = options;
+    p.identity.startTime = AXO_Now();
+    p.bound = true;
+  }
+  // A bound process gets the framework's standard services (operator API,
+  // history collector); omxmain starts them after the loader.
+  AXO_RegisterStandardServices();
   return 0;
 }
 
@@ -432,11 +464,7 @@ int omxmain(int, char**) {
     return 1;
   }
 
-  struct sigaction action = {}, old_int = {}, old_term = {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, &old_int);
-  sigaction(SIGTERM, &action, &old_term);
+  bool own_handlers = InstallStopHandlers();
 
   unsigned long load_rc = loader();
   if (TRK1_Sync(&axo_unit, __LINE__) & TRK1_DETAIL) {
@@ -474,8 +502,7 @@ int omxmain(int, char**) {
   }
   for (auto it = hooks.rbegin(); it != hooks.rend(); ++it) (*it)();
 
-  sigaction(SIGINT, &old_int, nullptr);
-  sigaction(SIGTERM, &old_term, nullptr);
+  if (own_handlers) RestoreStopHandlers();
   DrainPipe();
   return 0;
 }
@@ -559,6 +586,8 @@ time_t AXO_Now() {
 }
 
 void AXO_ResetForTesting() {
+  RestoreStopHandlers();
+  DrainPipe();
   Process& p = P();
   std::lock_guard<std::mutex> guard(p.mu);
   p.bound = false;

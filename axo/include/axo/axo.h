@@ -41,6 +41,9 @@ struct AXO_Options {
 // and the usage on standard error and exits 2. --trace and --trace-file take
 // effect at once. The first successful call fixes the options; later calls
 // change nothing and return 0. argc and argv are left unchanged.
+// From the first call on, SIGINT and SIGTERM end omxmain (also when they
+// arrive before it is entered) instead of the process, and the framework's
+// standard services (operator API, history collector) are registered.
 // Returns 0.
 int OSB1_Main(int* argc, char** argv, const char* program);
 
