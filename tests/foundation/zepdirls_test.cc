@@ -149,13 +149,4 @@ TEST_F(ZepDirListTest, MkdirIfNeeded) {
   EXPECT_TRUE(capture_.contains("ZEP0355E Unable to create subdirectory: " + dir_.path("archive")));
 }
 
-TEST(ZepDirEntryTest, NameIsBoundedAndCopiesLeaveLinksAlone) {
-  ZEPDIREN_dirEntry e(std::string(300, 'n').c_str(), 7, 99);
-  EXPECT_EQ(std::string(e.getFilename()).size(), 260u);
-  ZEPDIREN_dirEntry copy(e);
-  EXPECT_EQ(copy.getFilesize(), 7);
-  EXPECT_EQ(copy.getTimestamp(), 99);
-  EXPECT_EQ(copy.getNextElement(), nullptr);
-}
-
 }  // namespace

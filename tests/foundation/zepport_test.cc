@@ -98,31 +98,17 @@ TEST_F(ZepPortTest, OpenModes) {
   EXPECT_STREQ(buf, "k=v");
   ZEPPORT::zep_close(&f);
 
-  // "w" truncates; the data written reads back through zep_read.
+  // "w" truncates.
   ASSERT_EQ(ZEPPORT::zep_open(missing.c_str(), "w", &f, 0666), 0);
   EXPECT_EQ(ZEPPORT::zep_write(&f, "hello", 5), 5);
-  EXPECT_EQ(ZEPPORT::zep_sync(&f), 0);
   EXPECT_EQ(ZEPPORT::zep_close(&f), 0);
-  EXPECT_EQ(f.fp, nullptr);
   EXPECT_EQ(ZEPPORT::zep_close(&f), EOF);  // already closed
-  ASSERT_EQ(ZEPPORT::zep_open(missing.c_str(), "r", &f, 0666), 0);
-  EXPECT_EQ(ZEPPORT::zep_read(&f, buf, sizeof(buf)), 5);
-  ZEPPORT::zep_close(&f);
 
   ZEP_STAT st;
   ASSERT_EQ(ZEPPORT::zep_stat(missing.c_str(), &st), 0);
   EXPECT_EQ(st.size(), 5);
   EXPECT_FALSE(st.isDirectory());
   EXPECT_EQ(ZEPPORT::zep_stat(dir_.path("none").c_str(), &st), -1);
-}
-
-TEST_F(ZepPortTest, RenameAndUnlink) {
-  dir_.write("a", "1");
-  EXPECT_EQ(ZEPPORT::zep_rename(dir_.path("a").c_str(), dir_.path("b").c_str()), 0);
-  EXPECT_EQ(dir_.read("b"), "1");
-  EXPECT_EQ(ZEPPORT::zep_unlink(dir_.path("b").c_str()), 0);
-  EXPECT_FALSE(dir_.exists("b"));
-  EXPECT_EQ(ZEPPORT::zep_unlink(dir_.path("b").c_str()), -1);
 }
 
 time_t FixedClock() { return 1765000000; }
