@@ -1,5 +1,22 @@
-// The one entry point of the zepbench executable; every bench/*.cc file only
-// registers its benchmarks.
+// The entry point of the zepbench executable: the two end-to-end runs by
+// name, every other argument list to Google Benchmark (bench/*_bench.cc
+// only register their benchmarks).
 #include <benchmark/benchmark.h>
 
-BENCHMARK_MAIN();
+#include <cstring>
+
+#include "zepbench.h"
+
+int main(int argc, char** argv) {
+  if (argc >= 2 && std::strcmp(argv[1], "ingest") == 0) {
+    return zepbench::runIngest(argc - 2, argv + 2);
+  }
+  if (argc >= 2 && std::strcmp(argv[1], "sample") == 0) {
+    return zepbench::runSample(argc - 2, argv + 2);
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,59 @@
+// Shared pieces of the zepbench executable: a private install tree in a
+// fresh temporary directory, the test clock, and the end-to-end runs.
+//
+// `zepbench ingest` and `zepbench sample` drive the agent through its real
+// paths (dispatcher init and passes, framework samples, operator API); every
+// other argument list goes to Google Benchmark, which runs the
+// micro-benchmarks of bench/*_bench.cc.
+#ifndef ZEP_BENCH_ZEPBENCH_H_
+#define ZEP_BENCH_ZEPBENCH_H_
+
+#include <ctime>
+#include <string>
+
+namespace zepbench {
+
+// A private install tree: <dir>/etc holds the base-directory file naming
+// <dir>/install; logs go to <dir>/install/ZEP/logs. The constructor points
+// the etc-directory seam at it; the destructor restores the seam and the
+// clock and removes the tree. Not copyable.
+class InstallDir {
+ public:
+  // `config` is written as the data-collector configuration file.
+  explicit InstallDir(const std::string& config = "");
+  ~InstallDir();
+  InstallDir(const InstallDir&) = delete;
+  InstallDir& operator=(const InstallDir&) = delete;
+
+  bool ok() const { return !root_.empty(); }
+  const std::string& root() const { return root_; }
+  std::string logDir() const { return root_ + "/install/ZEP/logs"; }
+
+ private:
+  std::string root_;
+};
+
+// Replaces the agent's clock with a fixed time the caller moves.
+void setFixedClock(time_t t);
+// Gives the clock back to time().
+void restoreClock();
+
+// Peak resident set size of this process, in MiB.
+double peakRssMiB();
+// Seconds of a monotonic clock (for timing only; the agent never sees it).
+double monotonicSeconds();
+
+// Writes a metric log file of `records` lines for server `server` with
+// `services` service operations, message times from `firstMillis` on, one
+// record every `stepMillis`. Returns false when the file cannot be written.
+bool writeMetricLog(const std::string& path, int server, int services, long long records,
+                    long long firstMillis, int stepMillis);
+
+// The two end-to-end commands; `argv` starts after the command word.
+// Return the process exit status.
+int runIngest(int argc, char** argv);
+int runSample(int argc, char** argv);
+
+}  // namespace zepbench
+
+#endif  // ZEP_BENCH_ZEPBENCH_H_

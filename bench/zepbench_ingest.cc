@@ -1,0 +1,251 @@
+// `zepbench ingest`: metric log files through the dispatcher's real path.
+//
+//   zepbench ingest [--situations K] [--times old|new] FILE...
+//   zepbench ingest [--situations K] [--times old|new]
+//                   --generate N [--servers S] [--services V]
+//
+// Each FILE is hard-linked (or copied, across file systems) into the log
+// directory of a fresh install tree as "ZEP.benchI.metric.log"; the agent
+// moves the link into its cache, so FILE itself is never touched. With
+// --generate the files are written there instead: N records over S servers
+// (one file each), V service operations per server. The timed part is the
+// dispatcher's init and the passes that take and read every file: cache
+// rename, header, every record into a metric line, service inventory,
+// aggregation buckets, situation counting, record and bucket limits.
+//
+// K message-count situations are registered before the first pass: one on
+// (*,*,*) that every location-2 record reaches, the others on client
+// addresses no record carries, so the lookups are paid and one counter
+// moves. With "--times new" the clock is set before the first record, so
+// the records count as newer than the agent's start; with "old" (the
+// default) it is set a day after the last one.
+//
+// Prints "records=N seconds=S records_per_second=R rss_mib=M", then a second
+// line with the lines kept and the heap bytes per kept line.
+#include <fcntl.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "zepbench.h"
+#include "zepdc.h"
+#include "zepdclst.h"
+#include "zepdisp.h"
+
+namespace zepbench {
+namespace {
+
+using D = ZEPDISP_dispatcher;
+
+struct Options {
+  int situations = 0;
+  bool newTimes = false;
+  long long generate = 0;
+  int servers = 1;
+  int services = 50;
+  std::vector<std::string> files;
+};
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: zepbench ingest [--situations K] [--times old|new] FILE...\n"
+               "       zepbench ingest [--situations K] [--times old|new] --generate N "
+               "[--servers S] [--services V]\n");
+  return 2;
+}
+
+bool parse(int argc, char** argv, Options* o) {
+  for (int i = 0; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (a == "--situations" && hasValue) {
+      o->situations = std::atoi(argv[++i]);
+    } else if (a == "--times" && hasValue) {
+      const std::string v = argv[++i];
+      if (v != "old" && v != "new") return false;
+      o->newTimes = v == "new";
+    } else if (a == "--generate" && hasValue) {
+      o->generate = std::atoll(argv[++i]);
+    } else if (a == "--servers" && hasValue) {
+      o->servers = std::atoi(argv[++i]);
+    } else if (a == "--services" && hasValue) {
+      o->services = std::atoi(argv[++i]);
+    } else if (a.rfind("--", 0) == 0) {
+      return false;
+    } else {
+      o->files.push_back(a);
+    }
+  }
+  if (o->situations < 0 || o->servers < 1 || o->services < 1) return false;
+  return o->generate > 0 ? o->files.empty() : !o->files.empty();
+}
+
+// Record lines of a file (lines neither empty nor headers), and the message
+// seconds of the first and the last record.
+struct FileFacts {
+  long long records = 0;
+  long long firstSeconds = -1;
+  long long lastSeconds = -1;
+};
+
+long long recordSeconds(const char* line, size_t len) {
+  const char* semi = static_cast<const char*>(std::memchr(line, ';', len));
+  if (semi == nullptr) return -1;
+  long long ms = 0;
+  for (const char* p = semi + 1; p < line + len && *p >= '0' && *p <= '9'; ++p) {
+    ms = ms * 10 + (*p - '0');
+  }
+  return ms / 1000;
+}
+
+bool scan(const std::string& path, FileFacts* facts) {
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  std::vector<char> buf(1 << 22);
+  std::string carry;  // the unfinished line of the previous read
+  auto line = [&](const char* p, size_t len) {
+    if (len == 0 || p[0] == '#') return;
+    ++facts->records;
+    const long long s = recordSeconds(p, len);
+    if (facts->firstSeconds < 0) facts->firstSeconds = s;
+    facts->lastSeconds = s;
+  };
+  ssize_t n;
+  while ((n = ::read(fd, buf.data(), buf.size())) > 0) {
+    const char* p = buf.data();
+    const char* end = p + n;
+    while (p < end) {
+      const char* nl = static_cast<const char*>(std::memchr(p, '\n', end - p));
+      if (nl == nullptr) {
+        carry.append(p, end - p);
+        break;
+      }
+      if (!carry.empty()) {
+        carry.append(p, nl - p);
+        line(carry.data(), carry.size());
+        carry.clear();
+      } else {
+        line(p, nl - p);
+      }
+      p = nl + 1;
+    }
+  }
+  ::close(fd);
+  if (!carry.empty()) line(carry.data(), carry.size());
+  return n == 0;
+}
+
+bool placeFile(const std::string& from, const std::string& to) {
+  if (::link(from.c_str(), to.c_str()) == 0) return true;
+  std::error_code ec;
+  return std::filesystem::copy_file(from, to, ec);
+}
+
+// Registers `k` situations: one reached by every location-2 record, the
+// others on addresses no record carries.
+void registerSituations(int k) {
+  if (k <= 0) return;
+  D::pDataComputer->CreateSituation("*", "*", "*", 60, 1000000000, 1, "bench", "BenchAll");
+  for (int i = 1; i < k; ++i) {
+    char address[64];
+    std::snprintf(address, sizeof(address), "192.0.%d.%d", i / 256 % 256, i % 256);
+    char name[32];
+    std::snprintf(name, sizeof(name), "Bench%d", i);
+    D::pDataComputer->CreateSituation(address, "*", "*", 60, 1000000000, 1, "bench", name);
+  }
+}
+
+size_t heapInUse() { return mallinfo2().uordblks; }
+
+}  // namespace
+
+int runIngest(int argc, char** argv) {
+  Options o;
+  if (!parse(argc, argv, &o)) return usage();
+  InstallDir install;
+  if (!install.ok()) {
+    std::fprintf(stderr, "zepbench: cannot create a temporary install directory\n");
+    return 1;
+  }
+
+  FileFacts facts;
+  const long long firstMillis = 1765000000123LL;
+  if (o.generate > 0) {
+    const long long perServer = o.generate / o.servers;
+    for (int s = 0; s < o.servers; ++s) {
+      const long long n = perServer + (s < o.generate % o.servers ? 1 : 0);
+      const std::string path = install.logDir() + "/ZEP.bench" + std::to_string(s) + ".metric.log";
+      // Records one hour long in all, as the peers' file.
+      const int step = static_cast<int>(3600000 / (n > 0 ? n : 1));
+      if (!writeMetricLog(path, s, o.services, n, firstMillis, step > 0 ? step : 1)) {
+        std::fprintf(stderr, "zepbench: cannot write %s\n", path.c_str());
+        return 1;
+      }
+    }
+    facts.records = o.generate;
+    facts.firstSeconds = firstMillis / 1000;
+    facts.lastSeconds = facts.firstSeconds + 3600;
+  } else {
+    for (size_t i = 0; i < o.files.size(); ++i) {
+      FileFacts f;
+      if (!scan(o.files[i], &f)) {
+        std::fprintf(stderr, "zepbench: cannot read %s\n", o.files[i].c_str());
+        return 1;
+      }
+      facts.records += f.records;
+      if (facts.firstSeconds < 0 || (f.firstSeconds >= 0 && f.firstSeconds < facts.firstSeconds)) {
+        facts.firstSeconds = f.firstSeconds;
+      }
+      if (f.lastSeconds > facts.lastSeconds) facts.lastSeconds = f.lastSeconds;
+      const std::string to = install.logDir() + "/ZEP.bench" + std::to_string(i) + ".metric.log";
+      if (!placeFile(o.files[i], to)) {
+        std::fprintf(stderr, "zepbench: cannot link or copy %s\n", o.files[i].c_str());
+        return 1;
+      }
+    }
+  }
+  setFixedClock(o.newTimes ? static_cast<time_t>(facts.firstSeconds - 60)
+                           : static_cast<time_t>(facts.lastSeconds + 86400));
+
+  const size_t heapBefore = heapInUse();
+  const double start = monotonicSeconds();
+  if (D::initWithoutThread() != 0) {
+    std::fprintf(stderr, "zepbench: dispatcher init failed\n");
+    return 1;
+  }
+  registerSituations(o.situations);
+  // Each pass takes every file present; a file that cannot be moved yet is
+  // taken by the next one.
+  for (int pass = 0; pass < 3; ++pass) {
+    D::runOnePass();
+    bool left = false;
+    for (const auto& e : std::filesystem::directory_iterator(install.logDir())) {
+      if (e.path().filename().string().find(".metric.log") != std::string::npos) left = true;
+    }
+    if (!left) break;
+  }
+  const double seconds = monotonicSeconds() - start;
+  int kept;
+  {
+    OSB1_ScopedLock lock(&D::metricsLogListLock);
+    kept = D::metricsLogList.getNumMetricsRecords();
+  }
+  const size_t heapAfter = heapInUse();
+
+  std::printf("records=%lld seconds=%.3f records_per_second=%.0f rss_mib=%.1f\n", facts.records,
+              seconds, seconds > 0 ? facts.records / seconds : 0.0, peakRssMiB());
+  std::printf("lines_kept=%d heap_bytes_per_kept_line=%.0f situations=%d times=%s\n", kept,
+              kept > 0 ? static_cast<double>(heapAfter - heapBefore) / kept : 0.0, o.situations,
+              o.newTimes ? "new" : "old");
+  D::resetForTesting();
+  restoreClock();
+  return 0;
+}
+
+}  // namespace zepbench
