@@ -230,10 +230,11 @@ TEST_F(InventorySampleTest, RealTimeGivesCompleteThenRunningWindowPerOperation) 
   start("", kT0 + 60);  // started at 13:41
   Rec a1{kT0 + 330, 10, "a", 100};
   Rec a2{kT0 + 340, 30, "a", 200};
+  Rec b0{kT0 - 240, 5, "b", 50};  // before the start, in the 13:35 window
   Rec b1{kT0 + 70, 5, "b", 50};
   Rec c1{kT0 + 610, -1, "c", 70};
   c1.faultCode = "F";
-  feed("server1", {a1, a2, b1, c1});
+  feed("server1", {a1, a2, b0, b1, c1});
   const std::string s1 = subnode("server1");
 
   // 13:42: the agent has not seen a whole window yet.
