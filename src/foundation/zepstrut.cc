@@ -46,6 +46,38 @@ inline void putDigits(char* p, int value, int width) {
   }
 }
 
+// The UTC calendar date and time of `t`, as gmtime gives it (no leap
+// seconds), computed without the C library: gmtime_r takes a lock and
+// consults the time zone on every call, and the ingestion formats one time
+// per record. Days to civil date after H. Hinnant's public-domain algorithm.
+struct CivilTime {
+  int64_t year;
+  int month, day, hour, minute, second;
+};
+
+CivilTime civilFromTime(time_t t) {
+  int64_t days = static_cast<int64_t>(t) / 86400;
+  int64_t secs = static_cast<int64_t>(t) % 86400;
+  if (secs < 0) {
+    secs += 86400;
+    --days;
+  }
+  const int64_t z = days + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;                                   // [0, 146096]
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);            // [0, 365]
+  const int64_t mp = (5 * doy + 2) / 153;                                 // [0, 11]
+  CivilTime c;
+  c.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  c.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  c.year = yoe + era * 400 + (c.month <= 2 ? 1 : 0);
+  c.hour = static_cast<int>(secs / 3600);
+  c.minute = static_cast<int>(secs / 60 % 60);
+  c.second = static_cast<int>(secs % 60);
+  return c;
+}
+
 // First row of `table` whose name has exactly `len` characters and matches
 // `str` without regard to case.
 template <typename Row>
@@ -332,17 +364,19 @@ char* ZEPSTRUT_stringUtil::formatTimestamp(const time_t* t, char* buf,
   // Years 1900..2899 fit the three digits of CYY; anything else, and a time
   // the C library cannot break down, gives an all-zero stamp rather than a
   // text of the wrong width.
-  struct tm tmv;
   char text[17];
-  if (t != nullptr && gmtime_r(t, &tmv) != nullptr && tmv.tm_year >= 0 &&
-      tmv.tm_year <= 999) {
+  // Far-off times are refused before the arithmetic could overflow.
+  constexpr time_t kLimit = static_cast<time_t>(1) << 50;
+  const CivilTime c = t != nullptr && *t > -kLimit && *t < kLimit ? civilFromTime(*t)
+                                                                  : CivilTime{0, 0, 0, 0, 0, 0};
+  if (c.year >= 1900 && c.year <= 2899) {
     if (millis < 0 || millis > 999) millis = 0;
-    putDigits(text, tmv.tm_year, 3);
-    putDigits(text + 3, tmv.tm_mon + 1, 2);
-    putDigits(text + 5, tmv.tm_mday, 2);
-    putDigits(text + 7, tmv.tm_hour, 2);
-    putDigits(text + 9, tmv.tm_min, 2);
-    putDigits(text + 11, tmv.tm_sec, 2);
+    putDigits(text, static_cast<int>(c.year - 1900), 3);
+    putDigits(text + 3, c.month, 2);
+    putDigits(text + 5, c.day, 2);
+    putDigits(text + 7, c.hour, 2);
+    putDigits(text + 9, c.minute, 2);
+    putDigits(text + 11, c.second, 2);
     putDigits(text + 13, millis, 3);
   } else {
     std::memset(text, '0', 16);

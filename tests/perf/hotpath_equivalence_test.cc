@@ -1,0 +1,67 @@
+// The fast paths of ingestion give exactly the results of the plain
+// algorithms they replaced; each plain algorithm is kept here as the oracle.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <random>
+#include <string>
+
+#include "zepstrut.h"
+
+namespace {
+
+using SU = ZEPSTRUT_stringUtil;
+
+// The time stamp through the C library's gmtime_r, as first written.
+std::string oracleTimestamp(time_t t, int millis) {
+  struct tm tmv;
+  char text[64];
+  if (gmtime_r(&t, &tmv) != nullptr && tmv.tm_year >= 0 && tmv.tm_year <= 999) {
+    if (millis < 0 || millis > 999) millis = 0;
+    std::snprintf(text, sizeof(text), "%03d%02d%02d%02d%02d%02d%03d", tmv.tm_year,
+                  tmv.tm_mon + 1, tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec, millis);
+  } else {
+    std::memset(text, '0', 16);
+    text[16] = '\0';
+  }
+  return text;
+}
+
+std::string fastTimestamp(time_t t, int millis) {
+  char buf[17];
+  SU::formatTimestamp(&t, buf, millis, sizeof(buf));
+  return buf;
+}
+
+TEST(HotPathEquivalence, TimestampMatchesGmtimeAcrossTheWholeRange) {
+  // Boundaries: the epoch, both ends of the accepted years, leap days,
+  // century years (2000 leap, 2100 and 1900 not), negative times.
+  const time_t fixed[] = {0, -1, 1, 86399, 86400, -86400, -86401,
+                          -2208988800LL,      // 1900-01-01 00:00:00
+                          -2208988801LL,      // 1899-12-31 23:59:59
+                          951782400,          // 2000-02-29
+                          951868799,          // 2000-02-29 23:59:59
+                          4107542400LL,       // 2100-03-01
+                          4107455999LL,       // 2100-02-28 23:59:59
+                          29379542399LL,      // 2900-12-31 23:59:59 (out)
+                          29348006399LL,      // 2899-12-31 23:59:59
+                          29348006400LL,      // 2900-01-01
+                          1143553569, 1765000000, INT32_MAX, INT32_MIN,
+                          static_cast<time_t>(1) << 50, -(static_cast<time_t>(1) << 50),
+                          INT64_MAX, INT64_MIN};
+  for (time_t t : fixed) {
+    for (int ms : {0, 7, 999, 1000, -1}) {
+      EXPECT_EQ(fastTimestamp(t, ms), oracleTimestamp(t, ms)) << t << " " << ms;
+    }
+  }
+  std::mt19937_64 rng(7);
+  std::uniform_int_distribution<int64_t> span(-2300000000LL, 29400000000LL);
+  for (int i = 0; i < 200000; ++i) {
+    const time_t t = span(rng);
+    ASSERT_EQ(fastTimestamp(t, i % 1000), oracleTimestamp(t, i % 1000)) << t;
+  }
+}
+
+}  // namespace
