@@ -365,11 +365,20 @@ char* ZEPSTRUT_stringUtil::formatTimestamp(const time_t* t, char* buf,
   // the C library cannot break down, gives an all-zero stamp rather than a
   // text of the wrong width.
   char text[17];
+  // Records arrive in time order, many per second: the date and time part
+  // of the last second formatted on this thread is kept.
+  thread_local time_t lastSecond = 0;
+  thread_local char lastText[13] = {0};
   // Far-off times are refused before the arithmetic could overflow.
   constexpr time_t kLimit = static_cast<time_t>(1) << 50;
-  const CivilTime c = t != nullptr && *t > -kLimit && *t < kLimit ? civilFromTime(*t)
-                                                                  : CivilTime{0, 0, 0, 0, 0, 0};
-  if (c.year >= 1900 && c.year <= 2899) {
+  if (t != nullptr && lastText[0] != '\0' && *t == lastSecond) {
+    if (millis < 0 || millis > 999) millis = 0;
+    std::memcpy(text, lastText, 13);
+    putDigits(text + 13, millis, 3);
+  } else if (const CivilTime c = t != nullptr && *t > -kLimit && *t < kLimit
+                                     ? civilFromTime(*t)
+                                     : CivilTime{0, 0, 0, 0, 0, 0};
+             c.year >= 1900 && c.year <= 2899) {
     if (millis < 0 || millis > 999) millis = 0;
     putDigits(text, static_cast<int>(c.year - 1900), 3);
     putDigits(text + 3, c.month, 2);
@@ -378,6 +387,8 @@ char* ZEPSTRUT_stringUtil::formatTimestamp(const time_t* t, char* buf,
     putDigits(text + 9, c.minute, 2);
     putDigits(text + 11, c.second, 2);
     putDigits(text + 13, millis, 3);
+    lastSecond = *t;
+    std::memcpy(lastText, text, 13);
   } else {
     std::memset(text, '0', 16);
   }

@@ -62,6 +62,16 @@ TEST(HotPathEquivalence, TimestampMatchesGmtimeAcrossTheWholeRange) {
     const time_t t = span(rng);
     ASSERT_EQ(fastTimestamp(t, i % 1000), oracleTimestamp(t, i % 1000)) << t;
   }
+  // Runs of the same second, as records arrive, broken by refused times
+  // and by the next second: the kept second never leaks into another.
+  for (time_t t = 1765000000; t < 1765000100; t += (t % 7 == 0) ? 2 : 1) {
+    for (int ms : {0, 123, 999, 5000}) {
+      ASSERT_EQ(fastTimestamp(t, ms), oracleTimestamp(t, ms)) << t;
+    }
+    ASSERT_EQ(fastTimestamp(INT64_MAX, 1), oracleTimestamp(INT64_MAX, 1));
+    ASSERT_EQ(fastTimestamp(t, 1), oracleTimestamp(t, 1)) << t;
+    ASSERT_EQ(fastTimestamp(t + 86400, 1), oracleTimestamp(t + 86400, 1)) << t;
+  }
 }
 
 }  // namespace
