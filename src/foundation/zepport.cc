@@ -224,6 +224,11 @@ char* ZEPPORT::getline(ZEP_FILE* handle, char* buffer, int size) {
     return nullptr;
   }
   const size_t len = strlen(buffer);
+  // The common line: ends with its line feed and holds no carriage return.
+  if (len > 0 && buffer[len - 1] == '\n' && memchr(buffer, '\r', len - 1) == nullptr) {
+    buffer[len - 1] = '\0';
+    return buffer;
+  }
   if (len > 0 && buffer[len - 1] == '\r') {
     // A carriage return that filled the buffer: its line feed belongs to
     // this line, not to an empty one after it.

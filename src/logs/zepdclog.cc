@@ -273,9 +273,8 @@ void ZEPDCLOG_DCMetricsLogFile::processRecord(const char* text, int32_t readTime
   }
   if (subnodeName_[0] == '\0') generateSubnodeName();
 
-  ZEPMELEM_MetricLine* ml = new ZEPMELEM_MetricLine(readTime);
+  ZEPMELEM_MetricLine* ml = new ZEPMELEM_MetricLine(readTime, headerRow());
   zep_zepsmt_data_t& row = ml->metricsRow;
-  std::memcpy(&row, &headerRow(), sizeof(row));
   row.msgloc = codeField(f[0]);
   ml->timeSeconds = seconds;
   ml->timeMillis = millis;

@@ -24,6 +24,11 @@ ZEPMELEM_MetricLine::ZEPMELEM_MetricLine(int32_t readTime) : readTime(readTime) 
   std::memset(&metricsRow, ' ', sizeof(metricsRow));
 }
 
+ZEPMELEM_MetricLine::ZEPMELEM_MetricLine(int32_t readTime, const zep_zepsmt_data_t& row)
+    : readTime(readTime) {
+  std::memcpy(&metricsRow, &row, sizeof(metricsRow));
+}
+
 ZEPMELEM_MetricLine::~ZEPMELEM_MetricLine() { delete faultRow; }
 
 int ZEPMELEM_MetricLine::compareKeys(const void* key) const {

@@ -24,6 +24,9 @@ class ZEPMELEM_MetricLine : public ZEPLELEM_listElem {
   // A line read at `readTime` (seconds since the epoch): every column of the
   // metrics row blank, no fault row, message time 0, not added to history.
   explicit ZEPMELEM_MetricLine(int32_t readTime);
+  // A line read at `readTime` whose metrics row starts as a copy of `row`;
+  // otherwise as above. Spares the blank fill when the caller has the row.
+  ZEPMELEM_MetricLine(int32_t readTime, const zep_zepsmt_data_t& row);
   // Deletes the fault row.
   ~ZEPMELEM_MetricLine() override;
 

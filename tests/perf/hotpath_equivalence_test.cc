@@ -8,6 +8,10 @@
 #include <random>
 #include <string>
 
+#include <vector>
+
+#include "foundation/zeptestdir.h"
+#include "zepport.h"
 #include "zepstrut.h"
 
 namespace {
@@ -71,6 +75,53 @@ TEST(HotPathEquivalence, TimestampMatchesGmtimeAcrossTheWholeRange) {
     ASSERT_EQ(fastTimestamp(INT64_MAX, 1), oracleTimestamp(INT64_MAX, 1));
     ASSERT_EQ(fastTimestamp(t, 1), oracleTimestamp(t, 1)) << t;
     ASSERT_EQ(fastTimestamp(t + 86400, 1), oracleTimestamp(t + 86400, 1)) << t;
+  }
+}
+
+// ZEPPORT::getline as first written: fgets, then the checks in full.
+char* oracleGetline(FILE* fp, char* buffer, int size) {
+  buffer[0] = '\0';
+  if (fgets(buffer, size, fp) == nullptr) {
+    buffer[0] = '\0';
+    return nullptr;
+  }
+  const size_t len = strlen(buffer);
+  if (len > 0 && buffer[len - 1] == '\r') {
+    int c = fgetc(fp);
+    if (c != '\n' && c != EOF) ungetc(c, fp);
+  }
+  if (strpbrk(buffer, "\r\n") == nullptr) {
+    char scratch[64];
+    while (!feof(fp) && !ferror(fp)) {
+      if (fgets(scratch, sizeof(scratch), fp) == nullptr) break;
+      if (strpbrk(scratch, "\r\n") != nullptr) break;
+    }
+  }
+  buffer[strcspn(buffer, "\r\n")] = '\0';
+  return buffer;
+}
+
+TEST(HotPathEquivalence, GetlineMatchesTheFullChecksOnEveryLineShape) {
+  ZepTestDir tmp;
+  const std::string content =
+      "plain\n\ncrlf\r\nlone\rcr inside\nlong line " + std::string(300, 'x') +
+      "\nexact7\nexact6\r\n\r\n\rx\n;;;;;;;;;;;;;;;\nlast without end";
+  tmp.write("lines", content);
+  for (int size : {2, 7, 8, 9, 64, 2048}) {
+    FILE* fp = fopen(tmp.path("lines").c_str(), "r");
+    ASSERT_NE(fp, nullptr);
+    ZEP_FILE file;
+    ASSERT_EQ(ZEPPORT::zep_open(tmp.path("lines").c_str(), "r", &file, 0666), 0);
+    std::vector<char> a(size), b(size);
+    for (int i = 0; i < 40; ++i) {
+      const char* ra = oracleGetline(fp, a.data(), size);
+      const char* rb = ZEPPORT::getline(&file, b.data(), size);
+      ASSERT_EQ(ra == nullptr, rb == nullptr) << size << " line " << i;
+      if (ra == nullptr) break;
+      ASSERT_STREQ(a.data(), b.data()) << size << " line " << i;
+    }
+    ZEPPORT::zep_close(&file);
+    fclose(fp);
   }
 }
 
