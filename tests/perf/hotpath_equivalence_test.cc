@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "foundation/zeptestdir.h"
+#include "zepielem.h"
+#include "zepmelem.h"
+#include "zepnvlst.h"
 #include "zepport.h"
 #include "zepstrut.h"
 
@@ -122,6 +125,42 @@ TEST(HotPathEquivalence, GetlineMatchesTheFullChecksOnEveryLineShape) {
     }
     ZEPPORT::zep_close(&file);
     fclose(fp);
+  }
+}
+
+// The service inventory's hash index finds exactly the entry a walk of the
+// list by (port, operation, service type) finds, also for keys that differ
+// only in their last column byte or in the service type.
+TEST(HotPathEquivalence, InventoryIndexAgreesWithAWalkOfTheList) {
+  ZEPNVLST_SvcInventoryList inventory(5);
+  auto walk = [&](const ZEPMELEM_MetricLine& l) -> ZEPIELEM_SvcInv* {
+    const int16_t type = ZEPIELEM_SvcInv::svcTypeFromMsgLoc(l.metricsRow.msgloc);
+    for (ZEPIELEM_SvcInv* e = inventory.front(); e != nullptr; e = inventory.next(e)) {
+      if (std::memcmp(e->row.portname, l.metricsRow.portname, 64) == 0 &&
+          std::memcmp(e->row.opname, l.metricsRow.opname, 64) == 0 && e->row.svctype == type) {
+        return e;
+      }
+    }
+    return nullptr;
+  };
+  std::mt19937 rng(3);
+  for (int i = 0; i < 20000; ++i) {
+    ZEPMELEM_MetricLine line(1765000000);
+    line.timeSeconds = 1765000000 + i;
+    line.metricsRow.msgloc = static_cast<int16_t>(rng() % 4);
+    std::string port = "Port" + std::to_string(rng() % 30);
+    std::string op = "op" + std::to_string(rng() % 20);
+    if (rng() % 5 == 0) port = std::string(63, 'P') + static_cast<char>('a' + rng() % 3);
+    if (rng() % 5 == 0) op = std::string(63, 'O') + static_cast<char>('a' + rng() % 3);
+    SU::memcpyWithPad(line.metricsRow.portname, port.data(), port.size(), 64, ' ');
+    SU::memcpyWithPad(line.metricsRow.opname, op.data(), op.size(), 64, ' ');
+    ZEPIELEM_SvcInv* expected = walk(line);
+    ZEPIELEM_SvcInv* got = inventory.add(line);
+    if (expected != nullptr) {
+      ASSERT_EQ(got, expected) << i;
+    } else {
+      ASSERT_EQ(walk(line), got) << i;  // a new entry, found by the walk from now on
+    }
   }
 }
 
