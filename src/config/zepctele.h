@@ -135,6 +135,37 @@ using ZEPCTELE_addRows =
 ZEPLLST_LinkedList* ZEPCTELE_buildConfigTable(const char* suffix,
                                               const ZEPCTELE_addRows& add);
 
+// The agent's origin node and host name as the framework knows them, for
+// the columns every configuration row starts with.
+struct ZEPCTELE_agentNames {
+  const char* origin;  // null when the framework knows none
+  unsigned originLength;
+  const char* host;    // null when the framework knows none
+  unsigned hostLength;
+
+  // Reads both names from the framework.
+  static ZEPCTELE_agentNames current();
+  // Writes the origin node into ORIGINNODE (blank-padded, cut at 32) and,
+  // when HOSTNAME begins with a blank (no metric log named the host), the
+  // host name into HOSTNAME.
+  void stamp(char (&originnode)[32], char (&hostname)[64]) const;
+};
+
+// Offers every configuration row of `rows` (elements of class Elem) to the
+// table object `table` through its AddData, one row at a time, after
+// stamping ORIGINNODE and HOSTNAME in place. Rejected rows do not stop the
+// sample. A null list offers nothing.
+template <typename Elem, typename Table>
+void ZEPCTELE_publishRows(Table* table, ZEPLLST_LinkedList* rows) {
+  if (rows == nullptr) return;
+  const ZEPCTELE_agentNames names = ZEPCTELE_agentNames::current();
+  for (ZEPLELEM_listElem* e = rows->front(); e != nullptr; e = rows->next(e)) {
+    auto& row = static_cast<Elem*>(e)->row;
+    names.stamp(row.originnode, row.hostname);
+    table->AddData(&row, 1);
+  }
+}
+
 // Appends `elem` unless `list` holds an element that compares equal to it;
 // then deletes it. Returns whether it was appended.
 bool ZEPCTELE_appendUnique(ZEPLLST_LinkedList* list, ZEPLELEM_listElem* elem);

@@ -6,7 +6,10 @@
 #include "axo/axo.h"
 #include "axo/trk1.h"
 #include "axo/vexor.h"
+#include "zepacmd.h"
+#include "zepdisp.h"
 #include "zepmain.h"
+#include "zepprops.h"
 
 TRK1_UNIT(zepcmd_unit, "ZEPCMD");
 
@@ -66,17 +69,34 @@ long ZEP_CommandHandler(VexorAutomationCapsule* capsule) {
     }
     return kRcError;
   }
+  // The capsule's text begins with a three-character prefix, then the
+  // command after any leading blanks.
   const char* command = capsule->GetCommand();
   while (*command == ' ') ++command;
   if (level & TRK1_DETAIL) {
     TRK1_Printf(&zepcmd_unit, __LINE__, "Command received is: %s\n", command);
   }
 
-  // No action command is known yet: every command is rejected.
-  const long rc = kRcError;
+  char message[100];
+  std::memset(message, 0, sizeof(message));
+  long rc;
+  {
+    // Commands are serialised with each other and with every reader of the
+    // configuration; the metric log list is not touched.
+    OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
+    ZEPACMD_actionCommand action;
+    rc = action.handleAction(command, ZEPDISP_dispatcher::configProperties, message,
+                             static_cast<int>(sizeof(message)));
+  }
 
   if (level & TRK1_DETAIL) TRK1_Printf(&zepcmd_unit, __LINE__, "Result to framework is: %ld\n", rc);
   capsule->SetResult(rc);
+  if (message[0] != '\0') {
+    capsule->SetMessage(message);
+    if (level & TRK1_DETAIL) {
+      TRK1_Printf(&zepcmd_unit, __LINE__, "Message to framework is: %s\n", message);
+    }
+  }
   capsule->GetVexor()->FinishedAutomationCommand(capsule);
   if (level & TRK1_FLOW) {
     TRK1_Event(&zepcmd_unit, __LINE__, "ZEP_CommandHandler", TRK1_EXIT_RC, rc);

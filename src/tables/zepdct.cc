@@ -1,13 +1,27 @@
 // ZEPDCT: the table's description and its sampling.
 #include "zepdct.h"
 
+#include "zepctele.h"
+
 TRK1_UNIT(zepdct_unit, "ZEPDCT");
 
 ZEPTABLE_DEFINE_DESCRIPTION(zepdct, zepdct_unit, 5);
 
-void zep_zepdct_agent::TakeSampleConstructor() {}
+// The rows are built once per request, from the configuration file as it is
+// when the request starts; every sample of the request publishes them.
+void zep_zepdct_agent::TakeSampleConstructor() {
+  configRows = ZEPCTELE_GlobalCfg::getGlobalConfigTable();
+}
 
-void zep_zepdct_agent::TakeSampleDestructor() {}
+void zep_zepdct_agent::TakeSampleDestructor() {
+  delete configRows;
+  configRows = nullptr;
+}
 
-// Until the table's data source is connected a sample yields no rows.
-unsigned int zep_zepdct_agent::TakeSample() { return 0; }
+unsigned int zep_zepdct_agent::TakeSample() {
+  const bool flow = (TRK1_Sync(&zepdct_unit, __LINE__) & TRK1_FLOW) != 0;
+  if (flow) TRK1_Event(&zepdct_unit, __LINE__, "TakeSample", TRK1_ENTRY);
+  ZEPCTELE_publishRows<ZEPCTELE_GlobalCfg>(this, configRows);
+  if (flow) TRK1_Event(&zepdct_unit, __LINE__, "TakeSample", TRK1_EXIT_RC, 0);
+  return 0;
+}

@@ -1,13 +1,27 @@
 // ZEPFCT: the table's description and its sampling.
 #include "zepfct.h"
 
+#include "zepfctel.h"
+
 TRK1_UNIT(zepfct_unit, "ZEPFCT");
 
 ZEPTABLE_DEFINE_DESCRIPTION(zepfct, zepfct_unit, 25);
 
-void zep_zepfct_agent::TakeSampleConstructor() {}
+// The rows are built once per request, from the configuration file as it is
+// when the request starts; every sample of the request publishes them.
+void zep_zepfct_agent::TakeSampleConstructor() {
+  configRows = ZEPFCTEL_FilterCtl::getFilterCtlTable();
+}
 
-void zep_zepfct_agent::TakeSampleDestructor() {}
+void zep_zepfct_agent::TakeSampleDestructor() {
+  delete configRows;
+  configRows = nullptr;
+}
 
-// Until the table's data source is connected a sample yields no rows.
-unsigned int zep_zepfct_agent::TakeSample() { return 0; }
+unsigned int zep_zepfct_agent::TakeSample() {
+  const bool flow = (TRK1_Sync(&zepfct_unit, __LINE__) & TRK1_FLOW) != 0;
+  if (flow) TRK1_Event(&zepfct_unit, __LINE__, "TakeSample", TRK1_ENTRY);
+  ZEPCTELE_publishRows<ZEPFCTEL_FilterCtl>(this, configRows);
+  if (flow) TRK1_Event(&zepfct_unit, __LINE__, "TakeSample", TRK1_EXIT_RC, 0);
+  return 0;
+}

@@ -1,0 +1,64 @@
+#include "zepdcmte.h"
+
+#include <string>
+
+#include "axo/trk1.h"
+#include "zepprops.h"
+
+TRK1_UNIT(zepdcmte_unit, "ZEPDCMTE");
+
+using SU = ZEPSTRUT_stringUtil;
+
+ZEPDCMTE_MonitorCtl::ZEPDCMTE_MonitorCtl(const char* server, const char* hostName,
+                                         const char* envCode, int index,
+                                         ZEPPROPS_properties* props) {
+  setValues(server, hostName, envCode, index, props);
+}
+
+void ZEPDCMTE_MonitorCtl::setValues(const char* server, const char* hostName,
+                                    const char* envCode, int index,
+                                    ZEPPROPS_properties* props) {
+  setIdentity(server, hostName, envCode);
+  this->index = index;
+  std::string key = std::string(envCode != nullptr ? envCode : "") + "." +
+                    (server != nullptr ? server : "") + ".monitor.control." +
+                    std::to_string(index);
+  const char* value = props != nullptr ? props->getProperty(key.c_str()) : nullptr;
+  if (value == nullptr) {
+    valid = false;
+    return;
+  }
+  SU::STRING_PARSE_INFO fields[4];
+  if (SU::split(value, fields, 4, ';') == 4) {
+    SU::strSegmentCopy(row.portname, sizeof(row.portname), fields[0], false);
+    SU::strSegmentCopy(row.opname, sizeof(row.opname), fields[1], false);
+    const SU::ENUM_CONSTANT* level =
+        SU::mapValue(fields[3].ptr, ZEPCTELE_enums::MONITOR_VALUES, 4, fields[3].len);
+    if (level != nullptr) {
+      row.msglglvl = level->value;
+    } else {
+      valid = false;
+    }
+  }
+  row.mcindex = static_cast<int16_t>(index);
+  setTableVersion(props);
+}
+
+void ZEPDCMTE_MonitorCtl::addMonControls(const char* server, const char* hostName,
+                                         const char* envCode, ZEPPROPS_properties* props,
+                                         ZEPLLST_LinkedList* list, int count) {
+  ZEPCTELE_addControls<ZEPDCMTE_MonitorCtl>(server, hostName, envCode, props, list, count);
+}
+
+ZEPLLST_LinkedList* ZEPDCMTE_MonitorCtl::getMonitorCtlTable() {
+  const bool flow = (TRK1_Sync(&zepdcmte_unit, __LINE__) & TRK1_FLOW) != 0;
+  if (flow) TRK1_Event(&zepdcmte_unit, __LINE__, "getMonitorCtlTable", TRK1_ENTRY);
+  ZEPLLST_LinkedList* list = ZEPCTELE_buildConfigTable(
+      ".monitor.control.count",
+      [](ZEPLLST_LinkedList* rows, const char* server, const char* hostName,
+         const char* envCode, ZEPPROPS_properties* props, const char* count) {
+        addMonControls(server, hostName, envCode, props, rows, SU::atoi(count));
+      });
+  if (flow) TRK1_Event(&zepdcmte_unit, __LINE__, "getMonitorCtlTable", TRK1_EXIT_RC, list->size());
+  return list;
+}

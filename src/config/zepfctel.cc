@@ -1,0 +1,60 @@
+#include "zepfctel.h"
+
+#include <string>
+
+#include "axo/trk1.h"
+#include "zepprops.h"
+
+TRK1_UNIT(zepfctel_unit, "ZEPFCTEL");
+
+using SU = ZEPSTRUT_stringUtil;
+
+ZEPFCTEL_FilterCtl::ZEPFCTEL_FilterCtl(const char* server, const char* hostName,
+                                       const char* envCode, int index,
+                                       ZEPPROPS_properties* props) {
+  setValues(server, hostName, envCode, index, props);
+}
+
+void ZEPFCTEL_FilterCtl::setValues(const char* server, const char* hostName,
+                                   const char* envCode, int index,
+                                   ZEPPROPS_properties* props) {
+  setIdentity(server, hostName, envCode);
+  this->index = index;
+  std::string key = std::string(envCode != nullptr ? envCode : "") + "." +
+                    (server != nullptr ? server : "") + ".filter.control." +
+                    std::to_string(index);
+  const char* value = props != nullptr ? props->getProperty(key.c_str()) : nullptr;
+  if (value == nullptr) {
+    valid = false;
+    return;
+  }
+  // A value without four fields is still listed, with blank names, like a
+  // malformed monitor control: its number and version are known.
+  SU::STRING_PARSE_INFO fields[4];
+  if (SU::split(value, fields, 4, ';') == 4) {
+    SU::strSegmentCopy(row.portname, sizeof(row.portname), fields[0], false);
+    SU::strSegmentCopy(row.opname, sizeof(row.opname), fields[1], false);
+    SU::strSegmentCopy(row.rmipaddr, sizeof(row.rmipaddr), fields[2], false);
+  }
+  row.fcindex = static_cast<int16_t>(index);
+  setTableVersion(props);
+}
+
+void ZEPFCTEL_FilterCtl::addFilterControls(const char* server, const char* hostName,
+                                           const char* envCode, ZEPPROPS_properties* props,
+                                           ZEPLLST_LinkedList* list, int count) {
+  ZEPCTELE_addControls<ZEPFCTEL_FilterCtl>(server, hostName, envCode, props, list, count);
+}
+
+ZEPLLST_LinkedList* ZEPFCTEL_FilterCtl::getFilterCtlTable() {
+  const bool flow = (TRK1_Sync(&zepfctel_unit, __LINE__) & TRK1_FLOW) != 0;
+  if (flow) TRK1_Event(&zepfctel_unit, __LINE__, "getFilterCtlTable", TRK1_ENTRY);
+  ZEPLLST_LinkedList* list = ZEPCTELE_buildConfigTable(
+      ".filter.control.count",
+      [](ZEPLLST_LinkedList* rows, const char* server, const char* hostName,
+         const char* envCode, ZEPPROPS_properties* props, const char* count) {
+        addFilterControls(server, hostName, envCode, props, rows, SU::atoi(count));
+      });
+  if (flow) TRK1_Event(&zepfctel_unit, __LINE__, "getFilterCtlTable", TRK1_EXIT_RC, list->size());
+  return list;
+}
