@@ -413,12 +413,8 @@ void ZEPDCLOG_DCMetricsLogFile::enforceSvcInvLimits(int maxSvcInvRecords) {
     int32_t begin;
     svcInventory_.getOldestAggDataBucket(&list, &bucket, &begin);
     if (bucket == nullptr) break;
-    const int32_t windowBegin = begin;
-    do {
-      list->expire(bucket);
-      ++expired;
-      svcInventory_.getOldestAggDataBucket(&list, &bucket, &begin);
-    } while (bucket != nullptr && begin == windowBegin);
+    // The oldest window goes as a whole, in one walk of the inventory.
+    expired += svcInventory_.expireWindow(begin);
     count = svcInventory_.getNumAggDataBuckets();
   }
   if (expired > 0 && traceOn(TRK1_DETAIL)) {

@@ -89,3 +89,16 @@ int32_t ZEPNVLST_SvcInventoryList::getOldestAggDataBucket(ZEPADLST_AggDataList**
   }
   return total;
 }
+
+int32_t ZEPNVLST_SvcInventoryList::expireWindow(int32_t begin) {
+  int32_t expired = 0;
+  for (ZEPIELEM_SvcInv* e = front(); e != nullptr; e = next(e)) {
+    ZEPADLST_AggDataList& buckets = e->aggDataList();
+    ZEPAELEM_AggData* oldest = buckets.back();
+    if (oldest != nullptr && oldest->begin == begin) {
+      buckets.expire(oldest);
+      ++expired;
+    }
+  }
+  return expired;
+}

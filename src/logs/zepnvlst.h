@@ -58,6 +58,11 @@ class ZEPNVLST_SvcInventoryList {
   int32_t getOldestAggDataBucket(ZEPADLST_AggDataList** list, ZEPAELEM_AggData** bucket,
                                  int32_t* begin) const;
 
+  // Expires, in entry order, every entry's oldest bucket that begins at
+  // `begin` -- the buckets repeated getOldestAggDataBucket and expire calls
+  // would take for that window, in one walk. Returns their number.
+  int32_t expireWindow(int32_t begin);
+
  private:
   // Index key: the 64-byte PORTNAME and OPNAME columns and the service type.
   struct Key {

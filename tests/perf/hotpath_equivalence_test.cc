@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "foundation/zeptestdir.h"
+#include "zepadlst.h"
+#include "zepaelem.h"
+#include "zepdclog.h"
 #include "zepielem.h"
 #include "zepmelem.h"
 #include "zepnvlst.h"
@@ -161,6 +164,61 @@ TEST(HotPathEquivalence, InventoryIndexAgreesWithAWalkOfTheList) {
     } else {
       ASSERT_EQ(walk(line), got) << i;  // a new entry, found by the walk from now on
     }
+  }
+}
+
+// The bucket limit of a server expires whole oldest windows. The fast path
+// walks the inventory once per window; the oracle searches the oldest
+// bucket again for each one. Both servers read the same records (many
+// services, windows out of order) and must hold the same buckets after
+// every record.
+TEST(HotPathEquivalence, BucketLimitExpiresTheSameWindowsAsTheSearchPerBucket) {
+  const char* const header[] = {"#ZEP.servername=s1", "#ZEP.env=1", "#ZEP.hostname=h1.example"};
+  ZEPDCLOG_DCMetricsLogFile fast("/nonexistent", "ZEP.a.metric.log");
+  ZEPDCLOG_DCMetricsLogFile plain("/nonexistent", "ZEP.a.metric.log");
+  for (const char* h : header) {
+    fast.processKeyVal(h);
+    plain.processKeyVal(h);
+  }
+  const int kLimit = 37;
+  auto oracleLimit = [&](ZEPNVLST_SvcInventoryList& inv) {
+    while (inv.getNumAggDataBuckets() > kLimit) {
+      ZEPADLST_AggDataList* list;
+      ZEPAELEM_AggData* bucket;
+      int32_t begin;
+      inv.getOldestAggDataBucket(&list, &bucket, &begin);
+      if (bucket == nullptr) break;
+      const int32_t window = begin;
+      do {
+        list->expire(bucket);
+        inv.getOldestAggDataBucket(&list, &bucket, &begin);
+      } while (bucket != nullptr && begin == window);
+    }
+  };
+  auto buckets = [](ZEPNVLST_SvcInventoryList& inv) {
+    std::vector<std::pair<std::string, int32_t>> out;
+    for (ZEPIELEM_SvcInv* e = inv.front(); e != nullptr; e = inv.next(e)) {
+      for (ZEPAELEM_AggData* b = e->aggDataList().front(); b != nullptr;
+           b = e->aggDataList().next(b)) {
+        out.emplace_back(std::string(e->row.portname, 64) + std::string(e->row.opname, 64),
+                         b->begin);
+      }
+    }
+    return out;
+  };
+  std::mt19937 rng(11);
+  for (int i = 0; i < 3000; ++i) {
+    // Mostly forward in time, now and then a late record of an old window.
+    const long long seconds = 1765000000LL + i * 20 - (rng() % 10 == 0 ? rng() % 3000 : 0);
+    const std::string line = std::to_string(rng() % 4) + ";" + std::to_string(seconds * 1000) +
+                             ";t;5;Port" + std::to_string(rng() % 6) + ";op" +
+                             std::to_string(rng() % 4) + ";0;0;10;c;;;h;10.0.0.1;;";
+    fast.processLine("", line.c_str(), 1765000000, 30000, kLimit, nullptr);
+    plain.processLine("", line.c_str(), 1765000000, 30000, 30000, nullptr);
+    oracleLimit(plain.svcInventory());
+    ASSERT_EQ(buckets(fast.svcInventory()), buckets(plain.svcInventory())) << i;
+    ASSERT_EQ(fast.svcInventory().getNumAggDataBuckets(),
+              plain.svcInventory().getNumAggDataBuckets());
   }
 }
 
