@@ -89,6 +89,7 @@ struct ZEPTABLE_description {
   const char* application;  // "ZEP"
   const char* table;        // "ZEPSMT", ...
   const char* baseName;     // "zep_zepsmt_base": first line of PrintSelf
+  const char* initName;     // "zep_zepsmt_init": its trace events
   const ZEPTABLE_column* columns;
   int numColumns;
   int rowSize;              // bytes per row record
@@ -213,14 +214,14 @@ class ZEPTABLE_manager : public ZEPTABLE_managerBase {
   // registers it with the framework. Returns the framework's status, or
   // ZEPTABLE_RC_NO_MANAGER when the manager cannot be created.
   static unsigned int Init() {
-    TRK1_Unit* unit = Agent::Description().unit;
-    const bool flow = (TRK1_Sync(unit, __LINE__) & TRK1_FLOW) != 0;
-    if (flow) TRK1_Event(unit, __LINE__, "init", TRK1_ENTRY);
+    const ZEPTABLE_description& d = Agent::Description();
+    const bool flow = (TRK1_Sync(d.unit, __LINE__) & TRK1_FLOW) != 0;
+    if (flow) TRK1_Event(d.unit, __LINE__, d.initName, TRK1_ENTRY);
     if (staticManager == nullptr) staticManager = new (std::nothrow) ZEPTABLE_manager();
     const unsigned int rc = staticManager == nullptr
                                 ? ZEPTABLE_RC_NO_MANAGER
                                 : TableManager::RegisterWithManager(staticManager);
-    if (flow) TRK1_Event(unit, __LINE__, "init", TRK1_EXIT_RC, static_cast<long>(rc));
+    if (flow) TRK1_Event(d.unit, __LINE__, d.initName, TRK1_EXIT_RC, static_cast<long>(rc));
     return rc;
   }
 
@@ -249,6 +250,7 @@ class ZEPTABLE_manager : public ZEPTABLE_managerBase {
 #define ZEPTABLE_DEFINE_DESCRIPTION(t, unit, alloc_size)                     \
   const ZEPTABLE_description zep_##t##_description = {                       \
       zep_##t##_application, zep_##t##_table, "zep_" #t "_base",             \
+      "zep_" #t "_init",                                                     \
       zep_##t##_data_t_columns, zep_##t##_data_t_numColumns,                 \
       static_cast<int>(sizeof(zep_##t##_data_t)), (alloc_size), &(unit)};    \
   extern const char zep_##t##_version[] = "zep_" #t " table module 1.0";   \
