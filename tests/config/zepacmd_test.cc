@@ -6,8 +6,13 @@
 #include <cerrno>
 #include <string>
 
+#include "axo/axo.h"
+#include "axo/osb1.h"
+#include "axo/request.h"
 #include "axo/trk1.h"
 #include "foundation/zeptestdir.h"
+#include "zepcmd.h"
+#include "zepdisp.h"
 #include "zepport.h"
 #include "zepprops.h"
 
@@ -333,6 +338,47 @@ TEST_F(ControlListTest, UpdateReplacesTheLevelInPlace) {
             ZEPACMD_actionCommand::RC_SUCCESS);
   EXPECT_EQ(readList("monitor"), "*;*;*;none|OrderPort;submitOrder;*;body");
   expectRejected(cmd("updateMonitorControlTraceLevel", "Other;submitOrder;Body"), "Processing");
+}
+
+}  // namespace
+
+// --- the framework's road ----------------------------------------------------
+
+namespace {
+
+class CommandHandlerTest : public ActionCommandTest {
+ protected:
+  void SetUp() override {
+    ActionCommandTest::SetUp();
+    OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
+    ZEPDISP_dispatcher::configProperties.setPropertyFilename(dir_.path("ZEP.dc.properties").c_str());
+    AXO_RegisterCommandCallback("ZP", ZEP_CommandHandler);
+  }
+  void TearDown() override {
+    {
+      OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
+      ZEPDISP_dispatcher::configProperties.clear();
+      ZEPDISP_dispatcher::configProperties.setPropertyFilename("");
+    }
+    ActionCommandTest::TearDown();
+  }
+  long send(const std::string& command, std::string* message) {
+    long rc = -1;
+    std::string error;
+    EXPECT_EQ(axo::runActionCommand(command, &rc, message, &error), axo::kOk) << error;
+    return rc;
+  }
+};
+
+TEST_F(CommandHandlerTest, CommandsReachTheFileAndAnswersReachTheFramework) {
+  std::string message = "stale";
+  EXPECT_EQ(send("  " + cmd("enableMonitoring"), &message), ZEPACMD_actionCommand::RC_SUCCESS);
+  EXPECT_EQ(message, "");
+  EXPECT_EQ(value("1.server1.monitor"), "on");
+  EXPECT_EQ(send("getKeyVal 1.server1.monitor", &message), ZEPACMD_actionCommand::RC_SUCCESS);
+  EXPECT_EQ(message, "1.server1.monitor=on");
+  EXPECT_EQ(send("reboot;now", &message), ZEPACMD_actionCommand::RC_ERROR);
+  EXPECT_EQ(message, "");
 }
 
 }  // namespace
