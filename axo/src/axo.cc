@@ -446,6 +446,9 @@ void AXO_RegisterShutdownHook(void (*hook)()) {
 void AXO_RegisterService(const char* name, int (*start)(), void (*stop)()) {
   Process& p = P();
   std::lock_guard<std::mutex> guard(p.mu);
+  for (const Service& s : p.services) {
+    if (s.start == start && s.stop == stop) return;   // registered already
+  }
   p.services.push_back(Service{name == nullptr ? "service" : name, start, stop});
 }
 

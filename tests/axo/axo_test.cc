@@ -165,6 +165,7 @@ TEST_F(AxoProcessTest, MainLoopRunsLoaderServicesAndHooksInOrder) {
   AXO_RegisterShutdownHook(HookB);
   AXO_RegisterShutdownHook(HookA);
   AXO_RegisterService("svc", StartService, StopService);
+  AXO_RegisterService("svc again", StartService, StopService);
   AXO_RegisterService("broken", FailingStart, NeverStop);
   AXO_Shutdown(1);   // before the loop: the loop ends right after loading
   EXPECT_EQ(omxmain(0, nullptr), 0);

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,8 +32,10 @@ inline TestRow MakeRow(const char* name, int16_t small, int32_t big, const char*
   return r;
 }
 
-// What the samplers of one manager saw, for assertions.
+// What the samplers of one manager saw, for assertions. Samplers of one
+// table may run on several threads: they write under `mu`.
 struct TestTableLog {
+  std::mutex mu;
   int created = 0;
   int destroyed = 0;
   std::vector<std::string> subnodes;               // GetSubnode, per sample
@@ -47,17 +50,22 @@ class TestVexor : public vexor {
             const std::vector<TestRow>* source, TestTableLog* log, bool with_sitname)
       : vexor(request, context, manager, sizeof(TestRow), alloc_size),
         source_(source), log_(log), withSitname_(with_sitname) {
+    std::lock_guard<std::mutex> guard(log_->mu);
     ++log_->created;
     ReadTerms(&log_->termsAtCreate);
   }
   ~TestVexor() override {
+    std::lock_guard<std::mutex> guard(log_->mu);
     ++log_->destroyed;
     ReadTerms(&log_->termsAtDestroy);
   }
 
   unsigned int TakeSample() override {
     ResetGetSubnode();
-    while (const char* s = GetSubnode()) log_->subnodes.push_back(s);
+    {
+      std::lock_guard<std::mutex> guard(log_->mu);
+      while (const char* s = GetSubnode()) log_->subnodes.push_back(s);
+    }
     return AddData(source_->data(), static_cast<int>(source_->size()));
   }
 
@@ -91,6 +99,7 @@ class TestVexor : public vexor {
     for (int i = 0; i < n && status == 0; ++i) {
       if (CheckForException(&rows[i])) status = InsertRow(&rows[i]);
     }
+    std::lock_guard<std::mutex> guard(log_->mu);
     log_->lastAddDataStatus = status;
     return status;
   }

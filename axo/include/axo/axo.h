@@ -117,6 +117,7 @@ void AXO_RegisterShutdownHook(void (*hook)());
 // omxmain calls `start` after the loader (a non-zero result is traced and
 // the service counts as not running) and `stop` of every running service,
 // in reverse order, when the main loop ends. `name` must stay valid.
+// Registering the same pair of functions again has no further effect.
 void AXO_RegisterService(const char* name, int (*start)(), void (*stop)());
 
 // The framework main loop: calls the loader, starts the services and the
