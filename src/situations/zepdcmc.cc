@@ -81,6 +81,7 @@ ZEPDCMC_MessageCounter::ZEPDCMC_MessageCounter(const char* clientAddress, const 
   limit_ = limit;
   comparator_ = comparator;
   interval_ = static_cast<int32_t>(normalizeInterval(interval));
+  requestedInterval_ = interval;
   key_ = createKey(clientAddress, service, operation, interval_, limit, comparator,
                    originNode, situationName);
   cells_.assign(static_cast<size_t>(interval_ / CELL_SECONDS), 0);
@@ -153,7 +154,7 @@ void ZEPDCMC_MessageCounter::fillRow(zep_zepmatt_data_t* row, bool withOrigin) c
   putText(row->rmipaddr, clientAddress_, sizeof(row->rmipaddr));
   putText(row->tablever, "1", sizeof(row->tablever));
   putText(row->sitname, situationName_, sizeof(row->sitname));
-  row->tmint = interval_;
+  row->tmint = requestedInterval_;
   row->msglmt = limit_;
   row->comparator = comparator_;
   row->msgcnt = windowSum();

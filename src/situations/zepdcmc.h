@@ -54,7 +54,9 @@ class ZEPDCMC_MessageCounter : public ZEPPLD_Payload {
 
   // Copies the texts and normalises the interval. A null text or an interval
   // above MAX_INTERVAL_SECONDS is reported as an error; the counter then has
-  // no key and no cells (isValid() false) and must not be used.
+  // no key and no cells (isValid() false) and must not be used. The interval
+  // as given is kept for the TMINT column of the rows, so that a situation's
+  // own TMINT condition still selects them.
   ZEPDCMC_MessageCounter(const char* clientAddress, const char* service,
                          const char* operation, int32_t interval, int32_t limit,
                          uint8_t comparator, const char* originNode,
@@ -85,12 +87,14 @@ class ZEPDCMC_MessageCounter : public ZEPPLD_Payload {
   bool IsTriggered() const;
 
   // Fills `row` with this situation's ZEPMATT row: blanks, then PORTNAME,
-  // OPNAME, RMIPADDR, TABLEVER "1", SITNAME, TMINT, MSGLMT, COMPARATOR and
-  // MSGCNT (the window sum). With withOrigin, ORIGINNODE and the first 32
+  // OPNAME, RMIPADDR, TABLEVER "1", SITNAME, TMINT (the interval as given),
+  // MSGLMT, COMPARATOR and MSGCNT (the window sum). With withOrigin, ORIGINNODE and the first 32
   // characters of HOSTNAME hold the origin node; otherwise both stay blank.
   void fillRow(zep_zepmatt_data_t* row, bool withOrigin) const;
 
+  // The normalised interval, and the interval as given at creation.
   int32_t interval() const { return interval_; }
+  int32_t requestedInterval() const { return requestedInterval_; }
   int32_t limit() const { return limit_; }
   uint8_t comparator() const { return comparator_; }
   int32_t windowSum() const;
@@ -109,7 +113,8 @@ class ZEPDCMC_MessageCounter : public ZEPPLD_Payload {
   static void setEventSinkForTesting(EventSink sink);
 
  private:
-  int32_t interval_ = 0;
+  int32_t interval_ = 0;           // normalised: the window's length
+  int32_t requestedInterval_ = 0;  // as given: the rows' TMINT
   int32_t limit_ = 0;
   uint8_t comparator_ = COMPARATOR_NONE;
   std::string key_;

@@ -179,9 +179,10 @@ bool readSituation(vexor* sampler, SituationValues* values) {
     } else if (std::strcmp(column, "RMIPADDR") == 0) {
       readText(term, values->clientAddress, &values->malformed);
     } else if (std::strcmp(column, "TMINT") == 0) {
-      if (readNumber(term, &number)) {
-        const int64_t interval = ZEPDCMC_MessageCounter::normalizeInterval(number);
-        values->interval = interval > INT32_MAX ? INT32_MAX : static_cast<int32_t>(interval);
+      // Kept as given: the data computer normalises it for the window and
+      // shows it unchanged in TMINT, where this condition selects it.
+      if (readNumber(term, &number) && number != -1) {
+        values->interval = number;
         hasInterval = true;
       } else {
         values->malformed = true;
@@ -197,8 +198,7 @@ bool readSituation(vexor* sampler, SituationValues* values) {
     traceValue(term);
   }
   if (!hasInterval && sampler->GetSampleInterval() > 0) {
-    values->interval =
-        static_cast<int32_t>(ZEPDCMC_MessageCounter::normalizeInterval(sampler->GetSampleInterval()));
+    values->interval = sampler->GetSampleInterval();
   }
   return true;
 }

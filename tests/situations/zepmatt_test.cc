@@ -96,6 +96,7 @@ TEST_F(SituationsZepmattTest, IntervalAndComparatorFromTheirConditions) {
   std::unique_ptr<vexor> object = open();
   ASSERT_NE(only(), nullptr);
   EXPECT_EQ(only()->interval(), 120);
+  EXPECT_EQ(only()->requestedInterval(), 100);
   EXPECT_EQ(only()->comparator(), 0);
   EXPECT_EQ(only()->clientAddress(), pad("10.0.0.1"));
   EXPECT_EQ(only()->service(), "*");
@@ -215,7 +216,7 @@ TEST_F(SituationsZepmattTest, EventsRaiseAndClearTheFrameworksSituation) {
   spec.terms = {{"RMIPADDR", "=", "10.1.1.1"},
                 {"PORTNAME", "=", "OrderPort"},
                 {"OPNAME", "=", "submitOrder"},
-                {"TMINT", "=", "60"},
+                {"TMINT", "=", "45"},  // a 60-second window; the rows show 45
                 {"MSGCNT", ">=", "3"}};
   std::string error;
   ASSERT_EQ(axo::createSituation(spec, &error), axo::kOk) << error;
