@@ -7,6 +7,7 @@
 #include <fstream>
 #include <mutex>
 #include <thread>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "axo/axo.h"
@@ -529,6 +530,13 @@ bool OperatorApi::Start(const OperatorApiOptions& options, std::string* error) {
   int threads = options.threads > 0 ? options.threads : 8;
   s.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
   s.set_payload_max_length(options.maxBodyBytes);
+  // The library's default also sets SO_REUSEPORT, which lets a second
+  // process bind the same port silently and share the requests; a port in
+  // use must be a start-up error instead.
+  s.set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+  });
   s.set_read_timeout(5, 0);
   s.set_write_timeout(5, 0);
   s.set_keep_alive_max_count(100);

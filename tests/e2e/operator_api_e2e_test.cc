@@ -1,0 +1,348 @@
+// End to end: the real zepagent with a private install directory, fed by the
+// real zepdcsim, observed only through the operator API and the history file.
+// These tests wait for the real processes (dispatcher passes of one second),
+// bounded by deadlines; everything finer is tested in process.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "axo/history.h"
+#include "axo/http_api.h"
+#include "e2e/e2e_support.h"
+
+namespace {
+
+using nlohmann::json;
+
+const std::string kBuild = ZEP_BUILD_DIR;
+const char* kToken = "e2e-token-0123456789";
+
+// One agent process on its own install directory and a free port.
+class Agent {
+ public:
+  Agent(const std::string& root, const std::vector<std::string>& extra_args,
+        const std::string& listen = "127.0.0.1:0")
+      : dir_(root, "zep.axo.logReadSleepTimeSeconds=1\n"), trace_(root + "/trace.log") {
+    e2e::WriteFile(root + "/token", std::string(kToken) + "\n");
+    std::vector<std::string> argv = {kBuild + "/zepagent", "--listen", listen, "--token-file",
+                                     root + "/token", "--trace-file", trace_};
+    argv.insert(argv.end(), extra_args.begin(), extra_args.end());
+    child_ = std::make_unique<e2e::Child>(argv, std::vector<std::string>{"ZEP_ETC_DIR=" + dir_.etc},
+                                          root + "/agent.out", root + "/agent.err");
+  }
+
+  // Waits until the API answers; false when the agent never listened.
+  bool Up() {
+    static const std::regex kListening("listening on http://127\\.0\\.0\\.1:([0-9]+)");
+    return e2e::Eventually(30, [&] {
+      std::smatch m;
+      std::string trace = e2e::ReadFile(trace_);
+      if (!child_->Running()) return true;  // ended: Up() reports false below
+      if (!std::regex_search(trace, m, kListening)) return false;
+      port_ = std::stoi(m[1]);
+      return Get("/healthz").status == 200;
+    }) && child_->Running() && port_ > 0;
+  }
+
+  e2e::HttpReply Get(const std::string& target) { return e2e::Http(port_, "GET", target); }
+  e2e::HttpReply Post(const std::string& target, const std::string& body, bool token = true) {
+    std::vector<std::string> headers;
+    if (token) headers.push_back(std::string("Authorization: Bearer ") + kToken);
+    return e2e::Http(port_, "POST", target, body, headers);
+  }
+  json GetJson(const std::string& target) {
+    return json::parse(Get(target).body, nullptr, false);
+  }
+
+  // The registered subnode names, sorted.
+  std::vector<std::string> Subnodes() {
+    std::vector<std::string> names;
+    json j = GetJson("/api/v1/subnodes");
+    if (!j.is_object()) return names;
+    for (const json& s : j["subnodes"]) names.push_back(s["name"].get<std::string>());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  json Rows(const std::string& table, const std::string& query = "") {
+    json j = GetJson("/api/v1/tables/" + table + query);
+    return j.is_object() && j.contains("rows") ? j["rows"] : json::array();
+  }
+
+  const e2e::InstallDir& dir() const { return dir_; }
+  e2e::Child& child() { return *child_; }
+  std::string Trace() const { return e2e::ReadFile(trace_); }
+
+ private:
+  e2e::InstallDir dir_;
+  std::string trace_;
+  std::unique_ptr<e2e::Child> child_;
+  int port_ = 0;
+};
+
+// Runs zepdcsim to completion with `args`.
+int Simulate(const std::string& args) {
+  return std::system((kBuild + "/zepdcsim " + args + " >/dev/null 2>&1").c_str());
+}
+
+std::map<std::string, std::string> CsvRow(const std::vector<std::string>& header,
+                                          const std::string& line) {
+  std::map<std::string, std::string> row;
+  size_t pos = 0;
+  for (const std::string& name : header) {
+    size_t comma = line.find(',', pos);
+    row[name] = line.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    pos = comma == std::string::npos ? line.size() : comma + 1;
+  }
+  return row;
+}
+
+// The --expect report as rows keyed by column name.
+std::vector<std::map<std::string, std::string>> ReadExpect(const std::string& path) {
+  std::vector<std::map<std::string, std::string>> rows;
+  std::istringstream in(e2e::ReadFile(path));
+  std::string line;
+  std::vector<std::string> header;
+  if (std::getline(in, line)) {
+    size_t pos = 0;
+    for (;;) {
+      size_t comma = line.find(',', pos);
+      header.push_back(line.substr(pos, comma == std::string::npos ? std::string::npos
+                                                                    : comma - pos));
+      if (comma == std::string::npos) break;
+      pos = comma + 1;
+    }
+  }
+  while (std::getline(in, line)) rows.push_back(CsvRow(header, line));
+  return rows;
+}
+
+class OperatorApiE2eTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!axo::OperatorApiAvailable()) GTEST_SKIP() << "built without HTTP support";
+    if (access((kBuild + "/zepagent").c_str(), X_OK) != 0) GTEST_SKIP() << "no zepagent built";
+  }
+  e2e::TempDir tmp_;
+};
+
+TEST_F(OperatorApiE2eTest, IngestedTrafficShowsInEveryTableWithTheExpectedValues) {
+  Agent agent(tmp_.path(), {});
+  ASSERT_TRUE(agent.Up()) << agent.child().Err() << agent.Trace();
+  std::string expect = tmp_.path() + "/expect.csv";
+  ASSERT_EQ(Simulate("--dir " + agent.dir().logs + " --servers 2 --count 120 --step-ms 50 "
+                     "--seed 11 --fault-ratio 0.25 --expect " + expect),
+            0);
+  ASSERT_TRUE(e2e::Eventually(30, [&] { return agent.Subnodes().size() == 2; }))
+      << agent.Trace();
+  std::vector<std::string> subnodes = agent.Subnodes();
+  std::string first = "?subnode=" + e2e::UrlEncode(subnodes[0]);
+  ASSERT_TRUE(e2e::Eventually(20, [&] { return agent.Rows("ZEPSMT", first).size() == 120; }));
+
+  json smt = agent.Rows("ZEPSMT", first);
+  std::string server = smt[0]["APPSRVNM"];
+  for (const json& row : smt) {
+    EXPECT_EQ(row["ORIGINNODE"], subnodes[0]);
+    EXPECT_EQ(row["APPSRVNM"], server);
+  }
+  std::vector<std::map<std::string, std::string>> expected;
+  for (auto& row : ReadExpect(expect)) {
+    if (row["server"] == server) expected.push_back(row);
+  }
+  ASSERT_FALSE(expected.empty());
+
+  long faults = 0;
+  for (auto& e : expected) faults += std::stol(e["fltcount"]);
+  EXPECT_EQ(static_cast<long>(agent.Rows("ZEPFLCT", first).size()), faults);
+
+  // Every expected window shows in the inventory with the same numbers.
+  json inv = agent.Rows("ZEPINV", first);
+  const std::pair<const char*, const char*> kColumns[] = {
+      {"MSGCOUNT", "msgcount"},   {"AVGMSGLEN", "avgmsglen"}, {"SDMSGLEN", "sdmsglen"},
+      {"MINMSGLEN", "minmsglen"}, {"MAXMSGLEN", "maxmsglen"}, {"ETMSGCOUNT", "etmsgcount"},
+      {"AVGETIME", "avgetime"},   {"SDETIME", "sdetime"},     {"MINETIME", "minetime"},
+      {"MAXETIME", "maxetime"},   {"FLTCOUNT", "fltcount"},   {"INTLENGTH", "intlength"}};
+  for (auto& e : expected) {
+    const json* match = nullptr;
+    for (const json& row : inv) {
+      if (row["SVCOPERTYP"] == e["svcopertyp"] && row["INTBEGTIME"] == e["intbegtime"]) {
+        match = &row;
+      }
+    }
+    ASSERT_NE(match, nullptr) << e["svcopertyp"] << " " << e["intbegtime"] << "\n" << inv.dump();
+    for (const auto& [column, key] : kColumns) {
+      EXPECT_EQ((*match)[column].get<long>(), std::stol(e[key]))
+          << column << " of " << e["svcopertyp"];
+    }
+  }
+
+  // A history request hands every server's lines over, each line once.
+  EXPECT_EQ(agent.Rows("ZEPSMT", first + "&history=1").size(), 240u);
+  EXPECT_EQ(agent.Rows("ZEPSMT", first + "&history=1").size(), 0u);
+  // A where term narrows the sample; CSV has a header line.
+  json narrow = agent.Rows("ZEPSMT", first + "&where=" + e2e::UrlEncode("MSGLENGTH>=2600"));
+  for (const json& row : narrow) EXPECT_GE(row["MSGLENGTH"].get<long>(), 2600);
+  e2e::HttpReply csv = agent.Get("/api/v1/tables/ZEPSMT" + first + "&format=csv");
+  EXPECT_EQ(csv.body.rfind("ORIGINNODE,", 0), 0u) << csv.body.substr(0, 200);
+  EXPECT_EQ(agent.Get("/api/v1/tables/ZEPNOPE").status, 404);
+}
+
+TEST_F(OperatorApiE2eTest, ActionCommandsNeedTheTokenAndChangeTheConfiguration) {
+  Agent agent(tmp_.path(), {});
+  ASSERT_TRUE(agent.Up()) << agent.child().Err();
+  ASSERT_EQ(Simulate("--dir " + agent.dir().logs + " --count 5"), 0);
+  ASSERT_TRUE(e2e::Eventually(30, [&] { return agent.Subnodes().size() == 1; }));
+  // The server's defaults are written once its first file is read.
+  ASSERT_TRUE(e2e::Eventually(10, [&] {
+    return e2e::ReadFile(agent.dir().config).find("1.appsrv01.monitor") != std::string::npos;
+  }));
+  const std::string command =
+      "addMonitorControl;appsrv01;Granite_Application_Server;host01.example.com;OrderPort;"
+      "submitOrder;Full";
+  e2e::HttpReply refused = agent.Post("/api/v1/actions", command, false);
+  EXPECT_EQ(refused.status, 401);
+  EXPECT_EQ(e2e::ReadFile(agent.dir().config).find("submitOrder"), std::string::npos);
+
+  e2e::HttpReply done = agent.Post("/api/v1/actions", command);
+  ASSERT_EQ(done.status, 200) << done.body;
+  EXPECT_EQ(json::parse(done.body)["rc"], 0) << done.body;
+  EXPECT_NE(e2e::ReadFile(agent.dir().config).find("OrderPort;submitOrder"), std::string::npos);
+  json again = json::parse(agent.Post("/api/v1/actions", command).body);
+  EXPECT_EQ(again["rc"], 2) << again.dump();  // the same control twice is refused
+  json same = json::parse(agent.Post("/api/v1/actions", "enableMonitoring;appsrv01;"
+                                     "Granite_Application_Server;host01.example.com").body);
+  EXPECT_EQ(same["rc"], 1) << same.dump();    // monitoring is on already
+  json bad = json::parse(agent.Post("/api/v1/actions", "addMonitorControl;nosuchserver").body);
+  EXPECT_EQ(bad["rc"], 2) << bad.dump();
+
+  bool shown = false;
+  for (const json& row : agent.Rows("ZEPDCMT")) {
+    shown = shown || (row.dump().find("submitOrder") != std::string::npos);
+  }
+  EXPECT_TRUE(shown) << agent.Rows("ZEPDCMT").dump();
+}
+
+TEST_F(OperatorApiE2eTest, HistoryRowsAppearInTheSqliteFileAndStopEndsTheAgent) {
+  std::string db = tmp_.path() + "/history.db";
+  Agent agent(tmp_.path(), {"--history-db", db, "--history-interval", "1"});
+  ASSERT_TRUE(agent.Up()) << agent.child().Err();
+  // Old message times: their inventory windows are complete, so the
+  // inventory's history has rows at once.
+  ASSERT_EQ(Simulate("--dir " + agent.dir().logs + " --servers 3 --count 40 --time-base old"), 0);
+  auto count = [&](const std::string& table) -> long {
+    std::vector<std::vector<std::string>> rows;
+    std::string error;
+    if (!axo::HistoryReadQuery(db, "SELECT count(*) FROM " + table, &rows, &error)) return -1;
+    return std::stol(rows[0][0]);
+  };
+  ASSERT_TRUE(e2e::Eventually(40, [&] { return count("ZEPSMT") == 120; })) << count("ZEPSMT");
+  ASSERT_TRUE(e2e::Eventually(40, [&] { return count("ZEPINV") > 0; }));
+  std::vector<std::vector<std::string>> rows;
+  std::string error;
+  ASSERT_TRUE(axo::HistoryReadQuery(db, "SELECT DISTINCT APPSRVNM FROM ZEPSMT ORDER BY 1", &rows,
+                                    &error));
+  EXPECT_EQ(rows.size(), 3u);
+  // Each line went to history once, however many intervals passed.
+  EXPECT_EQ(count("ZEPSMT"), 120);
+
+  EXPECT_EQ(agent.Post("/api/v1/manager", R"({"words": ["", "", "STOP"]})", false).status, 401);
+  e2e::HttpReply stop = agent.Post("/api/v1/manager", R"({"words": ["", "", "STOP"]})");
+  EXPECT_EQ(stop.status, 200) << stop.body;
+  EXPECT_EQ(agent.child().Wait(30), 0) << agent.child().Err();
+}
+
+TEST_F(OperatorApiE2eTest, APortInUseIsAStartUpErrorWithANonZeroExit) {
+  axo::OperatorApi holder;
+  axo::OperatorApiOptions o;
+  o.port = 0;
+  std::string error;
+  ASSERT_TRUE(holder.Start(o, &error)) << error;
+  Agent agent(tmp_.path(), {}, "127.0.0.1:" + std::to_string(holder.port()));
+  int status = agent.child().Wait(30);
+  EXPECT_NE(status, 0);
+  EXPECT_NE(status, -1);
+  EXPECT_NE(agent.child().Err().find("cannot listen"), std::string::npos)
+      << agent.child().Err();
+}
+
+TEST_F(OperatorApiE2eTest, ConcurrentQueriesAndCommandsDuringIngestionAllSucceed) {
+  Agent agent(tmp_.path(), {});
+  ASSERT_TRUE(agent.Up()) << agent.child().Err();
+  ASSERT_EQ(Simulate("--dir " + agent.dir().logs + " --servers 2 --count 10"), 0);
+  ASSERT_TRUE(e2e::Eventually(30, [&] { return agent.Subnodes().size() == 2; }));
+  // Keep files arriving while the requests run.
+  e2e::Child sim({kBuild + "/zepdcsim", "--dir", agent.dir().logs, "--servers", "2", "--rate",
+                  "400", "--per-file", "100", "--seed", "5"},
+                 {}, tmp_.path() + "/sim.out", tmp_.path() + "/sim.err");
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  const char* const kTargets[] = {"/api/v1/tables/ZEPSMT", "/api/v1/tables/ZEPINV",
+                                  "/api/v1/tables/ZEPFLCT", "/api/v1/tables/ZEPDCMT",
+                                  "/api/v1/tables/ZEPDCT",  "/api/v1/tables/ZEPMATT",
+                                  "/api/v1/subnodes"};
+  for (int t = 0; t < 6; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 25; ++i) {
+        e2e::HttpReply r =
+            (t % 3 == 2)
+                ? agent.Post("/api/v1/actions",
+                             i % 2 ? "updateLogging;appsrv01;Granite_Application_Server;"
+                                     "host01.example.com;Info"
+                                   : "updateLogging;appsrv02;Quill_Runtime;host02.example.com;"
+                                     "Warning")
+                : agent.Get(kTargets[(t + i) % 7]);
+        if (r.status != 200) ++failures;
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  sim.Signal(SIGTERM);
+  EXPECT_EQ(sim.Wait(30), 0);
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(agent.Get("/healthz").status, 200);
+  EXPECT_TRUE(agent.child().Running());
+}
+
+// The one slow test: a message-count situation needs the agent's 30-second
+// ticks to raise and, once the messages age out of its 60-second window,
+// to clear. Bounded to about two and a half minutes.
+TEST_F(OperatorApiE2eTest, SlowMessageCountSituationIsRaisedAndThenCleared) {
+  Agent agent(tmp_.path(), {});
+  ASSERT_TRUE(agent.Up()) << agent.child().Err();
+  e2e::HttpReply created = agent.Post("/api/v1/situations", R"({
+      "name": "ManyCancels", "table": "ZEPMATT", "interval": 30, "conditions": [
+        {"attribute": "RMIPADDR", "op": "=", "value": "*"},
+        {"attribute": "PORTNAME", "op": "=", "value": "OrderPort"},
+        {"attribute": "TMINT", "op": "=", "value": 60},
+        {"attribute": "MSGCNT", "op": ">=", "value": 5}]})");
+  ASSERT_EQ(created.status, 201) << created.body;
+  // Only location code 2, only OrderPort.cancelOrder, message times now.
+  ASSERT_EQ(Simulate("--dir " + agent.dir().logs + " --count 20 --services 1 --locations 2"), 0);
+
+  auto states = [&] {
+    std::vector<std::string> out;
+    json j = agent.GetJson("/api/v1/events?since=0");
+    if (j.is_object()) {
+      for (const json& e : j["events"]) {
+        if (e["situation"] == "ManyCancels") out.push_back(e["state"]);
+      }
+    }
+    return out;
+  };
+  ASSERT_TRUE(e2e::Eventually(75, [&] { return !states().empty(); })) << agent.Trace();
+  EXPECT_EQ(states()[0], "raised");
+  ASSERT_TRUE(e2e::Eventually(120, [&] { return states().size() >= 2; })) << agent.Trace();
+  EXPECT_EQ(states()[1], "cleared");
+  json list = agent.GetJson("/api/v1/situations");
+  ASSERT_EQ(list["situations"].size(), 1u);
+  EXPECT_EQ(list["situations"][0]["state"], "cleared");
+}
+
+}  // namespace
