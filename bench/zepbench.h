@@ -42,6 +42,8 @@ void restoreClock();
 double peakRssMiB();
 // Seconds of a monotonic clock (for timing only; the agent never sees it).
 double monotonicSeconds();
+// User plus system processor seconds of this process.
+double cpuSeconds();
 
 // Writes a metric log file of `records` lines for server `server` with
 // `services` service operations, message times from `firstMillis` on, one
