@@ -70,8 +70,6 @@ class ZEPSAMP_sampleRun {
   const char* subnodeName() const { return subnodeName_; }
   int attempted() const { return attempted_; }
   int added() const { return added_; }
-  // True when a row of the current log was rejected.
-  bool failed() const { return failure_ != 0; }
 
   // Writes `name` cut or blank-padded to 32 characters into `out`
   // (SUBNODE_NAME_LEN + 1 bytes), terminated.
