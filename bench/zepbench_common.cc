@@ -1,6 +1,7 @@
 // Shared pieces of the zepbench executable.
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <time.h>
 
 #include <chrono>
 #include <cstdio>
@@ -68,10 +69,9 @@ double peakRssMiB() {
 }
 
 double cpuSeconds() {
-  struct rusage usage;
-  if (getrusage(RUSAGE_SELF, &usage) != 0) return 0.0;
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  struct timespec ts;
+  if (clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts) != 0) return 0.0;
+  return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
 double monotonicSeconds() {
