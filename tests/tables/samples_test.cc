@@ -162,7 +162,9 @@ TEST_F(MetricsSampleTest, RejectedRowStopsTheRestOfItsLogOnly) {
   EXPECT_TRUE(capture.contains("Attempted = 3, Successfully added 0, isHistory=0"));
 }
 
-TEST_F(MetricsSampleTest, SampleDuringPassesSeesWholeFiles) {
+class SamplesConcurrencyTest : public MetricsSampleTest {};
+
+TEST_F(SamplesConcurrencyTest, SampleDuringPassesSeesWholeFiles) {
   TRK1_SetLevel("all", 0);
   start();
   constexpr int kFiles = 20;
