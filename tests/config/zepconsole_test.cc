@@ -5,9 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "foundation/zeptestdir.h"
 
@@ -29,17 +31,29 @@ class ConsoleTest : public ::testing::Test {
   std::string runConsole(const std::string& input, int* status) {
     dir_.write("stdin.txt", input);
     const std::string binary = std::string(ZEP_BUILD_DIR) + "/zepconsole";
+    const std::string inPath = dir_.path("stdin.txt");
+    const std::string outPath = dir_.path("stdout.txt");
+    const std::string errPath = dir_.path("stderr.txt");
+    // Everything the child needs is prepared before the fork: between fork
+    // and exec it may only make system calls.
+    std::vector<std::string> env = {"ZEP_ETC_DIR=" + dir_.path("etc")};
+    for (char** e = environ; *e != nullptr; ++e) {
+      if (std::strncmp(*e, "ZEP_ETC_DIR=", 12) != 0) env.push_back(*e);
+    }
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    char* argv[] = {const_cast<char*>(binary.c_str()), nullptr};
     pid_t pid = fork();
     if (pid == 0) {
-      setenv("ZEP_ETC_DIR", dir_.path("etc").c_str(), 1);
-      int in = open(dir_.path("stdin.txt").c_str(), O_RDONLY);
-      int out = open(dir_.path("stdout.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int err = open(dir_.path("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int in = open(inPath.c_str(), O_RDONLY);
+      int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (in < 0 || out < 0 || err < 0) _exit(126);
       dup2(in, 0);
       dup2(out, 1);
       dup2(err, 2);
-      execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+      execve(binary.c_str(), argv, envp.data());
       _exit(127);
     }
     EXPECT_GT(pid, 0);
