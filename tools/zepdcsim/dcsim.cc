@@ -312,6 +312,7 @@ bool FileSink::Complete() {
   if (file_ == nullptr) return true;
   int rc = fclose(file_);
   file_ = nullptr;
+  records_ = 0;
   if (rc != 0) {
     error_ = "cannot close " + temp_path_ + ": " + strerror(errno);
     unlink(temp_path_.c_str());
