@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -25,6 +26,7 @@ const char* const ZEPPORT::ZEPPORT_ENDLINE_CHARS = "\r\n";
 namespace {
 
 constexpr uint32_t kStatGuard = 0xF7F7F7F7u;
+constexpr size_t kReadBufferSize = 64 * 1024;  // stream buffer of a file read
 constexpr int kDiscardPiece = 256;  // pieces of at most 255 characters
 
 // --- clock -----------------------------------------------------------------
@@ -119,6 +121,7 @@ int ZEPPORT::zep_open(const char* path, const char* mode, ZEP_FILE* handle,
                       int permission_bits) {
   handle->fp = nullptr;
   handle->failed = false;
+  handle->readBuffer = nullptr;
   CopyBounded(handle->path, sizeof(handle->path), path);
   if (ShouldFail(Op::kOpen, path)) return -1;
 
@@ -142,7 +145,19 @@ int ZEPPORT::zep_open(const char* path, const char* mode, ZEP_FILE* handle,
     c_mode = strchr(mode, 'b') != nullptr ? "rb" : "r";
   }
   handle->fp = fopen(path, c_mode);
-  return handle->fp != nullptr ? 0 : -1;
+  if (handle->fp == nullptr) return -1;
+  // Metric log files are read a line at a time and run to hundreds of
+  // megabytes: a larger buffer than the C library's default (the file
+  // system block, often 4 KiB) spares one read system call per few lines.
+  if (c_mode[0] == 'r' && strchr(c_mode, '+') == nullptr) {
+    handle->readBuffer = static_cast<char*>(malloc(kReadBufferSize));
+    if (handle->readBuffer != nullptr &&
+        setvbuf(handle->fp, handle->readBuffer, _IOFBF, kReadBufferSize) != 0) {
+      free(handle->readBuffer);
+      handle->readBuffer = nullptr;
+    }
+  }
+  return 0;
 }
 
 int ZEPPORT::zep_read(ZEP_FILE* handle, void* buffer, unsigned count) {
@@ -176,6 +191,8 @@ int ZEPPORT::zep_close(ZEP_FILE* handle) {
   const int saved_errno = errno;
   int rc = fclose(handle->fp);
   handle->fp = nullptr;
+  free(handle->readBuffer);
+  handle->readBuffer = nullptr;
   if (fail) {
     errno = saved_errno;
     return EOF;

@@ -25,6 +25,8 @@ struct ZEP_FILE {
   FILE* fp = nullptr;
   char path[260] = {0};  // cut at 259 characters, always terminated
   bool failed = false;   // an injected read or write fault struck this file
+  char* readBuffer = nullptr;  // the stream's buffer when opened for reading;
+                               // owned, released by zep_close
 };
 
 // The operating system's file status record followed by a guard word that
