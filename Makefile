@@ -3,7 +3,7 @@ BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test asan tsan run bench clean
+.PHONY: all deps build test asan tsan run bench fuzz clean
 
 all: build
 
@@ -28,6 +28,15 @@ tsan:
 	$(MAKE) build BUILD=build-tsan CMAKE_ARGS="-DZEP_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo"
 	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R 'Concurrency|Stress|Tsan'
 
+# Every fuzz target for FUZZ_SECONDS seconds, one after another (clang,
+# AddressSanitizer and UndefinedBehaviorSanitizer); fails on any finding.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DZEP_FUZZ=ON \
+	  -DZEP_SANITIZE=address -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-fuzz --target fuzz_all -j $(JOBS)
+	fuzz/run-fuzz build-fuzz $(FUZZ_SECONDS)
+
 run: build
 	scripts/run-demo $(BUILD)
 
@@ -35,4 +44,4 @@ bench: build
 	scripts/run-bench $(BUILD)
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz
