@@ -122,8 +122,19 @@ void ZEPADLST_AggDataList::expire(ZEPAELEM_AggData* bucket) {
     renameToArchive(static_cast<ZEPSELEM_stringElem*>(e)->getString(), stored);
   }
   // A window that leaves without having been reported is never reported
-  // later: history must not walk it again as an empty window.
-  if (!stored && bucket->begin > lastHistoryBegin_) lastHistoryBegin_ = bucket->begin;
+  // later: history must not walk it again as an empty window. History
+  // moves past it only when no older window still waits for history.
+  if (!stored && bucket->begin > lastHistoryBegin_) {
+    bool olderWaiting = false;
+    for (ZEPAELEM_AggData* b = next(bucket); b != nullptr && b->begin > lastHistoryBegin_;
+         b = next(b)) {
+      if (!b->storedInHistory) {
+        olderWaiting = true;
+        break;
+      }
+    }
+    if (!olderWaiting) lastHistoryBegin_ = bucket->begin;
+  }
   buckets_.remove(bucket);
   if (bucketCounter_ != nullptr) --*bucketCounter_;
   delete bucket;

@@ -64,9 +64,10 @@ class ZEPADLST_AggDataList {
 
   // Removes and deletes `bucket` (which must be in this list). Its cached
   // files move to the archive, with the "HS" mark when the bucket went to
-  // history. A bucket that never went to history and is newer than the last
-  // history begin raises it, so that history never reports the vanished
-  // window as an empty one.
+  // history. A bucket that never went to history, is newer than the last
+  // history begin and has no older bucket still waiting for history raises
+  // the last history begin to its begin, so that history never reports the
+  // vanished window as an empty one.
   void expire(ZEPAELEM_AggData* bucket);
 
   // Moves the cached file `path` into the subdirectory "archive" of its

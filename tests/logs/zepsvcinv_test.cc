@@ -162,6 +162,12 @@ TEST(ZepSvcInvTest, ExpiredWindowsAreNeverReportedAsEmpty) {
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(first->begin, kTen + 300);
   EXPECT_EQ(first->msgCount, 1);
+  // A newer window that leaves first does not hide older ones from history.
+  list.add(*makeLine(0, kTen + 660, 1, 1));
+  list.expire(list.front());
+  first = list.findFirstIntervalForHistory(kTen + 3600);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->begin, kTen + 300);
   ZEPDISP_dispatcher::dcaStartTime = savedStart;
 }
 
