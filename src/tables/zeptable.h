@@ -31,11 +31,11 @@
 #include "axo/trk1.h"
 #include "axo/vexor.h"
 
-// Column type codes as the framework knows them.
+// Column type codes: the framework's.
 enum ZEPTABLE_columnType : uint16_t {
-  ZEPTABLE_LONG = 3,   // 32-bit signed integer
-  ZEPTABLE_SHORT = 5,  // 16-bit signed integer
-  ZEPTABLE_TEXT = 9,   // fixed-width text, blank-padded, unterminated
+  ZEPTABLE_LONG = COLUMN_TYPE_LONG,    // 32-bit signed integer
+  ZEPTABLE_SHORT = COLUMN_TYPE_SHORT,  // 16-bit signed integer
+  ZEPTABLE_TEXT = COLUMN_TYPE_TEXT,    // fixed-width text, blank-padded, unterminated
 };
 
 // One column of a table, as listed in the table's catalogue.
