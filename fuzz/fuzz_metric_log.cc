@@ -25,8 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   zepfuzz::writeFile(path, data, size);
 
   ZEPDCLOG_DCMetricsLogFile log(zepfuzz::logDir().c_str(), "ZEP.fuzz.metric.log");
-  ZEP_FILE file;
-  ZEPFUZZ_CHECK(ZEPPORT::zep_open(path.c_str(), "r", &file, 0600) == 0);
+  ZEP_FILE file;  // readLogForSubnodeName opens it
   static char line[ZEPDCLOG_DCMetricsLogFile::LINE_SIZE];
   line[0] = '\0';
   if (log.readLogForSubnodeName(path.c_str(), &file, line) == 0) {
