@@ -11,8 +11,13 @@
 // sampler's Dispatch raises the situation when the pushed row whose SITNAME
 // names it passed the terms, and clears it when that row did not. On every
 // other table the framework samples at the situation's interval
-// (pollSituations) and raises it while any row passes. Each change of state
-// is appended to the event log.
+// (pollSituations), for every registered subnode, and raises it while any
+// row passes. Each change of state is appended to the event log. A table is
+// an event table when it has a SITNAME text column.
+//
+// A query's sampler is not on the manager's vexor list, so pushed event rows
+// never mix with a sample; a situation's sampler is, from its creation to
+// its deletion.
 //
 // All functions are thread-safe. None holds a framework lock while it calls
 // CreateVexor, TakeSample or a sampler's destructor.
@@ -84,7 +89,8 @@ struct Query {
 
 // Runs one query. On kOk `rows` holds the sample's rows; otherwise `error`
 // says why (`rows` is then empty). A requested subnode that is registered is
-// handed to the table in its registered form (blank-padded).
+// handed to the table in its registered form (blank-padded); a query that
+// names no subnode is for every registered subnode, in registration order.
 Status runQuery(const Query& query, std::vector<Row>* rows, std::string* error);
 
 struct SituationSpec {

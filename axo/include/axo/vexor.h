@@ -114,8 +114,9 @@ struct FQX1_FILTERINFO {
 enum : int { AXO_SAMPLE_SITUATION = 4 };
 
 // What one request asks for. Built by the framework; a sampler reads it
-// through its vexor accessors. Not thread-safe; immutable once the sampler
-// exists.
+// through its vexor accessors. Not thread-safe: the framework changes it
+// (the subnodes of a situation before each of its samples) only while no
+// call into the sampler runs.
 struct RequestDetail {
   RequestDetail();
   RequestDetail(const RequestDetail&) = delete;
