@@ -52,7 +52,7 @@ void Write(TRK1_Unit* unit, int line, const char* text) {
   struct tm tm_utc;
   time_t secs = tv.tv_sec;
   gmtime_r(&secs, &tm_utc);
-  char stamp[32];
+  char stamp[64];
   snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03ld", tm_utc.tm_year + 1900,
            tm_utc.tm_mon + 1, tm_utc.tm_mday, tm_utc.tm_hour, tm_utc.tm_min, tm_utc.tm_sec,
            static_cast<long>(tv.tv_usec / 1000));
