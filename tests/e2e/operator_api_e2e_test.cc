@@ -272,6 +272,15 @@ TEST_F(OperatorApiE2eTest, APortInUseIsAStartUpErrorWithANonZeroExit) {
       << agent.child().Err();
 }
 
+TEST_F(OperatorApiE2eTest, AMissingTokenFileIsAStartUpErrorNotAnOpenApi) {
+  e2e::InstallDir dir(tmp_.path());
+  e2e::Child agent({kBuild + "/zepagent", "--listen", "127.0.0.1:0", "--token-file",
+                    tmp_.path() + "/no-such-token", "--trace-file", tmp_.path() + "/trace.log"},
+                   {"ZEP_ETC_DIR=" + dir.etc}, tmp_.path() + "/out", tmp_.path() + "/err");
+  EXPECT_EQ(agent.Wait(30), 1);
+  EXPECT_NE(agent.Err().find("cannot read token file"), std::string::npos) << agent.Err();
+}
+
 TEST_F(OperatorApiE2eTest, ConcurrentQueriesAndCommandsDuringIngestionAllSucceed) {
   Agent agent(tmp_.path(), {});
   ASSERT_TRUE(agent.Up()) << agent.child().Err();
