@@ -1,7 +1,9 @@
 // The operator API: HTTP routes over the in-process request API.
 #include "axo/http_api.h"
 
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -233,6 +235,7 @@ struct OperatorApi::Impl {
   OperatorApiOptions options;
   httplib::Server server;
   std::thread thread;
+  std::atomic<bool> listenReturned{false};
   int port = 0;
 
   bool Authorized(const httplib::Request& req, httplib::Response& res) {
@@ -578,7 +581,22 @@ bool OperatorApi::Start(const OperatorApiOptions& options, std::string* error) {
              " (address in use or not available)";
     return false;
   }
-  impl_->thread = std::thread([this] { impl_->server.listen_after_bind(); });
+  impl_->listenReturned = false;
+  impl_->thread = std::thread([this] {
+    impl_->server.listen_after_bind();
+    impl_->listenReturned = true;
+  });
+  // The server counts as running only once its accept loop has started;
+  // a stop() before that would be lost and the join would never return.
+  while (!impl_->server.is_running() && !impl_->listenReturned) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (!impl_->server.is_running()) {
+    impl_->thread.join();
+    impl_->port = 0;
+    *error = "the operator API stopped at once on " + options.host;
+    return false;
+  }
   TRK1_Printf(&axohttp_unit, __LINE__, "AXO0101I Operator API listening on http://%s:%d%s",
               options.host.c_str(), impl_->port, options.token.empty() ? "" : " (token required)");
   return true;
