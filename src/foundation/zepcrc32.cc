@@ -28,30 +28,11 @@ constexpr std::array<uint32_t, 256> makeTable() {
 
 constexpr std::array<uint32_t, 256> kTable = makeTable();
 
-// Writes the entry event now and the exit event when it goes out of scope,
-// when the unit's level asks for entry and exit events.
-class FlowTrace {
- public:
-  explicit FlowTrace(const char* func)
-      : func_(func),
-        on_((TRK1_Sync(&zepcrc32_unit, __LINE__) & TRK1_FLOW) != 0) {
-    if (on_) TRK1_Event(&zepcrc32_unit, __LINE__, func_, TRK1_ENTRY);
-  }
-  ~FlowTrace() {
-    if (on_) TRK1_Event(&zepcrc32_unit, __LINE__, func_, TRK1_EXIT);
-  }
-  FlowTrace(const FlowTrace&) = delete;
-  FlowTrace& operator=(const FlowTrace&) = delete;
-
- private:
-  const char* func_;
-  bool on_;
-};
 
 }  // namespace
 
 uint32_t ZEPCRC32::crc32(const void* data, int length, uint32_t crc) {
-  FlowTrace trace("crc32");
+  TRK1_FlowScope trace(&zepcrc32_unit, "crc32");
   if (data == nullptr) return crc;
   const unsigned char* p = static_cast<const unsigned char*>(data);
   for (int i = 0; i < length; ++i) {
@@ -65,7 +46,7 @@ uint32_t ZEPCRC32::crc32(const void* data, int length) {
 }
 
 char* ZEPCRC32::crc32ToString(uint32_t value, char* buf) {
-  FlowTrace trace("crc32ToString");
+  TRK1_FlowScope trace(&zepcrc32_unit, "crc32ToString");
   if (buf != nullptr) {
     std::snprintf(buf, 9, "%8.8x", static_cast<unsigned>(value));
   }

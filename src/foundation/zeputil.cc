@@ -59,26 +59,11 @@ bool LookUp(const char* path, const char* key, char* value) {
   return true;
 }
 
-class FlowTrace {
- public:
-  explicit FlowTrace(const char* func) : func_(func), on_(TraceOn(TRK1_FLOW)) {
-    if (on_) TRK1_Event(&zeputil_unit, __LINE__, func_, TRK1_ENTRY);
-  }
-  ~FlowTrace() {
-    if (on_) TRK1_Event(&zeputil_unit, __LINE__, func_, TRK1_EXIT);
-  }
-  FlowTrace(const FlowTrace&) = delete;
-  FlowTrace& operator=(const FlowTrace&) = delete;
-
- private:
-  const char* func_;
-  bool on_;
-};
 
 }  // namespace
 
 char* ZEPUTIL::getEtcDir(char* buffer) {
-  FlowTrace flow("getEtcDir");
+  TRK1_FlowScope flow(&zeputil_unit, "getEtcDir");
   {
     std::lock_guard<std::mutex> guard(g_override_mutex);
     if (!g_etc_override.empty()) {
@@ -95,7 +80,7 @@ char* ZEPUTIL::getEtcDir(char* buffer) {
 }
 
 char* ZEPUTIL::getTmpDir(char* buffer) {
-  FlowTrace flow("getTmpDir");
+  TRK1_FlowScope flow(&zeputil_unit, "getTmpDir");
   {
     std::lock_guard<std::mutex> guard(g_override_mutex);
     CopyPath(buffer, g_tmp_override.empty() ? kTmpDir : g_tmp_override.c_str());
@@ -107,7 +92,7 @@ char* ZEPUTIL::getTmpDir(char* buffer) {
 }
 
 char* ZEPUTIL::getInstallDirectory(char* buffer) {
-  FlowTrace flow("getInstallDirectory");
+  TRK1_FlowScope flow(&zeputil_unit, "getInstallDirectory");
   char base_file[PATH_SIZE];
   getEtcDir(base_file);
   AppendPath(base_file, BASE_DIR_FILE);
@@ -127,7 +112,7 @@ char* ZEPUTIL::getInstallDirectory(char* buffer) {
 }
 
 char* ZEPUTIL::getConfigFileName(char* buffer) {
-  FlowTrace flow("getConfigFileName");
+  TRK1_FlowScope flow(&zeputil_unit, "getConfigFileName");
   getInstallDirectory(buffer);
   AppendPath(buffer, CONFIG_FILE);
   if (TraceOn(TRK1_DETAIL)) {
@@ -137,7 +122,7 @@ char* ZEPUTIL::getConfigFileName(char* buffer) {
 }
 
 char* ZEPUTIL::getLogDirName(char* buffer) {
-  FlowTrace flow("getLogDirName");
+  TRK1_FlowScope flow(&zeputil_unit, "getLogDirName");
   char config_file[PATH_SIZE];
   getConfigFileName(config_file);
   if (!LookUp(config_file, LOG_DIR_KEY, buffer)) {

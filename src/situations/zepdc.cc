@@ -25,28 +25,6 @@ TRK1_UNIT(zepdc_unit, "ZEPDC");
 
 namespace {
 
-// Writes entry and exit events of one operation at level bit 64.
-class FlowTrace {
- public:
-  explicit FlowTrace(const char* func) : func_(func) {
-    if (TRK1_Sync(&zepdc_unit, __LINE__) & TRK1_FLOW)
-      TRK1_Event(&zepdc_unit, __LINE__, func_, TRK1_ENTRY);
-  }
-  ~FlowTrace() {
-    if (TRK1_Sync(&zepdc_unit, __LINE__) & TRK1_FLOW)
-      TRK1_Event(&zepdc_unit, __LINE__, func_, TRK1_EXIT_RC, rc_);
-  }
-  FlowTrace(const FlowTrace&) = delete;
-  FlowTrace& operator=(const FlowTrace&) = delete;
-  bool exit(bool rc) {
-    rc_ = rc ? 1 : 0;
-    return rc;
-  }
-
- private:
-  const char* func_;
-  long rc_ = 0;
-};
 
 ZEPDCMC_MessageCounter* counterOf(const ZEPLELEM_listElem* elem) {
   // Every payload of the tree's payload level and of the MC list is a counter.
@@ -156,7 +134,7 @@ bool ZEPDC_DataComputer::CreateSituation(const char* clientAddress, const char* 
                                          const char* operation, int32_t interval,
                                          int32_t limit, uint8_t comparator,
                                          const char* originNode, const char* situationName) {
-  FlowTrace flow("CreateSituation");
+  TRK1_FlowScope flow(&zepdc_unit, "CreateSituation");
   if (anyNull(clientAddress, service, operation, originNode, situationName)) {
     ZEPDC_TRACE(TRK1_ERROR, "NULL is not a valid parameter\n");
     return flow.exit(false);
@@ -200,7 +178,7 @@ bool ZEPDC_DataComputer::DeleteSituation(const char* clientAddress, const char* 
                                          const char* operation, int32_t interval,
                                          int32_t limit, uint8_t comparator,
                                          const char* originNode, const char* situationName) {
-  FlowTrace flow("DeleteSituation");
+  TRK1_FlowScope flow(&zepdc_unit, "DeleteSituation");
   if (anyNull(clientAddress, service, operation, originNode, situationName)) {
     ZEPDC_TRACE(TRK1_ERROR, "NULL is not a valid parameter\n");
     return flow.exit(false);
@@ -321,7 +299,7 @@ bool ZEPDC_DataComputer::Increment(const ZEPMELEM_MetricLine* line) {
 }
 
 bool ZEPDC_DataComputer::Poll() {
-  FlowTrace flow("Poll");
+  TRK1_FlowScope flow(&zepdc_unit, "Poll");
   OSB1_ScopedLock guard(&lock_);
   for (ZEPLELEM_listElem* e = mcList_->front(); e != nullptr; e = mcList_->next(e)) {
     counterOf(e)->AdvanceCell();
@@ -330,7 +308,7 @@ bool ZEPDC_DataComputer::Poll() {
 }
 
 void ZEPDC_DataComputer::GetCDT(ZEPLLST_LinkedList* list) {
-  FlowTrace flow("GetCDT");
+  TRK1_FlowScope flow(&zepdc_unit, "GetCDT");
   OSB1_ScopedLock guard(&lock_);
   if (list == nullptr) {
     ZEPDC_TRACE(TRK1_ERROR, "NULL is not a valid input\n");

@@ -57,6 +57,37 @@ void TRK1_Event(TRK1_Unit* unit, int line, const char* func, int kind, long rc =
 void TRK1_Printf(TRK1_Unit* unit, int line, const char* fmt, ...)
     __attribute__((format(printf, 3, 4)));
 
+// Writes the entry event of `func` now and its exit event when the scope
+// ends, when the unit's level has TRK1_FLOW. The exit carries a code once
+// exit() has recorded one.
+class TRK1_FlowScope {
+ public:
+  TRK1_FlowScope(TRK1_Unit* unit, const char* func)
+      : unit_(unit), func_(func), on_((TRK1_Sync(unit, __LINE__) & TRK1_FLOW) != 0) {
+    if (on_) TRK1_Event(unit_, __LINE__, func_, TRK1_ENTRY);
+  }
+  ~TRK1_FlowScope() {
+    if (on_) TRK1_Event(unit_, __LINE__, func_, has_rc_ ? TRK1_EXIT_RC : TRK1_EXIT, rc_);
+  }
+  TRK1_FlowScope(const TRK1_FlowScope&) = delete;
+  TRK1_FlowScope& operator=(const TRK1_FlowScope&) = delete;
+
+  // Records `rc` for the exit event and returns it, for `return flow.exit(x);`.
+  template <typename T>
+  T exit(T rc) {
+    rc_ = static_cast<long>(rc);
+    has_rc_ = true;
+    return rc;
+  }
+
+ private:
+  TRK1_Unit* unit_;
+  const char* func_;
+  bool on_;
+  bool has_rc_ = false;
+  long rc_ = 0;
+};
+
 // --- configuration (framework side) ---------------------------------------
 
 // Sets levels from a "--trace" value: "UNIT=BITS,UNIT=BITS", where UNIT
