@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "axo/trk1.h"
+#include "foundation/zepinstall_fixture.h"
 #include "foundation/zeptestdir.h"
 #include "zepdisp.h"
 #include "zepport.h"
@@ -23,11 +24,8 @@ namespace zeplogs_test {
 // 2006-03-28 13:46:09 UTC.
 constexpr time_t kBaseTime = 1143553569;
 
-inline time_t& fakeTime() {
-  static time_t t = kBaseTime;
-  return t;
-}
-inline time_t fakeNow() { return fakeTime(); }
+using zeptest::fakeNow;
+using zeptest::fakeTime;
 
 // One record line: location, time in milliseconds, elapsed time, port,
 // operation, message length, fault code and fault string; the other fields
@@ -58,31 +56,17 @@ inline std::string lines(const std::vector<std::string>& records) {
 // A private install tree: <tmp>/etc holds the base-directory file naming
 // <tmp>/install; logs go to <tmp>/install/ZEP/logs. Resets the dispatcher
 // and the seams around each test.
-class ZepLogsTest : public ::testing::Test {
+class ZepLogsTest : public zeptest::InstallTreeTest {
  protected:
+  ZepLogsTest() : InstallTreeTest(kBaseTime) {}
+
   void SetUp() override {
-    std::filesystem::create_directories(tmp_.path("etc"));
-    std::filesystem::create_directories(tmp_.path("install/ZEP/config"));
-    std::filesystem::create_directories(logDir());
-    tmp_.write("etc/ZEPBaseDirConfig.properties", "INSTALLDIR=" + tmp_.path("install") + "\n");
-    ZEPUTIL::setEtcDirForTesting(tmp_.path("etc").c_str());
-    fakeTime() = kBaseTime;
-    ZEPPORT::setClockForTesting(fakeNow);
-    ZEPDISP_dispatcher::resetForTesting();
+    InstallTreeTest::SetUp();
     ZEPDISP_dispatcher::dcaStartTime = kBaseTime - 3600;
   }
-  void TearDown() override {
-    ZEPDISP_dispatcher::resetForTesting();
-    ZEPPORT::clearFaults();
-    ZEPPORT::setClockForTesting(nullptr);
-    ZEPUTIL::setEtcDirForTesting(nullptr);
-    TRK1_ResetLevels();
-  }
 
-  std::string logDir() const { return tmp_.path("install/ZEP/logs"); }
   std::string cacheDir() const { return logDir() + "/ZEP.DCA.CACHE"; }
   std::string archiveDir() const { return cacheDir() + "/archive"; }
-  std::string configFile() const { return tmp_.path("install/ZEP/config/ZEP.dc.properties"); }
 
   // Writes a metric log file into the log directory.
   void writeLog(const std::string& name, const std::string& content) {
@@ -98,8 +82,6 @@ class ZepLogsTest : public ::testing::Test {
     std::sort(names.begin(), names.end());
     return names;
   }
-
-  ZepTestDir tmp_;
 };
 
 }  // namespace zeplogs_test

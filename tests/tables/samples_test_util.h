@@ -17,6 +17,7 @@
 #include "axo/osb1.h"
 #include "axo/trk1.h"
 #include "axo/vexor.h"
+#include "foundation/zepinstall_fixture.h"
 #include "foundation/zeptestdir.h"
 #include "zepdclst.h"
 #include "zepdisp.h"
@@ -30,11 +31,8 @@ namespace samples_test {
 // 2006-03-28 13:40:00 UTC, a boundary of every window length.
 constexpr time_t kT0 = 1143553200;
 
-inline time_t& fakeTime() {
-  static time_t t = kT0;
-  return t;
-}
-inline time_t fakeNow() { return fakeTime(); }
+using zeptest::fakeNow;
+using zeptest::fakeTime;
 
 // One record of a data collector: message time in seconds, elapsed time,
 // operation and message length; the other fields carry fixed values.
@@ -109,27 +107,9 @@ std::vector<typename Agent::RowType> sample(const Request& r) {
 // A private install tree: <tmp>/etc names <tmp>/install, whose ZEP/logs is
 // the log directory. The dispatcher is initialised without its thread; the
 // test feeds files and runs passes itself.
-class SamplesTest : public ::testing::Test {
+class SamplesTest : public zeptest::InstallTreeTest {
  protected:
-  void SetUp() override {
-    std::filesystem::create_directories(tmp_.path("etc"));
-    std::filesystem::create_directories(tmp_.path("install/ZEP/config"));
-    std::filesystem::create_directories(logDir());
-    tmp_.write("etc/ZEPBaseDirConfig.properties", "INSTALLDIR=" + tmp_.path("install") + "\n");
-    ZEPUTIL::setEtcDirForTesting(tmp_.path("etc").c_str());
-    fakeTime() = kT0;
-    ZEPPORT::setClockForTesting(fakeNow);
-    ZEPDISP_dispatcher::resetForTesting();
-  }
-  void TearDown() override {
-    ZEPDISP_dispatcher::resetForTesting();
-    AXO_FailInsertRowForTesting(0, 0);
-    ZEPPORT::setClockForTesting(nullptr);
-    ZEPUTIL::setEtcDirForTesting(nullptr);
-    TRK1_ResetLevels();
-  }
-
-  std::string logDir() const { return tmp_.path("install/ZEP/logs"); }
+  SamplesTest() : InstallTreeTest(kT0) {}
 
   // Writes `config` as the configuration file and initialises the
   // dispatcher at the current fake time; the agent's start time becomes
@@ -163,7 +143,6 @@ class SamplesTest : public ::testing::Test {
     ZEPDISP_dispatcher::configProperties.setProperty(key, value);
   }
 
-  ZepTestDir tmp_;
   int files_ = 0;
 };
 

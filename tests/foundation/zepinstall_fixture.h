@@ -1,0 +1,66 @@
+// A test fixture with a private install tree in a real temporary directory:
+// <tmp>/etc holds the base-directory file naming <tmp>/install, whose
+// ZEP/config holds the configuration file and ZEP/logs is the log directory.
+// The clock is the test's (fakeTime()); the dispatcher starts and ends each
+// test reset, and every seam is restored afterwards.
+#ifndef ZEP_TESTS_FOUNDATION_ZEPINSTALL_FIXTURE_H_
+#define ZEP_TESTS_FOUNDATION_ZEPINSTALL_FIXTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+#include "axo/vexor.h"
+#include "axo/trk1.h"
+#include "foundation/zeptestdir.h"
+#include "zepdisp.h"
+#include "zepport.h"
+#include "zeputil.h"
+
+namespace zeptest {
+
+// The time the agent reads while a test runs; tests move it by hand.
+inline time_t& fakeTime() {
+  static time_t t = 0;
+  return t;
+}
+inline time_t fakeNow() { return fakeTime(); }
+
+class InstallTreeTest : public ::testing::Test {
+ protected:
+  // `startTime` is the clock's value when each test begins.
+  explicit InstallTreeTest(time_t startTime) : startTime_(startTime) {}
+
+  void SetUp() override {
+    std::filesystem::create_directories(tmp_.path("etc"));
+    std::filesystem::create_directories(tmp_.path("install/ZEP/config"));
+    std::filesystem::create_directories(logDir());
+    tmp_.write("etc/ZEPBaseDirConfig.properties", "INSTALLDIR=" + tmp_.path("install") + "\n");
+    ZEPUTIL::setEtcDirForTesting(tmp_.path("etc").c_str());
+    fakeTime() = startTime_;
+    ZEPPORT::setClockForTesting(fakeNow);
+    ZEPDISP_dispatcher::resetForTesting();
+  }
+  void TearDown() override {
+    ZEPDISP_dispatcher::resetForTesting();
+    ZEPPORT::clearFaults();
+    AXO_FailInsertRowForTesting(0, 0);
+    ZEPPORT::setClockForTesting(nullptr);
+    ZEPUTIL::setEtcDirForTesting(nullptr);
+    TRK1_ResetLevels();
+  }
+
+  std::string logDir() const { return tmp_.path("install/ZEP/logs"); }
+  std::string configFile() const { return tmp_.path("install/ZEP/config/ZEP.dc.properties"); }
+
+  ZepTestDir tmp_;
+
+ private:
+  const time_t startTime_;
+};
+
+}  // namespace zeptest
+
+#endif  // ZEP_TESTS_FOUNDATION_ZEPINSTALL_FIXTURE_H_
