@@ -222,6 +222,9 @@ struct ListCase {
   const char* expect;   // resulting list, "|"-separated
 };
 
+// Test listings show a case by its name.
+void PrintTo(const ListCase& c, std::ostream* os) { *os << c.name; }
+
 class ControlListTest : public ActionCommandTest,
                         public ::testing::WithParamInterface<ListCase> {
  protected:
