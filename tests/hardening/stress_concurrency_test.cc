@@ -34,7 +34,7 @@ class StressConcurrencyTest : public ZepLogsTest {
   // Runs the simulator into `dir`; returns the number of record lines.
   int simulate(const std::string& dir) {
     const std::string cmd = std::string("'") + ZEP_BUILD_DIR + "/zepdcsim' --dir '" + dir +
-                            "' --servers 3 --services 4 --count 200 --per-file 40 --env 1"
+                            "' --servers 3 --services 4 --count 600 --per-file 40 --env 1"
                             " --time-base " + std::to_string(kBaseTime - 600) + " --seed 7";
     if (std::system(cmd.c_str()) != 0) return -1;
     int records = 0;
