@@ -23,7 +23,7 @@ struct TraceState {
   std::atomic<unsigned> generation{1};
   FILE* out = stderr;
   bool own_out = false;
-  std::vector<std::string>* capture = nullptr;
+  std::vector<std::vector<std::string>*> captures;  // live TRK1_Capture records
 };
 
 TraceState& State() {
@@ -65,7 +65,7 @@ void Write(TRK1_Unit* unit, int line, const char* text) {
   fprintf(s.out, "%s [%lx] %s:%d %.*s\n", stamp, static_cast<unsigned long>(pthread_self()),
           unit->name, line, static_cast<int>(len), text);
   fflush(s.out);
-  if (s.capture != nullptr) s.capture->emplace_back(text, len);
+  for (std::vector<std::string>* records : s.captures) records->emplace_back(text, len);
 }
 
 }  // namespace
@@ -160,20 +160,19 @@ bool TRK1_SetTraceFile(const std::string& path) {
 TRK1_Capture::TRK1_Capture() {
   TraceState& s = State();
   std::lock_guard<std::mutex> guard(s.mu);
-  s.capture = new std::vector<std::string>;
+  s.captures.push_back(&records_);
 }
 
 TRK1_Capture::~TRK1_Capture() {
   TraceState& s = State();
   std::lock_guard<std::mutex> guard(s.mu);
-  delete s.capture;
-  s.capture = nullptr;
+  std::erase(s.captures, &records_);
 }
 
 std::vector<std::string> TRK1_Capture::messages() const {
   TraceState& s = State();
   std::lock_guard<std::mutex> guard(s.mu);
-  return s.capture != nullptr ? *s.capture : std::vector<std::string>{};
+  return records_;
 }
 
 bool TRK1_Capture::contains(const std::string& text) const { return count(text) > 0; }
@@ -188,5 +187,5 @@ int TRK1_Capture::count(const std::string& text) const {
 void TRK1_Capture::clear() {
   TraceState& s = State();
   std::lock_guard<std::mutex> guard(s.mu);
-  if (s.capture != nullptr) s.capture->clear();
+  records_.clear();
 }

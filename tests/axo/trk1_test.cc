@@ -21,5 +21,11 @@ TEST(Trk1Test, LevelsFollowConfigurationAndCaptureSeesRecords) {
   EXPECT_TRUE(capture.contains("hello 42"));
   EXPECT_EQ(capture.messages().at(0), "hello 42");
   EXPECT_TRUE(capture.contains("rc=7"));
+  {
+    TRK1_Capture inner;
+    TRK1_Printf(&test_unit, __LINE__, "nested");
+    EXPECT_EQ(inner.messages(), std::vector<std::string>{"nested"});
+  }
+  EXPECT_EQ(capture.count("nested"), 1);
   TRK1_ResetLevels();
 }

@@ -106,7 +106,8 @@ void TRK1_ResetLevels();
 bool TRK1_SetTraceFile(const std::string& path);
 
 // Collects every record written while it lives (in addition to the trace
-// file), for tests. Only one capture may be active at a time.
+// file), for tests. Captures may nest or overlap; each sees the records
+// written during its own lifetime.
 class TRK1_Capture {
  public:
   TRK1_Capture();
@@ -121,6 +122,9 @@ class TRK1_Capture {
   // The number of messages that contain `text`.
   int count(const std::string& text) const;
   void clear();
+
+ private:
+  std::vector<std::string> records_;  // guarded by the facility's mutex
 };
 
 #endif  // AXO_TRK1_H_
