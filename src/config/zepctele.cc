@@ -69,6 +69,24 @@ int ZEPCTELE_controlElem<Row>::compareKeys(const void* key) const {
   return index < other->index ? -1 : (index > other->index ? 1 : 0);
 }
 
+template <typename Row>
+int ZEPCTELE_controlElem<Row>::readControl(const char* server, const char* hostName,
+                                           const char* envCode, int index, const char* kind,
+                                           ZEPPROPS_properties* props,
+                                           ZEPSTRUT_stringUtil::STRING_PARSE_INFO (&fields)[4]) {
+  this->setIdentity(server, hostName, envCode);
+  this->index = index;
+  std::string key = std::string(envCode != nullptr ? envCode : "") + "." +
+                    (server != nullptr ? server : "") + "." + kind + ".control." +
+                    std::to_string(index);
+  const char* value = props != nullptr ? props->getProperty(key.c_str()) : nullptr;
+  if (value == nullptr) {
+    valid = false;
+    return -1;
+  }
+  return ZEPSTRUT_stringUtil::split(value, fields, 4, ';');
+}
+
 template <typename Ctl>
 void ZEPCTELE_addControls(const char* server, const char* hostName, const char* envCode,
                           ZEPPROPS_properties* props, ZEPLLST_LinkedList* list, int count) {

@@ -109,6 +109,16 @@ class ZEPCTELE_controlElem : public ZEPCTELE_cfgElem<Row> {
   // Orders by APPSRVNM (64 bytes), APPSRVENV, then index. `key` is another
   // element of the same class.
   int compareKeys(const void* key) const override;
+
+ protected:
+  // Sets the identity and number of control `index` of data collector
+  // `envCode`.`server` and splits its stored value (key
+  // "<env>.<server>.<kind>.control.<index>") at ";" into `fields`. Returns
+  // the number of fields, or -1 after marking the element invalid when the
+  // control is not stored.
+  int readControl(const char* server, const char* hostName, const char* envCode, int index,
+                  const char* kind, ZEPPROPS_properties* props,
+                  ZEPSTRUT_stringUtil::STRING_PARSE_INFO (&fields)[4]);
 };
 
 // Adds the controls 1..count of data collector `envCode`.`server` to `list`:

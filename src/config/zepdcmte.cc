@@ -18,18 +18,10 @@ ZEPDCMTE_MonitorCtl::ZEPDCMTE_MonitorCtl(const char* server, const char* hostNam
 void ZEPDCMTE_MonitorCtl::setValues(const char* server, const char* hostName,
                                     const char* envCode, int index,
                                     ZEPPROPS_properties* props) {
-  setIdentity(server, hostName, envCode);
-  this->index = index;
-  std::string key = std::string(envCode != nullptr ? envCode : "") + "." +
-                    (server != nullptr ? server : "") + ".monitor.control." +
-                    std::to_string(index);
-  const char* value = props != nullptr ? props->getProperty(key.c_str()) : nullptr;
-  if (value == nullptr) {
-    valid = false;
-    return;
-  }
   SU::STRING_PARSE_INFO fields[4];
-  if (SU::split(value, fields, 4, ';') == 4) {
+  const int n = readControl(server, hostName, envCode, index, "monitor", props, fields);
+  if (n < 0) return;
+  if (n == 4) {
     SU::strSegmentCopy(row.portname, sizeof(row.portname), fields[0], false);
     SU::strSegmentCopy(row.opname, sizeof(row.opname), fields[1], false);
     const SU::ENUM_CONSTANT* level =

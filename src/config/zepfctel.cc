@@ -18,20 +18,12 @@ ZEPFCTEL_FilterCtl::ZEPFCTEL_FilterCtl(const char* server, const char* hostName,
 void ZEPFCTEL_FilterCtl::setValues(const char* server, const char* hostName,
                                    const char* envCode, int index,
                                    ZEPPROPS_properties* props) {
-  setIdentity(server, hostName, envCode);
-  this->index = index;
-  std::string key = std::string(envCode != nullptr ? envCode : "") + "." +
-                    (server != nullptr ? server : "") + ".filter.control." +
-                    std::to_string(index);
-  const char* value = props != nullptr ? props->getProperty(key.c_str()) : nullptr;
-  if (value == nullptr) {
-    valid = false;
-    return;
-  }
   // A value without four fields is still listed, with blank names, like a
   // malformed monitor control: its number and version are known.
   SU::STRING_PARSE_INFO fields[4];
-  if (SU::split(value, fields, 4, ';') == 4) {
+  const int n = readControl(server, hostName, envCode, index, "filter", props, fields);
+  if (n < 0) return;
+  if (n == 4) {
     SU::strSegmentCopy(row.portname, sizeof(row.portname), fields[0], false);
     SU::strSegmentCopy(row.opname, sizeof(row.opname), fields[1], false);
     SU::strSegmentCopy(row.rmipaddr, sizeof(row.rmipaddr), fields[2], false);
