@@ -32,15 +32,6 @@ const char kConfig[] =
     "1.server1.filter.control.1=OrderPort;*;10.0.0.1;reject\n"
     "2.app.node1.monitor=on\n";
 
-int filesIn(const std::string& dir) {
-  int n = 0;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) n += (e->d_name[0] != '.');
-    closedir(d);
-  }
-  return n;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -81,6 +72,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     }
   }
-  ZEPFUZZ_CHECK(filesIn(dir) == 1);
+  ZEPFUZZ_CHECK(zepfuzz::filesIn(dir) == 1);
   return 0;
 }

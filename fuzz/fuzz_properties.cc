@@ -36,15 +36,6 @@ size_t savedLength(const std::pair<std::string, std::string>& e) {
   return n;
 }
 
-int filesIn(const std::string& dir) {
-  int n = 0;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) n += (e->d_name[0] != '.');
-    closedir(d);
-  }
-  return n;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -76,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const Entries before = entriesOf(props);
   ZEPFUZZ_CHECK(props.save("fuzz header") == ZEPPROPS_properties::OK);
-  ZEPFUZZ_CHECK(filesIn(dir) == 1);
+  ZEPFUZZ_CHECK(zepfuzz::filesIn(dir) == 1);
 
   ZEPPROPS_properties reloaded;
   reloaded.setPropertyFilename(path.c_str());

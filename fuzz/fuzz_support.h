@@ -4,6 +4,7 @@
 #ifndef ZEP_FUZZ_FUZZ_SUPPORT_H_
 #define ZEP_FUZZ_FUZZ_SUPPORT_H_
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -74,6 +75,16 @@ inline std::string readFile(const std::string& path) {
   while ((n = fread(buf, 1, sizeof(buf), f)) > 0) out.append(buf, n);
   fclose(f);
   return out;
+}
+
+// The number of entries of `dir` whose names do not begin with a dot.
+inline int filesIn(const std::string& dir) {
+  int n = 0;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) n += (e->d_name[0] != '.');
+    closedir(d);
+  }
+  return n;
 }
 
 }  // namespace zepfuzz
