@@ -85,19 +85,6 @@ bool endsWithSeparator(const char* path) {
 
 ZEPDCLOG_DCMetricsLogFile::ZEPDCLOG_DCMetricsLogFile(const char* directory, const char* filename)
     : envValue_(0), registered_(0) {
-  std::memset(directory_, 0, sizeof(directory_));
-  std::memset(cacheDirectory_, 0, sizeof(cacheDirectory_));
-  std::memset(livePath_, 0, sizeof(livePath_));
-  std::memset(filename_, 0, sizeof(filename_));
-  std::memset(version_, 0, sizeof(version_));
-  std::memset(envCode_, 0, sizeof(envCode_));
-  std::memset(cell_, 0, sizeof(cell_));
-  std::memset(node_, 0, sizeof(node_));
-  std::memset(cluster_, 0, sizeof(cluster_));
-  std::memset(serverName_, 0, sizeof(serverName_));
-  std::memset(subnodeName_, 0, sizeof(subnodeName_));
-  std::memset(hostName_, 0, sizeof(hostName_));
-  std::memset(ipAddress_, 0, sizeof(ipAddress_));
   setMetricsLogFilename(directory, filename);
 }
 

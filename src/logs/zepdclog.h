@@ -182,20 +182,21 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   // Unlinks and deletes one line, keeping the fault count.
   void deleteMetric(ZEPMELEM_MetricLine* line);
 
-  char directory_[PATH_SIZE];
-  char cacheDirectory_[PATH_SIZE];
-  char livePath_[PATH_SIZE];
-  char filename_[PATH_SIZE];
-  char version_[16];
-  char envCode_[4];
+  // Text fields start zero-filled and stay terminated.
+  char directory_[PATH_SIZE] = {};
+  char cacheDirectory_[PATH_SIZE] = {};
+  char livePath_[PATH_SIZE] = {};
+  char filename_[PATH_SIZE] = {};
+  char version_[16] = {};
+  char envCode_[4] = {};
   int16_t envValue_;
-  char cell_[260];
-  char node_[260];
-  char cluster_[260];
-  char serverName_[260];
-  char subnodeName_[SUBNODE_NAME_LEN + 1];
-  char hostName_[65];
-  char ipAddress_[65];
+  char cell_[260] = {};
+  char node_[260] = {};
+  char cluster_[260] = {};
+  char serverName_[260] = {};
+  char subnodeName_[SUBNODE_NAME_LEN + 1] = {};
+  char hostName_[65] = {};
+  char ipAddress_[65] = {};
   ZEPLLST_LinkedList lines_;
   ZEPNVLST_SvcInventoryList svcInventory_;
   uint8_t registered_;
