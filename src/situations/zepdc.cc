@@ -89,8 +89,6 @@ ZEPDC_DataComputer::~ZEPDC_DataComputer() {
   }
 }
 
-void ZEPDC_DataComputer::lock() { OSB1_GetLock(&lock_); }
-void ZEPDC_DataComputer::unlock() { OSB1_ReleaseLock(&lock_); }
 
 ZEPLLST_LinkedList* ZEPDC_DataComputer::getList() { return root_->getChildren(); }
 ZEPLLST_LinkedList* ZEPDC_DataComputer::getMCList() { return mcList_; }

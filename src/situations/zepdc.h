@@ -81,7 +81,7 @@ class ZEPDC_DataComputer {
                        uint8_t comparator, const char* originNode,
                        const char* situationName);
 
-  // Requires the lock held (lock()/unlock()). Collects, in the order
+  // Requires the lock held (OSB1_ScopedLock on lock()). Collects, in the order
   // (A,S,O), (A,S,*), (A,*,*), (*,S,O), (*,S,*), (*,*,*), the children lists
   // of the operation nodes that exist on these paths. Returns a new array of
   // *count lists (the caller delete[]s it), or null with *count 0 when none
@@ -108,8 +108,9 @@ class ZEPDC_DataComputer {
   // and row records. A null list is reported and ignored.
   void GetCDT(ZEPLLST_LinkedList* list);
 
-  void lock();
-  void unlock();
+  // The data computer's lock, for callers of FindSituations; take it through
+  // OSB1_ScopedLock, inside metricsLogListLock when both are held.
+  OSB1_Lock* lock() { return &lock_; }
 
   // Body of the timer thread: a pass every TIMER_PERIOD_SECONDS until a stop
   // is requested; then sets the state to TIMER_STOPPED.

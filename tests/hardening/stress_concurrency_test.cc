@@ -128,8 +128,7 @@ TEST_F(StressConcurrencyTest, AgentThreadsShareTheLocksWithoutLossOrRace) {
     // Every lock is free again (a held one would block here).
     OSB1_ScopedLock configLock(&D::configPropertiesLock);
     OSB1_ScopedLock listLock(&D::metricsLogListLock);
-    D::pDataComputer->lock();
-    D::pDataComputer->unlock();
+    { OSB1_ScopedLock dcLock(D::pDataComputer->lock()); }
     EXPECT_EQ(D::metricsLogList.getNumMetricsRecords(), written);
     EXPECT_EQ(D::metricsLogList.size(), 3);
   }

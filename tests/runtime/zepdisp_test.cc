@@ -54,10 +54,12 @@ TEST_F(ZepDispTest, InitReadsTheCacheAndPassesTakeNewFiles) {
   EXPECT_TRUE(filesIn(logDir()).empty());
   EXPECT_EQ(filesIn(cacheDir()).size(), 2u);
   D::pDataComputer->Poll();  // one timer tick closes the current cell
-  D::pDataComputer->lock();
-  auto* element = static_cast<ZEPPELEM_PayloadElement*>(D::pDataComputer->getMCList()->front());
-  const int counted = static_cast<ZEPDCMC_MessageCounter*>(element->getPayload())->windowSum();
-  D::pDataComputer->unlock();
+  int counted;
+  {
+    OSB1_ScopedLock dcLock(D::pDataComputer->lock());
+    auto* element = static_cast<ZEPPELEM_PayloadElement*>(D::pDataComputer->getMCList()->front());
+    counted = static_cast<ZEPDCMC_MessageCounter*>(element->getPayload())->windowSum();
+  }
   EXPECT_EQ(counted, 1);
 
   // The settings were completed in the file, with the new server's defaults.

@@ -67,9 +67,10 @@ TEST(SituationsConcurrencyTest, TimerCountingSituationsAndSamplesInterleave) {
   for (std::thread& t : threads) t.join();
   EXPECT_FALSE(failed);
 
-  dc->lock();
-  EXPECT_EQ(dc->getMCList()->size(), 2);
-  dc->unlock();
+  {
+    OSB1_ScopedLock guard(dc->lock());
+    EXPECT_EQ(dc->getMCList()->size(), 2);
+  }
   EXPECT_EQ(axo::deleteSituation("Steady1", &error), axo::kOk);
   EXPECT_EQ(axo::deleteSituation("Steady2", &error), axo::kOk);
   axo::resetSituationsForTesting();

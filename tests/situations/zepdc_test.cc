@@ -79,27 +79,30 @@ TEST_F(SituationsDataComputerTest, MessageCountsInEveryMatchingSituation) {
                                 {"Axx", 1}, {"ASP", 0}}));
 
   int count = -1;
-  dc.lock();
-  ZEPLLST_LinkedList** lists = dc.FindSituations(&count, A.c_str(), S.c_str(), O.c_str());
-  dc.unlock();
+  ZEPLLST_LinkedList** lists;
+  {
+    OSB1_ScopedLock guard(dc.lock());
+    lists = dc.FindSituations(&count, A.c_str(), S.c_str(), O.c_str());
+  }
   EXPECT_EQ(count, 5);
   delete[] lists;
-  dc.lock();
+  OSB1_ScopedLock guard(dc.lock());
   lists = dc.FindSituations(&count, "9.9.9.9", "nope", "nope");
   EXPECT_EQ(count, 1);  // only (*,*,*) exists on its paths
   delete[] lists;
   EXPECT_EQ(dc.FindSituations(&count, nullptr, "nope", "nope"), nullptr);
   EXPECT_EQ(count, 0);
-  dc.unlock();
 }
 
 TEST_F(SituationsDataComputerTest, WildcardValuesAreCountedOncePerSituation) {
   ASSERT_TRUE(create("*", "*", "*", "all"));
   dc.Increment("*", "*", "*");
   int count = 0;
-  dc.lock();
-  ZEPLLST_LinkedList** lists = dc.FindSituations(&count, "*", "*", "*");
-  dc.unlock();
+  ZEPLLST_LinkedList** lists;
+  {
+    OSB1_ScopedLock guard(dc.lock());
+    lists = dc.FindSituations(&count, "*", "*", "*");
+  }
   EXPECT_EQ(count, 1);
   delete[] lists;
   EXPECT_EQ(windowSums()[0].second, 1);
