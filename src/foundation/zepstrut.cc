@@ -1,6 +1,7 @@
 #include "zepstrut.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -38,43 +39,46 @@ inline int letterIndex(int c) {
   return -1;
 }
 
-// Writes `value` as exactly `width` decimal digits, leading zeros kept.
-inline void putDigits(char* p, int value, int width) {
-  for (int i = width - 1; i >= 0; --i) {
-    p[i] = static_cast<char>('0' + value % 10);
-    value /= 10;
+// "00" to "99", so that a two-digit field is one copy.
+constexpr struct TwoDigits {
+  char text[200];
+  constexpr TwoDigits() : text() {
+    for (int i = 0; i < 100; ++i) {
+      text[2 * i] = static_cast<char>('0' + i / 10);
+      text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
   }
+} kTwoDigits;
+
+// Writes `value` (0..99) as two decimal digits.
+inline void put2(char* p, int value) { std::memcpy(p, &kTwoDigits.text[2 * value], 2); }
+
+// Writes `value` (0..999) as three decimal digits.
+inline void put3(char* p, int value) {
+  p[0] = static_cast<char>('0' + value / 100);
+  put2(p + 1, value % 100);
 }
 
-// The UTC calendar date and time of `t`, as gmtime gives it (no leap
-// seconds), computed without the C library: gmtime_r takes a lock and
-// consults the time zone on every call, and the ingestion formats one time
-// per record. Days to civil date after H. Hinnant's public-domain algorithm.
-struct CivilTime {
+// The UTC calendar date of day `days` after the epoch, as gmtime gives it,
+// computed without the C library: gmtime_r takes a lock and consults the
+// time zone on every call, and the ingestion formats one time per record.
+// Days to civil date after H. Hinnant's public-domain algorithm.
+struct CivilDate {
   int64_t year;
-  int month, day, hour, minute, second;
+  int month, day;
 };
 
-CivilTime civilFromTime(time_t t) {
-  int64_t days = static_cast<int64_t>(t) / 86400;
-  int64_t secs = static_cast<int64_t>(t) % 86400;
-  if (secs < 0) {
-    secs += 86400;
-    --days;
-  }
+CivilDate civilFromDays(int64_t days) {
   const int64_t z = days + 719468;
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const int64_t doe = z - era * 146097;                                   // [0, 146096]
   const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
   const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);            // [0, 365]
   const int64_t mp = (5 * doy + 2) / 153;                                 // [0, 11]
-  CivilTime c;
+  CivilDate c;
   c.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
   c.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
   c.year = yoe + era * 400 + (c.month <= 2 ? 1 : 0);
-  c.hour = static_cast<int>(secs / 3600);
-  c.minute = static_cast<int>(secs / 60 % 60);
-  c.second = static_cast<int>(secs % 60);
   return c;
 }
 
@@ -361,38 +365,46 @@ char* ZEPSTRUT_stringUtil::unescapeString(const char* src, char* dst,
 char* ZEPSTRUT_stringUtil::formatTimestamp(const time_t* t, char* buf,
                                            int millis, int bufSize) {
   if (buf == nullptr || bufSize < 1) return buf;
+  if (millis < 0 || millis > 999) millis = 0;
   // Years 1900..2899 fit the three digits of CYY; anything else, and a time
   // the C library cannot break down, gives an all-zero stamp rather than a
   // text of the wrong width.
   char text[17];
-  // Records arrive in time order, many per second: the date and time part
-  // of the last second formatted on this thread is kept.
-  thread_local time_t lastSecond = 0;
-  thread_local char lastText[13] = {0};
+  std::memset(text, '0', 16);
+  text[16] = '\0';
   // Far-off times are refused before the arithmetic could overflow.
   constexpr time_t kLimit = static_cast<time_t>(1) << 50;
-  if (t != nullptr && lastText[0] != '\0' && *t == lastSecond) {
-    if (millis < 0 || millis > 999) millis = 0;
-    std::memcpy(text, lastText, 13);
-    putDigits(text + 13, millis, 3);
-  } else if (const CivilTime c = t != nullptr && *t > -kLimit && *t < kLimit
-                                     ? civilFromTime(*t)
-                                     : CivilTime{0, 0, 0, 0, 0, 0};
-             c.year >= 1900 && c.year <= 2899) {
-    if (millis < 0 || millis > 999) millis = 0;
-    putDigits(text, static_cast<int>(c.year - 1900), 3);
-    putDigits(text + 3, c.month, 2);
-    putDigits(text + 5, c.day, 2);
-    putDigits(text + 7, c.hour, 2);
-    putDigits(text + 9, c.minute, 2);
-    putDigits(text + 11, c.second, 2);
-    putDigits(text + 13, millis, 3);
-    lastSecond = *t;
-    std::memcpy(lastText, text, 13);
-  } else {
-    std::memset(text, '0', 16);
+  if (t != nullptr && *t > -kLimit && *t < kLimit) {
+    int64_t days = static_cast<int64_t>(*t) / 86400;
+    int64_t secs = static_cast<int64_t>(*t) % 86400;
+    if (secs < 0) {
+      secs += 86400;
+      --days;
+    }
+    // Records arrive in time order, a day's worth at a time: the date part
+    // of the last day formatted on this thread is kept.
+    thread_local int64_t cachedDay = INT64_MIN;
+    thread_local char cachedDate[7];
+    bool dateValid = days == cachedDay;
+    if (!dateValid) {
+      const CivilDate c = civilFromDays(days);
+      if (c.year >= 1900 && c.year <= 2899) {
+        put3(cachedDate, static_cast<int>(c.year - 1900));
+        put2(cachedDate + 3, c.month);
+        put2(cachedDate + 5, c.day);
+        cachedDay = days;
+        dateValid = true;
+      }
+    }
+    if (dateValid) {
+      const int s = static_cast<int>(secs);
+      std::memcpy(text, cachedDate, 7);
+      put2(text + 7, s / 3600);
+      put2(text + 9, s / 60 % 60);
+      put2(text + 11, s % 60);
+      put3(text + 13, millis);
+    }
   }
-  text[16] = '\0';
   std::memcpy(buf, text, bufSize > 16 ? 17 : static_cast<size_t>(bufSize));
   return buf;
 }

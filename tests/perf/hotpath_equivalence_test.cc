@@ -82,6 +82,12 @@ TEST(HotPathEquivalence, TimestampMatchesGmtimeAcrossTheWholeRange) {
     ASSERT_EQ(fastTimestamp(t, 1), oracleTimestamp(t, 1)) << t;
     ASSERT_EQ(fastTimestamp(t + 86400, 1), oracleTimestamp(t + 86400, 1)) << t;
   }
+  // Seconds far apart within a day, then across midnight into the next day
+  // and the next month, and back: the kept date follows the day.
+  for (time_t t = 1764547200 - 7200; t < 1764547200 + 7200; t += 599) {
+    ASSERT_EQ(fastTimestamp(t, 5), oracleTimestamp(t, 5)) << t;
+    ASSERT_EQ(fastTimestamp(t - 86400 * 31, 5), oracleTimestamp(t - 86400 * 31, 5)) << t;
+  }
 }
 
 // ZEPPORT::getline as first written: fgets, then the checks in full.
