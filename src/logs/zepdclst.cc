@@ -3,7 +3,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <queue>
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -246,22 +247,35 @@ ZEPDCLOG_DCMetricsLogFile* ZEPDCLST_DCMetricsLogList::getLogWithOldestMetric() c
 int ZEPDCLST_DCMetricsLogList::deleteOldestMetricRecords(int n) {
   // Each round deletes the oldest line over all servers (by message
   // seconds, the earlier server on ties). A heap of the servers' oldest
-  // lines gives the same sequence as scanning every server each round.
-  using Candidate = std::pair<std::pair<int32_t, int>, ZEPDCLOG_DCMetricsLogFile*>;
-  auto later = [](const Candidate& a, const Candidate& b) { return a.first > b.first; };
-  std::priority_queue<Candidate, std::vector<Candidate>, decltype(later)> heap(later);
-  int position = 0;
+  // lines gives the same sequence as scanning every server each round. The
+  // heap key packs (seconds, position) into one unsigned word whose order
+  // is that of the pair, so a comparison is a single instruction.
+  struct Candidate {
+    uint64_t key;
+    ZEPDCLOG_DCMetricsLogFile* log;
+  };
+  auto keyOf = [](int32_t seconds, uint32_t position) {
+    return (static_cast<uint64_t>(static_cast<uint32_t>(seconds) ^ 0x80000000u) << 32) | position;
+  };
+  auto later = [](const Candidate& a, const Candidate& b) { return a.key > b.key; };
+  std::vector<Candidate> heap;
+  heap.reserve(static_cast<size_t>(logs_.size()));
+  uint32_t position = 0;
   for (ZEPDCLOG_DCMetricsLogFile* log = front(); log != nullptr; log = next(log), ++position) {
-    if (log->back() != nullptr) heap.push({{log->back()->timeSeconds, position}, log});
+    if (log->back() != nullptr) heap.push_back({keyOf(log->back()->timeSeconds, position), log});
   }
+  std::make_heap(heap.begin(), heap.end(), later);
   int deleted = 0;
   while (deleted < n && !heap.empty()) {
-    Candidate c = heap.top();
-    heap.pop();
-    c.second->deleteOldestMetric();
+    std::pop_heap(heap.begin(), heap.end(), later);
+    Candidate& c = heap.back();
+    c.log->deleteOldestMetric();
     ++deleted;
-    if (c.second->back() != nullptr) {
-      heap.push({{c.second->back()->timeSeconds, c.first.second}, c.second});
+    if (const ZEPMELEM_MetricLine* next = c.log->back(); next != nullptr) {
+      c.key = keyOf(next->timeSeconds, static_cast<uint32_t>(c.key));
+      std::push_heap(heap.begin(), heap.end(), later);
+    } else {
+      heap.pop_back();
     }
   }
   return deleted;

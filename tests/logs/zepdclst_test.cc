@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "axo/axo.h"
 #include "logs/zeplogs_test_util.h"
@@ -115,6 +117,58 @@ TEST_F(ZepDcLstTest, RecordLimitTakesTheOldestLinesAcrossServers) {
   EXPECT_EQ(list_.getLogWithOldestMetric(), c);
   EXPECT_EQ(list_.deleteOldestMetricRecords(100000), 30000);
   EXPECT_EQ(list_.getLogWithOldestMetric(), nullptr);
+}
+
+// The heap behind the record limit deletes lines in the order of the plain
+// rule, applied one line at a time: the oldest line over all servers, the
+// earlier server on equal seconds. Many ties, uneven servers, and batches
+// of every size, one of them larger than what is left.
+TEST_F(ZepDcLstTest, RecordLimitDeletesInTheOrderOfTheScanPerLine) {
+  std::mt19937 rng(5);
+  const int kServers = 6;
+  for (int s = 0; s < kServers; ++s) {
+    std::string content = header("srv" + std::to_string(s));
+    const int n = 20 + static_cast<int>(rng() % 200);
+    for (int i = 0; i < n; ++i) content += record(0, (rng() % 60) * 1000LL) + "\n";
+    const std::string name = "ZEP." + std::to_string(s) + ".metric.log";
+    writeLog(name, content);
+    tmp_.setMtime("install/ZEP/logs/" + name, kBaseTime - 9 + s);
+  }
+  ASSERT_EQ(list_.readLogs(props_), 0);
+  ASSERT_EQ(list_.size(), kServers);
+  // Each server's message seconds, oldest last, as the lines are held.
+  auto held = [&] {
+    std::vector<std::vector<int32_t>> out;
+    for (ZEPDCLOG_DCMetricsLogFile* log = list_.front(); log != nullptr; log = list_.next(log)) {
+      out.emplace_back();
+      for (ZEPMELEM_MetricLine* l = log->front(); l != nullptr; l = log->next(l)) {
+        out.back().push_back(l->timeSeconds);
+      }
+    }
+    return out;
+  };
+  std::vector<std::vector<int32_t>> expected = held();
+  auto plainDelete = [&](int n) {
+    int deleted = 0;
+    for (; deleted < n; ++deleted) {
+      int best = -1;
+      for (int s = 0; s < kServers; ++s) {
+        if (!expected[s].empty() &&
+            (best < 0 || expected[s].back() < expected[best].back())) {
+          best = s;
+        }
+      }
+      if (best < 0) break;
+      expected[best].pop_back();
+    }
+    return deleted;
+  };
+  for (int batch : {1, 2, 3, 7, 50, 1, 120, 333, 100000}) {
+    const int want = plainDelete(batch);
+    ASSERT_EQ(list_.deleteOldestMetricRecords(batch), want) << batch;
+    ASSERT_EQ(held(), expected) << batch;
+  }
+  EXPECT_EQ(list_.getNumMetricsRecords(), 0);
 }
 
 TEST_F(ZepDcLstTest, BucketLimitTakesTheOldestWindowAsAWhole) {
