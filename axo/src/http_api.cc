@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <sys/socket.h>
@@ -133,6 +134,27 @@ std::string IsoTime(time_t t) {
   return buf;
 }
 
+// Appends `text` as a JSON string, exactly as the document dump writes it.
+// Printable ASCII other than the quote and the backslash is copied as it
+// is; any other text (control characters, bytes that may not be UTF-8) is
+// left to the dump, whose escapes and replacement of bad bytes it keeps.
+void AppendJsonString(const std::string& text, std::string* out) {
+  bool plain = true;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c >= 0x7f || c == '"' || c == '\\') {
+      plain = false;
+      break;
+    }
+  }
+  if (!plain) {
+    out->append(Dump(Json(text)));
+    return;
+  }
+  out->push_back('"');
+  out->append(text);
+  out->push_back('"');
+}
+
 Json RowJson(const Row& row) {
   Json j = Json::object();
   for (const auto& [attribute, value] : row) {
@@ -144,6 +166,29 @@ Json RowJson(const Row& row) {
   }
   return j;
 }
+
+}  // namespace
+
+void AppendRowJson(const Row& row, std::string* out) {
+  out->push_back('{');
+  bool first = true;
+  for (const auto& [attribute, value] : row) {
+    if (!first) out->push_back(',');
+    first = false;
+    AppendJsonString(attribute, out);
+    out->push_back(':');
+    if (value.isText) {
+      AppendJsonString(value.text, out);
+    } else {
+      char digits[24];
+      const int n = snprintf(digits, sizeof(digits), "%lld", static_cast<long long>(value.number));
+      out->append(digits, n > 0 ? static_cast<size_t>(n) : 0);
+    }
+  }
+  out->push_back('}');
+}
+
+namespace {
 
 std::string CsvField(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
@@ -407,19 +452,32 @@ struct OperatorApi::Impl {
       res.set_content(RowsCsv(q.table, rows), "text/csv");
       return;
     }
-    // The answer is written row by row into one text instead of first
-    // building a document tree of every row: a 30000-row sample stays a few
-    // times its own size in memory, and the text is the same.
-    std::string body = "{\"table\":" + Dump(Json(q.table)) +
-                       ",\"count\":" + std::to_string(rows.size()) + ",\"rows\":[";
-    for (size_t i = 0; i < rows.size(); ++i) {
-      if (i != 0) body += ',';
-      body += Dump(RowJson(rows[i]));
-    }
-    body += "]}\n";
-    std::vector<Row>().swap(rows);
+    // The answer is streamed in chunks of rows: its text never exists whole,
+    // and each row's memory goes as soon as the row is written.
+    auto answer = std::make_shared<std::vector<Row>>(std::move(rows));
+    auto next = std::make_shared<size_t>(0);
+    std::string head = "{\"table\":" + Dump(Json(q.table)) +
+                       ",\"count\":" + std::to_string(answer->size()) + ",\"rows\":[";
     res.status = 200;
-    res.set_content(body, "application/json");
+    res.set_chunked_content_provider(
+        "application/json",
+        [answer, next, head](size_t, httplib::DataSink& sink) {
+          constexpr size_t kChunkBytes = 256 * 1024;
+          std::string chunk;
+          chunk.reserve(kChunkBytes + 4096);
+          if (*next == 0) chunk = head;
+          while (*next < answer->size() && chunk.size() < kChunkBytes) {
+            if (*next != 0) chunk.push_back(',');
+            Row& row = (*answer)[(*next)++];
+            AppendRowJson(row, &chunk);
+            Row().swap(row);
+          }
+          const bool last = *next == answer->size();
+          if (last) chunk += "]}\n";
+          if (!sink.write(chunk.data(), chunk.size())) return false;
+          if (last) sink.done();
+          return true;
+        });
   }
 
   static void Action(const httplib::Request& req, httplib::Response& res) {
@@ -636,6 +694,7 @@ bool OperatorApi::Start(const OperatorApiOptions&, std::string* error) {
 }
 void OperatorApi::Stop() {}
 int OperatorApi::port() const { return 0; }
+void AppendRowJson(const Row&, std::string*) {}
 
 #endif  // AXO_HAVE_HTTP
 

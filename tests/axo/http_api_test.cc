@@ -6,6 +6,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
+#include <random>
+#include <string>
+
 #include "axo/axo.h"
 #include "axo/request.h"
 #include "axo_test_table.h"
@@ -90,6 +94,70 @@ TEST_F(AxoHttpApiTest, QueriesDecodeRowsFilterAndAnswerCsv) {
   EXPECT_EQ(r.body, "NAME,SMALL,BIG\nalpha,1,100\n\"beta, \"\"b\"\"\",2,200\n");
   r = Get("/api/v1/tables/AXOSMP?format=csv&where=SMALL%3E9");
   EXPECT_EQ(r.body, "NAME,SMALL,BIG\n");  // the header even without rows
+}
+
+// A large answer is streamed in pieces: every row arrives once, in order,
+// and the pieces join into one document.
+TEST_F(AxoHttpApiTest, LargeAnswersArriveWholeAcrossChunks) {
+  sampled_.rows.clear();
+  for (int i = 0; i < 20000; ++i) {
+    sampled_.rows.push_back(MakeRow(("row" + std::to_string(i)).c_str(), i % 100, i));
+  }
+  e2e::HttpReply r = Get("/api/v1/tables/AXOSMP");
+  ASSERT_EQ(r.status, 200);
+  EXPECT_EQ(r.headers["transfer-encoding"], "chunked");
+  json j = Body(r);
+  ASSERT_EQ(j["count"], 20000);
+  ASSERT_EQ(j["rows"].size(), 20000u);
+  for (int i = 0; i < 20000; i += 997) {
+    EXPECT_EQ(j["rows"][i]["NAME"], "row" + std::to_string(i));
+    EXPECT_EQ(j["rows"][i]["BIG"], i);
+  }
+  sampled_.rows.clear();
+  j = Body(Get("/api/v1/tables/AXOSMP"));
+  EXPECT_EQ(j["count"], 0);
+  EXPECT_TRUE(j["rows"].is_array() && j["rows"].empty());
+}
+
+// The row writer gives the text the JSON library's dump gives, for every
+// kind of column text: plain, quotes and backslashes, control characters,
+// UTF-8, bytes that are not UTF-8; and integers at both ends of the range.
+TEST(AxoHttpApiRowJson, SameTextAsTheJsonLibrary) {
+  if (!axo::OperatorApiAvailable()) GTEST_SKIP() << "built without HTTP support";
+  std::mt19937 rng(3);
+  const std::string pieces[] = {"abc", " ", "\"", "\\", "\n", "\t", std::string(1, '\0'),
+                                "\x01", "\x7f", "\xc3\xa9", "\xe2\x82\xac", "\xff", "\xc3",
+                                "\xed\xa0\x80", "/", "<>&"};
+  for (int i = 0; i < 2000; ++i) {
+    axo::Row row;
+    const int columns = 1 + static_cast<int>(rng() % 5);
+    for (int c = 0; c < columns; ++c) {
+      axo::Value v;
+      if (rng() % 3 == 0) {
+        v.isText = false;
+        const int64_t ends[] = {0, -1, INT64_MIN, INT64_MAX, static_cast<int64_t>(rng())};
+        v.number = ends[rng() % 5];
+      } else {
+        for (int k = static_cast<int>(rng() % 6); k > 0; --k) {
+          v.text += pieces[rng() % (sizeof(pieces) / sizeof(pieces[0]))];
+        }
+      }
+      row.emplace_back("COL" + std::to_string(c), v);
+    }
+    nlohmann::ordered_json expected = nlohmann::ordered_json::object();
+    for (const auto& [name, value] : row) {
+      if (value.isText) {
+        expected[name] = value.text;
+      } else {
+        expected[name] = value.number;
+      }
+    }
+    std::string written = "prefix";
+    axo::AppendRowJson(row, &written);
+    ASSERT_EQ(written, "prefix" + expected.dump(-1, ' ', false,
+                                                nlohmann::ordered_json::error_handler_t::replace))
+        << i;
+  }
 }
 
 TEST_F(AxoHttpApiTest, BadQueriesAreClientErrorsWithAMessage) {

@@ -87,6 +87,22 @@ inline HttpReply Http(int port, const std::string& method, const std::string& ta
     reply.headers[name] = value;
   }
   reply.body = raw.substr(head_end + 4);
+  if (reply.headers["transfer-encoding"] == "chunked") {
+    // "<hex size>\r\n<data>\r\n" pieces up to a size of 0. A malformed or
+    // cut-off stream leaves status 0, so that a test sees the failure.
+    std::string chunked;
+    chunked.swap(reply.body);
+    size_t at = 0;
+    for (;;) {
+      const size_t eol = chunked.find("\r\n", at);
+      if (eol == std::string::npos) return HttpReply{};
+      const size_t size = std::stoul(chunked.substr(at, eol - at), nullptr, 16);
+      if (size == 0) break;
+      if (eol + 2 + size + 2 > chunked.size()) return HttpReply{};
+      reply.body.append(chunked, eol + 2, size);
+      at = eol + 2 + size + 2;
+    }
+  }
   return reply;
 }
 

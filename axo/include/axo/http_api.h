@@ -26,6 +26,8 @@
 #include <memory>
 #include <string>
 
+#include "axo/request.h"
+
 namespace axo {
 
 struct OperatorApiOptions {
@@ -49,6 +51,12 @@ bool ReadTokenFile(const std::string& path, std::string* token, std::string* err
 
 // Compares two secrets in time that depends only on their lengths.
 bool ConstantTimeEquals(const std::string& a, const std::string& b);
+
+// Appends `row` to `*out` as one JSON object {"ATTR":value,...} in column
+// order: text columns as strings, integer columns as numbers. The text is
+// the same as a JSON document library writes for that object. A build
+// without HTTP support writes nothing.
+void AppendRowJson(const Row& row, std::string* out);
 
 // One HTTP listener. Start and Stop are called from one thread at a time;
 // the handlers run on the listener's own pool. Not copyable.
