@@ -1,7 +1,8 @@
 // Per-record costs of ingestion: one record line through the server object
 // (parse, metric line, inventory, bucket, limits), the time stamp of every
 // record, counting a record into 0, 10 or 1,000 situations, and the table
-// pattern's AddData of a sample's rows.
+// pattern's AddData of a sample's rows, and the history walk over many
+// windows.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -10,7 +11,9 @@
 #include <vector>
 
 #include "axo/vexor.h"
+#include "zepadlst.h"
 #include "zepdc.h"
+#include "zepdisp.h"
 #include "zepdclog.h"
 #include "zepdcmc.h"
 #include "zepmelem.h"
@@ -140,5 +143,35 @@ void BM_AddDataRows(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * n * static_cast<int64_t>(sizeof(rows[0])));
 }
 BENCHMARK(BM_AddDataRows)->Arg(30000);
+
+// One history request over range(0) windows, every second one holding
+// data: the walk visits each window and makes the empty ones in between,
+// with up to range(0) / 2 newer buckets in the list. The cost per window
+// (items) stays flat as the number of windows grows.
+void BM_HistoryWalk(benchmark::State& state) {
+  const int windows = static_cast<int>(state.range(0));
+  const int32_t base = 1765000800;
+  const time_t savedStart = ZEPDISP_dispatcher::dcaStartTime;
+  ZEPDISP_dispatcher::dcaStartTime = base;
+  ZEPMELEM_MetricLine line(base);
+  for (auto _ : state) {
+    state.PauseTiming();
+    ZEPADLST_AggDataList list(5);
+    for (int w = 0; w < windows; w += 2) {
+      line.timeSeconds = base + w * 300;
+      list.add(line);
+    }
+    state.ResumeTiming();
+    const time_t limit = line.timeSeconds;
+    for (ZEPAELEM_AggData* b = list.findFirstIntervalForHistory(limit); b != nullptr;
+         b = list.findNextIntervalForHistory(b->begin, limit)) {
+      list.markStoredInHistory(b);
+    }
+    benchmark::DoNotOptimize(list.size());
+  }
+  ZEPDISP_dispatcher::dcaStartTime = savedStart;
+  state.SetItemsProcessed(state.iterations() * windows);
+}
+BENCHMARK(BM_HistoryWalk)->Arg(100)->Arg(10000);
 
 }  // namespace

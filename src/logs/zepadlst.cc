@@ -44,6 +44,22 @@ ZEPAELEM_AggData* ZEPADLST_AggDataList::locate(int32_t begin,
   return nullptr;
 }
 
+ZEPAELEM_AggData* ZEPADLST_AggDataList::locateFromOldest(int32_t begin,
+                                                         ZEPAELEM_AggData** insertBefore) const {
+  // Every bucket older than the walk's last one is passed over at once.
+  ZEPAELEM_AggData* start =
+      historyCursor_ != nullptr && historyCursor_->begin <= begin ? historyCursor_ : back();
+  for (ZEPAELEM_AggData* b = start; b != nullptr; b = previous(b)) {
+    if (b->begin == begin) return b;
+    if (b->begin > begin) {
+      *insertBefore = next(b);  // between b and its older neighbour
+      return nullptr;
+    }
+  }
+  *insertBefore = front();  // newer than every bucket
+  return nullptr;
+}
+
 ZEPAELEM_AggData* ZEPADLST_AggDataList::insertBucket(int32_t begin, ZEPAELEM_AggData* before) {
   ZEPAELEM_AggData* bucket = new ZEPAELEM_AggData(begin, windowMinutes_);
   buckets_.insert_before(bucket, before);
@@ -73,11 +89,15 @@ ZEPAELEM_AggData* ZEPADLST_AggDataList::add(const ZEPMELEM_MetricLine& line) {
 }
 
 ZEPAELEM_AggData* ZEPADLST_AggDataList::findIntervalForSample(time_t t) {
+  return bucketForSample(t, false);
+}
+
+ZEPAELEM_AggData* ZEPADLST_AggDataList::bucketForSample(time_t t, bool fromOldest) {
   // No windows before the service's first data (and none at all without).
   if (!hasData_ || earliestBegin_ > t) return nullptr;
   const int32_t begin = static_cast<int32_t>(t);
   ZEPAELEM_AggData* before;
-  ZEPAELEM_AggData* bucket = locate(begin, &before);
+  ZEPAELEM_AggData* bucket = fromOldest ? locateFromOldest(begin, &before) : locate(begin, &before);
   if (bucket == nullptr) {
     bucket = insertBucket(begin, before);
     bucket->latestReadTime = static_cast<int32_t>(ZEPPORT::now());
@@ -90,7 +110,13 @@ ZEPAELEM_AggData* ZEPADLST_AggDataList::historyWindowFrom(time_t t, time_t limit
     const time_t last = lastHistoryBegin_;
     ZEPSTRUT_stringUtil::nextTimeWindow(&last, &t, windowMinutes_);
   }
-  return t <= limit ? findIntervalForSample(t) : nullptr;
+  // History walks from the oldest unreported window forward, so its window
+  // is searched from the oldest end, past the window it returned last: a
+  // walk over many windows stays linear.
+  if (t > limit) return nullptr;
+  ZEPAELEM_AggData* bucket = bucketForSample(t, true);
+  if (bucket != nullptr) historyCursor_ = bucket;
+  return bucket;
 }
 
 ZEPAELEM_AggData* ZEPADLST_AggDataList::findFirstIntervalForHistory(time_t limit) {
@@ -135,6 +161,7 @@ void ZEPADLST_AggDataList::expire(ZEPAELEM_AggData* bucket) {
     }
     if (!olderWaiting) lastHistoryBegin_ = bucket->begin;
   }
+  if (historyCursor_ == bucket) historyCursor_ = nullptr;
   buckets_.remove(bucket);
   if (bucketCounter_ != nullptr) --*bucketCounter_;
   delete bucket;

@@ -97,8 +97,12 @@ class ZEPADLST_AggDataList {
  private:
   // Inserts a new bucket for `begin` before `before` (null: at the back).
   ZEPAELEM_AggData* insertBucket(int32_t begin, ZEPAELEM_AggData* before);
-  // The bucket for `begin` and, when missing, where one would be inserted.
+  // The bucket for `begin` and, when missing, where one would be inserted;
+  // searched from the newest end, or from the oldest end.
   ZEPAELEM_AggData* locate(int32_t begin, ZEPAELEM_AggData** insertBefore) const;
+  ZEPAELEM_AggData* locateFromOldest(int32_t begin, ZEPAELEM_AggData** insertBefore) const;
+  // findIntervalForSample, searching from the chosen end.
+  ZEPAELEM_AggData* bucketForSample(time_t t, bool fromOldest);
   // The history walk's next window from `t` on.
   ZEPAELEM_AggData* historyWindowFrom(time_t t, time_t limit);
 
@@ -108,6 +112,9 @@ class ZEPADLST_AggDataList {
   int32_t earliestBegin_ = 0;
   int32_t lastHistoryBegin_ = 0;
   int32_t* bucketCounter_;
+  // The bucket the history walk returned last, where its next search
+  // starts; cleared when that bucket expires.
+  ZEPAELEM_AggData* historyCursor_ = nullptr;
 };
 
 #endif  // ZEP_LOGS_ZEPADLST_H_

@@ -13,6 +13,7 @@
 #include "foundation/zeptestdir.h"
 #include "zepadlst.h"
 #include "zepaelem.h"
+#include "zepdisp.h"
 #include "zepdclog.h"
 #include "zepielem.h"
 #include "zepmelem.h"
@@ -236,6 +237,56 @@ TEST(HotPathEquivalence, BucketLimitExpiresTheSameWindowsAsTheSearchPerBucket) {
     ASSERT_EQ(fast.svcInventory().getNumAggDataBuckets(),
               plain.svcInventory().getNumAggDataBuckets());
   }
+}
+
+// The history walk searches its window from the oldest bucket; the plain
+// search starts at the newest. Twin lists get the same lines; the walk runs
+// on one, the plain sample look-up of each visited window on the other, and
+// both must hold the same buckets, every window from the first data to the
+// limit once, newest first.
+TEST(HotPathEquivalence, HistoryWalkFromTheOldestEndMakesTheSameBuckets) {
+  const time_t savedStart = ZEPDISP_dispatcher::dcaStartTime;
+  const int32_t kBase = 1765000800;  // a window begin
+  ZEPDISP_dispatcher::dcaStartTime = kBase;
+  ZEPADLST_AggDataList walked(5);
+  ZEPADLST_AggDataList plain(5);
+  auto begins = [](const ZEPADLST_AggDataList& list) {
+    std::vector<std::pair<int32_t, int64_t>> out;
+    for (ZEPAELEM_AggData* b = list.front(); b != nullptr; b = list.next(b)) {
+      out.emplace_back(b->begin, b->msgCount);
+    }
+    return out;
+  };
+  std::mt19937 rng(17);
+  ZEPMELEM_MetricLine line(kBase);
+  line.metricsRow.msgloc = 0;
+  line.metricsRow.msglength = 10;
+  line.metricsRow.elpsdtime = 1;
+  int32_t limit = kBase;
+  for (int round = 0; round < 40; ++round) {
+    // Lines in a few windows with gaps, some late for windows already past.
+    for (int i = 0; i < 5; ++i) {
+      line.timeSeconds = limit + static_cast<int32_t>(rng() % 7200) - 600;
+      if (line.timeSeconds < kBase) line.timeSeconds = kBase;
+      walked.add(line);
+      plain.add(line);
+    }
+    limit += 300 * static_cast<int32_t>(1 + rng() % 12);
+    std::vector<int32_t> visited;
+    for (ZEPAELEM_AggData* b = walked.findFirstIntervalForHistory(limit); b != nullptr;
+         b = walked.findNextIntervalForHistory(b->begin, limit)) {
+      visited.push_back(b->begin);
+      walked.markStoredInHistory(b);
+      ZEPAELEM_AggData* twin = plain.findIntervalForSample(b->begin);
+      ASSERT_NE(twin, nullptr);
+      plain.markStoredInHistory(twin);
+    }
+    for (size_t i = 1; i < visited.size(); ++i) ASSERT_EQ(visited[i], visited[i - 1] + 300);
+    ASSERT_EQ(begins(walked), begins(plain)) << round;
+    const auto held = begins(walked);
+    for (size_t i = 1; i < held.size(); ++i) ASSERT_GT(held[i - 1].first, held[i].first);
+  }
+  ZEPDISP_dispatcher::dcaStartTime = savedStart;
 }
 
 }  // namespace
