@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -54,9 +55,12 @@ int16_t codeField(const SU::STRING_PARSE_INFO& f) {
   return static_cast<int16_t>(f.ptr[0] - '0');
 }
 
+// Copies a record field into its column, cut to the column's width. The
+// row starts as the header row, whose record columns are blank, so the
+// blanks after the text are already there.
 template <size_t N>
 void textField(char (&column)[N], const SU::STRING_PARSE_INFO& f) {
-  SU::memcpyWithPad(column, f.ptr, static_cast<unsigned>(f.len), N, ' ');
+  std::memcpy(column, f.ptr, std::min(static_cast<size_t>(f.len), N));
 }
 
 template <size_t N>

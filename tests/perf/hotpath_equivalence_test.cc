@@ -148,6 +148,81 @@ TEST(HotPathEquivalence, GetlineMatchesTheFullChecksOnEveryLineShape) {
   }
 }
 
+// split as first written: one memchr per delimiter.
+std::vector<std::string> oracleSplit(const std::string& text, int maxSegs, char delim) {
+  std::vector<std::string> out;
+  const char* cur = text.data();
+  const char* const end = cur + text.size();
+  while (static_cast<int>(out.size()) < maxSegs - 1) {
+    const char* hit = static_cast<const char*>(std::memchr(cur, delim, end - cur));
+    if (hit == nullptr) break;
+    out.emplace_back(cur, hit);
+    cur = hit + 1;
+  }
+  out.emplace_back(cur, end);
+  return out;
+}
+
+// The word-at-a-time split finds the delimiters memchr finds: every length
+// around the word size, delimiters at word edges, runs of them, bytes with
+// the high bit set and NUL bytes inside an explicit length, any segment cap.
+TEST(HotPathEquivalence, SplitMatchesASearchPerDelimiter) {
+  std::mt19937 rng(21);
+  const char alphabet[] = {';', ';', 'a', 'z', '\0', '\x80', '\xbb', '\xff', ':', '<'};
+  for (int i = 0; i < 20000; ++i) {
+    std::string text(rng() % 40, 'x');
+    for (char& c : text) c = alphabet[rng() % sizeof(alphabet)];
+    const char delim = i % 5 == 0 ? '\xbb' : ';';
+    const int maxSegs = 1 + static_cast<int>(rng() % 20);
+    SU::STRING_PARSE_INFO segs[20];
+    const int n = SU::split(text.data(), segs, maxSegs, delim, static_cast<int>(text.size()));
+    std::vector<std::string> got;
+    for (int k = 0; k < n; ++k) got.emplace_back(segs[k].ptr, segs[k].len);
+    ASSERT_EQ(got, oracleSplit(text, maxSegs, delim)) << i;
+  }
+}
+
+// A record's text fields are copied into a row that starts as the header
+// row, whose record columns are blank; the oracle blanks every column and
+// pads each field itself. Fields empty, short, exactly and over the width.
+TEST(HotPathEquivalence, RecordColumnsMatchAPaddedCopyIntoABlankRow) {
+  ZEPDCLOG_DCMetricsLogFile log("/nonexistent", "ZEP.a.metric.log");
+  for (const char* h : {"#ZEP.servername=s1", "#ZEP.env=1", "#ZEP.hostname=h1.example"}) {
+    log.processKeyVal(h);
+  }
+  std::mt19937 rng(4);
+  auto text = [&](size_t width) {
+    const size_t sizes[] = {0, 1, width - 1, width, width + 1, width + 40};
+    return std::string(sizes[rng() % 6] % (width + 41), static_cast<char>('a' + rng() % 26));
+  };
+  for (int i = 0; i < 300; ++i) {
+    const std::string thread = text(64), port = text(64), op = text(64), curr = text(128),
+                      prev = text(128), host = text(128), ip = text(64);
+    const std::string line = "2;1765000000" + std::to_string(100 + i) + ";" + thread + ";5;" +
+                             port + ";" + op + ";0;0;10;" + curr + ";x;" + prev + ";" + host +
+                             ";" + ip + ";;";
+    log.processLine("", line.c_str(), 1765000000, 30000, 30000, nullptr);
+    // The same record with every text field empty gives the rest of the row.
+    const std::string bare = "2;1765000000" + std::to_string(100 + i) + ";;5;;;0;0;10;;x;;;;;";
+    log.processLine("", bare.c_str(), 1765000000, 30000, 30000, nullptr);
+    const ZEPMELEM_MetricLine* withText = log.next(log.front());
+    const ZEPMELEM_MetricLine* without = log.front();
+    zep_zepsmt_data_t expected = without->metricsRow;
+    auto pad = [](char* column, size_t width, const std::string& value) {
+      SU::memcpyWithPad(column, value.data(), static_cast<unsigned>(value.size()),
+                        static_cast<unsigned>(width), ' ');
+    };
+    pad(expected.threadid, sizeof(expected.threadid), thread);
+    pad(expected.portname, sizeof(expected.portname), port);
+    pad(expected.opname, sizeof(expected.opname), op);
+    pad(expected.currcorr, sizeof(expected.currcorr), curr);
+    pad(expected.prevcorr, sizeof(expected.prevcorr), prev);
+    pad(expected.rmhstname, sizeof(expected.rmhstname), host);
+    pad(expected.rmipaddr, sizeof(expected.rmipaddr), ip);
+    ASSERT_EQ(std::memcmp(&expected, &withText->metricsRow, sizeof(expected)), 0) << i;
+  }
+}
+
 // The service inventory's hash index finds exactly the entry a walk of the
 // list by (port, operation, service type) finds, also for keys that differ
 // only in their last column byte or in the service type.
