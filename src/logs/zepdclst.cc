@@ -1,10 +1,10 @@
 // Metric log list: every monitored server and its records.
 #include "zepdclst.h"
 
-#include <cstdio>
-#include <cstring>
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <utility>
 #include <vector>
 
