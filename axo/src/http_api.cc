@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -189,6 +190,42 @@ void AppendRowJson(const Row& row, std::string* out) {
 }
 
 namespace {
+
+// The JSON text of a query answer, {"table":...,"count":N,"rows":[...]},
+// produced piece by piece. Each piece holds the following rows, at least
+// one, until it reaches `limit` bytes; a written row's memory is released.
+class JsonAnswer {
+ public:
+  JsonAnswer(const std::string& table, std::vector<Row> rows)
+      : head_("{\"table\":" + Dump(Json(table)) + ",\"count\":" + std::to_string(rows.size()) +
+              ",\"rows\":["),
+        rows_(std::move(rows)) {}
+
+  // Appends the next piece to `*out`. Returns true when that piece ends the
+  // document; later calls append nothing.
+  bool Next(size_t limit, std::string* out) {
+    if (done_) return true;
+    const size_t start = out->size();
+    if (!started_) out->append(head_);
+    started_ = true;
+    while (next_ < rows_.size() && out->size() - start < limit) {
+      if (next_ != 0) out->push_back(',');
+      AppendRowJson(rows_[next_], out);
+      Row().swap(rows_[next_]);
+      ++next_;
+    }
+    done_ = next_ == rows_.size();
+    if (done_) out->append("]}\n");
+    return done_;
+  }
+
+ private:
+  const std::string head_;
+  std::vector<Row> rows_;
+  size_t next_ = 0;
+  bool started_ = false;
+  bool done_ = false;
+};
 
 std::string CsvField(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
@@ -453,29 +490,25 @@ struct OperatorApi::Impl {
       return;
     }
     // The answer is streamed in chunks of rows: its text never exists whole,
-    // and each row's memory goes as soon as the row is written.
-    auto answer = std::make_shared<std::vector<Row>>(std::move(rows));
-    auto next = std::make_shared<size_t>(0);
-    std::string head = "{\"table\":" + Dump(Json(q.table)) +
-                       ",\"count\":" + std::to_string(answer->size()) + ",\"rows\":[";
+    // and each row's memory goes as soon as the row is written. A client of
+    // HTTP/1.0 cannot read chunks; it gets the text whole.
+    auto answer = std::make_shared<JsonAnswer>(q.table, std::move(rows));
     res.status = 200;
+    if (req.version == "HTTP/1.0") {
+      std::string body;
+      while (!answer->Next(SIZE_MAX, &body)) {
+      }
+      res.set_content(body, "application/json");
+      return;
+    }
     res.set_chunked_content_provider(
-        "application/json",
-        [answer, next, head](size_t, httplib::DataSink& sink) {
+        "application/json", [answer](size_t, httplib::DataSink& sink) {
           constexpr size_t kChunkBytes = 256 * 1024;
           std::string chunk;
           chunk.reserve(kChunkBytes + 4096);
-          if (*next == 0) chunk = head;
-          while (*next < answer->size() && chunk.size() < kChunkBytes) {
-            if (*next != 0) chunk.push_back(',');
-            Row& row = (*answer)[(*next)++];
-            AppendRowJson(row, &chunk);
-            Row().swap(row);
-          }
-          const bool last = *next == answer->size();
-          if (last) chunk += "]}\n";
+          const bool complete = answer->Next(kChunkBytes, &chunk);
           if (!sink.write(chunk.data(), chunk.size())) return false;
-          if (last) sink.done();
+          if (complete) sink.done();
           return true;
         });
   }

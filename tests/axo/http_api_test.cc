@@ -113,6 +113,12 @@ TEST_F(AxoHttpApiTest, LargeAnswersArriveWholeAcrossChunks) {
     EXPECT_EQ(j["rows"][i]["NAME"], "row" + std::to_string(i));
     EXPECT_EQ(j["rows"][i]["BIG"], i);
   }
+  // A client of HTTP/1.0 cannot read chunks: it gets the same text whole.
+  e2e::HttpReply whole = e2e::Http(port_, "GET", "/api/v1/tables/AXOSMP", "", {}, "HTTP/1.0");
+  ASSERT_EQ(whole.status, 200);
+  EXPECT_EQ(whole.headers.count("transfer-encoding"), 0u);
+  EXPECT_EQ(whole.headers["content-length"], std::to_string(r.body.size()));
+  EXPECT_EQ(whole.body, r.body);
   sampled_.rows.clear();
   j = Body(Get("/api/v1/tables/AXOSMP"));
   EXPECT_EQ(j["count"], 0);

@@ -36,7 +36,8 @@ struct HttpReply {
 // the whole answer. Gives up after 15 seconds without data.
 inline HttpReply Http(int port, const std::string& method, const std::string& target,
                       const std::string& body = "",
-                      const std::vector<std::string>& extra_headers = {}) {
+                      const std::vector<std::string>& extra_headers = {},
+                      const std::string& version = "HTTP/1.1") {
   HttpReply reply;
   int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return reply;
@@ -51,7 +52,7 @@ inline HttpReply Http(int port, const std::string& method, const std::string& ta
     close(fd);
     return reply;
   }
-  std::string req = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+  std::string req = method + " " + target + " " + version + "\r\nHost: 127.0.0.1\r\n" +
                     "Connection: close\r\nContent-Length: " + std::to_string(body.size()) +
                     "\r\n";
   for (const std::string& h : extra_headers) req += h + "\r\n";
@@ -87,7 +88,8 @@ inline HttpReply Http(int port, const std::string& method, const std::string& ta
     reply.headers[name] = value;
   }
   reply.body = raw.substr(head_end + 4);
-  if (reply.headers["transfer-encoding"] == "chunked") {
+  const auto encoding = reply.headers.find("transfer-encoding");
+  if (encoding != reply.headers.end() && encoding->second == "chunked") {
     // "<hex size>\r\n<data>\r\n" pieces up to a size of 0. A malformed or
     // cut-off stream leaves status 0, so that a test sees the failure.
     std::string chunked;
