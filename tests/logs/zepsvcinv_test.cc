@@ -132,8 +132,7 @@ TEST(ZepSvcInvTest, SampleWindowsExistOnlyFromTheFirstData) {
 }
 
 TEST(ZepSvcInvTest, HistoryWalkVisitsEachWindowOnce) {
-  const time_t savedStart = ZEPDISP_dispatcher::dcaStartTime;
-  ZEPDISP_dispatcher::dcaStartTime = kTen;
+  const ScopedStartTime start(kTen);
   ZEPADLST_AggDataList list(5);
   list.add(*makeLine(0, kTen + 60, 1, 1));
   list.add(*makeLine(0, kTen + 660, 1, 1));
@@ -148,12 +147,10 @@ TEST(ZepSvcInvTest, HistoryWalkVisitsEachWindowOnce) {
   ZEPAELEM_AggData* next = list.findFirstIntervalForHistory(kTen + 900);
   ASSERT_NE(next, nullptr);
   EXPECT_EQ(next->begin, kTen + 900);
-  ZEPDISP_dispatcher::dcaStartTime = savedStart;
 }
 
 TEST(ZepSvcInvTest, ExpiredWindowsAreNeverReportedAsEmpty) {
-  const time_t savedStart = ZEPDISP_dispatcher::dcaStartTime;
-  ZEPDISP_dispatcher::dcaStartTime = kTen;
+  const ScopedStartTime start(kTen);
   ZEPADLST_AggDataList list(5);
   list.add(*makeLine(0, kTen + 60, 1, 1));
   list.add(*makeLine(0, kTen + 360, 1, 1));
@@ -168,7 +165,6 @@ TEST(ZepSvcInvTest, ExpiredWindowsAreNeverReportedAsEmpty) {
   first = list.findFirstIntervalForHistory(kTen + 3600);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(first->begin, kTen + 300);
-  ZEPDISP_dispatcher::dcaStartTime = savedStart;
 }
 
 TEST(ZepSvcInvTest, ExpiredBucketsMoveTheirFilesToTheArchive) {

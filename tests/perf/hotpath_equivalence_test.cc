@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "foundation/zeptestdir.h"
+#include "logs/zeplogs_test_util.h"
 #include "zepadlst.h"
 #include "zepaelem.h"
-#include "zepdisp.h"
 #include "zepdclog.h"
 #include "zepielem.h"
 #include "zepmelem.h"
@@ -320,9 +320,8 @@ TEST(HotPathEquivalence, BucketLimitExpiresTheSameWindowsAsTheSearchPerBucket) {
 // both must hold the same buckets, every window from the first data to the
 // limit once, newest first.
 TEST(HotPathEquivalence, HistoryWalkFromTheOldestEndMakesTheSameBuckets) {
-  const time_t savedStart = ZEPDISP_dispatcher::dcaStartTime;
   const int32_t kBase = 1765000800;  // a window begin
-  ZEPDISP_dispatcher::dcaStartTime = kBase;
+  const zeplogs_test::ScopedStartTime start(kBase);
   ZEPADLST_AggDataList walked(5);
   ZEPADLST_AggDataList plain(5);
   auto begins = [](const ZEPADLST_AggDataList& list) {
@@ -361,7 +360,6 @@ TEST(HotPathEquivalence, HistoryWalkFromTheOldestEndMakesTheSameBuckets) {
     const auto held = begins(walked);
     for (size_t i = 1; i < held.size(); ++i) ASSERT_GT(held[i - 1].first, held[i].first);
   }
-  ZEPDISP_dispatcher::dcaStartTime = savedStart;
 }
 
 }  // namespace
