@@ -4,6 +4,7 @@
 #include <malloc.h>
 
 #include <atomic>
+#include <charconv>
 #include <cctype>
 #include <chrono>
 #include <cstdint>
@@ -181,9 +182,9 @@ void AppendRowJson(const Row& row, std::string* out) {
     if (value.isText) {
       AppendJsonString(value.text, out);
     } else {
-      char digits[24];
-      const int n = snprintf(digits, sizeof(digits), "%lld", static_cast<long long>(value.number));
-      out->append(digits, n > 0 ? static_cast<size_t>(n) : 0);
+      char digits[24];  // an int64 needs at most 20 characters
+      const std::to_chars_result r = std::to_chars(digits, digits + sizeof(digits), value.number);
+      out->append(digits, r.ec == std::errc() ? static_cast<size_t>(r.ptr - digits) : 0);
     }
   }
   out->push_back('}');
