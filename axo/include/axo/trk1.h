@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <source_location>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,10 @@ struct TRK1_Unit {
 // Returns the current level bits of `unit`. `line` is the caller's source line.
 int TRK1_Sync(TRK1_Unit* unit, int line);
 
+// True when the level of `unit` has any of `bits`. The one test every module
+// uses before it writes a record: `if (TRK1_On(&unit, TRK1_DETAIL)) ...`.
+#define TRK1_On(unit, bits) ((TRK1_Sync((unit), __LINE__) & (bits)) != 0)
+
 // Writes an entry (TRK1_ENTRY), exit-with-code (TRK1_EXIT_RC, `rc` is the
 // code) or exit (TRK1_EXIT) event for function `func`.
 void TRK1_Event(TRK1_Unit* unit, int line, const char* func, int kind, long rc = 0);
@@ -58,31 +63,37 @@ void TRK1_Printf(TRK1_Unit* unit, int line, const char* fmt, ...)
     __attribute__((format(printf, 3, 4)));
 
 // Writes the entry event of `func` now and its exit event when the scope
-// ends, when the unit's level has TRK1_FLOW. The exit carries a code once
-// exit() has recorded one.
+// ends, when the unit's level has TRK1_FLOW. Both records carry the caller's
+// source line: the entry the line that opened the scope, the exit the line
+// of exit() when the code was recorded there, else the opening line.
+// Declare it as `TRK1_FlowScope flow(&unit, "func");`.
 class TRK1_FlowScope {
  public:
-  TRK1_FlowScope(TRK1_Unit* unit, const char* func)
-      : unit_(unit), func_(func), on_((TRK1_Sync(unit, __LINE__) & TRK1_FLOW) != 0) {
-    if (on_) TRK1_Event(unit_, __LINE__, func_, TRK1_ENTRY);
+  TRK1_FlowScope(TRK1_Unit* unit, const char* func,
+                 std::source_location where = std::source_location::current())
+      : unit_(unit), func_(func), line_(static_cast<int>(where.line())),
+        on_((TRK1_Sync(unit, line_) & TRK1_FLOW) != 0) {
+    if (on_) TRK1_Event(unit_, line_, func_, TRK1_ENTRY);
   }
   ~TRK1_FlowScope() {
-    if (on_) TRK1_Event(unit_, __LINE__, func_, has_rc_ ? TRK1_EXIT_RC : TRK1_EXIT, rc_);
+    if (on_) TRK1_Event(unit_, line_, func_, has_rc_ ? TRK1_EXIT_RC : TRK1_EXIT, rc_);
   }
   TRK1_FlowScope(const TRK1_FlowScope&) = delete;
   TRK1_FlowScope& operator=(const TRK1_FlowScope&) = delete;
 
   // Records `rc` for the exit event and returns it, for `return flow.exit(x);`.
   template <typename T>
-  T exit(T rc) {
+  T exit(T rc, std::source_location where = std::source_location::current()) {
     rc_ = static_cast<long>(rc);
     has_rc_ = true;
+    line_ = static_cast<int>(where.line());
     return rc;
   }
 
  private:
   TRK1_Unit* unit_;
   const char* func_;
+  int line_;
   bool on_;
   bool has_rc_ = false;
   long rc_ = 0;
