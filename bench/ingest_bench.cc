@@ -11,15 +11,15 @@
 #include <vector>
 
 #include "axo/vexor.h"
-#include "zepadlst.h"
-#include "zepdc.h"
-#include "zepdisp.h"
-#include "zepdclog.h"
-#include "zepdcmc.h"
-#include "zepmelem.h"
-#include "zepsmt.h"
-#include "zepstrut.h"
-#include "zeptable.h"
+#include "foundation/zepstrut.h"
+#include "logs/zepadlst.h"
+#include "logs/zepdclog.h"
+#include "logs/zepmelem.h"
+#include "runtime/zepdisp.h"
+#include "situations/zepdc.h"
+#include "situations/zepdcmc.h"
+#include "tables/zepsmt.h"
+#include "tables/zeptable.h"
 
 namespace {
 
@@ -100,12 +100,12 @@ void BM_FormatTimestamp(benchmark::State& state) {
 }
 BENCHMARK(BM_FormatTimestamp)->Arg(1)->Arg(0);
 
-uint32_t dropEvents(zep_zepmatt_data_t*, int) { return 0; }
+uint32_t dropEvents(const zep_zepmatt_data_t*, int) { return 0; }
 
 // A location-2 metric line counted into range(0) registered situations:
 // one on (*,*,*), the others on addresses the line does not carry.
 void BM_IncrementMetricLine(benchmark::State& state) {
-  ZEPDCMC_MessageCounter::setEventSinkForTesting(&dropEvents);
+  ZEPDCMC_MessageCounter::setEventSink(&dropEvents);
   {
     ZEPDC_DataComputer dc(false);
     const int k = static_cast<int>(state.range(0));
@@ -123,7 +123,7 @@ void BM_IncrementMetricLine(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(dc.Increment(&line));
     state.SetItemsProcessed(state.iterations());
   }
-  ZEPDCMC_MessageCounter::setEventSinkForTesting(nullptr);
+  ZEPDCMC_MessageCounter::setEventSink(nullptr);
 }
 BENCHMARK(BM_IncrementMetricLine)->Arg(0)->Arg(10)->Arg(1000);
 

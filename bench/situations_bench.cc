@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "zepdc.h"
-#include "zepdcmc.h"
+#include "situations/zepdc.h"
+#include "situations/zepdcmc.h"
 
 namespace {
 
@@ -28,10 +28,10 @@ void fill(ZEPDC_DataComputer* dc, int n) {
   dc->CreateSituation("*", "*", "*", 60, 10, 1, "N1", "All");
 }
 
-uint32_t dropEvents(zep_zepmatt_data_t*, int) { return 0; }
+uint32_t dropEvents(const zep_zepmatt_data_t*, int) { return 0; }
 
 void BM_IncrementMatchingRecord(benchmark::State& state) {
-  ZEPDCMC_MessageCounter::setEventSinkForTesting(&dropEvents);
+  ZEPDCMC_MessageCounter::setEventSink(&dropEvents);
   ZEPDC_DataComputer dc(false);
   fill(&dc, static_cast<int>(state.range(0)));
   const std::string address = pad("10.0.0.7");
@@ -41,17 +41,17 @@ void BM_IncrementMatchingRecord(benchmark::State& state) {
     benchmark::DoNotOptimize(dc.Increment(address.c_str(), service.c_str(), operation.c_str()));
   }
   state.SetItemsProcessed(state.iterations());
-  ZEPDCMC_MessageCounter::setEventSinkForTesting(nullptr);
+  ZEPDCMC_MessageCounter::setEventSink(nullptr);
 }
 BENCHMARK(BM_IncrementMatchingRecord)->Arg(1)->Arg(100)->Arg(10000);
 
 void BM_PollPerCounter(benchmark::State& state) {
-  ZEPDCMC_MessageCounter::setEventSinkForTesting(&dropEvents);
+  ZEPDCMC_MessageCounter::setEventSink(&dropEvents);
   ZEPDC_DataComputer dc(false);
   fill(&dc, static_cast<int>(state.range(0)));
   for (auto _ : state) benchmark::DoNotOptimize(dc.Poll());
   state.SetItemsProcessed(state.iterations() * (state.range(0) + 1));
-  ZEPDCMC_MessageCounter::setEventSinkForTesting(nullptr);
+  ZEPDCMC_MessageCounter::setEventSink(nullptr);
 }
 BENCHMARK(BM_PollPerCounter)->Arg(100)->Arg(10000);
 

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "foundation/zepport.h"
+#include "foundation/zeputil.h"
 #include "zepbench.h"
-#include "zepport.h"
-#include "zeputil.h"
 
 namespace zepbench {
 namespace {

@@ -39,10 +39,10 @@
 #include <string>
 #include <vector>
 
+#include "logs/zepdclst.h"
+#include "runtime/zepdisp.h"
+#include "situations/zepdc.h"
 #include "zepbench.h"
-#include "zepdc.h"
-#include "zepdclst.h"
-#include "zepdisp.h"
 
 namespace zepbench {
 namespace {

@@ -28,13 +28,13 @@
 
 #include "axo/http_api.h"
 #include "axo/vexor.h"
+#include "logs/zepdclst.h"
+#include "runtime/zepdisp.h"
+#include "tables/zepflct.h"
+#include "tables/zepinv.h"
+#include "tables/zepsmt.h"
+#include "tables/zeptable.h"
 #include "zepbench.h"
-#include "zepdclst.h"
-#include "zepdisp.h"
-#include "zepflct.h"
-#include "zepinv.h"
-#include "zepsmt.h"
-#include "zeptable.h"
 
 namespace zepbench {
 namespace {

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "zepprops.h"
+#include "foundation/zepprops.h"
 
 namespace {
 

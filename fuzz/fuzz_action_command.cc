@@ -14,9 +14,9 @@
 #include <cstring>
 #include <string>
 
+#include "config/zepacmd.h"
+#include "foundation/zepprops.h"
 #include "fuzz_support.h"
-#include "zepacmd.h"
-#include "zepprops.h"
 
 namespace {
 

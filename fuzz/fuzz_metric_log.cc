@@ -10,10 +10,10 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/zepport.h"
 #include "fuzz_support.h"
-#include "zepdclog.h"
-#include "zepmelem.h"
-#include "zepport.h"
+#include "logs/zepdclog.h"
+#include "logs/zepmelem.h"
 
 namespace {
 constexpr int kMaxMetrics = 64;

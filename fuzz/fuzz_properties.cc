@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/zepkvpar.h"
+#include "foundation/zepprops.h"
 #include "fuzz_support.h"
-#include "zepkvpar.h"
-#include "zepprops.h"
 
 namespace {
 

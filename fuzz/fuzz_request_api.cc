@@ -20,8 +20,8 @@
 
 #include "axo/request.h"
 #include "fuzz_support.h"
-#include "zepdisp.h"
-#include "zepmain.h"
+#include "runtime/zepdisp.h"
+#include "runtime/zepmain.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <ctime>
 #include <string>
 
-#include "zepport.h"
-#include "zeputil.h"
+#include "foundation/zepport.h"
+#include "foundation/zeputil.h"
 
 namespace zepfuzz {
 

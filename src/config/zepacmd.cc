@@ -1,10 +1,10 @@
-#include "zepacmd.h"
+#include "config/zepacmd.h"
 
 #include <cstring>
 
 #include "axo/trk1.h"
-#include "zepprops.h"
-#include "zepstrut.h"
+#include "foundation/zepprops.h"
+#include "foundation/zepstrut.h"
 
 TRK1_UNIT(zepacmd_unit, "ZEPACMD");
 

@@ -29,7 +29,7 @@
 
 #include <string>
 
-#include "zepstrut.h"
+#include "foundation/zepstrut.h"
 
 class ZEPPROPS_properties;
 

@@ -1,17 +1,17 @@
-#include "zepctele.h"
+#include "config/zepctele.h"
 
 #include <string>
 
 #include "axo/axo.h"
 #include "axo/osb1.h"
 #include "axo/trk1.h"
-#include "zepdclog.h"
-#include "zepdclst.h"
-#include "zepdcmte.h"
-#include "zepdcset.h"
-#include "zepdisp.h"
-#include "zepfctel.h"
-#include "zepprops.h"
+#include "config/zepdcmte.h"
+#include "config/zepfctel.h"
+#include "foundation/zepprops.h"
+#include "logs/zepdclog.h"
+#include "logs/zepdclst.h"
+#include "logs/zepdcset.h"
+#include "logs/zepshared.h"
 
 TRK1_UNIT(zepctele_unit, "ZEPCTELE");
 
@@ -145,9 +145,9 @@ bool ZEPCTELE_appendUnique(ZEPLLST_LinkedList* list, ZEPLELEM_listElem* elem) {
 
 ZEPLLST_LinkedList* ZEPCTELE_buildConfigTable(const char* suffix, const ZEPCTELE_addRows& add) {
   auto* list = new ZEPLLST_LinkedList;
-  OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
-  OSB1_ScopedLock logsLock(&ZEPDISP_dispatcher::metricsLogListLock);
-  ZEPPROPS_properties& props = ZEPDISP_dispatcher::configProperties;
+  OSB1_ScopedLock configLock(&ZEPSHARED_agentData::configPropertiesLock);
+  OSB1_ScopedLock logsLock(&ZEPSHARED_agentData::metricsLogListLock);
+  ZEPPROPS_properties& props = ZEPSHARED_agentData::configProperties;
   // A file that cannot be read is reported by load(); the table then shows
   // what the properties hold.
   props.load();
@@ -164,7 +164,7 @@ ZEPLLST_LinkedList* ZEPCTELE_buildConfigTable(const char* suffix, const ZEPCTELE
     std::string envCode = stem.substr(0, dot);
     std::string server = stem.substr(dot + 1);
     const ZEPDCLOG_DCMetricsLogFile* log =
-        ZEPDISP_dispatcher::metricsLogList.findServerLog(server.c_str(), envCode.c_str());
+        ZEPSHARED_agentData::metricsLogList.findServerLog(server.c_str(), envCode.c_str());
     std::string host = log != nullptr ? log->getHostName() : "";
     std::string value = e->getValue() != nullptr ? e->getValue() : "";
     add(list, server.c_str(), log != nullptr ? host.c_str() : nullptr, envCode.c_str(), &props,

@@ -31,10 +31,10 @@
 #include <cstring>
 #include <functional>
 
-#include "zepdct.h"
-#include "zeplelem.h"
-#include "zepllst.h"
-#include "zepstrut.h"
+#include "foundation/zeplelem.h"
+#include "foundation/zepllst.h"
+#include "foundation/zeprows.h"
+#include "foundation/zepstrut.h"
 
 class ZEPPROPS_properties;
 

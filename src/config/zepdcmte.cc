@@ -1,9 +1,9 @@
-#include "zepdcmte.h"
+#include "config/zepdcmte.h"
 
 #include <string>
 
 #include "axo/trk1.h"
-#include "zepprops.h"
+#include "foundation/zepprops.h"
 
 TRK1_UNIT(zepdcmte_unit, "ZEPDCMTE");
 

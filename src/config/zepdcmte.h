@@ -9,8 +9,8 @@
 #ifndef ZEP_CONFIG_ZEPDCMTE_H_
 #define ZEP_CONFIG_ZEPDCMTE_H_
 
-#include "zepctele.h"
-#include "zepdcmt.h"
+#include "config/zepctele.h"
+#include "foundation/zeprows.h"
 
 class ZEPDCMTE_MonitorCtl : public ZEPCTELE_controlElem<zep_zepdcmt_data_t> {
  public:

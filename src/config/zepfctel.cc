@@ -1,9 +1,9 @@
-#include "zepfctel.h"
+#include "config/zepfctel.h"
 
 #include <string>
 
 #include "axo/trk1.h"
-#include "zepprops.h"
+#include "foundation/zepprops.h"
 
 TRK1_UNIT(zepfctel_unit, "ZEPFCTEL");
 

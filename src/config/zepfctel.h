@@ -9,8 +9,8 @@
 #ifndef ZEP_CONFIG_ZEPFCTEL_H_
 #define ZEP_CONFIG_ZEPFCTEL_H_
 
-#include "zepctele.h"
-#include "zepfct.h"
+#include "config/zepctele.h"
+#include "foundation/zeprows.h"
 
 class ZEPFCTEL_FilterCtl : public ZEPCTELE_controlElem<zep_zepfct_data_t> {
  public:

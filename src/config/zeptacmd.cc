@@ -1,4 +1,4 @@
-#include "zeptacmd.h"
+#include "config/zeptacmd.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -6,23 +6,27 @@
 
 #include "axo/osb1.h"
 #include "axo/trk1.h"
-#include "zepacmd.h"
-#include "zepctele.h"
-#include "zepdcmte.h"
-#include "zepdiren.h"
-#include "zepdirls.h"
-#include "zepdisp.h"
-#include "zepfctel.h"
-#include "zepport.h"
-#include "zepprops.h"
-#include "zepstrut.h"
-#include "zeputil.h"
+#include "config/zepacmd.h"
+#include "config/zepctele.h"
+#include "config/zepdcmte.h"
+#include "config/zepfctel.h"
+#include "foundation/zepdiren.h"
+#include "foundation/zepdirls.h"
+#include "foundation/zepport.h"
+#include "foundation/zepprops.h"
+#include "foundation/zepstrut.h"
+#include "foundation/zeputil.h"
+#include "logs/zepshared.h"
 
 TRK1_UNIT(zeptacmd_unit, "ZEPTACMD");
 
 using SU = ZEPSTRUT_stringUtil;
 
 namespace {
+
+// The dispatcher's init and stop, handed in by the program; until then the
+// console runs without starting the dispatcher.
+ZEPTACMD_agentControl agentControl = {[](const char*) { return 0; }, [] {}};
 
 const char kMenu[] =
     "\nEnter one of the following commands:\n"
@@ -70,7 +74,7 @@ const int kBatchLine = 2048;
 // Runs one action command as the command handler does: under the
 // configuration lock.
 int runAction(const char* command, ZEPPROPS_properties& props, char* answer, int answerSize) {
-  OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
+  OSB1_ScopedLock configLock(&ZEPSHARED_agentData::configPropertiesLock);
   ZEPACMD_actionCommand action;
   return action.handleAction(command, props, answer, answerSize);
 }
@@ -229,10 +233,10 @@ void Console::actions() {
     if (SU::strcmpi(line, "CMDS") == 0) {
       std::fputs(kCommandSyntax, stdout);
     } else if (line[0] == '@') {
-      ZEPTACMD_testActionCommand::testActions(line + 1, ZEPDISP_dispatcher::configProperties);
+      ZEPTACMD_testActionCommand::testActions(line + 1, ZEPSHARED_agentData::configProperties);
     } else {
       char answer[10];
-      runAction(line, ZEPDISP_dispatcher::configProperties, answer, sizeof(answer));
+      runAction(line, ZEPSHARED_agentData::configProperties, answer, sizeof(answer));
       std::printf("\n");
     }
   }
@@ -267,7 +271,7 @@ void Console::logDir() {
 }
 
 void Console::initDca() {
-  ZEPDISP_dispatcher::init(nullptr);
+  agentControl.init(nullptr);
   ZEPLLST_LinkedList* filters = ZEPFCTEL_FilterCtl::getFilterCtlTable();
   ZEPLLST_LinkedList* monitors = ZEPDCMTE_MonitorCtl::getMonitorCtlTable();
   std::printf("Number of filter controls is %d\n", filters->size());
@@ -318,12 +322,14 @@ void ZEPTACMD_testActionCommand::testActions(const char* fileName, ZEPPROPS_prop
   if (flow) TRK1_Event(&zeptacmd_unit, __LINE__, "testActions", TRK1_EXIT);
 }
 
+void ZEPTACMD_setAgentControl(const ZEPTACMD_agentControl& control) { agentControl = control; }
+
 int testmain(int, char**) {
-  ZEPDISP_dispatcher::init(nullptr);
+  agentControl.init(nullptr);
   Console console;
   console.run();
   std::fflush(stdout);
   // No thread of the agent may touch a static object while it is destroyed.
-  ZEPDISP_dispatcher::stop();
+  agentControl.stop();
   return 0;
 }

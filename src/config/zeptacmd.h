@@ -25,7 +25,17 @@ class ZEPTACMD_testActionCommand {
   static void testActions(const char* fileName, ZEPPROPS_properties& props);
 };
 
-// The console's entry point. Initialises the log dispatcher once, runs the
+// How the console starts and stops the agent's log dispatcher. The
+// dispatcher belongs to the runtime, a layer above this module, so the
+// program's main hands its init and stop in.
+struct ZEPTACMD_agentControl {
+  int (*init)(const char* arg);
+  void (*stop)();
+};
+void ZEPTACMD_setAgentControl(const ZEPTACMD_agentControl& control);
+
+// The console's entry point. Initialises the log dispatcher once through
+// the agent control (requires ZEPTACMD_setAgentControl first), runs the
 // menu until END (or the end of standard input), stops the dispatcher's
 // threads and returns 0.
 int testmain(int argc, char** argv);

@@ -1,4 +1,4 @@
-#include "zepdiren.h"
+#include "foundation/zepdiren.h"
 
 #include <cstdio>
 

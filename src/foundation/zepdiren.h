@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <ctime>
 
-#include "zeplelem.h"
+#include "foundation/zeplelem.h"
 
 class ZEPDIREN_dirEntry : public ZEPLELEM_listElem {
  public:

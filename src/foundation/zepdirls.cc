@@ -1,4 +1,4 @@
-#include "zepdirls.h"
+#include "foundation/zepdirls.h"
 
 #include <sys/stat.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "axo/trk1.h"
-#include "zepstrut.h"
+#include "foundation/zepstrut.h"
 
 TRK1_UNIT(zepdirls_unit, "ZEPDIRLS");
 

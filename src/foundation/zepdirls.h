@@ -16,9 +16,9 @@
 
 #include <dirent.h>
 
-#include "zepdiren.h"
-#include "zepllst.h"
-#include "zepport.h"
+#include "foundation/zepdiren.h"
+#include "foundation/zepllst.h"
+#include "foundation/zepport.h"
 
 class ZEPDIRLS_dirList {
  public:

@@ -1,4 +1,4 @@
-#include "zepkvpar.h"
+#include "foundation/zepkvpar.h"
 
 #include <cstring>
 

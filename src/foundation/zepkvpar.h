@@ -10,8 +10,8 @@
 #ifndef ZEP_FOUNDATION_ZEPKVPAR_H_
 #define ZEP_FOUNDATION_ZEPKVPAR_H_
 
-#include "zeplelem.h"
-#include "zepstrut.h"
+#include "foundation/zeplelem.h"
+#include "foundation/zepstrut.h"
 
 class ZEPKVPAR_keyValuePair : public ZEPLELEM_listElem {
  public:

@@ -1,4 +1,4 @@
-#include "zeplelem.h"
+#include "foundation/zeplelem.h"
 
 #include <cstring>
 

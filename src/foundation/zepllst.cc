@@ -1,4 +1,4 @@
-#include "zepllst.h"
+#include "foundation/zepllst.h"
 
 #include "axo/trk1.h"
 

@@ -21,8 +21,8 @@
 
 #include <cstdint>
 
-#include "zeplelem.h"
-#include "zepselem.h"
+#include "foundation/zeplelem.h"
+#include "foundation/zepselem.h"
 
 class ZEPLLST_LinkedList {
  public:

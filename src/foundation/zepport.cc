@@ -1,4 +1,4 @@
-#include "zepport.h"
+#include "foundation/zepport.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "zepprops.h"
+#include "foundation/zepprops.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -32,10 +32,10 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "zepkvpar.h"
-#include "zepllst.h"
-#include "zepport.h"
-#include "zepstrut.h"
+#include "foundation/zepkvpar.h"
+#include "foundation/zepllst.h"
+#include "foundation/zepport.h"
+#include "foundation/zepstrut.h"
 
 class ZEPPROPS_properties {
  public:

@@ -1,4 +1,4 @@
-#include "zepselem.h"
+#include "foundation/zepselem.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "zeplelem.h"
+#include "foundation/zeplelem.h"
 
 class ZEPSELEM_stringElem : public ZEPLELEM_listElem {
  public:

@@ -1,4 +1,4 @@
-#include "zepstrut.h"
+#include "foundation/zepstrut.h"
 
 #include <algorithm>
 #include <bit>
@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "axo/trk1.h"
-#include "zepport.h"
+#include "foundation/zepport.h"
 
 // The toolbox never traces (it sits on the hottest path of the agent); the
 // unit exists so that the module can be addressed like every other one.

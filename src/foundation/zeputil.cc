@@ -1,4 +1,4 @@
-#include "zeputil.h"
+#include "foundation/zeputil.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -7,9 +7,9 @@
 #include <string>
 
 #include "axo/trk1.h"
-#include "zepport.h"
-#include "zepprops.h"
-#include "zepstrut.h"
+#include "foundation/zepport.h"
+#include "foundation/zepprops.h"
+#include "foundation/zepstrut.h"
 
 #ifndef ZEP_ETC_DIR
 #define ZEP_ETC_DIR "/etc"

@@ -1,17 +1,17 @@
 // Bucket list: the aggregation buckets of one service operation.
-#include "zepadlst.h"
+#include "logs/zepadlst.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "axo/trk1.h"
-#include "zepdclog.h"
-#include "zepdisp.h"
-#include "zepmelem.h"
-#include "zepport.h"
-#include "zepselem.h"
-#include "zepstrut.h"
+#include "foundation/zepport.h"
+#include "foundation/zepselem.h"
+#include "foundation/zepstrut.h"
+#include "logs/zepdclog.h"
+#include "logs/zepmelem.h"
+#include "logs/zepshared.h"
 
 TRK1_UNIT(zepadlst_unit, "ZEPADLST");
 
@@ -122,7 +122,7 @@ ZEPAELEM_AggData* ZEPADLST_AggDataList::historyWindowFrom(time_t t, time_t limit
 ZEPAELEM_AggData* ZEPADLST_AggDataList::findFirstIntervalForHistory(time_t limit) {
   if (!hasData_) return nullptr;
   time_t t = earliestBegin_;
-  if (earliestBegin_ < ZEPDISP_dispatcher::dcaStartTime) {
+  if (earliestBegin_ < ZEPSHARED_agentData::dcaStartTime) {
     const time_t earliest = earliestBegin_;
     ZEPSTRUT_stringUtil::nextTimeWindow(&earliest, &t, windowMinutes_);
   }

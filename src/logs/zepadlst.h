@@ -18,8 +18,8 @@
 #include <cstdint>
 #include <ctime>
 
-#include "zepaelem.h"
-#include "zepllst.h"
+#include "foundation/zepllst.h"
+#include "logs/zepaelem.h"
 
 class ZEPMELEM_MetricLine;
 

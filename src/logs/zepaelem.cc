@@ -1,13 +1,13 @@
 // Aggregation bucket: the messages of one service operation in one window.
-#include "zepaelem.h"
+#include "logs/zepaelem.h"
 
 #include <cmath>
 #include <cstring>
 
 #include "axo/trk1.h"
-#include "zepmelem.h"
-#include "zepselem.h"
-#include "zepstrut.h"
+#include "foundation/zepselem.h"
+#include "foundation/zepstrut.h"
+#include "logs/zepmelem.h"
 
 TRK1_UNIT(zepaelem_unit, "ZEPAELEM");
 

@@ -15,9 +15,9 @@
 
 #include <cstdint>
 
-#include "zepinv.h"
-#include "zeplelem.h"
-#include "zepllst.h"
+#include "foundation/zeplelem.h"
+#include "foundation/zepllst.h"
+#include "foundation/zeprows.h"
 
 class ZEPMELEM_MetricLine;
 

@@ -1,5 +1,5 @@
 // Metric log file: the state of one monitored application server.
-#include "zepdclog.h"
+#include "logs/zepdclog.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -10,14 +10,14 @@
 #include <cstring>
 
 #include "axo/trk1.h"
-#include "zepaelem.h"
-#include "zepcrc32.h"
-#include "zepdc.h"
-#include "zepdirls.h"
-#include "zepdisp.h"
-#include "zepkvpar.h"
-#include "zepprops.h"
-#include "zepstrut.h"
+#include "foundation/zepcrc32.h"
+#include "foundation/zepdirls.h"
+#include "foundation/zepkvpar.h"
+#include "foundation/zepprops.h"
+#include "foundation/zepstrut.h"
+#include "logs/zepaelem.h"
+#include "logs/zepshared.h"
+#include "situations/zepdc.h"
 
 TRK1_UNIT(zepdclog_unit, "ZEPDCLOG");
 
@@ -286,8 +286,8 @@ void ZEPDCLOG_DCMetricsLogFile::processRecord(const char* text, int32_t readTime
   ml->setFaultString(f[15].ptr, f[15].len);
 
   insert(ml, nullptr);
-  ZEPDC_DataComputer* dc = ZEPDISP_dispatcher::pDataComputer;
-  if (dc != nullptr && ml->timeSeconds > ZEPDISP_dispatcher::dcaStartTime) dc->Increment(ml);
+  ZEPDC_DataComputer* dc = ZEPSHARED_agentData::pDataComputer;
+  if (dc != nullptr && ml->timeSeconds > ZEPSHARED_agentData::dcaStartTime) dc->Increment(ml);
   ZEPIELEM_SvcInv* svc = svcInventory_.add(*ml);
   *entry = svc;
   *begin = svc->aggDataList().add(*ml)->begin;

@@ -22,11 +22,11 @@
 
 #include <cstdint>
 
-#include "zeplelem.h"
-#include "zepllst.h"
-#include "zepmelem.h"
-#include "zepnvlst.h"
-#include "zepport.h"
+#include "foundation/zeplelem.h"
+#include "foundation/zepllst.h"
+#include "foundation/zepport.h"
+#include "logs/zepmelem.h"
+#include "logs/zepnvlst.h"
 
 class ZEPAELEM_AggData;
 

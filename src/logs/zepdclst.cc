@@ -1,5 +1,5 @@
 // Metric log list: every monitored server and its records.
-#include "zepdclst.h"
+#include "logs/zepdclst.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,12 +9,11 @@
 #include <vector>
 
 #include "axo/trk1.h"
-#include "zepadlst.h"
-#include "zepaelem.h"
-#include "zepcmd.h"
-#include "zepdisp.h"
-#include "zepprops.h"
-#include "zepstrut.h"
+#include "foundation/zepprops.h"
+#include "foundation/zepstrut.h"
+#include "logs/zepadlst.h"
+#include "logs/zepaelem.h"
+#include "logs/zepshared.h"
 
 TRK1_UNIT(zepdclst_unit, "ZEPDCLST");
 
@@ -178,7 +177,7 @@ int ZEPDCLST_DCMetricsLogList::registerLog(ZEPPROPS_properties& props,
                                            ZEPDCLOG_DCMetricsLogFile* log) {
   char name[ZEPDCLOG_DCMetricsLogFile::SUBNODE_NAME_LEN + 1];
   std::snprintf(name, sizeof(name), "%s", log->getSubnodeName());
-  const int rc = zepRegisterSubnode(name);
+  const int rc = registrar_ != nullptr ? registrar_(name) : -1;
   if (rc != 0) return rc;
   log->setRegistered();
   logs_.push_back(log);
@@ -383,7 +382,7 @@ void ZEPDCLST_DCMetricsLogList::enforceSvcInvLimits(ZEPPROPS_properties& props) 
                                          DEFAULT_MAX_SVCINV_RECORDS);
   const time_t ageCutoff = ZEPPORT::now() - static_cast<time_t>(retain) * 60;
   time_t windowBegin;
-  SU::latestCompleteTimeWindowBegin(&windowBegin, ZEPDISP_dispatcher::aggDataWindowSizeMinutes);
+  SU::latestCompleteTimeWindowBegin(&windowBegin, ZEPSHARED_agentData::aggDataWindowSizeMinutes);
   int remaining = deleteHistoriedAndAgedOut(ageCutoff, windowBegin);
   if (remaining <= max) return;
 

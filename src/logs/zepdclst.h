@@ -9,7 +9,7 @@
 // their limits, ages both out (purgeLogs), and trims the subdirectory
 // "archive" of the cache by age and size (purgeArchive).
 //
-// The agent has one instance, ZEPDISP_dispatcher::metricsLogList. "props" is
+// The agent has one instance, ZEPSHARED_agentData::metricsLogList. "props" is
 // the data-collector configuration, which also holds the agent's settings
 // (see ZEPDCSET_settings).
 //
@@ -24,11 +24,11 @@
 #include <cstdint>
 #include <ctime>
 
-#include "zepdclog.h"
-#include "zepdcset.h"
-#include "zepdirls.h"
-#include "zepllst.h"
-#include "zepport.h"
+#include "foundation/zepdirls.h"
+#include "foundation/zepllst.h"
+#include "foundation/zepport.h"
+#include "logs/zepdclog.h"
+#include "logs/zepdcset.h"
 
 class ZEPPROPS_properties;
 class ZEPADLST_AggDataList;
@@ -65,6 +65,14 @@ class ZEPDCLST_DCMetricsLogList {
 
   ZEPDCLST_DCMetricsLogList(const ZEPDCLST_DCMetricsLogList&) = delete;
   ZEPDCLST_DCMetricsLogList& operator=(const ZEPDCLST_DCMetricsLogList&) = delete;
+
+  // Announces a new server to the framework as a subnode: given its
+  // 32-character subnode name, returns 0 on success or the framework's code.
+  using SubnodeRegistrar = int (*)(char* subnodeName);
+  // Sets how new servers are registered (the runtime's zepRegisterSubnode in
+  // the agent). Without a registrar a new server is refused with -1, so a
+  // list nobody wired up never holds a server the framework does not know.
+  void setSubnodeRegistrar(SubnodeRegistrar registrar) { registrar_ = registrar; }
 
   // Sets the log directory and the cache and archive listings (creating the
   // two subdirectories when missing).
@@ -178,6 +186,7 @@ class ZEPDCLST_DCMetricsLogList {
   ZEPDIRLS_dirList archiveDirList_;
   ZEPLLST_LinkedList logs_;
   int32_t lastArchiveMaintenance_ = 0;
+  SubnodeRegistrar registrar_ = nullptr;
 };
 
 #endif  // ZEP_LOGS_ZEPDCLST_H_

@@ -1,14 +1,14 @@
 // Agent settings and the default data-collector configuration.
-#include "zepdcset.h"
+#include "logs/zepdcset.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "axo/trk1.h"
-#include "zepport.h"
-#include "zepprops.h"
-#include "zepstrut.h"
-#include "zeputil.h"
+#include "foundation/zepport.h"
+#include "foundation/zepprops.h"
+#include "foundation/zepstrut.h"
+#include "foundation/zeputil.h"
 
 TRK1_UNIT(zepdcset_unit, "ZEPDCSET");
 

@@ -1,11 +1,11 @@
 // Service entry: one service operation seen on one server.
-#include "zepielem.h"
+#include "logs/zepielem.h"
 
 #include <cstring>
 
 #include "axo/trk1.h"
-#include "zepmelem.h"
-#include "zepstrut.h"
+#include "foundation/zepstrut.h"
+#include "logs/zepmelem.h"
 
 TRK1_UNIT(zepielem_unit, "ZEPIELEM");
 

@@ -15,9 +15,9 @@
 
 #include <cstdint>
 
-#include "zepadlst.h"
-#include "zepinv.h"
-#include "zeplelem.h"
+#include "foundation/zeplelem.h"
+#include "foundation/zeprows.h"
+#include "logs/zepadlst.h"
 
 class ZEPMELEM_MetricLine;
 

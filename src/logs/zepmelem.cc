@@ -1,11 +1,11 @@
 // Metric line: one parsed record line of a metric log file.
-#include "zepmelem.h"
+#include "logs/zepmelem.h"
 
 #include <cstring>
 #include <functional>
 
 #include "axo/trk1.h"
-#include "zepstrut.h"
+#include "foundation/zepstrut.h"
 
 TRK1_UNIT(zepmelem_unit, "ZEPMELEM");
 

@@ -15,9 +15,8 @@
 
 #include <cstdint>
 
-#include "zeplelem.h"
-#include "zepflct.h"
-#include "zepsmt.h"
+#include "foundation/zeplelem.h"
+#include "foundation/zeprows.h"
 
 class ZEPMELEM_MetricLine : public ZEPLELEM_listElem {
  public:

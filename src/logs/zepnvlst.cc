@@ -1,13 +1,13 @@
 // Service inventory: the service operations of one server.
-#include "zepnvlst.h"
+#include "logs/zepnvlst.h"
 
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 
 #include "axo/trk1.h"
-#include "zepdisp.h"
-#include "zepmelem.h"
+#include "logs/zepmelem.h"
+#include "logs/zepshared.h"
 
 TRK1_UNIT(zepnvlst_unit, "ZEPNVLST");
 
@@ -32,7 +32,7 @@ size_t ZEPNVLST_SvcInventoryList::KeyHash::operator()(const Key& k) const {
 
 ZEPNVLST_SvcInventoryList::ZEPNVLST_SvcInventoryList(int windowMinutes)
     : windowMinutes_(windowMinutes > 0 ? windowMinutes
-                                       : ZEPDISP_dispatcher::aggDataWindowSizeMinutes) {}
+                                       : ZEPSHARED_agentData::aggDataWindowSizeMinutes) {}
 
 ZEPNVLST_SvcInventoryList::~ZEPNVLST_SvcInventoryList() { clear(); }
 

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "zepielem.h"
-#include "zepllst.h"
+#include "foundation/zepllst.h"
+#include "logs/zepielem.h"
 
 class ZEPMELEM_MetricLine;
 class ZEPADLST_AggDataList;

@@ -1,4 +1,4 @@
 // Process entry of the agent: everything happens inside the framework.
-#include "zepmain.h"
+#include "runtime/zepmain.h"
 
 int main(int argc, char** argv) { return axo_main(argc, argv); }

@@ -1,15 +1,15 @@
 // Subnode registration, the action-command callback and manager commands.
-#include "zepcmd.h"
+#include "runtime/zepcmd.h"
 
 #include <cstring>
 
 #include "axo/axo.h"
 #include "axo/trk1.h"
 #include "axo/vexor.h"
-#include "zepacmd.h"
-#include "zepdisp.h"
-#include "zepmain.h"
-#include "zepprops.h"
+#include "config/zepacmd.h"
+#include "foundation/zepprops.h"
+#include "runtime/zepdisp.h"
+#include "runtime/zepmain.h"
 
 TRK1_UNIT(zepcmd_unit, "ZEPCMD");
 

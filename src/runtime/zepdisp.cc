@@ -1,5 +1,5 @@
 // The log dispatcher: owner of the agent's shared data and its two locks.
-#include "zepdisp.h"
+#include "runtime/zepdisp.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -7,23 +7,15 @@
 #include <mutex>
 
 #include "axo/trk1.h"
-#include "zepdc.h"
-#include "zepdclst.h"
-#include "zepport.h"
-#include "zepprops.h"
-#include "zeputil.h"
+#include "foundation/zepport.h"
+#include "foundation/zepprops.h"
+#include "foundation/zeputil.h"
+#include "logs/zepdclst.h"
+#include "runtime/zepcmd.h"
+#include "situations/zepdc.h"
 
 TRK1_UNIT(zepdisp_unit, "ZEPDISP");
 
-ZEPPROPS_properties ZEPDISP_dispatcher::configProperties;
-ZEPDCLST_DCMetricsLogList ZEPDISP_dispatcher::metricsLogList;
-OSB1_Lock ZEPDISP_dispatcher::configPropertiesLock;
-OSB1_Lock ZEPDISP_dispatcher::metricsLogListLock;
-char ZEPDISP_dispatcher::configFilename[260];
-char ZEPDISP_dispatcher::logSubdirName[260];
-time_t ZEPDISP_dispatcher::dcaStartTime = 0;
-ZEPDC_DataComputer* ZEPDISP_dispatcher::pDataComputer = nullptr;
-int ZEPDISP_dispatcher::aggDataWindowSizeMinutes = ZEPDCSET_settings::DEFAULT_AGGDATA_WIN_MINUTES;
 pthread_t ZEPDISP_dispatcher::dispatchThread;
 std::atomic<int> ZEPDISP_dispatcher::fTerminate{0};
 
@@ -59,6 +51,7 @@ int initialise(bool startThreads) {
     ZEPDISP_dispatcher::aggDataWindowSizeMinutes = props.getPropertyAsInt(
         ZEPDCSET_settings::AGGDATA_WIN_MINUTES, ZEPDCSET_settings::DEFAULT_AGGDATA_WIN_MINUTES);
     ZEPUTIL::getLogDirName(ZEPDISP_dispatcher::logSubdirName);
+    ZEPDISP_dispatcher::metricsLogList.setSubnodeRegistrar(&zepRegisterSubnode);
     ZEPDISP_dispatcher::metricsLogList.setDirectoryName(ZEPDISP_dispatcher::logSubdirName);
     ZEPDISP_dispatcher::metricsLogList.readCachedLogs(props);
   }

@@ -1,14 +1,11 @@
 // The log dispatcher: owner of the agent's shared data and its two locks.
 //
-// The dispatcher holds, as process-wide static members, the data-collector
-// configuration properties and the metric log list, with the two locks that
-// guard them, and runs the background thread that reads metric log files.
-// Table sampling and action commands reach the same structures through these
-// static members, under the same locks.
-//
-// Lock order: configPropertiesLock first, metricsLogListLock second. Nobody
-// takes configPropertiesLock while holding metricsLogListLock alone. The data
-// computer's lock is taken inside metricsLogListLock, never the other way.
+// The dispatcher holds, as process-wide static members inherited from
+// ZEPSHARED_agentData (logs/zepshared.h, which states the lock order), the
+// data-collector configuration properties and the metric log list with the
+// two locks that guard them, and runs the background thread that reads
+// metric log files. Table sampling and action commands reach the same
+// structures, under the same locks.
 #ifndef ZEP_RUNTIME_ZEPDISP_H_
 #define ZEP_RUNTIME_ZEPDISP_H_
 
@@ -16,13 +13,9 @@
 #include <ctime>
 #include <pthread.h>
 
-#include "axo/osb1.h"
+#include "logs/zepshared.h"
 
-class ZEPPROPS_properties;
-class ZEPDCLST_DCMetricsLogList;
-class ZEPDC_DataComputer;
-
-class ZEPDISP_dispatcher {
+class ZEPDISP_dispatcher : public ZEPSHARED_agentData {
  public:
   virtual ~ZEPDISP_dispatcher() = default;
 
@@ -58,15 +51,6 @@ class ZEPDISP_dispatcher {
   // with runOnePass). Returns 0, or -1 when already initialised.
   static int initWithoutThread();
 
-  static ZEPPROPS_properties configProperties;
-  static ZEPDCLST_DCMetricsLogList metricsLogList;
-  static OSB1_Lock configPropertiesLock;
-  static OSB1_Lock metricsLogListLock;
-  static char configFilename[260];
-  static char logSubdirName[260];
-  static time_t dcaStartTime;
-  static ZEPDC_DataComputer* pDataComputer;
-  static int aggDataWindowSizeMinutes;
   static pthread_t dispatchThread;
   static std::atomic<int> fTerminate;
 };

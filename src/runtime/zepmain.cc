@@ -1,7 +1,7 @@
 // Agent start-up: the fixed sequence that binds the process to the
 // framework, describes the agent, starts the log dispatcher and enters the
 // framework's main loop.
-#include "zepmain.h"
+#include "runtime/zepmain.h"
 
 #include <cstdio>
 #include <cstring>
@@ -9,16 +9,16 @@
 
 #include "axo/axo.h"
 #include "axo/trk1.h"
-#include "zepcmd.h"
-#include "zepdcmt.h"
-#include "zepdct.h"
-#include "zepdisp.h"
-#include "zepfct.h"
-#include "zepflct.h"
-#include "zepinv.h"
-#include "zepmatt.h"
-#include "zepport.h"
-#include "zepsmt.h"
+#include "foundation/zepport.h"
+#include "runtime/zepcmd.h"
+#include "runtime/zepdisp.h"
+#include "tables/zepdcmt.h"
+#include "tables/zepdct.h"
+#include "tables/zepfct.h"
+#include "tables/zepflct.h"
+#include "tables/zepinv.h"
+#include "tables/zepmatt.h"
+#include "tables/zepsmt.h"
 
 TRK1_UNIT(zepmain_unit, "ZEPMAIN");
 

@@ -1,19 +1,19 @@
 // Data computer: filter tree, MC list and timer of the message-count
 // situations.
-#include "zepdc.h"
+#include "situations/zepdc.h"
 
 #include <chrono>
 #include <cstring>
 
 #include "axo/trk1.h"
-#include "zepdcfn.h"
-#include "zepdcmc.h"
-#include "zepdcrow.h"
-#include "zepllst.h"
-#include "zepmatt.h"
-#include "zepmelem.h"
-#include "zeppelem.h"
-#include "zepport.h"
+#include "foundation/zepllst.h"
+#include "foundation/zepport.h"
+#include "foundation/zeprows.h"
+#include "logs/zepmelem.h"
+#include "situations/zepdcfn.h"
+#include "situations/zepdcmc.h"
+#include "situations/zepdcrow.h"
+#include "situations/zeppelem.h"
 
 TRK1_UNIT(zepdc_unit, "ZEPDC");
 

@@ -1,6 +1,6 @@
 // Filter node: a node of the data computer's filter tree, with its list of
 // children and a hash index of its child nodes.
-#include "zepdcfn.h"
+#include "situations/zepdcfn.h"
 
 #include <cstring>
 

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "zepllst.h"
+#include "foundation/zepllst.h"
 
 class ZEPDCFN_FilterNode : public ZEPLELEM_listElem {
  public:

@@ -1,13 +1,13 @@
 // Message counter: sliding window of 30-second cells for one situation.
-#include "zepdcmc.h"
+#include "situations/zepdcmc.h"
 
 #include <atomic>
 #include <climits>
 #include <cstring>
 
 #include "axo/trk1.h"
-#include "zepmatt.h"
-#include "zepstrut.h"
+#include "foundation/zeprows.h"
+#include "foundation/zepstrut.h"
 
 TRK1_UNIT(zepdcmc_unit, "ZEPDCMC");
 
@@ -23,8 +23,7 @@ std::atomic<ZEPDCMC_MessageCounter::EventSink> g_eventSink{nullptr};
 
 uint32_t pushEvent(zep_zepmatt_data_t* row) {
   ZEPDCMC_MessageCounter::EventSink sink = g_eventSink.load();
-  if (sink != nullptr) return sink(row, 1);
-  return zep_zepmatt_manager::EventArrived(row, 1);
+  return sink != nullptr ? sink(row, 1) : 0;
 }
 
 // Writes `text` blank-padded (or cut) to `width` bytes, no terminator.
@@ -160,4 +159,6 @@ void ZEPDCMC_MessageCounter::fillRow(zep_zepmatt_data_t* row, bool withOrigin) c
   row->msgcnt = windowSum();
 }
 
-void ZEPDCMC_MessageCounter::setEventSinkForTesting(EventSink sink) { g_eventSink.store(sink); }
+ZEPDCMC_MessageCounter::EventSink ZEPDCMC_MessageCounter::setEventSink(EventSink sink) {
+  return g_eventSink.exchange(sink);
+}

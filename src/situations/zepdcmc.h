@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "zeppld.h"
+#include "situations/zeppld.h"
 
 struct zep_zepmatt_data_t;
 
@@ -106,11 +106,11 @@ class ZEPDCMC_MessageCounter : public ZEPPLD_Payload {
   const std::string& originNode() const { return originNode_; }
   const std::string& situationName() const { return situationName_; }
 
-  // Where AdvanceCell pushes its event rows: zep_zepmatt_manager::EventArrived
-  // unless replaced (tests). Null restores the default. Not thread-safe: set
-  // it while no timer runs.
-  using EventSink = uint32_t (*)(zep_zepmatt_data_t* rows, int n);
-  static void setEventSinkForTesting(EventSink sink);
+  // Where AdvanceCell pushes its event rows: the ZEPMATT table's manager
+  // (zep_zepmatt_manager::EventArrived) once that table is initialised, or a
+  // test's recorder. Null pushes nothing. Returns the sink it replaces.
+  using EventSink = uint32_t (*)(const zep_zepmatt_data_t* rows, int n);
+  static EventSink setEventSink(EventSink sink);
 
  private:
   int32_t interval_ = 0;           // normalised: the window's length

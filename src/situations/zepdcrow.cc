@@ -1,8 +1,8 @@
 // Data row: owner of one ZEPMATT row record.
-#include "zepdcrow.h"
+#include "situations/zepdcrow.h"
 
 #include "axo/trk1.h"
-#include "zepmatt.h"
+#include "foundation/zeprows.h"
 
 TRK1_UNIT(zepdcrow_unit, "ZEPDCROW");
 

@@ -7,7 +7,7 @@
 #ifndef ZEP_SITUATIONS_ZEPDCROW_H_
 #define ZEP_SITUATIONS_ZEPDCROW_H_
 
-#include "zeppld.h"
+#include "situations/zeppld.h"
 
 struct zep_zepmatt_data_t;
 

@@ -1,8 +1,8 @@
 // Payload element: key protocol delegated to the payload.
-#include "zeppelem.h"
+#include "situations/zeppelem.h"
 
 #include "axo/trk1.h"
-#include "zeppld.h"
+#include "situations/zeppld.h"
 
 TRK1_UNIT(zeppelem_unit, "ZEPPELEM");
 

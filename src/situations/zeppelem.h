@@ -9,7 +9,7 @@
 #ifndef ZEP_SITUATIONS_ZEPPELEM_H_
 #define ZEP_SITUATIONS_ZEPPELEM_H_
 
-#include "zeplelem.h"
+#include "foundation/zeplelem.h"
 
 class ZEPPLD_Payload;
 

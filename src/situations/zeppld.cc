@@ -1,5 +1,5 @@
 // Payload base: key comparison shared by every payload.
-#include "zeppld.h"
+#include "situations/zeppld.h"
 
 #include <cstring>
 

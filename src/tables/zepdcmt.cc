@@ -1,11 +1,12 @@
 // ZEPDCMT: the table's description and its sampling.
-#include "zepdcmt.h"
+#include "tables/zepdcmt.h"
 
-#include "zepdcmte.h"
+#include "config/zepdcmte.h"
 
 TRK1_UNIT(zepdcmt_unit, "ZEPDCMT");
 
 ZEPTABLE_DEFINE_DESCRIPTION(zepdcmt, zepdcmt_unit, 25);
+ZEPTABLE_DEFINE_INIT(zepdcmt);
 
 // The rows are built once per request, from the configuration file as it is
 // when the request starts; every sample of the request publishes them.

@@ -3,22 +3,9 @@
 #ifndef ZEP_TABLES_ZEPDCMT_H_
 #define ZEP_TABLES_ZEPDCMT_H_
 
-#include "zeptable.h"
+#include "tables/zeptable.h"
 
 class ZEPLLST_LinkedList;
-
-#define ZEPDCMT_COLUMNS(X)                     \
-  X(ORIGINNODE, originnode, TEXT, 32, 0)       \
-  X(HOSTNAME, hostname, TEXT, 64, 32)          \
-  X(APPSRVENV, appsrvenv, SHORT, 2, 96)        \
-  X(APPSRVNM, appsrvnm, TEXT, 64, 98)          \
-  X(PORTNAME, portname, TEXT, 64, 162)         \
-  X(OPNAME, opname, TEXT, 64, 226)             \
-  X(MSGLGLVL, msglglvl, SHORT, 2, 290)         \
-  X(MCINDEX, mcindex, SHORT, 2, 292)           \
-  X(TABLEVER, tablever, TEXT, 8, 294)
-
-ZEPTABLE_DEFINE_ROW(zep_zepdcmt_data_t, ZEPDCMT_COLUMNS, 302);
 
 ZEPTABLE_DECLARE_TABLE(zepdcmt, "ZEPDCMT");
 

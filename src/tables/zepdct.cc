@@ -1,11 +1,12 @@
 // ZEPDCT: the table's description and its sampling.
-#include "zepdct.h"
+#include "tables/zepdct.h"
 
-#include "zepctele.h"
+#include "config/zepctele.h"
 
 TRK1_UNIT(zepdct_unit, "ZEPDCT");
 
 ZEPTABLE_DEFINE_DESCRIPTION(zepdct, zepdct_unit, 5);
+ZEPTABLE_DEFINE_INIT(zepdct);
 
 // The rows are built once per request, from the configuration file as it is
 // when the request starts; every sample of the request publishes them.

@@ -1,11 +1,12 @@
 // ZEPFCT: the table's description and its sampling.
-#include "zepfct.h"
+#include "tables/zepfct.h"
 
-#include "zepfctel.h"
+#include "config/zepfctel.h"
 
 TRK1_UNIT(zepfct_unit, "ZEPFCT");
 
 ZEPTABLE_DEFINE_DESCRIPTION(zepfct, zepfct_unit, 25);
+ZEPTABLE_DEFINE_INIT(zepfct);
 
 // The rows are built once per request, from the configuration file as it is
 // when the request starts; every sample of the request publishes them.

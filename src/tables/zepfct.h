@@ -3,22 +3,9 @@
 #ifndef ZEP_TABLES_ZEPFCT_H_
 #define ZEP_TABLES_ZEPFCT_H_
 
-#include "zeptable.h"
+#include "tables/zeptable.h"
 
 class ZEPLLST_LinkedList;
-
-#define ZEPFCT_COLUMNS(X)                      \
-  X(ORIGINNODE, originnode, TEXT, 32, 0)       \
-  X(HOSTNAME, hostname, TEXT, 64, 32)          \
-  X(APPSRVENV, appsrvenv, SHORT, 2, 96)        \
-  X(APPSRVNM, appsrvnm, TEXT, 64, 98)          \
-  X(PORTNAME, portname, TEXT, 64, 162)         \
-  X(OPNAME, opname, TEXT, 64, 226)             \
-  X(RMIPADDR, rmipaddr, TEXT, 64, 290)         \
-  X(FCINDEX, fcindex, SHORT, 2, 354)           \
-  X(TABLEVER, tablever, TEXT, 8, 356)
-
-ZEPTABLE_DEFINE_ROW(zep_zepfct_data_t, ZEPFCT_COLUMNS, 364);
 
 ZEPTABLE_DECLARE_TABLE(zepfct, "ZEPFCT");
 

@@ -1,15 +1,16 @@
 // ZEPFLCT: the table's description and its sampling.
-#include "zepflct.h"
+#include "tables/zepflct.h"
 
-#include "zepdclst.h"
-#include "zepdisp.h"
-#include "zepmelem.h"
-#include "zepprops.h"
-#include "zepsamp.h"
+#include "foundation/zepprops.h"
+#include "logs/zepdclst.h"
+#include "logs/zepmelem.h"
+#include "logs/zepshared.h"
+#include "tables/zepsamp.h"
 
 TRK1_UNIT(zepflct_unit, "ZEPFLCT");
 
 ZEPTABLE_DEFINE_DESCRIPTION(zepflct, zepflct_unit, 50);
+ZEPTABLE_DEFINE_INIT(zepflct);
 
 namespace {
 
@@ -38,10 +39,10 @@ unsigned int zep_zepflct_agent::TakeSample() {
                         "ZEP0401E Error adding row to fault table. rc = %d, row number = %d\n",
                         /*stopAfterFailure=*/false);
   {
-    OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
-    OSB1_ScopedLock listLock(&ZEPDISP_dispatcher::metricsLogListLock);
-    ZEPDCLST_DCMetricsLogList& logs = ZEPDISP_dispatcher::metricsLogList;
-    logs.enforceMaxRecordsLimit(ZEPDISP_dispatcher::configProperties);
+    OSB1_ScopedLock configLock(&ZEPSHARED_agentData::configPropertiesLock);
+    OSB1_ScopedLock listLock(&ZEPSHARED_agentData::metricsLogListLock);
+    ZEPDCLST_DCMetricsLogList& logs = ZEPSHARED_agentData::metricsLogList;
+    logs.enforceMaxRecordsLimit(ZEPSHARED_agentData::configProperties);
     run.begin();
     if (!run.hasSecondName()) {
       while (ZEPDCLOG_DCMetricsLogFile* log = run.nextRequestedLog(logs)) {

@@ -3,23 +3,7 @@
 #ifndef ZEP_TABLES_ZEPFLCT_H_
 #define ZEP_TABLES_ZEPFLCT_H_
 
-#include "zeptable.h"
-
-#define ZEPFLCT_COLUMNS(X)                     \
-  X(ORIGINNODE, originnode, TEXT, 32, 0)       \
-  X(HOSTNAME, hostname, TEXT, 64, 32)          \
-  X(MSGLOC, msgloc, SHORT, 2, 96)              \
-  X(MSGTIME, msgtime, TEXT, 16, 98)            \
-  X(PORTNAME, portname, TEXT, 64, 114)         \
-  X(APPSRVENV, appsrvenv, SHORT, 2, 178)       \
-  X(APPSRVNM, appsrvnm, TEXT, 64, 180)         \
-  X(OPNAME, opname, TEXT, 64, 244)             \
-  X(CURRCORR, currcorr, TEXT, 128, 308)        \
-  X(FLTCODE, fltcode, TEXT, 128, 436)          \
-  X(FLTSTR, fltstr, TEXT, 256, 564)            \
-  X(TABLEVER, tablever, TEXT, 8, 820)
-
-ZEPTABLE_DEFINE_ROW(zep_zepflct_data_t, ZEPFLCT_COLUMNS, 828);
+#include "tables/zeptable.h"
 
 ZEPTABLE_DECLARE_TABLE(zepflct, "ZEPFLCT");
 

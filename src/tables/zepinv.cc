@@ -1,20 +1,21 @@
 // ZEPINV: the table's description and its sampling.
-#include "zepinv.h"
+#include "tables/zepinv.h"
 
-#include "zepadlst.h"
-#include "zepaelem.h"
-#include "zepdclst.h"
-#include "zepdcset.h"
-#include "zepdisp.h"
-#include "zepielem.h"
-#include "zepport.h"
-#include "zepprops.h"
-#include "zepsamp.h"
-#include "zepstrut.h"
+#include "foundation/zepport.h"
+#include "foundation/zepprops.h"
+#include "foundation/zepstrut.h"
+#include "logs/zepadlst.h"
+#include "logs/zepaelem.h"
+#include "logs/zepdclst.h"
+#include "logs/zepdcset.h"
+#include "logs/zepielem.h"
+#include "logs/zepshared.h"
+#include "tables/zepsamp.h"
 
 TRK1_UNIT(zepinv_unit, "ZEPINV");
 
 ZEPTABLE_DEFINE_DESCRIPTION(zepinv, zepinv_unit, 50);
+ZEPTABLE_DEFINE_INIT(zepinv);
 
 namespace {
 
@@ -56,10 +57,10 @@ unsigned int zep_zepinv_agent::TakeSample() {
   traceEvent("TakeSample", TRK1_ENTRY);
   const bool history = IsHistoryRequest() != 0;
   {
-    OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
-    OSB1_ScopedLock listLock(&ZEPDISP_dispatcher::metricsLogListLock);
-    const ZEPPROPS_properties& props = ZEPDISP_dispatcher::configProperties;
-    const long window = ZEPDISP_dispatcher::aggDataWindowSizeMinutes;
+    OSB1_ScopedLock configLock(&ZEPSHARED_agentData::configPropertiesLock);
+    OSB1_ScopedLock listLock(&ZEPSHARED_agentData::metricsLogListLock);
+    const ZEPPROPS_properties& props = ZEPSHARED_agentData::configProperties;
+    const long window = ZEPSHARED_agentData::aggDataWindowSizeMinutes;
     const int retention =
         props.getPropertyAsInt(ZEPDCSET_settings::MAX_SVCINV_RETAIN_MINUTES,
                                ZEPDCSET_settings::DEFAULT_MAX_SVCINV_RETAIN_MINUTES);
@@ -74,10 +75,10 @@ unsigned int zep_zepinv_agent::TakeSample() {
       ZEPSTRUT_stringUtil::previousTimeWindow(&runningBegin, &completeBegin, window);
       // Until the agent has seen a whole window there is no complete one to
       // show: its buckets would hold only part of the window's messages.
-      if (completeBegin <= ZEPDISP_dispatcher::dcaStartTime) completeBegin = 0;
-      TakeSampleRealTime(ZEPDISP_dispatcher::metricsLogList, completeBegin, runningBegin, limit);
+      if (completeBegin <= ZEPSHARED_agentData::dcaStartTime) completeBegin = 0;
+      TakeSampleRealTime(ZEPSHARED_agentData::metricsLogList, completeBegin, runningBegin, limit);
     } else {
-      TakeSampleHistorical(ZEPDISP_dispatcher::metricsLogList, retention, limit);
+      TakeSampleHistorical(ZEPSHARED_agentData::metricsLogList, retention, limit);
     }
   }
   traceEvent("TakeSample", TRK1_EXIT);
@@ -126,7 +127,7 @@ int zep_zepinv_agent::TakeSampleRealTime(ZEPDCLST_DCMetricsLogList& logs, time_t
 int zep_zepinv_agent::TakeSampleHistorical(ZEPDCLST_DCMetricsLogList& logs, int retentionMinutes,
                                            int limit) {
   traceEvent("TakeSampleHistorical", TRK1_ENTRY);
-  const long window = ZEPDISP_dispatcher::aggDataWindowSizeMinutes;
+  const long window = ZEPSHARED_agentData::aggDataWindowSizeMinutes;
   // The latest window that ended at least kHistoryDelaySeconds ago.
   time_t limitTime = ZEPPORT::now() - kHistoryDelaySeconds;
   ZEPSTRUT_stringUtil::roundTimeDown(&limitTime, window);

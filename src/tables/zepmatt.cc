@@ -1,6 +1,6 @@
 // ZEPMATT: the table's description, the registration of message-count
 // situations with the data computer, and the table's sample.
-#include "zepmatt.h"
+#include "tables/zepmatt.h"
 
 #include <cerrno>
 #include <climits>
@@ -9,17 +9,27 @@
 #include <cstring>
 
 #include "axo/axo.h"
-#include "zepdc.h"
-#include "zepdcmc.h"
-#include "zepdcrow.h"
-#include "zepdisp.h"
-#include "zepllst.h"
-#include "zeppelem.h"
-#include "zepstrut.h"
+#include "foundation/zepllst.h"
+#include "foundation/zepstrut.h"
+#include "logs/zepshared.h"
+#include "situations/zepdc.h"
+#include "situations/zepdcmc.h"
+#include "situations/zepdcrow.h"
+#include "situations/zeppelem.h"
 
 TRK1_UNIT(zepmatt_unit, "ZEPMATT");
 
 ZEPTABLE_DEFINE_DESCRIPTION(zepmatt, zepmatt_unit, 10);
+
+// Creates the manager; from then on the message counters push their event
+// rows through it.
+unsigned int zep_zepmatt_init() {
+  const unsigned int rc = zep_zepmatt_manager::Init();
+  if (zep_zepmatt_manager::staticManager != nullptr) {
+    ZEPDCMC_MessageCounter::setEventSink(&zep_zepmatt_manager::EventArrived);
+  }
+  return rc;
+}
 
 #define ZEPMATT_DETAIL(...)                                     \
   do {                                                          \
@@ -215,7 +225,7 @@ void zep_zepmatt_agent::TakeSampleConstructor() {
   const bool flow = (TRK1_Sync(&zepmatt_unit, __LINE__) & TRK1_FLOW) != 0;
   if (flow) TRK1_Event(&zepmatt_unit, __LINE__, "TakeSampleConstructor", TRK1_ENTRY);
   SituationValues v;
-  ZEPDC_DataComputer* dc = ZEPDISP_dispatcher::pDataComputer;
+  ZEPDC_DataComputer* dc = ZEPSHARED_agentData::pDataComputer;
   if (readSituation(this, &v)) {
     if (!v.valid()) {
       ZEPMATT_DETAIL("Information is not valid for a DataComputer situation\n");
@@ -237,7 +247,7 @@ void zep_zepmatt_agent::TakeSampleDestructor() {
   const bool flow = (TRK1_Sync(&zepmatt_unit, __LINE__) & TRK1_FLOW) != 0;
   if (flow) TRK1_Event(&zepmatt_unit, __LINE__, "TakeSampleDestructor", TRK1_ENTRY);
   SituationValues v;
-  ZEPDC_DataComputer* dc = ZEPDISP_dispatcher::pDataComputer;
+  ZEPDC_DataComputer* dc = ZEPSHARED_agentData::pDataComputer;
   if (readSituation(this, &v)) {
     if (!v.valid()) {
       ZEPMATT_DETAIL("Information is not valid for a DataComputer situation\n");
@@ -258,7 +268,7 @@ unsigned int zep_zepmatt_agent::TakeSample() {
   const char* origin = AXO_GetOriginnode();
   const unsigned originLength = origin == nullptr ? 0 : static_cast<unsigned>(std::strlen(origin));
   ZEPLLST_LinkedList list;
-  if (ZEPDC_DataComputer* dc = ZEPDISP_dispatcher::pDataComputer) dc->GetCDT(&list);
+  if (ZEPDC_DataComputer* dc = ZEPSHARED_agentData::pDataComputer) dc->GetCDT(&list);
   ZEPMATT_DETAIL("Number of rows returned = %d\n", list.size());
   unsigned int status = 0;
   for (ZEPLELEM_listElem* e = list.front(); e != nullptr; e = list.next(e)) {

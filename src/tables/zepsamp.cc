@@ -1,11 +1,11 @@
 // Sample run: bookkeeping shared by the metric-log samples.
-#include "zepsamp.h"
+#include "tables/zepsamp.h"
 
 #include <cstring>
 
-#include "zepdclog.h"
-#include "zepdclst.h"
-#include "zepstrut.h"
+#include "foundation/zepstrut.h"
+#include "logs/zepdclog.h"
+#include "logs/zepdclst.h"
 
 TRK1_UNIT(zepsamp_unit, "ZEPSAMP");
 

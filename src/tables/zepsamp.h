@@ -21,7 +21,7 @@
 #ifndef ZEP_TABLES_ZEPSAMP_H_
 #define ZEP_TABLES_ZEPSAMP_H_
 
-#include "zeptable.h"
+#include "tables/zeptable.h"
 
 class ZEPDCLST_DCMetricsLogList;
 class ZEPDCLOG_DCMetricsLogFile;

@@ -1,17 +1,18 @@
 // ZEPSMT: the table's description and its sampling.
-#include "zepsmt.h"
+#include "tables/zepsmt.h"
 
-#include "zepdclst.h"
-#include "zepdcset.h"
-#include "zepdisp.h"
-#include "zepmelem.h"
-#include "zepport.h"
-#include "zepprops.h"
-#include "zepsamp.h"
+#include "foundation/zepport.h"
+#include "foundation/zepprops.h"
+#include "logs/zepdclst.h"
+#include "logs/zepdcset.h"
+#include "logs/zepmelem.h"
+#include "logs/zepshared.h"
+#include "tables/zepsamp.h"
 
 TRK1_UNIT(zepsmt_unit, "ZEPSMT");
 
 ZEPTABLE_DEFINE_DESCRIPTION(zepsmt, zepsmt_unit, 500);
+ZEPTABLE_DEFINE_INIT(zepsmt);
 
 namespace {
 
@@ -56,10 +57,10 @@ unsigned int zep_zepsmt_agent::TakeSample() {
   traceEvent("TakeSample", TRK1_ENTRY);
   const bool history = IsHistoryRequest() != 0;
   {
-    OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
-    OSB1_ScopedLock listLock(&ZEPDISP_dispatcher::metricsLogListLock);
-    ZEPPROPS_properties& props = ZEPDISP_dispatcher::configProperties;
-    ZEPDCLST_DCMetricsLogList& logs = ZEPDISP_dispatcher::metricsLogList;
+    OSB1_ScopedLock configLock(&ZEPSHARED_agentData::configPropertiesLock);
+    OSB1_ScopedLock listLock(&ZEPSHARED_agentData::metricsLogListLock);
+    ZEPPROPS_properties& props = ZEPSHARED_agentData::configProperties;
+    ZEPDCLST_DCMetricsLogList& logs = ZEPSHARED_agentData::metricsLogList;
     logs.enforceMaxRecordsLimit(props);
     if (history) {
       TakeSampleHistorical(props, logs);

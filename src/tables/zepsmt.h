@@ -4,33 +4,7 @@
 #ifndef ZEP_TABLES_ZEPSMT_H_
 #define ZEP_TABLES_ZEPSMT_H_
 
-#include "zeptable.h"
-
-#define ZEPSMT_COLUMNS(X)                      \
-  X(ORIGINNODE, originnode, TEXT, 32, 0)       \
-  X(MSGLOC, msgloc, SHORT, 2, 32)              \
-  X(MSGTIME, msgtime, TEXT, 16, 34)            \
-  X(THREADID, threadid, TEXT, 32, 50)          \
-  X(ELPSDTIME, elpsdtime, LONG, 4, 84)         \
-  X(PORTNAME, portname, TEXT, 64, 88)          \
-  X(OPNAME, opname, TEXT, 64, 152)             \
-  X(ONEWAYMSG, onewaymsg, SHORT, 2, 216)       \
-  X(FAULTRESP, faultresp, SHORT, 2, 218)       \
-  X(CURRCORR, currcorr, TEXT, 128, 220)        \
-  X(PREVCORR, prevcorr, TEXT, 128, 348)        \
-  X(HOSTNAME, hostname, TEXT, 64, 476)         \
-  X(IPADDR, ipaddr, TEXT, 64, 540)             \
-  X(RMHSTNAME, rmhstname, TEXT, 64, 604)       \
-  X(RMIPADDR, rmipaddr, TEXT, 64, 668)         \
-  X(APPSRVENV, appsrvenv, SHORT, 2, 732)       \
-  X(APPSRVNODE, appsrvnode, TEXT, 64, 734)     \
-  X(APPSRVCELL, appsrvcell, TEXT, 64, 798)     \
-  X(APPSRVNM, appsrvnm, TEXT, 64, 862)         \
-  X(APPSRVCLUS, appsrvclus, TEXT, 64, 926)     \
-  X(MSGLENGTH, msglength, LONG, 4, 992)        \
-  X(TABLEVER, tablever, TEXT, 8, 996)
-
-ZEPTABLE_DEFINE_ROW(zep_zepsmt_data_t, ZEPSMT_COLUMNS, 1004);
+#include "tables/zeptable.h"
 
 ZEPTABLE_DECLARE_TABLE(zepsmt, "ZEPSMT");
 

@@ -1,7 +1,7 @@
 // The table pattern: what every table sampler and manager does, driven by
 // the table's description. Records go to the trace unit of the table's own
 // module, so that a table's rows are dumped with that table's level.
-#include "zeptable.h"
+#include "tables/zeptable.h"
 
 #include <cstring>
 
@@ -35,7 +35,7 @@ unsigned int ZEPTABLE_sampler::GetColumnInfo(ColumnInfo* info, int index) {
   if (index < 0 || index >= description_.numColumns || info == nullptr) {
     return ZEPTABLE_RC_BAD_COLUMN;
   }
-  const ZEPTABLE_column& column = description_.columns[index];
+  const ZEPROWS_column& column = description_.columns[index];
   info->name = column.name;
   info->offset = column.offset;
   info->width = column.width;
@@ -47,13 +47,13 @@ unsigned int ZEPTABLE_sampler::ColumnIsException(const void* row, const char* at
                                                  _IntfOper oper, const char* value) {
   if (row == nullptr || attribute == nullptr || value == nullptr) return 0;
   for (int i = 0; i < description_.numColumns; ++i) {
-    const ZEPTABLE_column& column = description_.columns[i];
+    const ZEPROWS_column& column = description_.columns[i];
     if (std::strcmp(column.attribute, attribute) != 0) continue;
     const char* at = static_cast<const char*>(row) + column.offset;
     switch (column.type) {
-      case ZEPTABLE_TEXT:
+      case ZEPROWS_TEXT:
         return IsException(oper, at, value, column.width);
-      case ZEPTABLE_SHORT:
+      case ZEPROWS_SHORT:
         return IsException(oper, static_cast<short>(ReadShort(at)), value);
       default:
         return IsException(oper, static_cast<int>(ReadLong(at)), value);
@@ -99,14 +99,14 @@ void ZEPTABLE_sampler::PrintRow(const char* row) {
   TRK1_Unit* unit = description_.unit;
   TRK1_Printf(unit, __LINE__, "\t\t{\n");
   for (int i = 0; i < description_.numColumns; ++i) {
-    const ZEPTABLE_column& column = description_.columns[i];
+    const ZEPROWS_column& column = description_.columns[i];
     const char* at = row + column.offset;
     switch (column.type) {
-      case ZEPTABLE_TEXT:
+      case ZEPROWS_TEXT:
         TRK1_Printf(unit, __LINE__, "\t\t%s=\"%.*s\"\n", column.name,
                     static_cast<int>(column.width), at);
         break;
-      case ZEPTABLE_SHORT:
+      case ZEPROWS_SHORT:
         TRK1_Printf(unit, __LINE__, "\t\t%s=%hd\n", column.name, ReadShort(at));
         break;
       default:

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "axo/axo.h"
+#include "axo/axo_test_table.h"
 #include "axo/http_api.h"
-#include "axo_test_table.h"
 #include "e2e/e2e_support.h"
 
 namespace {

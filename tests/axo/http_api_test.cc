@@ -11,8 +11,8 @@
 #include <string>
 
 #include "axo/axo.h"
+#include "axo/axo_test_table.h"
 #include "axo/request.h"
-#include "axo_test_table.h"
 #include "e2e/e2e_support.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "axo/axo.h"
-#include "axo_test_table.h"
+#include "axo/axo_test_table.h"
 
 namespace {
 

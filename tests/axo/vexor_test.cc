@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "axo/axo.h"
+#include "axo/axo_test_table.h"
 #include "axo/request.h"
 #include "axo/trk1.h"
-#include "axo_test_table.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Action commands and control list editing, on a real configuration file.
-#include "zepacmd.h"
+#include "config/zepacmd.h"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +10,11 @@
 #include "axo/osb1.h"
 #include "axo/request.h"
 #include "axo/trk1.h"
+#include "foundation/zepport.h"
+#include "foundation/zepprops.h"
 #include "foundation/zeptestdir.h"
-#include "zepcmd.h"
-#include "zepdisp.h"
-#include "zepport.h"
-#include "zepprops.h"
+#include "runtime/zepcmd.h"
+#include "runtime/zepdisp.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The configuration model and the three configuration tables, built from a
 // real configuration file in a private install tree.
-#include "zepctele.h"
+#include "config/zepctele.h"
 
 #include <gtest/gtest.h>
 
@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "axo/axo.h"
+#include "config/zepdcmte.h"
+#include "config/zepfctel.h"
 #include "tables/samples_test_util.h"
-#include "zepdcmt.h"
-#include "zepdcmte.h"
-#include "zepdct.h"
-#include "zepfct.h"
-#include "zepfctel.h"
+#include "tables/zepdcmt.h"
+#include "tables/zepdct.h"
+#include "tables/zepfct.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "zepcrc32.h"
+#include "foundation/zepcrc32.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Directory listings on real directories: order, skipped entries, names,
 // and subdirectory creation.
-#include "zepdirls.h"
+#include "foundation/zepdirls.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "axo/trk1.h"
+#include "foundation/zepport.h"
 #include "foundation/zeptestdir.h"
-#include "zepport.h"
 
 namespace {
 

@@ -12,12 +12,12 @@
 #include <filesystem>
 #include <string>
 
-#include "axo/vexor.h"
 #include "axo/trk1.h"
+#include "axo/vexor.h"
+#include "foundation/zepport.h"
 #include "foundation/zeptestdir.h"
-#include "zepdisp.h"
-#include "zepport.h"
-#include "zeputil.h"
+#include "foundation/zeputil.h"
+#include "runtime/zepdisp.h"
 
 namespace zeptest {
 

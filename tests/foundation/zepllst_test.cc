@@ -1,4 +1,4 @@
-#include "zepllst.h"
+#include "foundation/zepllst.h"
 
 #include <gtest/gtest.h>
 

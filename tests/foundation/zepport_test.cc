@@ -1,5 +1,5 @@
 // Port layer: line reading, opening modes, the clock seam and the fault seam.
-#include "zepport.h"
+#include "foundation/zepport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Properties files: the file format, the entry rules, change detection and
 // the atomic save, on real files in a temporary directory.
-#include "zepprops.h"
+#include "foundation/zepprops.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "axo/trk1.h"
+#include "foundation/zepport.h"
 #include "foundation/zeptestdir.h"
-#include "zepport.h"
 
 namespace {
 

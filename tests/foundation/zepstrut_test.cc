@@ -1,4 +1,4 @@
-#include "zepstrut.h"
+#include "foundation/zepstrut.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "zepport.h"
+#include "foundation/zepport.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Install paths: where the etc directory comes from, and the fall-backs of
 // the install, configuration and log directory names.
-#include "zeputil.h"
+#include "foundation/zeputil.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

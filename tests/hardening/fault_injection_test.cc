@@ -15,12 +15,12 @@
 
 #include "axo/osb1.h"
 #include "axo/trk1.h"
+#include "config/zepacmd.h"
+#include "foundation/zepport.h"
+#include "foundation/zepprops.h"
+#include "logs/zepdclst.h"
 #include "logs/zeplogs_test_util.h"
-#include "zepacmd.h"
-#include "zepdclst.h"
-#include "zepdisp.h"
-#include "zepport.h"
-#include "zepprops.h"
+#include "runtime/zepdisp.h"
 
 namespace {
 

@@ -17,12 +17,12 @@
 
 #include "axo/osb1.h"
 #include "axo/request.h"
+#include "config/zepacmd.h"
+#include "logs/zepdclst.h"
 #include "logs/zeplogs_test_util.h"
-#include "zepacmd.h"
-#include "zepdc.h"
-#include "zepdclst.h"
-#include "zepdisp.h"
-#include "zepmain.h"
+#include "runtime/zepdisp.h"
+#include "runtime/zepmain.h"
+#include "situations/zepdc.h"
 
 namespace {
 

@@ -17,12 +17,12 @@
 #include "axo/osb1.h"
 #include "axo/request.h"
 #include "axo/trk1.h"
+#include "config/zepacmd.h"
 #include "e2e/e2e_support.h"
+#include "foundation/zepprops.h"
 #include "logs/zeplogs_test_util.h"
-#include "zepacmd.h"
-#include "zepdisp.h"
-#include "zepmain.h"
-#include "zepprops.h"
+#include "runtime/zepdisp.h"
+#include "runtime/zepmain.h"
 
 namespace {
 

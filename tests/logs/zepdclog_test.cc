@@ -1,6 +1,6 @@
 // Tests of one server's metric log: record parsing, header fields, subnode
 // names, ordering, limits and retention, taking files into the cache.
-#include "zepdclog.h"
+#include "logs/zepdclog.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <string>
 
+#include "logs/zepaelem.h"
 #include "logs/zeplogs_test_util.h"
-#include "zepaelem.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Tests of the metric log list on a real log directory: caching, servers
 // and their registration, the record and bucket limits, the archive.
-#include "zepdclst.h"
+#include "logs/zepdclst.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "axo/axo.h"
+#include "foundation/zepprops.h"
+#include "logs/zepaelem.h"
 #include "logs/zeplogs_test_util.h"
-#include "zepaelem.h"
-#include "zepprops.h"
+#include "runtime/zepcmd.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ class ZepDcLstTest : public ZepLogsTest {
   void SetUp() override {
     ZepLogsTest::SetUp();
     props_.setPropertyFilename(configFile().c_str());
+    list_.setSubnodeRegistrar(&zepRegisterSubnode);
     list_.setDirectoryName(logDir().c_str());
   }
   void TearDown() override {

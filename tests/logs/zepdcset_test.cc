@@ -1,12 +1,12 @@
 // Tests of the agent settings and of the default configuration of servers.
-#include "zepdcset.h"
+#include "logs/zepdcset.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "foundation/zepprops.h"
 #include "logs/zeplogs_test_util.h"
-#include "zepprops.h"
 
 namespace {
 

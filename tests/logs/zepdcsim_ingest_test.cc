@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "logs/zepaelem.h"
+#include "logs/zepdclst.h"
 #include "logs/zeplogs_test_util.h"
-#include "zepaelem.h"
-#include "zepdclst.h"
 
 namespace {
 

@@ -14,10 +14,10 @@
 
 #include "axo/trk1.h"
 #include "foundation/zepinstall_fixture.h"
+#include "foundation/zepport.h"
 #include "foundation/zeptestdir.h"
-#include "zepdisp.h"
-#include "zepport.h"
-#include "zeputil.h"
+#include "foundation/zeputil.h"
+#include "runtime/zepdisp.h"
 
 namespace zeplogs_test {
 

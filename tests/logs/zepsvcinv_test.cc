@@ -6,12 +6,12 @@
 #include <memory>
 #include <string>
 
+#include "logs/zepadlst.h"
+#include "logs/zepaelem.h"
+#include "logs/zepielem.h"
 #include "logs/zeplogs_test_util.h"
-#include "zepadlst.h"
-#include "zepaelem.h"
-#include "zepielem.h"
-#include "zepmelem.h"
-#include "zepnvlst.h"
+#include "logs/zepmelem.h"
+#include "logs/zepnvlst.h"
 
 namespace {
 

@@ -10,16 +10,16 @@
 
 #include <vector>
 
+#include "foundation/zepport.h"
+#include "foundation/zepstrut.h"
 #include "foundation/zeptestdir.h"
+#include "logs/zepadlst.h"
+#include "logs/zepaelem.h"
+#include "logs/zepdclog.h"
+#include "logs/zepielem.h"
 #include "logs/zeplogs_test_util.h"
-#include "zepadlst.h"
-#include "zepaelem.h"
-#include "zepdclog.h"
-#include "zepielem.h"
-#include "zepmelem.h"
-#include "zepnvlst.h"
-#include "zepport.h"
-#include "zepstrut.h"
+#include "logs/zepmelem.h"
+#include "logs/zepnvlst.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Subnode registration, manager commands and the action-command entry.
-#include "zepcmd.h"
+#include "runtime/zepcmd.h"
 
 #include <gtest/gtest.h>
 

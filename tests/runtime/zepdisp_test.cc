@@ -1,18 +1,18 @@
 // Tests of the log dispatcher: initialisation, single passes driven with the
 // test clock, restart from the cache, and the thread's prompt stop.
-#include "zepdisp.h"
+#include "runtime/zepdisp.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <thread>
 
+#include "foundation/zepprops.h"
+#include "logs/zepdclst.h"
 #include "logs/zeplogs_test_util.h"
-#include "zepdc.h"
-#include "zepdclst.h"
-#include "zepdcmc.h"
-#include "zeppelem.h"
-#include "zepprops.h"
+#include "situations/zepdc.h"
+#include "situations/zepdcmc.h"
+#include "situations/zeppelem.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Agent start-up in process: identity, banner, agent name, the failure path
 // and the order in which the tables are loaded. A successful start with the
 // dispatcher thread is covered by the end-to-end test of the binary.
-#include "zepmain.h"
+#include "runtime/zepmain.h"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +14,10 @@
 #include "axo/axo.h"
 #include "axo/trk1.h"
 #include "axo/vexor.h"
+#include "foundation/zepport.h"
 #include "foundation/zeptestdir.h"
-#include "zepdisp.h"
-#include "zepport.h"
-#include "zeputil.h"
+#include "foundation/zeputil.h"
+#include "runtime/zepdisp.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "axo/request.h"
-#include "situations_test_util.h"
-#include "zepdc.h"
-#include "zepdisp.h"
-#include "zepllst.h"
-#include "zepmatt.h"
+#include "foundation/zepllst.h"
+#include "runtime/zepdisp.h"
+#include "situations/situations_test_util.h"
+#include "situations/zepdc.h"
+#include "tables/zepmatt.h"
 
 using situations_test::pad;
 

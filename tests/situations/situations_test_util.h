@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "zepdcmc.h"
-#include "zepmatt.h"
+#include "situations/zepdcmc.h"
+#include "tables/zepmatt.h"
 
 namespace situations_test {
 
@@ -33,11 +33,16 @@ class EventRecorder {
  public:
   EventRecorder() {
     events().clear();
-    ZEPDCMC_MessageCounter::setEventSinkForTesting(&record);
+    previous_ = ZEPDCMC_MessageCounter::setEventSink(&record);
   }
-  ~EventRecorder() { ZEPDCMC_MessageCounter::setEventSinkForTesting(nullptr); }
+  ~EventRecorder() { ZEPDCMC_MessageCounter::setEventSink(previous_); }
   EventRecorder(const EventRecorder&) = delete;
   EventRecorder& operator=(const EventRecorder&) = delete;
+
+ private:
+  ZEPDCMC_MessageCounter::EventSink previous_;
+
+ public:
 
   std::vector<zep_zepmatt_data_t> rows() const {
     std::lock_guard<std::mutex> guard(mutex());
@@ -58,7 +63,7 @@ class EventRecorder {
     static std::mutex m;
     return m;
   }
-  static uint32_t record(zep_zepmatt_data_t* rows, int n) {
+  static uint32_t record(const zep_zepmatt_data_t* rows, int n) {
     std::lock_guard<std::mutex> guard(mutex());
     for (int i = 0; i < n; ++i) events().push_back(rows[i]);
     return 0;

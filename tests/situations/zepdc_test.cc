@@ -1,6 +1,6 @@
 // Data computer: matching through the filter tree, registration and removal
 // of situations, the timer pass and the ZEPMATT rows of GetCDT.
-#include "zepdc.h"
+#include "situations/zepdc.h"
 
 #include <gtest/gtest.h>
 
@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "axo/trk1.h"
-#include "situations_test_util.h"
-#include "zepdcfn.h"
-#include "zepdcmc.h"
-#include "zepdcrow.h"
-#include "zepllst.h"
-#include "zepmelem.h"
-#include "zeppelem.h"
+#include "foundation/zepllst.h"
+#include "logs/zepmelem.h"
+#include "situations/situations_test_util.h"
+#include "situations/zepdcfn.h"
+#include "situations/zepdcmc.h"
+#include "situations/zepdcrow.h"
+#include "situations/zeppelem.h"
 
 using situations_test::column;
 using situations_test::EventRecorder;

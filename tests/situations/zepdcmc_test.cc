@@ -1,11 +1,11 @@
 // Message counter: interval normalisation, keys, the sliding window and the
 // events pushed on changes of the truth value.
-#include "zepdcmc.h"
+#include "situations/zepdcmc.h"
 
 #include <gtest/gtest.h>
 
 #include "axo/trk1.h"
-#include "situations_test_util.h"
+#include "situations/situations_test_util.h"
 
 using situations_test::column;
 using situations_test::EventRecorder;

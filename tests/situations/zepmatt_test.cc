@@ -1,6 +1,6 @@
 // ZEPMATT: situations read from request conditions, the table's sample, and
 // the whole event road through the framework's request API.
-#include "zepmatt.h"
+#include "tables/zepmatt.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +12,12 @@
 #include "axo/request.h"
 #include "axo/trk1.h"
 #include "axo/vexor.h"
-#include "situations_test_util.h"
-#include "zepdc.h"
-#include "zepdcmc.h"
-#include "zepdisp.h"
-#include "zepllst.h"
-#include "zeppelem.h"
+#include "foundation/zepllst.h"
+#include "runtime/zepdisp.h"
+#include "situations/situations_test_util.h"
+#include "situations/zepdc.h"
+#include "situations/zepdcmc.h"
+#include "situations/zeppelem.h"
 
 using situations_test::column;
 using situations_test::pad;

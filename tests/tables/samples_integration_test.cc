@@ -17,9 +17,9 @@
 
 #include "axo/request.h"
 #include "tables/samples_test_util.h"
-#include "zepflct.h"
-#include "zepinv.h"
-#include "zepsmt.h"
+#include "tables/zepflct.h"
+#include "tables/zepinv.h"
+#include "tables/zepsmt.h"
 
 namespace {
 

@@ -7,11 +7,11 @@
 #include <thread>
 #include <vector>
 
+#include "logs/zepdcset.h"
 #include "tables/samples_test_util.h"
-#include "zepdcset.h"
-#include "zepflct.h"
-#include "zepinv.h"
-#include "zepsmt.h"
+#include "tables/zepflct.h"
+#include "tables/zepinv.h"
+#include "tables/zepsmt.h"
 
 namespace {
 

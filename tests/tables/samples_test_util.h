@@ -18,13 +18,13 @@
 #include "axo/trk1.h"
 #include "axo/vexor.h"
 #include "foundation/zepinstall_fixture.h"
+#include "foundation/zepport.h"
+#include "foundation/zepprops.h"
 #include "foundation/zeptestdir.h"
-#include "zepdclst.h"
-#include "zepdisp.h"
-#include "zepport.h"
-#include "zepprops.h"
-#include "zeptable.h"
-#include "zeputil.h"
+#include "foundation/zeputil.h"
+#include "logs/zepdclst.h"
+#include "runtime/zepdisp.h"
+#include "tables/zeptable.h"
 
 namespace samples_test {
 

@@ -13,15 +13,15 @@
 #include "axo/request.h"
 #include "axo/trk1.h"
 #include "axo/vexor.h"
-#include "zepdcmt.h"
-#include "zepdct.h"
-#include "zepfct.h"
-#include "zepflct.h"
-#include "zepinv.h"
-#include "zepmain.h"
-#include "zepmatt.h"
-#include "zepsmt.h"
-#include "zeptable.h"
+#include "runtime/zepmain.h"
+#include "tables/zepdcmt.h"
+#include "tables/zepdct.h"
+#include "tables/zepfct.h"
+#include "tables/zepflct.h"
+#include "tables/zepinv.h"
+#include "tables/zepmatt.h"
+#include "tables/zepsmt.h"
+#include "tables/zeptable.h"
 
 // --- the test table ------------------------------------------------------------
 
@@ -31,7 +31,7 @@
   X(MSGCOUNT, msgcount, LONG, 4, 36)       \
   X(SITNAME, sitname, TEXT, 32, 40)
 
-ZEPTABLE_DEFINE_ROW(zep_zeptest_data_t, ZEPTEST_COLUMNS, 72);
+ZEPROWS_DEFINE_ROW(zep_zeptest_data_t, ZEPTEST_COLUMNS, 72);
 ZEPTABLE_DECLARE_TABLE(zeptest, "ZEPTEST");
 
 namespace {
@@ -57,6 +57,7 @@ class zep_zeptest_agent : public zep_zeptest_base {
 
 TRK1_UNIT(zeptest_unit, "ZEPTEST");
 ZEPTABLE_DEFINE_DESCRIPTION(zeptest, zeptest_unit, 2);
+ZEPTABLE_DEFINE_INIT(zeptest);
 
 namespace {
 

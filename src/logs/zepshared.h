@@ -1,0 +1,41 @@
+// The agent's shared data: the configuration properties and the metric log
+// list, the two locks that guard them, and the few values every layer reads.
+//
+// The dispatcher (runtime/zepdisp.h) owns and initialises this data and
+// names it as its own static members (ZEPDISP_dispatcher derives from this
+// class); the modules below the runtime reach it here, so that no module
+// includes a layer above its own.
+//
+// Lock order: configPropertiesLock first, metricsLogListLock second. Nobody
+// takes configPropertiesLock while holding metricsLogListLock alone. The data
+// computer's lock is taken inside metricsLogListLock, never the other way.
+#ifndef ZEP_LOGS_ZEPSHARED_H_
+#define ZEP_LOGS_ZEPSHARED_H_
+
+#include <ctime>
+
+#include "axo/osb1.h"
+#include "foundation/zepprops.h"
+#include "logs/zepdclst.h"
+
+class ZEPDC_DataComputer;
+
+class ZEPSHARED_agentData {
+ public:
+  // The data-collector configuration; guarded by configPropertiesLock.
+  static ZEPPROPS_properties configProperties;
+  // Every monitored server and what hangs off it; guarded by metricsLogListLock.
+  static ZEPDCLST_DCMetricsLogList metricsLogList;
+  static OSB1_Lock configPropertiesLock;
+  static OSB1_Lock metricsLogListLock;
+  static char configFilename[260];
+  static char logSubdirName[260];
+  // When the dispatcher was initialised; 0 before.
+  static time_t dcaStartTime;
+  // The data computer, owned by the dispatcher; null before init and after stop.
+  static ZEPDC_DataComputer* pDataComputer;
+  // The aggregation window length fixed at start, in minutes.
+  static int aggDataWindowSizeMinutes;
+};
+
+#endif  // ZEP_LOGS_ZEPSHARED_H_
