@@ -45,27 +45,27 @@ const int kMaxFileLine = 2046;
 
 // --- messages ---------------------------------------------------------------
 
-bool errorsOn() { return (TRK1_Sync(&zepacmd_unit, __LINE__) & TRK1_ERROR) != 0; }
-
 // Writes `text` as an error record.
 void logMsg(const char* text) {
-  if (errorsOn()) TRK1_Printf(&zepacmd_unit, __LINE__, "%s\n", text);
+  if (TRK1_On(&zepacmd_unit, TRK1_ERROR)) TRK1_Printf(&zepacmd_unit, __LINE__, "%s\n", text);
 }
 
 // Writes `prefix` followed by `text` as an error record; the messages of
 // this module with one substitution all end with it.
 void logMsgWithSub(const char* prefix, const std::string& text) {
-  if (errorsOn()) TRK1_Printf(&zepacmd_unit, __LINE__, "%s%s", prefix, text.c_str());
+  if (TRK1_On(&zepacmd_unit, TRK1_ERROR)) {
+    TRK1_Printf(&zepacmd_unit, __LINE__, "%s%s", prefix, text.c_str());
+  }
 }
 
 void processingCmdMsg(const char* command) {
-  if (TRK1_Sync(&zepacmd_unit, __LINE__) & TRK1_FLOW) {
+  if (TRK1_On(&zepacmd_unit, TRK1_FLOW)) {
     TRK1_Printf(&zepacmd_unit, __LINE__, "ZEPAC0001I Processing command: %s", command);
   }
 }
 
 void badCmdMsg(const char* name, int length) {
-  if (errorsOn()) {
+  if (TRK1_On(&zepacmd_unit, TRK1_ERROR)) {
     TRK1_Printf(&zepacmd_unit, __LINE__,
                 "ZEPAC0002E The command specified is not a valid action command: %.*s",
                 length, name != nullptr ? name : "");
@@ -529,11 +529,10 @@ int filterRank(const Field& port, const Field& op, const Field& client) {
 
 int ZEPACMD_actionCommand::handleAction(const char* command, ZEPPROPS_properties& props,
                                         char* msgBuf, int msgBufSize) {
-  bool flow = (TRK1_Sync(&zepacmd_unit, __LINE__) & TRK1_FLOW) != 0;
-  if (flow) TRK1_Event(&zepacmd_unit, __LINE__, "handleAction", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepacmd_unit, "handleAction");
   if (msgBuf == nullptr) msgBufSize = 0;
   if (msgBufSize > 0) msgBuf[0] = '\0';
-  if (TRK1_Sync(&zepacmd_unit, __LINE__) & TRK1_DETAIL) {
+  if (TRK1_On(&zepacmd_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepacmd_unit, __LINE__, "Command received is: %s\n",
                 command != nullptr ? command : "");
   }
@@ -552,8 +551,7 @@ int ZEPACMD_actionCommand::handleAction(const char* command, ZEPPROPS_properties
       props.load();
     }
   }
-  if (flow) TRK1_Event(&zepacmd_unit, __LINE__, "handleAction", TRK1_EXIT_RC, rc);
-  return rc;
+  return flow.exit(rc);
 }
 
 std::string ZEPACMD_actionCommand::controlStem(const Field* fields, bool monitorList) {

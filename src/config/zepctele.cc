@@ -202,7 +202,7 @@ void ZEPCTELE_GlobalCfg::setValues(const char* server, const char* hostName, con
     int16_t value = 0;
     if (ZEPPROPS_properties::copyMappedProperty(key.c_str(), props, s.table, s.rows, &value) ==
         nullptr) {
-      if (TRK1_Sync(&zepctele_unit, __LINE__) & TRK1_ERROR) {
+      if (TRK1_On(&zepctele_unit, TRK1_ERROR)) {
         TRK1_Printf(&zepctele_unit, __LINE__,
                     "ZEP0451E Unrecognized enum value in properties file, key=%s\n", key.c_str());
       }
@@ -218,14 +218,13 @@ int ZEPCTELE_GlobalCfg::compareKeys(const void* key) const {
 }
 
 ZEPLLST_LinkedList* ZEPCTELE_GlobalCfg::getGlobalConfigTable() {
-  const bool flow = (TRK1_Sync(&zepctele_unit, __LINE__) & TRK1_FLOW) != 0;
-  if (flow) TRK1_Event(&zepctele_unit, __LINE__, "getGlobalConfigTable", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepctele_unit, "getGlobalConfigTable");
   ZEPLLST_LinkedList* list = ZEPCTELE_buildConfigTable(
       ".monitor", [](ZEPLLST_LinkedList* rows, const char* server, const char* hostName,
                      const char* envCode, ZEPPROPS_properties* props, const char*) {
         ZEPDCSET_settings::setDefaultDCProperties(*props, server, envCode, false);
         ZEPCTELE_appendUnique(rows, new ZEPCTELE_GlobalCfg(server, hostName, envCode, props));
       });
-  if (flow) TRK1_Event(&zepctele_unit, __LINE__, "getGlobalConfigTable", TRK1_EXIT_RC, list->size());
+  flow.exit(list->size());
   return list;
 }

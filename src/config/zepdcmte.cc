@@ -43,14 +43,13 @@ void ZEPDCMTE_MonitorCtl::addMonControls(const char* server, const char* hostNam
 }
 
 ZEPLLST_LinkedList* ZEPDCMTE_MonitorCtl::getMonitorCtlTable() {
-  const bool flow = (TRK1_Sync(&zepdcmte_unit, __LINE__) & TRK1_FLOW) != 0;
-  if (flow) TRK1_Event(&zepdcmte_unit, __LINE__, "getMonitorCtlTable", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepdcmte_unit, "getMonitorCtlTable");
   ZEPLLST_LinkedList* list = ZEPCTELE_buildConfigTable(
       ".monitor.control.count",
       [](ZEPLLST_LinkedList* rows, const char* server, const char* hostName,
          const char* envCode, ZEPPROPS_properties* props, const char* count) {
         addMonControls(server, hostName, envCode, props, rows, SU::atoi(count));
       });
-  if (flow) TRK1_Event(&zepdcmte_unit, __LINE__, "getMonitorCtlTable", TRK1_EXIT_RC, list->size());
+  flow.exit(list->size());
   return list;
 }

@@ -39,14 +39,13 @@ void ZEPFCTEL_FilterCtl::addFilterControls(const char* server, const char* hostN
 }
 
 ZEPLLST_LinkedList* ZEPFCTEL_FilterCtl::getFilterCtlTable() {
-  const bool flow = (TRK1_Sync(&zepfctel_unit, __LINE__) & TRK1_FLOW) != 0;
-  if (flow) TRK1_Event(&zepfctel_unit, __LINE__, "getFilterCtlTable", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepfctel_unit, "getFilterCtlTable");
   ZEPLLST_LinkedList* list = ZEPCTELE_buildConfigTable(
       ".filter.control.count",
       [](ZEPLLST_LinkedList* rows, const char* server, const char* hostName,
          const char* envCode, ZEPPROPS_properties* props, const char* count) {
         addFilterControls(server, hostName, envCode, props, rows, SU::atoi(count));
       });
-  if (flow) TRK1_Event(&zepfctel_unit, __LINE__, "getFilterCtlTable", TRK1_EXIT_RC, list->size());
+  flow.exit(list->size());
   return list;
 }

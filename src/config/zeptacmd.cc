@@ -295,12 +295,10 @@ void Console::globalConfig() {
 }  // namespace
 
 void ZEPTACMD_testActionCommand::testActions(const char* fileName, ZEPPROPS_properties& props) {
-  const bool flow = (TRK1_Sync(&zeptacmd_unit, __LINE__) & TRK1_FLOW) != 0;
-  if (flow) TRK1_Event(&zeptacmd_unit, __LINE__, "testActions", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zeptacmd_unit, "testActions");
   ZEP_FILE file;
   if (ZEPPORT::zep_open(fileName, "r", &file, 0666) != 0) {
     std::printf("Input stream not open.\n");
-    if (flow) TRK1_Event(&zeptacmd_unit, __LINE__, "testActions", TRK1_EXIT);
     return;
   }
   int counts[3] = {0, 0, 0};  // indexed by result code
@@ -319,7 +317,6 @@ void ZEPTACMD_testActionCommand::testActions(const char* fileName, ZEPPROPS_prop
   std::printf("  Success:   %d\n", counts[ZEPACMD_actionCommand::RC_SUCCESS]);
   std::printf("  No Change: %d\n", counts[ZEPACMD_actionCommand::RC_NO_CHANGE]);
   std::printf("  Error:     %d\n", counts[ZEPACMD_actionCommand::RC_ERROR]);
-  if (flow) TRK1_Event(&zeptacmd_unit, __LINE__, "testActions", TRK1_EXIT);
 }
 
 void ZEPTACMD_setAgentControl(const ZEPTACMD_agentControl& control) { agentControl = control; }

@@ -32,7 +32,7 @@ constexpr std::array<uint32_t, 256> kTable = makeTable();
 }  // namespace
 
 uint32_t ZEPCRC32::crc32(const void* data, int length, uint32_t crc) {
-  TRK1_FlowScope trace(&zepcrc32_unit, "crc32");
+  TRK1_FlowScope flow(&zepcrc32_unit, "crc32");
   if (data == nullptr) return crc;
   const unsigned char* p = static_cast<const unsigned char*>(data);
   for (int i = 0; i < length; ++i) {
@@ -46,7 +46,7 @@ uint32_t ZEPCRC32::crc32(const void* data, int length) {
 }
 
 char* ZEPCRC32::crc32ToString(uint32_t value, char* buf) {
-  TRK1_FlowScope trace(&zepcrc32_unit, "crc32ToString");
+  TRK1_FlowScope flow(&zepcrc32_unit, "crc32ToString");
   if (buf != nullptr) {
     std::snprintf(buf, 9, "%8.8x", static_cast<unsigned>(value));
   }

@@ -18,8 +18,6 @@ namespace {
 
 constexpr int kDirPermissions = 0775;
 
-bool ErrorTraceOn() { return (TRK1_Sync(&zepdirls_unit, __LINE__) & TRK1_ERROR) != 0; }
-
 int32_t ClampSize(long long size) {
   return size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
 }
@@ -55,7 +53,7 @@ bool ZEPDIRLS_dirList::openStream() {
   dir_ = opendir(dirName_);
   if (dir_ != nullptr) return true;
   const int err = errno;
-  if (ErrorTraceOn()) {
+  if (TRK1_On(&zepdirls_unit, TRK1_ERROR)) {
     TRK1_Printf(&zepdirls_unit, __LINE__, "OPENDIR FAILED rc = %d", err);
     TRK1_Printf(&zepdirls_unit, __LINE__, "ZEP0352E Invalid directory name: %s\n", dirName_);
   }
@@ -83,7 +81,7 @@ int ZEPDIRLS_dirList::readDir() {
     }
     ZEP_STAT st;
     if (getFileInfo(dirName_, d->d_name, &st) != 0) {
-      if (ErrorTraceOn()) {
+      if (TRK1_On(&zepdirls_unit, TRK1_ERROR)) {
         TRK1_Printf(&zepdirls_unit, __LINE__,
                     "ZEP0353E Cannot get information for file using stat: %s\n", d->d_name);
       }
@@ -117,14 +115,14 @@ int ZEPDIRLS_dirList::mkdirIfNeeded(const char* path) {
   if (getFileInfo(path, ".", &st) == 0) return 0;
   // "path/." fails both for a missing path and for a file in the way.
   if (ZEPPORT::zep_stat(path, &st) == 0 && !st.isDirectory()) {
-    if (ErrorTraceOn()) {
+    if (TRK1_On(&zepdirls_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepdirls_unit, __LINE__,
                   "ZEP0354E File already exists and it is not a directory : %s\n", path);
     }
     return -1;
   }
   const int rc = ZEPPORT::zep_mkdir(path, kDirPermissions);
-  if (rc != 0 && ErrorTraceOn()) {
+  if (rc != 0 && TRK1_On(&zepdirls_unit, TRK1_ERROR)) {
     TRK1_Printf(&zepdirls_unit, __LINE__, "ZEP0355E Unable to create subdirectory: %s\n", path);
   }
   return rc;

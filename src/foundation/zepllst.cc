@@ -77,7 +77,7 @@ bool ZEPLLST_LinkedList::remove(ZEPLELEM_listElem* elem) {
   // a successor its back; anything else is not linked here.
   if ((elem->prev_ == nullptr && elem != front_) ||
       (elem->next_ == nullptr && elem != back_)) {
-    if (TRK1_Sync(&zepllst_unit, __LINE__) & TRK1_ERROR) {
+    if (TRK1_On(&zepllst_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepllst_unit, __LINE__,
                   "remove: element %p is not linked in list %p",
                   static_cast<void*>(elem), static_cast<void*>(this));

@@ -78,8 +78,6 @@ void CopyBounded(char* dst, size_t dst_size, const char* src) {
   snprintf(dst, dst_size, "%s", src != nullptr ? src : "");
 }
 
-bool ErrorTraceOn() { return (TRK1_Sync(&zepport_unit, __LINE__) & TRK1_ERROR) != 0; }
-
 }  // namespace
 
 time_t ZEPPORT::now() { return g_clock.load(std::memory_order_acquire)(); }
@@ -111,7 +109,7 @@ int ZEPPORT::zep_stat(const char* path, ZEP_STAT* st) {
   memset(st, 0, sizeof(*st));
   st->guard = kStatGuard;
   int rc = stat(path, &st->st);
-  if (st->guard != kStatGuard && ErrorTraceOn()) {
+  if (st->guard != kStatGuard && TRK1_On(&zepport_unit, TRK1_ERROR)) {
     TRK1_Printf(&zepport_unit, __LINE__, "**ERROR** ZEP_STAT struct overwritten\n");
   }
   return rc;
@@ -130,7 +128,7 @@ int ZEPPORT::zep_open(const char* path, const char* mode, ZEP_FILE* handle,
   if (writes && zep_stat(path, &st) != 0) {
     int fd = open(path, O_WRONLY | O_CREAT, static_cast<mode_t>(permission_bits));
     if (fd < 0) {
-      if (ErrorTraceOn()) {
+      if (TRK1_On(&zepport_unit, TRK1_ERROR)) {
         TRK1_Printf(&zepport_unit, __LINE__, "ZEP0501E Cannot open file for write: %s\n", path);
       }
     } else {

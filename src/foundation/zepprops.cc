@@ -21,8 +21,6 @@ constexpr int kLineBufferSize = 2048;
 constexpr int kLineReadSize = kLineBufferSize - 1;  // at most 2046 characters
 constexpr int kPermissions = 0666;
 
-bool TraceOn(int bit) { return (TRK1_Sync(&zepprops_unit, __LINE__) & bit) != 0; }
-
 // Writes all of `text`; false on a short write.
 bool WriteAll(ZEP_FILE* file, const char* text, size_t len) {
   return ZEPPORT::zep_write(file, text, static_cast<unsigned>(len)) == static_cast<int>(len);
@@ -38,7 +36,7 @@ void MatchAttributes(ZEP_FILE* tmp, const char* original) {
   if (fchown(fd, st.st.st_uid, st.st.st_gid) != 0) {
     // Not permitted for an ordinary user; the file then belongs to us.
   }
-  if (fchmod(fd, st.st.st_mode & 07777) != 0 && TraceOn(TRK1_DETAIL)) {
+  if (fchmod(fd, st.st.st_mode & 07777) != 0 && TRK1_On(&zepprops_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepprops_unit, __LINE__, "Cannot keep the permissions of %s", original);
   }
 }
@@ -75,17 +73,17 @@ const char* ZEPPROPS_properties::setPropertyFilename(const char* name) {
 int ZEPPROPS_properties::load() { return load(filename_); }
 
 int ZEPPROPS_properties::load(const char* name) {
-  if (TraceOn(TRK1_FLOW)) TRK1_Event(&zepprops_unit, __LINE__, "load", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepprops_unit, "load");
   int rc = OK;
   ZEP_FILE file;
   if (name == nullptr || name[0] == '\0') {
-    if (TraceOn(TRK1_ERROR)) {
+    if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepprops_unit, __LINE__,
                   "ZEP00202E NULL or zero length property filename specified\n");
     }
     rc = ERROR;
   } else if (ZEPPORT::zep_open(name, "rw", &file, kPermissions) != 0) {
-    if (TraceOn(TRK1_ERROR)) {
+    if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepprops_unit, __LINE__,
                   "ZEP00203E Unable to open property file for reading: %s\n", name);
     }
@@ -97,7 +95,7 @@ int ZEPPROPS_properties::load(const char* name) {
     if (rc != OK) {
       // A read error: keep the entries and the time of the last good load,
       // so the next loadIfChanged tries again.
-      if (TraceOn(TRK1_ERROR)) {
+      if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
         TRK1_Printf(&zepprops_unit, __LINE__,
                     "ZEP00203E Unable to open property file for reading: %s\n", name);
       }
@@ -105,12 +103,11 @@ int ZEPPROPS_properties::load(const char* name) {
       lastModified_ = st.mtime();
     }
   }
-  if (TraceOn(TRK1_FLOW)) TRK1_Event(&zepprops_unit, __LINE__, "load", TRK1_EXIT_RC, rc);
-  return rc;
+  return flow.exit(rc);
 }
 
 int ZEPPROPS_properties::load(ZEP_FILE* file) {
-  if (TraceOn(TRK1_FLOW)) TRK1_Event(&zepprops_unit, __LINE__, "load(file)", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepprops_unit, "load(file)");
   // Read into a fresh set so that a read error leaves the current one whole.
   ZEPPROPS_properties fresh;
   char line[kLineBufferSize];
@@ -130,8 +127,7 @@ int ZEPPROPS_properties::load(ZEP_FILE* file) {
     list_.push_back(fresh.list_);
     index_.swap(fresh.index_);
   }
-  if (TraceOn(TRK1_FLOW)) TRK1_Event(&zepprops_unit, __LINE__, "load(file)", TRK1_EXIT_RC, rc);
-  return rc;
+  return flow.exit(rc);
 }
 
 int ZEPPROPS_properties::loadIfChanged() {
@@ -140,7 +136,7 @@ int ZEPPROPS_properties::loadIfChanged() {
   if (stat_rc == 0 && st.mtime() == lastModified_) return OK;
   const time_t previous = lastModified_;
   const int rc = load(filename_);
-  if (TraceOn(TRK1_DETAIL)) {
+  if (TRK1_On(&zepprops_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepprops_unit, __LINE__, "Config file change detected. stat rc =%d\n", stat_rc);
     TRK1_Printf(&zepprops_unit, __LINE__, "Previous config file timestamp = %ld\n",
                 static_cast<long>(previous));
@@ -153,7 +149,7 @@ int ZEPPROPS_properties::loadIfChanged() {
 int ZEPPROPS_properties::save(const char* header) { return save(filename_, header); }
 
 int ZEPPROPS_properties::save(const char* name, const char* header) {
-  if (TraceOn(TRK1_FLOW)) TRK1_Event(&zepprops_unit, __LINE__, "save", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepprops_unit, "save");
   // The entries go to a temporary file beside the file, which replaces it
   // only once it is completely written and on the device. A symbolic link
   // stays a link: the file it points at is the one replaced.
@@ -163,31 +159,30 @@ int ZEPPROPS_properties::save(const char* name, const char* header) {
   int rc = OK;
   if (name == nullptr || name[0] == '\0' ||
       ZEPPORT::zep_open(tmp.c_str(), "w", &file, kPermissions) != 0) {
-    if (TraceOn(TRK1_ERROR)) {
+    if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n",
                   name != nullptr ? name : "");
     }
-    if (TraceOn(TRK1_FLOW)) TRK1_Event(&zepprops_unit, __LINE__, "save", TRK1_EXIT_RC, ERROR);
-    return ERROR;
+    return flow.exit(ERROR);
   }
   MatchAttributes(&file, name);
   bool written = save(&file, header) == OK && ZEPPORT::zep_sync(&file) == 0;
   if (!written) {
-    if (TraceOn(TRK1_ERROR)) {
+    if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n",
                   name);
     }
     rc = ERROR;
   }
   if (ZEPPORT::zep_close(&file) != 0) {
-    if (TraceOn(TRK1_ERROR)) {
+    if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00207E Error closing properties file: %s\n",
                   name);
     }
     rc = ERROR;
   }
   if (rc == OK && ZEPPORT::zep_rename(tmp.c_str(), target.c_str()) != 0) {
-    if (TraceOn(TRK1_ERROR)) {
+    if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n",
                   name);
     }
@@ -199,12 +194,11 @@ int ZEPPROPS_properties::save(const char* name, const char* header) {
   } else if (ZEPPORT::zep_stat(name, &st) == 0) {
     lastModified_ = st.mtime();
   }
-  if (TraceOn(TRK1_FLOW)) TRK1_Event(&zepprops_unit, __LINE__, "save", TRK1_EXIT_RC, rc);
-  return rc;
+  return flow.exit(rc);
 }
 
 int ZEPPROPS_properties::save(ZEP_FILE* file, const char* header) {
-  if (TraceOn(TRK1_FLOW)) TRK1_Event(&zepprops_unit, __LINE__, "save(file)", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepprops_unit, "save(file)");
   bool ok = true;
   if (header != nullptr) {
     const std::string line = std::string("#") + header + "\n";
@@ -219,13 +213,12 @@ int ZEPPROPS_properties::save(ZEP_FILE* file, const char* header) {
     SU::escapeString(line.c_str(), escaped.data(), static_cast<int>(escaped.size()));
     ok = WriteAll(file, escaped.c_str(), strlen(escaped.c_str()));
   }
-  if (!ok && TraceOn(TRK1_ERROR)) {
+  if (!ok && TRK1_On(&zepprops_unit, TRK1_ERROR)) {
     TRK1_Printf(&zepprops_unit, __LINE__,
                 "ZEP00205E Error writing properties to output stream\n");
   }
   const int rc = ok ? OK : ERROR;
-  if (TraceOn(TRK1_FLOW)) TRK1_Event(&zepprops_unit, __LINE__, "save(file)", TRK1_EXIT_RC, rc);
-  return rc;
+  return flow.exit(rc);
 }
 
 ZEPKVPAR_keyValuePair* ZEPPROPS_properties::find(const char* key) const {
@@ -311,19 +304,17 @@ ZEPKVPAR_keyValuePair* ZEPPROPS_properties::parseLine(const char* line, bool ski
 const ZEPSTRUT_stringUtil::ENUM_CONSTANT* ZEPPROPS_properties::copyMappedProperty(
     const char* key, const ZEPPROPS_properties* props,
     const ZEPSTRUT_stringUtil::ENUM_CONSTANT* table, int count, int16_t* out) {
-  if (TraceOn(TRK1_FLOW)) TRK1_Event(&zepprops_unit, __LINE__, "copyMappedProperty", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepprops_unit, "copyMappedProperty");
   const SU::ENUM_CONSTANT* row = nullptr;
   const char* value = props != nullptr ? props->getProperty(key) : nullptr;
   if (value != nullptr) {
     row = SU::mapValue(value, table, count, -1);
     if (row != nullptr) {
       *out = row->value;
-    } else if (TraceOn(TRK1_ERROR)) {
+    } else if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepprops_unit, __LINE__, "ZEP0208E Unable to map property: %s\n", value);
     }
   }
-  if (TraceOn(TRK1_FLOW)) {
-    TRK1_Event(&zepprops_unit, __LINE__, "copyMappedProperty", TRK1_EXIT_RC, row != nullptr);
-  }
+  flow.exit(row != nullptr);
   return row;
 }

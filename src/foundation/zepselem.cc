@@ -34,7 +34,7 @@ const char* ZEPSELEM_stringElem::setString(const char* text) {
   // Copy before freeing: `text` may point into the current text.
   char* copy = text != nullptr ? strdup(text) : nullptr;
   if (text != nullptr && copy == nullptr &&
-      (TRK1_Sync(&zepselem_unit, __LINE__) & TRK1_ERROR)) {
+      TRK1_On(&zepselem_unit, TRK1_ERROR)) {
     TRK1_Printf(&zepselem_unit, __LINE__, "out of memory copying a text");
   }
   std::free(text_);

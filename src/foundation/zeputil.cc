@@ -31,8 +31,6 @@ std::mutex g_override_mutex;
 std::string g_etc_override;  // guarded by g_override_mutex; empty: none
 std::string g_tmp_override;  // guarded by g_override_mutex; empty: none
 
-bool TraceOn(int bit) { return (TRK1_Sync(&zeputil_unit, __LINE__) & bit) != 0; }
-
 void CopyPath(char* buffer, const char* path) {
   snprintf(buffer, ZEPUTIL::PATH_SIZE, "%s", path);
 }
@@ -73,7 +71,7 @@ char* ZEPUTIL::getEtcDir(char* buffer) {
       CopyPath(buffer, env != nullptr && env[0] != '\0' ? env : ZEP_ETC_DIR);
     }
   }
-  if (TraceOn(TRK1_DETAIL)) {
+  if (TRK1_On(&zeputil_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0255I etc directory name is %s\n", buffer);
   }
   return buffer;
@@ -85,7 +83,7 @@ char* ZEPUTIL::getTmpDir(char* buffer) {
     std::lock_guard<std::mutex> guard(g_override_mutex);
     CopyPath(buffer, g_tmp_override.empty() ? kTmpDir : g_tmp_override.c_str());
   }
-  if (TraceOn(TRK1_DETAIL)) {
+  if (TRK1_On(&zeputil_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0256I Temp directory name is %s\n", buffer);
   }
   return buffer;
@@ -97,13 +95,13 @@ char* ZEPUTIL::getInstallDirectory(char* buffer) {
   getEtcDir(base_file);
   AppendPath(base_file, BASE_DIR_FILE);
   if (LookUp(base_file, INSTALL_DIR_KEY, buffer)) {
-    if (TraceOn(TRK1_DETAIL)) {
+    if (TRK1_On(&zeputil_unit, TRK1_DETAIL)) {
       TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0253I Installation directory name is %s\n",
                   buffer);
     }
   } else {
     getTmpDir(buffer);
-    if (TraceOn(TRK1_ERROR)) {
+    if (TRK1_On(&zeputil_unit, TRK1_ERROR)) {
       TRK1_Printf(&zeputil_unit, __LINE__,
                   "ZEP0252E Could not find install directory. Using tmp dir %s\n", buffer);
     }
@@ -115,7 +113,7 @@ char* ZEPUTIL::getConfigFileName(char* buffer) {
   TRK1_FlowScope flow(&zeputil_unit, "getConfigFileName");
   getInstallDirectory(buffer);
   AppendPath(buffer, CONFIG_FILE);
-  if (TraceOn(TRK1_DETAIL)) {
+  if (TRK1_On(&zeputil_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0251I Configuration filename is %s\n", buffer);
   }
   return buffer;
@@ -129,7 +127,7 @@ char* ZEPUTIL::getLogDirName(char* buffer) {
     getInstallDirectory(buffer);
     AppendPath(buffer, LOG_DIR);
   }
-  if (TraceOn(TRK1_DETAIL)) {
+  if (TRK1_On(&zeputil_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0254I Log directory name is %s\n", buffer);
   }
   return buffer;

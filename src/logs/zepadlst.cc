@@ -180,7 +180,7 @@ void ZEPADLST_AggDataList::renameToArchive(const char* path, bool storedInHistor
   n = std::snprintf(target, sizeof(target), "%s%s%s", archiveDir, ZEPPORT::FILE_SEPARATOR,
                     slash + 1);
   if (n < 0 || n >= static_cast<int>(sizeof(target))) {
-    if (TRK1_Sync(&zepadlst_unit, __LINE__) & TRK1_ERROR) {
+    if (TRK1_On(&zepadlst_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepadlst_unit, __LINE__, "ZEP00103E Cannot rename file from %s to %s\n", path,
                   archiveDir);
       TRK1_Printf(&zepadlst_unit, __LINE__, "%s\n", std::strerror(ENAMETOOLONG));
@@ -193,7 +193,7 @@ void ZEPADLST_AggDataList::renameToArchive(const char* path, bool storedInHistor
   }
   if (ZEPPORT::zep_rename(path, target) != 0) {
     const int err = errno;
-    if (TRK1_Sync(&zepadlst_unit, __LINE__) & TRK1_ERROR) {
+    if (TRK1_On(&zepadlst_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepadlst_unit, __LINE__, "ZEP00103E Cannot rename file from %s to %s\n", path,
                   target);
       TRK1_Printf(&zepadlst_unit, __LINE__, "%s\n", std::strerror(err));

@@ -35,15 +35,13 @@ const char* const kEnvNames[] = {
 };
 constexpr int kNumEnv = sizeof(kEnvCodes) / sizeof(kEnvCodes[0]);
 
-bool traceOn(int bits) { return (TRK1_Sync(&zepdclog_unit, __LINE__) & bits) != 0; }
-
 void reportError(int line, const char* fmt, const char* a, const char* b = nullptr) {
-  if (TRK1_Sync(&zepdclog_unit, line) & TRK1_ERROR) TRK1_Printf(&zepdclog_unit, line, fmt, a, b);
+  if (TRK1_On(&zepdclog_unit, TRK1_ERROR)) TRK1_Printf(&zepdclog_unit, line, fmt, a, b);
 }
 
 // Reports a failed move with the system's text for the error.
 void reportRename(const char* from, const char* to, int err) {
-  if (TRK1_Sync(&zepdclog_unit, __LINE__) & TRK1_ERROR) {
+  if (TRK1_On(&zepdclog_unit, TRK1_ERROR)) {
     TRK1_Printf(&zepdclog_unit, __LINE__, "ZEP00103E Cannot rename file from %s to %s\n", from, to);
     TRK1_Printf(&zepdclog_unit, __LINE__, "%s\n", std::strerror(err));
   }
@@ -133,7 +131,7 @@ int ZEPDCLOG_DCMetricsLogFile::ensureSafeDirectory(const char* path) {
 }
 
 int ZEPDCLOG_DCMetricsLogFile::renameLogToTmpName(char* cachedPath) {
-  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdclog_unit, __LINE__, "renameLogToTmpName", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepdclog_unit, "renameLogToTmpName");
   int rc = -1;
   const time_t now = ZEPPORT::now();
   char stamp[17];
@@ -156,10 +154,7 @@ int ZEPDCLOG_DCMetricsLogFile::renameLogToTmpName(char* cachedPath) {
       rc = 0;
     }
   }
-  if (traceOn(TRK1_FLOW)) {
-    TRK1_Event(&zepdclog_unit, __LINE__, "renameLogToTmpName", TRK1_EXIT_RC, rc);
-  }
-  return rc;
+  return flow.exit(rc);
 }
 
 int ZEPDCLOG_DCMetricsLogFile::readLogForSubnodeName(const char* cachedPath, ZEP_FILE* file,
@@ -189,7 +184,7 @@ int ZEPDCLOG_DCMetricsLogFile::readLogForSubnodeName(const char* cachedPath, ZEP
 
 int ZEPDCLOG_DCMetricsLogFile::readCachedLog(const char* cachedPath, int maxMetricsRecords,
                                              int maxSvcInvRecords, ZEP_FILE* file, char* line) {
-  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdclog_unit, __LINE__, "readCachedLog", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepdclog_unit, "readCachedLog");
   const int32_t readTime = static_cast<int32_t>(ZEPPORT::now());
   // The newest window the file fed, kept as (entry, begin): the bucket
   // itself may expire while the file is still being read.
@@ -223,8 +218,7 @@ int ZEPDCLOG_DCMetricsLogFile::readCachedLog(const char* cachedPath, int maxMetr
       ZEPADLST_AggDataList::renameToArchive(cachedPath, false);
     }
   }
-  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdclog_unit, __LINE__, "readCachedLog", TRK1_EXIT_RC, rc);
-  return rc;
+  return flow.exit(rc);
 }
 
 int ZEPDCLOG_DCMetricsLogFile::processLine(const char* /*cachedPath*/, const char* line,
@@ -256,7 +250,7 @@ void ZEPDCLOG_DCMetricsLogFile::processRecord(const char* text, int32_t readTime
   }
   if (seconds == SU::ATOI_ERROR || millis == SU::ATOI_ERROR || seconds < 0 || millis < 0) {
     // A record without a usable time cannot be ordered or aggregated.
-    if (traceOn(TRK1_DETAIL)) {
+    if (TRK1_On(&zepdclog_unit, TRK1_DETAIL)) {
       TRK1_Printf(&zepdclog_unit, __LINE__, "record with a bad time field skipped: %.*s\n",
                   f[1].len, f[1].ptr);
     }
@@ -347,7 +341,7 @@ int ZEPDCLOG_DCMetricsLogFile::processKeyVal(const char* line) {
       envValue_ = envStrToEnum(value, static_cast<int>(std::strlen(value)));
     }
     headerRowValid_ = false;
-    if (traceOn(TRK1_DETAIL)) {
+    if (TRK1_On(&zepdclog_unit, TRK1_DETAIL)) {
       TRK1_Printf(&zepdclog_unit, __LINE__, "header %s = %s\n", f.key, f.field);
     }
     break;
@@ -388,7 +382,7 @@ int ZEPDCLOG_DCMetricsLogFile::purge(int minRetainSeconds, int maxRetainSeconds)
     }
     l = following;
   }
-  if (deleted > 0 && traceOn(TRK1_DETAIL)) {
+  if (deleted > 0 && TRK1_On(&zepdclog_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepdclog_unit, __LINE__, "purged %d metric lines of %s, %d remain\n", deleted,
                 subnodeName_, lines_.size());
   }
@@ -408,7 +402,7 @@ void ZEPDCLOG_DCMetricsLogFile::enforceSvcInvLimits(int maxSvcInvRecords) {
     expired += svcInventory_.expireWindow(begin);
     count = svcInventory_.getNumAggDataBuckets();
   }
-  if (expired > 0 && traceOn(TRK1_DETAIL)) {
+  if (expired > 0 && TRK1_On(&zepdclog_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepdclog_unit, __LINE__,
                 "ZEP0305I Max service inventory records of %d exceeded. Deleted %d records. "
                 "Remaining records: %d \n",
@@ -472,7 +466,7 @@ void ZEPDCLOG_DCMetricsLogFile::generateSubnodeName() {
                     SUBNODE_NAME_LEN, ' ');
   subnodeName_[SUBNODE_NAME_LEN] = '\0';
   headerRowValid_ = false;
-  if (traceOn(TRK1_DETAIL)) {
+  if (TRK1_On(&zepdclog_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepdclog_unit, __LINE__, "hostname name: %s\n", hostName_);
     TRK1_Printf(&zepdclog_unit, __LINE__, "serverName name: %s\n", serverName_);
     TRK1_Printf(&zepdclog_unit, __LINE__, "subnode name: %s\n", subnodeName_);
@@ -482,7 +476,7 @@ void ZEPDCLOG_DCMetricsLogFile::generateSubnodeName() {
 int16_t ZEPDCLOG_DCMetricsLogFile::envStrToEnum(const char* code, int len) {
   const SU::ENUM_CONSTANT* row = SU::mapValue(code, kEnvCodes, kNumEnv, len);
   if (row != nullptr) return row->value;
-  if (TRK1_Sync(&zepdclog_unit, __LINE__) & TRK1_ERROR) {
+  if (TRK1_On(&zepdclog_unit, TRK1_ERROR)) {
     TRK1_Printf(&zepdclog_unit, __LINE__, "ZEP00104E Unrecognized Server ENV type: %.*s\n",
                 code != nullptr ? (len < 0 ? static_cast<int>(std::strlen(code)) : len) : 0,
                 code != nullptr ? code : "");
@@ -493,7 +487,7 @@ int16_t ZEPDCLOG_DCMetricsLogFile::envStrToEnum(const char* code, int len) {
 const char* ZEPDCLOG_DCMetricsLogFile::envEnumToStr(int16_t value) {
   const SU::ENUM_CONSTANT* row = SU::mapEnum(value, kEnvCodes, kNumEnv);
   if (row != nullptr) return row->name;
-  if (TRK1_Sync(&zepdclog_unit, __LINE__) & TRK1_ERROR) {
+  if (TRK1_On(&zepdclog_unit, TRK1_ERROR)) {
     TRK1_Printf(&zepdclog_unit, __LINE__, "ZEP00105E Unrecognized Server ENV enum type: %d\n",
                 value);
   }

@@ -22,8 +22,6 @@ namespace {
 using SU = ZEPSTRUT_stringUtil;
 constexpr int kPathSize = ZEPDCLOG_DCMetricsLogFile::PATH_SIZE;
 
-bool traceOn(int bits) { return (TRK1_Sync(&zepdclst_unit, __LINE__) & bits) != 0; }
-
 ZEPDIREN_dirEntry* entryOf(ZEPLELEM_listElem* e) { return static_cast<ZEPDIREN_dirEntry*>(e); }
 
 }  // namespace
@@ -41,7 +39,7 @@ void ZEPDCLST_DCMetricsLogList::setDirectoryName(const char* logDirectory) {
   // The listing keeps at most 259 characters with its separator: a longer
   // name would silently name another directory.
   if (std::strlen(logDirectory) + 1 >= static_cast<size_t>(kPathSize)) {
-    if (traceOn(TRK1_ERROR)) {
+    if (TRK1_On(&zepdclst_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0308E Log directory name too long: %s\n",
                   logDirectory);
     }
@@ -63,7 +61,7 @@ char* ZEPDCLST_DCMetricsLogList::makeSubdirName(char* buf, bool underCache, cons
                                            subdir)
                            : std::snprintf(buf, kPathSize, "%s%s", logDir, subdir);
   if (n < 0 || n >= kPathSize) {
-    if (traceOn(TRK1_ERROR)) {
+    if (TRK1_On(&zepdclst_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0308E Log directory name too long: %s\n", logDir);
     }
     buf[0] = '\0';
@@ -98,7 +96,7 @@ char* ZEPDCLST_DCMetricsLogList::getOriginalFilename(char* out, const char* cach
 }
 
 int ZEPDCLST_DCMetricsLogList::readLogs(ZEPPROPS_properties& props) {
-  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdclst_unit, __LINE__, "readLogs", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepdclst_unit, "readLogs");
   int rc = 0;
   if (logDirList_.getDirectoryName()[0] != '\0') {
     logDirList_.readDir();
@@ -110,12 +108,11 @@ int ZEPDCLST_DCMetricsLogList::readLogs(ZEPPROPS_properties& props) {
       if (processLog(props, name, tmpName) != 0) rc = -1;
     }
   }
-  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdclst_unit, __LINE__, "readLogs", TRK1_EXIT_RC, rc);
-  return rc;
+  return flow.exit(rc);
 }
 
 int ZEPDCLST_DCMetricsLogList::readCachedLogs(ZEPPROPS_properties& props) {
-  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdclst_unit, __LINE__, "readCachedLogs", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepdclst_unit, "readCachedLogs");
   int rc = 0;
   char cacheDir[kPathSize];
   if (getCacheSubdirName(cacheDir) != nullptr) {
@@ -129,7 +126,7 @@ int ZEPDCLST_DCMetricsLogList::readCachedLogs(ZEPPROPS_properties& props) {
       const int n = std::snprintf(tmpName, sizeof(tmpName), "%s%s%s", cacheDir,
                                   ZEPPORT::FILE_SEPARATOR, name);
       if (n < 0 || n >= kPathSize) {
-        if (traceOn(TRK1_ERROR)) {
+        if (TRK1_On(&zepdclst_unit, TRK1_ERROR)) {
           TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0301E Error processing metric log file: %s\n",
                       name);
         }
@@ -139,10 +136,7 @@ int ZEPDCLST_DCMetricsLogList::readCachedLogs(ZEPPROPS_properties& props) {
       if (processLog(props, original, tmpName) != 0) rc = -1;
     }
   }
-  if (traceOn(TRK1_FLOW)) {
-    TRK1_Event(&zepdclst_unit, __LINE__, "readCachedLogs", TRK1_EXIT_RC, rc);
-  }
-  return rc;
+  return flow.exit(rc);
 }
 
 int ZEPDCLST_DCMetricsLogList::processLog(ZEPPROPS_properties& props, const char* filename,
@@ -162,7 +156,7 @@ int ZEPDCLST_DCMetricsLogList::processLog(ZEPPROPS_properties& props, const char
     if (rc == 0 && !log->isRegistered()) rc = registerLog(props, log);
   }
   if (rc != 0) {
-    if (traceOn(TRK1_ERROR)) {
+    if (TRK1_On(&zepdclst_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0301E Error processing metric log file: %s\n",
                   tmpName[0] != '\0' ? tmpName : filename);
     }
@@ -304,7 +298,7 @@ void ZEPDCLST_DCMetricsLogList::enforceMaxRecordsLimit(ZEPPROPS_properties& prop
   if (total <= limit) return;
   const int toDelete = total - limit;
   const int deleted = deleteOldestMetricRecords(toDelete);
-  if (traceOn(TRK1_DETAIL)) {
+  if (TRK1_On(&zepdclst_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepdclst_unit, __LINE__,
                 "Max metric records of %d exceeded. Records to delete: %d. Deleted: %d\n", limit,
                 toDelete, deleted);
@@ -312,7 +306,7 @@ void ZEPDCLST_DCMetricsLogList::enforceMaxRecordsLimit(ZEPPROPS_properties& prop
 }
 
 int ZEPDCLST_DCMetricsLogList::purgeLogs(ZEPPROPS_properties& props) {
-  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdclst_unit, __LINE__, "purgeLogs", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepdclst_unit, "purgeLogs");
   const int minMinutes = props.getPropertyAsInt(ZEPDCSET_settings::MIN_RETAIN_MINUTES,
                                                 DEFAULT_MIN_RETAIN_MINUTES);
   const int maxMinutes = props.getPropertyAsInt(ZEPDCSET_settings::MAX_RETAIN_MINUTES,
@@ -322,8 +316,7 @@ int ZEPDCLST_DCMetricsLogList::purgeLogs(ZEPPROPS_properties& props) {
   }
   enforceSvcInvLimits(props);
   purgeArchive(props);
-  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdclst_unit, __LINE__, "purgeLogs", TRK1_EXIT_RC, 0);
-  return 0;
+  return flow.exit(0);
 }
 
 int ZEPDCLST_DCMetricsLogList::purgeArchive(ZEPPROPS_properties& props) {
@@ -361,12 +354,12 @@ int ZEPDCLST_DCMetricsLogList::purgeArchive(ZEPPROPS_properties& props) {
                                 ZEPPORT::FILE_SEPARATOR, f->getFilename());
     const int removed = n > 0 && n < kPathSize ? ZEPPORT::zep_unlink(path) : -1;
     if (removed == 0) {
-      if (traceOn(TRK1_DETAIL)) {
+      if (TRK1_On(&zepdclst_unit, TRK1_DETAIL)) {
         TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0307I Archived log file deleted: %s \n", path);
       }
     } else {
       rc = removed;
-      if (traceOn(TRK1_ERROR)) {
+      if (TRK1_On(&zepdclst_unit, TRK1_ERROR)) {
         TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0306E Error deleting file: %s rc = %d\n", path,
                     removed);
       }
@@ -399,7 +392,7 @@ void ZEPDCLST_DCMetricsLogList::enforceSvcInvLimits(ZEPPROPS_properties& props) 
     }
     count = getOldestAggDataBucket(&list, &bucket, &begin);
   }
-  if (deleted > 0 && traceOn(TRK1_DETAIL)) {
+  if (deleted > 0 && TRK1_On(&zepdclst_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepdclst_unit, __LINE__,
                 "ZEP0305I Max service inventory records of %d exceeded. Deleted %d records. "
                 "Remaining records: %d \n",
@@ -451,7 +444,7 @@ int ZEPDCLST_DCMetricsLogList::deleteHistoriedAndAgedOut(time_t ageCutoff, time_
       }
     }
   }
-  if (historied + expired > 0 && traceOn(TRK1_DETAIL)) {
+  if (historied + expired > 0 && TRK1_On(&zepdclst_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepdclst_unit, __LINE__,
                 "ZEP0304I Deleted %d history collected service inventory records. Deleted %d "
                 "expired records. Records remaining: %d\n",

@@ -46,8 +46,6 @@ const struct {
     {"default.filter.control.count", "0"},
 };
 
-bool traceOn(int bits) { return (TRK1_Sync(&zepdcset_unit, __LINE__) & bits) != 0; }
-
 }  // namespace
 
 ZEPPROPS_properties& ZEPDCSET_settings::defaultDCProperties() {
@@ -70,7 +68,7 @@ void ZEPDCSET_settings::getDefaultDCProperties() {
     // Loading would create a missing file; a missing template just means
     // the built-in one.
     if (ZEPPORT::zep_stat(path, &st) == 0) tmpl.load();
-  } else if (traceOn(TRK1_ERROR)) {
+  } else if (TRK1_On(&zepdcset_unit, TRK1_ERROR)) {
     TRK1_Printf(&zepdcset_unit, __LINE__, "ZEP0309E Template file name too long under %s\n",
                 installDir);
   }
@@ -96,7 +94,7 @@ bool ZEPDCSET_settings::setDefaultGlobalDCProperties(ZEPPROPS_properties& props)
     if (fixed != value) {
       props.setProperty(s.key, fixed);
       changed = true;
-      if (traceOn(TRK1_DETAIL)) {
+      if (TRK1_On(&zepdcset_unit, TRK1_DETAIL)) {
         TRK1_Printf(&zepdcset_unit, __LINE__, "setting %s set to %d\n", s.key, fixed);
       }
     }
@@ -121,7 +119,7 @@ void ZEPDCSET_settings::setDefaultDCProperties(ZEPPROPS_properties& props, const
   // A failed reload keeps what is loaded; editing and saving a partial or
   // empty set would destroy the configuration file.
   if (reload && props.load() != 0) {
-    if (traceOn(TRK1_ERROR)) {
+    if (TRK1_On(&zepdcset_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepdcset_unit, __LINE__,
                   "ZEP0310E Configuration not reloaded; defaults of server %s not added\n",
                   serverName);
@@ -149,7 +147,7 @@ void ZEPDCSET_settings::setDefaultDCProperties(ZEPPROPS_properties& props, const
     changed = true;
   }
   if (changed) props.save(nullptr);
-  if (traceOn(TRK1_DETAIL)) {
+  if (TRK1_On(&zepdcset_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepdcset_unit, __LINE__, "default configuration of %s.%s %s\n", envCode,
                 serverName, changed ? "written" : "already present");
   }

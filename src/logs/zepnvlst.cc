@@ -48,7 +48,7 @@ ZEPIELEM_SvcInv* ZEPNVLST_SvcInventoryList::add(const ZEPMELEM_MetricLine& line)
   ZEPIELEM_SvcInv* entry = new ZEPIELEM_SvcInv(line, windowMinutes_, &numBuckets_);
   list_.insert_before(entry, before);
   index_.emplace(Key{entry->row.portname, entry->row.opname, entry->row.svctype}, entry);
-  if (TRK1_Sync(&zepnvlst_unit, __LINE__) & TRK1_DETAIL) {
+  if (TRK1_On(&zepnvlst_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepnvlst_unit, __LINE__, "service operations: %d\n", list_.size());
   }
   return entry;

@@ -34,10 +34,9 @@ bool WordBeginsWith(const char* word, const char* prefix) {
 }  // namespace
 
 int zepRegisterSubnode(char* name) {
-  const int level = TRK1_Sync(&zepcmd_unit, __LINE__);
-  if (level & TRK1_FLOW) TRK1_Event(&zepcmd_unit, __LINE__, "zepRegisterSubnode", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepcmd_unit, "zepRegisterSubnode");
   const char* node = name != nullptr ? name : "";
-  if (level & TRK1_DUMP) {
+  if (TRK1_On(&zepcmd_unit, TRK1_DUMP)) {
     TRK1_Printf(&zepcmd_unit, __LINE__, "AXO_Subnode_Register %s. %s. %s. %s.", node,
                 kSubnodeAffinity1, zep_product_code, zep_product_ver);
   }
@@ -54,26 +53,17 @@ int zepRegisterSubnode(char* name) {
       TRK1_Printf(&zepcmd_unit, __LINE__, "AXO_Subnode_SendRequest call returned with %d.", rc);
     }
   }
-  if (level & TRK1_FLOW) {
-    TRK1_Event(&zepcmd_unit, __LINE__, "zepRegisterSubnode", TRK1_EXIT_RC, rc);
-  }
-  return rc;
+  return flow.exit(rc);
 }
 
 long ZEP_CommandHandler(VexorAutomationCapsule* capsule) {
-  const int level = TRK1_Sync(&zepcmd_unit, __LINE__);
-  if (level & TRK1_FLOW) TRK1_Event(&zepcmd_unit, __LINE__, "ZEP_CommandHandler", TRK1_ENTRY);
-  if (capsule == nullptr) {
-    if (level & TRK1_FLOW) {
-      TRK1_Event(&zepcmd_unit, __LINE__, "ZEP_CommandHandler", TRK1_EXIT_RC, kRcError);
-    }
-    return kRcError;
-  }
+  TRK1_FlowScope flow(&zepcmd_unit, "ZEP_CommandHandler");
+  if (capsule == nullptr) return flow.exit(kRcError);
   // The capsule's text begins with a three-character prefix, then the
   // command after any leading blanks.
   const char* command = capsule->GetCommand();
   while (*command == ' ') ++command;
-  if (level & TRK1_DETAIL) {
+  if (TRK1_On(&zepcmd_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepcmd_unit, __LINE__, "Command received is: %s\n", command);
   }
 
@@ -89,24 +79,22 @@ long ZEP_CommandHandler(VexorAutomationCapsule* capsule) {
                              static_cast<int>(sizeof(message)));
   }
 
-  if (level & TRK1_DETAIL) TRK1_Printf(&zepcmd_unit, __LINE__, "Result to framework is: %ld\n", rc);
+  if (TRK1_On(&zepcmd_unit, TRK1_DETAIL)) {
+    TRK1_Printf(&zepcmd_unit, __LINE__, "Result to framework is: %ld\n", rc);
+  }
   capsule->SetResult(rc);
   if (message[0] != '\0') {
     capsule->SetMessage(message);
-    if (level & TRK1_DETAIL) {
+    if (TRK1_On(&zepcmd_unit, TRK1_DETAIL)) {
       TRK1_Printf(&zepcmd_unit, __LINE__, "Message to framework is: %s\n", message);
     }
   }
   capsule->GetVexor()->FinishedAutomationCommand(capsule);
-  if (level & TRK1_FLOW) {
-    TRK1_Event(&zepcmd_unit, __LINE__, "ZEP_CommandHandler", TRK1_EXIT_RC, rc);
-  }
-  return rc;
+  return flow.exit(rc);
 }
 
 int axo_sendCommand(int argc, char** argv) {
-  const int level = TRK1_Sync(&zepcmd_unit, __LINE__);
-  if (level & TRK1_FLOW) TRK1_Event(&zepcmd_unit, __LINE__, "axo_sendCommand", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepcmd_unit, "axo_sendCommand");
   if (argv == nullptr) argc = 0;
   if ((argc > 3 && WordBeginsWith(argv[3], "SHUTDOWN")) ||
       (argc > 2 && WordBeginsWith(argv[2], "STOP"))) {
@@ -117,6 +105,5 @@ int axo_sendCommand(int argc, char** argv) {
   } else {
     TRK1_Printf(&zepcmd_unit, __LINE__, "ZEP AXO Manager command operand missing.");
   }
-  if (level & TRK1_FLOW) TRK1_Event(&zepcmd_unit, __LINE__, "axo_sendCommand", TRK1_EXIT_RC, 0);
-  return 0;
+  return flow.exit(0);
 }

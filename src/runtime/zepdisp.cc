@@ -30,8 +30,6 @@ std::mutex sleepMutex;
 std::condition_variable sleepWake;
 bool threadRunning = false;  // a dispatcher thread was started and not joined
 
-bool traceOn(int bits) { return (TRK1_Sync(&zepdisp_unit, __LINE__) & bits) != 0; }
-
 // Initialisation shared by init and initWithoutThread.
 int initialise(bool startThreads) {
   bool expected = false;
@@ -60,7 +58,7 @@ int initialise(bool startThreads) {
   const int rc = pthread_create(&ZEPDISP_dispatcher::dispatchThread, nullptr,
                                 ZEPDISP_dispatcher_dispatch, nullptr);
   if (rc != 0) {
-    if (traceOn(TRK1_ERROR)) {
+    if (TRK1_On(&zepdisp_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepdisp_unit, __LINE__, "ZEP00151E Thread creation error, rc =%d\n", rc);
     }
     return rc;
@@ -81,16 +79,14 @@ void deleteDataComputer() {
 }  // namespace
 
 int ZEPDISP_dispatcher::init(const char* /*arg*/) {
-  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdisp_unit, __LINE__, "init", TRK1_ENTRY);
-  const int rc = initialise(true);
-  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdisp_unit, __LINE__, "init", TRK1_EXIT_RC, rc);
-  return rc;
+  TRK1_FlowScope flow(&zepdisp_unit, "init");
+  return flow.exit(initialise(true));
 }
 
 int ZEPDISP_dispatcher::initWithoutThread() { return initialise(false); }
 
 int ZEPDISP_dispatcher::runOnePass() {
-  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepdisp_unit, __LINE__, "runOnePass", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepdisp_unit, "runOnePass");
   int sleepSeconds;
   {
     OSB1_ScopedLock configLock(&configPropertiesLock);
@@ -102,10 +98,7 @@ int ZEPDISP_dispatcher::runOnePass() {
     metricsLogList.readLogs(configProperties);
     metricsLogList.purgeLogs(configProperties);
   }
-  if (traceOn(TRK1_FLOW)) {
-    TRK1_Event(&zepdisp_unit, __LINE__, "runOnePass", TRK1_EXIT_RC, sleepSeconds);
-  }
-  return sleepSeconds;
+  return flow.exit(sleepSeconds);
 }
 
 void ZEPDISP_dispatcher::dispatch() {

@@ -49,14 +49,14 @@ const char kBannerNotice[] =
 
 // Asks the framework for the system name of this machine and makes it the
 // agent name (empty when the framework cannot tell).
-void SetAgentName(int level) {
+void SetAgentName() {
   char name[33];
   std::memset(name, 0, sizeof name);
   const int rc = OSB1_Info(0, name, sizeof name);
   name[32] = '\0';
   TRK1_Printf(&zepmain_unit, __LINE__, "Agent name is %s\n", name);
   if (rc <= 0 || name[0] == '\0') {
-    if (level & TRK1_ERROR) {
+    if (TRK1_On(&zepmain_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepmain_unit, __LINE__, "Unable to get system name for this machine!");
     }
     name[0] = '\0';
@@ -75,8 +75,7 @@ void PrintBanner() {
 }  // namespace
 
 bool initZEPAgent(int argc, char** argv) {
-  const int level = TRK1_Sync(&zepmain_unit, __LINE__);
-  if (level & TRK1_FLOW) TRK1_Event(&zepmain_unit, __LINE__, "initZEPAgent", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepmain_unit, "initZEPAgent");
   bool failed = false;
 
   OSB1_Main(&argc, argv, kProgramName);
@@ -93,42 +92,41 @@ bool initZEPAgent(int argc, char** argv) {
   std::memset(zep_server_name, ' ', sizeof zep_server_name);
   DetermineLocalHost(zep_server_name, sizeof zep_server_name);
 
-  SetAgentName(level);
+  SetAgentName();
   PrintBanner();
 
   const int rc = ZEPDISP_dispatcher::init(nullptr);
   if (rc != 0) {
-    if (level & TRK1_ERROR) {
+    if (TRK1_On(&zepmain_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepmain_unit, __LINE__, "ZEPDisp_init () return code:%d", rc);
     }
     failed = true;
   }
-  if (level & TRK1_DETAIL) {
+  if (TRK1_On(&zepmain_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepmain_unit, __LINE__, "ZEPDisp_init () return code:%d", rc);
   }
-  if (level & TRK1_FLOW) TRK1_Printf(&zepmain_unit, __LINE__, "Calling Load agents");
+  if (TRK1_On(&zepmain_unit, TRK1_FLOW)) {
+    TRK1_Printf(&zepmain_unit, __LINE__, "Calling Load agents");
+  }
 
   AXO_RegisterAgentLoader(LoadAgents);
   AXO_RegisterCommandCallback(kProductCode, ZEP_CommandHandler);
 
-  if (level & TRK1_FLOW) {
-    TRK1_Event(&zepmain_unit, __LINE__, "initZEPAgent", TRK1_EXIT_RC, failed ? 1 : 0);
-  }
-  return failed;
+  return flow.exit(failed);
 }
 
 int run_omxmain(int argc, char** argv) {
-  const int level = TRK1_Sync(&zepmain_unit, __LINE__);
-  if (level & TRK1_FLOW) TRK1_Printf(&zepmain_unit, __LINE__, "Calling omxmain()");
+  if (TRK1_On(&zepmain_unit, TRK1_FLOW)) TRK1_Printf(&zepmain_unit, __LINE__, "Calling omxmain()");
   const int rc = omxmain(argc, argv);
-  if (level & TRK1_DETAIL) TRK1_Printf(&zepmain_unit, __LINE__, "omxmain() return code:%d", rc);
+  if (TRK1_On(&zepmain_unit, TRK1_DETAIL)) {
+    TRK1_Printf(&zepmain_unit, __LINE__, "omxmain() return code:%d", rc);
+  }
   return rc;
 }
 
 int axo_main(int argc, char** argv) {
   OSB1_Main(&argc, argv, kProgramName);
-  const int level = TRK1_Sync(&zepmain_unit, __LINE__);
-  if (level & TRK1_FLOW) TRK1_Event(&zepmain_unit, __LINE__, "ZEPAXO_MAIN", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepmain_unit, "ZEPAXO_MAIN");
 
   // A failed start-up ends the process with a non-zero status, so that the
   // launcher sees the failure.
@@ -138,13 +136,11 @@ int axo_main(int argc, char** argv) {
   // they use, which are destroyed when the process exits.
   ZEPDISP_dispatcher::stop();
 
-  if (level & TRK1_FLOW) TRK1_Event(&zepmain_unit, __LINE__, "ZEPAXO_MAIN", TRK1_EXIT_RC, rc);
-  return rc;
+  return flow.exit(rc);
 }
 
 unsigned long LoadAgents() {
-  const int level = TRK1_Sync(&zepmain_unit, __LINE__);
-  if (level & TRK1_FLOW) TRK1_Event(&zepmain_unit, __LINE__, "LoadAgents", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepmain_unit, "LoadAgents");
   zep_zepsmt_init();
   zep_zepflct_init();
   zep_zepdcmt_init();
@@ -152,8 +148,7 @@ unsigned long LoadAgents() {
   zep_zepfct_init();
   zep_zepmatt_init();
   zep_zepinv_init();
-  if (level & TRK1_FLOW) TRK1_Event(&zepmain_unit, __LINE__, "LoadAgents", TRK1_EXIT_RC, 0);
-  return 0;
+  return flow.exit(0ul);
 }
 
 void get_timestamp(char* buffer) {

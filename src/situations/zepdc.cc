@@ -17,12 +17,6 @@
 
 TRK1_UNIT(zepdc_unit, "ZEPDC");
 
-#define ZEPDC_TRACE(bit, ...)                                  \
-  do {                                                         \
-    if (TRK1_Sync(&zepdc_unit, __LINE__) & (bit))              \
-      TRK1_Printf(&zepdc_unit, __LINE__, __VA_ARGS__);         \
-  } while (0)
-
 namespace {
 
 
@@ -62,7 +56,9 @@ ZEPDC_DataComputer::ZEPDC_DataComputer(bool startTimer)
   }
   int rc = pthread_create(&timerThread_, nullptr, ZEPDC_DataComputer_timer, this);
   if (rc != 0) {
-    ZEPDC_TRACE(TRK1_ERROR, "ZEP00152E Timer thread creation error, rc =%d\n", rc);
+    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
+      TRK1_Printf(&zepdc_unit, __LINE__, "ZEP00152E Timer thread creation error, rc =%d\n", rc);
+    }
     timerState_ = TIMER_STOPPED;
     return;
   }
@@ -134,22 +130,31 @@ bool ZEPDC_DataComputer::CreateSituation(const char* clientAddress, const char* 
                                          const char* originNode, const char* situationName) {
   TRK1_FlowScope flow(&zepdc_unit, "CreateSituation");
   if (anyNull(clientAddress, service, operation, originNode, situationName)) {
-    ZEPDC_TRACE(TRK1_ERROR, "NULL is not a valid parameter\n");
+    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
+      TRK1_Printf(&zepdc_unit, __LINE__, "NULL is not a valid parameter\n");
+    }
     return flow.exit(false);
   }
   if (std::strcmp(service, "*") == 0 && std::strcmp(operation, "*") != 0) {
-    ZEPDC_TRACE(TRK1_ERROR, "Service Name cannot be * when Operation Name is not *\n");
+    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
+      TRK1_Printf(&zepdc_unit, __LINE__, "Service Name cannot be * when Operation Name is not *\n");
+    }
     return flow.exit(false);
   }
   if (!ZEPDCMC_MessageCounter::isAcceptableInterval(interval)) {
-    ZEPDC_TRACE(TRK1_ERROR, "Interval of %d seconds is longer than one day\n", interval);
+    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
+      TRK1_Printf(&zepdc_unit, __LINE__, "Interval of %d seconds is longer than one day\n",
+                  interval);
+    }
     return flow.exit(false);
   }
 
   OSB1_ScopedLock guard(&lock_);
   if (findMC(clientAddress, service, operation, interval, limit, comparator, originNode,
              situationName) != nullptr) {
-    ZEPDC_TRACE(TRK1_DETAIL, "Situation Already Exists\n");
+    if (TRK1_On(&zepdc_unit, TRK1_DETAIL)) {
+      TRK1_Printf(&zepdc_unit, __LINE__, "Situation Already Exists\n");
+    }
     return flow.exit(false);
   }
   ZEPDCFN_FilterNode* opNode = root_->findOrCreateChild(clientAddress)
@@ -159,7 +164,9 @@ bool ZEPDC_DataComputer::CreateSituation(const char* clientAddress, const char* 
   for (ZEPLELEM_listElem* e = payloads->front(); e != nullptr; e = payloads->next(e)) {
     if (counterOf(e)->isSituation(clientAddress, service, operation, interval, limit,
                                   comparator, originNode, situationName)) {
-      ZEPDC_TRACE(TRK1_ERROR, "Situation already exists but is not on the MC List\n");
+      if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
+        TRK1_Printf(&zepdc_unit, __LINE__, "Situation already exists but is not on the MC List\n");
+      }
       return flow.exit(false);
     }
   }
@@ -178,14 +185,18 @@ bool ZEPDC_DataComputer::DeleteSituation(const char* clientAddress, const char* 
                                          const char* originNode, const char* situationName) {
   TRK1_FlowScope flow(&zepdc_unit, "DeleteSituation");
   if (anyNull(clientAddress, service, operation, originNode, situationName)) {
-    ZEPDC_TRACE(TRK1_ERROR, "NULL is not a valid parameter\n");
+    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
+      TRK1_Printf(&zepdc_unit, __LINE__, "NULL is not a valid parameter\n");
+    }
     return flow.exit(false);
   }
   OSB1_ScopedLock guard(&lock_);
   ZEPPELEM_PayloadElement* mcElement = findMC(clientAddress, service, operation, interval,
                                               limit, comparator, originNode, situationName);
   if (mcElement == nullptr) {
-    ZEPDC_TRACE(TRK1_ERROR, "Situation does not exist\n");
+    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
+      TRK1_Printf(&zepdc_unit, __LINE__, "Situation does not exist\n");
+    }
     return flow.exit(false);
   }
   ZEPDCMC_MessageCounter* counter = counterOf(mcElement);
@@ -207,11 +218,13 @@ bool ZEPDC_DataComputer::DeleteSituation(const char* clientAddress, const char* 
   // No element refers to the counter once it left the MC list and the tree.
   delete counter;
   if (treeElement == nullptr) {
-    ZEPDC_TRACE(TRK1_ERROR, "%s\n",
-                addrNode == nullptr  ? "IP node does not exist"
-                : svcNode == nullptr ? "Service node does not exist"
-                : opNode == nullptr  ? "Operation node does not exist"
-                                     : "MessageCounter node does not exist");
+    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
+      TRK1_Printf(&zepdc_unit, __LINE__, "%s\n",
+                  addrNode == nullptr  ? "IP node does not exist"
+                  : svcNode == nullptr ? "Service node does not exist"
+                  : opNode == nullptr  ? "Operation node does not exist"
+                                       : "MessageCounter node does not exist");
+    }
     return flow.exit(false);
   }
   opNode->getChildren()->remove(treeElement);
@@ -256,7 +269,9 @@ ZEPLLST_LinkedList** ZEPDC_DataComputer::FindSituations(int* count, const char* 
   int found = 0;
   ZEPLLST_LinkedList* lists[6];
   if (clientAddress == nullptr || service == nullptr || operation == nullptr) {
-    ZEPDC_TRACE(TRK1_ERROR, "NULL parameter is invalid\n");
+    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
+      TRK1_Printf(&zepdc_unit, __LINE__, "NULL parameter is invalid\n");
+    }
   } else {
     found = collectSituations(lists, clientAddress, service, operation);
   }
@@ -270,7 +285,9 @@ ZEPLLST_LinkedList** ZEPDC_DataComputer::FindSituations(int* count, const char* 
 bool ZEPDC_DataComputer::Increment(const char* clientAddress, const char* service,
                                    const char* operation) {
   if (clientAddress == nullptr || service == nullptr || operation == nullptr) {
-    ZEPDC_TRACE(TRK1_ERROR, "NULL parameter is invalid\n");
+    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
+      TRK1_Printf(&zepdc_unit, __LINE__, "NULL parameter is invalid\n");
+    }
     return true;
   }
   OSB1_ScopedLock guard(&lock_);
@@ -309,7 +326,9 @@ void ZEPDC_DataComputer::GetCDT(ZEPLLST_LinkedList* list) {
   TRK1_FlowScope flow(&zepdc_unit, "GetCDT");
   OSB1_ScopedLock guard(&lock_);
   if (list == nullptr) {
-    ZEPDC_TRACE(TRK1_ERROR, "NULL is not a valid input\n");
+    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
+      TRK1_Printf(&zepdc_unit, __LINE__, "NULL is not a valid input\n");
+    }
     return;
   }
   for (ZEPLELEM_listElem* e = mcList_->front(); e != nullptr; e = mcList_->next(e)) {
@@ -335,5 +354,7 @@ void ZEPDC_DataComputer::timer() {
     std::lock_guard<std::mutex> guard(timerMutex_);
     timerState_ = TIMER_STOPPED;
   }
-  ZEPDC_TRACE(TRK1_DETAIL, "Timer kill flag detected\n");
+  if (TRK1_On(&zepdc_unit, TRK1_DETAIL)) {
+    TRK1_Printf(&zepdc_unit, __LINE__, "Timer kill flag detected\n");
+  }
 }

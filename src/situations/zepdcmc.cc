@@ -11,12 +11,6 @@
 
 TRK1_UNIT(zepdcmc_unit, "ZEPDCMC");
 
-#define ZEPDCMC_TRACE(bit, ...)                                   \
-  do {                                                            \
-    if (TRK1_Sync(&zepdcmc_unit, __LINE__) & (bit))               \
-      TRK1_Printf(&zepdcmc_unit, __LINE__, __VA_ARGS__);          \
-  } while (0)
-
 namespace {
 
 std::atomic<ZEPDCMC_MessageCounter::EventSink> g_eventSink{nullptr};
@@ -65,11 +59,16 @@ ZEPDCMC_MessageCounter::ZEPDCMC_MessageCounter(const char* clientAddress, const 
                                                const char* situationName) {
   if (clientAddress == nullptr || service == nullptr || operation == nullptr ||
       originNode == nullptr || situationName == nullptr) {
-    ZEPDCMC_TRACE(TRK1_ERROR, "NULL is not a valid parameter\n");
+    if (TRK1_On(&zepdcmc_unit, TRK1_ERROR)) {
+      TRK1_Printf(&zepdcmc_unit, __LINE__, "NULL is not a valid parameter\n");
+    }
     return;
   }
   if (!isAcceptableInterval(interval)) {
-    ZEPDCMC_TRACE(TRK1_ERROR, "Interval of %d seconds is longer than one day\n", interval);
+    if (TRK1_On(&zepdcmc_unit, TRK1_ERROR)) {
+      TRK1_Printf(&zepdcmc_unit, __LINE__, "Interval of %d seconds is longer than one day\n",
+                  interval);
+    }
     return;
   }
   clientAddress_ = clientAddress;
@@ -132,8 +131,10 @@ void ZEPDCMC_MessageCounter::AdvanceCell() {
   if (triggered != (state_ != 0)) {
     zep_zepmatt_data_t row;
     fillRow(&row, true);
-    ZEPDCMC_TRACE(TRK1_DETAIL, triggered ? "Send event: old false, new true\n"
-                                         : "Send event: old true, new false\n");
+    if (TRK1_On(&zepdcmc_unit, TRK1_DETAIL)) {
+      TRK1_Printf(&zepdcmc_unit, __LINE__, triggered ? "Send event: old false, new true\n"
+                                                     : "Send event: old true, new false\n");
+    }
     pushEvent(&row);
     state_ = triggered ? 1 : 0;
   }

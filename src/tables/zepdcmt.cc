@@ -20,9 +20,7 @@ void zep_zepdcmt_agent::TakeSampleDestructor() {
 }
 
 unsigned int zep_zepdcmt_agent::TakeSample() {
-  const bool flow = (TRK1_Sync(&zepdcmt_unit, __LINE__) & TRK1_FLOW) != 0;
-  if (flow) TRK1_Event(&zepdcmt_unit, __LINE__, "TakeSample", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepdcmt_unit, "TakeSample");
   ZEPCTELE_publishRows<ZEPDCMTE_MonitorCtl>(this, configRows);
-  if (flow) TRK1_Event(&zepdcmt_unit, __LINE__, "TakeSample", TRK1_EXIT_RC, 0);
-  return 0;
+  return flow.exit(0u);
 }

@@ -20,9 +20,7 @@ void zep_zepdct_agent::TakeSampleDestructor() {
 }
 
 unsigned int zep_zepdct_agent::TakeSample() {
-  const bool flow = (TRK1_Sync(&zepdct_unit, __LINE__) & TRK1_FLOW) != 0;
-  if (flow) TRK1_Event(&zepdct_unit, __LINE__, "TakeSample", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepdct_unit, "TakeSample");
   ZEPCTELE_publishRows<ZEPCTELE_GlobalCfg>(this, configRows);
-  if (flow) TRK1_Event(&zepdct_unit, __LINE__, "TakeSample", TRK1_EXIT_RC, 0);
-  return 0;
+  return flow.exit(0u);
 }

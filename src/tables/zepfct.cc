@@ -20,9 +20,7 @@ void zep_zepfct_agent::TakeSampleDestructor() {
 }
 
 unsigned int zep_zepfct_agent::TakeSample() {
-  const bool flow = (TRK1_Sync(&zepfct_unit, __LINE__) & TRK1_FLOW) != 0;
-  if (flow) TRK1_Event(&zepfct_unit, __LINE__, "TakeSample", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepfct_unit, "TakeSample");
   ZEPCTELE_publishRows<ZEPFCTEL_FilterCtl>(this, configRows);
-  if (flow) TRK1_Event(&zepfct_unit, __LINE__, "TakeSample", TRK1_EXIT_RC, 0);
-  return 0;
+  return flow.exit(0u);
 }

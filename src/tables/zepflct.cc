@@ -12,28 +12,16 @@ TRK1_UNIT(zepflct_unit, "ZEPFLCT");
 ZEPTABLE_DEFINE_DESCRIPTION(zepflct, zepflct_unit, 50);
 ZEPTABLE_DEFINE_INIT(zepflct);
 
-namespace {
-
-bool traceOn(int bits) { return (TRK1_Sync(&zepflct_unit, __LINE__) & bits) != 0; }
-
-void traceEvent(const char* func, int kind) {
-  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepflct_unit, __LINE__, func, kind);
-}
-
-}  // namespace
-
 void zep_zepflct_agent::TakeSampleConstructor() {
-  traceEvent("TakeSampleConstructor", TRK1_ENTRY);
-  traceEvent("TakeSampleConstructor", TRK1_EXIT);
+  TRK1_FlowScope flow(&zepflct_unit, "TakeSampleConstructor");
 }
 
 void zep_zepflct_agent::TakeSampleDestructor() {
-  traceEvent("TakeSampleDestructor", TRK1_ENTRY);
-  traceEvent("TakeSampleDestructor", TRK1_EXIT);
+  TRK1_FlowScope flow(&zepflct_unit, "TakeSampleDestructor");
 }
 
 unsigned int zep_zepflct_agent::TakeSample() {
-  traceEvent("TakeSample", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepflct_unit, "TakeSample");
   // Every fault is offered, whatever happened to the one before.
   ZEPSAMP_sampleRun run(*this,
                         "ZEP0401E Error adding row to fault table. rc = %d, row number = %d\n",
@@ -55,12 +43,11 @@ unsigned int zep_zepflct_agent::TakeSample() {
       }
     }
   }
-  if (traceOn(TRK1_DETAIL)) {
+  if (TRK1_On(&zepflct_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepflct_unit, __LINE__,
                 "ZEP0402I Rows added to fault table. Attempted = %d, Successfully added %d, "
                 "isHistory=%d\n",
                 run.attempted(), run.added(), 0);
   }
-  traceEvent("TakeSample", TRK1_EXIT);
   return 0;
 }

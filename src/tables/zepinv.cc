@@ -26,14 +26,8 @@ constexpr const char* kAddErrorFormat =
 // ago, so that late records of the window are still counted.
 constexpr time_t kHistoryDelaySeconds = 60;
 
-bool traceOn(int bits) { return (TRK1_Sync(&zepinv_unit, __LINE__) & bits) != 0; }
-
-void traceEvent(const char* func, int kind) {
-  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepinv_unit, __LINE__, func, kind);
-}
-
 void traceSummary(const ZEPSAMP_sampleRun& run) {
-  if (traceOn(TRK1_DETAIL)) {
+  if (TRK1_On(&zepinv_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepinv_unit, __LINE__,
                 "ZEP0406I Rows added to service inventory table. Attempted = %d, "
                 "Successfully added %d\n",
@@ -44,17 +38,15 @@ void traceSummary(const ZEPSAMP_sampleRun& run) {
 }  // namespace
 
 void zep_zepinv_agent::TakeSampleConstructor() {
-  traceEvent("TakeSampleConstructor", TRK1_ENTRY);
-  traceEvent("TakeSampleConstructor", TRK1_EXIT);
+  TRK1_FlowScope flow(&zepinv_unit, "TakeSampleConstructor");
 }
 
 void zep_zepinv_agent::TakeSampleDestructor() {
-  traceEvent("TakeSampleDestructor", TRK1_ENTRY);
-  traceEvent("TakeSampleDestructor", TRK1_EXIT);
+  TRK1_FlowScope flow(&zepinv_unit, "TakeSampleDestructor");
 }
 
 unsigned int zep_zepinv_agent::TakeSample() {
-  traceEvent("TakeSample", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepinv_unit, "TakeSample");
   const bool history = IsHistoryRequest() != 0;
   {
     OSB1_ScopedLock configLock(&ZEPSHARED_agentData::configPropertiesLock);
@@ -81,7 +73,6 @@ unsigned int zep_zepinv_agent::TakeSample() {
       TakeSampleHistorical(ZEPSHARED_agentData::metricsLogList, retention, limit);
     }
   }
-  traceEvent("TakeSample", TRK1_EXIT);
   return 0;
 }
 
@@ -97,7 +88,7 @@ bool zep_zepinv_agent::offerBucket(ZEPSAMP_sampleRun& run, const ZEPIELEM_SvcInv
 
 int zep_zepinv_agent::TakeSampleRealTime(ZEPDCLST_DCMetricsLogList& logs, time_t completeBegin,
                                          time_t runningBegin, int limit) {
-  traceEvent("TakeSampleRealTime", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepinv_unit, "TakeSampleRealTime");
   ZEPSAMP_sampleRun run(*this, kAddErrorFormat, /*stopAfterFailure=*/true);
   run.begin();
   if (!run.hasSecondName()) {
@@ -120,13 +111,12 @@ int zep_zepinv_agent::TakeSampleRealTime(ZEPDCLST_DCMetricsLogList& logs, time_t
     }
   }
   traceSummary(run);
-  traceEvent("TakeSampleRealTime", TRK1_EXIT);
   return 0;
 }
 
 int zep_zepinv_agent::TakeSampleHistorical(ZEPDCLST_DCMetricsLogList& logs, int retentionMinutes,
                                            int limit) {
-  traceEvent("TakeSampleHistorical", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepinv_unit, "TakeSampleHistorical");
   const long window = ZEPSHARED_agentData::aggDataWindowSizeMinutes;
   // The latest window that ended at least kHistoryDelaySeconds ago.
   time_t limitTime = ZEPPORT::now() - kHistoryDelaySeconds;
@@ -155,6 +145,5 @@ int zep_zepinv_agent::TakeSampleHistorical(ZEPDCLST_DCMetricsLogList& logs, int 
     }
   }
   traceSummary(run);
-  traceEvent("TakeSampleHistorical", TRK1_EXIT);
   return 0;
 }

@@ -31,12 +31,6 @@ unsigned int zep_zepmatt_init() {
   return rc;
 }
 
-#define ZEPMATT_DETAIL(...)                                     \
-  do {                                                          \
-    if (TRK1_Sync(&zepmatt_unit, __LINE__) & TRK1_DETAIL)       \
-      TRK1_Printf(&zepmatt_unit, __LINE__, __VA_ARGS__);        \
-  } while (0)
-
 namespace {
 
 constexpr int VALUE_WIDTH = 64;
@@ -131,7 +125,7 @@ void readText(const FQX1_FILTERINFO* term, char (&dst)[VALUE_WIDTH + 1], bool* m
 
 // Writes the detail records of one condition's value.
 void traceValue(const FQX1_FILTERINFO* term) {
-  if ((TRK1_Sync(&zepmatt_unit, __LINE__) & TRK1_DETAIL) == 0) return;
+  if (!TRK1_On(&zepmatt_unit, TRK1_DETAIL)) return;
   const int len = term->valueLen < 0 ? 0 : term->valueLen;
   const char* value = term->value == nullptr ? "" : term->value;
   int32_t number = 0;
@@ -167,17 +161,21 @@ void traceValue(const FQX1_FILTERINFO* term) {
 bool readSituation(vexor* sampler, SituationValues* values) {
   const int sampleType = sampler->GetSampleType();
   if (sampleType != AXO_SAMPLE_SITUATION) return false;
-  ZEPMATT_DETAIL("Situation Name : %s \n", sampler->GetSituationName());
-  ZEPMATT_DETAIL("sampletype : %d\n", sampleType);
+  if (TRK1_On(&zepmatt_unit, TRK1_DETAIL)) {
+    TRK1_Printf(&zepmatt_unit, __LINE__, "Situation Name : %s \n", sampler->GetSituationName());
+    TRK1_Printf(&zepmatt_unit, __LINE__, "sampletype : %d\n", sampleType);
+  }
   bool hasInterval = false;
   FQX1_FILTERINFO* term = nullptr;
   // GetFilterInfo starts again from the first term after reporting the end,
   // so the destruction hook reads the same conditions.
   while (sampler->GetFilterInfo(&term) != FQX1_NO_MORE_TERMS) {
     if (term == nullptr) continue;
-    ZEPMATT_DETAIL("Column Name : %s ,", term->columnName);
-    ZEPMATT_DETAIL("Logical Operator : %d  ,", term->logicalOper);
-    ZEPMATT_DETAIL("Compare Operator : %d  ,", term->compareOper);
+    if (TRK1_On(&zepmatt_unit, TRK1_DETAIL)) {
+      TRK1_Printf(&zepmatt_unit, __LINE__, "Column Name : %s ,", term->columnName);
+      TRK1_Printf(&zepmatt_unit, __LINE__, "Logical Operator : %d  ,", term->logicalOper);
+      TRK1_Printf(&zepmatt_unit, __LINE__, "Compare Operator : %d  ,", term->compareOper);
+    }
     // Alternatives cannot be counted: every condition must hold.
     if (term->logicalOper == FQX1_OR) values->malformed = true;
     const char* column = term->columnName;
@@ -222,17 +220,20 @@ const char* originNode() {
 }  // namespace
 
 void zep_zepmatt_agent::TakeSampleConstructor() {
-  const bool flow = (TRK1_Sync(&zepmatt_unit, __LINE__) & TRK1_FLOW) != 0;
-  if (flow) TRK1_Event(&zepmatt_unit, __LINE__, "TakeSampleConstructor", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepmatt_unit, "TakeSampleConstructor");
   SituationValues v;
   ZEPDC_DataComputer* dc = ZEPSHARED_agentData::pDataComputer;
   if (readSituation(this, &v)) {
     if (!v.valid()) {
-      ZEPMATT_DETAIL("Information is not valid for a DataComputer situation\n");
+      if (TRK1_On(&zepmatt_unit, TRK1_DETAIL)) {
+        TRK1_Printf(&zepmatt_unit, __LINE__,
+                    "Information is not valid for a DataComputer situation\n");
+      }
     } else if (dc == nullptr) {
-      if (TRK1_Sync(&zepmatt_unit, __LINE__) & TRK1_ERROR)
+      if (TRK1_On(&zepmatt_unit, TRK1_ERROR)) {
         TRK1_Printf(&zepmatt_unit, __LINE__, "No data computer for situation %s\n",
                     GetSituationName());
+      }
     } else {
       originNode_ = originNode();
       registered_ = dc->CreateSituation(v.clientAddress, v.service, v.operation, v.interval,
@@ -240,17 +241,18 @@ void zep_zepmatt_agent::TakeSampleConstructor() {
                                         GetSituationName());
     }
   }
-  if (flow) TRK1_Event(&zepmatt_unit, __LINE__, "TakeSampleConstructor", TRK1_EXIT);
 }
 
 void zep_zepmatt_agent::TakeSampleDestructor() {
-  const bool flow = (TRK1_Sync(&zepmatt_unit, __LINE__) & TRK1_FLOW) != 0;
-  if (flow) TRK1_Event(&zepmatt_unit, __LINE__, "TakeSampleDestructor", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepmatt_unit, "TakeSampleDestructor");
   SituationValues v;
   ZEPDC_DataComputer* dc = ZEPSHARED_agentData::pDataComputer;
   if (readSituation(this, &v)) {
     if (!v.valid()) {
-      ZEPMATT_DETAIL("Information is not valid for a DataComputer situation\n");
+      if (TRK1_On(&zepmatt_unit, TRK1_DETAIL)) {
+        TRK1_Printf(&zepmatt_unit, __LINE__,
+                    "Information is not valid for a DataComputer situation\n");
+      }
     } else if (registered_ && dc != nullptr) {
       // The origin node the situation was registered under, even if the
       // framework's has changed since.
@@ -259,17 +261,17 @@ void zep_zepmatt_agent::TakeSampleDestructor() {
     }
   }
   registered_ = false;
-  if (flow) TRK1_Event(&zepmatt_unit, __LINE__, "TakeSampleDestructor", TRK1_EXIT);
 }
 
 unsigned int zep_zepmatt_agent::TakeSample() {
-  const bool flow = (TRK1_Sync(&zepmatt_unit, __LINE__) & TRK1_FLOW) != 0;
-  if (flow) TRK1_Event(&zepmatt_unit, __LINE__, "TakeSample", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepmatt_unit, "TakeSample");
   const char* origin = AXO_GetOriginnode();
   const unsigned originLength = origin == nullptr ? 0 : static_cast<unsigned>(std::strlen(origin));
   ZEPLLST_LinkedList list;
   if (ZEPDC_DataComputer* dc = ZEPSHARED_agentData::pDataComputer) dc->GetCDT(&list);
-  ZEPMATT_DETAIL("Number of rows returned = %d\n", list.size());
+  if (TRK1_On(&zepmatt_unit, TRK1_DETAIL)) {
+    TRK1_Printf(&zepmatt_unit, __LINE__, "Number of rows returned = %d\n", list.size());
+  }
   unsigned int status = 0;
   for (ZEPLELEM_listElem* e = list.front(); e != nullptr; e = list.next(e)) {
     auto* dataRow =
@@ -282,6 +284,5 @@ unsigned int zep_zepmatt_agent::TakeSample() {
     if (status == 0) status = AddData(row, 1);
     delete dataRow;  // and its row record; the list deletes the element
   }
-  if (flow) TRK1_Event(&zepmatt_unit, __LINE__, "TakeSample", TRK1_EXIT_RC, static_cast<long>(status));
-  return status;
+  return flow.exit(status);
 }

@@ -13,23 +13,14 @@ ZEPSAMP_sampleRun::ZEPSAMP_sampleRun(ZEPTABLE_sampler& sampler, const char* addE
                                      bool stopAfterFailure)
     : sampler_(sampler), addErrorFormat_(addErrorFormat), stopAfterFailure_(stopAfterFailure) {}
 
-bool ZEPSAMP_sampleRun::traceOn(int bits) const {
-  return (TRK1_Sync(sampler_.description().unit, __LINE__) & bits) != 0;
-}
-
 void ZEPSAMP_sampleRun::begin() {
-  if ((TRK1_Sync(&zepsamp_unit, __LINE__) & TRK1_FLOW) != 0) {
-    TRK1_Event(&zepsamp_unit, __LINE__, "begin", TRK1_ENTRY);
-  }
+  TRK1_FlowScope flow(&zepsamp_unit, "begin");
   sampler_.ResetGetSubnode();
   sampler_.ClearRows();
   attempted_ = 0;
   added_ = 0;
   failure_ = 0;
   subnodeName_[0] = '\0';
-  if ((TRK1_Sync(&zepsamp_unit, __LINE__) & TRK1_FLOW) != 0) {
-    TRK1_Event(&zepsamp_unit, __LINE__, "begin", TRK1_EXIT);
-  }
 }
 
 bool ZEPSAMP_sampleRun::hasSecondName() const {
@@ -55,7 +46,7 @@ ZEPDCLOG_DCMetricsLogFile* ZEPSAMP_sampleRun::nextRequestedLog(
       startLog(padded);
       return log;
     }
-    if (traceOn(TRK1_ERROR)) {
+    if (TRK1_On(sampler_.description().unit, TRK1_ERROR)) {
       TRK1_Printf(sampler_.description().unit, __LINE__,
                   "ZEP0408E Data not found for requested for subnode: %s\n", padded);
     }
@@ -71,7 +62,7 @@ void ZEPSAMP_sampleRun::beginLog(const ZEPDCLOG_DCMetricsLogFile& log) {
 void ZEPSAMP_sampleRun::startLog(const char* name) {
   memcpy(subnodeName_, name, sizeof(subnodeName_));
   failure_ = 0;
-  if (traceOn(TRK1_DETAIL)) {
+  if (TRK1_On(sampler_.description().unit, TRK1_DETAIL)) {
     TRK1_Printf(sampler_.description().unit, __LINE__,
                 "ZEP0407I Data requested for subnode: %s\n", subnodeName_);
   }
@@ -90,7 +81,7 @@ bool ZEPSAMP_sampleRun::offer(const void* row) {
     return true;
   }
   failure_ = status;
-  if (traceOn(TRK1_ERROR)) {
+  if (TRK1_On(sampler_.description().unit, TRK1_ERROR)) {
     TRK1_Printf(sampler_.description().unit, __LINE__, addErrorFormat_,
                 static_cast<int>(status), attempted_);
   }

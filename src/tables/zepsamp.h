@@ -78,7 +78,6 @@ class ZEPSAMP_sampleRun {
  private:
   // Makes `name` the current subnode, writes ZEP0407I, clears the failure.
   void startLog(const char* name);
-  bool traceOn(int bits) const;
 
   ZEPTABLE_sampler& sampler_;
   const char* addErrorFormat_;

@@ -22,14 +22,8 @@ constexpr const char* kSummaryFormat =
     "ZEP0404I Rows added to metric table. Attempted = %d, Successfully added %d, "
     "isHistory=%d\n";
 
-bool traceOn(int bits) { return (TRK1_Sync(&zepsmt_unit, __LINE__) & bits) != 0; }
-
-void traceEvent(const char* func, int kind) {
-  if (traceOn(TRK1_FLOW)) TRK1_Event(&zepsmt_unit, __LINE__, func, kind);
-}
-
 void traceSummary(const ZEPSAMP_sampleRun& run, int isHistory) {
-  if (traceOn(TRK1_DETAIL)) {
+  if (TRK1_On(&zepsmt_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepsmt_unit, __LINE__, kSummaryFormat, run.attempted(), run.added(), isHistory);
   }
 }
@@ -44,17 +38,15 @@ void stampLine(const ZEPSAMP_sampleRun& run, ZEPMELEM_MetricLine* line) {
 }  // namespace
 
 void zep_zepsmt_agent::TakeSampleConstructor() {
-  traceEvent("TakeSampleConstructor", TRK1_ENTRY);
-  traceEvent("TakeSampleConstructor", TRK1_EXIT);
+  TRK1_FlowScope flow(&zepsmt_unit, "TakeSampleConstructor");
 }
 
 void zep_zepsmt_agent::TakeSampleDestructor() {
-  traceEvent("TakeSampleDestructor", TRK1_ENTRY);
-  traceEvent("TakeSampleDestructor", TRK1_EXIT);
+  TRK1_FlowScope flow(&zepsmt_unit, "TakeSampleDestructor");
 }
 
 unsigned int zep_zepsmt_agent::TakeSample() {
-  traceEvent("TakeSample", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepsmt_unit, "TakeSample");
   const bool history = IsHistoryRequest() != 0;
   {
     OSB1_ScopedLock configLock(&ZEPSHARED_agentData::configPropertiesLock);
@@ -68,7 +60,6 @@ unsigned int zep_zepsmt_agent::TakeSample() {
       TakeSampleRealTime(props, logs);
     }
   }
-  traceEvent("TakeSample", TRK1_EXIT);
   return 0;
 }
 
@@ -82,7 +73,7 @@ double zep_zepsmt_agent::getTimePeriod(ZEPPROPS_properties& props) {
 
 void zep_zepsmt_agent::TakeSampleRealTime(ZEPPROPS_properties& props,
                                           ZEPDCLST_DCMetricsLogList& logs) {
-  traceEvent("TakeSampleRealTime", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepsmt_unit, "TakeSampleRealTime");
   const time_t now = ZEPPORT::now();
   const double period = getTimePeriod(props);
   ZEPSAMP_sampleRun run(*this, kAddErrorFormat, /*stopAfterFailure=*/true);
@@ -99,12 +90,11 @@ void zep_zepsmt_agent::TakeSampleRealTime(ZEPPROPS_properties& props,
     }
   }
   traceSummary(run, 0);
-  traceEvent("TakeSampleRealTime", TRK1_EXIT);
 }
 
 void zep_zepsmt_agent::TakeSampleHistorical(ZEPPROPS_properties& props,
                                             ZEPDCLST_DCMetricsLogList& logs) {
-  traceEvent("TakeSampleHistorical", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zepsmt_unit, "TakeSampleHistorical");
   const int retainMinutes = props.getPropertyAsInt(ZEPDCSET_settings::MAX_RETAIN_MINUTES,
                                                    ZEPDCSET_settings::DEFAULT_MAX_RETAIN_MINUTES);
   ZEPSAMP_sampleRun run(*this, kAddErrorFormat, /*stopAfterFailure=*/true);
@@ -125,5 +115,4 @@ void zep_zepsmt_agent::TakeSampleHistorical(ZEPPROPS_properties& props,
     }
   }
   traceSummary(run, 1);
-  traceEvent("TakeSampleHistorical", TRK1_EXIT);
 }

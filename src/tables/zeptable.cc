@@ -64,7 +64,7 @@ unsigned int ZEPTABLE_sampler::ColumnIsException(const void* row, const char* at
 
 unsigned int ZEPTABLE_sampler::AddRows(const void* rows, int n) {
   TRK1_Unit* unit = description_.unit;
-  const bool detail = (TRK1_Sync(unit, __LINE__) & TRK1_DETAIL) != 0;
+  const bool detail = TRK1_On(unit, TRK1_DETAIL);
   const char* row = static_cast<const char*>(rows);
   unsigned int status = 0;
   for (int i = 0; i < n && status == 0; ++i, row += description_.rowSize) {
@@ -78,7 +78,7 @@ unsigned int ZEPTABLE_sampler::AddRows(const void* rows, int n) {
 
 void ZEPTABLE_sampler::PrintSelf() {
   TRK1_Unit* unit = description_.unit;
-  if ((TRK1_Sync(unit, __LINE__) & TRK1_DUMP) == 0) return;
+  if (!TRK1_On(unit, TRK1_DUMP)) return;
   TRK1_Printf(unit, __LINE__, "%s @%p <%u,%u>\n", description_.baseName,
               static_cast<void*>(this), flags, handle);
   TRK1_Printf(unit, __LINE__, "\t::appl=%s,table=%s,interval=%d,samptype=%d\n",
@@ -121,8 +121,7 @@ ZEPTABLE_managerBase::ZEPTABLE_managerBase(const ZEPTABLE_description& descripti
     : TableManager(description.application, description.table), description_(description) {}
 
 unsigned int ZEPTABLE_managerBase::AddRowsToEvent(const void* rows, int n) {
-  const bool flow = (TRK1_Sync(&zeptable_unit, __LINE__) & TRK1_FLOW) != 0;
-  if (flow) TRK1_Event(&zeptable_unit, __LINE__, "AddDataToEvent", TRK1_ENTRY);
+  TRK1_FlowScope flow(&zeptable_unit, "AddDataToEvent");
   unsigned int result = 0;
   {
     OSB1_ScopedLock guard(GetLock());
@@ -139,9 +138,5 @@ unsigned int ZEPTABLE_managerBase::AddRowsToEvent(const void* rows, int n) {
       RKL1_Drop(h);
     }
   }
-  if (flow) {
-    TRK1_Event(&zeptable_unit, __LINE__, "AddDataToEvent", TRK1_EXIT_RC,
-               static_cast<long>(result));
-  }
-  return result;
+  return flow.exit(result);
 }

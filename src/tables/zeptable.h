@@ -134,12 +134,8 @@ class ZEPTABLE_manager : public ZEPTABLE_managerBase {
   // Creates the table object of one request and runs its creation hook.
   // The framework owns the result; deleting it runs the destruction hook.
   vexor* CreateVexor(RequestDetail* request, ContextInfo* context) override {
-    TRK1_Unit* unit = description().unit;
-    const bool flow = (TRK1_Sync(unit, __LINE__) & TRK1_FLOW) != 0;
-    if (flow) TRK1_Event(unit, __LINE__, "CreateVexor", TRK1_ENTRY);
-    vexor* object = new (std::nothrow) ZEPTABLE_object<Agent>(request, context, this);
-    if (flow) TRK1_Event(unit, __LINE__, "CreateVexor", TRK1_EXIT);
-    return object;
+    TRK1_FlowScope flow(description().unit, "CreateVexor");
+    return new (std::nothrow) ZEPTABLE_object<Agent>(request, context, this);
   }
 
   // Pushes `n` event rows to the table's live samplers; see AddRowsToEvent.
@@ -157,14 +153,12 @@ class ZEPTABLE_manager : public ZEPTABLE_managerBase {
   // ZEPTABLE_RC_NO_MANAGER when the manager cannot be created.
   static unsigned int Init() {
     const ZEPTABLE_description& d = Agent::Description();
-    const bool flow = (TRK1_Sync(d.unit, __LINE__) & TRK1_FLOW) != 0;
-    if (flow) TRK1_Event(d.unit, __LINE__, d.initName, TRK1_ENTRY);
+    TRK1_FlowScope flow(d.unit, d.initName);
     if (staticManager == nullptr) staticManager = new (std::nothrow) ZEPTABLE_manager();
     const unsigned int rc = staticManager == nullptr
                                 ? ZEPTABLE_RC_NO_MANAGER
                                 : TableManager::RegisterWithManager(staticManager);
-    if (flow) TRK1_Event(d.unit, __LINE__, d.initName, TRK1_EXIT_RC, static_cast<long>(rc));
-    return rc;
+    return flow.exit(rc);
   }
 
   // The table's one manager, null until Init has run. Never deleted.
