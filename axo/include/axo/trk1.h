@@ -2,9 +2,10 @@
 //
 // Every source module of the agent owns one trace unit, named after the
 // module. A unit has a level: a set of bits that say which records the
-// module writes. Callers test the level themselves (TRK1_Sync) and then
-// write; TRK1_Printf writes unconditionally, which is how the few records
-// that must always appear are written.
+// module writes. Callers test the level with TRK1_On and then write, and
+// bracket a function with a TRK1_FlowScope for its entry and exit records;
+// TRK1_Printf writes unconditionally, which is how the few records that must
+// always appear are written.
 //
 // Records go to the trace file (standard error unless --trace-file names
 // one). Each record carries the UTC time to the millisecond, the thread,
