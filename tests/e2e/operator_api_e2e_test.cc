@@ -4,93 +4,21 @@
 // bounded by deadlines; everything finer is tested in process.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
 #include <map>
-#include <regex>
-#include <set>
-#include <thread>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
 #include "axo/history.h"
 #include "axo/http_api.h"
-#include "e2e/e2e_support.h"
+#include "e2e/zepagent_process.h"
 
 namespace {
 
+using e2e::Agent;
+using e2e::kBuild;
+using e2e::Simulate;
 using nlohmann::json;
-
-const std::string kBuild = ZEP_BUILD_DIR;
-const char* kToken = "e2e-token-0123456789";
-
-// One agent process on its own install directory and a free port.
-class Agent {
- public:
-  Agent(const std::string& root, const std::vector<std::string>& extra_args,
-        const std::string& listen = "127.0.0.1:0")
-      : dir_(root, "zep.axo.logReadSleepTimeSeconds=1\n"), trace_(root + "/trace.log") {
-    e2e::WriteFile(root + "/token", std::string(kToken) + "\n");
-    std::vector<std::string> argv = {kBuild + "/zepagent", "--listen", listen, "--token-file",
-                                     root + "/token", "--trace-file", trace_};
-    argv.insert(argv.end(), extra_args.begin(), extra_args.end());
-    child_ = std::make_unique<e2e::Child>(argv, std::vector<std::string>{"ZEP_ETC_DIR=" + dir_.etc},
-                                          root + "/agent.out", root + "/agent.err");
-  }
-
-  // Waits until the API answers; false when the agent never listened.
-  bool Up() {
-    static const std::regex kListening("listening on http://127\\.0\\.0\\.1:([0-9]+)");
-    return e2e::Eventually(30, [&] {
-      std::smatch m;
-      std::string trace = e2e::ReadFile(trace_);
-      if (!child_->Running()) return true;  // ended: Up() reports false below
-      if (!std::regex_search(trace, m, kListening)) return false;
-      port_ = std::stoi(m[1]);
-      return Get("/healthz").status == 200;
-    }) && child_->Running() && port_ > 0;
-  }
-
-  e2e::HttpReply Get(const std::string& target) { return e2e::Http(port_, "GET", target); }
-  e2e::HttpReply Post(const std::string& target, const std::string& body, bool token = true) {
-    std::vector<std::string> headers;
-    if (token) headers.push_back(std::string("Authorization: Bearer ") + kToken);
-    return e2e::Http(port_, "POST", target, body, headers);
-  }
-  json GetJson(const std::string& target) {
-    return json::parse(Get(target).body, nullptr, false);
-  }
-
-  // The registered subnode names, sorted.
-  std::vector<std::string> Subnodes() {
-    std::vector<std::string> names;
-    json j = GetJson("/api/v1/subnodes");
-    if (!j.is_object()) return names;
-    for (const json& s : j["subnodes"]) names.push_back(s["name"].get<std::string>());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  json Rows(const std::string& table, const std::string& query = "") {
-    json j = GetJson("/api/v1/tables/" + table + query);
-    return j.is_object() && j.contains("rows") ? j["rows"] : json::array();
-  }
-
-  const e2e::InstallDir& dir() const { return dir_; }
-  e2e::Child& child() { return *child_; }
-  std::string Trace() const { return e2e::ReadFile(trace_); }
-
- private:
-  e2e::InstallDir dir_;
-  std::string trace_;
-  std::unique_ptr<e2e::Child> child_;
-  int port_ = 0;
-};
-
-// Runs zepdcsim to completion with `args`.
-int Simulate(const std::string& args) {
-  return std::system((kBuild + "/zepdcsim " + args + " >/dev/null 2>&1").c_str());
-}
 
 std::map<std::string, std::string> CsvRow(const std::vector<std::string>& header,
                                           const std::string& line) {
@@ -279,44 +207,6 @@ TEST_F(OperatorApiE2eTest, AMissingTokenFileIsAStartUpErrorNotAnOpenApi) {
                    {"ZEP_ETC_DIR=" + dir.etc}, tmp_.path() + "/out", tmp_.path() + "/err");
   EXPECT_EQ(agent.Wait(30), 1);
   EXPECT_NE(agent.Err().find("cannot read token file"), std::string::npos) << agent.Err();
-}
-
-TEST_F(OperatorApiE2eTest, ConcurrentQueriesAndCommandsDuringIngestionAllSucceed) {
-  Agent agent(tmp_.path(), {});
-  ASSERT_TRUE(agent.Up()) << agent.child().Err();
-  ASSERT_EQ(Simulate("--dir " + agent.dir().logs + " --servers 2 --count 10"), 0);
-  ASSERT_TRUE(e2e::Eventually(30, [&] { return agent.Subnodes().size() == 2; }));
-  // Keep files arriving while the requests run.
-  e2e::Child sim({kBuild + "/zepdcsim", "--dir", agent.dir().logs, "--servers", "2", "--rate",
-                  "400", "--per-file", "100", "--seed", "5"},
-                 {}, tmp_.path() + "/sim.out", tmp_.path() + "/sim.err");
-  std::atomic<int> failures{0};
-  std::vector<std::thread> threads;
-  const char* const kTargets[] = {"/api/v1/tables/ZEPSMT", "/api/v1/tables/ZEPINV",
-                                  "/api/v1/tables/ZEPFLCT", "/api/v1/tables/ZEPDCMT",
-                                  "/api/v1/tables/ZEPDCT",  "/api/v1/tables/ZEPMATT",
-                                  "/api/v1/subnodes"};
-  for (int t = 0; t < 6; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 25; ++i) {
-        e2e::HttpReply r =
-            (t % 3 == 2)
-                ? agent.Post("/api/v1/actions",
-                             i % 2 ? "updateLogging;appsrv01;Granite_Application_Server;"
-                                     "host01.example.com;Info"
-                                   : "updateLogging;appsrv02;Quill_Runtime;host02.example.com;"
-                                     "Warning")
-                : agent.Get(kTargets[(t + i) % 7]);
-        if (r.status != 200) ++failures;
-      }
-    });
-  }
-  for (std::thread& th : threads) th.join();
-  sim.Signal(SIGTERM);
-  EXPECT_EQ(sim.Wait(30), 0);
-  EXPECT_EQ(failures.load(), 0);
-  EXPECT_EQ(agent.Get("/healthz").status, 200);
-  EXPECT_TRUE(agent.child().Running());
 }
 
 // The one slow test: a message-count situation needs the agent's 30-second
