@@ -2,6 +2,7 @@
 // locks with samples and commands on other threads.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -38,9 +39,13 @@ TEST_F(ZepDispConcurrencyTest, PassesSamplesAndCommandsShareTheLocks) {
   constexpr int kFiles = 30;
   std::thread reader([this] {
     for (int i = 0; i < kFiles; ++i) {
-      writeLog("ZEP.c" + std::to_string(i) + ".metric.log",
+      // Written under another name and renamed, as a collector does: the
+      // dispatcher thread's own pass must never see half a file.
+      const std::string name = "ZEP.c" + std::to_string(i) + ".metric.log";
+      writeLog(name + ".part",
                header("srv" + std::to_string(i % 3)) +
                    lines({record(2, (kBaseTime + i) * 1000LL, i, "P" + std::to_string(i % 4))}));
+      std::filesystem::rename(logDir() + "/" + name + ".part", logDir() + "/" + name);
       D::runOnePass();
     }
   });
