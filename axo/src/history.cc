@@ -1,6 +1,8 @@
 // The history warehouse: history requests appended to SQLite tables.
 #include "axo/history.h"
 
+#include <sqlite3.h>
+
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -12,10 +14,6 @@
 #include "axo/axo.h"
 #include "axo/request.h"
 #include "axo/trk1.h"
-
-#ifdef AXO_HAVE_HTTP
-#include <sqlite3.h>
-#endif
 
 TRK1_UNIT(axohist_unit, "AXOHIST");
 
@@ -40,8 +38,6 @@ std::vector<std::string> ParseTableList(const std::string& text) {
   }
   return out;
 }
-
-#ifdef AXO_HAVE_HTTP
 
 namespace {
 
@@ -358,30 +354,6 @@ bool HistoryReadQuery(const std::string& path, const std::string& sql,
   sqlite3_close(db);
   return ok;
 }
-
-#else  // !AXO_HAVE_HTTP
-
-struct HistoryCollector::Impl {};
-HistoryCollector::HistoryCollector() : impl_(new Impl) {}
-HistoryCollector::~HistoryCollector() = default;
-bool HistoryCollector::Open(const HistoryOptions&, std::string* error) {
-  *error = "this build has no SQLite support";
-  return false;
-}
-long HistoryCollector::CollectOnce(time_t) { return -1; }
-bool HistoryCollector::StartThread(std::string* error) {
-  *error = "this build has no SQLite support";
-  return false;
-}
-void HistoryCollector::Stop() {}
-size_t HistoryCollector::PendingRows() const { return 0; }
-bool HistoryReadQuery(const std::string&, const std::string&,
-                      std::vector<std::vector<std::string>>*, std::string* error) {
-  *error = "this build has no SQLite support";
-  return false;
-}
-
-#endif  // AXO_HAVE_HTTP
 
 }  // namespace axo
 

@@ -22,10 +22,8 @@
 #include "axo/request.h"
 #include "axo/trk1.h"
 
-#ifdef AXO_HAVE_HTTP
 #include <httplib.h>
 #include <nlohmann/json.hpp>
-#endif
 
 TRK1_UNIT(axohttp_unit, "AXOHTTP");
 
@@ -85,10 +83,6 @@ bool ConstantTimeEquals(const std::string& a, const std::string& b) {
   }
   return diff == 0;
 }
-
-#ifdef AXO_HAVE_HTTP
-
-bool OperatorApiAvailable() { return true; }
 
 namespace {
 
@@ -714,23 +708,6 @@ void OperatorApi::Stop() {
 }
 
 int OperatorApi::port() const { return impl_->port; }
-
-#else  // !AXO_HAVE_HTTP
-
-bool OperatorApiAvailable() { return false; }
-
-struct OperatorApi::Impl {};
-OperatorApi::OperatorApi() : impl_(new Impl) {}
-OperatorApi::~OperatorApi() = default;
-bool OperatorApi::Start(const OperatorApiOptions&, std::string* error) {
-  *error = "this build has no HTTP support (cpp-httplib, nlohmann-json or SQLite missing)";
-  return false;
-}
-void OperatorApi::Stop() {}
-int OperatorApi::port() const { return 0; }
-void AppendRowJson(const Row&, std::string*) {}
-
-#endif  // AXO_HAVE_HTTP
 
 }  // namespace axo
 

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "axo/axo.h"
-#include "axo/http_api.h"
 #include "axo_test_table.h"
 #include "e2e/e2e_support.h"
 
@@ -15,7 +14,6 @@ using Rows = std::vector<std::vector<std::string>>;
 class AxoHistoryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!axo::OperatorApiAvailable()) GTEST_SKIP() << "built without SQLite support";
     AXO_ResetForTesting();
     ASSERT_EQ(TableManager::RegisterWithManager(&sampled_), 0u);
     sampled_.rows = {MakeRow("alpha", 1, 100), MakeRow("beta", 2, 200)};

@@ -33,7 +33,6 @@ long EchoHandler(VexorAutomationCapsule* capsule) {
 class AxoHttpApiTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!axo::OperatorApiAvailable()) GTEST_SKIP() << "built without HTTP support";
     AXO_ResetForTesting();
     AXO_SetClockForTesting(FakeClock);
     ASSERT_EQ(TableManager::RegisterWithManager(&sampled_), 0u);
@@ -129,7 +128,6 @@ TEST_F(AxoHttpApiTest, LargeAnswersArriveWholeAcrossChunks) {
 // kind of column text: plain, quotes and backslashes, control characters,
 // UTF-8, bytes that are not UTF-8; and integers at both ends of the range.
 TEST(AxoHttpApiRowJson, SameTextAsTheJsonLibrary) {
-  if (!axo::OperatorApiAvailable()) GTEST_SKIP() << "built without HTTP support";
   std::mt19937 rng(3);
   const std::string pieces[] = {"abc", " ", "\"", "\\", "\n", "\t", std::string(1, '\0'),
                                 "\x01", "\x7f", "\xc3\xa9", "\xe2\x82\xac", "\xff", "\xc3",
@@ -327,7 +325,6 @@ TEST(AxoHttpApiHelpers, ListenAddressTokenFileAndTokenComparison) {
 }
 
 TEST(AxoHttpApiListener, AnAddressInUseIsAClearError) {
-  if (!axo::OperatorApiAvailable()) GTEST_SKIP() << "built without HTTP support";
   axo::OperatorApi first, second;
   axo::OperatorApiOptions o;
   o.port = 0;

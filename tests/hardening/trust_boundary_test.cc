@@ -127,7 +127,6 @@ TEST_F(TrustBoundaryTest, ActionCommandsWriteOnlyTheConfigurationFile) {
 }
 
 TEST_F(TrustBoundaryTest, OperatorApiOnLoopbackWithTokenCapsAndNoPaths) {
-  if (!axo::OperatorApiAvailable()) GTEST_SKIP() << "built without HTTP support";
   // Loopback unless told otherwise.
   EXPECT_EQ(axo::OperatorApiOptions().host, "127.0.0.1");
   std::string host, error;

@@ -54,8 +54,7 @@ bool ConstantTimeEquals(const std::string& a, const std::string& b);
 
 // Appends `row` to `*out` as one JSON object {"ATTR":value,...} in column
 // order: text columns as strings, integer columns as numbers. The text is
-// the same as a JSON document library writes for that object. A build
-// without HTTP support writes nothing.
+// the same as a JSON document library writes for that object.
 void AppendRowJson(const Row& row, std::string* out);
 
 // One HTTP listener. Start and Stop are called from one thread at a time;
@@ -68,8 +67,7 @@ class OperatorApi {
   OperatorApi& operator=(const OperatorApi&) = delete;
 
   // Binds and starts serving on a thread of its own. Returns true when
-  // listening; false with `*error` (address in use, bad address, or a build
-  // without HTTP support).
+  // listening; false with `*error` (address in use or not available).
   bool Start(const OperatorApiOptions& options, std::string* error);
   // Stops serving and joins the threads. Safe to call when not started.
   void Stop();
@@ -80,9 +78,6 @@ class OperatorApi {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
-
-// False when the framework was built without HTTP, JSON or SQLite support.
-bool OperatorApiAvailable();
 
 }  // namespace axo
 
