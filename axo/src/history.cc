@@ -3,7 +3,6 @@
 
 #include <sqlite3.h>
 
-#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -14,6 +13,7 @@
 #include "axo/axo.h"
 #include "axo/request.h"
 #include "axo/trk1.h"
+#include "axo_internal.h"
 
 TRK1_UNIT(axohist_unit, "AXOHIST");
 
@@ -24,14 +24,9 @@ std::vector<std::string> ParseTableList(const std::string& text) {
   size_t pos = 0;
   while (pos <= text.size()) {
     size_t comma = text.find(',', pos);
-    std::string name = text.substr(pos, comma == std::string::npos ? std::string::npos
-                                                                    : comma - pos);
-    std::string clean;
-    for (char c : name) {
-      if (!isspace(static_cast<unsigned char>(c))) {
-        clean += static_cast<char>(toupper(static_cast<unsigned char>(c)));
-      }
-    }
+    std::string_view name = std::string_view(text).substr(
+        pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    std::string clean = axo_internal::Upper(std::string(axo_internal::TrimSpace(name)));
     if (!clean.empty()) out.push_back(clean);
     if (comma == std::string::npos) break;
     pos = comma + 1;
@@ -282,7 +277,7 @@ long HistoryCollector::CollectOnce(time_t now) {
       impl_->Bound(table, &pending);
     }
   }
-  if (TRK1_Sync(&axohist_unit, __LINE__) & TRK1_DETAIL) {
+  if (TRK1_On(&axohist_unit, TRK1_DETAIL)) {
     TRK1_Printf(&axohist_unit, __LINE__, "AXO0205I History collection wrote %ld rows", written);
   }
   return failed ? -1 : written;

@@ -78,7 +78,7 @@ class TestVexor : public vexor {
         {"big", 20, 4, COLUMN_TYPE_LONG},
         {"sitname", 24, 32, COLUMN_TYPE_TEXT},
     };
-    if (index < 0 || index >= NumColumns()) return 0x21060007;
+    if (index < 0 || index >= NumColumns()) return AXO_RC_BAD_COLUMN;
     *info = kColumns[index];
     return 0;
   }
