@@ -124,6 +124,7 @@ class TestManager : public TableManager {
       : TableManager("TST", table), withSitname_(with_sitname), allocSize_(alloc_size) {}
 
   vexor* CreateVexor(RequestDetail* request, ContextInfo* context) override {
+    if (refuseSamplers) return nullptr;
     return new TestVexor(request, context, this, allocSize_, &rows, &log, withSitname_);
   }
 
@@ -146,6 +147,7 @@ class TestManager : public TableManager {
 
   std::vector<TestRow> rows;   // what a sample produces
   TestTableLog log;
+  bool refuseSamplers = false;  // CreateVexor fails
 
  private:
   bool withSitname_;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <random>
+#include <stdexcept>
 #include <string>
 
 #include "axo/axo.h"
@@ -228,6 +229,28 @@ TEST_F(AxoHttpApiTest, ActionsAsTextOrJsonAndTheirErrors) {
   EXPECT_EQ(Post("/api/v1/manager", R"({"words": [1, 2]})").status, 400);
   EXPECT_EQ(Post("/api/v1/manager", R"({"words": []})").status, 400);
   // The listener is still healthy after the bad requests.
+  EXPECT_EQ(Get("/healthz").status, 200);
+}
+
+long ThrowingHandler(VexorAutomationCapsule*) { throw std::runtime_error("agent bug"); }
+
+// What fails inside the framework or the agent answers 500 with an error
+// text, never a crash or a hung request, and the listener goes on serving.
+TEST_F(AxoHttpApiTest, InternalFailuresAnswer500WithAnError) {
+  sampled_.refuseSamplers = true;
+  std::vector<e2e::HttpReply> replies = {
+      Get("/api/v1/tables/AXOSMP"),
+      Post("/api/v1/situations", R"({"name": "S", "table": "AXOSMP"})"),
+  };
+  AXO_RegisterCommandCallback("ZP", nullptr);   // no agent to run commands
+  replies.push_back(Post("/api/v1/actions", "anything"));
+  AXO_RegisterCommandCallback("ZP", ThrowingHandler);
+  replies.push_back(Post("/api/v1/actions", "anything"));
+  for (const e2e::HttpReply& r : replies) {
+    EXPECT_EQ(r.status, 500) << r.body;
+    json j = Body(r);
+    EXPECT_TRUE(j.is_object() && j["error"].is_string()) << r.body;
+  }
   EXPECT_EQ(Get("/healthz").status, 200);
 }
 

@@ -18,8 +18,10 @@
 //
 // Bad input answers 400 {"error": ...}, an unknown table or situation 404, a
 // request that changes something without the configured bearer token 401,
-// a body over the cap 413. Requests are served on a bounded pool of
-// framework threads; no request can leave a lock held.
+// a body over the cap 413, and every internal failure (a table or the agent
+// that cannot serve the request, a handler that throws) 500. Requests are
+// served on a bounded pool of framework threads; no request can leave a
+// lock held.
 #ifndef AXO_HTTP_API_H_
 #define AXO_HTTP_API_H_
 
