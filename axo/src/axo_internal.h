@@ -99,8 +99,9 @@ void ForgetTable(TableManager* manager);
 AXO_CommandCallback CommandCallback();
 
 // The situation timer of omxmain: a thread that calls pollSituations every
-// second. Start returns 0 or an error number; stop waits for the thread.
-int StartSituationTimer();
+// second. Start returns 0, or non-zero with `*error` when the thread cannot
+// be started; stop waits for the thread.
+int StartSituationTimer(std::string* error);
 void StopSituationTimer();
 
 }  // namespace axo_internal

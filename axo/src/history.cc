@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 
 #include "axo/axo.h"
@@ -292,16 +293,21 @@ bool HistoryCollector::StartThread(std::string* error) {
     std::lock_guard<std::mutex> lock(impl_->threadMu);
     impl_->stop = false;
   }
-  impl_->thread = std::thread([this] {
-    std::unique_lock<std::mutex> lock(impl_->threadMu);
-    for (;;) {
-      auto interval = std::chrono::seconds(impl_->options.intervalSeconds);
-      if (impl_->wake.wait_for(lock, interval, [this] { return impl_->stop; })) break;
-      lock.unlock();
-      CollectOnce(AXO_Now());
-      lock.lock();
-    }
-  });
+  try {
+    impl_->thread = std::thread([this] {
+      std::unique_lock<std::mutex> lock(impl_->threadMu);
+      for (;;) {
+        auto interval = std::chrono::seconds(impl_->options.intervalSeconds);
+        if (impl_->wake.wait_for(lock, interval, [this] { return impl_->stop; })) break;
+        lock.unlock();
+        CollectOnce(AXO_Now());
+        lock.lock();
+      }
+    });
+  } catch (const std::system_error& e) {
+    *error = std::string("cannot start the history thread: ") + e.what();
+    return false;
+  }
   return true;
 }
 
@@ -357,7 +363,7 @@ std::mutex g_history_mutex;
 axo::HistoryCollector* g_history = nullptr;
 }  // namespace
 
-int AXO_StartHistory() {
+int AXO_StartHistory(std::string* error) {
   AXO_Options options = AXO_GetOptions();
   if (options.historyDb.empty()) return 0;
   axo::HistoryOptions h;
@@ -367,10 +373,7 @@ int AXO_StartHistory() {
   std::lock_guard<std::mutex> lock(g_history_mutex);
   if (g_history != nullptr) return 0;
   auto* collector = new axo::HistoryCollector;
-  std::string error;
-  if (!collector->Open(h, &error) || !collector->StartThread(&error)) {
-    TRK1_Printf(&axohist_unit, __LINE__, "AXO0201E History collection not started: %s",
-                error.c_str());
+  if (!collector->Open(h, error) || !collector->StartThread(error)) {
     delete collector;
     return 1;
   }

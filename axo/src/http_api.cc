@@ -3,19 +3,15 @@
 #include "axo/http_api.h"
 
 #include <httplib.h>
-#include <malloc.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cctype>
 #include <chrono>
 #include <climits>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -23,7 +19,6 @@
 #include <nlohmann/json.hpp>
 
 #include "axo/axo.h"
-#include "axo/history.h"
 #include "axo/request.h"
 #include "axo/trk1.h"
 #include "axo_internal.h"
@@ -35,47 +30,6 @@ TRK1_UNIT(axohttp_unit, "AXOHTTP");
 extern "C" int axo_sendCommand(int argc, char** argv) __attribute__((weak));
 
 namespace axo {
-
-bool ParseListenAddress(const std::string& text, std::string* host, int* port,
-                        std::string* error) {
-  error->clear();
-  if (text == "none") return false;
-  std::string h = "127.0.0.1", p = text;
-  size_t colon = text.rfind(':');
-  if (colon != std::string::npos) {
-    h = text.substr(0, colon);
-    p = text.substr(colon + 1);
-    if (h.size() >= 2 && h.front() == '[' && h.back() == ']') h = h.substr(1, h.size() - 2);
-  }
-  char* end = nullptr;
-  long n = p.empty() ? -1 : strtol(p.c_str(), &end, 10);
-  if (h.empty() || p.empty() || *end != '\0' || n < 0 || n > 65535) {
-    *error = "bad listen address '" + text + "': expected HOST:PORT or none";
-    return false;
-  }
-  *host = h;
-  *port = static_cast<int>(n);
-  return true;
-}
-
-bool ReadTokenFile(const std::string& path, std::string* token, std::string* error) {
-  std::ifstream in(path);
-  std::string line;
-  if (!in || !std::getline(in, line)) {
-    *error = "cannot read token file " + path;
-    return false;
-  }
-  while (!line.empty() && isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
-  size_t start = 0;
-  while (start < line.size() && isspace(static_cast<unsigned char>(line[start]))) ++start;
-  line = line.substr(start);
-  if (line.empty()) {
-    *error = "token file " + path + " holds no token";
-    return false;
-  }
-  *token = line;
-  return true;
-}
 
 bool ConstantTimeEquals(const std::string& a, const std::string& b) {
   // Every byte of `a` is compared whatever `b` holds; a length difference
@@ -466,38 +420,23 @@ int OperatorApi::port() const { return impl_->port; }
 
 namespace {
 std::mutex g_api_mutex;
-axo::OperatorApi* g_api = nullptr;
+axo::OperatorApi* g_api = nullptr;   // guarded by g_api_mutex
 }  // namespace
 
-int AXO_StartOperatorApi() {
-  // Each request thread would otherwise get a malloc arena of its own and
-  // keep the memory of the largest answer it ever built: with a pool of
-  // request threads that is many times the agent's real working set.
-  mallopt(M_ARENA_MAX, 2);
+int AXO_StartOperatorApi(std::string* error) {
   AXO_Options options = AXO_GetOptions();
+  if (!options.listen) return 0;
   axo::OperatorApiOptions api;
-  std::string error;
-  if (!axo::ParseListenAddress(options.listen, &api.host, &api.port, &error)) {
-    if (error.empty()) return 0;  // --listen none
-  } else if (!options.tokenFile.empty()) {
-    axo::ReadTokenFile(options.tokenFile, &api.token, &error);
+  api.host = options.listenHost;
+  api.port = options.listenPort;
+  if (!options.tokenFile.empty() && !AXO_ReadTokenFile(options.tokenFile, &api.token, error)) {
+    return 1;
   }
   std::lock_guard<std::mutex> lock(g_api_mutex);
-  if (error.empty() && g_api == nullptr) {
-    g_api = new axo::OperatorApi;
-    if (!g_api->Start(api, &error)) {
-      delete g_api;
-      g_api = nullptr;
-    }
-  }
-  if (!error.empty()) {
-    // The operator cannot reach an agent without its API: stop at once with
-    // a clear message rather than run unreachable.
-    TRK1_Printf(&axohttp_unit, __LINE__, "AXO0102E Operator API not started: %s", error.c_str());
-    fprintf(stderr, "operator API not started: %s\n", error.c_str());
-    fflush(stderr);
-    _exit(1);
-  }
+  if (g_api != nullptr) return 0;
+  auto started = std::make_unique<axo::OperatorApi>();
+  if (!started->Start(api, error)) return 1;
+  g_api = started.release();
   return 0;
 }
 
@@ -505,9 +444,4 @@ void AXO_StopOperatorApi() {
   std::lock_guard<std::mutex> lock(g_api_mutex);
   delete g_api;  // stops and joins
   g_api = nullptr;
-}
-
-void AXO_RegisterStandardServices() {
-  AXO_RegisterService("operator-api", AXO_StartOperatorApi, AXO_StopOperatorApi);
-  AXO_RegisterService("history", AXO_StartHistory, AXO_StopHistory);
 }

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 
 #include "axo/axo.h"
@@ -567,20 +568,25 @@ void SetSituationState(AXO_SituationState* state, bool raised, const char* row, 
   while (log.events.size() > axo::kMaxEvents) log.events.pop_front();
 }
 
-int StartSituationTimer() {
+int StartSituationTimer(std::string* error) {
   axo::Timer& t = axo::Tmr();
   std::lock_guard<std::mutex> guard(t.mu);
   if (t.thread.joinable()) return 0;
   t.stop = false;
-  t.thread = std::thread([&t] {
-    std::unique_lock<std::mutex> lock(t.mu);
-    while (!t.stop) {
-      lock.unlock();
-      axo::pollSituations(AXO_Now());
-      lock.lock();
-      t.wake.wait_for(lock, std::chrono::seconds(1), [&t] { return t.stop; });
-    }
-  });
+  try {
+    t.thread = std::thread([&t] {
+      std::unique_lock<std::mutex> lock(t.mu);
+      while (!t.stop) {
+        lock.unlock();
+        axo::pollSituations(AXO_Now());
+        lock.lock();
+        t.wake.wait_for(lock, std::chrono::seconds(1), [&t] { return t.stop; });
+      }
+    });
+  } catch (const std::system_error& e) {
+    *error = std::string("cannot start the timer thread: ") + e.what();
+    return 1;
+  }
   return 0;
 }
 

@@ -182,27 +182,36 @@ TEST_F(OperatorApiE2eTest, HistoryRowsAppearInTheSqliteFileAndStopEndsTheAgent) 
   EXPECT_EQ(agent.child().Wait(30), 0) << agent.child().Err();
 }
 
-TEST_F(OperatorApiE2eTest, APortInUseIsAStartUpErrorWithANonZeroExit) {
+// Every start-up failure ends the agent with status 1 and says why on
+// standard error: an API address in use, a token file that cannot be read,
+// a history database that cannot be opened.
+TEST_F(OperatorApiE2eTest, StartUpFailuresExitOneWithTheReason) {
   axo::OperatorApi holder;
   axo::OperatorApiOptions o;
   o.port = 0;
   std::string error;
   ASSERT_TRUE(holder.Start(o, &error)) << error;
-  Agent agent(tmp_.path(), {}, "127.0.0.1:" + std::to_string(holder.port()));
-  int status = agent.child().Wait(30);
-  EXPECT_NE(status, 0);
-  EXPECT_NE(status, -1);
-  EXPECT_NE(agent.child().Err().find("cannot listen"), std::string::npos)
-      << agent.child().Err();
-}
-
-TEST_F(OperatorApiE2eTest, AMissingTokenFileIsAStartUpErrorNotAnOpenApi) {
-  e2e::InstallDir dir(tmp_.path());
-  e2e::Child agent({kBuild + "/zepagent", "--listen", "127.0.0.1:0", "--token-file",
-                    tmp_.path() + "/no-such-token", "--trace-file", tmp_.path() + "/trace.log"},
-                   {"ZEP_ETC_DIR=" + dir.etc}, tmp_.path() + "/out", tmp_.path() + "/err");
-  EXPECT_EQ(agent.Wait(30), 1);
-  EXPECT_NE(agent.Err().find("cannot read token file"), std::string::npos) << agent.Err();
+  const std::string root = tmp_.path();
+  e2e::InstallDir dir(root);
+  e2e::WriteFile(root + "/token", "t0ken\n");
+  const struct {
+    std::vector<std::string> args;
+    const char* reason;
+  } cases[] = {
+      {{"--listen", "127.0.0.1:" + std::to_string(holder.port())}, "cannot listen"},
+      {{"--token-file", root + "/no-such-token"}, "cannot read token file"},
+      {{"--token-file", root + "/token", "--history-db", root + "/no/such/dir/h.db"},
+       "cannot open history database"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    std::vector<std::string> argv = {kBuild + "/zepagent", "--trace-file", root + "/trace.log"};
+    if (c.args[0] != "--listen") argv.insert(argv.end(), {"--listen", "127.0.0.1:0"});
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    e2e::Child agent(argv, {"ZEP_ETC_DIR=" + dir.etc}, root + "/out", root + "/err");
+    EXPECT_EQ(agent.Wait(30), 1);
+    EXPECT_NE(agent.Err().find(c.reason), std::string::npos) << agent.Err();
+  }
 }
 
 // The one slow test: a message-count situation needs the agent's 30-second

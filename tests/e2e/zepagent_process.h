@@ -24,12 +24,11 @@ inline const char* const kToken = "e2e-token-0123456789";
 // One agent process on its own install directory and a free port.
 class Agent {
  public:
-  Agent(const std::string& root, const std::vector<std::string>& extra_args,
-        const std::string& listen = "127.0.0.1:0")
+  Agent(const std::string& root, const std::vector<std::string>& extra_args)
       : dir_(root, "zep.axo.logReadSleepTimeSeconds=1\n"), trace_(root + "/trace.log") {
     WriteFile(root + "/token", std::string(kToken) + "\n");
-    std::vector<std::string> argv = {kBuild + "/zepagent", "--listen", listen, "--token-file",
-                                     root + "/token", "--trace-file", trace_};
+    std::vector<std::string> argv = {kBuild + "/zepagent", "--listen", "127.0.0.1:0",
+                                     "--token-file", root + "/token", "--trace-file", trace_};
     argv.insert(argv.end(), extra_args.begin(), extra_args.end());
     child_ = std::make_unique<Child>(argv, std::vector<std::string>{"ZEP_ETC_DIR=" + dir_.etc},
                                           root + "/agent.out", root + "/agent.err");

@@ -40,17 +40,6 @@ struct OperatorApiOptions {
   int threads = 8;
 };
 
-// Parses a --listen value "HOST:PORT" (a bare "PORT" means 127.0.0.1).
-// Returns false for "none" and for malformed values (`*error` says which:
-// empty for "none").
-bool ParseListenAddress(const std::string& text, std::string* host, int* port,
-                        std::string* error);
-
-// Reads the bearer token from `path`: the first line, trailing blanks and
-// line ends removed. Returns false (with `*error`) when the file cannot be
-// read or holds no token.
-bool ReadTokenFile(const std::string& path, std::string* token, std::string* error);
-
 // Compares two secrets in time that depends only on their lengths.
 bool ConstantTimeEquals(const std::string& a, const std::string& b);
 
@@ -85,14 +74,10 @@ class OperatorApi {
 
 // omxmain's service hooks for the operator API (AXO_RegisterService). Start
 // reads --listen and --token-file from the options fixed by OSB1_Main;
-// "none" starts nothing. A listen address that cannot be bound or an
-// unreadable token file is a start-up error: the message goes to standard
-// error and the trace, and the process exits with status 1.
-int AXO_StartOperatorApi();
+// "none" starts nothing. A listen address that cannot be bound or a token
+// file that cannot be read is a start-up failure: start returns non-zero
+// with the reason in `*error` (omxmain then ends the agent).
+int AXO_StartOperatorApi(std::string* error);
 void AXO_StopOperatorApi();
-
-// Registers the operator API and the history collector as omxmain services
-// (AXO_RegisterService), in that order. Call it once, before omxmain.
-void AXO_RegisterStandardServices();
 
 #endif  // AXO_HTTP_API_H_
