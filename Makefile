@@ -23,10 +23,10 @@ test: build
 asan:
 	$(MAKE) test BUILD=build-asan CMAKE_ARGS="-DZEP_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug"
 
-# The concurrency tests with ThreadSanitizer.
+# The concurrency tests (ctest label `concurrency`) with ThreadSanitizer.
 tsan:
 	$(MAKE) build BUILD=build-tsan CMAKE_ARGS="-DZEP_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo"
-	cd build-tsan && ctest --output-on-failure -j $(JOBS) -R 'Concurrency|Stress|Tsan'
+	cd build-tsan && ctest --output-on-failure -j $(JOBS) -L concurrency
 
 # Every fuzz target for FUZZ_SECONDS seconds, one after another (clang,
 # AddressSanitizer and UndefinedBehaviorSanitizer); fails on any finding.

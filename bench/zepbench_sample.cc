@@ -143,10 +143,6 @@ long long httpGet(int port, const std::string& path) {
 }
 
 void timeOperatorApi(const Options& o) {
-  if (!axo::OperatorApiAvailable()) {
-    std::printf("api_json=unavailable\n");
-    return;
-  }
   axo::OperatorApi api;
   axo::OperatorApiOptions options;
   options.port = 0;

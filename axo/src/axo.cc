@@ -2,6 +2,7 @@
 #include "axo/axo.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/utsname.h>
@@ -14,8 +15,10 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 
+#include "axo/history.h"
 #include "axo/http_api.h"
 #include "axo/trk1.h"
 #include "axo/vexor.h"
@@ -26,19 +29,20 @@ TRK1_UNIT(axo_unit, "AXOMAIN");
 namespace {
 
 constexpr const char kFrameworkVersion[] = "AXO framework stand-in 1.0";
-constexpr int kSubnodeBadArgument = 4;
+
+using axo_internal::CopyBounded;
 
 struct Service {
   const char* name;
-  int (*start)();
+  AXO_ServiceStart start;
   void (*stop)();
-  bool running = false;
 };
 
 // Process-wide framework state. Never destroyed: threads may use it at exit.
 struct Process {
   std::mutex mu;
   bool bound = false;
+  std::string program = "agent";   // names the process in start-up errors
   AXO_Options options;
   AXO_Identity identity;
   AXO_AgentLoader loader = nullptr;
@@ -142,30 +146,34 @@ void WaitForShutdown() {
 
 // --- options -------------------------------------------------------------------
 
-bool AllDigits(const std::string& v) {
-  return !v.empty() &&
-         std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-bool ParseListen(const std::string& v) {
-  if (v == "none") return true;
-  size_t colon = v.rfind(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 >= v.size()) return false;
-  std::string port = v.substr(colon + 1);
-  if (port.size() > 5 || !AllDigits(port)) return false;
-  return atoi(port.c_str()) <= 65535;
-}
-
-bool ParseSeconds(const std::string& v, int* out) {
-  if (v.size() > 9 || !AllDigits(v)) return false;
-  int n = atoi(v.c_str());
-  if (n <= 0) return false;
-  *out = n;
+// Parses a --listen value into `o`; see AXO_Options.
+bool ParseListen(const std::string& value, AXO_Options* o) {
+  if (value == "none") {
+    o->listen = false;
+    return true;
+  }
+  size_t colon = value.rfind(':');
+  std::string host = colon == std::string::npos ? "" : value.substr(0, colon);
+  std::string port = colon == std::string::npos ? value : value.substr(colon + 1);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+    if (host.empty()) return false;
+  } else if (host.find(':') != std::string::npos) {
+    return false;   // an IPv6 host goes in brackets
+  }
+  long long n;
+  if (!axo_internal::ParseInteger(port, 0, 65535, &n)) return false;
+  o->listen = true;
+  o->listenHost = host.empty() ? "127.0.0.1" : host;
+  o->listenPort = static_cast<int>(n);
   return true;
 }
 
-void WriteBounded(char* dst, size_t size, const std::string& src) {
-  snprintf(dst, size, "%s", src.c_str());
+bool ParseSeconds(const std::string& v, int* out) {
+  long long n;
+  if (!axo_internal::ParseInteger(v, 1, 999999999, &n)) return false;
+  *out = static_cast<int>(n);
+  return true;
 }
 
 // Recomputes the host and origin-node texts. Requires P().mu.
@@ -179,15 +187,21 @@ void RefreshHostLocked(Process& p) {
       host = host.substr(0, host.find('.'));
     }
   }
-  WriteBounded(g_hostname, sizeof(g_hostname), host);
+  CopyBounded(g_hostname, sizeof(g_hostname), host);
   std::string origin = host.empty() ? std::string()
                                     : (p.identity.nodeType.empty() ? host
                                                                    : host + ":" + p.identity.nodeType);
-  WriteBounded(g_originnode, sizeof(g_originnode), origin);
+  CopyBounded(g_originnode, sizeof(g_originnode), origin);
   p.identity.originnode = g_originnode;
 }
 
 std::string Text(const char* s) { return s == nullptr ? std::string() : std::string(s); }
+
+// The framework's own services, started by omxmain in this order.
+void RegisterStandardServices() {
+  AXO_RegisterService("operator API", AXO_StartOperatorApi, AXO_StopOperatorApi);
+  AXO_RegisterService("history collector", AXO_StartHistory, AXO_StopHistory);
+}
 
 }  // namespace
 
@@ -196,7 +210,8 @@ std::string Text(const char* s) { return s == nullptr ? std::string() : std::str
 void AXO_PrintUsage(FILE* out, const char* program) {
   fprintf(out,
           "Usage: %s [options]\n"
-          "  --listen HOST:PORT        operator API address (default 127.0.0.1:1920), or none\n"
+          "  --listen HOST:PORT        operator API address (default 127.0.0.1:1920);\n"
+          "                            :PORT or PORT listen on 127.0.0.1; none: no API\n"
           "  --token-file PATH         require this bearer token on changing requests\n"
           "  --trace UNIT=BITS,...     trace levels per unit (all= for every unit)\n"
           "  --trace-file PATH         write trace records to PATH (default standard error)\n"
@@ -212,8 +227,8 @@ int AXO_ParseOptions(int argc, char** argv, AXO_Options* options, std::string* e
   AXO_Options o;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i] == nullptr ? "" : argv[i];
-    if (arg == "--help") return 1;
-    if (arg == "--version") return 3;
+    if (arg == "--help") return AXO_OPTIONS_HELP;
+    if (arg == "--version") return AXO_OPTIONS_VERSION;
     std::string name = arg, value;
     bool has_value = false;
     size_t eq = arg.find('=');
@@ -228,19 +243,18 @@ int AXO_ParseOptions(int argc, char** argv, AXO_Options* options, std::string* e
     if (std::find_if(std::begin(kWithValue), std::end(kWithValue),
                      [&](const char* k) { return name == k; }) == std::end(kWithValue)) {
       *error = "unknown option: " + arg;
-      return 2;
+      return AXO_OPTIONS_ERROR;
     }
     if (!has_value) {
       if (i + 1 >= argc || argv[i + 1] == nullptr) {
         *error = "option " + name + " needs a value";
-        return 2;
+        return AXO_OPTIONS_ERROR;
       }
       value = argv[++i];
     }
     bool ok = true;
     if (name == "--listen") {
-      ok = ParseListen(value);
-      o.listen = value;
+      ok = ParseListen(value, &o);
     } else if (name == "--token-file") {
       ok = !value.empty();
       o.tokenFile = value;
@@ -261,11 +275,28 @@ int AXO_ParseOptions(int argc, char** argv, AXO_Options* options, std::string* e
     }
     if (!ok) {
       *error = "bad value for " + name + ": " + value;
-      return 2;
+      if (name == "--listen") error->append(" (expected HOST:PORT, :PORT, PORT or none)");
+      return AXO_OPTIONS_ERROR;
     }
   }
   *options = o;
-  return 0;
+  return AXO_OPTIONS_OK;
+}
+
+bool AXO_ReadTokenFile(const std::string& path, std::string* token, std::string* error) {
+  std::ifstream in(path);
+  std::string line;
+  if (!in || !std::getline(in, line)) {
+    *error = "cannot read token file " + path;
+    return false;
+  }
+  std::string_view text = axo_internal::TrimSpace(line);
+  if (text.empty()) {
+    *error = "token file " + path + " holds no token";
+    return false;
+  }
+  *token = text;
+  return true;
 }
 
 int OSB1_Main(int* argc, char** argv, const char* program) {
@@ -279,36 +310,42 @@ int OSB1_Main(int* argc, char** argv, const char* program) {
   AXO_Options options;
   std::string error;
   int rc = AXO_ParseOptions(argc == nullptr ? 0 : *argc, argv, &options, &error);
-  if (rc == 1) {
+  if (rc == AXO_OPTIONS_HELP) {
     AXO_PrintUsage(stdout, program);
     exit(0);
   }
-  if (rc == 3) {
+  if (rc == AXO_OPTIONS_VERSION) {
     printf("%s (%s)\n", program == nullptr ? "agent" : program, kFrameworkVersion);
     exit(0);
   }
-  if (rc == 0 && !options.trace.empty() && !TRK1_Configure(options.trace)) {
+  if (rc == AXO_OPTIONS_OK && !options.trace.empty() && !TRK1_Configure(options.trace)) {
     error = "bad value for --trace: " + options.trace;
-    rc = 2;
+    rc = AXO_OPTIONS_ERROR;
   }
-  if (rc == 0 && !options.traceFile.empty() && !TRK1_SetTraceFile(options.traceFile)) {
+  if (rc == AXO_OPTIONS_OK && !options.traceFile.empty() &&
+      !TRK1_SetTraceFile(options.traceFile)) {
     error = "cannot open the trace file " + options.traceFile;
-    rc = 2;
+    rc = AXO_OPTIONS_ERROR;
   }
-  if (rc != 0) {
+  if (rc != AXO_OPTIONS_OK) {
     fprintf(stderr, "%s: %s\n", program == nullptr ? "agent" : program, error.c_str());
     AXO_PrintUsage(stderr, program);
-    exit(2);
+    exit(AXO_OPTIONS_ERROR);
   }
   {
     std::lock_guard<std::mutex> guard(p.mu);
     p.options = options;
+    if (program != nullptr) p.program = program;
     p.identity.startTime = AXO_Now();
     p.bound = true;
   }
+  // Each pooled request thread would otherwise get a malloc arena of its
+  // own and keep the memory of the largest answer it ever built: with a pool
+  // of request threads that is many times the agent's real working set.
+  mallopt(M_ARENA_MAX, 2);
   // A bound process gets the framework's standard services (operator API,
   // history collector); omxmain starts them after the loader.
-  AXO_RegisterStandardServices();
+  RegisterStandardServices();
   return 0;
 }
 
@@ -334,7 +371,7 @@ int OSB1_Info(int selector, char* buffer, int size) {
     }
   }
   if (name.empty()) return 0;
-  snprintf(buffer, size, "%s", name.c_str());
+  CopyBounded(buffer, static_cast<size_t>(size), name);
   return static_cast<int>(strlen(buffer));
 }
 
@@ -346,7 +383,7 @@ int DetermineLocalHost(char* buffer, int size) {
     return -1;
   }
   name[sizeof(name) - 1] = '\0';
-  snprintf(buffer, size, "%s", name);
+  CopyBounded(buffer, static_cast<size_t>(size), name);
   return 0;
 }
 
@@ -443,7 +480,7 @@ void AXO_RegisterShutdownHook(void (*hook)()) {
   if (std::find(p.hooks.begin(), p.hooks.end(), hook) == p.hooks.end()) p.hooks.push_back(hook);
 }
 
-void AXO_RegisterService(const char* name, int (*start)(), void (*stop)()) {
+void AXO_RegisterService(const char* name, AXO_ServiceStart start, void (*stop)()) {
   Process& p = P();
   std::lock_guard<std::mutex> guard(p.mu);
   for (const Service& s : p.services) {
@@ -456,12 +493,14 @@ int omxmain(int, char**) {
   Process& p = P();
   MakePipe();
   AXO_AgentLoader loader;
+  std::string program;
   {
     std::lock_guard<std::mutex> guard(p.mu);
     loader = p.loader;
+    program = p.program;
   }
   if (loader == nullptr) {
-    if (TRK1_Sync(&axo_unit, __LINE__) & TRK1_ERROR) {
+    if (TRK1_On(&axo_unit, TRK1_ERROR)) {
       TRK1_Printf(&axo_unit, __LINE__, "omxmain: no agent loader registered");
     }
     return 1;
@@ -470,7 +509,7 @@ int omxmain(int, char**) {
   bool own_handlers = InstallStopHandlers();
 
   unsigned long load_rc = loader();
-  if (TRK1_Sync(&axo_unit, __LINE__) & TRK1_DETAIL) {
+  if (TRK1_On(&axo_unit, TRK1_DETAIL)) {
     TRK1_Printf(&axo_unit, __LINE__, "Agent loader returned %lu", load_rc);
   }
 
@@ -482,21 +521,31 @@ int omxmain(int, char**) {
   }
   services.push_back(Service{"situation timer", axo_internal::StartSituationTimer,
                              axo_internal::StopSituationTimer});
-  for (Service& s : services) {
-    int rc = s.start == nullptr ? 0 : s.start();
-    s.running = rc == 0;
-    if (rc != 0 && (TRK1_Sync(&axo_unit, __LINE__) & TRK1_ERROR)) {
-      TRK1_Printf(&axo_unit, __LINE__, "Service %s did not start: rc=%d", s.name, rc);
+  size_t started = 0;
+  std::string error;
+  while (started < services.size() &&
+         (services[started].start == nullptr || services[started].start(&error) == 0)) {
+    ++started;
+  }
+  const bool failed = started < services.size();
+
+  if (failed) {
+    // Every start-up failure is fatal (see axo.h): say why where the
+    // operator looks, then undo what started.
+    const char* name = services[started].name;
+    TRK1_Printf(&axo_unit, __LINE__, "AXO0002E %s not started: %s", name, error.c_str());
+    fprintf(stderr, "%s: %s not started: %s\n", program.c_str(), name, error.c_str());
+    fflush(stderr);
+  } else {
+    WaitForShutdown();
+    if (TRK1_On(&axo_unit, TRK1_DETAIL)) {
+      TRK1_Printf(&axo_unit, __LINE__, "omxmain: shutting down");
     }
   }
 
-  WaitForShutdown();
-  if (TRK1_Sync(&axo_unit, __LINE__) & TRK1_DETAIL) {
-    TRK1_Printf(&axo_unit, __LINE__, "omxmain: shutting down");
-  }
-
-  for (auto it = services.rbegin(); it != services.rend(); ++it) {
-    if (it->running && it->stop != nullptr) it->stop();
+  while (started > 0) {
+    const Service& s = services[--started];
+    if (s.stop != nullptr) s.stop();
   }
   std::vector<void (*)()> hooks;
   {
@@ -507,12 +556,12 @@ int omxmain(int, char**) {
 
   if (own_handlers) RestoreStopHandlers();
   DrainPipe();
-  return 0;
+  return failed ? 1 : 0;
 }
 
 int AXO_Shutdown(int reason) {
   MakePipe();
-  if (TRK1_Sync(&axo_unit, __LINE__) & TRK1_DETAIL) {
+  if (TRK1_On(&axo_unit, TRK1_DETAIL)) {
     TRK1_Printf(&axo_unit, __LINE__, "AXO_Shutdown(%d)", reason);
   }
   WakeMainLoop();
@@ -534,7 +583,7 @@ int AXO_Subnode_Register_nAff(const char* name, const char* product, const char*
   if (p.registerRc != 0) return p.registerRc;
   if (name == nullptr || name[0] == '\0' || strlen(name) > 32 || product == nullptr ||
       product[0] == '\0') {
-    return kSubnodeBadArgument;
+    return AXO_SUBNODE_BAD_ARGUMENT;
   }
   p.pending.push_back(AXO_SubnodeInfo{name, product, Text(version)});
   return 0;
@@ -544,7 +593,7 @@ int AXO_Subnode_SendRequest() {
   Process& p = P();
   std::lock_guard<std::mutex> guard(p.mu);
   int rc = p.sendRc;
-  if (rc == 0 || rc == 7) {
+  if (rc == 0 || rc == AXO_SUBNODE_NOTHING_NEW) {
     for (AXO_SubnodeInfo& s : p.pending) {
       auto same = [&](const AXO_SubnodeInfo& e) { return e.name == s.name; };
       auto it = std::find_if(p.subnodes.begin(), p.subnodes.end(), same);
@@ -594,6 +643,7 @@ void AXO_ResetForTesting() {
   Process& p = P();
   std::lock_guard<std::mutex> guard(p.mu);
   p.bound = false;
+  p.program = "agent";
   p.options = AXO_Options();
   p.identity = AXO_Identity();
   p.loader = nullptr;

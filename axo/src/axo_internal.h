@@ -1,15 +1,19 @@
-// Framework-internal links between the process, table and request modules.
-// Not part of the API the agent codes against.
+// Framework-internal links between the process, table and request modules,
+// and the small text helpers they share. Not part of the API the agent codes
+// against.
 #ifndef AXO_SRC_AXO_INTERNAL_H_
 #define AXO_SRC_AXO_INTERNAL_H_
 
+#include <cstddef>
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "axo/axo.h"
 #include "axo/request.h"
+#include "axo/vexor.h"
 
 class TableManager;
 
@@ -36,6 +40,51 @@ struct AXO_SituationState {
 
 namespace axo_internal {
 
+// --- text helpers -------------------------------------------------------------
+
+// `text` with the ASCII letters in upper case.
+std::string Upper(std::string text);
+
+// `text` without the trailing blanks (' ') that pad fixed-width fields.
+std::string_view TrimBlanks(std::string_view text);
+
+// `text` without leading and trailing white space.
+std::string_view TrimSpace(std::string_view text);
+
+// Parses the whole of `text` as an integer in `base` (10 or 16): an optional
+// '-' and digits, nothing else (no blanks, no '+'). Returns false, leaving
+// `*out` alone, for anything else or a value outside [low, high].
+bool ParseInteger(std::string_view text, long long low, long long high, long long* out,
+                  int base = 10);
+
+// Copies `src` into `dst[size]` (size > 0), cut to size-1 bytes and
+// terminated. Returns false when it was cut.
+bool CopyBounded(char* dst, size_t size, std::string_view src);
+
+// --- compare operators -----------------------------------------------------
+
+// The compare operators as written in filter terms ("ATTR>=10", a
+// situation's "op"), with their codes.
+struct OperatorName {
+  std::string_view text;
+  _IntfOper code;
+};
+// Two-character operators come first, so that the first entry that prefixes
+// a text is the longest operator there.
+inline constexpr OperatorName kOperators[] = {
+    {"!=", FQX1_NE}, {"<=", FQX1_LE}, {">=", FQX1_GE},
+    {"=", FQX1_EQ},  {"<", FQX1_LT},  {">", FQX1_GT},
+};
+
+// The operator that `text` starts with, or null.
+const OperatorName* OperatorAt(std::string_view text);
+// True when `text` is an operator; `*code` is then its code.
+bool ParseOperator(std::string_view text, _IntfOper* code);
+// True when `code` is a known compare operator code.
+bool KnownOperator(short code);
+
+// --- links between the modules ------------------------------------------------
+
 // Moves `state` to `raised`; when that is a change, records an event with
 // `row` (a row record of the situation's table, or null) at `when`.
 void SetSituationState(AXO_SituationState* state, bool raised, const char* row, time_t when);
@@ -50,8 +99,9 @@ void ForgetTable(TableManager* manager);
 AXO_CommandCallback CommandCallback();
 
 // The situation timer of omxmain: a thread that calls pollSituations every
-// second. Start returns 0 or an error number; stop waits for the thread.
-int StartSituationTimer();
+// second. Start returns 0, or non-zero with `*error` when the thread cannot
+// be started; stop waits for the thread.
+int StartSituationTimer(std::string* error);
 void StopSituationTimer();
 
 }  // namespace axo_internal

@@ -1,21 +1,20 @@
 // The history warehouse: history requests appended to SQLite tables.
 #include "axo/history.h"
 
-#include <cctype>
+#include <sqlite3.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <map>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 
 #include "axo/axo.h"
 #include "axo/request.h"
 #include "axo/trk1.h"
-
-#ifdef AXO_HAVE_HTTP
-#include <sqlite3.h>
-#endif
+#include "axo_internal.h"
 
 TRK1_UNIT(axohist_unit, "AXOHIST");
 
@@ -26,22 +25,15 @@ std::vector<std::string> ParseTableList(const std::string& text) {
   size_t pos = 0;
   while (pos <= text.size()) {
     size_t comma = text.find(',', pos);
-    std::string name = text.substr(pos, comma == std::string::npos ? std::string::npos
-                                                                    : comma - pos);
-    std::string clean;
-    for (char c : name) {
-      if (!isspace(static_cast<unsigned char>(c))) {
-        clean += static_cast<char>(toupper(static_cast<unsigned char>(c)));
-      }
-    }
+    std::string_view name = std::string_view(text).substr(
+        pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    std::string clean = axo_internal::Upper(std::string(axo_internal::TrimSpace(name)));
     if (!clean.empty()) out.push_back(clean);
     if (comma == std::string::npos) break;
     pos = comma + 1;
   }
   return out;
 }
-
-#ifdef AXO_HAVE_HTTP
 
 namespace {
 
@@ -286,7 +278,7 @@ long HistoryCollector::CollectOnce(time_t now) {
       impl_->Bound(table, &pending);
     }
   }
-  if (TRK1_Sync(&axohist_unit, __LINE__) & TRK1_DETAIL) {
+  if (TRK1_On(&axohist_unit, TRK1_DETAIL)) {
     TRK1_Printf(&axohist_unit, __LINE__, "AXO0205I History collection wrote %ld rows", written);
   }
   return failed ? -1 : written;
@@ -301,16 +293,21 @@ bool HistoryCollector::StartThread(std::string* error) {
     std::lock_guard<std::mutex> lock(impl_->threadMu);
     impl_->stop = false;
   }
-  impl_->thread = std::thread([this] {
-    std::unique_lock<std::mutex> lock(impl_->threadMu);
-    for (;;) {
-      auto interval = std::chrono::seconds(impl_->options.intervalSeconds);
-      if (impl_->wake.wait_for(lock, interval, [this] { return impl_->stop; })) break;
-      lock.unlock();
-      CollectOnce(AXO_Now());
-      lock.lock();
-    }
-  });
+  try {
+    impl_->thread = std::thread([this] {
+      std::unique_lock<std::mutex> lock(impl_->threadMu);
+      for (;;) {
+        auto interval = std::chrono::seconds(impl_->options.intervalSeconds);
+        if (impl_->wake.wait_for(lock, interval, [this] { return impl_->stop; })) break;
+        lock.unlock();
+        CollectOnce(AXO_Now());
+        lock.lock();
+      }
+    });
+  } catch (const std::system_error& e) {
+    *error = std::string("cannot start the history thread: ") + e.what();
+    return false;
+  }
   return true;
 }
 
@@ -359,30 +356,6 @@ bool HistoryReadQuery(const std::string& path, const std::string& sql,
   return ok;
 }
 
-#else  // !AXO_HAVE_HTTP
-
-struct HistoryCollector::Impl {};
-HistoryCollector::HistoryCollector() : impl_(new Impl) {}
-HistoryCollector::~HistoryCollector() = default;
-bool HistoryCollector::Open(const HistoryOptions&, std::string* error) {
-  *error = "this build has no SQLite support";
-  return false;
-}
-long HistoryCollector::CollectOnce(time_t) { return -1; }
-bool HistoryCollector::StartThread(std::string* error) {
-  *error = "this build has no SQLite support";
-  return false;
-}
-void HistoryCollector::Stop() {}
-size_t HistoryCollector::PendingRows() const { return 0; }
-bool HistoryReadQuery(const std::string&, const std::string&,
-                      std::vector<std::vector<std::string>>*, std::string* error) {
-  *error = "this build has no SQLite support";
-  return false;
-}
-
-#endif  // AXO_HAVE_HTTP
-
 }  // namespace axo
 
 namespace {
@@ -390,7 +363,7 @@ std::mutex g_history_mutex;
 axo::HistoryCollector* g_history = nullptr;
 }  // namespace
 
-int AXO_StartHistory() {
+int AXO_StartHistory(std::string* error) {
   AXO_Options options = AXO_GetOptions();
   if (options.historyDb.empty()) return 0;
   axo::HistoryOptions h;
@@ -400,10 +373,7 @@ int AXO_StartHistory() {
   std::lock_guard<std::mutex> lock(g_history_mutex);
   if (g_history != nullptr) return 0;
   auto* collector = new axo::HistoryCollector;
-  std::string error;
-  if (!collector->Open(h, &error) || !collector->StartThread(&error)) {
-    TRK1_Printf(&axohist_unit, __LINE__, "AXO0201E History collection not started: %s",
-                error.c_str());
+  if (!collector->Open(h, error) || !collector->StartThread(error)) {
     delete collector;
     return 1;
   }

@@ -8,17 +8,15 @@
 #include "axo/request.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <climits>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <system_error>
 #include <thread>
 
 #include "axo/axo.h"
@@ -30,6 +28,9 @@ TRK1_UNIT(request_unit, "AXOREQ");
 
 namespace axo {
 namespace {
+
+using axo_internal::CopyBounded;
+using axo_internal::Upper;
 
 constexpr size_t kMaxEvents = 10000;
 constexpr size_t kMaxValueLength = 1024;
@@ -47,22 +48,10 @@ Catalogue& Cat() {
   return *c;
 }
 
-std::string Upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
-std::string TrimBlanks(const std::string& s) {
-  size_t end = s.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : s.substr(0, end + 1);
-}
-
 // Fills a request's table fields from the manager.
 void Address(RequestDetail* request, TableManager* manager) {
-  snprintf(request->application, sizeof(request->application), "%s", manager->GetApplication());
-  snprintf(request->table, sizeof(request->table), "%s", manager->GetTable());
+  CopyBounded(request->application, sizeof(request->application), manager->GetApplication());
+  CopyBounded(request->table, sizeof(request->table), manager->GetTable());
 }
 
 // Asks a probe sampler for the columns and checks that every column lies
@@ -135,28 +124,6 @@ Status Describe(const std::string& table, TableManager** manager_out, TableDescr
 
 // --- filter terms ---------------------------------------------------------------
 
-bool ParseOperator(const std::string& op, short* code) {
-  static const std::pair<const char*, short> kOps[] = {
-      {"=", FQX1_EQ}, {"!=", FQX1_NE}, {"<", FQX1_LT}, {"<=", FQX1_LE}, {">", FQX1_GT}, {">=", FQX1_GE}};
-  for (const auto& [text, value] : kOps) {
-    if (op == text) {
-      *code = value;
-      return true;
-    }
-  }
-  return false;
-}
-
-bool ParseNumber(const std::string& text, long long low, long long high, long long* out) {
-  if (text.empty() || text.size() > 20) return false;
-  errno = 0;
-  char* end = nullptr;
-  long long v = strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || v < low || v > high) return false;
-  *out = v;
-  return true;
-}
-
 // Converts text terms into filter terms of `request`, using the columns of
 // the table to pick each value's data type.
 Status BuildTerms(const TableDescription& d, const std::vector<FilterTerm>& terms,
@@ -169,8 +136,8 @@ Status BuildTerms(const TableDescription& d, const std::vector<FilterTerm>& term
       *error = "unknown attribute " + t.attribute + " in table " + d.table;
       return kBadRequest;
     }
-    short oper;
-    if (!ParseOperator(t.op, &oper)) {
+    _IntfOper oper;
+    if (!axo_internal::ParseOperator(t.op, &oper)) {
       *error = "unknown operator " + t.op + " for " + attribute;
       return kBadRequest;
     }
@@ -185,7 +152,7 @@ Status BuildTerms(const TableDescription& d, const std::vector<FilterTerm>& term
                                   static_cast<int>(t.value.size()));
     } else if (col->type == COLUMN_TYPE_SHORT) {
       long long v;
-      if (!ParseNumber(t.value, SHRT_MIN, SHRT_MAX, &v)) {
+      if (!axo_internal::ParseInteger(t.value, SHRT_MIN, SHRT_MAX, &v)) {
         *error = "bad 16-bit integer value for " + attribute + ": " + t.value;
         return kBadRequest;
       }
@@ -193,7 +160,7 @@ Status BuildTerms(const TableDescription& d, const std::vector<FilterTerm>& term
       rc = request->AddFilterTerm(logical, oper, attribute.c_str(), FQX1_SMALL, &s, 2);
     } else {
       long long v;
-      if (!ParseNumber(t.value, INT32_MIN, INT32_MAX, &v)) {
+      if (!axo_internal::ParseInteger(t.value, INT32_MIN, INT32_MAX, &v)) {
         *error = "bad integer value for " + attribute + ": " + t.value;
         return kBadRequest;
       }
@@ -218,9 +185,10 @@ std::vector<std::string> ResolveSubnodes(const std::vector<std::string>& request
     return out;
   }
   for (const std::string& r : requested) {
-    std::string wanted = TrimBlanks(r);
-    auto it = std::find_if(registered.begin(), registered.end(),
-                           [&](const AXO_SubnodeInfo& s) { return TrimBlanks(s.name) == wanted; });
+    std::string_view wanted = axo_internal::TrimBlanks(r);
+    auto it = std::find_if(registered.begin(), registered.end(), [&](const AXO_SubnodeInfo& s) {
+      return axo_internal::TrimBlanks(s.name) == wanted;
+    });
     out.push_back(it != registered.end() ? it->name : r);
   }
   return out;
@@ -286,7 +254,7 @@ void SampleSituation(Situation* sit, time_t now) {
   v->ClearRows();
   v->ResetGetSubnode();
   unsigned int rc = v->TakeSample();
-  if (rc != 0 && (TRK1_Sync(&request_unit, __LINE__) & TRK1_ERROR)) {
+  if (rc != 0 && TRK1_On(&request_unit, TRK1_ERROR)) {
     TRK1_Printf(&request_unit, __LINE__, "Situation %s: sample of %s returned %u",
                 sit->spec.name.c_str(), sit->spec.table.c_str(), rc);
   }
@@ -349,7 +317,7 @@ Status runQuery(const Query& query, std::vector<Row>* rows, std::string* error) 
     return kFailed;
   }
   unsigned int rc = v->TakeSample();
-  if (rc != 0 && (TRK1_Sync(&request_unit, __LINE__) & TRK1_DETAIL)) {
+  if (rc != 0 && TRK1_On(&request_unit, TRK1_DETAIL)) {
     TRK1_Printf(&request_unit, __LINE__, "Sample of %s returned %u with %d rows",
                 query.table.c_str(), rc, v->count);
   }
@@ -384,7 +352,7 @@ Status createSituation(const SituationSpec& spec, std::string* error) {
   RequestDetail& request = sit->request;
   Address(&request, sit->manager);
   request.sampleType = AXO_SAMPLE_SITUATION;
-  snprintf(request.situationName, sizeof(request.situationName), "%s", spec.name.c_str());
+  CopyBounded(request.situationName, sizeof(request.situationName), spec.name);
   request.interval = spec.interval;
   status = BuildTerms(d, spec.terms, &request, error);
   if (status != kOk) return status;
@@ -428,7 +396,7 @@ Status createSituation(const SituationSpec& spec, std::string* error) {
     std::lock_guard<std::mutex> guard(s.mu);
     s.list.push_back(sit);
   }
-  if (TRK1_Sync(&request_unit, __LINE__) & TRK1_DETAIL) {
+  if (TRK1_On(&request_unit, TRK1_DETAIL)) {
     TRK1_Printf(&request_unit, __LINE__, "Situation %s created on %s, interval %d, %zu terms",
                 spec.name.c_str(), spec.table.c_str(), spec.interval, spec.terms.size());
   }
@@ -455,7 +423,7 @@ Status deleteSituation(const std::string& name, std::string* error) {
     DestroySampler(sit.get());
   }
   ReleaseName(name);
-  if (TRK1_Sync(&request_unit, __LINE__) & TRK1_DETAIL) {
+  if (TRK1_On(&request_unit, TRK1_DETAIL)) {
     TRK1_Printf(&request_unit, __LINE__, "Situation %s deleted", name.c_str());
   }
   return kOk;
@@ -589,7 +557,7 @@ void SetSituationState(AXO_SituationState* state, bool raised, const char* row, 
   e.situation = state->name;
   e.raised = raised;
   e.row = DecodeRow(state->columns, row);
-  if (TRK1_Sync(&request_unit, __LINE__) & TRK1_DETAIL) {
+  if (TRK1_On(&request_unit, TRK1_DETAIL)) {
     TRK1_Printf(&request_unit, __LINE__, "Situation %s %s", state->name.c_str(),
                 raised ? "raised" : "cleared");
   }
@@ -600,20 +568,25 @@ void SetSituationState(AXO_SituationState* state, bool raised, const char* row, 
   while (log.events.size() > axo::kMaxEvents) log.events.pop_front();
 }
 
-int StartSituationTimer() {
+int StartSituationTimer(std::string* error) {
   axo::Timer& t = axo::Tmr();
   std::lock_guard<std::mutex> guard(t.mu);
   if (t.thread.joinable()) return 0;
   t.stop = false;
-  t.thread = std::thread([&t] {
-    std::unique_lock<std::mutex> lock(t.mu);
-    while (!t.stop) {
-      lock.unlock();
-      axo::pollSituations(AXO_Now());
-      lock.lock();
-      t.wake.wait_for(lock, std::chrono::seconds(1), [&t] { return t.stop; });
-    }
-  });
+  try {
+    t.thread = std::thread([&t] {
+      std::unique_lock<std::mutex> lock(t.mu);
+      while (!t.stop) {
+        lock.unlock();
+        axo::pollSituations(AXO_Now());
+        lock.lock();
+        t.wake.wait_for(lock, std::chrono::seconds(1), [&t] { return t.stop; });
+      }
+    });
+  } catch (const std::system_error& e) {
+    *error = std::string("cannot start the timer thread: ") + e.what();
+    return 1;
+  }
   return 0;
 }
 

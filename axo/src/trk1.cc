@@ -4,13 +4,15 @@
 #include <pthread.h>
 #include <sys/time.h>
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <string_view>
+
+#include "axo_internal.h"
 
 namespace {
 
@@ -36,12 +38,15 @@ int ResolveLocked(TraceState& s, const char* name) {
   return it != s.unit_levels.end() ? it->second : s.all_level;
 }
 
-bool ParseBits(const std::string& text, int* bits) {
-  if (text.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  long v = std::strtol(text.c_str(), &end, 0);
-  if (errno != 0 || end == text.c_str() || *end != '\0' || v < 0 || v > 0xFFFF) return false;
+// Level bits: decimal, or hexadecimal after "0x".
+bool ParseBits(std::string_view text, int* bits) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  long long v;
+  if (!axo_internal::ParseInteger(text, 0, 0xFFFF, &v, base)) return false;
   *bits = static_cast<int>(v);
   return true;
 }

@@ -2,7 +2,6 @@
 #include "axo/vexor.h"
 
 #include <atomic>
-#include <cerrno>
 #include <climits>
 #include <condition_variable>
 #include <cstdlib>
@@ -18,13 +17,15 @@ TRK1_UNIT(vexor_unit, "AXOVEXOR");
 
 namespace {
 
-constexpr unsigned int kBadColumnIndex = 0x21060007;
+using axo_internal::CopyBounded;
+using axo_internal::TrimBlanks;
 
-// Copies `src` into `dst[size]`, terminated. Returns false when cut.
-bool CopyBounded(char* dst, size_t size, const char* src) {
-  int n = snprintf(dst, size, "%s", src == nullptr ? "" : src);
-  return n >= 0 && static_cast<size_t>(n) < size;
-}
+// Results of UseHandle and RKL1_Drop besides 0.
+enum : int {
+  kNotThisHandle = 1,    // UseHandle: the handle names another sampler
+  kBeingDestroyed = 2,   // UseHandle: the sampler is being destroyed
+  kNotPinned = 1,        // RKL1_Drop: unknown or unpinned handle
+};
 
 // --- handles ---------------------------------------------------------------
 
@@ -65,17 +66,6 @@ bool InjectedInsertFailure() {
   return false;
 }
 
-// Parses a whole decimal integer. False for anything else.
-bool ParseInteger(const char* text, long long* out) {
-  if (text == nullptr || *text == '\0') return false;
-  errno = 0;
-  char* end = nullptr;
-  long long v = strtoll(text, &end, 10);
-  if (errno != 0 || *end != '\0') return false;
-  *out = v;
-  return true;
-}
-
 unsigned int Compare(_IntfOper oper, int cmp) {
   switch (oper) {
     case FQX1_GE: return cmp >= 0;
@@ -86,14 +76,6 @@ unsigned int Compare(_IntfOper oper, int cmp) {
     case FQX1_NE: return cmp != 0;
   }
   return 0;
-}
-
-bool KnownOperator(short oper) {
-  switch (oper) {
-    case FQX1_GE: case FQX1_LE: case FQX1_LT: case FQX1_GT: case FQX1_EQ: case FQX1_NE:
-      return true;
-  }
-  return false;
 }
 
 // The text form of a term value for ColumnIsException; false when the
@@ -168,11 +150,12 @@ unsigned int RequestDetail::AddFilterTerm(short logical_oper, short compare_oper
   FQX1_FILTERINFO term{};
   std::string text;
   if (column == nullptr || !CopyBounded(term.columnName, sizeof(term.columnName), column) ||
-      term.columnName[0] == '\0' || !KnownOperator(compare_oper) || len < 0 || len > SHRT_MAX ||
+      term.columnName[0] == '\0' || !axo_internal::KnownOperator(compare_oper) || len < 0 ||
+      len > SHRT_MAX ||
       (value == nullptr && len > 0) ||
       (logical_oper != FQX1_AND && logical_oper != FQX1_OR) ||
       !TermText(data_type, static_cast<const char*>(value), len, &text)) {
-    if (TRK1_Sync(&vexor_unit, __LINE__) & TRK1_ERROR) {
+    if (TRK1_On(&vexor_unit, TRK1_ERROR)) {
       TRK1_Printf(&vexor_unit, __LINE__,
                   "Filter term rejected: column=%s oper=%d type=%d length=%d",
                   column == nullptr ? "(null)" : column, compare_oper, data_type, len);
@@ -255,7 +238,7 @@ vexor::~vexor() {
 }
 
 void vexor::PrintSelf() {
-  if (!(TRK1_Sync(&vexor_unit, __LINE__) & TRK1_DUMP)) return;
+  if (!TRK1_On(&vexor_unit, TRK1_DUMP)) return;
   TRK1_Printf(&vexor_unit, __LINE__, "vexor @%p <%u,%u> appl=%s,table=%s,count=%d,allocated=%d",
               static_cast<void*>(this), flags, handle, GetApplication(), GetTable(), count,
               allocated);
@@ -263,7 +246,7 @@ void vexor::PrintSelf() {
 
 int vexor::NumColumns() { return 0; }
 
-unsigned int vexor::GetColumnInfo(ColumnInfo*, int) { return kBadColumnIndex; }
+unsigned int vexor::GetColumnInfo(ColumnInfo*, int) { return AXO_RC_BAD_COLUMN; }
 
 unsigned int vexor::ExecuteCommand(VexorAutomationCapsule* capsule) {
   AXO_CommandCallback callback = axo_internal::CommandCallback();
@@ -282,7 +265,7 @@ unsigned int vexor::InsertRow(const void* row) {
     if (want > AXO_MAX_ROWS) want = AXO_MAX_ROWS;
     void* grown = realloc(data, static_cast<size_t>(want) * rowSize_);
     if (grown == nullptr) {
-      if (TRK1_Sync(&vexor_unit, __LINE__) & TRK1_ERROR) {
+      if (TRK1_On(&vexor_unit, TRK1_ERROR)) {
         TRK1_Printf(&vexor_unit, __LINE__, "Row buffer of %s cannot grow to %lld rows",
                     GetTable(), want);
       }
@@ -323,9 +306,7 @@ int vexor::CheckForException(const void* row) {
   if (s != nullptr && s->eventDriven && s->sitnameOffset >= 0 && row != nullptr &&
       s->sitnameOffset + s->sitnameWidth <= rowSize_) {
     std::string_view sit(static_cast<const char*>(row) + s->sitnameOffset, s->sitnameWidth);
-    size_t end = sit.find_last_not_of(' ');
-    sit = end == std::string_view::npos ? std::string_view() : sit.substr(0, end + 1);
-    if (sit == s->name) {
+    if (TrimBlanks(sit) == s->name) {
       s->ownSeen = true;
       s->ownPassed = passed;
       s->ownRow.assign(static_cast<const char*>(row), rowSize_);
@@ -339,7 +320,7 @@ unsigned int vexor::ColumnIsException(const void*, const char*, _IntfOper, const
 }
 
 void vexor::CommandCompleted(VexorAutomationCapsule* capsule) {
-  if (TRK1_Sync(&vexor_unit, __LINE__) & TRK1_DETAIL) {
+  if (TRK1_On(&vexor_unit, TRK1_DETAIL)) {
     TRK1_Printf(&vexor_unit, __LINE__, "Command completed: rc=%d", capsule->GetResult());
   }
 }
@@ -354,17 +335,16 @@ unsigned int vexor::IsException(_IntfOper oper, int value, const char* threshold
 
 unsigned int vexor::IsException(_IntfOper oper, long value, const char* threshold) {
   long long t;
-  if (!ParseInteger(threshold, &t)) return 0;
+  if (threshold == nullptr || !axo_internal::ParseInteger(threshold, LLONG_MIN, LLONG_MAX, &t)) {
+    return 0;
+  }
   return Compare(oper, value < t ? -1 : (value > t ? 1 : 0));
 }
 
 unsigned int vexor::IsException(_IntfOper oper, const char* value, const char* threshold,
                                 int length) {
   if (value == nullptr || threshold == nullptr || length < 0) return 0;
-  std::string_view column(value, length);
-  size_t end = column.find_last_not_of(' ');
-  column = end == std::string_view::npos ? std::string_view() : column.substr(0, end + 1);
-  int cmp = column.compare(std::string_view(threshold));
+  int cmp = TrimBlanks(std::string_view(value, length)).compare(threshold);
   return Compare(oper, cmp);
 }
 
@@ -389,7 +369,7 @@ int vexor::GetFilterInfo(FQX1_FILTERINFO** info) {
 }
 
 void vexor::DumpThresholds() {
-  if (request_ == nullptr || !(TRK1_Sync(&vexor_unit, __LINE__) & TRK1_DETAIL)) return;
+  if (request_ == nullptr || !TRK1_On(&vexor_unit, TRK1_DETAIL)) return;
   for (size_t i = 0; i < request_->terms.size(); ++i) {
     const FQX1_FILTERINFO& t = request_->terms[i];
     TRK1_Printf(&vexor_unit, __LINE__, "\tthreshold %zu: %s %s oper=%d type=%d value=\"%s\"", i,
@@ -410,10 +390,10 @@ const char* vexor::GetApplication() const {
 const char* vexor::GetTable() const { return request_ != nullptr ? request_->table : ""; }
 
 int vexor::UseHandle(unsigned int h) {
-  if (h != handle) return 1;
+  if (h != handle) return kNotThisHandle;
   HandleTable& t = Handles();
   std::lock_guard<std::mutex> guard(t.mu);
-  if (flags & AXO_VEXOR_DESTROYING) return 2;
+  if (flags & AXO_VEXOR_DESTROYING) return kBeingDestroyed;
   ++t.pins[handle];
   return 0;
 }
@@ -422,7 +402,7 @@ int RKL1_Drop(unsigned int h) {
   HandleTable& t = Handles();
   std::lock_guard<std::mutex> guard(t.mu);
   auto it = t.pins.find(h);
-  if (it == t.pins.end() || it->second == 0) return 1;
+  if (it == t.pins.end() || it->second == 0) return kNotPinned;
   if (--it->second == 0) t.unpinned.notify_all();
   return 0;
 }
@@ -485,7 +465,7 @@ unsigned int TableManager::RegisterWithManager(TableManager* manager) {
   std::lock_guard<std::mutex> guard(r.mu);
   for (TableManager*& m : r.managers) {
     if (strcmp(m->table_, manager->table_) == 0) {
-      if (m != manager && (TRK1_Sync(&vexor_unit, __LINE__) & TRK1_DETAIL)) {
+      if (m != manager && TRK1_On(&vexor_unit, TRK1_DETAIL)) {
         TRK1_Printf(&vexor_unit, __LINE__, "Table %s: a new manager replaces the previous one",
                     manager->table_);
       }
@@ -494,7 +474,7 @@ unsigned int TableManager::RegisterWithManager(TableManager* manager) {
     }
   }
   r.managers.push_back(manager);
-  if (TRK1_Sync(&vexor_unit, __LINE__) & TRK1_DETAIL) {
+  if (TRK1_On(&vexor_unit, TRK1_DETAIL)) {
     TRK1_Printf(&vexor_unit, __LINE__, "Table %s.%s registered", manager->application_,
                 manager->table_);
   }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "e2e/e2e_support.h"
+
 namespace {
 
 class AxoProcessTest : public ::testing::Test {
@@ -27,32 +29,77 @@ int Parse(std::vector<std::string> args, AXO_Options* o, std::string* error) {
 TEST_F(AxoProcessTest, OptionsTakeValuesInBothFormsAndCheckThem) {
   AXO_Options o;
   std::string error;
-  ASSERT_EQ(Parse({}, &o, &error), 0);
-  EXPECT_EQ(o.listen, "127.0.0.1:1920");
+  ASSERT_EQ(Parse({}, &o, &error), AXO_OPTIONS_OK);
+  EXPECT_TRUE(o.listen);
+  EXPECT_EQ(o.listenHost, "127.0.0.1");
+  EXPECT_EQ(o.listenPort, 1920);
   EXPECT_EQ(o.historyInterval, 300);
   EXPECT_EQ(o.historyTables, "ZEPSMT,ZEPINV");
 
   ASSERT_EQ(Parse({"--listen", "none", "--history-interval=60", "--history-db", "h.db",
                    "--token-file=t", "--history-tables", "ZEPINV"},
                   &o, &error),
-            0)
+            AXO_OPTIONS_OK)
       << error;
-  EXPECT_EQ(o.listen, "none");
+  EXPECT_FALSE(o.listen);
   EXPECT_EQ(o.historyInterval, 60);
   EXPECT_EQ(o.historyDb, "h.db");
   EXPECT_EQ(o.tokenFile, "t");
   EXPECT_EQ(o.historyTables, "ZEPINV");
 
-  EXPECT_EQ(Parse({"--help"}, &o, &error), 1);
-  EXPECT_EQ(Parse({"--version"}, &o, &error), 3);
-  EXPECT_EQ(Parse({"--bogus"}, &o, &error), 2);
+  EXPECT_EQ(Parse({"--help"}, &o, &error), AXO_OPTIONS_HELP);
+  EXPECT_EQ(Parse({"--version"}, &o, &error), AXO_OPTIONS_VERSION);
+  EXPECT_EQ(Parse({"--bogus"}, &o, &error), AXO_OPTIONS_ERROR);
   EXPECT_NE(error.find("--bogus"), std::string::npos);
-  EXPECT_EQ(Parse({"stray"}, &o, &error), 2);
-  EXPECT_EQ(Parse({"--listen"}, &o, &error), 2);
-  EXPECT_EQ(Parse({"--listen", "localhost"}, &o, &error), 2);
-  EXPECT_EQ(Parse({"--listen", "h:70000"}, &o, &error), 2);
-  EXPECT_EQ(Parse({"--history-interval", "0"}, &o, &error), 2);
-  EXPECT_EQ(Parse({"--history-interval", "5s"}, &o, &error), 2);
+  EXPECT_EQ(Parse({"stray"}, &o, &error), AXO_OPTIONS_ERROR);
+  EXPECT_EQ(Parse({"--listen"}, &o, &error), AXO_OPTIONS_ERROR);
+  EXPECT_EQ(Parse({"--history-interval", "0"}, &o, &error), AXO_OPTIONS_ERROR);
+  EXPECT_EQ(Parse({"--history-interval", "5s"}, &o, &error), AXO_OPTIONS_ERROR);
+}
+
+// Every form of --listen, good and bad; a bad one is a usage error.
+TEST_F(AxoProcessTest, ListenTakesHostPortColonPortBarePortOrNone) {
+  const struct {
+    const char* value;
+    const char* host;
+    int port;
+  } good[] = {
+      {"10.1.2.3:8080", "10.1.2.3", 8080},
+      {"localhost:0", "localhost", 0},   // 0: a free port
+      {"[::1]:1920", "::1", 1920},
+      {":46999", "127.0.0.1", 46999},
+      {"46999", "127.0.0.1", 46999},
+      {"65535", "127.0.0.1", 65535},
+  };
+  for (const auto& c : good) {
+    SCOPED_TRACE(c.value);
+    AXO_Options o;
+    std::string error;
+    ASSERT_EQ(Parse({"--listen", c.value}, &o, &error), AXO_OPTIONS_OK) << error;
+    EXPECT_TRUE(o.listen);
+    EXPECT_EQ(o.listenHost, c.host);
+    EXPECT_EQ(o.listenPort, c.port);
+  }
+  for (const char* bad : {"", "localhost", "host:", ":", "host:65536", "70000", "-1", "+80",
+                          " 80", "host:8o", "::1:80", "[]:80"}) {
+    SCOPED_TRACE(bad);
+    AXO_Options o;
+    std::string error;
+    EXPECT_EQ(Parse({"--listen", bad}, &o, &error), AXO_OPTIONS_ERROR);
+    EXPECT_NE(error.find("HOST:PORT, :PORT, PORT or none"), std::string::npos) << error;
+  }
+}
+
+TEST_F(AxoProcessTest, TheTokenIsTheFirstLineOfItsFile) {
+  e2e::TempDir dir;
+  std::string token, error;
+  e2e::WriteFile(dir.path() + "/token", "  abc123 \r\nignored\n");
+  EXPECT_TRUE(AXO_ReadTokenFile(dir.path() + "/token", &token, &error));
+  EXPECT_EQ(token, "abc123");
+  e2e::WriteFile(dir.path() + "/empty", "\n");
+  EXPECT_FALSE(AXO_ReadTokenFile(dir.path() + "/empty", &token, &error));
+  EXPECT_FALSE(AXO_ReadTokenFile(dir.path() + "/missing", &token, &error));
+  EXPECT_NE(error.find("cannot read token file"), std::string::npos);
 }
 
 TEST_F(AxoProcessTest, UnknownOptionExitsWithUsage) {
@@ -73,7 +120,7 @@ TEST_F(AxoProcessTest, SecondMainCallKeepsTheFirstOptions) {
   char* plain[] = {program, nullptr};
   int one = 1;
   ASSERT_EQ(OSB1_Main(&one, plain, "zepagent"), 0);
-  EXPECT_EQ(AXO_GetOptions().listen, "none");
+  EXPECT_FALSE(AXO_GetOptions().listen);
   EXPECT_EQ(argc, 2);
 }
 
@@ -148,13 +195,22 @@ unsigned long LoaderRaisingSigterm() {
 }
 void HookA() { g_calls.push_back("hookA"); }
 void HookB() { g_calls.push_back("hookB"); }
-int StartService() {
+int StartService(std::string*) {
   g_calls.push_back("start");
   return 0;
 }
 void StopService() { g_calls.push_back("stop"); }
-int FailingStart() { return 5; }
-void NeverStop() { g_calls.push_back("stop-failed"); }
+int FailingStart(std::string* error) {
+  g_calls.push_back("start-failing");
+  *error = "port in use";
+  return 1;
+}
+void StopFailed() { g_calls.push_back("stop-failed"); }
+int StartLater(std::string*) {
+  g_calls.push_back("start-later");
+  return 0;
+}
+void StopLater() { g_calls.push_back("stop-later"); }
 
 TEST_F(AxoProcessTest, MainLoopRunsLoaderServicesAndHooksInOrder) {
   g_calls.clear();
@@ -166,7 +222,6 @@ TEST_F(AxoProcessTest, MainLoopRunsLoaderServicesAndHooksInOrder) {
   AXO_RegisterShutdownHook(HookA);
   AXO_RegisterService("svc", StartService, StopService);
   AXO_RegisterService("svc again", StartService, StopService);
-  AXO_RegisterService("broken", FailingStart, NeverStop);
   AXO_Shutdown(1);   // before the loop: the loop ends right after loading
   EXPECT_EQ(omxmain(0, nullptr), 0);
   EXPECT_EQ(g_calls, (std::vector<std::string>{"load", "start", "stop", "hookB", "hookA"}));
@@ -180,6 +235,24 @@ TEST_F(AxoProcessTest, MainLoopRunsLoaderServicesAndHooksInOrder) {
   AXO_RegisterAgentLoader(LoaderRaisingSigterm);
   EXPECT_EQ(omxmain(0, nullptr), 0);   // SIGTERM ends the loop, not the process
   EXPECT_EQ(g_calls.front(), "load");
+}
+
+// A service that cannot start ends omxmain with 1 at once: what started is
+// stopped, nothing after it starts, the hooks run, and standard error says
+// which service failed and why.
+TEST_F(AxoProcessTest, AFailedServiceStartStopsWhatStartedAndReturnsOne) {
+  g_calls.clear();
+  AXO_RegisterAgentLoader(CountingLoader);
+  AXO_RegisterShutdownHook(HookA);
+  AXO_RegisterService("svc", StartService, StopService);
+  AXO_RegisterService("broken", FailingStart, StopFailed);
+  AXO_RegisterService("later", StartLater, StopLater);
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(omxmain(0, nullptr), 1);   // returns without waiting for a shutdown
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(g_calls,
+            (std::vector<std::string>{"load", "start", "start-failing", "stop", "hookA"}));
+  EXPECT_NE(err.find("broken not started: port in use"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -78,7 +78,7 @@ class TestVexor : public vexor {
         {"big", 20, 4, COLUMN_TYPE_LONG},
         {"sitname", 24, 32, COLUMN_TYPE_TEXT},
     };
-    if (index < 0 || index >= NumColumns()) return 0x21060007;
+    if (index < 0 || index >= NumColumns()) return AXO_RC_BAD_COLUMN;
     *info = kColumns[index];
     return 0;
   }
@@ -124,6 +124,7 @@ class TestManager : public TableManager {
       : TableManager("TST", table), withSitname_(with_sitname), allocSize_(alloc_size) {}
 
   vexor* CreateVexor(RequestDetail* request, ContextInfo* context) override {
+    if (refuseSamplers) return nullptr;
     return new TestVexor(request, context, this, allocSize_, &rows, &log, withSitname_);
   }
 
@@ -146,6 +147,7 @@ class TestManager : public TableManager {
 
   std::vector<TestRow> rows;   // what a sample produces
   TestTableLog log;
+  bool refuseSamplers = false;  // CreateVexor fails
 
  private:
   bool withSitname_;

@@ -15,7 +15,6 @@ using Rows = std::vector<std::vector<std::string>>;
 class AxoHistoryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!axo::OperatorApiAvailable()) GTEST_SKIP() << "built without SQLite support";
     AXO_ResetForTesting();
     ASSERT_EQ(TableManager::RegisterWithManager(&sampled_), 0u);
     sampled_.rows = {MakeRow("alpha", 1, 100), MakeRow("beta", 2, 200)};

@@ -8,45 +8,9 @@
 
 #include "axo/axo.h"
 #include "axo/axo_test_table.h"
+#include "axo/request_fixture.h"
 
 namespace {
-
-time_t g_now = 1000;
-time_t FakeClock() { return g_now; }
-
-class AxoRequestTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    AXO_ResetForTesting();
-    g_now = 1000;
-    AXO_SetClockForTesting(FakeClock);
-    ASSERT_EQ(TableManager::RegisterWithManager(&events_), 0u);
-    ASSERT_EQ(TableManager::RegisterWithManager(&sampled_), 0u);
-    sampled_.rows = {MakeRow("alpha", 1, 100), MakeRow("beta", 2, 200)};
-  }
-  void TearDown() override {
-    axo::resetSituationsForTesting();
-    AXO_SetClockForTesting(nullptr);
-  }
-
-  axo::Status Query(const std::string& table, std::vector<axo::FilterTerm> terms,
-                    std::vector<axo::Row>* rows, std::string* error) {
-    axo::Query q;
-    q.table = table;
-    q.terms = std::move(terms);
-    return axo::runQuery(q, rows, error);
-  }
-
-  axo::Status Create(const std::string& name, const std::string& table, int interval,
-                     std::vector<axo::FilterTerm> terms) {
-    axo::SituationSpec spec{name, table, interval, std::move(terms)};
-    std::string error;
-    return axo::createSituation(spec, &error);
-  }
-
-  TestManager events_{"AXOEV", true};
-  TestManager sampled_{"AXOSMP", false};
-};
 
 TEST_F(AxoRequestTest, QueryDecodesRowsThroughColumnDescriptions) {
   std::vector<axo::Row> rows;
@@ -112,7 +76,7 @@ TEST_F(AxoRequestTest, PushedRowRaisesAndClearsOnlyItsOwnSituation) {
   EXPECT_EQ(events_.AddDataToEvent(&s2_low, 1), 0u);
   EXPECT_EQ(axo::eventsSince(1).size(), 0u);
 
-  g_now = 1030;
+  now_ = 1030;
   TestRow s1_low = MakeRow("p", 0, 3, "S1");
   EXPECT_EQ(events_.AddDataToEvent(&s1_low, 1), 0u);
   ev = axo::eventsSince(1);
@@ -168,43 +132,6 @@ TEST_F(AxoRequestTest, SituationRequestsAreCheckedBeforeAnySamplerExists) {
   EXPECT_EQ(Create("S", "AXOSMP", 60, {{"NOPE", "=", "1"}}), axo::kBadRequest);
   EXPECT_EQ(sampled_.log.created, created);
   EXPECT_TRUE(axo::listSituations().empty());
-}
-
-TEST_F(AxoRequestTest, PushesQueriesAndSituationChangesRunConcurrently) {
-  ASSERT_EQ(Create("S1", "AXOEV", 60, {{"BIG", ">=", "10"}}), axo::kOk);
-  ASSERT_EQ(Create("POLLED", "AXOSMP", 1, {{"BIG", ">", "0"}}), axo::kOk);
-  constexpr int kRounds = 300;
-  std::thread pusher([&] {
-    for (int i = 0; i < kRounds; ++i) {
-      TestRow row = MakeRow("p", 0, i % 2 == 0 ? 12 : 3, "S1");
-      events_.AddDataToEvent(&row, 1);
-    }
-  });
-  std::thread churn([&] {
-    std::string error;
-    for (int i = 0; i < kRounds / 10; ++i) {
-      Create("S2", "AXOEV", 60, {{"SMALL", "=", "1"}});
-      axo::deleteSituation("S2", &error);
-      std::vector<axo::Row> rows;
-      Query("AXOSMP", {{"NAME", "=", "beta"}}, &rows, &error);
-      EXPECT_EQ(rows.size(), 1u);
-    }
-  });
-  std::thread poller([&] {
-    for (int i = 0; i < kRounds / 10; ++i) axo::pollSituations(2000 + i);
-  });
-  pusher.join();
-  churn.join();
-  poller.join();
-
-  // S1 alternated on every push: raised, cleared, raised, ...
-  int s1 = 0;
-  for (const axo::Event& e : axo::eventsSince(0)) {
-    if (e.situation != "S1") continue;
-    EXPECT_EQ(e.raised, s1 % 2 == 0);
-    ++s1;
-  }
-  EXPECT_EQ(s1, kRounds);
 }
 
 std::string g_seen_command;

@@ -4,93 +4,21 @@
 // bounded by deadlines; everything finer is tested in process.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
 #include <map>
-#include <regex>
-#include <set>
-#include <thread>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
 #include "axo/history.h"
 #include "axo/http_api.h"
-#include "e2e/e2e_support.h"
+#include "e2e/zepagent_process.h"
 
 namespace {
 
+using e2e::Agent;
+using e2e::kBuild;
+using e2e::Simulate;
 using nlohmann::json;
-
-const std::string kBuild = ZEP_BUILD_DIR;
-const char* kToken = "e2e-token-0123456789";
-
-// One agent process on its own install directory and a free port.
-class Agent {
- public:
-  Agent(const std::string& root, const std::vector<std::string>& extra_args,
-        const std::string& listen = "127.0.0.1:0")
-      : dir_(root, "zep.axo.logReadSleepTimeSeconds=1\n"), trace_(root + "/trace.log") {
-    e2e::WriteFile(root + "/token", std::string(kToken) + "\n");
-    std::vector<std::string> argv = {kBuild + "/zepagent", "--listen", listen, "--token-file",
-                                     root + "/token", "--trace-file", trace_};
-    argv.insert(argv.end(), extra_args.begin(), extra_args.end());
-    child_ = std::make_unique<e2e::Child>(argv, std::vector<std::string>{"ZEP_ETC_DIR=" + dir_.etc},
-                                          root + "/agent.out", root + "/agent.err");
-  }
-
-  // Waits until the API answers; false when the agent never listened.
-  bool Up() {
-    static const std::regex kListening("listening on http://127\\.0\\.0\\.1:([0-9]+)");
-    return e2e::Eventually(30, [&] {
-      std::smatch m;
-      std::string trace = e2e::ReadFile(trace_);
-      if (!child_->Running()) return true;  // ended: Up() reports false below
-      if (!std::regex_search(trace, m, kListening)) return false;
-      port_ = std::stoi(m[1]);
-      return Get("/healthz").status == 200;
-    }) && child_->Running() && port_ > 0;
-  }
-
-  e2e::HttpReply Get(const std::string& target) { return e2e::Http(port_, "GET", target); }
-  e2e::HttpReply Post(const std::string& target, const std::string& body, bool token = true) {
-    std::vector<std::string> headers;
-    if (token) headers.push_back(std::string("Authorization: Bearer ") + kToken);
-    return e2e::Http(port_, "POST", target, body, headers);
-  }
-  json GetJson(const std::string& target) {
-    return json::parse(Get(target).body, nullptr, false);
-  }
-
-  // The registered subnode names, sorted.
-  std::vector<std::string> Subnodes() {
-    std::vector<std::string> names;
-    json j = GetJson("/api/v1/subnodes");
-    if (!j.is_object()) return names;
-    for (const json& s : j["subnodes"]) names.push_back(s["name"].get<std::string>());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  json Rows(const std::string& table, const std::string& query = "") {
-    json j = GetJson("/api/v1/tables/" + table + query);
-    return j.is_object() && j.contains("rows") ? j["rows"] : json::array();
-  }
-
-  const e2e::InstallDir& dir() const { return dir_; }
-  e2e::Child& child() { return *child_; }
-  std::string Trace() const { return e2e::ReadFile(trace_); }
-
- private:
-  e2e::InstallDir dir_;
-  std::string trace_;
-  std::unique_ptr<e2e::Child> child_;
-  int port_ = 0;
-};
-
-// Runs zepdcsim to completion with `args`.
-int Simulate(const std::string& args) {
-  return std::system((kBuild + "/zepdcsim " + args + " >/dev/null 2>&1").c_str());
-}
 
 std::map<std::string, std::string> CsvRow(const std::vector<std::string>& header,
                                           const std::string& line) {
@@ -126,10 +54,6 @@ std::vector<std::map<std::string, std::string>> ReadExpect(const std::string& pa
 
 class OperatorApiE2eTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    if (!axo::OperatorApiAvailable()) GTEST_SKIP() << "built without HTTP support";
-    if (access((kBuild + "/zepagent").c_str(), X_OK) != 0) GTEST_SKIP() << "no zepagent built";
-  }
   e2e::TempDir tmp_;
 };
 
@@ -258,65 +182,36 @@ TEST_F(OperatorApiE2eTest, HistoryRowsAppearInTheSqliteFileAndStopEndsTheAgent) 
   EXPECT_EQ(agent.child().Wait(30), 0) << agent.child().Err();
 }
 
-TEST_F(OperatorApiE2eTest, APortInUseIsAStartUpErrorWithANonZeroExit) {
+// Every start-up failure ends the agent with status 1 and says why on
+// standard error: an API address in use, a token file that cannot be read,
+// a history database that cannot be opened.
+TEST_F(OperatorApiE2eTest, StartUpFailuresExitOneWithTheReason) {
   axo::OperatorApi holder;
   axo::OperatorApiOptions o;
   o.port = 0;
   std::string error;
   ASSERT_TRUE(holder.Start(o, &error)) << error;
-  Agent agent(tmp_.path(), {}, "127.0.0.1:" + std::to_string(holder.port()));
-  int status = agent.child().Wait(30);
-  EXPECT_NE(status, 0);
-  EXPECT_NE(status, -1);
-  EXPECT_NE(agent.child().Err().find("cannot listen"), std::string::npos)
-      << agent.child().Err();
-}
-
-TEST_F(OperatorApiE2eTest, AMissingTokenFileIsAStartUpErrorNotAnOpenApi) {
-  e2e::InstallDir dir(tmp_.path());
-  e2e::Child agent({kBuild + "/zepagent", "--listen", "127.0.0.1:0", "--token-file",
-                    tmp_.path() + "/no-such-token", "--trace-file", tmp_.path() + "/trace.log"},
-                   {"ZEP_ETC_DIR=" + dir.etc}, tmp_.path() + "/out", tmp_.path() + "/err");
-  EXPECT_EQ(agent.Wait(30), 1);
-  EXPECT_NE(agent.Err().find("cannot read token file"), std::string::npos) << agent.Err();
-}
-
-TEST_F(OperatorApiE2eTest, ConcurrentQueriesAndCommandsDuringIngestionAllSucceed) {
-  Agent agent(tmp_.path(), {});
-  ASSERT_TRUE(agent.Up()) << agent.child().Err();
-  ASSERT_EQ(Simulate("--dir " + agent.dir().logs + " --servers 2 --count 10"), 0);
-  ASSERT_TRUE(e2e::Eventually(30, [&] { return agent.Subnodes().size() == 2; }));
-  // Keep files arriving while the requests run.
-  e2e::Child sim({kBuild + "/zepdcsim", "--dir", agent.dir().logs, "--servers", "2", "--rate",
-                  "400", "--per-file", "100", "--seed", "5"},
-                 {}, tmp_.path() + "/sim.out", tmp_.path() + "/sim.err");
-  std::atomic<int> failures{0};
-  std::vector<std::thread> threads;
-  const char* const kTargets[] = {"/api/v1/tables/ZEPSMT", "/api/v1/tables/ZEPINV",
-                                  "/api/v1/tables/ZEPFLCT", "/api/v1/tables/ZEPDCMT",
-                                  "/api/v1/tables/ZEPDCT",  "/api/v1/tables/ZEPMATT",
-                                  "/api/v1/subnodes"};
-  for (int t = 0; t < 6; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < 25; ++i) {
-        e2e::HttpReply r =
-            (t % 3 == 2)
-                ? agent.Post("/api/v1/actions",
-                             i % 2 ? "updateLogging;appsrv01;Granite_Application_Server;"
-                                     "host01.example.com;Info"
-                                   : "updateLogging;appsrv02;Quill_Runtime;host02.example.com;"
-                                     "Warning")
-                : agent.Get(kTargets[(t + i) % 7]);
-        if (r.status != 200) ++failures;
-      }
-    });
+  const std::string root = tmp_.path();
+  e2e::InstallDir dir(root);
+  e2e::WriteFile(root + "/token", "t0ken\n");
+  const struct {
+    std::vector<std::string> args;
+    const char* reason;
+  } cases[] = {
+      {{"--listen", "127.0.0.1:" + std::to_string(holder.port())}, "cannot listen"},
+      {{"--token-file", root + "/no-such-token"}, "cannot read token file"},
+      {{"--token-file", root + "/token", "--history-db", root + "/no/such/dir/h.db"},
+       "cannot open history database"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    std::vector<std::string> argv = {kBuild + "/zepagent", "--trace-file", root + "/trace.log"};
+    if (c.args[0] != "--listen") argv.insert(argv.end(), {"--listen", "127.0.0.1:0"});
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    e2e::Child agent(argv, {"ZEP_ETC_DIR=" + dir.etc}, root + "/out", root + "/err");
+    EXPECT_EQ(agent.Wait(30), 1);
+    EXPECT_NE(agent.Err().find(c.reason), std::string::npos) << agent.Err();
   }
-  for (std::thread& th : threads) th.join();
-  sim.Signal(SIGTERM);
-  EXPECT_EQ(sim.Wait(30), 0);
-  EXPECT_EQ(failures.load(), 0);
-  EXPECT_EQ(agent.Get("/healthz").status, 200);
-  EXPECT_TRUE(agent.child().Running());
 }
 
 // The one slow test: a message-count situation needs the agent's 30-second

@@ -1,7 +1,8 @@
 // The data computer under concurrent use, as in the agent: a timer pass
 // pushing events (data computer lock, then ZEPMATT manager lock), the log
 // dispatcher counting records, framework threads creating and deleting
-// situations and sampling ZEPMATT. Run under ThreadSanitizer by `make tsan`.
+// situations and sampling ZEPMATT; and the timer thread's stop. Run under
+// ThreadSanitizer by `make tsan`.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "axo/request.h"
+#include "axo/trk1.h"
 #include "foundation/zepllst.h"
 #include "runtime/zepdisp.h"
 #include "situations/situations_test_util.h"
@@ -76,4 +78,19 @@ TEST(SituationsConcurrencyTest, TimerCountingSituationsAndSamplesInterleave) {
   axo::resetSituationsForTesting();
   ZEPDISP_dispatcher::pDataComputer = saved;
   delete dc;
+}
+
+TEST(SituationsTimerTest, DestructorStopsTheTimerThread) {
+  TRK1_SetLevel("ZEPDC", TRK1_DETAIL | TRK1_ERROR);
+  TRK1_Capture capture;
+  {
+    ZEPDC_DataComputer dc;
+    ASSERT_TRUE(dc.CreateSituation("*", "*", "*", 60, 1, 1, "N1", "S"));
+  }
+  // The destructor returned only after the thread wrote its last record.
+  EXPECT_TRUE(capture.contains("Timer kill flag detected"));
+  TRK1_ResetLevels();
+
+  ZEPDC_DataComputer without(false);
+  EXPECT_EQ(without.timerState(), ZEPDC_DataComputer::TIMER_STOPPED);
 }

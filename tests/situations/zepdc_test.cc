@@ -229,18 +229,3 @@ TEST_F(SituationsDataComputerTest, GetCdtListsSituationsInCreationOrder) {
   }
   EXPECT_EQ(names, (std::vector<std::string>{"first", "second", "third"}));
 }
-
-TEST(SituationsTimerTest, DestructorStopsTheTimerThread) {
-  TRK1_SetLevel("ZEPDC", TRK1_DETAIL | TRK1_ERROR);
-  TRK1_Capture capture;
-  {
-    ZEPDC_DataComputer dc;
-    ASSERT_TRUE(dc.CreateSituation("*", "*", "*", 60, 1, 1, "N1", "S"));
-  }
-  // The destructor returned only after the thread wrote its last record.
-  EXPECT_TRUE(capture.contains("Timer kill flag detected"));
-  TRK1_ResetLevels();
-
-  ZEPDC_DataComputer without(false);
-  EXPECT_EQ(without.timerState(), ZEPDC_DataComputer::TIMER_STOPPED);
-}

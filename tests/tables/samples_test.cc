@@ -162,35 +162,6 @@ TEST_F(MetricsSampleTest, RejectedRowStopsTheRestOfItsLogOnly) {
   EXPECT_TRUE(capture.contains("Attempted = 3, Successfully added 0, isHistory=0"));
 }
 
-class SamplesConcurrencyTest : public MetricsSampleTest {};
-
-TEST_F(SamplesConcurrencyTest, SampleDuringPassesSeesWholeFiles) {
-  TRK1_SetLevel("all", 0);
-  start();
-  constexpr int kFiles = 20;
-  constexpr int kPerFile = 10;
-  std::atomic<bool> done{false};
-  std::thread writer([this, &done] {
-    for (int f = 0; f < kFiles; ++f) {
-      std::vector<Rec> records;
-      for (int i = 0; i < kPerFile; ++i) records.emplace_back(kT0 + f, i);
-      feed("server1", records);
-    }
-    done = true;
-  });
-  // A pass reads a file under the locks, so a sample sees all of a file's
-  // lines or none of them.
-  size_t total = 0;
-  for (bool last = false; !last;) {
-    last = done;
-    const size_t n = sample<zep_zepsmt_agent>({{}, true}).size();
-    EXPECT_EQ(n % kPerFile, 0u);
-    total += n;
-  }
-  writer.join();
-  EXPECT_EQ(total, static_cast<size_t>(kFiles * kPerFile));
-}
-
 // ---- ZEPFLCT -----------------------------------------------------------------
 
 TEST_F(SamplesTest, FaultSampleOffersEveryFaultOfTheRequestedSubnodes) {

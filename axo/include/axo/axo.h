@@ -9,6 +9,22 @@
 // thread or the process receives SIGINT or SIGTERM; it then stops the
 // services, runs the shutdown hooks and returns 0.
 //
+// Failures. A malformed command line is a usage error: OSB1_Main prints it
+// with the usage text on standard error and exits 2. A service that cannot
+// start is a start-up failure, and every start-up failure is fatal: omxmain
+// prints "<program>: <service> not started: <reason>" on standard error,
+// stops the services it started, runs the shutdown hooks and returns 1
+// (the agent's exit status). The standard services fail to start on
+//   - an operator API address that cannot be bound (in use, not local),
+//   - a token file (--token-file) that cannot be read or holds no token,
+//   - a history database (--history-db) that cannot be opened or created,
+// and the situation timer when its thread cannot be created. An agent that
+// runs without the API its operator asked for, or without the history it
+// was told to keep, would fail silently later; so none of these is merely
+// traced. Failures after start-up (a failed history write, a request that
+// fails) are traced and answered, never fatal. The loader's result is
+// traced only: the agent reports its own table errors.
+//
 // All functions are thread-safe unless stated otherwise.
 #ifndef AXO_AXO_H_
 #define AXO_AXO_H_
@@ -24,7 +40,11 @@ class VexorAutomationCapsule;
 
 // The framework's command-line options, as parsed by OSB1_Main.
 struct AXO_Options {
-  std::string listen = "127.0.0.1:1920";   // --listen HOST:PORT, or "none"
+  // --listen HOST:PORT, :PORT or PORT (host 127.0.0.1), or "none". An IPv6
+  // host is written in brackets ("[::1]:1920"). Port 0 picks a free port.
+  bool listen = true;                      // false for "none"
+  std::string listenHost = "127.0.0.1";
+  int listenPort = 1920;
   std::string tokenFile;                   // --token-file PATH, empty: no token
   std::string trace;                       // --trace UNIT=BITS,...
   std::string traceFile;                   // --trace-file PATH, empty: stderr
@@ -42,15 +62,30 @@ struct AXO_Options {
 // effect at once. The first successful call fixes the options; later calls
 // change nothing and return 0. argc and argv are left unchanged.
 // From the first call on, SIGINT and SIGTERM end omxmain (also when they
-// arrive before it is entered) instead of the process, and the framework's
-// standard services (operator API, history collector) are registered.
-// Returns 0.
+// arrive before it is entered) instead of the process, the framework's
+// standard services (operator API, history collector) are registered, and
+// the allocator is limited to two arenas (each of the framework's pooled
+// request threads would otherwise keep an arena, and the memory of the
+// largest answer it built, of its own). Returns 0.
 int OSB1_Main(int* argc, char** argv, const char* program);
 
+// Results of AXO_ParseOptions.
+enum : int {
+  AXO_OPTIONS_OK = 0,
+  AXO_OPTIONS_HELP = 1,      // --help was given
+  AXO_OPTIONS_ERROR = 2,     // described in `*error`; also the exit status
+  AXO_OPTIONS_VERSION = 3,   // --version was given
+};
+
 // Like OSB1_Main's parsing, without side effects on the process: fills
-// `options` from argv. Returns 0 when the arguments are valid, 1 for --help,
-// 3 for --version, and 2 for an error (described in `*error`).
+// `options` from argv and returns AXO_OPTIONS_OK, or another AXO_OPTIONS_*
+// result (then `options` is unchanged).
 int AXO_ParseOptions(int argc, char** argv, AXO_Options* options, std::string* error);
+
+// Reads the bearer token of --token-file from `path`: its first line
+// without surrounding white space. Returns false (with `*error`) when the
+// file cannot be read or holds no token.
+bool AXO_ReadTokenFile(const std::string& path, std::string* token, std::string* error);
 
 // Writes the usage text of the framework options to `out`.
 void AXO_PrintUsage(FILE* out, const char* program);
@@ -113,18 +148,24 @@ int AXO_RegisterCommandCallback(const char* product, AXO_CommandCallback callbac
 // further effect.
 void AXO_RegisterShutdownHook(void (*hook)());
 
+// Starts a framework service. Returns 0 when it runs (or has nothing to
+// do), or non-zero with the reason in `*error`.
+typedef int (*AXO_ServiceStart)(std::string* error);
+
 // Registers a framework service (operator API, history collector, ...).
-// omxmain calls `start` after the loader (a non-zero result is traced and
-// the service counts as not running) and `stop` of every running service,
-// in reverse order, when the main loop ends. `name` must stay valid.
+// omxmain calls `start` after the loader, in registration order, and `stop`
+// of every started service, in reverse order, when the main loop ends or a
+// later service fails to start. `name` ("operator API") must stay valid.
 // Registering the same pair of functions again has no further effect.
-void AXO_RegisterService(const char* name, int (*start)(), void (*stop)());
+void AXO_RegisterService(const char* name, AXO_ServiceStart start, void (*stop)());
 
 // The framework main loop: calls the loader, starts the services and the
 // situation timer, blocks until AXO_Shutdown or SIGINT/SIGTERM, stops them,
 // runs the shutdown hooks and returns 0. Returns 1 when no loader was
-// registered. The signal handlers are restored on return, and a pending
-// shutdown request is consumed, so omxmain may be entered again.
+// registered, and 1 after a start-up failure (see the top of this file),
+// once the services that had started are stopped and the hooks have run.
+// The signal handlers are restored on return, and a pending shutdown
+// request is consumed, so omxmain may be entered again.
 int omxmain(int argc, char** argv);
 
 // Ends the main loop. Safe from any thread, also before omxmain is entered
@@ -133,14 +174,20 @@ int AXO_Shutdown(int reason);
 
 // --- subnodes --------------------------------------------------------------
 
+// Results of the subnode calls besides 0.
+enum : int {
+  AXO_SUBNODE_BAD_ARGUMENT = 4,   // a null, empty or too long name or product
+  AXO_SUBNODE_NOTHING_NEW = 7,    // SendRequest: nothing new to send (a success)
+};
+
 // Queues the registration of subnode `name` (at most 32 characters, kept as
 // given, trailing blanks included) with its product and version, followed by
 // `affinity_count` affinity strings (const char*). Returns 0, or a non-zero
-// code: 4 for a null, empty or too long name or product.
+// code: AXO_SUBNODE_BAD_ARGUMENT.
 int AXO_Subnode_Register_nAff(const char* name, const char* product,
                               const char* version, int affinity_count, ...);
 
-// Sends the queued registrations: on 0 (or 7, "nothing new to send") they
+// Sends the queued registrations: on 0 (or AXO_SUBNODE_NOTHING_NEW) they
 // become visible in the subnode list; on any other result they are dropped.
 int AXO_Subnode_SendRequest();
 

@@ -66,9 +66,9 @@ bool HistoryReadQuery(const std::string& path, const std::string& sql,
 // omxmain's service hooks for the history collector (AXO_RegisterService).
 // Start reads --history-db, --history-interval and --history-tables from
 // the options fixed by OSB1_Main; without --history-db it does nothing. A
-// database that cannot be opened is traced and the agent runs without
-// history (start returns non-zero).
-int AXO_StartHistory();
+// database that cannot be opened is a start-up failure: start returns
+// non-zero with the reason in `*error` (omxmain then ends the agent).
+int AXO_StartHistory(std::string* error);
 void AXO_StopHistory();
 
 #endif  // AXO_HISTORY_H_

@@ -18,8 +18,10 @@
 //
 // Bad input answers 400 {"error": ...}, an unknown table or situation 404, a
 // request that changes something without the configured bearer token 401,
-// a body over the cap 413. Requests are served on a bounded pool of
-// framework threads; no request can leave a lock held.
+// a body over the cap 413, and every internal failure (a table or the agent
+// that cannot serve the request, a handler that throws) 500. Requests are
+// served on a bounded pool of framework threads; no request can leave a
+// lock held.
 #ifndef AXO_HTTP_API_H_
 #define AXO_HTTP_API_H_
 
@@ -38,24 +40,12 @@ struct OperatorApiOptions {
   int threads = 8;
 };
 
-// Parses a --listen value "HOST:PORT" (a bare "PORT" means 127.0.0.1).
-// Returns false for "none" and for malformed values (`*error` says which:
-// empty for "none").
-bool ParseListenAddress(const std::string& text, std::string* host, int* port,
-                        std::string* error);
-
-// Reads the bearer token from `path`: the first line, trailing blanks and
-// line ends removed. Returns false (with `*error`) when the file cannot be
-// read or holds no token.
-bool ReadTokenFile(const std::string& path, std::string* token, std::string* error);
-
 // Compares two secrets in time that depends only on their lengths.
 bool ConstantTimeEquals(const std::string& a, const std::string& b);
 
 // Appends `row` to `*out` as one JSON object {"ATTR":value,...} in column
 // order: text columns as strings, integer columns as numbers. The text is
-// the same as a JSON document library writes for that object. A build
-// without HTTP support writes nothing.
+// the same as a JSON document library writes for that object.
 void AppendRowJson(const Row& row, std::string* out);
 
 // One HTTP listener. Start and Stop are called from one thread at a time;
@@ -68,8 +58,7 @@ class OperatorApi {
   OperatorApi& operator=(const OperatorApi&) = delete;
 
   // Binds and starts serving on a thread of its own. Returns true when
-  // listening; false with `*error` (address in use, bad address, or a build
-  // without HTTP support).
+  // listening; false with `*error` (address in use or not available).
   bool Start(const OperatorApiOptions& options, std::string* error);
   // Stops serving and joins the threads. Safe to call when not started.
   void Stop();
@@ -81,21 +70,14 @@ class OperatorApi {
   std::unique_ptr<Impl> impl_;
 };
 
-// False when the framework was built without HTTP, JSON or SQLite support.
-bool OperatorApiAvailable();
-
 }  // namespace axo
 
 // omxmain's service hooks for the operator API (AXO_RegisterService). Start
 // reads --listen and --token-file from the options fixed by OSB1_Main;
-// "none" starts nothing. A listen address that cannot be bound or an
-// unreadable token file is a start-up error: the message goes to standard
-// error and the trace, and the process exits with status 1.
-int AXO_StartOperatorApi();
+// "none" starts nothing. A listen address that cannot be bound or a token
+// file that cannot be read is a start-up failure: start returns non-zero
+// with the reason in `*error` (omxmain then ends the agent).
+int AXO_StartOperatorApi(std::string* error);
 void AXO_StopOperatorApi();
-
-// Registers the operator API and the history collector as omxmain services
-// (AXO_RegisterService), in that order. Call it once, before omxmain.
-void AXO_RegisterStandardServices();
 
 #endif  // AXO_HTTP_API_H_

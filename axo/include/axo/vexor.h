@@ -46,6 +46,7 @@ enum : unsigned int {
   AXO_RC_NO_MEMORY = 0x21060004,      // the row buffer cannot grow
   AXO_RC_BUFFER_FULL = 0x21060005,    // the row buffer reached its limit
   AXO_RC_INJECTED = 0x21060006,       // default code of an injected failure
+  AXO_RC_BAD_COLUMN = 0x21060007,     // GetColumnInfo: no column of that index
 };
 
 // Most rows one sampler may hold; InsertRow fails beyond it.
@@ -245,7 +246,7 @@ class vexor {
   virtual void PrintSelf();
   virtual unsigned int TakeSample() = 0;
   virtual int NumColumns();
-  // Fills `info` for column `index`; 0x21060007 outside the columns.
+  // Fills `info` for column `index`; AXO_RC_BAD_COLUMN outside the columns.
   virtual unsigned int GetColumnInfo(ColumnInfo* info, int index);
   // Runs an action command addressed to this sampler through the registered
   // command callback; returns its result.

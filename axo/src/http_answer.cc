@@ -1,0 +1,285 @@
+// Answer encoding of the operator API: JSON bodies, the row writer, CSV,
+// and the streaming of table answers.
+#include "http_answer.h"
+
+#include <charconv>
+#include <cstdint>
+#include <ctime>
+#include <exception>
+#include <memory>
+
+#include "axo/http_api.h"
+#include "axo/trk1.h"
+#include "axo/vexor.h"
+#include "axo_internal.h"
+
+TRK1_UNIT(axoanswer_unit, "AXOHTTP");
+
+namespace axo {
+namespace answer {
+namespace {
+
+std::string IsoTime(time_t t) {
+  struct tm tm;
+  gmtime_r(&t, &tm);
+  char buf[32];
+  strftime(buf, sizeof(buf), "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return buf;
+}
+
+// Appends `text` as a JSON string, exactly as the document dump writes it.
+// Printable ASCII other than the quote and the backslash is copied as it
+// is; any other text (control characters, bytes that may not be UTF-8) is
+// left to the dump, whose escapes and replacement of bad bytes it keeps.
+void AppendJsonString(const std::string& text, std::string* out) {
+  bool plain = true;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c >= 0x7f || c == '"' || c == '\\') {
+      plain = false;
+      break;
+    }
+  }
+  if (!plain) {
+    out->append(Dump(Json(text)));
+    return;
+  }
+  out->push_back('"');
+  out->append(text);
+  out->push_back('"');
+}
+
+Json RowJson(const Row& row) {
+  Json j = Json::object();
+  for (const auto& [attribute, value] : row) {
+    if (value.isText) {
+      j[attribute] = value.text;
+    } else {
+      j[attribute] = value.number;
+    }
+  }
+  return j;
+}
+
+const char* ColumnTypeName(int type) {
+  switch (type) {
+    case COLUMN_TYPE_TEXT: return "text";
+    case COLUMN_TYPE_SHORT: return "int16";
+    case COLUMN_TYPE_LONG: return "int32";
+  }
+  return "unknown";
+}
+
+// The JSON text of a query answer, {"table":...,"count":N,"rows":[...]},
+// produced piece by piece. Each piece holds the following rows, at least
+// one, until it reaches `limit` bytes; a written row's memory is released.
+class JsonAnswer {
+ public:
+  JsonAnswer(const std::string& table, std::vector<Row> rows)
+      : head_("{\"table\":" + Dump(Json(table)) + ",\"count\":" + std::to_string(rows.size()) +
+              ",\"rows\":["),
+        rows_(std::move(rows)) {}
+
+  // Appends the next piece to `*out`. Returns true when that piece ends the
+  // document; later calls append nothing.
+  bool Next(size_t limit, std::string* out) {
+    if (done_) return true;
+    const size_t start = out->size();
+    if (!started_) out->append(head_);
+    started_ = true;
+    while (next_ < rows_.size() && out->size() - start < limit) {
+      if (next_ != 0) out->push_back(',');
+      AppendRowJson(rows_[next_], out);
+      Row().swap(rows_[next_]);
+      ++next_;
+    }
+    done_ = next_ == rows_.size();
+    if (done_) out->append("]}\n");
+    return done_;
+  }
+
+ private:
+  const std::string head_;
+  std::vector<Row> rows_;
+  size_t next_ = 0;
+  bool started_ = false;
+  bool done_ = false;
+};
+
+std::string CsvField(const std::string& s) {
+  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string RowsCsv(const std::string& table, const std::vector<Row>& rows) {
+  std::string out;
+  std::vector<std::string> header;
+  if (!rows.empty()) {
+    for (const auto& column : rows.front()) header.push_back(column.first);
+  } else {
+    TableDescription d;
+    std::string error;
+    if (describeTable(table, &d, &error) == kOk) {
+      for (const auto& c : d.columns) header.push_back(c.attribute);
+    }
+  }
+  for (size_t i = 0; i < header.size(); ++i) out += (i ? "," : "") + header[i];
+  out += "\n";
+  for (const Row& row : rows) {
+    for (size_t i = 0; i < row.size(); ++i) {
+      const Value& v = row[i].second;
+      out += (i ? "," : "") + (v.isText ? CsvField(v.text) : std::to_string(v.number));
+    }
+    out += "\n";
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Dump(const Json& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+void Reply(httplib::Response& res, int status, const Json& body) {
+  res.status = status;
+  res.set_content(Dump(body) + "\n", "application/json");
+}
+
+void Fail(httplib::Response& res, int status, const std::string& message) {
+  Reply(res, status, Json{{"error", message}});
+}
+
+Json AgentJson(const AXO_Identity& id, const std::vector<AXO_SubnodeInfo>& subnodes) {
+  return Json{{"product", id.product},
+              {"version", id.version},
+              {"subsystem", id.subsystem},
+              {"nodeType", id.nodeType},
+              {"hostname", id.hostname},
+              {"originnode", std::string(axo_internal::TrimBlanks(id.originnode))},
+              {"affinities", id.affinities},
+              {"startTime", static_cast<int64_t>(id.startTime)},
+              {"started", IsoTime(id.startTime)},
+              {"subnodes", SubnodesJson(subnodes)}};
+}
+
+Json SubnodesJson(const std::vector<AXO_SubnodeInfo>& subnodes) {
+  Json list = Json::array();
+  for (const AXO_SubnodeInfo& s : subnodes) {
+    list.push_back(Json{{"name", std::string(axo_internal::TrimBlanks(s.name))},
+                        {"product", s.product},
+                        {"version", s.version}});
+  }
+  return list;
+}
+
+Json TablesJson(const std::vector<TableDescription>& tables) {
+  Json list = Json::array();
+  for (const TableDescription& d : tables) {
+    Json columns = Json::array();
+    for (const ColumnDescription& c : d.columns) {
+      columns.push_back(Json{{"attribute", c.attribute},
+                             {"name", c.name},
+                             {"type", ColumnTypeName(c.type)},
+                             {"width", c.width},
+                             {"offset", c.offset}});
+    }
+    list.push_back(Json{{"application", d.application}, {"table", d.table}, {"columns", columns}});
+  }
+  return Json{{"tables", list}};
+}
+
+Json SituationJson(const SituationInfo& s) {
+  Json conditions = Json::array();
+  for (const FilterTerm& t : s.terms) {
+    Json c{{"attribute", t.attribute}, {"op", t.op}, {"value", t.value}};
+    if (t.orWithPrevious) c["or"] = true;
+    conditions.push_back(c);
+  }
+  return Json{{"name", s.name},
+              {"table", s.table},
+              {"interval", s.interval},
+              {"state", s.raised ? "raised" : "cleared"},
+              {"lastChange", s.lastChange == 0 ? Json(nullptr)
+                                               : Json(static_cast<int64_t>(s.lastChange))},
+              {"conditions", conditions}};
+}
+
+Json SituationsJson(const std::vector<SituationInfo>& situations) {
+  Json list = Json::array();
+  for (const SituationInfo& s : situations) list.push_back(SituationJson(s));
+  return Json{{"situations", list}};
+}
+
+Json EventsJson(const std::vector<Event>& events) {
+  Json list = Json::array();
+  for (const Event& e : events) {
+    list.push_back(Json{{"id", e.id},
+                        {"time", static_cast<int64_t>(e.time)},
+                        {"situation", e.situation},
+                        {"state", e.raised ? "raised" : "cleared"},
+                        {"row", RowJson(e.row)}});
+  }
+  return Json{{"events", list}};
+}
+
+void AnswerRows(const httplib::Request& req, httplib::Response& res, const std::string& table,
+                std::vector<Row> rows, bool csv) {
+  res.status = 200;
+  if (csv) {
+    res.set_content(RowsCsv(table, rows), "text/csv");
+    return;
+  }
+  auto answer = std::make_shared<JsonAnswer>(table, std::move(rows));
+  if (req.version == "HTTP/1.0") {
+    std::string body;
+    while (!answer->Next(SIZE_MAX, &body)) {
+    }
+    res.set_content(body, "application/json");
+    return;
+  }
+  res.set_chunked_content_provider(
+      "application/json", [answer, path = req.path](size_t, httplib::DataSink& sink) {
+        constexpr size_t kChunkBytes = 256 * 1024;
+        // The provider runs after the handler, outside the listener's
+        // exception handler, and the status line has gone out: a failure
+        // here can only cut the answer off, never end the process.
+        try {
+          std::string chunk;
+          chunk.reserve(kChunkBytes + 4096);
+          const bool complete = answer->Next(kChunkBytes, &chunk);
+          if (!sink.write(chunk.data(), chunk.size())) return false;
+          if (complete) sink.done();
+          return true;
+        } catch (const std::exception& e) {
+          TRK1_Printf(&axoanswer_unit, __LINE__, "AXO0107E Answer to GET %s cut off: %s",
+                      path.c_str(), e.what());
+          return false;
+        }
+      });
+}
+
+}  // namespace answer
+
+void AppendRowJson(const Row& row, std::string* out) {
+  out->push_back('{');
+  bool first = true;
+  for (const auto& [attribute, value] : row) {
+    if (!first) out->push_back(',');
+    first = false;
+    answer::AppendJsonString(attribute, out);
+    out->push_back(':');
+    if (value.isText) {
+      answer::AppendJsonString(value.text, out);
+    } else {
+      char digits[24];  // an int64 needs at most 20 characters
+      const std::to_chars_result r = std::to_chars(digits, digits + sizeof(digits), value.number);
+      out->append(digits, r.ec == std::errc() ? static_cast<size_t>(r.ptr - digits) : 0);
+    }
+  }
+  out->push_back('}');
+}
+
+}  // namespace axo

@@ -1,0 +1,54 @@
+// Answer encoding of the operator API: the JSON bodies of its answers, and
+// table answers written as JSON (streamed in chunks) or CSV. The routes
+// (http_api.cc) decide what to answer; this module decides how it is
+// written. Framework-internal.
+//
+// All functions are thread-safe: they keep no state between calls.
+#ifndef AXO_SRC_HTTP_ANSWER_H_
+#define AXO_SRC_HTTP_ANSWER_H_
+
+#include <httplib.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "axo/axo.h"
+#include "axo/request.h"
+
+namespace axo {
+namespace answer {
+
+// Keys keep the order they were added in.
+using Json = nlohmann::ordered_json;
+
+// The compact text of `j`. Never throws: record fields are bytes, and text
+// that is not UTF-8 is written with replacement characters.
+std::string Dump(const Json& j);
+
+// Answers `status` with `body`.
+void Reply(httplib::Response& res, int status, const Json& body);
+// Answers `status` with {"error": message}.
+void Fail(httplib::Response& res, int status, const std::string& message);
+
+// The bodies of the read-only routes.
+Json AgentJson(const AXO_Identity& id, const std::vector<AXO_SubnodeInfo>& subnodes);
+Json SubnodesJson(const std::vector<AXO_SubnodeInfo>& subnodes);
+Json TablesJson(const std::vector<TableDescription>& tables);
+Json SituationJson(const SituationInfo& situation);
+Json SituationsJson(const std::vector<SituationInfo>& situations);
+Json EventsJson(const std::vector<Event>& events);
+
+// Answers a query on `table` with its `rows`, 200. CSV has a header line of
+// the attribute names (the table's columns when there is no row). JSON is
+// {"table": ..., "count": N, "rows": [...]}: to an HTTP/1.1 client in
+// chunks, so that the text never exists whole and each row's memory goes as
+// soon as it is written; to an HTTP/1.0 client, which cannot read chunks,
+// whole with a Content-Length.
+void AnswerRows(const httplib::Request& req, httplib::Response& res, const std::string& table,
+                std::vector<Row> rows, bool csv);
+
+}  // namespace answer
+}  // namespace axo
+
+#endif  // AXO_SRC_HTTP_ANSWER_H_

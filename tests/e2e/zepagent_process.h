@@ -1,0 +1,93 @@
+// The real zepagent as the end-to-end tests run it: a child process on a
+// private install directory and a free loopback port, with a bearer token,
+// observed through its operator API and its trace file.
+#ifndef TESTS_E2E_ZEPAGENT_PROCESS_H_
+#define TESTS_E2E_ZEPAGENT_PROCESS_H_
+
+#include <algorithm>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "e2e/e2e_support.h"
+
+namespace e2e {
+
+using nlohmann::json;
+
+inline const std::string kBuild = ZEP_BUILD_DIR;
+inline const char* const kToken = "e2e-token-0123456789";
+
+// One agent process on its own install directory and a free port.
+class Agent {
+ public:
+  Agent(const std::string& root, const std::vector<std::string>& extra_args)
+      : dir_(root, "zep.axo.logReadSleepTimeSeconds=1\n"), trace_(root + "/trace.log") {
+    WriteFile(root + "/token", std::string(kToken) + "\n");
+    std::vector<std::string> argv = {kBuild + "/zepagent", "--listen", "127.0.0.1:0",
+                                     "--token-file", root + "/token", "--trace-file", trace_};
+    argv.insert(argv.end(), extra_args.begin(), extra_args.end());
+    child_ = std::make_unique<Child>(argv, std::vector<std::string>{"ZEP_ETC_DIR=" + dir_.etc},
+                                          root + "/agent.out", root + "/agent.err");
+  }
+
+  // Waits until the API answers; false when the agent never listened.
+  bool Up() {
+    static const std::regex kListening("listening on http://127\\.0\\.0\\.1:([0-9]+)");
+    return Eventually(30, [&] {
+      std::smatch m;
+      std::string trace = ReadFile(trace_);
+      if (!child_->Running()) return true;  // ended: Up() reports false below
+      if (!std::regex_search(trace, m, kListening)) return false;
+      port_ = std::stoi(m[1]);
+      return Get("/healthz").status == 200;
+    }) && child_->Running() && port_ > 0;
+  }
+
+  HttpReply Get(const std::string& target) { return Http(port_, "GET", target); }
+  HttpReply Post(const std::string& target, const std::string& body, bool token = true) {
+    std::vector<std::string> headers;
+    if (token) headers.push_back(std::string("Authorization: Bearer ") + kToken);
+    return Http(port_, "POST", target, body, headers);
+  }
+  json GetJson(const std::string& target) {
+    return json::parse(Get(target).body, nullptr, false);
+  }
+
+  // The registered subnode names, sorted.
+  std::vector<std::string> Subnodes() {
+    std::vector<std::string> names;
+    json j = GetJson("/api/v1/subnodes");
+    if (!j.is_object()) return names;
+    for (const json& s : j["subnodes"]) names.push_back(s["name"].get<std::string>());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  json Rows(const std::string& table, const std::string& query = "") {
+    json j = GetJson("/api/v1/tables/" + table + query);
+    return j.is_object() && j.contains("rows") ? j["rows"] : json::array();
+  }
+
+  const InstallDir& dir() const { return dir_; }
+  Child& child() { return *child_; }
+  std::string Trace() const { return ReadFile(trace_); }
+
+ private:
+  InstallDir dir_;
+  std::string trace_;
+  std::unique_ptr<Child> child_;
+  int port_ = 0;
+};
+
+// Runs zepdcsim to completion with `args`.
+inline int Simulate(const std::string& args) {
+  return std::system((kBuild + "/zepdcsim " + args + " >/dev/null 2>&1").c_str());
+}
+
+}  // namespace e2e
+
+#endif  // TESTS_E2E_ZEPAGENT_PROCESS_H_
