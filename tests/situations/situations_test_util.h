@@ -1,13 +1,9 @@
-// Helpers shared by the situation tests: padded values and an event sink
-// that records the rows the message counters push.
+// Helpers shared by the situation tests: values padded and trimmed as the
+// table columns hold them.
 #ifndef ZEP_TESTS_SITUATIONS_TEST_UTIL_H_
 #define ZEP_TESTS_SITUATIONS_TEST_UTIL_H_
 
 #include <string>
-#include <vector>
-
-#include "situations/zepdcmc.h"
-#include "tables/zepmatt.h"
 
 namespace situations_test {
 
@@ -27,27 +23,6 @@ template <size_t N>
 std::string column(const char (&field)[N]) {
   return trim(std::string(field, N));
 }
-
-// Records every event row pushed while it lives. Single-threaded use only.
-class EventRecorder {
- public:
-  EventRecorder() : previous_(ZEPDCMC_MessageCounter::setEventSink(&record)) { rows().clear(); }
-  ~EventRecorder() { ZEPDCMC_MessageCounter::setEventSink(previous_); }
-  EventRecorder(const EventRecorder&) = delete;
-  EventRecorder& operator=(const EventRecorder&) = delete;
-
-  static std::vector<zep_zepmatt_data_t>& rows() {
-    static std::vector<zep_zepmatt_data_t> v;
-    return v;
-  }
-
- private:
-  static uint32_t record(const zep_zepmatt_data_t* pushed, int n) {
-    rows().insert(rows().end(), pushed, pushed + n);
-    return 0;
-  }
-  const ZEPDCMC_MessageCounter::EventSink previous_;
-};
 
 }  // namespace situations_test
 

@@ -13,11 +13,11 @@
 #include "foundation/zepllst.h"
 #include "logs/zepmelem.h"
 #include "situations/situations_test_util.h"
+#include "situations/zepdcmc.h"
 #include "situations/zepdcrow.h"
 #include "situations/zeppelem.h"
 
 using situations_test::column;
-using situations_test::EventRecorder;
 using situations_test::pad;
 
 namespace {
@@ -32,6 +32,9 @@ using Sums = std::vector<std::pair<std::string, int>>;
 // differ only in address, service, operation and name.
 class SituationsDataComputerTest : public ::testing::Test {
  protected:
+  // Pushed events go nowhere, not to the framework.
+  void SetUp() override { previous_ = ZEPDCMC_MessageCounter::setEventSink(nullptr); }
+  void TearDown() override { ZEPDCMC_MessageCounter::setEventSink(previous_); }
   bool create(const std::string& a, const std::string& s, const std::string& o,
               const char* name) {
     return dc.CreateSituation(a.c_str(), s.c_str(), o.c_str(), 60, 1, 1, "N1", name);
@@ -56,8 +59,8 @@ class SituationsDataComputerTest : public ::testing::Test {
     return out;
   }
 
-  EventRecorder events;  // keeps pushed events away from the framework
   ZEPDC_DataComputer dc{false};
+  ZEPDCMC_MessageCounter::EventSink previous_ = nullptr;
 };
 
 TEST_F(SituationsDataComputerTest, MessagesCountInEveryMatchingSituationOnce) {

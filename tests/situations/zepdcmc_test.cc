@@ -8,13 +8,27 @@
 #include <vector>
 
 #include "situations/situations_test_util.h"
+#include "tables/zepmatt.h"
 
 using situations_test::column;
-using situations_test::EventRecorder;
 
 namespace {
 
-TEST(SituationsCounterTest, IntervalIsNormalisedToWholeCells) {
+std::vector<zep_zepmatt_data_t> g_pushed;
+uint32_t Record(const zep_zepmatt_data_t* rows, int n) {
+  g_pushed.insert(g_pushed.end(), rows, rows + n);
+  return 0;
+}
+
+// Collects the rows the counters push in g_pushed.
+class SituationsCounterTest : public ::testing::Test {
+ protected:
+  void SetUp() override { previous_ = ZEPDCMC_MessageCounter::setEventSink(Record); }
+  void TearDown() override { ZEPDCMC_MessageCounter::setEventSink(previous_); }
+  ZEPDCMC_MessageCounter::EventSink previous_ = nullptr;
+};
+
+TEST_F(SituationsCounterTest, IntervalIsNormalisedToWholeCells) {
   const std::pair<int64_t, int64_t> cases[] = {
       {-5, 60}, {30, 60}, {60, 60}, {61, 90}, {89, 90}, {120, 120},
       {INT32_MAX, 2147483670LL}};  // no 32-bit wrap near the limit
@@ -28,7 +42,7 @@ TEST(SituationsCounterTest, IntervalIsNormalisedToWholeCells) {
 
 // Each case counts counts[i] messages before tick i + 1 and expects the
 // pushed events as "tick:+sum" (became true) or "tick:-sum" (became false).
-TEST(SituationsCounterTest, WindowOfTheLastCompleteCellsAgainstTheComparator) {
+TEST_F(SituationsCounterTest, WindowOfTheLastCompleteCellsAgainstTheComparator) {
   struct Case {
     int32_t interval, limit;
     uint8_t comparator;  // 0 >, 1 >=, 2 <, 3 <=, others never true
@@ -46,29 +60,29 @@ TEST(SituationsCounterTest, WindowOfTheLastCompleteCellsAgainstTheComparator) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.interval) + "/" + std::to_string(c.comparator));
-    EventRecorder events;
+    g_pushed.clear();
     ZEPDCMC_MessageCounter counter("A", "S", "O", c.interval, c.limit, c.comparator, "N", "S1");
     std::vector<std::string> seen;
     for (size_t tick = 0; tick < c.counts.size(); ++tick) {
       for (int i = 0; i < c.counts[tick]; ++i) counter.Increment();
       counter.AdvanceCell();
-      if (events.rows().size() > seen.size()) {
+      if (g_pushed.size() > seen.size()) {
         seen.push_back(std::to_string(tick + 1) + (counter.state() ? ":+" : ":-") +
-                       std::to_string(events.rows().back().msgcnt));
+                       std::to_string(g_pushed.back().msgcnt));
       }
     }
     EXPECT_EQ(seen, c.events);
   }
 }
 
-TEST(SituationsCounterTest, EventRowDescribesTheSituation) {
-  EventRecorder events;
+TEST_F(SituationsCounterTest, EventRowDescribesTheSituation) {
+  g_pushed.clear();
   ZEPDCMC_MessageCounter counter("10.0.0.1", "OrderPort", "submitOrder", 45, 1, 1, "ZP:node",
                                  "S1");
   counter.Increment();
   counter.AdvanceCell();
-  ASSERT_EQ(events.rows().size(), 1u);
-  const zep_zepmatt_data_t& row = events.rows()[0];
+  ASSERT_EQ(g_pushed.size(), 1u);
+  const zep_zepmatt_data_t& row = g_pushed[0];
   EXPECT_EQ(row.msgcnt, 1);
   EXPECT_EQ(row.tmint, 45);  // as requested; the window is 60 seconds
   EXPECT_EQ(column(row.originnode), "ZP:node");
