@@ -61,7 +61,7 @@ TEST_F(ActionCommandTest, SettingsChangeOnceAndStoreCanonicalWords) {
   struct Step {
     std::string command;
     int rc;
-    const char* key;  // "" for none
+    const char* key;
     const char* value;
   };
   const Step steps[] = {
