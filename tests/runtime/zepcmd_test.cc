@@ -53,7 +53,6 @@ TEST_F(ZepCmdTest, ManagerCommandWords) {
   const char kStopped[] = "AXO_Shutdown(1)";
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"cmd", "agent", "STOP"}, kStopped},
-      {{"cmd", "agent", "STOPPED"}, kStopped},
       {{"cmd", "agent", "x", "SHUTDOWNNOW"}, kStopped},
       {{"cmd", "agent", "START"}, "ZEP AXO Manager command unknown: START."},
       {{"cmd", "agent", "STO", "SHUTDOW"}, "ZEP AXO Manager command unknown: STO."},
