@@ -1,4 +1,4 @@
-// Subnode registration, manager commands and the action-command entry.
+// Subnode registration, manager commands and the action-command callback.
 #include "runtime/zepcmd.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +10,8 @@
 #include "axo/request.h"
 #include "axo/trk1.h"
 #include "axo/vexor.h"
+#include "foundation/zeptestdir.h"
+#include "runtime/zepdisp.h"
 
 namespace {
 
@@ -18,95 +20,88 @@ class ZepCmdTest : public ::testing::Test {
   void SetUp() override { AXO_ResetForTesting(); }
   void TearDown() override {
     AXO_SetSubnodeResultsForTesting(0, 0);
-    AXO_ResetForTesting();
+    AXO_ResetForTesting();  // also consumes the stop requests
     TRK1_ResetLevels();
   }
 };
 
-char kNode[] = "ZP:1A2B3C4D:host1-server1       ";  // 32 characters
-
 TEST_F(ZepCmdTest, SubnodeRegistrationSucceedsOnZeroAndOnNothingNewToSend) {
-  TRK1_SetLevel("ZEPCMD", TRK1_DUMP);
-  TRK1_Capture capture;
-  EXPECT_EQ(0, zepRegisterSubnode(kNode));
-  EXPECT_TRUE(capture.contains(std::string("AXO_Subnode_Register ") + kNode +
-                               ". 0000000000020000000000000000000000000000000. ZP. 01.01.00."));
-  std::vector<AXO_SubnodeInfo> subnodes = AXO_ListSubnodes();
-  ASSERT_EQ(1u, subnodes.size());
-  EXPECT_EQ(kNode, subnodes[0].name);
+  char node[] = "ZP:1A2B3C4D:host1-server1       ";  // 32 characters
+  struct Case {
+    int registerRc, sendRc, expected;
+    const char* record;  // the error record, "" for none
+  };
+  const Case cases[] = {{0, 0, 0, ""},
+                        {0, 7, 0, ""},
+                        {4, 0, 4, "AXO_Subnode_Register_nAff error: RC=4, Node=ZP:1A2B3C4D"},
+                        {0, 5, 5, "AXO_Subnode_SendRequest call returned with 5."}};
+  for (const Case& c : cases) {
+    AXO_SetSubnodeResultsForTesting(c.registerRc, c.sendRc);
+    TRK1_Capture capture;
+    EXPECT_EQ(c.expected, zepRegisterSubnode(node));
+    EXPECT_TRUE(*c.record == '\0' ? capture.messages().empty() : capture.contains(c.record))
+        << c.record;
+  }
+  const std::vector<AXO_SubnodeInfo> subnodes = AXO_ListSubnodes();
+  ASSERT_EQ(1u, subnodes.size());  // the refused sends were dropped
+  EXPECT_EQ(node, subnodes[0].name);
   EXPECT_EQ("ZP", subnodes[0].product);
   EXPECT_EQ("01.01.00", subnodes[0].version);
-
-  AXO_SetSubnodeResultsForTesting(0, 7);
-  EXPECT_EQ(0, zepRegisterSubnode(kNode));
-  EXPECT_EQ(0, capture.count("returned with"));
 }
-
-TEST_F(ZepCmdTest, RefusedRegistrationIsReportedAtEveryLevel) {
-  TRK1_SetLevel("ZEPCMD", 0);
-  TRK1_Capture capture;
-  AXO_SetSubnodeResultsForTesting(4, 0);
-  EXPECT_EQ(4, zepRegisterSubnode(kNode));
-  EXPECT_TRUE(capture.contains(std::string("AXO_Subnode_Register_nAff error: RC=4, Node=") +
-                               kNode + "."));
-
-  AXO_SetSubnodeResultsForTesting(0, 5);
-  EXPECT_EQ(5, zepRegisterSubnode(kNode));
-  EXPECT_TRUE(capture.contains("AXO_Subnode_SendRequest call returned with 5."));
-  EXPECT_TRUE(AXO_ListSubnodes().empty());
-  EXPECT_EQ(0, capture.count("AXO_Subnode_Register "));  // no dump at level 0
-}
-
-// Runs one manager command and returns the trace records it wrote.
-std::string ManagerCommand(std::vector<std::string> words) {
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  TRK1_SetLevel("AXOMAIN", TRK1_DETAIL);
-  TRK1_SetLevel("ZEPCMD", 0);
-  TRK1_Capture capture;
-  EXPECT_EQ(0, axo_sendCommand(static_cast<int>(argv.size()), argv.data()));
-  std::string records;
-  for (const std::string& m : capture.messages()) records += m + "\n";
-  return records;
-}
-
-const char kStopped[] = "AXO_Shutdown(1)";
 
 TEST_F(ZepCmdTest, ManagerCommandWords) {
-  EXPECT_EQ(std::string(kStopped) + "\n", ManagerCommand({"cmd", "agent", "STOP"}));
-  EXPECT_EQ(std::string(kStopped) + "\n", ManagerCommand({"cmd", "agent", "STOPPED"}));
-  EXPECT_EQ(std::string(kStopped) + "\n", ManagerCommand({"cmd", "agent", "x", "SHUTDOWN"}));
-  EXPECT_EQ(std::string(kStopped) + "\n",
-            ManagerCommand({"cmd", "agent", "x", "SHUTDOWNNOW"}));
-
-  EXPECT_EQ("ZEP AXO Manager command unknown: START.\n",
-            ManagerCommand({"cmd", "agent", "START"}));
-  EXPECT_EQ("ZEP AXO Manager command unknown: STO.\n",
-            ManagerCommand({"cmd", "agent", "STO", "SHUTDOW"}));
-  EXPECT_EQ("ZEP AXO Manager command operand missing.\n", ManagerCommand({"cmd", "agent"}));
-  EXPECT_EQ("ZEP AXO Manager command operand missing.\n", ManagerCommand({}));
-  // TearDown's reset consumes the pending stop requests.
+  const char kStopped[] = "AXO_Shutdown(1)";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"cmd", "agent", "STOP"}, kStopped},
+      {{"cmd", "agent", "x", "SHUTDOWNNOW"}, kStopped},
+      {{"cmd", "agent", "START"}, "ZEP AXO Manager command unknown: START."},
+      {{"cmd", "agent", "STO", "SHUTDOW"}, "ZEP AXO Manager command unknown: STO."},
+      {{"cmd", "agent"}, "ZEP AXO Manager command operand missing."},
+      {{}, "ZEP AXO Manager command operand missing."},
+  };
+  TRK1_SetLevel("AXOMAIN", TRK1_DETAIL);
+  TRK1_SetLevel("ZEPCMD", 0);
+  for (auto [words, expected] : cases) {
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    TRK1_Capture capture;
+    EXPECT_EQ(0, axo_sendCommand(static_cast<int>(argv.size()), argv.data()));
+    EXPECT_EQ(std::vector<std::string>{expected}, capture.messages());
+  }
 }
 
-TEST_F(ZepCmdTest, ActionCommandIsFinishedWithItsResult) {
-  TRK1_SetLevel("ZEPCMD", TRK1_DETAIL);
-  TRK1_Capture capture;
+TEST_F(ZepCmdTest, ActionCommandsReachTheConfigurationAndAnswerTheFramework) {
+  ZepTestDir dir;
+  dir.write("ZEP.dc.properties", "1.server1.monitor=off\n");
+  {
+    OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
+    ZEPDISP_dispatcher::configProperties.setPropertyFilename(dir.path("ZEP.dc.properties").c_str());
+  }
   AXO_RegisterCommandCallback("ZP", ZEP_CommandHandler);
   long rc = -1;
-  std::string message, error;
-  ASSERT_EQ(axo::kOk, axo::runActionCommand("   disableDC;srv1", &rc, &message, &error))
+  std::string message = "stale", error;
+  ASSERT_EQ(axo::kOk, axo::runActionCommand(
+                          "  enableMonitoring;server1;Granite_Application_Server;host1", &rc,
+                          &message, &error))
       << error;
-  EXPECT_GE(rc, 0);
-  EXPECT_LE(rc, 2);
-  EXPECT_TRUE(capture.contains("Command received is: disableDC;srv1"));
+  EXPECT_EQ(0, rc);
+  EXPECT_EQ("", message);
+  EXPECT_NE(dir.read("ZEP.dc.properties").find("1.server1.monitor=on"), std::string::npos);
+  ASSERT_EQ(axo::kOk, axo::runActionCommand("getKeyVal 1.server1.monitor", &rc, &message, &error));
+  EXPECT_EQ("1.server1.monitor=on", message);
+  ASSERT_EQ(axo::kOk, axo::runActionCommand("reboot;now", &rc, &message, &error));
+  EXPECT_EQ(2, rc);
+  {
+    OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
+    ZEPDISP_dispatcher::configProperties.clear();
+    ZEPDISP_dispatcher::configProperties.setPropertyFilename("");
+  }
 
   // A capsule without text or sampler still gets a result and is finished.
   VexorAutomationCapsule empty(nullptr, nullptr);
-  const long empty_rc = ZEP_CommandHandler(&empty);
-  EXPECT_TRUE(empty.HasResult());
-  EXPECT_EQ(empty_rc, empty.GetResult());
+  EXPECT_EQ(2, ZEP_CommandHandler(&empty));
+  EXPECT_EQ(2, empty.GetResult());
   EXPECT_TRUE(empty.IsFinished());
-  EXPECT_TRUE(capture.contains("Command received is: "));
 }
 
 }  // namespace

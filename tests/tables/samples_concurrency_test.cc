@@ -25,8 +25,8 @@ TEST_F(SamplesConcurrencyTest, SampleDuringPassesSeesWholeFiles) {
   std::atomic<bool> done{false};
   std::thread writer([this, &done] {
     for (int f = 0; f < kFiles; ++f) {
-      std::vector<Rec> records;
-      for (int i = 0; i < kPerFile; ++i) records.emplace_back(kT0 + f, i);
+      std::vector<std::string> records;
+      for (int i = 0; i < kPerFile; ++i) records.push_back(rec(kT0 + f, i));
       feed("server1", records);
     }
     done = true;

@@ -1,7 +1,7 @@
 // Shared set-up of the sample tests: a private install tree in a real
 // temporary directory, a clock the test drives, metric log files written
 // into the log directory and read by dispatcher passes, and samplers of the
-// three metric-log tables driven directly.
+// tables driven directly.
 #ifndef ZEP_TESTS_TABLES_SAMPLES_TEST_UTIL_H_
 #define ZEP_TESTS_TABLES_SAMPLES_TEST_UTIL_H_
 
@@ -9,20 +9,15 @@
 
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "axo/osb1.h"
-#include "axo/trk1.h"
 #include "axo/vexor.h"
-#include "foundation/zepinstall_fixture.h"
-#include "foundation/zepport.h"
 #include "foundation/zepprops.h"
-#include "foundation/zeptestdir.h"
-#include "foundation/zeputil.h"
 #include "logs/zepdclst.h"
+#include "logs/zeplogs_test_util.h"
 #include "runtime/zepdisp.h"
 #include "tables/zeptable.h"
 
@@ -31,35 +26,13 @@ namespace samples_test {
 // 2006-03-28 13:40:00 UTC, a boundary of every window length.
 constexpr time_t kT0 = 1143553200;
 
-using zeptest::fakeNow;
 using zeptest::fakeTime;
 
-// One record of a data collector: message time in seconds, elapsed time,
-// operation and message length; the other fields carry fixed values.
-struct Rec {
-  Rec(time_t s, int e, std::string o = "submitOrder", int len = 100)
-      : sec(s), elapsed(e), op(std::move(o)), length(len) {}
-  time_t sec;
-  int elapsed;
-  std::string op;
-  int length;
-  int loc = 2;
-  std::string faultCode;
-  std::string faultString;
-  std::string port = "OrderPort";
-};
-
-inline std::string recordLine(const Rec& r) {
-  return std::to_string(r.loc) + ";" + std::to_string(static_cast<long long>(r.sec) * 1000) +
-         ";thread-1;" + std::to_string(r.elapsed) + ";" + r.port + ";" + r.op + ";0;0;" +
-         std::to_string(r.length) + ";corr-1;unused;prev-1;client.example;10.0.0.9;" +
-         r.faultCode + ";" + r.faultString + "\n";
-}
-
-inline std::string headerBlock(const std::string& server) {
-  return "#ZEP.version=01.01.00\n#ZEP.env=1\n#ZEP.node=node1\n#ZEP.cell=cell1\n"
-         "#ZEP.servername=" + server + "\n#ZEP.cluster=cluster1\n"
-         "#ZEP.hostname=host1.example.com\n#ZEP.ipaddress=10.0.0.1\n";
+// One location-2 record line of port OrderPort: message time in seconds,
+// elapsed time, operation, message length and fault code.
+inline std::string rec(time_t sec, int elapsed, const std::string& op = "submitOrder",
+                       int length = 100, const std::string& fault = "") {
+  return zeplogs_test::record(2, sec * 1000LL, elapsed, "OrderPort", op, length, fault);
 }
 
 // Trailing blanks of a fixed-width text column removed.
@@ -77,9 +50,7 @@ struct Request {
   std::vector<std::string> subnodes;
   bool history;
   std::string secondName;
-  // One optional equality term on a text column.
-  std::string termAttribute;
-  std::string termValue;
+  std::string portEquals;  // an optional PORTNAME = term
 };
 
 // Runs one sample of table `Agent` as the framework does and returns the
@@ -90,9 +61,9 @@ std::vector<typename Agent::RowType> sample(const Request& r) {
   for (const std::string& s : r.subnodes) request.AddSubnode(s);
   request.history = r.history;
   snprintf(request.secondName, sizeof(request.secondName), "%s", r.secondName.c_str());
-  if (!r.termAttribute.empty()) {
-    request.AddFilterTerm(FQX1_AND, FQX1_EQ, r.termAttribute.c_str(), FQX1_CSTRING,
-                          r.termValue.c_str(), static_cast<int>(r.termValue.size()));
+  if (!r.portEquals.empty()) {
+    request.AddFilterTerm(FQX1_AND, FQX1_EQ, "PORTNAME", FQX1_CSTRING, r.portEquals.c_str(),
+                          static_cast<int>(r.portEquals.size()));
   }
   ContextInfo context;
   ZEPTABLE_object<Agent> sampler(&request, &context, nullptr);
@@ -104,9 +75,8 @@ std::vector<typename Agent::RowType> sample(const Request& r) {
   return rows;
 }
 
-// A private install tree: <tmp>/etc names <tmp>/install, whose ZEP/logs is
-// the log directory. The dispatcher is initialised without its thread; the
-// test feeds files and runs passes itself.
+// A private install tree whose dispatcher is initialised without its
+// thread; the test feeds files and runs passes itself.
 class SamplesTest : public zeptest::InstallTreeTest {
  protected:
   SamplesTest() : InstallTreeTest(kT0) {}
@@ -121,11 +91,9 @@ class SamplesTest : public zeptest::InstallTreeTest {
   }
 
   // Writes one metric log file of `server` and reads it with one pass.
-  void feed(const std::string& server, const std::vector<Rec>& records) {
-    std::string content = headerBlock(server);
-    for (const Rec& r : records) content += recordLine(r);
+  void feed(const std::string& server, const std::vector<std::string>& records) {
     tmp_.write("install/ZEP/logs/ZEP." + server + "." + std::to_string(++files_) + ".metric.log",
-               content);
+               zeplogs_test::header(server) + zeplogs_test::lines(records));
     ZEPDISP_dispatcher::runOnePass();
   }
 
