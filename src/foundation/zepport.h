@@ -47,6 +47,9 @@ class ZEPPORT {
   static const char* const WIN32_FILE_SEPARATOR;  // "\\"
   static const char* const ENDL;                  // "\n"
   static const char* const ZEPPORT_ENDLINE_CHARS; // "\r\n"
+  // What getline puts in place of a NUL byte inside a line: the ASCII
+  // substitute character.
+  static constexpr char NUL_SUBSTITUTE = '\x1a';
 
   ZEPPORT() = delete;
 
@@ -138,6 +141,9 @@ class ZEPPORT {
   // Reads one line into `buffer` (of `size` bytes) without its carriage
   // return or line feed. A line longer than size - 1 characters is cut and
   // the rest of it is discarded, so the next call returns the next line.
+  // A NUL byte inside a line damages that line only: each NUL comes back as
+  // NUL_SUBSTITUTE, so the line keeps its length and readers can refuse it
+  // (in a last line without line feed the first NUL ends the line).
   // Returns `buffer`, or nullptr when nothing could be read: at end of file
   // (zep_feof is then non-zero) or on a read error (zep_ferror is non-zero).
   // Line loops stop on nullptr; the buffer is empty then.
