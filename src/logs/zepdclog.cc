@@ -35,6 +35,10 @@ const char* const kEnvNames[] = {
 };
 constexpr int kNumEnv = sizeof(kEnvCodes) / sizeof(kEnvCodes[0]);
 
+// 2000-01-01T00:00:00Z. No collector wrote a record before it: an earlier
+// time was written in seconds instead of milliseconds, or is damaged.
+constexpr int32_t kEarliestRecordSeconds = 946684800;
+
 void reportError(int line, const char* fmt, const char* a, const char* b = nullptr) {
   if (TRK1_On(&zepdclog_unit, TRK1_ERROR)) TRK1_Printf(&zepdclog_unit, line, fmt, a, b);
 }
@@ -238,6 +242,10 @@ void ZEPDCLOG_DCMetricsLogFile::processRecord(const char* text, int32_t readTime
                                               ZEPIELEM_SvcInv** entry, int32_t* begin) {
   SU::STRING_PARSE_INFO f[NUM_FIELDS];
   if (SU::split(text, f, NUM_FIELDS, ';') != NUM_FIELDS) return;
+  if (std::strchr(text, ZEPPORT::NUL_SUBSTITUTE) != nullptr) {
+    refuseRecord("it holds a NUL byte", text);
+    return;
+  }
 
   // The message time: the last three digits are milliseconds.
   int32_t seconds;
@@ -248,14 +256,16 @@ void ZEPDCLOG_DCMetricsLogFile::processRecord(const char* text, int32_t readTime
   } else {
     seconds = SU::atol(f[1].ptr, f[1].len);
   }
-  if (seconds == SU::ATOI_ERROR || millis == SU::ATOI_ERROR || seconds < 0 || millis < 0) {
+  if (seconds == SU::ATOI_ERROR || millis == SU::ATOI_ERROR || millis < 0) {
     // A record without a usable time cannot be ordered or aggregated.
-    if (TRK1_On(&zepdclog_unit, TRK1_DETAIL)) {
-      TRK1_Printf(&zepdclog_unit, __LINE__, "record with a bad time field skipped: %.*s\n",
-                  f[1].len, f[1].ptr);
-    }
+    refuseRecord("its time is not a number", text);
     return;
   }
+  if (seconds < kEarliestRecordSeconds) {
+    refuseRecord("its time is before 2000-01-01T00:00Z (seconds instead of milliseconds?)", text);
+    return;
+  }
+  refusing_ = false;
   if (subnodeName_[0] == '\0') generateSubnodeName();
 
   ZEPMELEM_MetricLine* ml = new ZEPMELEM_MetricLine(readTime, headerRow());
@@ -287,6 +297,19 @@ void ZEPDCLOG_DCMetricsLogFile::processRecord(const char* text, int32_t readTime
   *begin = svc->aggDataList().add(*ml)->begin;
   enforceSvcInvLimits(maxSvcInvRecords);
   while (lines_.size() > maxMetricsRecords && deleteOldestMetric()) {
+  }
+}
+
+void ZEPDCLOG_DCMetricsLogFile::refuseRecord(const char* cause, const char* text) {
+  ++refusedRecords_;
+  // A run of bad records (a collector writing seconds, a damaged stretch of
+  // a file) gets one warning; the rest of the run only detail records.
+  const int level = refusing_ ? TRK1_DETAIL : TRK1_ERROR;
+  refusing_ = true;
+  if (TRK1_On(&zepdclog_unit, level)) {
+    TRK1_Printf(&zepdclog_unit, __LINE__,
+                "ZEP0311W Metric record of server %s refused, %s (%d refused so far): %.200s\n",
+                serverName_, cause, refusedRecords_, text);
   }
 }
 
