@@ -36,6 +36,10 @@ time_t SystemClock() { return time(nullptr); }
 
 std::atomic<time_t (*)()> g_clock{&SystemClock};
 
+// --- identity --------------------------------------------------------------
+
+std::atomic<long long> g_pretended_uid{-1};  // negative: the real one
+
 // --- faults ----------------------------------------------------------------
 
 struct Fault {
@@ -107,6 +111,15 @@ time_t ZEPPORT::now() { return g_clock.load(std::memory_order_acquire)(); }
 
 void ZEPPORT::setClockForTesting(time_t (*fn)()) {
   g_clock.store(fn != nullptr ? fn : &SystemClock, std::memory_order_release);
+}
+
+uid_t ZEPPORT::effectiveUid() {
+  const long long pretended = g_pretended_uid.load(std::memory_order_acquire);
+  return pretended >= 0 ? static_cast<uid_t>(pretended) : geteuid();
+}
+
+void ZEPPORT::setEffectiveUidForTesting(long long uid) {
+  g_pretended_uid.store(uid, std::memory_order_release);
 }
 
 void ZEPPORT::injectFault(Op op, const char* path_substring, int errno_value, int count,

@@ -12,6 +12,7 @@
 #define ZEP_FOUNDATION_ZEPPORT_H_
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -80,6 +81,13 @@ class ZEPPORT {
                           int count = -1, int after = 0);
   // Removes every injected fault.
   static void clearFaults();
+
+  // --- identity seam -------------------------------------------------------
+
+  // The effective user id the agent acts as: geteuid(), unless a test
+  // pretends another with setEffectiveUidForTesting (negative restores it).
+  static uid_t effectiveUid();
+  static void setEffectiveUidForTesting(long long uid);
 
   // --- sleeping and text constants -----------------------------------------
 

@@ -52,8 +52,8 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   const void* getElemKey() const override { return filename_; }
 
   // Makes sure `path` is a directory the agent may write into: creates it
-  // when missing, refuses a symbolic link or a directory of another user
-  // (with a message). Returns 0 or -1.
+  // when missing; refuses a symbolic link, and a directory of another user
+  // unless the agent runs as root (ZEP00107E with the cause). Returns 0 or -1.
   static int ensureSafeDirectory(const char* path);
 
   // True when `name` begins with "ZEP." and ends with ".metric.log".
@@ -69,8 +69,8 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   // "<file name>.<UTC time stamp>-CA" and leaves that path in `cachedPath`
   // (PATH_SIZE bytes). One attempt: a file that cannot be moved stays where
   // it is and is taken at a later pass. Refuses an existing target, a cache
-  // directory that is a symbolic link or belongs to another user, and paths
-  // over 259 characters. Returns 0, or -1 with ZEP00103E.
+  // directory that ensureSafeDirectory refuses, and paths over 259
+  // characters. Returns 0, or -1 with ZEP00103E.
   int renameLogToTmpName(char* cachedPath);
 
   // Opens the cached file and reads its header up to the first record line,
