@@ -90,6 +90,7 @@ TEST_F(SituationsZepmattTest, ConditionsRegisterTheSituationForTheObjectsLife) {
 
 TEST_F(SituationsZepmattTest, IntervalAndComparatorFromTheirConditions) {
   text("RMIPADDR", "10.0.0.1");
+  text("PORTNAME", "*");
   text("OPNAME", "");  // wildcard under "="
   small("TMINT", 100);
   integer("MSGCNT", 3, FQX1_GT);
@@ -106,6 +107,8 @@ TEST_F(SituationsZepmattTest, IntervalAndComparatorFromTheirConditions) {
   second.sampleType = AXO_SAMPLE_SITUATION;
   std::snprintf(second.situationName, sizeof(second.situationName), "S2");
   int32_t ninety = 90, limit = 4;
+  second.AddFilterTerm(FQX1_AND, FQX1_EQ, "RMIPADDR", FQX1_CSTRING, "*", 1);
+  second.AddFilterTerm(FQX1_AND, FQX1_EQ, "PORTNAME", FQX1_CSTRING, "*", 1);
   second.AddFilterTerm(FQX1_AND, FQX1_EQ, "TMINT", FQX1_INTEGER, &ninety, 4);
   second.AddFilterTerm(FQX1_AND, FQX1_LT, "MSGCNT", FQX1_CSTRING, "4", 1);
   ZEPTABLE_object<zep_zepmatt_agent> other(&second, &context, nullptr);
