@@ -435,7 +435,9 @@ int dispatchCommand(ZEPACMD_actionCommand& self, const char* command,
   Field fields[ZEPACMD_actionCommand::MAX_FIELDS] = {};
   int count = SU::split(command, fields, ZEPACMD_actionCommand::MAX_FIELDS, ';');
   for (int i = 0; i < count; i++) trim(&fields[i]);
-  if (fields[F_NAME].len == 0) {
+  // A blank text holds neither a name nor parameters; an empty name before
+  // parameters (";;;") is a name that is not a command.
+  if (count <= 1 && fields[F_NAME].len == 0) {
     logMsg("ZEPAC0001E The command string contains no command name or parameters");
     return ZEPACMD_actionCommand::RC_ERROR;
   }

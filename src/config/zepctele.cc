@@ -222,8 +222,11 @@ ZEPLLST_LinkedList* ZEPCTELE_GlobalCfg::getGlobalConfigTable() {
   ZEPLLST_LinkedList* list = ZEPCTELE_buildConfigTable(
       ".monitor", [](ZEPLLST_LinkedList* rows, const char* server, const char* hostName,
                      const char* envCode, ZEPPROPS_properties* props, const char*) {
-        ZEPDCSET_settings::setDefaultDCProperties(*props, server, envCode, false);
-        ZEPCTELE_appendUnique(rows, new ZEPCTELE_GlobalCfg(server, hostName, envCode, props));
+        // A read never writes: missing settings show their defaults from a
+        // private view, and the configuration and its file stay as they are.
+        ZEPPROPS_properties view;
+        ZEPDCSET_settings::viewDCProperties(*props, server, envCode, view);
+        ZEPCTELE_appendUnique(rows, new ZEPCTELE_GlobalCfg(server, hostName, envCode, &view));
       });
   flow.exit(list->size());
   return list;

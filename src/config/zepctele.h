@@ -91,8 +91,9 @@ class ZEPCTELE_GlobalCfg : public ZEPCTELE_cfgElem<zep_zepdct_data_t> {
   int compareKeys(const void* key) const override;
 
   // One element per data collector (a "<env>.<server>.monitor" key), in file
-  // order; adds the default configuration of each collector where keys are
-  // missing (saving the file when it changed). The caller owns the list.
+  // order; a setting the collector lacks shows its default from the template.
+  // Neither the configuration nor its file is changed. The caller owns the
+  // list.
   static ZEPLLST_LinkedList* getGlobalConfigTable();
 };
 

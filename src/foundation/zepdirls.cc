@@ -65,8 +65,27 @@ void ZEPDIRLS_dirList::closeStream() {
   dir_ = nullptr;
 }
 
+bool ZEPDIRLS_dirList::streamIsStale() const {
+  struct stat open;
+  ZEP_STAT named;
+  if (fstat(dirfd(dir_), &open) != 0) return true;
+  // While the name leads nowhere the old stream is kept: it lists nothing.
+  if (ZEPPORT::zep_stat(dirName_, &named) != 0) return false;
+  // A deleted directory has no links left; its successor may even have
+  // been given the same inode.
+  return open.st_nlink == 0 || open.st_dev != named.st.st_dev || open.st_ino != named.st.st_ino;
+}
+
 int ZEPDIRLS_dirList::readDir() {
   fileList.clear();
+  if (dir_ != nullptr && streamIsStale()) {
+    if (TRK1_On(&zepdirls_unit, TRK1_ERROR)) {
+      TRK1_Printf(&zepdirls_unit, __LINE__,
+                  "ZEP0356W Directory was deleted and created again; listing the new one: %s\n",
+                  dirName_);
+    }
+    closeStream();
+  }
   if (dir_ == nullptr && !openStream()) return -1;
   rewinddir(dir_);
 

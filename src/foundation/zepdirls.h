@@ -7,7 +7,9 @@
 // directly (forwards and backwards) and may clear it.
 //
 // The directory stream stays open from the first successful open until the
-// listing is destroyed; every readDir() rewinds and reuses it.
+// listing is destroyed; every readDir() rewinds and reuses it, unless the
+// directory was deleted and created again under its name: then the stream is
+// opened afresh on the new directory (ZEP0356W, once per replacement).
 //
 // Thread-safety: none. A listing belongs to one owner at a time (the metric
 // log list serialises its listings under its own lock).
@@ -67,6 +69,9 @@ class ZEPDIRLS_dirList {
  private:
   // Opens dirName_ into dir_ (closing an open stream); false with messages.
   bool openStream();
+  // True when the open stream no longer reads the directory its name leads
+  // to: that directory was deleted, and another one now has the name.
+  bool streamIsStale() const;
   void closeStream();
 
   char dirName_[NAME_SIZE] = {0};

@@ -28,12 +28,17 @@ namespace {
 constexpr uint32_t kStatGuard = 0xF7F7F7F7u;
 constexpr size_t kReadBufferSize = 64 * 1024;  // stream buffer of a file read
 constexpr int kDiscardPiece = 256;  // pieces of at most 255 characters
+constexpr char kUnfilled = '\x7f';  // any byte but NUL: see getline
 
 // --- clock -----------------------------------------------------------------
 
 time_t SystemClock() { return time(nullptr); }
 
 std::atomic<time_t (*)()> g_clock{&SystemClock};
+
+// --- identity --------------------------------------------------------------
+
+std::atomic<long long> g_pretended_uid{-1};  // negative: the real one
 
 // --- faults ----------------------------------------------------------------
 
@@ -78,12 +83,43 @@ void CopyBounded(char* dst, size_t dst_size, const char* src) {
   snprintf(dst, dst_size, "%s", src != nullptr ? src : "");
 }
 
+// Replaces the NUL bytes that fgets read into `buffer` (`len` bytes up to
+// the first NUL) by NUL_SUBSTITUTE and returns the number of bytes read.
+// fgets read the whole buffer when it `filled` it, and otherwise up to and
+// including a line feed, unless the file ended; a last line without line
+// feed cannot be told from what the buffer held before, so it keeps its
+// first NUL as its end.
+size_t substituteNuls(ZEP_FILE* handle, char* buffer, int size, size_t len, bool filled) {
+  size_t read = len;
+  if (filled) {
+    read = static_cast<size_t>(size) - 1;
+  } else if ((len == 0 || buffer[len - 1] != '\n') && !ZEPPORT::zep_feof(handle) &&
+             !ZEPPORT::zep_ferror(handle)) {
+    // Nothing between the NUL and the line feed is a line feed.
+    const char* lf = static_cast<const char*>(memchr(buffer + len, '\n', size - 1 - len));
+    if (lf != nullptr) read = static_cast<size_t>(lf - buffer) + 1;
+  }
+  for (size_t i = len; i < read; ++i) {
+    if (buffer[i] == '\0') buffer[i] = ZEPPORT::NUL_SUBSTITUTE;
+  }
+  return read;
+}
+
 }  // namespace
 
 time_t ZEPPORT::now() { return g_clock.load(std::memory_order_acquire)(); }
 
 void ZEPPORT::setClockForTesting(time_t (*fn)()) {
   g_clock.store(fn != nullptr ? fn : &SystemClock, std::memory_order_release);
+}
+
+uid_t ZEPPORT::effectiveUid() {
+  const long long pretended = g_pretended_uid.load(std::memory_order_acquire);
+  return pretended >= 0 ? static_cast<uid_t>(pretended) : geteuid();
+}
+
+void ZEPPORT::setEffectiveUidForTesting(long long uid) {
+  g_pretended_uid.store(uid, std::memory_order_release);
 }
 
 void ZEPPORT::injectFault(Op op, const char* path_substring, int errno_value, int count,
@@ -234,29 +270,42 @@ int ZEPPORT::zep_mkdir(const char* path, int permission_bits) {
 char* ZEPPORT::getline(ZEP_FILE* handle, char* buffer, int size) {
   if (size <= 0) return nullptr;
   buffer[0] = '\0';
+  // fgets writes its terminator into the last byte only when it fills the
+  // buffer; the mark left there tells a full buffer from an ended line, also
+  // when a NUL inside the line hides its end from strlen.
+  buffer[size - 1] = kUnfilled;
   if (zep_fgets(buffer, size, handle) == nullptr) {
     buffer[0] = '\0';
     return nullptr;
   }
-  const size_t len = strlen(buffer);
+  size_t len = strlen(buffer);
   // The common line: ends with its line feed and holds no carriage return.
   if (len > 0 && buffer[len - 1] == '\n' && memchr(buffer, '\r', len - 1) == nullptr) {
     buffer[len - 1] = '\0';
     return buffer;
   }
+  const bool filled = buffer[size - 1] == '\0';
+  len = substituteNuls(handle, buffer, size, len, filled);
   if (len > 0 && buffer[len - 1] == '\r') {
     // A carriage return that filled the buffer: its line feed belongs to
     // this line, not to an empty one after it.
     int c = fgetc(handle->fp);
     if (c != '\n' && c != EOF) ungetc(c, handle->fp);
   }
-  if (strpbrk(buffer, ZEPPORT_ENDLINE_CHARS) == nullptr) {
-    // The line was cut (or is the last one without an end of line): drop
-    // the rest of it so that the next call starts on the next line.
+  if (filled && strpbrk(buffer, ZEPPORT_ENDLINE_CHARS) == nullptr) {
+    // The line was cut: drop the rest of it so that the next call starts on
+    // the next line.
     char scratch[kDiscardPiece];
     while (!zep_feof(handle) && !zep_ferror(handle)) {
+      scratch[sizeof(scratch) - 1] = kUnfilled;
       if (zep_fgets(scratch, sizeof(scratch), handle) == nullptr) break;
-      if (strpbrk(scratch, ZEPPORT_ENDLINE_CHARS) != nullptr) break;
+      // A piece that did not fill the scratch buffer ended at a line feed
+      // or at the end of the file, whatever NUL it holds.
+      if (scratch[sizeof(scratch) - 1] != '\0') break;
+      if (scratch[sizeof(scratch) - 2] == '\n' ||
+          memchr(scratch, '\r', sizeof(scratch) - 1) != nullptr) {
+        break;
+      }
     }
   }
   buffer[strcspn(buffer, ZEPPORT_ENDLINE_CHARS)] = '\0';

@@ -12,6 +12,7 @@
 #define ZEP_FOUNDATION_ZEPPORT_H_
 
 #include <sys/stat.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -47,6 +48,9 @@ class ZEPPORT {
   static const char* const WIN32_FILE_SEPARATOR;  // "\\"
   static const char* const ENDL;                  // "\n"
   static const char* const ZEPPORT_ENDLINE_CHARS; // "\r\n"
+  // What getline puts in place of a NUL byte inside a line: the ASCII
+  // substitute character.
+  static constexpr char NUL_SUBSTITUTE = '\x1a';
 
   ZEPPORT() = delete;
 
@@ -77,6 +81,13 @@ class ZEPPORT {
                           int count = -1, int after = 0);
   // Removes every injected fault.
   static void clearFaults();
+
+  // --- identity seam -------------------------------------------------------
+
+  // The effective user id the agent acts as: geteuid(), unless a test
+  // pretends another with setEffectiveUidForTesting (negative restores it).
+  static uid_t effectiveUid();
+  static void setEffectiveUidForTesting(long long uid);
 
   // --- sleeping and text constants -----------------------------------------
 
@@ -138,6 +149,9 @@ class ZEPPORT {
   // Reads one line into `buffer` (of `size` bytes) without its carriage
   // return or line feed. A line longer than size - 1 characters is cut and
   // the rest of it is discarded, so the next call returns the next line.
+  // A NUL byte inside a line damages that line only: each NUL comes back as
+  // NUL_SUBSTITUTE, so the line keeps its length and readers can refuse it
+  // (in a last line without line feed the first NUL ends the line).
   // Returns `buffer`, or nullptr when nothing could be read: at end of file
   // (zep_feof is then non-zero) or on a read error (zep_ferror is non-zero).
   // Line loops stop on nullptr; the buffer is empty then.

@@ -2,7 +2,6 @@
 #include "logs/zepdclog.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -35,15 +34,20 @@ const char* const kEnvNames[] = {
 };
 constexpr int kNumEnv = sizeof(kEnvCodes) / sizeof(kEnvCodes[0]);
 
+// 2000-01-01T00:00:00Z. No collector wrote a record before it: an earlier
+// time was written in seconds instead of milliseconds, or is damaged.
+constexpr int32_t kEarliestRecordSeconds = 946684800;
+
 void reportError(int line, const char* fmt, const char* a, const char* b = nullptr) {
   if (TRK1_On(&zepdclog_unit, TRK1_ERROR)) TRK1_Printf(&zepdclog_unit, line, fmt, a, b);
 }
 
-// Reports a failed move with the system's text for the error.
-void reportRename(const char* from, const char* to, int err) {
+// Reports a failed move with the cause: the system's text for the error
+// that occurred, or why the move was not tried.
+void reportRename(const char* from, const char* to, const char* cause) {
   if (TRK1_On(&zepdclog_unit, TRK1_ERROR)) {
     TRK1_Printf(&zepdclog_unit, __LINE__, "ZEP00103E Cannot rename file from %s to %s\n", from, to);
-    TRK1_Printf(&zepdclog_unit, __LINE__, "%s\n", std::strerror(err));
+    TRK1_Printf(&zepdclog_unit, __LINE__, "%s\n", cause);
   }
 }
 
@@ -118,16 +122,27 @@ int ZEPDCLOG_DCMetricsLogFile::ensureSafeDirectory(const char* path) {
   char bare[PATH_SIZE];
   if (!joinPath(bare, PATH_SIZE, path, "")) return -1;
   for (size_t n = std::strlen(bare); n > 1 && bare[n - 1] == '/'; --n) bare[n - 1] = '\0';
+  // The agent moves and reads files there: a link could send them anywhere,
+  // and another user who owns the directory could swap its files. Root may
+  // use such a directory (the collectors' user often made it), but never
+  // through a link.
   struct stat st;
-  if (::lstat(bare, &st) != 0 || S_ISLNK(st.st_mode) || !S_ISDIR(st.st_mode) ||
-      st.st_uid != ::geteuid()) {
-    reportError(__LINE__,
-                "ZEP00107E Directory refused: it is a symbolic link or belongs to another "
-                "user: %s\n",
-                bare);
-    return -1;
+  char cause[96];
+  const uid_t agent = ZEPPORT::effectiveUid();
+  if (::lstat(bare, &st) != 0) {
+    std::snprintf(cause, sizeof(cause), "%s", std::strerror(errno));
+  } else if (S_ISLNK(st.st_mode)) {
+    std::snprintf(cause, sizeof(cause), "it is a symbolic link");
+  } else if (!S_ISDIR(st.st_mode)) {
+    std::snprintf(cause, sizeof(cause), "it is not a directory");
+  } else if (st.st_uid != agent && agent != 0) {
+    std::snprintf(cause, sizeof(cause), "it is owned by uid %u, not by the agent's uid %u",
+                  static_cast<unsigned>(st.st_uid), static_cast<unsigned>(agent));
+  } else {
+    return 0;
   }
-  return 0;
+  reportError(__LINE__, "ZEP00107E Directory refused: %s: %s\n", bare, cause);
+  return -1;
 }
 
 int ZEPDCLOG_DCMetricsLogFile::renameLogToTmpName(char* cachedPath) {
@@ -139,16 +154,16 @@ int ZEPDCLOG_DCMetricsLogFile::renameLogToTmpName(char* cachedPath) {
   char target[PATH_SIZE];
   if (livePath_[0] == '\0' ||
       !joinPath(target, PATH_SIZE, cacheDirectory_, filename_, ".", stamp, "-CA")) {
-    reportRename(livePath_, cacheDirectory_, ENAMETOOLONG);
+    reportRename(livePath_, cacheDirectory_, std::strerror(ENAMETOOLONG));
   } else if (ensureSafeDirectory(cacheDirectory_) != 0) {
-    reportRename(livePath_, target, EACCES);
+    reportRename(livePath_, target, "the cache directory was refused");
   } else {
     ZEP_STAT st;
     if (ZEPPORT::zep_stat(target, &st) == 0) {
       // Never replace a cached file: the file is taken at a later pass.
-      reportRename(livePath_, target, EEXIST);
+      reportRename(livePath_, target, std::strerror(EEXIST));
     } else if (ZEPPORT::zep_rename(livePath_, target) != 0) {
-      reportRename(livePath_, target, errno);
+      reportRename(livePath_, target, std::strerror(errno));
     } else {
       std::snprintf(cachedPath, PATH_SIZE, "%s", target);
       rc = 0;
@@ -238,6 +253,10 @@ void ZEPDCLOG_DCMetricsLogFile::processRecord(const char* text, int32_t readTime
                                               ZEPIELEM_SvcInv** entry, int32_t* begin) {
   SU::STRING_PARSE_INFO f[NUM_FIELDS];
   if (SU::split(text, f, NUM_FIELDS, ';') != NUM_FIELDS) return;
+  if (std::strchr(text, ZEPPORT::NUL_SUBSTITUTE) != nullptr) {
+    refuseRecord("it holds a NUL byte", text);
+    return;
+  }
 
   // The message time: the last three digits are milliseconds.
   int32_t seconds;
@@ -248,14 +267,16 @@ void ZEPDCLOG_DCMetricsLogFile::processRecord(const char* text, int32_t readTime
   } else {
     seconds = SU::atol(f[1].ptr, f[1].len);
   }
-  if (seconds == SU::ATOI_ERROR || millis == SU::ATOI_ERROR || seconds < 0 || millis < 0) {
+  if (seconds == SU::ATOI_ERROR || millis == SU::ATOI_ERROR || millis < 0) {
     // A record without a usable time cannot be ordered or aggregated.
-    if (TRK1_On(&zepdclog_unit, TRK1_DETAIL)) {
-      TRK1_Printf(&zepdclog_unit, __LINE__, "record with a bad time field skipped: %.*s\n",
-                  f[1].len, f[1].ptr);
-    }
+    refuseRecord("its time is not a number", text);
     return;
   }
+  if (seconds < kEarliestRecordSeconds) {
+    refuseRecord("its time is before 2000-01-01T00:00Z (seconds instead of milliseconds?)", text);
+    return;
+  }
+  refusing_ = false;
   if (subnodeName_[0] == '\0') generateSubnodeName();
 
   ZEPMELEM_MetricLine* ml = new ZEPMELEM_MetricLine(readTime, headerRow());
@@ -287,6 +308,19 @@ void ZEPDCLOG_DCMetricsLogFile::processRecord(const char* text, int32_t readTime
   *begin = svc->aggDataList().add(*ml)->begin;
   enforceSvcInvLimits(maxSvcInvRecords);
   while (lines_.size() > maxMetricsRecords && deleteOldestMetric()) {
+  }
+}
+
+void ZEPDCLOG_DCMetricsLogFile::refuseRecord(const char* cause, const char* text) {
+  ++refusedRecords_;
+  // A run of bad records (a collector writing seconds, a damaged stretch of
+  // a file) gets one warning; the rest of the run only detail records.
+  const int level = refusing_ ? TRK1_DETAIL : TRK1_ERROR;
+  refusing_ = true;
+  if (TRK1_On(&zepdclog_unit, level)) {
+    TRK1_Printf(&zepdclog_unit, __LINE__,
+                "ZEP0311W Metric record of server %s refused, %s (%d refused so far): %.200s\n",
+                serverName_, cause, refusedRecords_, text);
   }
 }
 

@@ -52,8 +52,8 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   const void* getElemKey() const override { return filename_; }
 
   // Makes sure `path` is a directory the agent may write into: creates it
-  // when missing, refuses a symbolic link or a directory of another user
-  // (with a message). Returns 0 or -1.
+  // when missing; refuses a symbolic link, and a directory of another user
+  // unless the agent runs as root (ZEP00107E with the cause). Returns 0 or -1.
   static int ensureSafeDirectory(const char* path);
 
   // True when `name` begins with "ZEP." and ends with ".metric.log".
@@ -69,8 +69,8 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   // "<file name>.<UTC time stamp>-CA" and leaves that path in `cachedPath`
   // (PATH_SIZE bytes). One attempt: a file that cannot be moved stays where
   // it is and is taken at a later pass. Refuses an existing target, a cache
-  // directory that is a symbolic link or belongs to another user, and paths
-  // over 259 characters. Returns 0, or -1 with ZEP00103E.
+  // directory that ensureSafeDirectory refuses, and paths over 259
+  // characters. Returns 0, or -1 with ZEP00103E.
   int renameLogToTmpName(char* cachedPath);
 
   // Opens the cached file and reads its header up to the first record line,
@@ -92,6 +92,10 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   // (counted by the situations when newer than the agent's start, and by its
   // service operation's bucket, which is stored in *bucket; null for other
   // lines). Then applies the two limits. Always returns 0.
+  // A record line whose time is not a number or lies before
+  // 2000-01-01T00:00Z, or that holds a NUL byte (ZEPPORT::NUL_SUBSTITUTE),
+  // is refused: counted, and reported with ZEP0311W once per run of refused
+  // records (detail records for the rest of the run).
   int processLine(const char* cachedPath, const char* line, int32_t readTime,
                   int maxMetricsRecords, int maxSvcInvRecords, ZEPAELEM_AggData** bucket);
 
@@ -129,6 +133,8 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   ZEPMELEM_MetricLine* frontFault() const;
   ZEPMELEM_MetricLine* nextFault(const ZEPMELEM_MetricLine* line) const;
   int32_t getNumFaults() const { return numFaults_; }
+  // The record lines refused since the object was made (see processLine).
+  int32_t getNumRefusedRecords() const { return refusedRecords_; }
   void setMetricAddedToHistory(ZEPMELEM_MetricLine* line) { line->addedToHistory = 1; }
 
   // Builds the subnode name from the header fields once; later calls change
@@ -174,6 +180,8 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   // record), which stay valid even when the limits expire the bucket.
   void processRecord(const char* line, int32_t readTime, int maxMetricsRecords,
                      int maxSvcInvRecords, ZEPIELEM_SvcInv** entry, int32_t* begin);
+  // Counts and reports one refused record line (see processLine).
+  void refuseRecord(const char* cause, const char* text);
   // The header columns every new row starts from, rebuilt after a header
   // line or the subnode name changed them.
   const zep_zepsmt_data_t& headerRow();
@@ -201,6 +209,8 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   ZEPNVLST_SvcInventoryList svcInventory_;
   uint8_t registered_;
   int32_t numFaults_ = 0;
+  int32_t refusedRecords_ = 0;
+  bool refusing_ = false;  // the last record line was refused
   zep_zepsmt_data_t headerRow_;
   bool headerRowValid_ = false;
 };

@@ -46,13 +46,17 @@ void ZEPDCLST_DCMetricsLogList::setDirectoryName(const char* logDirectory) {
     logDirectory = "";
   }
   logDirList_.setDirectoryName(logDirectory);
+  cacheDirList_.setDirectoryName("");
+  archiveDirList_.setDirectoryName("");
+  // Points both listings at their subdirectories when these can be made;
+  // when the log directory does not exist yet, the first use after it
+  // appeared does.
   char buf[kPathSize];
-  cacheDirList_.setDirectoryName(logDirectory[0] != '\0' && getCacheSubdirName(buf) ? buf : "");
-  archiveDirList_.setDirectoryName(logDirectory[0] != '\0' && getArchiveSubdirName(buf) ? buf
-                                                                                         : "");
+  getArchiveSubdirName(buf);
 }
 
-char* ZEPDCLST_DCMetricsLogList::makeSubdirName(char* buf, bool underCache, const char* subdir) {
+char* ZEPDCLST_DCMetricsLogList::makeSubdirName(char* buf, bool underCache, const char* subdir,
+                                                ZEPDIRLS_dirList& listing) {
   const char* logDir = logDirList_.getDirectoryName();
   buf[0] = '\0';
   if (logDir[0] == '\0') return nullptr;
@@ -71,16 +75,17 @@ char* ZEPDCLST_DCMetricsLogList::makeSubdirName(char* buf, bool underCache, cons
     buf[0] = '\0';
     return nullptr;
   }
+  if (listing.getDirectoryName()[0] == '\0') listing.setDirectoryName(buf);
   return buf;
 }
 
 char* ZEPDCLST_DCMetricsLogList::getCacheSubdirName(char* buf) {
-  return makeSubdirName(buf, false, RELATIVE_CACHE_SUBDIR_NAME);
+  return makeSubdirName(buf, false, RELATIVE_CACHE_SUBDIR_NAME, cacheDirList_);
 }
 
 char* ZEPDCLST_DCMetricsLogList::getArchiveSubdirName(char* buf) {
   if (getCacheSubdirName(buf) == nullptr) return nullptr;
-  return makeSubdirName(buf, true, ARCHIVE_SUBDIR_NAME);
+  return makeSubdirName(buf, true, ARCHIVE_SUBDIR_NAME, archiveDirList_);
 }
 
 char* ZEPDCLST_DCMetricsLogList::getOriginalFilename(char* out, const char* cachedName) {

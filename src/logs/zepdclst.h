@@ -75,7 +75,8 @@ class ZEPDCLST_DCMetricsLogList {
   void setSubnodeRegistrar(SubnodeRegistrar registrar) { registrar_ = registrar; }
 
   // Sets the log directory and the cache and archive listings (creating the
-  // two subdirectories when missing).
+  // two subdirectories when missing). When the log directory does not exist
+  // yet, the two listings follow once it does (at their next use).
   void setDirectoryName(const char* logDirectory);
   // The log directory, with its trailing separator ("" when not set).
   const char* getDirectoryName() const { return logDirList_.getDirectoryName(); }
@@ -178,8 +179,10 @@ class ZEPDCLST_DCMetricsLogList {
   // Returns 0 or the registration's failure code.
   int registerLog(ZEPPROPS_properties& props, ZEPDCLOG_DCMetricsLogFile* log);
   // `subdir` under the log directory (or under the cache directory when
-  // `underCache`), created when missing and checked for safety.
-  char* makeSubdirName(char* buf, bool underCache, const char* subdir);
+  // `underCache`), created when missing and checked for safety. A `listing`
+  // that names no directory yet (it was set up before the log directory
+  // existed) is pointed at it.
+  char* makeSubdirName(char* buf, bool underCache, const char* subdir, ZEPDIRLS_dirList& listing);
 
   ZEPDIRLS_dirList logDirList_;
   ZEPDIRLS_dirList cacheDirList_;

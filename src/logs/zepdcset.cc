@@ -46,6 +46,23 @@ const struct {
     {"default.filter.control.count", "0"},
 };
 
+// Calls fn(serverKey, value) for every "default.<key>" of the template
+// (which must be loaded), with serverKey "<env>.<server>.<key>".
+template <typename Fn>
+void forEachServerDefault(const char* serverName, const char* envCode, Fn fn) {
+  const size_t prefixLen = std::strlen(kTemplatePrefix);
+  ZEPPROPS_properties& tmpl = ZEPDCSET_settings::defaultDCProperties();
+  for (ZEPKVPAR_keyValuePair* e = tmpl.front(); e != nullptr; e = tmpl.next(e)) {
+    const char* key = e->getKey();
+    if (std::strncmp(key, kTemplatePrefix, prefixLen) != 0) continue;
+    char serverKey[2048];
+    const int n = std::snprintf(serverKey, sizeof(serverKey), "%s.%s.%s", envCode, serverName,
+                                key + prefixLen);
+    if (n < 0 || n >= static_cast<int>(sizeof(serverKey))) continue;
+    fn(serverKey, e->getValue());
+  }
+}
+
 }  // namespace
 
 ZEPPROPS_properties& ZEPDCSET_settings::defaultDCProperties() {
@@ -127,20 +144,12 @@ void ZEPDCSET_settings::setDefaultDCProperties(ZEPPROPS_properties& props, const
     return;
   }
   bool changed = false;
-  const size_t prefixLen = std::strlen(kTemplatePrefix);
-  ZEPPROPS_properties& tmpl = defaultDCProperties();
-  for (ZEPKVPAR_keyValuePair* e = tmpl.front(); e != nullptr; e = tmpl.next(e)) {
-    const char* key = e->getKey();
-    if (std::strncmp(key, kTemplatePrefix, prefixLen) != 0) continue;
-    char serverKey[2048];
-    const int n = std::snprintf(serverKey, sizeof(serverKey), "%s.%s.%s", envCode, serverName,
-                                key + prefixLen);
-    if (n < 0 || n >= static_cast<int>(sizeof(serverKey))) continue;
+  forEachServerDefault(serverName, envCode, [&](const char* serverKey, const char* value) {
     if (props.getProperty(serverKey) == nullptr) {
-      props.setProperty(serverKey, e->getValue());
+      props.setProperty(serverKey, value);
       changed = true;
     }
-  }
+  });
   const char* version = props.getProperty(CONFIG_VERSION);
   if (version == nullptr || std::strcmp(version, "1") != 0) {
     props.setProperty(CONFIG_VERSION, "1");
@@ -150,5 +159,19 @@ void ZEPDCSET_settings::setDefaultDCProperties(ZEPPROPS_properties& props, const
   if (TRK1_On(&zepdcset_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepdcset_unit, __LINE__, "default configuration of %s.%s %s\n", envCode,
                 serverName, changed ? "written" : "already present");
+  }
+}
+
+void ZEPDCSET_settings::viewDCProperties(const ZEPPROPS_properties& props, const char* serverName,
+                                         const char* envCode, ZEPPROPS_properties& view) {
+  view.clear();
+  if (serverName == nullptr || envCode == nullptr) return;
+  getDefaultDCProperties();
+  forEachServerDefault(serverName, envCode, [&](const char* serverKey, const char* value) {
+    const char* held = props.getProperty(serverKey);
+    view.setProperty(serverKey, held != nullptr ? held : value);
+  });
+  if (const char* version = props.getProperty(CONFIG_VERSION)) {
+    view.setProperty(CONFIG_VERSION, version);
   }
 }

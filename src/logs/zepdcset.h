@@ -87,6 +87,14 @@ class ZEPDCSET_settings {
   // is added or saved.
   static void setDefaultDCProperties(ZEPPROPS_properties& props, const char* serverName,
                                      const char* envCode, bool reload);
+
+  // The configuration of server `serverName` in environment `envCode` as
+  // setDefaultDCProperties would complete it, without changing `props` or any
+  // file: fills `view` (emptied first; give it no file name) with every key
+  // the template names for the server, as `props` holds it or else as the
+  // template gives it, and "zep.config.version" as `props` holds it.
+  static void viewDCProperties(const ZEPPROPS_properties& props, const char* serverName,
+                               const char* envCode, ZEPPROPS_properties& view);
 };
 
 #endif  // ZEP_LOGS_ZEPDCSET_H_

@@ -38,10 +38,11 @@ constexpr int VALUE_WIDTH = 64;
 // The eight values of a message-count situation as the conditions of one
 // request give them.
 struct SituationValues {
-  // Texts blank-padded to 64 characters, or "*". An address, service or
-  // operation without a condition is the wildcard: every value matches.
-  char clientAddress[VALUE_WIDTH + 1] = "*";
-  char service[VALUE_WIDTH + 1] = "*";
+  // Texts blank-padded to 64 characters, or "*"; empty while no condition
+  // named them. An operation without a condition is the wildcard: every
+  // operation of the service matches.
+  char clientAddress[VALUE_WIDTH + 1] = "";
+  char service[VALUE_WIDTH + 1] = "";
   char operation[VALUE_WIDTH + 1] = "*";
   int32_t interval = -1;
   int32_t limit = -1;
@@ -49,8 +50,27 @@ struct SituationValues {
   bool malformed = false;  // a condition could not be read
 
   bool valid() const {
-    return !malformed && interval != -1 && limit != -1 &&
-           comparator != ZEPDCMC_MessageCounter::COMPARATOR_NONE;
+    return !malformed && clientAddress[0] != '\0' && service[0] != '\0' && interval != -1 &&
+           limit != -1 && comparator != ZEPDCMC_MessageCounter::COMPARATOR_NONE;
+  }
+
+  // Writes into `out` the columns a situation needs but has no condition
+  // on ("RMIPADDR, TMINT"); empty when none is missing.
+  void missingConditions(char* out, size_t size) const {
+    const struct {
+      bool missing;
+      const char* column;
+    } needed[] = {{clientAddress[0] == '\0', "RMIPADDR"},
+                  {service[0] == '\0', "PORTNAME"},
+                  {interval == -1, "TMINT"},
+                  {limit == -1, "MSGCNT"}};
+    size_t used = 0;
+    out[0] = '\0';
+    for (const auto& n : needed) {
+      if (!n.missing || used >= size) continue;
+      const int w = std::snprintf(out + used, size - used, "%s%s", used > 0 ? ", " : "", n.column);
+      if (w > 0) used += static_cast<size_t>(w);
+    }
   }
 };
 
@@ -165,7 +185,6 @@ bool readSituation(vexor* sampler, SituationValues* values) {
     TRK1_Printf(&zepmatt_unit, __LINE__, "Situation Name : %s \n", sampler->GetSituationName());
     TRK1_Printf(&zepmatt_unit, __LINE__, "sampletype : %d\n", sampleType);
   }
-  bool hasInterval = false;
   FQX1_FILTERINFO* term = nullptr;
   // GetFilterInfo starts again from the first term after reporting the end,
   // so the destruction hook reads the same conditions.
@@ -191,7 +210,6 @@ bool readSituation(vexor* sampler, SituationValues* values) {
       // shows it unchanged in TMINT, where this condition selects it.
       if (readNumber(term, &number) && number != -1) {
         values->interval = number;
-        hasInterval = true;
       } else {
         values->malformed = true;
       }
@@ -204,9 +222,6 @@ bool readSituation(vexor* sampler, SituationValues* values) {
       }
     }
     traceValue(term);
-  }
-  if (!hasInterval && sampler->GetSampleInterval() > 0) {
-    values->interval = sampler->GetSampleInterval();
   }
   return true;
 }
@@ -225,6 +240,13 @@ void zep_zepmatt_agent::TakeSampleConstructor() {
   ZEPDC_DataComputer* dc = ZEPSHARED_agentData::pDataComputer;
   if (readSituation(this, &v)) {
     if (!v.valid()) {
+      char missing[64];
+      v.missingConditions(missing, sizeof(missing));
+      if (missing[0] != '\0' && TRK1_On(&zepmatt_unit, TRK1_ERROR)) {
+        TRK1_Printf(&zepmatt_unit, __LINE__,
+                    "ZEP0409E Situation %s refused: it has no condition on %s\n",
+                    GetSituationName(), missing);
+      }
       if (TRK1_On(&zepmatt_unit, TRK1_DETAIL)) {
         TRK1_Printf(&zepmatt_unit, __LINE__,
                     "Information is not valid for a DataComputer situation\n");

@@ -4,10 +4,11 @@
 //
 // A situation request (sample type 4) names its situation through its
 // conditions: RMIPADDR, PORTNAME and OPNAME under "=" (a value of length 0
-// or "*" is the wildcard; a missing one is the wildcard too), TMINT (the
-// interval in seconds; without it the request's sampling interval), and
-// MSGCNT with >=, >, <= or < and the limit. A request whose conditions do
-// not describe such a situation registers nothing and still samples.
+// or "*" is the wildcard), TMINT (the interval in seconds) and MSGCNT with
+// >=, >, <= or < and the limit. RMIPADDR, PORTNAME, TMINT and MSGCNT are
+// required; without OPNAME every operation counts. A request whose
+// conditions do not describe such a situation registers nothing (ZEP0409E
+// names the missing conditions) and still samples.
 #ifndef ZEP_TABLES_ZEPMATT_H_
 #define ZEP_TABLES_ZEPMATT_H_
 

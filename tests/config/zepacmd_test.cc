@@ -121,7 +121,7 @@ TEST_F(ActionCommandTest, RejectionsReportEveryFaultAndLeaveTheFileAlone) {
        "ZEPAC0010E The client address is missing or not valid"},
       {"reboot;x", "ZEPAC0002E The command specified is not a valid action command: reboot"},
       {"   ", "ZEPAC0001E The command string contains no command name or parameters"},
-      {";;;;;;;;", "ZEPAC0001E"},
+      {";;;;;;;;", "ZEPAC0002E"},  // a present but empty name
       {"setKeyVal #note=1", "ZEPAC0013E"},
       {"setKeyVal !note=1", "ZEPAC0013E"},
       {"setKeyVal =value", "ZEPAC0013E"},

@@ -70,10 +70,10 @@ TEST_F(ZepDcLogTest, OddRecordLines) {
   feed(header("server1"));
   feed("2;1;2;3;4;5;6;7;8;9;10;11;12;13;14\n");  // 14 separators: ignored
   EXPECT_EQ(log_->getNumMetrics(), 0);
-  feed("x;123;t;1;P;O;y;z;1;c;u;p;h;i;;only;string\n");
+  feed("x;1143540000000;t;1;P;O;y;z;1;c;u;p;h;i;;only;string\n");
   ASSERT_EQ(log_->getNumMetrics(), 1);
   const ZEPMELEM_MetricLine* l = log_->front();
-  EXPECT_EQ(l->timeSeconds, 123);
+  EXPECT_EQ(l->timeSeconds, kOldSeconds);
   EXPECT_EQ(l->timeMillis, 0);
   EXPECT_EQ(l->metricsRow.msgloc, -1);
   EXPECT_EQ(l->metricsRow.onewaymsg, -1);
@@ -91,35 +91,40 @@ TEST_F(ZepDcLogTest, OddRecordLines) {
 
 TEST_F(ZepDcLogTest, LinesAreKeptNewestFirstWithEqualTimesBeforeOlderArrivals) {
   feed(header("server1"));
-  feed(lines({record(0, 5000), record(0, 9000), record(1, 1000), record(3, 5000)}));
+  feed(lines({record(0, kOldMillis + 5000), record(0, kOldMillis + 9000),
+              record(1, kOldMillis + 1000), record(3, kOldMillis + 5000)}));
   std::vector<std::pair<int, int>> order;
   for (auto* l = log_->front(); l != nullptr; l = log_->next(l)) {
     order.push_back({l->timeSeconds, l->metricsRow.msgloc});
   }
   // The second line of time 5 (location 3) went before the first one.
-  EXPECT_EQ(order, (std::vector<std::pair<int, int>>{{9, 0}, {5, 3}, {5, 0}, {1, 1}}));
+  const int t = kOldSeconds;
+  EXPECT_EQ(order,
+            (std::vector<std::pair<int, int>>{{t + 9, 0}, {t + 5, 3}, {t + 5, 0}, {t + 1, 1}}));
 }
 
 TEST_F(ZepDcLogTest, RecordLimitDropsOldestAndRetentionFollowsHistory) {
   feed(header("server1"));
-  feed(lines({record(0, 1000), record(0, 2000), record(0, 3000), record(0, 4000)}), 3);
+  feed(lines({record(0, kOldMillis + 1000), record(0, kOldMillis + 2000),
+              record(0, kOldMillis + 3000), record(0, kOldMillis + 4000)}),
+       3);
   ASSERT_EQ(log_->getNumMetrics(), 3);
-  EXPECT_EQ(log_->back()->timeSeconds, 2);
+  EXPECT_EQ(log_->back()->timeSeconds, kOldSeconds + 2);
 
   // Lines read 12 minutes ago go; lines read 6 minutes ago only once stored.
   fakeTime() = kBaseTime + 6 * 60;
-  feed(record(0, 5000));
+  feed(record(0, kOldMillis + 5000));
   fakeTime() = kBaseTime + 12 * 60;
   log_->setMetricAddedToHistory(log_->front());
   log_->purge(5 * 60, 10 * 60);
   EXPECT_EQ(log_->getNumMetrics(), 0);
 
-  feed(lines({record(0, 6000), record(0, 7000)}));
+  feed(lines({record(0, kOldMillis + 6000), record(0, kOldMillis + 7000)}));
   fakeTime() += 6 * 60;
   log_->setMetricAddedToHistory(log_->front());
   log_->purge(5 * 60, 10 * 60);
   ASSERT_EQ(log_->getNumMetrics(), 1);
-  EXPECT_EQ(log_->front()->timeSeconds, 6);
+  EXPECT_EQ(log_->front()->timeSeconds, kOldSeconds + 6);
   EXPECT_EQ(log_->frontUnstoredMetric(), log_->front());
 }
 
@@ -185,9 +190,9 @@ TEST_F(ZepDcLogTest, HeaderDecidesWhetherTheServerIsAccepted) {
     std::string content;
     int rc;
   } cases[] = {
-      {header("server1", "3") + record(2, 1000) + "\n", 0},
-      {header("server1", "10") + record(2, 1000) + "\n", -1},
-      {"#ZEP.env=1\n" + record(2, 1000) + "\n", -1},  // no server name
+      {header("server1", "3") + record(2, kOldMillis + 1000) + "\n", 0},
+      {header("server1", "10") + record(2, kOldMillis + 1000) + "\n", -1},
+      {"#ZEP.env=1\n" + record(2, kOldMillis + 1000) + "\n", -1},  // no server name
       {header("server1", "1") + "#ZEP.env=0\n", -1},
   };
   for (const Case& c : cases) {
@@ -198,7 +203,7 @@ TEST_F(ZepDcLogTest, HeaderDecidesWhetherTheServerIsAccepted) {
     char line[ZEPDCLOG_DCMetricsLogFile::LINE_SIZE];
     ASSERT_EQ(log.readLogForSubnodeName(path.c_str(), &file, line), c.rc) << c.content;
     if (c.rc != 0) continue;
-    EXPECT_EQ(std::string(line), record(2, 1000));
+    EXPECT_EQ(std::string(line), record(2, kOldMillis + 1000));
     EXPECT_EQ(log.readCachedLog(path.c_str(), 30000, 30000, &file, line), 0);
     EXPECT_EQ(log.getNumMetrics(), 1);
     EXPECT_EQ(log.getEnvValue(), 3);
@@ -214,14 +219,15 @@ TEST_F(ZepDcLogTest, HeaderDecidesWhetherTheServerIsAccepted) {
 TEST_F(ZepDcLogTest, CachedFileFollowsItsNewestBucketEvenWhenThatExpired) {
   std::filesystem::create_directories(cacheDir());
   const std::string path = cacheDir() + "/ZEP.s1.metric.log.1060328134609000-CA";
-  tmp_.write("install/ZEP/logs/ZEP.DCA.CACHE/ZEP.s1.metric.log.1060328134609000-CA",
-             header("server1") + lines({record(2, 600000), record(2, 60000)}));
+  tmp_.write(
+      "install/ZEP/logs/ZEP.DCA.CACHE/ZEP.s1.metric.log.1060328134609000-CA",
+      header("server1") + lines({record(2, kOldMillis + 600000), record(2, kOldMillis + 60000)}));
   ZEP_FILE file;
   char line[ZEPDCLOG_DCMetricsLogFile::LINE_SIZE];
   ASSERT_EQ(log_->readLogForSubnodeName(path.c_str(), &file, line), 0);
   ASSERT_EQ(log_->readCachedLog(path.c_str(), 30000, 30000, &file, line), 0);
   ZEPAELEM_AggData* newest = log_->svcInventory().front()->aggDataList().front();
-  EXPECT_EQ(newest->begin, 600);
+  EXPECT_EQ(newest->begin, kOldSeconds + 600);
   ASSERT_EQ(newest->cachedFiles().size(), 1);
 
   // With no bucket allowed, every bucket expires while the file is read:

@@ -41,9 +41,10 @@ class ZepDcLstTest : public ZepLogsTest {
 };
 
 TEST_F(ZepDcLstTest, FilesOfOneServerFeedOneRegisteredLog) {
-  writeLog("ZEP.a.metric.log", header("server1") + lines({record(2, 1000), record(2, 2000)}));
-  writeLog("ZEP.b.metric.log", header("server1") + lines({record(0, 3000)}));
-  writeLog("other.log", header("server2") + lines({record(0, 3000)}));
+  writeLog("ZEP.a.metric.log",
+           header("server1") + lines({record(2, kOldMillis + 1000), record(2, kOldMillis + 2000)}));
+  writeLog("ZEP.b.metric.log", header("server1") + lines({record(0, kOldMillis + 3000)}));
+  writeLog("other.log", header("server2") + lines({record(0, kOldMillis + 3000)}));
   tmp_.setMtime("install/ZEP/logs/ZEP.a.metric.log", kBaseTime - 20);
   tmp_.setMtime("install/ZEP/logs/ZEP.b.metric.log", kBaseTime - 10);
   ASSERT_EQ(list_.readLogs(props_), 0);
@@ -72,9 +73,9 @@ TEST_F(ZepDcLstTest, FilesOfOneServerFeedOneRegisteredLog) {
 }
 
 TEST_F(ZepDcLstTest, BadFilesAreReportedAndDoNotStopTheScan) {
-  writeLog("ZEP.noname.metric.log", "#ZEP.env=1\n" + record(2, 1000) + "\n");
-  writeLog("ZEP.badenv.metric.log", header("server3", "10") + record(2, 1000) + "\n");
-  writeLog("ZEP.good.metric.log", header("server4") + record(2, 1000) + "\n");
+  writeLog("ZEP.noname.metric.log", "#ZEP.env=1\n" + record(2, kOldMillis + 1000) + "\n");
+  writeLog("ZEP.badenv.metric.log", header("server3", "10") + record(2, kOldMillis + 1000) + "\n");
+  writeLog("ZEP.good.metric.log", header("server4") + record(2, kOldMillis + 1000) + "\n");
   TRK1_Capture capture;
   EXPECT_EQ(list_.readLogs(props_), -1);
   EXPECT_EQ(capture.count("ZEP0301E Error processing metric log file"), 2);
@@ -87,11 +88,11 @@ TEST_F(ZepDcLstTest, BadFilesAreReportedAndDoNotStopTheScan) {
   // A server the framework refuses is not kept, and is tried again when
   // its next file comes.
   AXO_SetSubnodeResultsForTesting(5, 0);
-  writeLog("ZEP.new.metric.log", header("server5") + record(2, 1000) + "\n");
+  writeLog("ZEP.new.metric.log", header("server5") + record(2, kOldMillis + 1000) + "\n");
   EXPECT_EQ(list_.readLogs(props_), -1);
   EXPECT_EQ(list_.findServerLog("server5", "1"), nullptr);
   AXO_SetSubnodeResultsForTesting(0, 0);
-  writeLog("ZEP.new.metric.log", header("server5") + record(2, 2000) + "\n");
+  writeLog("ZEP.new.metric.log", header("server5") + record(2, kOldMillis + 2000) + "\n");
   fakeTime() += 1;
   EXPECT_EQ(list_.readLogs(props_), 0);
   ASSERT_NE(list_.findServerLog("server5", "1"), nullptr);
@@ -103,7 +104,9 @@ TEST_F(ZepDcLstTest, RecordLimitTakesTheOldestLinesAcrossServers) {
   const int counts[] = {10002, 10002, 10001};
   for (int s = 0; s < 3; ++s) {
     std::string content = header("srv" + std::to_string(s));
-    for (int i = 0; i < counts[s]; ++i) content += record(0, (3LL * i + s) * 1000) + "\n";
+    for (int i = 0; i < counts[s]; ++i) {
+      content += record(0, kOldMillis + (3LL * i + s) * 1000) + "\n";
+    }
     writeLog("ZEP." + std::to_string(s) + ".metric.log", content);
     tmp_.setMtime("install/ZEP/logs/ZEP." + std::to_string(s) + ".metric.log", kBaseTime - 9 + s);
   }
@@ -113,9 +116,9 @@ TEST_F(ZepDcLstTest, RecordLimitTakesTheOldestLinesAcrossServers) {
   ZEPDCLOG_DCMetricsLogFile* a = list_.front();
   ZEPDCLOG_DCMetricsLogFile* b = list_.next(a);
   ZEPDCLOG_DCMetricsLogFile* c = list_.next(b);
-  EXPECT_EQ(a->back()->timeSeconds, 6);
-  EXPECT_EQ(b->back()->timeSeconds, 7);
-  EXPECT_EQ(c->back()->timeSeconds, 5);
+  EXPECT_EQ(a->back()->timeSeconds, kOldSeconds + 6);
+  EXPECT_EQ(b->back()->timeSeconds, kOldSeconds + 7);
+  EXPECT_EQ(c->back()->timeSeconds, kOldSeconds + 5);
   EXPECT_EQ(list_.getLogWithOldestMetric(), c);
   EXPECT_EQ(list_.deleteOldestMetricRecords(100000), 30000);
   EXPECT_EQ(list_.getLogWithOldestMetric(), nullptr);
@@ -131,7 +134,7 @@ TEST_F(ZepDcLstTest, RecordLimitDeletesInTheOrderOfTheScanPerLine) {
   for (int s = 0; s < kServers; ++s) {
     std::string content = header("srv" + std::to_string(s));
     const int n = 20 + static_cast<int>(rng() % 200);
-    for (int i = 0; i < n; ++i) content += record(0, (rng() % 60) * 1000LL) + "\n";
+    for (int i = 0; i < n; ++i) content += record(0, kOldMillis + (rng() % 60) * 1000LL) + "\n";
     const std::string name = "ZEP." + std::to_string(s) + ".metric.log";
     writeLog(name, content);
     tmp_.setMtime("install/ZEP/logs/" + name, kBaseTime - 9 + s);

@@ -23,6 +23,11 @@ namespace zeplogs_test {
 
 // 2006-03-28 13:46:09 UTC.
 constexpr time_t kBaseTime = 1143553569;
+// A record time well before kBaseTime, in milliseconds and seconds: 10:00:00
+// UTC the same day, a boundary of every window. (Record times before 2000
+// are refused.)
+constexpr long long kOldMillis = 1143540000LL * 1000;
+constexpr int32_t kOldSeconds = 1143540000;
 
 using zeptest::fakeNow;
 using zeptest::fakeTime;

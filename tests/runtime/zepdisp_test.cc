@@ -34,8 +34,9 @@ TEST_F(ZepDispTest, InitAndRestartReadTheCachePassesTakeNewFiles) {
   writeConfig("zep.axo.logReadSleepTimeSeconds=3\n", kBaseTime - 60);
   // A file an earlier run left in the cache.
   std::filesystem::create_directories(cacheDir());
-  tmp_.write("install/ZEP/logs/ZEP.DCA.CACHE/ZEP.old.metric.log.1060328120000000-CA",
-             header("server1") + lines({record(2, 1000), record(2, 2000)}));
+  tmp_.write(
+      "install/ZEP/logs/ZEP.DCA.CACHE/ZEP.old.metric.log.1060328120000000-CA",
+      header("server1") + lines({record(2, kOldMillis + 1000), record(2, kOldMillis + 2000)}));
   ASSERT_EQ(D::initWithoutThread(), 0);
   EXPECT_EQ(D::init(nullptr), -1);  // once only
   EXPECT_EQ(D::dcaStartTime, kBaseTime);
@@ -44,8 +45,8 @@ TEST_F(ZepDispTest, InitAndRestartReadTheCachePassesTakeNewFiles) {
   // A message-count situation counts new location-2 messages only.
   ASSERT_TRUE(D::pDataComputer->CreateSituation("*", "*", "*", 60, 5, 0, "origin", "S1"));
   const long long later = (kBaseTime + 5) * 1000LL;
-  writeLog("ZEP.new.metric.log",
-           header("server1") + lines({record(2, later), record(0, later), record(2, 3000)}));
+  writeLog("ZEP.new.metric.log", header("server1") + lines({record(2, later), record(0, later),
+                                                            record(2, kOldMillis + 3000)}));
   EXPECT_EQ(D::runOnePass(), 3);
   EXPECT_EQ(totalLines(), 5);
   EXPECT_TRUE(filesIn(logDir()).empty());

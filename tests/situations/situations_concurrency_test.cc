@@ -31,7 +31,9 @@ TEST(SituationsConcurrencyTest, TimerCountingSituationsAndSamplesInterleave) {
   const std::string operation = pad("submitOrder");
   std::string error;
   for (const char* name : {"Steady1", "Steady2"}) {
-    axo::SituationSpec spec{name, "ZEPMATT", 60, {{"PORTNAME", "=", "OrderPort"},
+    axo::SituationSpec spec{name, "ZEPMATT", 60, {{"RMIPADDR", "=", "*"},
+                                                  {"PORTNAME", "=", "OrderPort"},
+                                                  {"TMINT", "=", "60"},
                                                   {"MSGCNT", name[6] == '1' ? ">=" : "<", "2"}}};
     ASSERT_EQ(axo::createSituation(spec, &error), axo::kOk) << error;
   }
@@ -52,7 +54,8 @@ TEST(SituationsConcurrencyTest, TimerCountingSituationsAndSamplesInterleave) {
     std::string err;
     for (int i = 0; i < kRounds / 4; ++i) {
       axo::SituationSpec spec{"Passing", "ZEPMATT", 60,
-                              {{"RMIPADDR", "=", "10.0.0.1"}, {"MSGCNT", ">", "0"}}};
+                              {{"RMIPADDR", "=", "10.0.0.1"}, {"PORTNAME", "=", "*"},
+                               {"TMINT", "=", "60"}, {"MSGCNT", ">", "0"}}};
       if (axo::createSituation(spec, &err) != axo::kOk) failed = true;
       if (axo::deleteSituation("Passing", &err) != axo::kOk) failed = true;
       if (!dc->CreateSituation("*", "*", "*", 90, i, 1, "N", "direct")) failed = true;

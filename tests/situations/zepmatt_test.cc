@@ -93,11 +93,16 @@ TEST_F(SituationsZepmattTest, ConditionsRegisterTheSituationForTheObjectsLife) {
       {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "*"}, {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "OrderPort"},
         {"TMINT", FQX1_EQ, FQX1_INTEGER, i32(45)}, limit10},
        0, "*|OrderPort|*|60|45|10|1"},
-      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "10.0.0.1"}, {"OPNAME", FQX1_EQ, FQX1_CSTRING, ""},
+      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "10.0.0.1"}, {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "*"},
+        {"OPNAME", FQX1_EQ, FQX1_CSTRING, ""},
         {"TMINT", FQX1_EQ, FQX1_SMALL, i16(100)}, {"MSGCNT", FQX1_GT, FQX1_INTEGER, i32(3)}},
        0, "10.0.0.1|*|*|120|100|3|0"},
-      {{{"TMINT", FQX1_EQ, FQX1_INTEGER, i32(90)}, {"MSGCNT", FQX1_LT, FQX1_CSTRING, "4"}}, 0, "*|*|*|90|90|4|2"},
-      {{{"MSGCNT", FQX1_LE, FQX1_SMALL, i16(5)}}, 60, "*|*|*|60|60|5|3"},  // the request's interval
+      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "*"}, {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "*"},
+        {"TMINT", FQX1_EQ, FQX1_INTEGER, i32(90)}, {"MSGCNT", FQX1_LT, FQX1_CSTRING, "4"}},
+       0, "*|*|*|90|90|4|2"},
+      // Address, service and interval are required; the request's interval is no stand-in.
+      {{{"TMINT", FQX1_EQ, FQX1_INTEGER, i32(90)}, {"MSGCNT", FQX1_LT, FQX1_CSTRING, "4"}}, 0, ""},
+      {{{"MSGCNT", FQX1_LE, FQX1_SMALL, i16(5)}}, 60, ""},
       {{{"MSGCNT", FQX1_LE, FQX1_SMALL, i16(5)}}, 60, "", 0},             // not a situation request
       {{{"MSGCNT", FQX1_LE, FQX1_SMALL, i16(5)}}, 0, ""},                  // no interval at all
       {{{"TMINT", FQX1_EQ, FQX1_INTEGER, i32(60)}, {"MSGCNT", FQX1_EQ, FQX1_INTEGER, i32(10)}}, 0, ""},  // no comparator
