@@ -101,6 +101,8 @@ TEST_F(SituationsZepmattTest, ConditionsRegisterTheSituationForTheObjectsLife) {
         {"TMINT", FQX1_EQ, FQX1_INTEGER, i32(90)}, {"MSGCNT", FQX1_LT, FQX1_CSTRING, "4"}},
        0, "*|*|*|90|90|4|2"},
       // Address, service and interval are required; the request's interval is no stand-in.
+      {{{"PORTNAME", FQX1_EQ, FQX1_CSTRING, "P"}, {"TMINT", FQX1_EQ, FQX1_INTEGER, i32(60)}, limit10}, 0, ""},
+      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "*"}, {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "P"}, limit10}, 60, ""},
       {{{"TMINT", FQX1_EQ, FQX1_INTEGER, i32(90)}, {"MSGCNT", FQX1_LT, FQX1_CSTRING, "4"}}, 0, ""},
       {{{"MSGCNT", FQX1_LE, FQX1_SMALL, i16(5)}}, 60, ""},
       {{{"MSGCNT", FQX1_LE, FQX1_SMALL, i16(5)}}, 60, "", 0},             // not a situation request
