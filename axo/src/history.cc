@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
-#include <set>
 #include <system_error>
 #include <thread>
 
@@ -15,6 +14,7 @@
 #include "axo/request.h"
 #include "axo/trk1.h"
 #include "axo_internal.h"
+#include "history_writer.h"
 
 TRK1_UNIT(axohist_unit, "AXOHIST");
 
@@ -37,16 +37,6 @@ std::vector<std::string> ParseTableList(const std::string& text) {
 
 namespace {
 
-// An SQL identifier in double quotes.
-std::string Quote(const std::string& name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
 // The 16-character UTC time stamp "CYYMMDDHHMMSSmmm" of the tables.
 std::string Timestamp(time_t t) {
   struct tm tm;
@@ -57,143 +47,38 @@ std::string Timestamp(time_t t) {
   return buf;
 }
 
-struct PendingRow {
-  std::string writeTime;
-  Row row;
-};
-
 }  // namespace
+
+std::map<std::string, std::vector<std::string>> DefaultHistoryKeys() {
+  return {{"ZEPSMT", {}}, {"ZEPFLCT", {}}, {"ZEPINV", {"ORIGINNODE", "SVCOPERTYP", "INTBEGTIME"}}};
+}
 
 struct HistoryCollector::Impl {
   HistoryOptions options;
-  sqlite3* db = nullptr;
+  std::unique_ptr<HistoryWriter> writer;  // null until Open succeeds
   mutable std::mutex mu;  // serialises collections and guards the fields below
-  std::map<std::string, std::vector<PendingRow>> pending;
-  std::map<std::string, std::set<std::string>> columns;  // columns known to exist
+  std::map<std::string, std::vector<HistoryRow>> pending;
+  bool failing = false;   // the last collection had a failed write
   std::mutex threadMu;
   std::condition_variable wake;
   bool stop = false;
   std::thread thread;
 
-  ~Impl() {
-    if (db != nullptr) sqlite3_close(db);
-  }
-
-  bool Exec(const std::string& sql, std::string* error) {
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
-    *error = message != nullptr ? message : sqlite3_errmsg(db);
-    sqlite3_free(message);
-    return false;
-  }
-
-  // Creates the table, or adds the columns it lacks.
-  bool EnsureTable(const std::string& table, const Row& row, std::string* error) {
-    std::set<std::string>& known = columns[table];
-    bool complete = !known.empty();
-    for (const auto& column : row) complete = complete && known.count(column.first) > 0;
-    if (complete) return true;
-    std::string create = "CREATE TABLE IF NOT EXISTS " + Quote(table) + " (\"WRITETIME\" TEXT";
-    for (const auto& [attribute, value] : row) {
-      create += ", " + Quote(attribute) + (value.isText ? " TEXT" : " INTEGER");
+  // Traces the first failed collection of a streak, and the first one that
+  // writes everything again. `failure` is empty when every write succeeded.
+  void Report(const std::string& failure, long written) {
+    if (!failure.empty() && !failing) {
+      TRK1_Printf(&axohist_unit, __LINE__, "AXO0202E %s; retrying at each interval",
+                  failure.c_str());
+    } else if (failure.empty() && failing) {
+      TRK1_Printf(&axohist_unit, __LINE__, "AXO0208I History writing recovered: %ld rows written",
+                  written);
     }
-    if (!Exec(create + ")", error)) return false;
-    known.clear();
-    sqlite3_stmt* info = nullptr;
-    if (sqlite3_prepare_v2(db, ("PRAGMA table_info(" + Quote(table) + ")").c_str(), -1, &info,
-                           nullptr) != SQLITE_OK) {
-      *error = sqlite3_errmsg(db);
-      return false;
-    }
-    while (sqlite3_step(info) == SQLITE_ROW) {
-      known.insert(reinterpret_cast<const char*>(sqlite3_column_text(info, 1)));
-    }
-    sqlite3_finalize(info);
-    for (const auto& [attribute, value] : row) {
-      if (known.count(attribute)) continue;
-      if (!Exec("ALTER TABLE " + Quote(table) + " ADD COLUMN " + Quote(attribute) +
-                    (value.isText ? " TEXT" : " INTEGER"),
-                error)) {
-        known.clear();
-        return false;
-      }
-      known.insert(attribute);
-    }
-    return true;
-  }
-
-  bool InsertAll(const std::string& table, const std::vector<PendingRow>& rows,
-                 std::string* error) {
-    sqlite3_stmt* stmt = nullptr;
-    std::string prepared_for;  // the attribute list the statement was made for
-    bool ok = true;
-    for (const PendingRow& p : rows) {
-      std::string names = "\"WRITETIME\"";
-      for (const auto& column : p.row) names += "," + Quote(column.first);
-      if (stmt == nullptr || names != prepared_for) {
-        sqlite3_finalize(stmt);
-        stmt = nullptr;
-        if (!EnsureTable(table, p.row, error)) {
-          ok = false;
-          break;
-        }
-        std::string sql = "INSERT INTO " + Quote(table) + " (" + names + ") VALUES (?";
-        for (size_t i = 0; i < p.row.size(); ++i) sql += ",?";
-        if (sqlite3_prepare_v2(db, (sql + ")").c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-          *error = sqlite3_errmsg(db);
-          ok = false;
-          break;
-        }
-        prepared_for = names;
-      }
-      sqlite3_bind_text(stmt, 1, p.writeTime.c_str(), -1, SQLITE_TRANSIENT);
-      for (size_t i = 0; i < p.row.size(); ++i) {
-        const Value& v = p.row[i].second;
-        int index = static_cast<int>(i) + 2;
-        if (v.isText) {
-          sqlite3_bind_text(stmt, index, v.text.data(), static_cast<int>(v.text.size()),
-                            SQLITE_TRANSIENT);
-        } else {
-          sqlite3_bind_int64(stmt, index, v.number);
-        }
-      }
-      if (sqlite3_step(stmt) != SQLITE_DONE) {
-        *error = sqlite3_errmsg(db);
-        ok = false;
-        break;
-      }
-      sqlite3_reset(stmt);
-    }
-    sqlite3_finalize(stmt);
-    return ok;
-  }
-
-  // One transaction for the rows of one table. True when they are stored.
-  bool Write(const std::string& table, const std::vector<PendingRow>& rows) {
-    std::string error;
-    bool ok = Exec("BEGIN IMMEDIATE", &error);
-    if (ok) {
-      ok = InsertAll(table, rows, &error);
-      std::string ignored;
-      if (ok) {
-        ok = Exec("COMMIT", &error);
-        if (!ok) Exec("ROLLBACK", &ignored);
-      } else {
-        Exec("ROLLBACK", &ignored);
-      }
-    }
-    if (!ok) {
-      columns.erase(table);  // a rolled-back CREATE or ALTER must be made again
-      TRK1_Printf(&axohist_unit, __LINE__,
-                  "AXO0202E History write of %zu rows to table %s failed: %s; retrying at the "
-                  "next interval",
-                  rows.size(), table.c_str(), error.c_str());
-    }
-    return ok;
+    failing = !failure.empty();
   }
 
   // Keeps at most maxPendingRows for a retry, dropping the oldest.
-  void Bound(const std::string& table, std::vector<PendingRow>* rows) {
+  void Bound(const std::string& table, std::vector<HistoryRow>* rows) {
     if (rows->size() <= options.maxPendingRows) return;
     size_t drop = rows->size() - options.maxPendingRows;
     rows->erase(rows->begin(), rows->begin() + static_cast<long>(drop));
@@ -208,61 +93,36 @@ HistoryCollector::~HistoryCollector() { Stop(); }
 
 bool HistoryCollector::Open(const HistoryOptions& options, std::string* error) {
   std::lock_guard<std::mutex> lock(impl_->mu);
-  if (impl_->db != nullptr) {
+  if (impl_->writer != nullptr) {
     *error = "the history database is already open";
     return false;
   }
   impl_->options = options;
   if (impl_->options.intervalSeconds < 1) impl_->options.intervalSeconds = 1;
-  int rc = sqlite3_open_v2(options.path.c_str(), &impl_->db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                           nullptr);
-  std::string why;
-  if (rc == SQLITE_OK) {
-    sqlite3_busy_timeout(impl_->db, options.busyTimeoutMillis);
-    // journal_mode answers the mode in force; anything but "wal" means the
-    // file is not a usable database.
-    sqlite3_stmt* stmt = nullptr;
-    rc = sqlite3_prepare_v2(impl_->db, "PRAGMA journal_mode=WAL", -1, &stmt, nullptr);
-    if (rc == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW &&
-        std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))) == "wal") {
-      rc = SQLITE_OK;
-    } else {
-      rc = SQLITE_ERROR;
-      why = sqlite3_errmsg(impl_->db);
-    }
-    sqlite3_finalize(stmt);
-  } else {
-    why = impl_->db != nullptr ? sqlite3_errmsg(impl_->db) : "out of memory";
-  }
-  if (rc != SQLITE_OK) {
-    *error = "cannot open history database " + options.path + ": " + why;
-    sqlite3_close(impl_->db);
-    impl_->db = nullptr;
-    return false;
-  }
-  std::string ignored;
-  impl_->Exec("PRAGMA synchronous=NORMAL", &ignored);
+  std::unique_ptr<HistoryWriter> writer = NewSqliteHistoryWriter();
+  if (!writer->Open(impl_->options, error)) return false;
+  impl_->writer = std::move(writer);
   return true;
 }
 
 long HistoryCollector::CollectOnce(time_t now) {
   std::lock_guard<std::mutex> lock(impl_->mu);
-  if (impl_->db == nullptr) return -1;
+  if (impl_->writer == nullptr) return -1;
   Query q;
   q.history = true;
   for (const AXO_SubnodeInfo& s : AXO_ListSubnodes()) q.subnodes.push_back(s.name);
   std::string stamp = Timestamp(now);
   long written = 0;
-  bool failed = false;
+  bool failed = false;        // a request or a write failed
+  std::string failure;        // the first failed write of this collection
   for (const std::string& table : impl_->options.tables) {
-    std::vector<PendingRow>& pending = impl_->pending[table];
+    std::vector<HistoryRow>& pending = impl_->pending[table];
     if (!q.subnodes.empty()) {
       q.table = table;
       std::vector<Row> rows;
       std::string error;
       if (runQuery(q, &rows, &error) == kOk) {
-        for (Row& r : rows) pending.push_back(PendingRow{stamp, std::move(r)});
+        for (Row& r : rows) pending.push_back(HistoryRow{stamp, std::move(r)});
       } else {
         TRK1_Printf(&axohist_unit, __LINE__, "AXO0203E History request on table %s failed: %s",
                     table.c_str(), error.c_str());
@@ -270,14 +130,20 @@ long HistoryCollector::CollectOnce(time_t now) {
       }
     }
     if (pending.empty()) continue;
-    if (impl_->Write(table, pending)) {
+    std::string error;
+    if (impl_->writer->Write(table, pending, &error)) {
       written += static_cast<long>(pending.size());
       pending.clear();
     } else {
-      failed = true;
+      if (failure.empty()) {
+        failure = "History write of " + std::to_string(pending.size()) + " rows to table " +
+                  table + " failed: " + error;
+      }
       impl_->Bound(table, &pending);
     }
   }
+  impl_->Report(failure, written);
+  failed = failed || !failure.empty();
   if (TRK1_On(&axohist_unit, TRK1_DETAIL)) {
     TRK1_Printf(&axohist_unit, __LINE__, "AXO0205I History collection wrote %ld rows", written);
   }
@@ -318,6 +184,18 @@ void HistoryCollector::Stop() {
   }
   impl_->wake.notify_all();
   if (impl_->thread.joinable()) impl_->thread.join();
+}
+
+bool HistoryCollector::ExecForTesting(const std::string& sql, std::string* error) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  if (impl_->writer == nullptr) return false;
+  return impl_->writer->ExecForTesting(sql, error);
+}
+
+bool HistoryCollector::ReopenForTesting(bool readOnly, std::string* error) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  if (impl_->writer == nullptr) return false;
+  return impl_->writer->ReopenForTesting(readOnly, error);
 }
 
 size_t HistoryCollector::PendingRows() const {

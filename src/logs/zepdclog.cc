@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "axo/testpause.h"
 #include "axo/trk1.h"
 #include "foundation/zepcrc32.h"
 #include "foundation/zepdirls.h"
@@ -162,11 +163,14 @@ int ZEPDCLOG_DCMetricsLogFile::renameLogToTmpName(char* cachedPath) {
     if (ZEPPORT::zep_stat(target, &st) == 0) {
       // Never replace a cached file: the file is taken at a later pass.
       reportRename(livePath_, target, std::strerror(EEXIST));
-    } else if (ZEPPORT::zep_rename(livePath_, target) != 0) {
-      reportRename(livePath_, target, std::strerror(errno));
     } else {
-      std::snprintf(cachedPath, PATH_SIZE, "%s", target);
-      rc = 0;
+      AXO_TestPausePoint("file-rename");
+      if (ZEPPORT::zep_rename(livePath_, target) != 0) {
+        reportRename(livePath_, target, std::strerror(errno));
+      } else {
+        std::snprintf(cachedPath, PATH_SIZE, "%s", target);
+        rc = 0;
+      }
     }
   }
   return flow.exit(rc);

@@ -5,18 +5,26 @@
 // the write), in one transaction per sample. The database runs in WAL mode,
 // so the sqlite3 shell can read it while the agent writes.
 //
-// The history flag hands each row to the warehouse once, so rows of a sample
-// whose write failed are kept in memory (up to a bound) and written with the
-// next sample; the failure is traced.
+// Tables derived from records are keyed by content (HistoryOptions::keys):
+// a row delivered again, after a restart for instance, is stored once, and
+// two identical records make one row. Snapshot tables keep one row per
+// sample. Rows of a sample whose write failed (disk full, read-only file)
+// are kept in memory up to a bound and written with the next sample; the
+// failure is traced once per streak, and so is the recovery.
 #ifndef AXO_HISTORY_H_
 #define AXO_HISTORY_H_
 
 #include <ctime>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace axo {
+
+// The record-derived tables: ZEPSMT and ZEPFLCT keyed by every column,
+// ZEPINV by ORIGINNODE, SVCOPERTYP and INTBEGTIME.
+std::map<std::string, std::vector<std::string>> DefaultHistoryKeys();
 
 struct HistoryOptions {
   std::string path;                   // the SQLite file
@@ -24,6 +32,9 @@ struct HistoryOptions {
   std::vector<std::string> tables;    // e.g. {"ZEPSMT", "ZEPINV"}
   int busyTimeoutMillis = 5000;       // how long a write waits for a reader's lock
   size_t maxPendingRows = 1000000;    // rows kept for a retry, per table
+  // Tables keyed by content, with their key columns; an empty list means
+  // every column but WRITETIME. A table not named here is a snapshot table.
+  std::map<std::string, std::vector<std::string>> keys = DefaultHistoryKeys();
 };
 
 // Splits "A,B,C" into upper-case table names; blanks around names are dropped.
@@ -48,6 +59,10 @@ class HistoryCollector {
   // Runs CollectOnce every interval on a thread of its own until Stop.
   bool StartThread(std::string* error);
   void Stop();
+  // For tests: runs `sql` on the writer's connection (e.g. PRAGMA
+  // max_page_count to fill the disk), or reopens the file read-only or not.
+  bool ExecForTesting(const std::string& sql, std::string* error);
+  bool ReopenForTesting(bool readOnly, std::string* error);
   // Rows waiting for a retry, over all tables.
   size_t PendingRows() const;
 
