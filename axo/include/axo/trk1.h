@@ -15,7 +15,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <source_location>
 #include <string>
 #include <vector>
 
@@ -70,9 +69,10 @@ void TRK1_Printf(TRK1_Unit* unit, int line, const char* fmt, ...)
 // Declare it as `TRK1_FlowScope flow(&unit, "func");`.
 class TRK1_FlowScope {
  public:
-  TRK1_FlowScope(TRK1_Unit* unit, const char* func,
-                 std::source_location where = std::source_location::current())
-      : unit_(unit), func_(func), line_(static_cast<int>(where.line())),
+  // `line` defaults to the caller's line (a builtin both compilers know,
+  // where std::source_location is not available to every one of them).
+  TRK1_FlowScope(TRK1_Unit* unit, const char* func, int line = __builtin_LINE())
+      : unit_(unit), func_(func), line_(line),
         on_((TRK1_Sync(unit, line_) & TRK1_FLOW) != 0) {
     if (on_) TRK1_Event(unit_, line_, func_, TRK1_ENTRY);
   }
@@ -84,10 +84,10 @@ class TRK1_FlowScope {
 
   // Records `rc` for the exit event and returns it, for `return flow.exit(x);`.
   template <typename T>
-  T exit(T rc, std::source_location where = std::source_location::current()) {
+  T exit(T rc, int line = __builtin_LINE()) {
     rc_ = static_cast<long>(rc);
     has_rc_ = true;
-    line_ = static_cast<int>(where.line());
+    line_ = line;
     return rc;
   }
 
