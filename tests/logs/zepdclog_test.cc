@@ -89,16 +89,11 @@ TEST_F(ZepDcLogTest, OddRecordLines) {
   EXPECT_EQ(col(l->faultRow->fltstr).substr(0, 12), "only;string ");  // the rest of the line
 }
 
-TEST_F(ZepDcLogTest, LinesAreKeptNewestFirstWithEqualTimesBeforeOlderArrivals) {
+TEST_F(ZepDcLogTest, LinesAreKeptNewestFirstAndLimitsDropTheOldestLineAndWholeWindow) {
+  // Equal times: the later arrival first. Past three lines the oldest goes.
   feed(header("server1") + lines({record(0, 5000), record(0, 9000), record(1, 1000),
-                                  record(3, 5000)}));
-  EXPECT_EQ(held(), (Held{{9, 0}, {5, 3}, {5, 0}, {1, 1}}));
-}
-
-TEST_F(ZepDcLogTest, LimitsDropTheOldestLineAndTheOldestWholeWindow) {
-  feed(header("server1") + lines({record(0, 2000), record(0, 4000), record(0, 1000),
-                                  record(0, 3000)}), 3);
-  EXPECT_EQ(held(), (Held{{4, 0}, {3, 0}, {2, 0}}));
+                                  record(3, 5000)}), 3);
+  EXPECT_EQ(held(), (Held{{9, 0}, {5, 3}, {5, 0}}));
   // Three operations in the window of 10:00, then one in 10:05: with room
   // for three buckets, the whole window of 10:00 goes.
   const long long ten = 1143540000LL * 1000;
