@@ -5,15 +5,12 @@
 // to the same entries in the same order (when every saved line fits the
 // reader's line length, the only limit of the format); a save never leaves
 // a temporary file behind.
-#include <dirent.h>
-
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "foundation/zepkvpar.h"
 #include "foundation/zepprops.h"
 #include "fuzz_support.h"
 
@@ -23,42 +20,30 @@ using Entries = std::vector<std::pair<std::string, std::string>>;
 
 Entries entriesOf(const ZEPPROPS_properties& p) {
   Entries out;
-  for (ZEPKVPAR_keyValuePair* e = p.front(); e != nullptr; e = p.next(e)) {
+  for (auto* e = p.front(); e != nullptr; e = p.next(e)) {
     out.emplace_back(e->getKey(), e->getValue());
   }
   return out;
 }
 
-// Length of the line a save writes for one entry (backslashes doubled).
-size_t savedLength(const std::pair<std::string, std::string>& e) {
-  size_t n = e.first.size() + 1 + e.second.size();
-  for (char c : e.first + e.second) n += (c == '\\');
-  return n;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string dir = zepfuzz::configDir();
-  const std::string path = dir + "/fuzz.properties";
+  const std::string path = zepfuzz::configDir() + "/fuzz.properties";
   zepfuzz::writeFile(path, data, size);
-
   ZEPPROPS_properties props;
   props.setPropertyFilename(path.c_str());
   ZEPFUZZ_CHECK(props.load() == ZEPPROPS_properties::OK);
   for (const auto& [key, value] : entriesOf(props)) {
-    ZEPFUZZ_CHECK(!key.empty() && key.find('=') == std::string::npos);
-    ZEPFUZZ_CHECK(!value.empty());
-    ZEPFUZZ_CHECK(props.getProperty(key.c_str()) != nullptr &&
-                  value == props.getProperty(key.c_str()));
+    ZEPFUZZ_CHECK(!key.empty() && key.find('=') == std::string::npos && !value.empty());
+    const char* got = props.getProperty(key.c_str());
+    ZEPFUZZ_CHECK(got != nullptr && value == got);
   }
-
   // Changes as the action commands make them: a new key, an existing key
   // changed, one removed.
   props.setProperty("fuzz.added.count", props.size());
   if (ZEPKVPAR_keyValuePair* first = props.front()) {
-    const std::string key = first->getKey();
-    props.setProperty(key.c_str(), "changed\\value");
+    props.setProperty(std::string(first->getKey()).c_str(), "changed\\value");
     if (ZEPKVPAR_keyValuePair* second = props.next(props.front())) {
       const std::string removed = second->getKey();
       props.remove(removed.c_str());
@@ -67,13 +52,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   const Entries before = entriesOf(props);
   ZEPFUZZ_CHECK(props.save("fuzz header") == ZEPPROPS_properties::OK);
-  ZEPFUZZ_CHECK(zepfuzz::filesIn(dir) == 1);
-
+  ZEPFUZZ_CHECK(zepfuzz::filesIn(zepfuzz::configDir()) == 1);
   ZEPPROPS_properties reloaded;
   reloaded.setPropertyFilename(path.c_str());
   ZEPFUZZ_CHECK(reloaded.load() == ZEPPROPS_properties::OK);
+  // A saved line is the key, "=" and the value, backslashes doubled.
   bool fits = true;
-  for (const auto& e : before) fits = fits && savedLength(e) <= 2046;
+  for (const auto& [key, value] : before) {
+    const std::string text = key + "=" + value;
+    fits = fits && text.size() + std::count(text.begin(), text.end(), '\\') <= 2046;
+  }
   if (fits) ZEPFUZZ_CHECK(entriesOf(reloaded) == before);
   return 0;
 }

@@ -9,12 +9,13 @@
 //   "n:NAME"           the situation's name,    "i:N" its interval.
 //
 // Holds after every input: no crash or sanitizer report; every call answers
-// a known status; an ordinary query with only ANDed terms returns no more rows than
-// the same query without terms; a created situation is listed, can be
-// polled, and is gone after its deletion; nothing is left held (the next
-// input runs the same calls).
+// a known status; an ordinary query with only ANDed terms returns no more
+// rows than the same query without terms; a created situation is listed,
+// can be polled, and is gone after its deletion; nothing is left held (the
+// next input runs the same calls).
 #include <cstdint>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,70 +35,46 @@ const char kLog[] =
     "2;1143553160000;t1;300;OrderPort;submitOrder;0;0;110;c3;x;p3;client.example;10.0.0.9;"
     "F1;fault text\n";
 
-bool isValidStatus(axo::Status s) { return s >= axo::kOk && s <= axo::kFailed; }
-
 // "ATTR<op>VALUE" as the HTTP layer splits it.
 bool splitTerm(const std::string& text, axo::FilterTerm* term) {
-  size_t i = 0;
-  while (i < text.size() && (isalnum(static_cast<unsigned char>(text[i])) || text[i] == '_')) ++i;
-  if (i == 0 || i >= text.size()) return false;
-  for (const char* op : {"!=", "<=", ">=", "=", "<", ">"}) {
-    const std::string o(op);
-    if (text.compare(i, o.size(), o) == 0) {
-      term->attribute = text.substr(0, i);
-      term->op = o;
-      term->value = text.substr(i + o.size());
-      return true;
-    }
+  const size_t i = text.find_first_not_of(
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_");
+  if (i == 0 || i == std::string::npos) return false;
+  for (const std::string op : {"!=", "<=", ">=", "=", "<", ">"}) {
+    if (text.compare(i, op.size(), op) != 0) continue;
+    *term = {text.substr(0, i), op, text.substr(i + op.size())};
+    return true;
   }
   return false;
-}
-
-void setUpAgent() {
-  const std::string config = zepfuzz::configDir() + "/ZEP.dc.properties";
-  zepfuzz::writeFile(config, reinterpret_cast<const uint8_t*>(""), 0);
-  if (ZEPDISP_dispatcher::initWithoutThread() != 0) zepfuzz::abortWith("dispatcher init");
-  ZEPDISP_dispatcher::dcaStartTime = zepfuzz::kNow - 3600;
-  LoadAgents();
-  zepfuzz::writeFile(zepfuzz::logDir() + "/ZEP.server1.1.metric.log",
-                     reinterpret_cast<const uint8_t*>(kLog), sizeof(kLog) - 1);
-  ZEPDISP_dispatcher::runOnePass();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  zepfuzz::root();
-  setUpAgent();
+  zepfuzz::writeFile(zepfuzz::configDir() + "/ZEP.dc.properties", "", 0);
+  if (ZEPDISP_dispatcher::initWithoutThread() != 0) zepfuzz::abortWith("dispatcher init");
+  ZEPDISP_dispatcher::dcaStartTime = zepfuzz::kNow - 3600;
+  LoadAgents();
+  zepfuzz::writeFile(zepfuzz::logDir() + "/ZEP.server1.1.metric.log", kLog, sizeof(kLog) - 1);
+  ZEPDISP_dispatcher::runOnePass();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::vector<std::string> lines;
-  std::string cur;
-  for (size_t i = 0; i < size; ++i) {
-    if (data[i] == '\n') {
-      lines.push_back(cur);
-      cur.clear();
-    } else {
-      cur += static_cast<char>(data[i]);
-    }
-  }
-  lines.push_back(cur);
-
+  std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
+  std::string first, l;
+  std::getline(in, first);
   static const std::vector<axo::TableDescription> tables = axo::listTables();
   if (tables.empty()) zepfuzz::abortWith("no tables registered");
   axo::Query query;
-  const std::string& first = lines[0];
-  query.table = (first.size() == 1 && isdigit(static_cast<unsigned char>(first[0])))
+  query.table = first.size() == 1 && isdigit(static_cast<unsigned char>(first[0]))
                     ? tables[(first[0] - '0') % tables.size()].table
                     : first;
   axo::SituationSpec spec;
   spec.name = "FuzzSit";
   spec.interval = 60;
   bool anyOr = false;
-  for (size_t i = 1; i < lines.size() && i < 64; ++i) {
-    const std::string& l = lines[i];
+  for (int n = 0; n < 63 && std::getline(in, l); ++n) {
     const std::string rest = l.size() > 2 ? l.substr(2) : std::string();
     axo::FilterTerm t;
     if ((l.rfind("w:", 0) == 0 || l.rfind("o:", 0) == 0) && splitTerm(rest, &t)) {
@@ -106,37 +83,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       query.terms.push_back(t);
     } else if (l.rfind("s:", 0) == 0) {
       query.subnodes.push_back(rest);
-    } else if (l == "h") {
-      query.history = true;
     } else if (l.rfind("n:", 0) == 0) {
       spec.name = rest;
     } else if (l.rfind("i:", 0) == 0) {
       spec.interval = atoi(rest.c_str());
+    } else {
+      query.history = query.history || l == "h";
     }
   }
 
   std::string error;
-  std::vector<axo::Row> rows;
+  std::vector<axo::Row> rows, allRows;
   const axo::Status qs = axo::runQuery(query, &rows, &error);
-  ZEPFUZZ_CHECK(isValidStatus(qs));
-  if (qs != axo::kOk) ZEPFUZZ_CHECK(rows.empty());
+  ZEPFUZZ_CHECK(qs >= axo::kOk && qs <= axo::kFailed && (qs == axo::kOk || rows.empty()));
   // (A history request marks what it returned, so only ordinary queries
   // can be compared.)
   if (qs == axo::kOk && !anyOr && !query.history) {
     axo::Query all = query;
     all.terms.clear();
-    std::vector<axo::Row> allRows;
     ZEPFUZZ_CHECK(axo::runQuery(all, &allRows, &error) == axo::kOk);
     ZEPFUZZ_CHECK(rows.size() <= allRows.size());
   }
-
   spec.table = query.table;
   spec.terms = query.terms;
   const axo::Status cs = axo::createSituation(spec, &error);
-  ZEPFUZZ_CHECK(isValidStatus(cs));
+  ZEPFUZZ_CHECK(cs >= axo::kOk && cs <= axo::kFailed);
   if (cs == axo::kOk) {
     bool listed = false;
-    for (const axo::SituationInfo& s : axo::listSituations()) listed = listed || s.name == spec.name;
+    for (const axo::SituationInfo& s : axo::listSituations()) listed |= s.name == spec.name;
     ZEPFUZZ_CHECK(listed);
     axo::pollSituations(zepfuzz::kNow);
     axo::pollSituations(zepfuzz::kNow + 86400);

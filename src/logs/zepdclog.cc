@@ -205,32 +205,20 @@ int ZEPDCLOG_DCMetricsLogFile::readCachedLog(const char* cachedPath, int maxMetr
                                              int maxSvcInvRecords, ZEP_FILE* file, char* line) {
   TRK1_FlowScope flow(&zepdclog_unit, "readCachedLog");
   const int32_t readTime = static_cast<int32_t>(ZEPPORT::now());
-  // The newest window the file fed, kept as (entry, begin): the bucket
-  // itself may expire while the file is still being read.
-  ZEPIELEM_SvcInv* keptEntry = nullptr;
-  int32_t keptBegin = 0;
-  auto handle = [&](const char* text) {
-    if (text[0] == '#') {
-      processKeyVal(text);
-      return;
-    }
-    ZEPIELEM_SvcInv* entry = nullptr;
-    int32_t begin = 0;
-    processRecord(text, readTime, maxMetricsRecords, maxSvcInvRecords, &entry, &begin);
-    if (entry != nullptr && (keptEntry == nullptr || begin > keptBegin)) {
-      keptEntry = entry;
-      keptBegin = begin;
-    }
-  };
+  NewestWindow newest;
   if (file->fp != nullptr) {
-    if (line[0] != '\0') handle(line);
-    while (ZEPPORT::getline(file, line, LINE_SIZE) != nullptr) handle(line);
+    if (line[0] != '\0') {
+      processLine(cachedPath, line, readTime, maxMetricsRecords, maxSvcInvRecords, &newest);
+    }
+    while (ZEPPORT::getline(file, line, LINE_SIZE) != nullptr) {
+      processLine(cachedPath, line, readTime, maxMetricsRecords, maxSvcInvRecords, &newest);
+    }
     line[0] = '\0';
     ZEPPORT::zep_close(file);
   }
   const int rc = isAccepted() ? 0 : -1;
-  if (rc == 0 && keptEntry != nullptr) {
-    ZEPAELEM_AggData* bucket = keptEntry->aggDataList().findBucket(keptBegin);
+  if (rc == 0 && newest.entry != nullptr) {
+    ZEPAELEM_AggData* bucket = newest.entry->aggDataList().findBucket(newest.begin);
     if (bucket != nullptr) {
       bucket->addCachedFile(cachedPath, readTime);
     } else {
@@ -240,26 +228,15 @@ int ZEPDCLOG_DCMetricsLogFile::readCachedLog(const char* cachedPath, int maxMetr
   return flow.exit(rc);
 }
 
-int ZEPDCLOG_DCMetricsLogFile::processLine(const char* /*cachedPath*/, const char* line,
+int ZEPDCLOG_DCMetricsLogFile::processLine(const char* cachedPath, const char* line,
                                            int32_t readTime, int maxMetricsRecords,
-                                           int maxSvcInvRecords, ZEPAELEM_AggData** bucket) {
-  if (bucket != nullptr) *bucket = nullptr;
+                                           int maxSvcInvRecords, NewestWindow* newest) {
   if (line[0] == '#') return processKeyVal(line);
-  ZEPIELEM_SvcInv* entry = nullptr;
-  int32_t begin = 0;
-  processRecord(line, readTime, maxMetricsRecords, maxSvcInvRecords, &entry, &begin);
-  if (bucket != nullptr && entry != nullptr) *bucket = entry->aggDataList().findBucket(begin);
-  return 0;
-}
-
-void ZEPDCLOG_DCMetricsLogFile::processRecord(const char* text, int32_t readTime,
-                                              int maxMetricsRecords, int maxSvcInvRecords,
-                                              ZEPIELEM_SvcInv** entry, int32_t* begin) {
   SU::STRING_PARSE_INFO f[NUM_FIELDS];
-  if (SU::split(text, f, NUM_FIELDS, ';') != NUM_FIELDS) return;
-  if (std::strchr(text, ZEPPORT::NUL_SUBSTITUTE) != nullptr) {
-    refuseRecord("it holds a NUL byte", text);
-    return;
+  if (SU::split(line, f, NUM_FIELDS, ';') != NUM_FIELDS) return 0;
+  if (std::strchr(line, ZEPPORT::NUL_SUBSTITUTE) != nullptr) {
+    refuseRecord("it holds a NUL byte", line);
+    return 0;
   }
 
   // The message time: the last three digits are milliseconds.
@@ -273,12 +250,12 @@ void ZEPDCLOG_DCMetricsLogFile::processRecord(const char* text, int32_t readTime
   }
   if (seconds == SU::ATOI_ERROR || millis == SU::ATOI_ERROR || millis < 0) {
     // A record without a usable time cannot be ordered or aggregated.
-    refuseRecord("its time is not a number", text);
-    return;
+    refuseRecord("its time is not a number", line);
+    return 0;
   }
   if (seconds < kEarliestRecordSeconds) {
-    refuseRecord("its time is before 2000-01-01T00:00Z (seconds instead of milliseconds?)", text);
-    return;
+    refuseRecord("its time is before 2000-01-01T00:00Z (seconds instead of milliseconds?)", line);
+    return 0;
   }
   refusing_ = false;
   if (subnodeName_[0] == '\0') generateSubnodeName();
@@ -308,11 +285,15 @@ void ZEPDCLOG_DCMetricsLogFile::processRecord(const char* text, int32_t readTime
   ZEPDC_DataComputer* dc = ZEPSHARED_agentData::pDataComputer;
   if (dc != nullptr && ml->timeSeconds > ZEPSHARED_agentData::dcaStartTime) dc->Increment(ml);
   ZEPIELEM_SvcInv* svc = svcInventory_.add(*ml);
-  *entry = svc;
-  *begin = svc->aggDataList().add(*ml)->begin;
+  const int32_t begin = svc->aggDataList().add(*ml)->begin;
+  if (newest != nullptr && (newest->entry == nullptr || begin > newest->begin)) {
+    newest->entry = svc;
+    newest->begin = begin;
+  }
   enforceSvcInvLimits(maxSvcInvRecords);
   while (lines_.size() > maxMetricsRecords && deleteOldestMetric()) {
   }
+  return 0;
 }
 
 void ZEPDCLOG_DCMetricsLogFile::refuseRecord(const char* cause, const char* text) {

@@ -28,8 +28,6 @@
 #include "logs/zepmelem.h"
 #include "logs/zepnvlst.h"
 
-class ZEPAELEM_AggData;
-
 class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
  public:
   static constexpr int PATH_SIZE = 260;      // path buffers: 259 characters
@@ -81,23 +79,32 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   int readLogForSubnodeName(const char* cachedPath, ZEP_FILE* file, char* line);
 
   // Reads the records of the open file (first the one left in `line`) and
-  // closes it. Keeps at most `maxMetricsRecords` lines and
-  // `maxSvcInvRecords` buckets. Attaches `cachedPath` to the newest bucket
-  // the file fed (to the archive when that bucket expired meanwhile).
-  // Returns 0 when the server is accepted, else -1.
+  // closes it, each line through processLine. Keeps at most
+  // `maxMetricsRecords` lines and `maxSvcInvRecords` buckets. Attaches
+  // `cachedPath` to the newest bucket the file fed (to the archive when that
+  // bucket expired meanwhile). Returns 0 when the server is accepted, else -1.
   int readCachedLog(const char* cachedPath, int maxMetricsRecords, int maxSvcInvRecords,
                     ZEP_FILE* file, char* line);
 
-  // Handles one line: a header line, or a record that becomes a metric line
-  // (counted by the situations when newer than the agent's start, and by its
-  // service operation's bucket, which is stored in *bucket; null for other
-  // lines). Then applies the two limits. Always returns 0.
-  // A record line whose time is not a number or lies before
+  // The newest window a file fed, as its service entry and window begin:
+  // both stay valid when the limits expire the bucket itself.
+  struct NewestWindow {
+    ZEPIELEM_SvcInv* entry = nullptr;
+    int32_t begin = 0;
+  };
+
+  // Handles one line of a metric log file (`cachedPath`, named in the
+  // message about a skipped record): a header line, or a record that becomes
+  // a metric line (counted by the situations when newer than the agent's
+  // start, and by its service operation's bucket). Then applies the two
+  // limits. When `newest` is given and the record's window is newer than
+  // *newest, or *newest is empty, *newest becomes that window. Always
+  // returns 0. A record line whose time is not a number or lies before
   // 2000-01-01T00:00Z, or that holds a NUL byte (ZEPPORT::NUL_SUBSTITUTE),
   // is refused: counted, and reported with ZEP0311W once per run of refused
   // records (detail records for the rest of the run).
   int processLine(const char* cachedPath, const char* line, int32_t readTime,
-                  int maxMetricsRecords, int maxSvcInvRecords, ZEPAELEM_AggData** bucket);
+                  int maxMetricsRecords, int maxSvcInvRecords, NewestWindow* newest);
 
   // Handles one header line ("#ZEP.<key>=<value>"); unknown keys are
   // ignored. Always returns 0.
@@ -175,11 +182,6 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
  private:
   // True when the server may be read: server name set, environment >= 1.
   bool isAccepted() const { return serverName_[0] != '\0' && envValue_ >= 1; }
-  // Parses one record line into a new metric line and counts it. Returns the
-  // line's service entry and window begin (null when the line was not a
-  // record), which stay valid even when the limits expire the bucket.
-  void processRecord(const char* line, int32_t readTime, int maxMetricsRecords,
-                     int maxSvcInvRecords, ZEPIELEM_SvcInv** entry, int32_t* begin);
   // Counts and reports one refused record line (see processLine).
   void refuseRecord(const char* cause, const char* text);
   // The header columns every new row starts from, rebuilt after a header

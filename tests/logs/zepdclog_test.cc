@@ -1,13 +1,11 @@
 // Tests of one server's metric log: record parsing, header fields, subnode
-// names, ordering, limits and retention, taking files into the cache.
+// names, ordering, limits, taking files into the cache.
 #include "logs/zepdclog.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
-#include <string>
+#include <sstream>
 
 #include "logs/zepaelem.h"
 #include "logs/zeplogs_test_util.h"
@@ -15,267 +13,173 @@
 namespace {
 
 using namespace zeplogs_test;
+using Held = std::vector<std::pair<int, int>>;
 
-std::string col(const char* column, size_t width) { return std::string(column, width); }
-std::string padded(const std::string& text, size_t width) {
-  return text + std::string(width - text.size(), ' ');
+template <size_t N>
+std::string col(const char (&column)[N]) {
+  return std::string(column, N);
 }
 
 class ZepDcLogTest : public ZepLogsTest {
  protected:
-  ZepDcLogTest() : log_(nullptr) {}
-  void SetUp() override {
-    ZepLogsTest::SetUp();
-    log_ = std::make_unique<ZEPDCLOG_DCMetricsLogFile>(logDir().c_str(), "ZEP.s1.metric.log");
-  }
-  // Feeds header and record lines through processLine.
-  void feed(const std::string& text, int maxMetrics = 30000, int maxSvcInv = 30000) {
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      const std::string line = text.substr(start, end - start);
-      ZEPAELEM_AggData* bucket;
+  // Feeds lines through processLine, as readCachedLog does.
+  void feed(const std::string& text, int maxMetrics = 30000, int maxBuckets = 30000) {
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
       log_->processLine("", line.c_str(), static_cast<int32_t>(fakeTime()), maxMetrics,
-                        maxSvcInv, &bucket);
-      start = end + 1;
+                        maxBuckets, nullptr);
     }
   }
-  std::unique_ptr<ZEPDCLOG_DCMetricsLogFile> log_;
+  // Each line's (message seconds, location), newest first.
+  Held held() {
+    Held out;
+    for (auto* l = log_->front(); l != nullptr; l = log_->next(l)) {
+      out.emplace_back(l->timeSeconds - kOldSeconds, l->metricsRow.msgloc);
+    }
+    return out;
+  }
+  // Reads a cached file as the list does; returns readCachedLog's result,
+  // or readLogForSubnodeName's when that refuses the server.
+  int read(ZEPDCLOG_DCMetricsLogFile& log, const std::string& path, int maxBuckets = 30000) {
+    ZEP_FILE file;
+    char line[ZEPDCLOG_DCMetricsLogFile::LINE_SIZE];
+    if (log.readLogForSubnodeName(path.c_str(), &file, line) != 0) return -2;
+    return log.readCachedLog(path.c_str(), 30000, maxBuckets, &file, line);
+  }
+  std::unique_ptr<ZEPDCLOG_DCMetricsLogFile> log_ =
+      std::make_unique<ZEPDCLOG_DCMetricsLogFile>("", "ZEP.s1.metric.log");
 };
 
 TEST_F(ZepDcLogTest, RecordFieldsBecomeRowColumns) {
-  feed(header("server1"));
-  feed("2;1143553569123;t-7;250;OrderPort;submitOrder;1;0;512;c1;x;p1;rh;10.1.1.1;;\n");
+  feed(header("server1") + "2;1143553569123;" + std::string(70, 't') +
+       ";250;OrderPort;submitOrder;1;0;512;c1;x;p1;rh;10.1.1.1;;\n");
   ASSERT_EQ(log_->getNumMetrics(), 1);
   const ZEPMELEM_MetricLine* l = log_->front();
-  EXPECT_EQ(l->timeSeconds, 1143553569);
-  EXPECT_EQ(l->timeMillis, 123);
-  EXPECT_EQ(col(l->metricsRow.msgtime, 16), "1060328134609123");
-  EXPECT_EQ(l->metricsRow.msgloc, 2);
-  EXPECT_EQ(l->metricsRow.onewaymsg, 1);
-  EXPECT_EQ(l->metricsRow.elpsdtime, 250);
-  EXPECT_EQ(l->metricsRow.msglength, 512);
-  EXPECT_EQ(col(l->metricsRow.portname, 64), padded("OrderPort", 64));
-  EXPECT_EQ(col(l->metricsRow.prevcorr, 128), padded("p1", 128));
-  EXPECT_EQ(col(l->metricsRow.appsrvnm, 64), padded("server1", 64));
-  EXPECT_EQ(col(l->metricsRow.tablever, 8), "01.01.00");
-  EXPECT_EQ(l->metricsRow.appsrvenv, 1);
-  EXPECT_EQ(col(l->metricsRow.originnode, 32), std::string(log_->getSubnodeName()));
+  const zep_zepsmt_data_t& r = l->metricsRow;
+  EXPECT_EQ((std::vector<int>{l->timeSeconds, l->timeMillis, l->readTime, r.msgloc, r.elpsdtime,
+                              r.onewaymsg, r.faultresp, r.msglength, r.appsrvenv}),
+            (std::vector<int>{1143553569, 123, kBaseTime, 2, 250, 1, 0, 512, 1}));
+  // Each column holds its text blank-padded or cut to the column's width.
+  const std::pair<std::string, std::string> texts[] = {
+      {col(r.msgtime), "1060328134609123"}, {col(r.threadid), std::string(70, 't')},
+      {col(r.portname), "OrderPort"},       {col(r.opname), "submitOrder"},
+      {col(r.currcorr), "c1"},              {col(r.prevcorr), "p1"},
+      {col(r.rmhstname), "rh"},             {col(r.rmipaddr), "10.1.1.1"},
+      {col(r.appsrvnm), "server1"},         {col(r.tablever), "01.01.00"},
+      {col(r.originnode), log_->getSubnodeName()}};
+  for (const auto& [got, text] : texts) {
+    EXPECT_EQ(got, (text + std::string(got.size(), ' ')).substr(0, got.size()));
+  }
   EXPECT_EQ(l->faultRow, nullptr);  // empty fields 15 and 16
-  EXPECT_EQ(l->readTime, kBaseTime);
 }
 
 TEST_F(ZepDcLogTest, OddRecordLines) {
-  feed(header("server1"));
-  feed("2;1;2;3;4;5;6;7;8;9;10;11;12;13;14\n");  // 14 separators: ignored
+  feed(header("server1") + "2;1;2;3;4;5;6;7;8;9;10;11;12;13;14\n");  // 15 fields: ignored
+  feed(record(2, 0).replace(2, 1, "12ab5678"));  // a time that is no number: skipped
   EXPECT_EQ(log_->getNumMetrics(), 0);
   feed("x;1143540000000;t;1;P;O;y;z;1;c;u;p;h;i;;only;string\n");
   ASSERT_EQ(log_->getNumMetrics(), 1);
   const ZEPMELEM_MetricLine* l = log_->front();
-  EXPECT_EQ(l->timeSeconds, kOldSeconds);
-  EXPECT_EQ(l->timeMillis, 0);
-  EXPECT_EQ(l->metricsRow.msgloc, -1);
-  EXPECT_EQ(l->metricsRow.onewaymsg, -1);
-  EXPECT_EQ(l->metricsRow.faultresp, -1);
-  ASSERT_NE(l->faultRow, nullptr);
-  EXPECT_EQ(col(l->faultRow->fltcode, 128), std::string(128, ' '));
-  EXPECT_EQ(col(l->faultRow->fltstr, 256), padded("only;string", 256));
-  EXPECT_EQ(col(l->faultRow->portname, 64), padded("P", 64));
-  EXPECT_EQ(log_->getNumFaults(), 1);
-  EXPECT_EQ(log_->frontFault(), l);
-  // A time that is not a number cannot be ordered: the record is skipped.
-  feed(record(2, 0).replace(2, 1, "12ab5678"));
-  EXPECT_EQ(log_->getNumMetrics(), 1);
+  // Codes that are no digit are -1.
+  EXPECT_EQ((std::vector<int>{l->timeSeconds, l->metricsRow.msgloc, l->metricsRow.onewaymsg,
+                              l->metricsRow.faultresp}),
+            (std::vector<int>{kOldSeconds, -1, -1, -1}));
+  ASSERT_EQ(log_->frontFault(), l);
+  EXPECT_EQ(col(l->faultRow->fltcode), std::string(128, ' '));
+  EXPECT_EQ(col(l->faultRow->fltstr).substr(0, 12), "only;string ");  // the rest of the line
 }
 
-TEST_F(ZepDcLogTest, LinesAreKeptNewestFirstWithEqualTimesBeforeOlderArrivals) {
-  feed(header("server1"));
-  feed(lines({record(0, kOldMillis + 5000), record(0, kOldMillis + 9000),
-              record(1, kOldMillis + 1000), record(3, kOldMillis + 5000)}));
-  std::vector<std::pair<int, int>> order;
-  for (auto* l = log_->front(); l != nullptr; l = log_->next(l)) {
-    order.push_back({l->timeSeconds, l->metricsRow.msgloc});
-  }
-  // The second line of time 5 (location 3) went before the first one.
-  const int t = kOldSeconds;
-  EXPECT_EQ(order,
-            (std::vector<std::pair<int, int>>{{t + 9, 0}, {t + 5, 3}, {t + 5, 0}, {t + 1, 1}}));
+TEST_F(ZepDcLogTest, LinesAreKeptNewestFirstAndLimitsDropTheOldestLineAndWholeWindow) {
+  // Equal times: the later arrival first. Past three lines the oldest goes.
+  feed(header("server1") + lines({record(0, kOldMillis + 5000), record(0, kOldMillis + 9000),
+                                  record(1, kOldMillis + 1000), record(3, kOldMillis + 5000)}), 3);
+  EXPECT_EQ(held(), (Held{{9, 0}, {5, 3}, {5, 0}}));
+  // Three operations in the window of 10:00, then one in 10:05: with room
+  // for three buckets, the whole window of 10:00 goes.
+  const long long ten = 1143540000LL * 1000;
+  log_ = std::make_unique<ZEPDCLOG_DCMetricsLogFile>("", "ZEP.s2.metric.log");
+  feed(header("server2") + lines({record(0, ten, 1, "P", "X"), record(0, ten, 1, "P", "Y"),
+                                  record(0, ten + 1000, 1, "P", "Z")}), 30000, 3);
+  EXPECT_EQ(log_->svcInventory().getNumAggDataBuckets(), 3);
+  feed(record(0, ten + 300000, 1, "P", "X"), 30000, 3);
+  EXPECT_EQ(log_->svcInventory().getNumAggDataBuckets(), 1);
 }
 
-TEST_F(ZepDcLogTest, RecordLimitDropsOldestAndRetentionFollowsHistory) {
-  feed(header("server1"));
-  feed(lines({record(0, kOldMillis + 1000), record(0, kOldMillis + 2000),
-              record(0, kOldMillis + 3000), record(0, kOldMillis + 4000)}),
-       3);
-  ASSERT_EQ(log_->getNumMetrics(), 3);
-  EXPECT_EQ(log_->back()->timeSeconds, kOldSeconds + 2);
-
-  // Lines read 12 minutes ago go; lines read 6 minutes ago only once stored.
-  fakeTime() = kBaseTime + 6 * 60;
-  feed(record(0, kOldMillis + 5000));
-  fakeTime() = kBaseTime + 12 * 60;
-  log_->setMetricAddedToHistory(log_->front());
-  log_->purge(5 * 60, 10 * 60);
-  EXPECT_EQ(log_->getNumMetrics(), 0);
-
-  feed(lines({record(0, kOldMillis + 6000), record(0, kOldMillis + 7000)}));
-  fakeTime() += 6 * 60;
-  log_->setMetricAddedToHistory(log_->front());
-  log_->purge(5 * 60, 10 * 60);
-  ASSERT_EQ(log_->getNumMetrics(), 1);
-  EXPECT_EQ(log_->front()->timeSeconds, kOldSeconds + 6);
-  EXPECT_EQ(log_->frontUnstoredMetric(), log_->front());
-}
-
-TEST_F(ZepDcLogTest, EnvironmentCodes) {
-  EXPECT_EQ(ZEPDCLOG_DCMetricsLogFile::envStrToEnum("3", 1), 3);
-  EXPECT_STREQ(ZEPDCLOG_DCMetricsLogFile::envEnumToStr(9), "9");
-  EXPECT_STREQ(ZEPDCLOG_DCMetricsLogFile::envEnumToName(1), "Granite_Application_Server");
-  TRK1_Capture capture;
-  EXPECT_EQ(ZEPDCLOG_DCMetricsLogFile::envStrToEnum("10", 2), -1);
-  EXPECT_TRUE(capture.contains("ZEP00104E Unrecognized Server ENV type: 10"));
-  EXPECT_EQ(ZEPDCLOG_DCMetricsLogFile::envEnumToStr(0), nullptr);
-  EXPECT_TRUE(capture.contains("ZEP00105E Unrecognized Server ENV enum type: 0"));
-}
-
-TEST_F(ZepDcLogTest, SubnodeNamesKeepTheBudget) {
-  struct Case {
-    const char* host;
-    const char* server;
-    const char* suffix;
-  } cases[] = {
-      {"appserver01.example", "server1", ":appserver01-server1 "},
-      {"verylonghostname12345", "myserver", ":verylonghostna-myser"},
-      {"shorthost", "averyveryverylongservername", ":shorthost-averyveryv"},
-  };
-  for (const Case& c : cases) {
-    ZEPDCLOG_DCMetricsLogFile log(logDir().c_str(), "ZEP.x.metric.log");
-    log.processKeyVal((std::string("#ZEP.hostname=") + c.host).c_str());
-    log.processKeyVal((std::string("#ZEP.servername=") + c.server).c_str());
+TEST_F(ZepDcLogTest, SubnodeNamesKeepTheBudgetAndChecksumEveryField) {
+  auto subnode = [](const std::vector<std::string>& headerLines) {
+    ZEPDCLOG_DCMetricsLogFile log("", "ZEP.x.metric.log");
+    for (const std::string& h : headerLines) log.processKeyVal(("#ZEP." + h).c_str());
     log.generateSubnodeName();
-    const std::string name = log.getSubnodeName();
-    ASSERT_EQ(name.size(), 32u) << c.server;
+    return std::string(log.getSubnodeName());
+  };
+  for (const auto& [host, server, suffix] :
+       {std::tuple{"appserver01.example", "server1", ":appserver01-server1 "},
+        {"verylonghostname12345", "myserver", ":verylonghostna-myser"},
+        {"shorthost", "averyveryverylongservername", ":shorthost-averyveryv"}}) {
+    const std::string name =
+        subnode({std::string("hostname=") + host, std::string("servername=") + server});
+    ASSERT_EQ(name.size(), 32u) << suffix;
     EXPECT_EQ(name.substr(0, 3), "ZP:");
     EXPECT_EQ(name.find_first_not_of("0123456789abcdef", 3), 11u);
-    EXPECT_EQ(name.substr(11), c.suffix);
+    EXPECT_EQ(name.substr(11), suffix);
   }
-  // A 300-character server name is cut to 259 characters.
-  ZEPDCLOG_DCMetricsLogFile log(logDir().c_str(), "ZEP.x.metric.log");
-  log.processKeyVal(("#ZEP.servername=" + std::string(300, 's')).c_str());
-  EXPECT_EQ(std::strlen(log.getServerName()), 259u);
-}
-
-TEST_F(ZepDcLogTest, SubnodeChecksumIgnoresStaleBytesOfEarlierHeaders) {
-  ZEPDCLOG_DCMetricsLogFile direct(logDir().c_str(), "ZEP.a.metric.log");
-  direct.processKeyVal("#ZEP.servername=srv");
-  direct.processKeyVal("#ZEP.cell=c");
-  direct.generateSubnodeName();
-  ZEPDCLOG_DCMetricsLogFile repeated(logDir().c_str(), "ZEP.b.metric.log");
-  repeated.processKeyVal("#ZEP.servername=server-long");
-  repeated.processKeyVal("#ZEP.servername=srv");
-  repeated.processKeyVal("#ZEP.cell=c");
-  repeated.generateSubnodeName();
-  EXPECT_STREQ(direct.getSubnodeName(), repeated.getSubnodeName());
-  // Every field takes part in the checksum.
-  ZEPDCLOG_DCMetricsLogFile other(logDir().c_str(), "ZEP.c.metric.log");
-  other.processKeyVal("#ZEP.servername=srv");
-  other.processKeyVal("#ZEP.cell=d");
-  other.generateSubnodeName();
-  EXPECT_STRNE(direct.getSubnodeName(), other.getSubnodeName());
+  // A longer earlier value leaves no stale bytes in the checksum; every
+  // field takes part in it.
+  const std::string direct = subnode({"servername=srv", "cell=c"});
+  EXPECT_EQ(subnode({"servername=server-long", "servername=srv", "cell=c"}), direct);
+  EXPECT_NE(subnode({"servername=srv", "cell=d"}), direct);
+  log_->processKeyVal(("#ZEP.servername=" + std::string(300, 's')).c_str());
+  EXPECT_EQ(std::strlen(log_->getServerName()), 259u);
 }
 
 TEST_F(ZepDcLogTest, HeaderDecidesWhetherTheServerIsAccepted) {
-  struct Case {
-    std::string content;
-    int rc;
-  } cases[] = {
-      {header("server1", "3") + record(2, kOldMillis + 1000) + "\n", 0},
-      {header("server1", "10") + record(2, kOldMillis + 1000) + "\n", -1},
-      {"#ZEP.env=1\n" + record(2, kOldMillis + 1000) + "\n", -1},  // no server name
-      {header("server1", "1") + "#ZEP.env=0\n", -1},
-  };
-  for (const Case& c : cases) {
-    const std::string path = tmp_.path("cached");
-    tmp_.write("cached", c.content);
-    ZEPDCLOG_DCMetricsLogFile log(logDir().c_str(), "ZEP.s.metric.log");
-    ZEP_FILE file;
-    char line[ZEPDCLOG_DCMetricsLogFile::LINE_SIZE];
-    ASSERT_EQ(log.readLogForSubnodeName(path.c_str(), &file, line), c.rc) << c.content;
-    if (c.rc != 0) continue;
-    EXPECT_EQ(std::string(line), record(2, kOldMillis + 1000));
-    EXPECT_EQ(log.readCachedLog(path.c_str(), 30000, 30000, &file, line), 0);
-    EXPECT_EQ(log.getNumMetrics(), 1);
-    EXPECT_EQ(log.getEnvValue(), 3);
+  const std::string rec = record(2, kOldMillis);
+  for (const auto& [content, rc] : {std::pair{header("server1", "3") + rec, 0},
+                                    {header("server1", "10") + rec, -2},
+                                    {"#ZEP.env=1\n" + rec, -2},  // no server name
+                                    {header("server1", "1") + "#ZEP.env=0\n", -2}}) {
+    tmp_.write("cached", content);
+    ZEPDCLOG_DCMetricsLogFile log("", "ZEP.s.metric.log");
+    ASSERT_EQ(read(log, tmp_.path("cached")), rc) << content;
+    EXPECT_EQ(log.getNumMetrics(), rc == 0 ? 1 : 0);
   }
-  ZEPDCLOG_DCMetricsLogFile log(logDir().c_str(), "ZEP.s.metric.log");
-  ZEP_FILE file;
-  char line[ZEPDCLOG_DCMetricsLogFile::LINE_SIZE];
-  TRK1_Capture capture;
-  EXPECT_EQ(log.readLogForSubnodeName(tmp_.path("missing").c_str(), &file, line), -1);
-  EXPECT_TRUE(capture.contains("ZEP00102E Cannot open file for read"));
+  EXPECT_EQ(read(*log_, tmp_.path("missing")), -2);
 }
 
 TEST_F(ZepDcLogTest, CachedFileFollowsItsNewestBucketEvenWhenThatExpired) {
+  const std::string name = "ZEP.s1.metric.log.1060328134609000-CA";
   std::filesystem::create_directories(cacheDir());
-  const std::string path = cacheDir() + "/ZEP.s1.metric.log.1060328134609000-CA";
-  tmp_.write(
-      "install/ZEP/logs/ZEP.DCA.CACHE/ZEP.s1.metric.log.1060328134609000-CA",
-      header("server1") + lines({record(2, kOldMillis + 600000), record(2, kOldMillis + 60000)}));
-  ZEP_FILE file;
-  char line[ZEPDCLOG_DCMetricsLogFile::LINE_SIZE];
-  ASSERT_EQ(log_->readLogForSubnodeName(path.c_str(), &file, line), 0);
-  ASSERT_EQ(log_->readCachedLog(path.c_str(), 30000, 30000, &file, line), 0);
-  ZEPAELEM_AggData* newest = log_->svcInventory().front()->aggDataList().front();
-  EXPECT_EQ(newest->begin, kOldSeconds + 600);
-  ASSERT_EQ(newest->cachedFiles().size(), 1);
-
+  tmp_.write("install/ZEP/logs/ZEP.DCA.CACHE/" + name,
+             header("server1") +
+                 lines({record(2, kOldMillis + 600000), record(2, kOldMillis + 60000)}));
+  ASSERT_EQ(read(*log_, cacheDir() + "/" + name), 0);
+  ZEPADLST_AggDataList& buckets = log_->svcInventory().front()->aggDataList();
+  EXPECT_EQ(buckets.front()->begin, kOldSeconds + 600);
+  EXPECT_EQ(buckets.front()->cachedFiles().size(), 1);
+  EXPECT_EQ(buckets.back()->cachedFiles().size(), 0);
   // With no bucket allowed, every bucket expires while the file is read:
   // the file goes to the archive instead of dangling.
-  ZEPDCLOG_DCMetricsLogFile other(logDir().c_str(), "ZEP.s2.metric.log");
-  ASSERT_EQ(other.readLogForSubnodeName(path.c_str(), &file, line), 0);
-  ASSERT_EQ(other.readCachedLog(path.c_str(), 30000, 0, &file, line), 0);
-  EXPECT_EQ(other.svcInventory().getNumAggDataBuckets(), 0);
-  EXPECT_EQ(filesIn(archiveDir()),
-            std::vector<std::string>{"ZEP.s1.metric.log.1060328134609000-CA"});
+  ZEPDCLOG_DCMetricsLogFile other("", "ZEP.s2.metric.log");
+  ASSERT_EQ(read(other, cacheDir() + "/" + name, 0), 0);
+  EXPECT_EQ(filesIn(archiveDir()), std::vector<std::string>{name});
 }
 
-TEST_F(ZepDcLogTest, TakingAFileIntoTheCache) {
+TEST_F(ZepDcLogTest, TakingAFileIntoTheCacheNeverReplacesAndNeverFollowsALink) {
+  ZEPDCLOG_DCMetricsLogFile log(logDir().c_str(), "ZEP.s1.metric.log");
   writeLog("ZEP.s1.metric.log", header("server1"));
   char cached[ZEPDCLOG_DCMetricsLogFile::PATH_SIZE];
-  ASSERT_EQ(log_->renameLogToTmpName(cached), 0);
+  ASSERT_EQ(log.renameLogToTmpName(cached), 0);
   EXPECT_EQ(std::string(cached), cacheDir() + "/ZEP.s1.metric.log.1060328134609000-CA");
-  EXPECT_FALSE(tmp_.exists("install/ZEP/logs/ZEP.s1.metric.log"));
-
-  // The same name again within the same second: the cached file is never
-  // replaced; the new file waits for a later pass.
+  // The same name again within the same second waits for a later pass.
   writeLog("ZEP.s1.metric.log", header("server2"));
-  TRK1_Capture capture;
-  EXPECT_EQ(log_->renameLogToTmpName(cached), -1);
-  EXPECT_TRUE(capture.contains("ZEP00103E Cannot rename file"));
-  EXPECT_TRUE(tmp_.exists("install/ZEP/logs/ZEP.s1.metric.log"));
-
-  // A failing rename leaves the file in place, once, without retry loops.
-  fakeTime() += 1;
-  ZEPPORT::injectFault(ZEPPORT::Op::kRename, "ZEP.s1.metric.log", EIO, 1);
-  EXPECT_EQ(log_->renameLogToTmpName(cached), -1);
-  EXPECT_TRUE(tmp_.exists("install/ZEP/logs/ZEP.s1.metric.log"));
-  EXPECT_EQ(log_->renameLogToTmpName(cached), 0);
-}
-
-TEST_F(ZepDcLogTest, UnsafeCacheDirectoryAndLongPathsAreRefused) {
-  std::filesystem::create_directories(tmp_.path("elsewhere"));
+  EXPECT_EQ(log.renameLogToTmpName(cached), -1);
+  EXPECT_EQ(tmp_.read("install/ZEP/logs/ZEP.DCA.CACHE/ZEP.s1.metric.log.1060328134609000-CA"),
+            header("server1"));
+  std::filesystem::rename(cacheDir(), tmp_.path("elsewhere"));
   std::filesystem::create_directory_symlink(tmp_.path("elsewhere"), cacheDir());
-  writeLog("ZEP.s1.metric.log", header("server1"));
-  TRK1_Capture capture;
-  char cached[ZEPDCLOG_DCMetricsLogFile::PATH_SIZE];
-  EXPECT_EQ(log_->renameLogToTmpName(cached), -1);
-  EXPECT_TRUE(capture.contains("symbolic link"));
-  EXPECT_TRUE(filesIn(tmp_.path("elsewhere")).empty());
-
-  const std::string longName = "ZEP." + std::string(250, 'n') + ".metric.log";
-  ZEPDCLOG_DCMetricsLogFile longLog(logDir().c_str(), longName.c_str());
-  EXPECT_EQ(longLog.renameLogToTmpName(cached), -1);
+  fakeTime() += 1;
+  EXPECT_EQ(log.renameLogToTmpName(cached), -1);
+  EXPECT_EQ(filesIn(logDir()), std::vector<std::string>{"ZEP.s1.metric.log"});
 }
 
 }  // namespace

@@ -2,15 +2,10 @@
 // simulator are taken in by one dispatcher pass, and every aggregation
 // bucket matches the aggregates the simulator says it wrote.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <map>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include "logs/zepaelem.h"
 #include "logs/zepdclst.h"
@@ -20,17 +15,11 @@ namespace {
 
 using namespace zeplogs_test;
 
-std::vector<std::string> splitCsv(const std::string& line) {
-  std::vector<std::string> out;
-  std::stringstream in(line);
-  for (std::string f; std::getline(in, f, ',');) out.push_back(f);
-  return out;
-}
-
 class ZepSimIngestTest : public ZepLogsTest {};
 
 TEST_F(ZepSimIngestTest, BucketsMatchWhatTheSimulatorWrote) {
   const std::string sim = std::string(ZEP_BUILD_DIR) + "/zepdcsim";
+  ASSERT_EQ(access(sim.c_str(), X_OK), 0) << "the simulator is not built: " << sim;
   const std::string expect = tmp_.path("expect.csv");
   const std::string cmd = sim + " --dir '" + logDir() + "' --servers 3 --services 3 --count 120" +
                           " --seed 11 --fault-ratio 0.2 --junk-ratio 0.1 --per-file 50" +
@@ -38,7 +27,6 @@ TEST_F(ZepSimIngestTest, BucketsMatchWhatTheSimulatorWrote) {
                           " --step-ms 20000 --window-minutes 5 --expect '" + expect +
                           "' 2>/dev/null";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
-
   ASSERT_EQ(ZEPDISP_dispatcher::initWithoutThread(), 0);
   ZEPDISP_dispatcher::runOnePass();
   EXPECT_TRUE(filesIn(logDir()).empty());
@@ -46,40 +34,40 @@ TEST_F(ZepSimIngestTest, BucketsMatchWhatTheSimulatorWrote) {
   ASSERT_EQ(list.size(), 3);
   EXPECT_EQ(list.getNumMetricsRecords(), 360);
 
+  // One row per bucket: server, operation, window begin, then its columns.
   std::ifstream in(expect);
-  std::string line;
-  ASSERT_TRUE(std::getline(in, line));
-  const std::vector<std::string> names = splitCsv(line);
-  std::map<std::string, size_t> at;
-  for (size_t i = 0; i < names.size(); ++i) at[names[i]] = i;
-  int rows = 0;
-  int buckets = 0;
-  while (std::getline(in, line)) {
-    const std::vector<std::string> f = splitCsv(line);
+  std::map<std::string, std::string> f;  // column name -> value
+  std::vector<std::string> names;
+  int rows = 0, buckets = 0;
+  for (std::string line; std::getline(in, line);) {
+    std::stringstream fields(line);
+    for (size_t i = 0; std::getline(fields, line, ','); ++i) {
+      if (names.size() <= i) names.push_back(line); else f[names[i]] = line;
+    }
+    if (f.empty()) continue;
     ++rows;
     ZEPDCLOG_DCMetricsLogFile* log = list.front();
-    while (log != nullptr && f[at["server"]] != log->getServerName()) log = list.next(log);
-    ASSERT_NE(log, nullptr) << line;
+    while (log != nullptr && f["server"] != log->getServerName()) log = list.next(log);
+    ASSERT_NE(log, nullptr) << f["server"];
+    const std::string op = f["svcopertyp"];
     ZEPIELEM_SvcInv* svc = log->svcInventory().front();
-    const std::string key = f[at["svcopertyp"]];
-    while (svc != nullptr && std::string(svc->row.svcopertyp, key.size()) != key) {
+    while (svc != nullptr && std::string(svc->row.svcopertyp, op.size()) != op) {
       svc = log->svcInventory().next(svc);
     }
-    ASSERT_NE(svc, nullptr) << line;
-    const ZEPAELEM_AggData* b = svc->aggDataList().findBucket(std::stoi(f[at["begin"]]));
-    ASSERT_NE(b, nullptr) << line;
-    zep_zepinv_data_t row;
-    b->calcAggData(&row);
-    const std::pair<const char*, int32_t> columns[] = {
-        {"msgcount", row.msgcount},   {"avgmsglen", row.avgmsglen}, {"sdmsglen", row.sdmsglen},
-        {"minmsglen", row.minmsglen}, {"maxmsglen", row.maxmsglen}, {"etmsgcount", row.etmsgcount},
-        {"avgetime", row.avgetime},   {"sdetime", row.sdetime},     {"minetime", row.minetime},
-        {"maxetime", row.maxetime},   {"fltcount", row.fltcount},   {"intlength", row.intlength},
-    };
-    for (const auto& [name, value] : columns) {
-      EXPECT_EQ(value, std::stoi(f[at[name]])) << name << " of " << line;
+    ASSERT_NE(svc, nullptr) << op;
+    const ZEPAELEM_AggData* b = svc->aggDataList().findBucket(std::stoi(f["begin"]));
+    ASSERT_NE(b, nullptr) << f["begin"];
+    zep_zepinv_data_t r;
+    b->calcAggData(&r);
+    for (const auto& [name, value] : {std::pair{"msgcount", r.msgcount}, {"avgmsglen", r.avgmsglen},
+                                      {"sdmsglen", r.sdmsglen}, {"minmsglen", r.minmsglen},
+                                      {"maxmsglen", r.maxmsglen}, {"etmsgcount", r.etmsgcount},
+                                      {"avgetime", r.avgetime}, {"sdetime", r.sdetime},
+                                      {"minetime", r.minetime}, {"maxetime", r.maxetime},
+                                      {"fltcount", r.fltcount}, {"intlength", r.intlength}}) {
+      EXPECT_EQ(value, std::stoi(f[name])) << name << " of " << op << " " << f["begin"];
     }
-    EXPECT_EQ(std::string(row.intbegtime, 16), f[at["intbegtime"]]);
+    EXPECT_EQ(std::string(r.intbegtime, 16), f["intbegtime"]);
   }
   for (auto* log = list.front(); log != nullptr; log = list.next(log)) {
     buckets += log->svcInventory().getNumAggDataBuckets();

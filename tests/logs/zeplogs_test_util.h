@@ -4,20 +4,10 @@
 #ifndef ZEP_TESTS_LOGS_ZEPLOGS_TEST_UTIL_H_
 #define ZEP_TESTS_LOGS_ZEPLOGS_TEST_UTIL_H_
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <ctime>
-#include <filesystem>
-#include <string>
 #include <vector>
 
-#include "axo/trk1.h"
-#include "foundation/zepinstall_fixture.h"
-#include "foundation/zepport.h"
-#include "foundation/zeptestdir.h"
-#include "foundation/zeputil.h"
-#include "runtime/zepdisp.h"
+#include "foundation/zepinstall_fixture.h"  // gtest, the temporary tree, the seams
 
 namespace zeplogs_test {
 
@@ -31,21 +21,6 @@ constexpr int32_t kOldSeconds = 1143540000;
 
 using zeptest::fakeNow;
 using zeptest::fakeTime;
-
-// Sets the agent's start time for one scope and restores the previous one
-// when the scope ends, also when an assertion leaves the test early.
-class ScopedStartTime {
- public:
-  explicit ScopedStartTime(time_t start) : saved_(ZEPDISP_dispatcher::dcaStartTime) {
-    ZEPDISP_dispatcher::dcaStartTime = start;
-  }
-  ~ScopedStartTime() { ZEPDISP_dispatcher::dcaStartTime = saved_; }
-  ScopedStartTime(const ScopedStartTime&) = delete;
-  ScopedStartTime& operator=(const ScopedStartTime&) = delete;
-
- private:
-  const time_t saved_;
-};
 
 // One record line: location, time in milliseconds, elapsed time, port,
 // operation, message length, fault code and fault string; the other fields
