@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "axo/metrics.h"
 #include "axo/trk1.h"
 #include "foundation/zepcrc32.h"
 #include "foundation/zepdirls.h"
@@ -22,6 +23,56 @@
 TRK1_UNIT(zepdclog_unit, "ZEPDCLOG");
 
 namespace {
+
+AXO_COUNTER(filesTaken, "zep_files_taken_total", "Metric log files taken into the cache.");
+AXO_COUNTER(recordsRead, "zep_records_read_total", "Record lines read from metric log files.");
+AXO_COUNTER(bytesRead, "zep_read_bytes_total", "Bytes of record lines read from metric log files.");
+AXO_COUNTER_FAMILY(recordsRejected, "zep_records_rejected_total",
+                   "Record lines rejected, by cause (field_count, time, other).", {"cause"});
+AXO_COUNTER_FAMILY(recordsDropped, "zep_records_dropped_total",
+                   "Held metric lines dropped before their time, by reason (record_limit, "
+                   "retention).",
+                   {"reason"});
+AXO_COUNTER_FAMILY(svcMessages, "zep_messages_total", "Service messages counted.",
+                   {"subnode", "port", "operation", "msgloc"});
+AXO_COUNTER_FAMILY(svcFaults, "zep_faults_total", "Service messages that carried a fault.",
+                   {"subnode", "port", "operation", "msgloc"});
+AXO_HISTOGRAM_FAMILY(svcElapsed, "zep_elapsed_seconds",
+                     "Elapsed time of request-response service messages.",
+                     (std::vector<std::string>{"subnode", "port", "operation", "msgloc"}),
+                     axo::metrics::LatencyBuckets());
+AXO_HISTOGRAM_FAMILY(svcLength, "zep_message_length_bytes", "Length of service messages.",
+                     (std::vector<std::string>{"subnode", "port", "operation", "msgloc"}),
+                     axo::metrics::SizeBuckets());
+
+// A fixed-width text column without its trailing blanks and NULs.
+std::string Trimmed(const char* field, size_t size) {
+  size_t n = strnlen(field, size);
+  while (n > 0 && field[n - 1] == ' ') --n;
+  return std::string(field, n);
+}
+
+// Feeds the service series of one counted record; the series of message
+// locations 0..3 are cached on the inventory entry.
+void countRecord(ZEPIELEM_SvcInv* svc, const char* subnode, const zep_zepsmt_data_t& row,
+                 bool fault) {
+  ZEPIELEM_SvcInv::Series local;
+  ZEPIELEM_SvcInv::Series* s =
+      row.msgloc >= 0 && row.msgloc < 4 ? &svc->series[row.msgloc] : &local;
+  if (s->messages == nullptr) {
+    const std::vector<std::string> labels = {
+        Trimmed(subnode, std::strlen(subnode)), Trimmed(row.portname, sizeof(row.portname)),
+        Trimmed(row.opname, sizeof(row.opname)), std::to_string(row.msgloc)};
+    s->messages = &svcMessages.counter(labels);
+    s->faults = &svcFaults.counter(labels);
+    s->elapsed = &svcElapsed.histogram(labels);
+    s->length = &svcLength.histogram(labels);
+  }
+  s->messages->Inc();
+  if (fault) s->faults->Inc();
+  if (row.elpsdtime >= 0) s->elapsed->Observe(row.elpsdtime / 1000.0);
+  if (row.msglength >= 0) s->length->Observe(row.msglength);
+}
 
 using SU = ZEPSTRUT_stringUtil;
 
@@ -151,6 +202,7 @@ int ZEPDCLOG_DCMetricsLogFile::renameLogToTmpName(char* cachedPath) {
       reportRename(livePath_, target, errno);
     } else {
       std::snprintf(cachedPath, PATH_SIZE, "%s", target);
+      filesTaken.Inc();
       rc = 0;
     }
   }
@@ -237,7 +289,13 @@ void ZEPDCLOG_DCMetricsLogFile::processRecord(const char* text, int32_t readTime
                                               int maxMetricsRecords, int maxSvcInvRecords,
                                               ZEPIELEM_SvcInv** entry, int32_t* begin) {
   SU::STRING_PARSE_INFO f[NUM_FIELDS];
-  if (SU::split(text, f, NUM_FIELDS, ';') != NUM_FIELDS) return;
+  recordsRead.Inc();
+  bytesRead.Inc(std::strlen(text));
+  if (SU::split(text, f, NUM_FIELDS, ';') != NUM_FIELDS) {
+    static axo::metrics::Counter& fieldCount = recordsRejected.counter({"field_count"});
+    fieldCount.Inc();
+    return;
+  }
 
   // The message time: the last three digits are milliseconds.
   int32_t seconds;
@@ -250,6 +308,8 @@ void ZEPDCLOG_DCMetricsLogFile::processRecord(const char* text, int32_t readTime
   }
   if (seconds == SU::ATOI_ERROR || millis == SU::ATOI_ERROR || seconds < 0 || millis < 0) {
     // A record without a usable time cannot be ordered or aggregated.
+    static axo::metrics::Counter& badTime = recordsRejected.counter({"time"});
+    badTime.Inc();
     if (TRK1_On(&zepdclog_unit, TRK1_DETAIL)) {
       TRK1_Printf(&zepdclog_unit, __LINE__, "record with a bad time field skipped: %.*s\n",
                   f[1].len, f[1].ptr);
@@ -283,11 +343,12 @@ void ZEPDCLOG_DCMetricsLogFile::processRecord(const char* text, int32_t readTime
   ZEPDC_DataComputer* dc = ZEPSHARED_agentData::pDataComputer;
   if (dc != nullptr && ml->timeSeconds > ZEPSHARED_agentData::dcaStartTime) dc->Increment(ml);
   ZEPIELEM_SvcInv* svc = svcInventory_.add(*ml);
+  countRecord(svc, subnodeName_, row, ml->hasFault());
   *entry = svc;
   *begin = svc->aggDataList().add(*ml)->begin;
   enforceSvcInvLimits(maxSvcInvRecords);
-  while (lines_.size() > maxMetricsRecords && deleteOldestMetric()) {
-  }
+  static axo::metrics::Counter& overLimit = recordsDropped.counter({"record_limit"});
+  while (lines_.size() > maxMetricsRecords && deleteOldestMetric()) overLimit.Inc();
 }
 
 const zep_zepsmt_data_t& ZEPDCLOG_DCMetricsLogFile::headerRow() {
@@ -371,12 +432,15 @@ bool ZEPDCLOG_DCMetricsLogFile::deleteOldestMetric() {
 }
 
 int ZEPDCLOG_DCMetricsLogFile::purge(int minRetainSeconds, int maxRetainSeconds) {
+  static axo::metrics::Counter& retentionDropped = recordsDropped.counter({"retention"});
   const time_t now = ZEPPORT::now();
   int deleted = 0;
   for (ZEPMELEM_MetricLine* l = front(); l != nullptr;) {
     ZEPMELEM_MetricLine* following = next(l);
     const time_t read = l->readTime;
     if (now > read + maxRetainSeconds || (now > read + minRetainSeconds && l->addedToHistory)) {
+      // Dropped unless the line reached history first.
+      if (!l->addedToHistory) retentionDropped.Inc();
       deleteMetric(l);
       ++deleted;
     }
