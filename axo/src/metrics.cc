@@ -277,8 +277,13 @@ Histogram& Family::histogram(const std::vector<std::string>& values) {
 
 void Family::ForEach(
     const std::function<void(const std::vector<std::string>&, const Series&)>& fn) const {
-  std::lock_guard<std::mutex> lock(mu_);
-  for (const auto& [values, s] : series_) fn(values, *s);
+  std::vector<std::pair<const std::vector<std::string>*, const Series*>> listed;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    listed.reserve(series_.size());
+    for (const auto& [values, s] : series_) listed.emplace_back(&values, s.get());
+  }
+  for (const auto& [values, s] : listed) fn(*values, *s);
 }
 
 Family& Define(Kind kind, const char* name, const char* help, std::vector<std::string> labels,

@@ -96,8 +96,9 @@ class Family {
     Gauge gauge;
     Histogram histogram;
   };
-  // Calls `fn` for every series in label order, under the family's lock
-  // (one short hold per family).
+  // Calls `fn` for every series in label order. The family's lock is held
+  // only to list the series (they are never removed), not while `fn` runs,
+  // so a scrape keeps a new series' lookup waiting for one short hold.
   void ForEach(const std::function<void(const std::vector<std::string>&, const Series&)>& fn) const;
 
  private:
