@@ -55,6 +55,8 @@ bool writeMetricLog(const std::string& path, int server, int services, long long
 // Return the process exit status.
 int runIngest(int argc, char** argv);
 int runSample(int argc, char** argv);
+// `zepbench scrape [SCRAPES]`: registry exposition against the client library.
+int runScrape(int argc, char** argv);
 
 }  // namespace zepbench
 

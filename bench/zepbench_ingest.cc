@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "axo/metrics.h"
 #include "logs/zepdclst.h"
 #include "runtime/zepdisp.h"
 #include "situations/zepdc.h"
@@ -62,7 +63,8 @@ int usage() {
   std::fprintf(stderr,
                "usage: zepbench ingest [--situations K] [--times old|new] FILE...\n"
                "       zepbench ingest [--situations K] [--times old|new] --generate N "
-               "[--servers S] [--services V]\n");
+               "[--servers S] [--services V]\n"
+               "       (either form also takes --metrics on|off)\n");
   return 2;
 }
 
@@ -82,6 +84,11 @@ bool parse(int argc, char** argv, Options* o) {
       o->servers = std::atoi(argv[++i]);
     } else if (a == "--services" && hasValue) {
       o->services = std::atoi(argv[++i]);
+    } else if (a == "--metrics" && hasValue) {
+      // Benchmark-only: the cost of the metrics registry's updates.
+      const std::string v = argv[++i];
+      if (v != "on" && v != "off") return false;
+      axo::metrics::SetEnabled(v == "on");
     } else if (a.rfind("--", 0) == 0) {
       return false;
     } else {

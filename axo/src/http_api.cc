@@ -19,6 +19,7 @@
 #include <nlohmann/json.hpp>
 
 #include "axo/axo.h"
+#include "axo/metrics.h"
 #include "axo/request.h"
 #include "axo/trk1.h"
 #include "axo_internal.h"
@@ -260,6 +261,34 @@ void Events(const httplib::Request& req, httplib::Response& res) {
 
 // What the listener answers when no handler wrote a body: httplib's own
 // refusals (no route, body too large, bad request line) and failures.
+void Metrics(const httplib::Request& req, httplib::Response& res) {
+  std::string type;
+  const auto format = axo::metrics::NegotiateFormat(req.get_header_value("Accept"), &type);
+  res.set_content(axo::metrics::Expose(format), type);
+}
+
+// Counts every answered request by route (the path's pattern, never the
+// client or a free-form path: bounded cardinality) and status.
+void CountRequest(const httplib::Request& req, const httplib::Response& res) {
+  AXO_COUNTER_FAMILY(requests, "zep_api_requests_total",
+                     "Operator API requests answered, by route and status.",
+                     {"method", "route", "status"});
+  static const char* const kRoutes[] = {"/healthz", "/metrics", "/api/v1/agent",
+                                        "/api/v1/subnodes", "/api/v1/tables", "/api/v1/actions",
+                                        "/api/v1/manager", "/api/v1/situations", "/api/v1/events"};
+  std::string route = "other";
+  for (const char* r : kRoutes) {
+    if (req.path == r) route = r;
+  }
+  if (req.path.starts_with("/api/v1/tables/")) route = "/api/v1/tables/{table}";
+  if (req.path.starts_with("/api/v1/situations/")) route = "/api/v1/situations/{name}";
+  const char* method = "other";
+  for (const char* m : {"GET", "POST", "DELETE", "PUT", "HEAD"}) {
+    if (req.method == m) method = m;
+  }
+  requests.counter({method, route, std::to_string(res.status)}).Inc();
+}
+
 httplib::Server::HandlerResponse DefaultError(const httplib::Request&, httplib::Response& res) {
   if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
   const char* text = res.status >= 500   ? "internal error"
@@ -342,6 +371,8 @@ struct OperatorApi::Impl {
     server.Post("/api/v1/situations", Guarded(CreateSituation));
     server.Delete(R"(/api/v1/situations/([^/]{1,64}))", Guarded(DeleteSituation));
     server.Get("/api/v1/events", Events);
+    server.Get("/metrics", Metrics);
+    server.set_logger(CountRequest);
   }
 };
 

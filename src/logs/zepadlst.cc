@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "axo/metrics.h"
 #include "axo/trk1.h"
 #include "foundation/zepport.h"
 #include "foundation/zepselem.h"
@@ -14,6 +15,7 @@
 #include "logs/zepshared.h"
 
 TRK1_UNIT(zepadlst_unit, "ZEPADLST");
+AXO_COUNTER(filesArchived, "zep_files_archived_total", "Metric log files moved to the archive.");
 
 namespace {
 
@@ -198,5 +200,7 @@ void ZEPADLST_AggDataList::renameToArchive(const char* path, bool storedInHistor
                   target);
       TRK1_Printf(&zepadlst_unit, __LINE__, "%s\n", std::strerror(err));
     }
+  } else {
+    filesArchived.Inc();
   }
 }

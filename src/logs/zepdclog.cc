@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "axo/metrics.h"
 #include "axo/testpause.h"
 #include "axo/trk1.h"
 #include "foundation/zepcrc32.h"
@@ -22,6 +23,62 @@
 TRK1_UNIT(zepdclog_unit, "ZEPDCLOG");
 
 namespace {
+
+AXO_COUNTER(filesTaken, "zep_files_taken_total", "Metric log files taken into the cache.");
+AXO_COUNTER(recordsRead, "zep_records_read_total", "Record lines read from metric log files.");
+AXO_COUNTER(bytesRead, "zep_read_bytes_total", "Bytes of record lines read from metric log files.");
+AXO_COUNTER_FAMILY(recordsRejected, "zep_records_rejected_total",
+                   "Record lines rejected, by cause (field_count, time, other).", {"cause"});
+AXO_COUNTER_FAMILY(recordsDropped, "zep_records_dropped_total",
+                   "Held metric lines dropped before their time, by reason (record_limit, "
+                   "retention).",
+                   {"reason"});
+AXO_COUNTER_FAMILY(svcMessages, "zep_messages_total", "Service messages counted.",
+                   {"subnode", "port", "operation", "msgloc"});
+AXO_COUNTER_FAMILY(svcFaults, "zep_faults_total", "Service messages that carried a fault.",
+                   {"subnode", "port", "operation", "msgloc"});
+AXO_HISTOGRAM_FAMILY(svcElapsed, "zep_elapsed_seconds",
+                     "Elapsed time of request-response service messages.",
+                     (std::vector<std::string>{"subnode", "port", "operation", "msgloc"}),
+                     axo::metrics::LatencyBuckets());
+AXO_HISTOGRAM_FAMILY(svcLength, "zep_message_length_bytes", "Length of service messages.",
+                     (std::vector<std::string>{"subnode", "port", "operation", "msgloc"}),
+                     axo::metrics::SizeBuckets());
+
+// Records refused for their time: not a number, or before 2000.
+axo::metrics::Counter& badTime() {
+  static axo::metrics::Counter& counter = recordsRejected.counter({"time"});
+  return counter;
+}
+
+// A fixed-width text column without its trailing blanks and NULs.
+std::string Trimmed(const char* field, size_t size) {
+  size_t n = strnlen(field, size);
+  while (n > 0 && field[n - 1] == ' ') --n;
+  return std::string(field, n);
+}
+
+// Feeds the service series of one counted record; the series of message
+// locations 0..3 are cached on the inventory entry.
+void countRecord(ZEPIELEM_SvcInv* svc, const char* subnode, const zep_zepsmt_data_t& row,
+                 bool fault) {
+  ZEPIELEM_SvcInv::Series local;
+  ZEPIELEM_SvcInv::Series* s =
+      row.msgloc >= 0 && row.msgloc < 4 ? &svc->series[row.msgloc] : &local;
+  if (s->messages == nullptr) {
+    const std::vector<std::string> labels = {
+        Trimmed(subnode, std::strlen(subnode)), Trimmed(row.portname, sizeof(row.portname)),
+        Trimmed(row.opname, sizeof(row.opname)), std::to_string(row.msgloc)};
+    s->messages = &svcMessages.counter(labels);
+    s->faults = &svcFaults.counter(labels);
+    s->elapsed = &svcElapsed.histogram(labels);
+    s->length = &svcLength.histogram(labels);
+  }
+  s->messages->Inc();
+  if (fault) s->faults->Inc();
+  if (row.elpsdtime >= 0) s->elapsed->Observe(row.elpsdtime / 1000.0);
+  if (row.msglength >= 0) s->length->Observe(row.msglength);
+}
 
 using SU = ZEPSTRUT_stringUtil;
 
@@ -169,6 +226,7 @@ int ZEPDCLOG_DCMetricsLogFile::renameLogToTmpName(char* cachedPath) {
         reportRename(livePath_, target, std::strerror(errno));
       } else {
         std::snprintf(cachedPath, PATH_SIZE, "%s", target);
+        filesTaken.Inc();
         rc = 0;
       }
     }
@@ -228,13 +286,21 @@ int ZEPDCLOG_DCMetricsLogFile::readCachedLog(const char* cachedPath, int maxMetr
   return flow.exit(rc);
 }
 
-int ZEPDCLOG_DCMetricsLogFile::processLine(const char* cachedPath, const char* line,
+int ZEPDCLOG_DCMetricsLogFile::processLine(const char* /*cachedPath*/, const char* line,
                                            int32_t readTime, int maxMetricsRecords,
                                            int maxSvcInvRecords, NewestWindow* newest) {
   if (line[0] == '#') return processKeyVal(line);
   SU::STRING_PARSE_INFO f[NUM_FIELDS];
-  if (SU::split(line, f, NUM_FIELDS, ';') != NUM_FIELDS) return 0;
+  recordsRead.Inc();
+  bytesRead.Inc(std::strlen(line));
+  if (SU::split(line, f, NUM_FIELDS, ';') != NUM_FIELDS) {
+    static axo::metrics::Counter& fieldCount = recordsRejected.counter({"field_count"});
+    fieldCount.Inc();
+    return 0;
+  }
   if (std::strchr(line, ZEPPORT::NUL_SUBSTITUTE) != nullptr) {
+    static axo::metrics::Counter& damaged = recordsRejected.counter({"other"});
+    damaged.Inc();
     refuseRecord("it holds a NUL byte", line);
     return 0;
   }
@@ -250,10 +316,12 @@ int ZEPDCLOG_DCMetricsLogFile::processLine(const char* cachedPath, const char* l
   }
   if (seconds == SU::ATOI_ERROR || millis == SU::ATOI_ERROR || millis < 0) {
     // A record without a usable time cannot be ordered or aggregated.
+    badTime().Inc();
     refuseRecord("its time is not a number", line);
     return 0;
   }
   if (seconds < kEarliestRecordSeconds) {
+    badTime().Inc();
     refuseRecord("its time is before 2000-01-01T00:00Z (seconds instead of milliseconds?)", line);
     return 0;
   }
@@ -285,14 +353,15 @@ int ZEPDCLOG_DCMetricsLogFile::processLine(const char* cachedPath, const char* l
   ZEPDC_DataComputer* dc = ZEPSHARED_agentData::pDataComputer;
   if (dc != nullptr && ml->timeSeconds > ZEPSHARED_agentData::dcaStartTime) dc->Increment(ml);
   ZEPIELEM_SvcInv* svc = svcInventory_.add(*ml);
+  countRecord(svc, subnodeName_, row, ml->hasFault());
   const int32_t begin = svc->aggDataList().add(*ml)->begin;
   if (newest != nullptr && (newest->entry == nullptr || begin > newest->begin)) {
     newest->entry = svc;
     newest->begin = begin;
   }
   enforceSvcInvLimits(maxSvcInvRecords);
-  while (lines_.size() > maxMetricsRecords && deleteOldestMetric()) {
-  }
+  static axo::metrics::Counter& overLimit = recordsDropped.counter({"record_limit"});
+  while (lines_.size() > maxMetricsRecords && deleteOldestMetric()) overLimit.Inc();
   return 0;
 }
 
@@ -390,12 +459,15 @@ bool ZEPDCLOG_DCMetricsLogFile::deleteOldestMetric() {
 }
 
 int ZEPDCLOG_DCMetricsLogFile::purge(int minRetainSeconds, int maxRetainSeconds) {
+  static axo::metrics::Counter& retentionDropped = recordsDropped.counter({"retention"});
   const time_t now = ZEPPORT::now();
   int deleted = 0;
   for (ZEPMELEM_MetricLine* l = front(); l != nullptr;) {
     ZEPMELEM_MetricLine* following = next(l);
     const time_t read = l->readTime;
     if (now > read + maxRetainSeconds || (now > read + minRetainSeconds && l->addedToHistory)) {
+      // Dropped unless the line reached history first.
+      if (!l->addedToHistory) retentionDropped.Inc();
       deleteMetric(l);
       ++deleted;
     }

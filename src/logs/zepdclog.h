@@ -93,8 +93,7 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
     int32_t begin = 0;
   };
 
-  // Handles one line of a metric log file (`cachedPath`, named in the
-  // message about a skipped record): a header line, or a record that becomes
+  // Handles one line of the metric log file at `cachedPath`: a header line, or a record that becomes
   // a metric line (counted by the situations when newer than the agent's
   // start, and by its service operation's bucket). Then applies the two
   // limits. When `newest` is given and the record's window is newer than

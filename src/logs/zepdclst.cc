@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "axo/metrics.h"
 #include "axo/trk1.h"
 #include "foundation/zepprops.h"
 #include "foundation/zepstrut.h"
@@ -16,6 +17,13 @@
 #include "logs/zepshared.h"
 
 TRK1_UNIT(zepdclst_unit, "ZEPDCLST");
+AXO_COUNTER(filesPurged, "zep_files_purged_total", "Archived metric log files deleted.");
+AXO_GAUGE(lag, "zep_lag_seconds",
+          "Age of the oldest metric log file not yet taken, at the start of the last pass.");
+AXO_COUNTER_FAMILY(recordsDropped, "zep_records_dropped_total",
+                   "Held metric lines dropped before their time, by reason (record_limit, "
+                   "retention).",
+                   {"reason"});
 
 namespace {
 
@@ -105,6 +113,15 @@ int ZEPDCLST_DCMetricsLogList::readLogs(ZEPPROPS_properties& props) {
   int rc = 0;
   if (logDirList_.getDirectoryName()[0] != '\0') {
     logDirList_.readDir();
+    time_t oldest = 0;
+    for (ZEPLELEM_listElem* e = logDirList_.fileList.front(); e != nullptr;
+         e = logDirList_.fileList.next(e)) {
+      const char* name = entryOf(e)->getFilename();
+      if (!ZEPDCLOG_DCMetricsLogFile::isAMetricLogFilename(name)) continue;
+      const time_t t = entryOf(e)->getTimestamp();
+      if (oldest == 0 || t < oldest) oldest = t;
+    }
+    lag.Set(oldest == 0 ? 0.0 : static_cast<double>(std::max<time_t>(0, ZEPPORT::now() - oldest)));
     for (ZEPLELEM_listElem* e = logDirList_.fileList.front(); e != nullptr;
          e = logDirList_.fileList.next(e)) {
       const char* name = entryOf(e)->getFilename();
@@ -303,6 +320,8 @@ void ZEPDCLST_DCMetricsLogList::enforceMaxRecordsLimit(ZEPPROPS_properties& prop
   if (total <= limit) return;
   const int toDelete = total - limit;
   const int deleted = deleteOldestMetricRecords(toDelete);
+  static axo::metrics::Counter& overLimit = recordsDropped.counter({"record_limit"});
+  overLimit.Inc(static_cast<uint64_t>(deleted));
   if (TRK1_On(&zepdclst_unit, TRK1_DETAIL)) {
     TRK1_Printf(&zepdclst_unit, __LINE__,
                 "Max metric records of %d exceeded. Records to delete: %d. Deleted: %d\n", limit,
@@ -359,6 +378,7 @@ int ZEPDCLST_DCMetricsLogList::purgeArchive(ZEPPROPS_properties& props) {
                                 ZEPPORT::FILE_SEPARATOR, f->getFilename());
     const int removed = n > 0 && n < kPathSize ? ZEPPORT::zep_unlink(path) : -1;
     if (removed == 0) {
+      filesPurged.Inc();
       if (TRK1_On(&zepdclst_unit, TRK1_DETAIL)) {
         TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0307I Archived log file deleted: %s \n", path);
       }

@@ -20,6 +20,10 @@
 #include "logs/zepadlst.h"
 
 class ZEPMELEM_MetricLine;
+namespace axo::metrics {
+class Counter;
+class Histogram;
+}  // namespace axo::metrics
 
 class ZEPIELEM_SvcInv : public ZEPLELEM_listElem {
  public:
@@ -52,6 +56,16 @@ class ZEPIELEM_SvcInv : public ZEPLELEM_listElem {
   // The row template: identity columns filled, interval columns left for
   // calcAggData, INTSTATUS for the inventory table.
   zep_zepinv_data_t row;
+
+  // The registry series of this operation per message location 0..3,
+  // looked up on the first record of each (see ZEPDCLOG processRecord).
+  struct Series {
+    axo::metrics::Counter* messages = nullptr;
+    axo::metrics::Counter* faults = nullptr;
+    axo::metrics::Histogram* elapsed = nullptr;
+    axo::metrics::Histogram* length = nullptr;
+  };
+  Series series[4];
 
  private:
   ZEPADLST_AggDataList aggDataList_;

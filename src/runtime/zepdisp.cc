@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "axo/metrics.h"
 #include "axo/trk1.h"
 #include "foundation/zepport.h"
 #include "foundation/zepprops.h"
@@ -30,10 +31,38 @@ std::mutex sleepMutex;
 std::condition_variable sleepWake;
 bool threadRunning = false;  // a dispatcher thread was started and not joined
 
+AXO_HISTOGRAM_FAMILY(passSeconds, "zep_dispatcher_pass_seconds",
+                     "Duration of one dispatcher pass over the metric log directory.",
+                     std::vector<std::string>{}, axo::metrics::LatencyBuckets());
+
+// Scrape-time gauges of what the agent holds against its limits, read under
+// one hold of the dispatcher's locks.
+void collectHeld() {
+  AXO_GAUGE(lines, "zep_held_metric_lines", "Metric lines held in memory.");
+  AXO_GAUGE(linesLimit, "zep_held_metric_lines_limit", "Most metric lines held in memory.");
+  AXO_GAUGE(buckets, "zep_held_buckets", "Service inventory buckets held in memory.");
+  AXO_GAUGE(bucketsLimit, "zep_held_buckets_limit", "Most service inventory buckets held.");
+  OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
+  OSB1_ScopedLock listLock(&ZEPDISP_dispatcher::metricsLogListLock);
+  ZEPPROPS_properties& props = ZEPDISP_dispatcher::configProperties;
+  ZEPDCLST_DCMetricsLogList& list = ZEPDISP_dispatcher::metricsLogList;
+  lines.Set(list.getNumMetricsRecords());
+  linesLimit.Set(props.getPropertyAsInt(ZEPDCSET_settings::MAX_METRICS_RECORDS,
+                                        ZEPDCSET_settings::DEFAULT_MAX_METRICS_RECORDS));
+  ZEPADLST_AggDataList* oldestList;
+  ZEPAELEM_AggData* oldest;
+  int32_t begin;
+  buckets.Set(list.getOldestAggDataBucket(&oldestList, &oldest, &begin));
+  bucketsLimit.Set(props.getPropertyAsInt(ZEPDCSET_settings::MAX_SVCINV_RECORDS,
+                                          ZEPDCSET_settings::DEFAULT_MAX_SVCINV_RECORDS));
+}
+
 // Initialisation shared by init and initWithoutThread.
 int initialise(bool startThreads) {
   bool expected = false;
   if (!dispatcherInited.compare_exchange_strong(expected, true)) return -1;
+  static std::once_flag collectorAdded;
+  std::call_once(collectorAdded, [] { axo::metrics::AddCollector(collectHeld); });
   ZEPDISP_dispatcher::dcaStartTime = ZEPPORT::now();
   ZEPDISP_dispatcher::pDataComputer = new ZEPDC_DataComputer(startThreads);
   OSB1_InitializeLock(&ZEPDISP_dispatcher::configPropertiesLock);
@@ -87,6 +116,8 @@ int ZEPDISP_dispatcher::initWithoutThread() { return initialise(false); }
 
 int ZEPDISP_dispatcher::runOnePass() {
   TRK1_FlowScope flow(&zepdisp_unit, "runOnePass");
+  static axo::metrics::Histogram& pass = passSeconds.histogram();
+  const auto start = std::chrono::steady_clock::now();
   int sleepSeconds;
   {
     OSB1_ScopedLock configLock(&configPropertiesLock);
@@ -98,6 +129,7 @@ int ZEPDISP_dispatcher::runOnePass() {
     metricsLogList.readLogs(configProperties);
     metricsLogList.purgeLogs(configProperties);
   }
+  pass.Observe(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   return flow.exit(sleepSeconds);
 }
 
