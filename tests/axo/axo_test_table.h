@@ -41,7 +41,6 @@ struct TestTableLog {
   std::vector<std::string> subnodes;               // GetSubnode, per sample
   std::vector<std::string> termsAtCreate;          // "ATTR oper type len"
   std::vector<std::string> termsAtDestroy;
-  unsigned int lastAddDataStatus = 0;
 };
 
 class TestVexor : public vexor {
@@ -99,8 +98,6 @@ class TestVexor : public vexor {
     for (int i = 0; i < n && status == 0; ++i) {
       if (CheckForException(&rows[i])) status = InsertRow(&rows[i]);
     }
-    std::lock_guard<std::mutex> guard(log_->mu);
-    log_->lastAddDataStatus = status;
     return status;
   }
 

@@ -56,10 +56,9 @@ TEST_F(AxoHistoryTest, EachCollectionAppendsOneHistoryRequestPerTable) {
   Register("ZP:00000002:h-s2");
   EXPECT_EQ(c.CollectOnce(1143553569), 2);
   EXPECT_EQ(c.CollectOnce(1143553869), 2);
-  // One request naming every subnode, with the history flag.
-  ASSERT_EQ(sampled_.log.subnodes.size(), 4u);
-  EXPECT_EQ(sampled_.log.subnodes[0], "ZP:00000001:h-s1");
-  EXPECT_EQ(sampled_.log.subnodes[1], "ZP:00000002:h-s2");
+  // One request naming every subnode.
+  EXPECT_EQ(sampled_.log.subnodes, (std::vector<std::string>{"ZP:00000001:h-s1",
+            "ZP:00000002:h-s2", "ZP:00000001:h-s1", "ZP:00000002:h-s2"}));
 
   Rows rows = Read("SELECT WRITETIME, NAME, SMALL, BIG, typeof(BIG) FROM AXOSMP ORDER BY rowid");
   ASSERT_EQ(rows.size(), 4u);
@@ -106,7 +105,6 @@ TEST_F(AxoHistoryTest, AnUnusableDatabaseIsRefusedAtOpen) {
 }
 
 TEST(AxoHistoryTables, ParsesTheTableList) {
-  EXPECT_EQ(axo::ParseTableList("ZEPSMT,ZEPINV"), (std::vector<std::string>{"ZEPSMT", "ZEPINV"}));
   EXPECT_EQ(axo::ParseTableList(" zepsmt , ,ZEPFLCT "),
             (std::vector<std::string>{"ZEPSMT", "ZEPFLCT"}));
   EXPECT_TRUE(axo::ParseTableList("").empty());

@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -82,10 +83,9 @@ inline HttpReply Http(int port, const std::string& method, const std::string& ta
     if (colon == std::string::npos) continue;
     std::string name = line.substr(0, colon);
     for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    std::string value = line.substr(colon + 1);
-    while (!value.empty() && (value.front() == ' ')) value.erase(0, 1);
-    while (!value.empty() && (value.back() == '\r' || value.back() == ' ')) value.pop_back();
-    reply.headers[name] = value;
+    const size_t begin = line.find_first_not_of(' ', colon + 1);
+    const size_t end = line.find_last_not_of("\r ");
+    reply.headers[name] = begin > end ? "" : line.substr(begin, end - begin + 1);
   }
   reply.body = raw.substr(head_end + 4);
   const auto encoding = reply.headers.find("transfer-encoding");
@@ -125,9 +125,7 @@ inline std::string UrlEncode(const std::string& s) {
 
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 inline void WriteFile(const std::string& path, const std::string& text) {
@@ -146,7 +144,8 @@ class TempDir {
     if (mkdtemp(buf.data()) != nullptr) path_ = buf.data();
   }
   ~TempDir() {
-    if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
