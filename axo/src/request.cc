@@ -385,6 +385,12 @@ Status createSituation(const SituationSpec& spec, std::string* error) {
     *error = "table " + spec.table + " cannot create a sampler";
     return kFailed;
   }
+  if (!v->GetRefusal().empty()) {
+    *error = v->GetRefusal();
+    delete v;   // no framework lock held, as when a situation is deleted
+    ReleaseName(spec.name);
+    return kBadRequest;
+  }
   v->AttachSituation(&sit->state);
   sit->sampler = v;
   sit->nextDue = sit->context.created;

@@ -242,10 +242,13 @@ void zep_zepmatt_agent::TakeSampleConstructor() {
     if (!v.valid()) {
       char missing[64];
       v.missingConditions(missing, sizeof(missing));
-      if (missing[0] != '\0' && TRK1_On(&zepmatt_unit, TRK1_ERROR)) {
-        TRK1_Printf(&zepmatt_unit, __LINE__,
-                    "ZEP0409E Situation %s refused: it has no condition on %s\n",
-                    GetSituationName(), missing);
+      if (missing[0] != '\0') {
+        if (TRK1_On(&zepmatt_unit, TRK1_ERROR)) {
+          TRK1_Printf(&zepmatt_unit, __LINE__,
+                      "ZEP0409E Situation %s refused: it has no condition on %s\n",
+                      GetSituationName(), missing);
+        }
+        RefuseRequest(std::string("situation refused: it has no condition on ") + missing);
       }
       if (TRK1_On(&zepmatt_unit, TRK1_DETAIL)) {
         TRK1_Printf(&zepmatt_unit, __LINE__,

@@ -210,6 +210,13 @@ TEST_F(OperatorApiE2eTest, BannerTraceAndCleanStopOnSigterm) {
 TEST_F(OperatorApiE2eTest, SlowMessageCountSituationIsRaisedAndThenCleared) {
   Agent agent(tmp_.path(), {});
   ASSERT_TRUE(agent.Up()) << agent.child().Err();
+  // Address, service and interval are required; the agent says which is missing.
+  e2e::HttpReply refused = agent.Post("/api/v1/situations", R"({
+      "name": "NoAddress", "table": "ZEPMATT", "conditions": [
+        {"attribute": "PORTNAME", "op": "=", "value": "OrderPort"},
+        {"attribute": "MSGCNT", "op": ">=", "value": 5}]})");
+  EXPECT_EQ(refused.status, 400);
+  EXPECT_NE(refused.body.find("no condition on RMIPADDR, TMINT"), std::string::npos) << refused.body;
   e2e::HttpReply created = agent.Post("/api/v1/situations", R"({
       "name": "ManyCancels", "table": "ZEPMATT", "interval": 30, "conditions": [
         {"attribute": "RMIPADDR", "op": "=", "value": "*"},

@@ -321,6 +321,12 @@ class vexor {
   int allocSize;            // growth step in rows
   char* data;               // the buffer: `allocated` records of GetRowSize() bytes
 
+  // A table's creation hook refuses a request it cannot serve (a situation
+  // whose conditions its table cannot evaluate) with a reason; the framework
+  // then destroys the sampler and answers whoever asked with that reason.
+  void RefuseRequest(const std::string& reason) { refusal_ = reason; }
+  const std::string& GetRefusal() const { return refusal_; }
+
   // Framework-internal: state of the situation this sampler serves.
   void AttachSituation(AXO_SituationState* state) { situation_ = state; }
   AXO_SituationState* GetSituation() const { return situation_; }
@@ -333,6 +339,7 @@ class vexor {
   size_t nextSubnode_ = 0;
   size_t nextTerm_ = 0;
   AXO_SituationState* situation_ = nullptr;
+  std::string refusal_;  // empty unless the creation hook refused the request
 };
 
 enum : unsigned int {
