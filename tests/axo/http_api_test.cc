@@ -216,7 +216,8 @@ TEST_F(AxoHttpApiTest, CatalogueSubnodesAndIdentity) {
   EXPECT_EQ(j["subnodes"][0]["name"], "ZP:0badcafe:host-srv");
   EXPECT_EQ(j["subnodes"][0]["product"], "ZP");
   EXPECT_EQ(Body(Get("/api/v1/agent"))["product"], "ZP");
-  for (const json& t : Body(Get("/api/v1/tables"))["tables"]) {
+  const json catalogue = Body(Get("/api/v1/tables"));  // outlives the loop
+  for (const json& t : catalogue["tables"]) {
     if (t["table"] != "AXOSMP") continue;
     ASSERT_EQ(t["columns"].size(), 3u);
     EXPECT_EQ(t["columns"][1]["attribute"], "SMALL");
