@@ -101,8 +101,14 @@ TEST_F(StressConcurrencyTest, AgentThreadsShareTheLocksWithoutLossOrRace) {
     std::string error;
     for (int i = 0; !done || i < 10; ++i) {
       const std::string name = "Stress" + std::to_string(i % 3);
-      const char* table = i % 2 == 0 ? "ZEPMATT" : "ZEPSMT";
-      axo::SituationSpec spec{name, table, 1, {{"PORTNAME", "!=", "none"}}};
+      // Message-count situations (registered with the data computer) and
+      // sampled ones take turns.
+      const bool counted = i % 2 == 0;
+      axo::SituationSpec spec{
+          name, counted ? "ZEPMATT" : "ZEPSMT", 1,
+          counted ? std::vector<axo::FilterTerm>{{"RMIPADDR", "=", "*"}, {"PORTNAME", "=", "*"},
+                                                 {"TMINT", "=", "60"}, {"MSGCNT", ">=", "1"}}
+                  : std::vector<axo::FilterTerm>{{"PORTNAME", "!=", "none"}}};
       if (axo::createSituation(spec, &error) != axo::kOk) ++failures;
       D::pDataComputer->Poll();
       axo::pollSituations(kBaseTime + i);
