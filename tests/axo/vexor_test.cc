@@ -96,22 +96,6 @@ TEST_F(AxoVexorTest, GetFilterInfoStartsAgainAfterTheLastTerm) {
   EXPECT_EQ(table_.log.termsAtDestroy, expected);   // same terms at the end of the request
 }
 
-TEST_F(AxoVexorTest, RowBufferGrowsGeometricallyAndKeepsRows) {
-  TestVexor v(&request_, &context_, nullptr, 3, &table_.rows, &table_.log, false);
-  std::vector<int> allocations;
-  for (int i = 0; i < 25; ++i) {
-    TestRow row = MakeRow("r", static_cast<int16_t>(i), i * 10);
-    ASSERT_EQ(v.InsertRow(&row), 0u);
-    if (allocations.empty() || allocations.back() != v.allocated) allocations.push_back(v.allocated);
-  }
-  EXPECT_EQ(allocations, (std::vector<int>{3, 6, 12, 24, 48}));
-  for (int i = 0; i < 25; ++i) {
-    EXPECT_EQ(reinterpret_cast<const TestRow*>(v.GetRow(i))->big, i * 10);
-  }
-  EXPECT_EQ(v.GetRow(25), nullptr);
-  EXPECT_EQ(v.GetRow(-1), nullptr);
-}
-
 // A handle pins only its own sampler, once; a destroyed manager leaves the
 // registry.
 TEST_F(AxoVexorTest, HandlesAndTheRegistry) {

@@ -1,5 +1,4 @@
-// Support for tests that talk to real processes: a minimal loopback HTTP/1.1
-// client, child processes with their own environment and output files, and a
+// Support for tests that talk to real processes: a loopback HTTP client, child processes with their own environment and output files, and a
 // private install directory (base-directory file, configuration, logs).
 #ifndef TESTS_E2E_E2E_SUPPORT_H_
 #define TESTS_E2E_E2E_SUPPORT_H_
@@ -7,11 +6,10 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,10 +18,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <httplib.h>
+
+#include "foundation/zeptestdir.h"
 
 namespace e2e {
 
@@ -33,79 +34,62 @@ struct HttpReply {
   std::string body;
 };
 
-// Sends one request to 127.0.0.1:`port` with "Connection: close" and reads
-// the whole answer. Gives up after 15 seconds without data.
+// Sends one request to 127.0.0.1:`port` and reads the whole answer (a
+// chunked one joined). `extra_headers` are "Name: value" lines. Gives up
+// after 15 seconds without data; status 0 when no answer came.
 inline HttpReply Http(int port, const std::string& method, const std::string& target,
                       const std::string& body = "",
-                      const std::vector<std::string>& extra_headers = {},
-                      const std::string& version = "HTTP/1.1") {
+                      const std::vector<std::string>& extra_headers = {}) {
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(15, 0);
+  client.set_write_timeout(15, 0);
+  httplib::Request request;
+  request.method = method;
+  request.path = target;
+  request.body = body;
+  for (const std::string& h : extra_headers) {
+    const size_t colon = h.find(':');
+    request.set_header(h.substr(0, colon), h.substr(h.find_first_not_of(' ', colon + 1)));
+  }
   HttpReply reply;
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return reply;
-  struct timeval tv = {15, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
-  setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
+  httplib::Result result = client.send(request);
+  if (!result) return reply;
+  reply.status = result->status;
+  for (const auto& [name, value] : result->headers) {
+    std::string lower = name;
+    for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    reply.headers[lower] = value;
+  }
+  reply.body = result->body;
+  return reply;
+}
+
+// A loopback port free at the time of the call.
+inline int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
-    close(fd);
-    return reply;
-  }
-  std::string req = method + " " + target + " " + version + "\r\nHost: 127.0.0.1\r\n" +
-                    "Connection: close\r\nContent-Length: " + std::to_string(body.size()) +
-                    "\r\n";
-  for (const std::string& h : extra_headers) req += h + "\r\n";
-  req += "\r\n" + body;
-  size_t sent = 0;
-  while (sent < req.size()) {
-    ssize_t n = send(fd, req.data() + sent, req.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) break;  // the server may answer (413) before reading everything
-    sent += static_cast<size_t>(n);
-  }
-  std::string raw;
-  char buf[8192];
-  for (;;) {
-    ssize_t n = recv(fd, buf, sizeof(buf), 0);
-    if (n <= 0) break;
-    raw.append(buf, static_cast<size_t>(n));
+  socklen_t len = sizeof(addr);
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+    port = ntohs(addr.sin_port);
   }
   close(fd);
-  size_t head_end = raw.find("\r\n\r\n");
-  if (raw.compare(0, 9, "HTTP/1.1 ") != 0 || head_end == std::string::npos) return reply;
-  reply.status = atoi(raw.c_str() + 9);
-  std::istringstream head(raw.substr(0, head_end));
-  std::string line;
-  std::getline(head, line);
-  while (std::getline(head, line)) {
-    size_t colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    std::string name = line.substr(0, colon);
-    for (char& c : name) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    const size_t begin = line.find_first_not_of(' ', colon + 1);
-    const size_t end = line.find_last_not_of("\r ");
-    reply.headers[name] = begin > end ? "" : line.substr(begin, end - begin + 1);
-  }
-  reply.body = raw.substr(head_end + 4);
-  const auto encoding = reply.headers.find("transfer-encoding");
-  if (encoding != reply.headers.end() && encoding->second == "chunked") {
-    // "<hex size>\r\n<data>\r\n" pieces up to a size of 0. A malformed or
-    // cut-off stream leaves status 0, so that a test sees the failure.
-    std::string chunked;
-    chunked.swap(reply.body);
-    size_t at = 0;
-    for (;;) {
-      const size_t eol = chunked.find("\r\n", at);
-      if (eol == std::string::npos) return HttpReply{};
-      const size_t size = std::stoul(chunked.substr(at, eol - at), nullptr, 16);
-      if (size == 0) break;
-      if (eol + 2 + size + 2 > chunked.size()) return HttpReply{};
-      reply.body.append(chunked, eol + 2, size);
-      at = eol + 2 + size + 2;
-    }
-  }
-  return reply;
+  return port;
+}
+
+// Runs `command` through the shell; its exit status, and its standard output
+// and error appended to `*output`.
+inline int RunCommand(const std::string& command, std::string* output) {
+  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  if (p == nullptr) return -1;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof(buf), p)) > 0) output->append(buf, n);
+  int st = pclose(p);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
 // Percent-encodes a query parameter value.
@@ -132,28 +116,9 @@ inline void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// A fresh directory under the test temporary directory, removed by the
-// destructor.
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = std::string(getenv("TEST_TMPDIR") ? getenv("TEST_TMPDIR") : "/tmp") +
-                       "/zepe2e_XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data()) != nullptr) path_ = buf.data();
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+// A fresh directory under the test temporary directory, removed with its
+// content by the destructor.
+using TempDir = ::ZepTestDir;
 
 // A private install directory: <root>/etc/ZEPBaseDirConfig.properties names
 // <root>/install; its configuration file carries `settings` (extra

@@ -1,5 +1,5 @@
 // End to end: the real zepagent with a private install directory, fed by the
-// real zepdcsim, observed only through the operator API and the history file.
+// real zepdcsim, observed only through the operator API.
 // These tests wait for the real processes (dispatcher passes of one second),
 // bounded by deadlines; everything finer is tested in process.
 #include <gtest/gtest.h>
@@ -9,7 +9,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "axo/history.h"
 #include "axo/http_api.h"
 #include "e2e/zepagent_process.h"
 
@@ -122,29 +121,6 @@ TEST_F(OperatorApiE2eTest, ActionCommandsNeedTheTokenAndChangeTheConfiguration) 
   EXPECT_NE(e2e::ReadFile(agent.dir().config).find("OrderPort;submitOrder"), std::string::npos);
   json again = json::parse(agent.Post("/api/v1/actions", command).body);
   EXPECT_EQ(again["rc"], 2) << again.dump();  // the same control twice is refused
-}
-
-TEST_F(OperatorApiE2eTest, HistoryRowsAppearInTheSqliteFileAndStopEndsTheAgent) {
-  std::string db = tmp_.path() + "/history.db";
-  Agent agent(tmp_.path(), {"--history-db", db, "--history-interval", "1"});
-  ASSERT_TRUE(agent.Up()) << agent.child().Err();
-  // Old message times: their inventory windows are complete, so the
-  // inventory's history has rows at once.
-  ASSERT_EQ(Simulate("--dir " + agent.dir().logs + " --servers 3 --count 40 --time-base old"), 0);
-  auto count = [&](const std::string& table) -> long {
-    std::vector<std::vector<std::string>> rows;
-    std::string error;
-    if (!axo::HistoryReadQuery(db, "SELECT count(*) FROM " + table, &rows, &error)) return -1;
-    return std::stol(rows[0][0]);
-  };
-  ASSERT_TRUE(e2e::Eventually(40, [&] { return count("ZEPSMT") == 120; })) << count("ZEPSMT");
-  ASSERT_TRUE(e2e::Eventually(40, [&] { return count("ZEPINV") > 0; }));
-  EXPECT_EQ(count("ZEPSMT"), 120);  // each line once, however many intervals passed
-
-  EXPECT_EQ(agent.Post("/api/v1/manager", R"({"words": ["", "", "STOP"]})", false).status, 401);
-  e2e::HttpReply stop = agent.Post("/api/v1/manager", R"({"words": ["", "", "STOP"]})");
-  EXPECT_EQ(stop.status, 200) << stop.body;
-  EXPECT_EQ(agent.child().Wait(30), 0) << agent.child().Err();
 }
 
 // Every start-up failure ends the agent and says why on standard error: an

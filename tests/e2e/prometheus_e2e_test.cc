@@ -1,8 +1,6 @@
 // GET /metrics of the real agent, checked by the real promtool and scraped
 // by a real Prometheus server, both started here on loopback.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -17,38 +15,13 @@
 namespace {
 
 using e2e::Agent;
+using e2e::FreePort;
+using e2e::RunCommand;
 using e2e::Simulate;
 using nlohmann::json;
 
 const char* const kPromtool = "/usr/bin/promtool";
 const char* const kPrometheus = "/usr/bin/prometheus";
-
-// A loopback port free at the time of the call.
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(addr);
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    port = ntohs(addr.sin_port);
-  }
-  close(fd);
-  return port;
-}
-
-// Runs `command`, returning its exit status and its combined output.
-int RunCommand(const std::string& command, std::string* output) {
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (p == nullptr) return -1;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof(buf), p)) > 0) output->append(buf, n);
-  int st = pclose(p);
-  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
 
 // The values of every labelled series of `family` in an exposition, summed.
 double SumOf(const std::string& text, const std::string& family) {

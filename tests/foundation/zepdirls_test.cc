@@ -1,9 +1,11 @@
-// Directory listings on real directories: order and skipped entries.
+// Directory listings on real directories: order, skipped entries, and a
+// directory that is missing, deleted or created again.
 #include "foundation/zepdirls.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -76,6 +78,22 @@ TEST_F(ZepDirListTest, MissingDirectoryIsReportedAndListedOnceItExists) {
   dir_.write("missing/f", "");
   EXPECT_EQ(list.readDir(), 0);
   EXPECT_EQ(NamesOf(list), Names{"f"});
+
+  // Deleted and created again (possibly on the very inode the old one had):
+  // listed afresh and reported once.
+  const int reported = capture_.count("ZEP0352E");
+  ZEPPORT::zep_unlink(dir_.path("missing/f").c_str());
+  ASSERT_EQ(rmdir(dir_.path("missing").c_str()), 0);
+  EXPECT_EQ(list.readDir(), 0);  // gone: nothing to list, nothing to report
+  EXPECT_TRUE(NamesOf(list).empty());
+  ASSERT_EQ(mkdir(dir_.path("missing").c_str(), 0775), 0);
+  dir_.write("missing/second", "2");
+  EXPECT_EQ(list.readDir(), 0);
+  dir_.write("missing/third", "3");
+  EXPECT_EQ(list.readDir(), 0);
+  EXPECT_EQ(NamesOf(list).size(), 2u);
+  EXPECT_EQ(capture_.count("ZEP0356W"), 1);
+  EXPECT_EQ(capture_.count("ZEP0352E"), reported);
 }
 
 }  // namespace

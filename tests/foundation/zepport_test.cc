@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <random>
 #include <sstream>
@@ -33,19 +34,23 @@ class ZepPortTest : public ::testing::Test {
 };
 
 // The plain rule: a line ends at a line feed, its text stops at a carriage
-// return, and at most size - 1 characters of it are kept.
+// return, at most size - 1 characters of it are kept, and a NUL byte is
+// replaced by the substitute character (it damages its own line only).
 Lines PlainLines(const std::string& content, int size) {
   Lines out;
   std::istringstream in(content);
   for (std::string l; std::getline(in, l);) {
-    out.push_back(l.substr(0, std::min(l.find('\r'), static_cast<size_t>(size - 1))));
+    l = l.substr(0, std::min(l.find('\r'), static_cast<size_t>(size - 1)));
+    std::replace(l.begin(), l.end(), '\0', ZEPPORT::NUL_SUBSTITUTE);
+    out.push_back(l);
   }
   return out;
 }
 
 TEST_F(ZepPortTest, GetlineFollowsThePlainRule) {
   // Lines of every length around the buffer and past the 256-byte pieces a
-  // cut line's rest is dropped in, LF or CR LF, the last one with or without.
+  // cut line's rest is dropped in, some with a NUL byte kept or dropped, LF
+  // or CR LF, the last one with or without.
   // (Not a cut CR LF line whose CR ends a discard piece: getline then gives
   // an extra empty line, which every reader skips.)
   std::mt19937 rng(9);
@@ -54,7 +59,9 @@ TEST_F(ZepPortTest, GetlineFollowsThePlainRule) {
       std::string content;
       for (int i = 0; i < 30; ++i) {
         const int len = rng() % 3 == 0 ? size - 2 + static_cast<int>(rng() % 3) : rng() % 700;
-        content += std::string(len, static_cast<char>('a' + rng() % 26));
+        std::string line(len, static_cast<char>('a' + rng() % 26));
+        if (len > 0 && rng() % 5 == 0) line[rng() % len] = '\0';
+        content += line;
         const bool crEndsPiece = len >= size && (len - size + 2) % 255 == 0;
         content += rng() % 4 == 0 && !crEndsPiece ? "\r\n" : "\n";
       }

@@ -29,6 +29,7 @@ class ZepTestDir {
   ZepTestDir& operator=(const ZepTestDir&) = delete;
 
   const std::string& dir() const { return dir_; }
+  const std::string& path() const { return dir_; }
   std::string path(const std::string& name) const { return dir_ + "/" + name; }
 
   // Writes `content` byte for byte to `name` (created or truncated).

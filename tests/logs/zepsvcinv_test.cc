@@ -76,24 +76,6 @@ TEST_F(ZepSvcInvTest, BucketStatistics) {
             (std::vector<int>{8, 2000000012, 2, 2000000011, 2000000019, 8, 3, 0, 3, 3, 0}));
 }
 
-TEST_F(ZepSvcInvTest, WindowsAreAlignedAndSampleWindowsExistOnlyFromTheFirstData) {
-  fakeTime() = kTen + 3600;
-  ZEPADLST_AggDataList list(5);
-  EXPECT_EQ(list.findIntervalForSample(kTen), nullptr);  // no data at all
-  ZEPAELEM_AggData* early = list.add(*line(kTen + 2 * 60));
-  EXPECT_EQ(list.add(*line(kTen + 7 * 60))->begin, kTen + 300);
-  EXPECT_EQ(early->begin, kTen);
-  EXPECT_EQ(list.add(*line(kTen + 299)), early);
-  EXPECT_EQ(list.findIntervalForSample(kTen - 300), nullptr);  // before the first data
-  ZEPAELEM_AggData* empty = list.findIntervalForSample(kTen + 900);
-  ASSERT_NE(empty, nullptr);
-  EXPECT_EQ(empty->latestReadTime, kTen + 3600);
-  EXPECT_EQ(statsOf(*empty)[1], -1);
-  EXPECT_EQ(list.findIntervalForSample(kTen + 900), empty);
-  EXPECT_EQ(list.front(), empty);
-  EXPECT_EQ(list.size(), 3);
-}
-
 TEST_F(ZepSvcInvTest, ExpiredWindowsAreNeverReportedAsEmpty) {
   ZEPDISP_dispatcher::dcaStartTime = kTen;
   ZEPADLST_AggDataList list(5);

@@ -80,21 +80,6 @@ TEST_F(ZepMainTest, StartUpDescribesTheAgentAndFailsWithoutADispatcher) {
   ::testing::internal::GetCapturedStdout();
 }
 
-TEST(ZepMainLoad, TablesRegisterInTheirFixedOrder) {
-  TRK1_SetLevel("all", TRK1_FLOW);
-  TRK1_Capture capture;
-  EXPECT_EQ(0ul, LoadAgents());
-  TRK1_ResetLevels();
-  std::vector<std::string> inits;
-  for (const std::string& m : capture.messages()) {
-    if (m.rfind("Entry zep_", 0) == 0) inits.push_back(m.substr(6));
-  }
-  EXPECT_EQ((std::vector<std::string>{"zep_zepsmt_init", "zep_zepflct_init", "zep_zepdcmt_init",
-                                      "zep_zepdct_init", "zep_zepfct_init", "zep_zepmatt_init",
-                                      "zep_zepinv_init"}),
-            inits);
-}
-
 TEST(ZepMainTimestamp, FifteenDigitsOfLocalTime) {
   const std::string saved = std::getenv("TZ") != nullptr ? std::getenv("TZ") : "";
   setenv("TZ", "UTC", 1);
