@@ -92,6 +92,27 @@ inline int RunCommand(const std::string& command, std::string* output) {
   return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
+// The fields of one CSV line; a field in double quotes may hold commas and
+// doubled quotes.
+inline std::vector<std::string> CsvFields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+      fields.back() += '"';
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
 // Percent-encodes a query parameter value.
 inline std::string UrlEncode(const std::string& s) {
   std::string out;
@@ -135,7 +156,7 @@ struct InstallDir {
       mkdir(d.c_str(), 0755);
     }
     WriteFile(etc + "/ZEPBaseDirConfig.properties", "INSTALLDIR=" + install + "\n");
-    WriteFile(config, settings);
+    if (!std::filesystem::exists(config)) WriteFile(config, settings);
   }
 };
 

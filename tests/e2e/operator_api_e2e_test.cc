@@ -25,14 +25,7 @@ std::vector<std::map<std::string, std::string>> ReadExpect(const std::string& pa
   std::istringstream in(e2e::ReadFile(path));
   std::vector<std::string> header;
   for (std::string line; std::getline(in, line);) {
-    std::vector<std::string> fields(1);
-    for (char c : line) {
-      if (c == ',') {
-        fields.emplace_back();
-      } else {
-        fields.back().push_back(c);
-      }
-    }
+    const std::vector<std::string> fields = e2e::CsvFields(line);
     if (header.empty()) {
       header = fields;
       continue;

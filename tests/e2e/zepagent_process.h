@@ -21,17 +21,21 @@ using nlohmann::json;
 inline const std::string kBuild = ZEP_BUILD_DIR;
 inline const char* const kToken = "e2e-token-0123456789";
 
-// One agent process on its own install directory and a free port.
+// One agent process on its own install directory and a free port. A new
+// Agent on the same root is a restart: the install directory and its
+// configuration file stay, the trace file starts empty.
 class Agent {
  public:
-  Agent(const std::string& root, const std::vector<std::string>& extra_args)
+  Agent(const std::string& root, const std::vector<std::string>& extra_args,
+        std::vector<std::string> env = {})
       : dir_(root, "zep.axo.logReadSleepTimeSeconds=1\n"), trace_(root + "/trace.log") {
     WriteFile(root + "/token", std::string(kToken) + "\n");
+    WriteFile(trace_, "");
     std::vector<std::string> argv = {kBuild + "/zepagent", "--listen", "127.0.0.1:0",
                                      "--token-file", root + "/token", "--trace-file", trace_};
     argv.insert(argv.end(), extra_args.begin(), extra_args.end());
-    child_ = std::make_unique<Child>(argv, std::vector<std::string>{"ZEP_ETC_DIR=" + dir_.etc},
-                                          root + "/agent.out", root + "/agent.err");
+    env.push_back("ZEP_ETC_DIR=" + dir_.etc);
+    child_ = std::make_unique<Child>(argv, env, root + "/agent.out", root + "/agent.err");
   }
 
   // Waits until the API answers; false when the agent never listened.
