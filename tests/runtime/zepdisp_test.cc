@@ -89,18 +89,4 @@ TEST_F(ZepDispTest, SleepTimeIsReadAfreshEachPass) {
   EXPECT_EQ(D::runOnePass(), 10);  // bounded
 }
 
-// (Spent files going to the archive are the fault injection test's.)
-TEST_F(ZepDispTest, PassesApplyRetention) {
-  ASSERT_EQ(D::initWithoutThread(), 0);
-  writeLog("ZEP.a.metric.log", header("server1") + lines({record(0, kBaseTime * 1000LL)}));
-  D::runOnePass();
-  ASSERT_EQ(totalLines(), 1);
-  fakeTime() += 10 * 60;
-  D::runOnePass();
-  EXPECT_EQ(totalLines(), 1);
-  fakeTime() += 60;
-  D::runOnePass();
-  EXPECT_EQ(totalLines(), 0);  // older than the maximum retention
-}
-
 }  // namespace
