@@ -249,6 +249,8 @@ void AXO_PrintUsage(FILE* out, const char* program) {
           "  --history-db PATH         collect history into this SQLite file\n"
           "  --history-interval SECS   history collection interval (default 300)\n"
           "  --history-tables LIST     tables collected (default ZEPSMT,ZEPINV)\n"
+          "  --config FILE             read options from FILE (key = value lines);\n"
+          "                            the command line wins; SIGHUP re-reads it\n"
           "  --help                    print this text\n"
           "  --version                 print the version\n",
           program == nullptr ? "agent" : program);
