@@ -1,12 +1,8 @@
-// The options file: the same options as the command line, read from a file,
-// re-read on request; and the readiness datagram to the service manager.
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
-
+// The options file: the same options as the command line, read from a file
+// and re-read on request. (SIGHUP and the readiness datagrams of a running
+// agent: tests/e2e/service_e2e_test.cc.)
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -128,28 +124,6 @@ TEST_F(OptionsFileTest, ReloadAppliesTraceAndHooksAndNamesWhatNeedsARestart) {
   EXPECT_TRUE(capture.contains("AXO0011E Options not reloaded, the running ones stay: " + file +
                                ":1: bad value"));
   EXPECT_EQ(AXO_GetOptions().historyInterval, 30);
-}
-
-// A datagram socket standing in for the service manager's.
-TEST_F(OptionsFileTest, NotifySendsOneDatagramToTheNamedSocket) {
-  unsetenv("NOTIFY_SOCKET");
-  EXPECT_EQ(AXO_Notify("READY=1"), 0);
-  int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
-  ASSERT_GE(fd, 0);
-  struct sockaddr_un addr = {};
-  addr.sun_family = AF_UNIX;
-  const std::string path = dir_.path("notify");
-  snprintf(addr.sun_path, sizeof(addr.sun_path), "%s", path.c_str());
-  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
-  setenv("NOTIFY_SOCKET", path.c_str(), 1);
-  EXPECT_EQ(AXO_Notify("READY=1"), 1);
-  char buf[64] = "";
-  EXPECT_EQ(recv(fd, buf, sizeof(buf) - 1, MSG_DONTWAIT), 7);
-  EXPECT_STREQ(buf, "READY=1");
-  setenv("NOTIFY_SOCKET", dir_.path("nobody").c_str(), 1);
-  EXPECT_EQ(AXO_Notify("READY=1"), -1);
-  unsetenv("NOTIFY_SOCKET");
-  close(fd);
 }
 
 }  // namespace
