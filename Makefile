@@ -3,7 +3,7 @@ BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test asan tsan run bench fuzz clean
+.PHONY: all deps build test asan tsan run bench fuzz package clean
 
 all: build
 
@@ -36,6 +36,11 @@ fuzz: deps
 	  -DZEP_SANITIZE=address -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build-fuzz --target fuzz_all -j $(JOBS)
 	fuzz/run-fuzz build-fuzz $(FUZZ_SECONDS)
+
+# The Debian package zepagent_<version>_<arch>.deb in $(BUILD).
+package: deps $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target zepagent zepconsole zepdcsim manpages
+	cd $(BUILD) && cpack -G DEB
 
 run: build
 	scripts/run-demo $(BUILD)

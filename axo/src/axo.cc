@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <mutex>
 
 #include "axo/history.h"
@@ -56,6 +57,13 @@ struct Process {
   int sendRc = 0;
   bool systemNameOverride = false;
   std::string systemName;
+  std::vector<std::string> args;              // OSB1_Main's argv, for reloads
+  std::map<std::string, std::string> given;   // the options given, by name
+  struct ReloadHook {
+    std::vector<std::string> options;
+    AXO_ReloadHook hook;
+  };
+  std::vector<ReloadHook> reloadHooks;
 };
 
 Process& P() {
@@ -72,8 +80,9 @@ std::atomic<time_t (*)()> g_clock{nullptr};
 
 // --- shutdown signalling ----------------------------------------------------
 //
-// A self-pipe: AXO_Shutdown and the signal handler write one byte, omxmain
-// polls the read end. write() is async-signal-safe.
+// A self-pipe: AXO_Shutdown and the signal handlers write one byte, omxmain
+// polls the read end: kReloadByte asks for a reload, any other byte for the
+// end of the loop. write() is async-signal-safe.
 int g_pipe[2] = {-1, -1};
 std::once_flag g_pipe_once;
 
@@ -90,23 +99,26 @@ void MakePipe() {
   });
 }
 
-void WakeMainLoop() {
+constexpr char kStopByte = 1;
+constexpr char kReloadByte = 2;
+
+void WakeMainLoop(char byte = kStopByte) {
   if (g_pipe[1] < 0) return;
-  char byte = 1;
   ssize_t rc = write(g_pipe[1], &byte, 1);   // a full pipe already wakes the loop
   (void)rc;
 }
 
-extern "C" void OnStopSignal(int) {
+extern "C" void OnStopSignal(int sig) {
   int saved = errno;
-  WakeMainLoop();
+  WakeMainLoop(sig == SIGHUP ? kReloadByte : kStopByte);
   errno = saved;
 }
 
-// SIGINT and SIGTERM wake the main loop instead of ending the process. They
-// are caught from OSB1_Main on, so that a signal during the agent's start-up
-// still ends in an orderly return from omxmain.
-struct sigaction g_old_int, g_old_term;
+// SIGINT and SIGTERM wake the main loop instead of ending the process, and
+// SIGHUP asks it for a reload. They are caught from OSB1_Main on, so that a
+// signal during the agent's start-up still ends in an orderly return from
+// omxmain.
+struct sigaction g_old_int, g_old_term, g_old_hup;
 bool g_handlers_installed = false;   // changed by the main thread only
 
 // Returns true when this call installed the handlers.
@@ -117,6 +129,7 @@ bool InstallStopHandlers() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, &g_old_int);
   sigaction(SIGTERM, &action, &g_old_term);
+  sigaction(SIGHUP, &action, &g_old_hup);
   g_handlers_installed = true;
   return true;
 }
@@ -125,6 +138,7 @@ void RestoreStopHandlers() {
   if (!g_handlers_installed) return;
   sigaction(SIGINT, &g_old_int, nullptr);
   sigaction(SIGTERM, &g_old_term, nullptr);
+  sigaction(SIGHUP, &g_old_hup, nullptr);
   g_handlers_installed = false;
 }
 
@@ -134,13 +148,30 @@ void DrainPipe() {
   }
 }
 
+// Blocks until a stop byte arrives, reloading the options for each reload
+// byte on the way.
 void WaitForShutdown() {
   if (g_pipe[0] < 0) {
     // Without a pipe there is no way to be woken; sleep until a signal ends us.
     for (;;) pause();
   }
-  struct pollfd pfd = {g_pipe[0], POLLIN, 0};
-  while (poll(&pfd, 1, -1) < 0 && errno == EINTR) {
+  for (;;) {
+    struct pollfd pfd = {g_pipe[0], POLLIN, 0};
+    while (poll(&pfd, 1, -1) < 0 && errno == EINTR) {
+    }
+    char buf[64];
+    const ssize_t n = read(g_pipe[0], buf, sizeof(buf));
+    if (n <= 0) continue;
+    bool reload = false;
+    for (ssize_t i = 0; i < n; ++i) {
+      if (buf[i] != kReloadByte) return;
+      reload = true;
+    }
+    if (reload) {
+      AXO_Notify("RELOADING=1");
+      AXO_ReloadOptions();
+      AXO_Notify("READY=1");
+    }
   }
 }
 
@@ -218,13 +249,111 @@ void AXO_PrintUsage(FILE* out, const char* program) {
           "  --history-db PATH         collect history into this SQLite file\n"
           "  --history-interval SECS   history collection interval (default 300)\n"
           "  --history-tables LIST     tables collected (default ZEPSMT,ZEPINV)\n"
+          "  --config FILE             read options from FILE (key = value lines);\n"
+          "                            the command line wins; SIGHUP re-reads it\n"
           "  --help                    print this text\n"
           "  --version                 print the version\n",
           program == nullptr ? "agent" : program);
 }
 
-int AXO_ParseOptions(int argc, char** argv, AXO_Options* options, std::string* error) {
-  AXO_Options o;
+namespace {
+
+// One option as given: its name with "--", its value, and where it was
+// given ("" on the command line, "FILE:LINE: " in the options file).
+struct OptionPair {
+  std::string name;
+  std::string value;
+  std::string where;
+};
+
+// The options that take a value (all but --help and --version).
+bool TakesValue(const std::string& name) {
+  static const char* const kWithValue[] = {"--listen", "--token-file", "--trace",
+                                           "--trace-file", "--history-db",
+                                           "--history-interval", "--history-tables",
+                                           "--config"};
+  return std::find_if(std::begin(kWithValue), std::end(kWithValue),
+                      [&](const char* k) { return name == k; }) != std::end(kWithValue);
+}
+
+// Applies one option to `o`, the one place that knows every option's
+// values. Returns false with `*error` for a bad value.
+bool ApplyOption(const OptionPair& pair, AXO_Options* o, std::string* error) {
+  const std::string& name = pair.name;
+  const std::string& value = pair.value;
+  bool ok = true;
+  if (name == "--listen") {
+    ok = ParseListen(value, o);
+  } else if (name == "--token-file") {
+    ok = !value.empty();
+    o->tokenFile = value;
+  } else if (name == "--trace") {
+    ok = !value.empty() && TRK1_CheckSpec(value);
+    o->trace = value;
+  } else if (name == "--trace-file") {
+    ok = !value.empty();
+    o->traceFile = value;
+  } else if (name == "--history-db") {
+    ok = !value.empty();
+    o->historyDb = value;
+  } else if (name == "--history-interval") {
+    ok = ParseSeconds(value, &o->historyInterval);
+  } else if (name == "--history-tables") {
+    ok = !value.empty();
+    o->historyTables = value;
+  } else if (name == "--config") {
+    ok = !value.empty();
+    o->configFile = value;
+  }
+  if (!ok) {
+    // In the file an option is named by its key, without "--".
+    *error = pair.where + "bad value for " + (pair.where.empty() ? name : name.substr(2)) +
+             ": " + value;
+    if (name == "--listen") error->append(" (expected HOST:PORT, :PORT, PORT or none)");
+  }
+  return ok;
+}
+
+// Reads the "key = value" lines of the options file `path` into `pairs`.
+bool ReadOptionsFile(const std::string& path, std::vector<OptionPair>* pairs,
+                     std::string* error) {
+  std::ifstream in(path);
+  if (!in) {
+    *error = "cannot read the options file " + path;
+    return false;
+  }
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    std::string_view text = axo_internal::TrimSpace(line);
+    if (text.empty() || text.front() == '#') continue;
+    const std::string where = path + ":" + std::to_string(number) + ": ";
+    const size_t eq = text.find('=');
+    const std::string key(axo_internal::TrimSpace(text.substr(0, eq == text.npos ? 0 : eq)));
+    if (eq == text.npos || key.empty()) {
+      *error = where + "expected key = value";
+      return false;
+    }
+    if (key == "config") {
+      *error = where + "config cannot be set in an options file";
+      return false;
+    }
+    if (key.rfind("--", 0) == 0 || !TakesValue("--" + key)) {
+      *error = where + "unknown option: " + key;
+      return false;
+    }
+    pairs->push_back(
+        {"--" + key, std::string(axo_internal::TrimSpace(text.substr(eq + 1))), where});
+  }
+  return true;
+}
+
+// Parses argv and the options file it names into `*options`; `*given`
+// receives every option given, by name, with its values in order (what a
+// reload compares).
+int ParseAll(int argc, char** argv, AXO_Options* options, std::string* error,
+             std::map<std::string, std::string>* given) {
+  std::vector<OptionPair> command_line;
+  std::string config_file;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i] == nullptr ? "" : argv[i];
     if (arg == "--help") return AXO_OPTIONS_HELP;
@@ -237,11 +366,7 @@ int AXO_ParseOptions(int argc, char** argv, AXO_Options* options, std::string* e
       value = arg.substr(eq + 1);
       has_value = true;
     }
-    static const char* const kWithValue[] = {"--listen", "--token-file", "--trace",
-                                             "--trace-file", "--history-db",
-                                             "--history-interval", "--history-tables"};
-    if (std::find_if(std::begin(kWithValue), std::end(kWithValue),
-                     [&](const char* k) { return name == k; }) == std::end(kWithValue)) {
+    if (!TakesValue(name)) {
       *error = "unknown option: " + arg;
       return AXO_OPTIONS_ERROR;
     }
@@ -252,35 +377,35 @@ int AXO_ParseOptions(int argc, char** argv, AXO_Options* options, std::string* e
       }
       value = argv[++i];
     }
-    bool ok = true;
-    if (name == "--listen") {
-      ok = ParseListen(value, &o);
-    } else if (name == "--token-file") {
-      ok = !value.empty();
-      o.tokenFile = value;
-    } else if (name == "--trace") {
-      ok = !value.empty();
-      o.trace = value;
-    } else if (name == "--trace-file") {
-      ok = !value.empty();
-      o.traceFile = value;
-    } else if (name == "--history-db") {
-      ok = !value.empty();
-      o.historyDb = value;
-    } else if (name == "--history-interval") {
-      ok = ParseSeconds(value, &o.historyInterval);
-    } else if (name == "--history-tables") {
-      ok = !value.empty();
-      o.historyTables = value;
-    }
-    if (!ok) {
-      *error = "bad value for " + name + ": " + value;
-      if (name == "--listen") error->append(" (expected HOST:PORT, :PORT, PORT or none)");
-      return AXO_OPTIONS_ERROR;
-    }
+    if (name == "--config") config_file = value;
+    command_line.push_back({name, value, ""});
+  }
+  // The file's values first, without the options the command line gives.
+  std::vector<OptionPair> pairs;
+  if (!config_file.empty() && !ReadOptionsFile(config_file, &pairs, error)) {
+    return AXO_OPTIONS_ERROR;
+  }
+  std::erase_if(pairs, [&](const OptionPair& f) {
+    return std::any_of(command_line.begin(), command_line.end(),
+                       [&](const OptionPair& c) { return c.name == f.name; });
+  });
+  pairs.insert(pairs.end(), command_line.begin(), command_line.end());
+  AXO_Options o;
+  std::map<std::string, std::string> values;
+  for (const OptionPair& pair : pairs) {
+    if (!ApplyOption(pair, &o, error)) return AXO_OPTIONS_ERROR;
+    std::string& v = values[pair.name.substr(2)];
+    v += (v.empty() ? "" : " ") + pair.value;
   }
   *options = o;
+  if (given != nullptr) *given = std::move(values);
   return AXO_OPTIONS_OK;
+}
+
+}  // namespace
+
+int AXO_ParseOptions(int argc, char** argv, AXO_Options* options, std::string* error) {
+  return ParseAll(argc, argv, options, error, nullptr);
 }
 
 bool AXO_ReadTokenFile(const std::string& path, std::string* token, std::string* error) {
@@ -309,7 +434,8 @@ int OSB1_Main(int* argc, char** argv, const char* program) {
   InstallStopHandlers();
   AXO_Options options;
   std::string error;
-  int rc = AXO_ParseOptions(argc == nullptr ? 0 : *argc, argv, &options, &error);
+  std::map<std::string, std::string> given;
+  int rc = ParseAll(argc == nullptr ? 0 : *argc, argv, &options, &error, &given);
   if (rc == AXO_OPTIONS_HELP) {
     AXO_PrintUsage(stdout, program);
     exit(0);
@@ -318,10 +444,7 @@ int OSB1_Main(int* argc, char** argv, const char* program) {
     printf("%s (%s)\n", program == nullptr ? "agent" : program, kFrameworkVersion);
     exit(0);
   }
-  if (rc == AXO_OPTIONS_OK && !options.trace.empty() && !TRK1_Configure(options.trace)) {
-    error = "bad value for --trace: " + options.trace;
-    rc = AXO_OPTIONS_ERROR;
-  }
+  if (rc == AXO_OPTIONS_OK && !options.trace.empty()) TRK1_Configure(options.trace);
   if (rc == AXO_OPTIONS_OK && !options.traceFile.empty() &&
       !TRK1_SetTraceFile(options.traceFile)) {
     error = "cannot open the trace file " + options.traceFile;
@@ -335,6 +458,10 @@ int OSB1_Main(int* argc, char** argv, const char* program) {
   {
     std::lock_guard<std::mutex> guard(p.mu);
     p.options = options;
+    p.given = std::move(given);
+    for (int i = 0; argv != nullptr && i < (argc == nullptr ? 0 : *argc); ++i) {
+      p.args.push_back(argv[i] == nullptr ? "" : argv[i]);
+    }
     if (program != nullptr) p.program = program;
     p.identity.startTime = AXO_Now();
     p.bound = true;
@@ -353,6 +480,83 @@ AXO_Options AXO_GetOptions() {
   Process& p = P();
   std::lock_guard<std::mutex> guard(p.mu);
   return p.options;
+}
+
+void AXO_OnReload(std::vector<std::string> options, AXO_ReloadHook hook) {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  p.reloadHooks.push_back(Process::ReloadHook{std::move(options), std::move(hook)});
+}
+
+int AXO_ReloadOptions() {
+  Process& p = P();
+  AXO_Options before;
+  std::map<std::string, std::string> given_before;
+  std::vector<std::string> args;
+  std::vector<Process::ReloadHook> hooks;
+  {
+    std::lock_guard<std::mutex> guard(p.mu);
+    before = p.options;
+    given_before = p.given;
+    args = p.args;
+    hooks = p.reloadHooks;
+  }
+  if (before.configFile.empty()) {
+    TRK1_Printf(&axo_unit, __LINE__,
+                "AXO0010W Reload asked for, but no options file (--config) was given");
+    return 1;
+  }
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  AXO_Options after;
+  std::map<std::string, std::string> given;
+  std::string error;
+  if (ParseAll(static_cast<int>(argv.size()), argv.data(), &after, &error, &given) !=
+      AXO_OPTIONS_OK) {
+    TRK1_Printf(&axo_unit, __LINE__, "AXO0011E Options not reloaded, the running ones stay: %s",
+                error.c_str());
+    return 1;
+  }
+  // Every option whose value changed, with both values.
+  auto text = [](const std::map<std::string, std::string>& m, const std::string& name) {
+    auto it = m.find(name);
+    return it == m.end() ? std::string("(default)") : it->second;
+  };
+  std::map<std::string, std::string> all = given_before;
+  all.insert(given.begin(), given.end());
+  std::vector<std::string> changed;
+  for (const auto& entry : all) {
+    if (text(given_before, entry.first) != text(given, entry.first)) changed.push_back(entry.first);
+  }
+  auto hook_names = [](const Process::ReloadHook& h, const std::string& option) {
+    return std::find(h.options.begin(), h.options.end(), option) != h.options.end();
+  };
+  for (const std::string& name : changed) {
+    if (name == "trace") {   // the levels are set anew, not on top of the old ones
+      TRK1_ResetLevels();
+      TRK1_Configure(after.trace);
+    }
+    const bool applied = name == "trace" || std::any_of(hooks.begin(), hooks.end(),
+                                                        [&](const Process::ReloadHook& h) {
+                                                          return hook_names(h, name);
+                                                        });
+    TRK1_Printf(&axo_unit, __LINE__, "%s Option %s changed from %s to %s: %s",
+                applied ? "AXO0012I" : "AXO0013W", name.c_str(),
+                text(given_before, name).c_str(), text(given, name).c_str(),
+                applied ? "applied" : "needs a restart");
+  }
+  {
+    std::lock_guard<std::mutex> guard(p.mu);
+    p.options = after;
+    p.given = given;
+  }
+  for (const Process::ReloadHook& h : hooks) {
+    if (std::any_of(changed.begin(), changed.end(),
+                    [&](const std::string& n) { return hook_names(h, n); })) {
+      h.hook(before, after);
+    }
+  }
+  return 0;
 }
 
 int OSB1_Info(int selector, char* buffer, int size) {
@@ -537,7 +741,9 @@ int omxmain(int, char**) {
     fprintf(stderr, "%s: %s not started: %s\n", program.c_str(), name, error.c_str());
     fflush(stderr);
   } else {
+    AXO_Notify("READY=1");
     WaitForShutdown();
+    AXO_Notify("STOPPING=1");
     if (TRK1_On(&axo_unit, TRK1_DETAIL)) {
       TRK1_Printf(&axo_unit, __LINE__, "omxmain: shutting down");
     }
@@ -657,6 +863,9 @@ void AXO_ResetForTesting() {
   p.sendRc = 0;
   p.systemNameOverride = false;
   p.systemName.clear();
+  p.args.clear();
+  p.given.clear();
+  p.reloadHooks.clear();
   g_hostname[0] = '\0';
   g_originnode[0] = '\0';
 }

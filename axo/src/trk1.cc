@@ -2,7 +2,9 @@
 #include "axo/trk1.h"
 
 #include <pthread.h>
+#include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdlib>
@@ -26,7 +28,42 @@ struct TraceState {
   FILE* out = stderr;
   bool own_out = false;
   std::vector<std::vector<std::string>*> captures;  // live TRK1_Capture records
+  int journal = -1;   // standard error is the journal: 1, not: 0, not known yet: -1
 };
+
+// The level bits of this thread's last passing TRK1_On test, until the
+// next record.
+thread_local int t_noted_bits = 0;
+
+// True when standard error is the journal's stream: JOURNAL_STREAM holds
+// "DEVICE:INODE" of the stream the service manager connected it to.
+bool StderrIsJournal() {
+  const char* stream = getenv("JOURNAL_STREAM");
+  struct stat st;
+  if (stream == nullptr || fstat(STDERR_FILENO, &st) != 0) return false;
+  unsigned long long dev = 0, ino = 0;
+  return sscanf(stream, "%llu:%llu", &dev, &ino) == 2 && dev == st.st_dev && ino == st.st_ino;
+}
+
+// The syslog priority of a record: see the top of trk1.h.
+int Priority(std::string_view text, bool event, int noted_bits) {
+  size_t i = 0;
+  while (i < text.size() && i < 4 && text[i] >= 'A' && text[i] <= 'Z') ++i;
+  size_t digits = i;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  if (i >= 3 && digits - i >= 4 && digits - i <= 5 && digits < text.size() &&
+      (digits + 1 == text.size() || text[digits + 1] == ' ')) {
+    switch (text[digits]) {
+      case 'E': return 3;
+      case 'W': return 4;
+      case 'I': return 6;
+    }
+  }
+  if (event) return 7;
+  if (noted_bits & TRK1_ERROR) return 3;
+  if (noted_bits & (TRK1_DETAIL | TRK1_DUMP | TRK1_FLOW)) return 7;
+  return 6;
+}
 
 TraceState& State() {
   static TraceState* state = new TraceState;  // never destroyed: used at exit
@@ -51,7 +88,9 @@ bool ParseBits(std::string_view text, int* bits) {
   return true;
 }
 
-void Write(TRK1_Unit* unit, int line, const char* text) {
+void Write(TRK1_Unit* unit, int line, const char* text, bool event = false) {
+  const int noted_bits = t_noted_bits;
+  t_noted_bits = 0;
   struct timeval tv;
   gettimeofday(&tv, nullptr);
   struct tm tm_utc;
@@ -67,6 +106,10 @@ void Write(TRK1_Unit* unit, int line, const char* text) {
 
   TraceState& s = State();
   std::lock_guard<std::mutex> guard(s.mu);
+  if (s.out == stderr) {
+    if (s.journal < 0) s.journal = StderrIsJournal() ? 1 : 0;
+    if (s.journal == 1) fprintf(s.out, "<%d>", Priority({text, len}, event, noted_bits));
+  }
   fprintf(s.out, "%s [%lx] %s:%d %.*s\n", stamp, static_cast<unsigned long>(pthread_self()),
           unit->name, line, static_cast<int>(len), text);
   fflush(s.out);
@@ -74,6 +117,11 @@ void Write(TRK1_Unit* unit, int line, const char* text) {
 }
 
 }  // namespace
+
+bool TRK1_NoteBits(int bits) {
+  t_noted_bits = bits;
+  return true;
+}
 
 TRK1_Unit::TRK1_Unit(const char* unit_name) : name(unit_name), level(0), generation(0) {}
 
@@ -102,7 +150,7 @@ void TRK1_Event(TRK1_Unit* unit, int line, const char* func, int kind, long rc) 
       snprintf(text, sizeof text, "Exit %s", func);
       break;
   }
-  Write(unit, line, text);
+  Write(unit, line, text, true);
 }
 
 void TRK1_Printf(TRK1_Unit* unit, int line, const char* fmt, ...) {
@@ -114,8 +162,11 @@ void TRK1_Printf(TRK1_Unit* unit, int line, const char* fmt, ...) {
   Write(unit, line, text);
 }
 
-bool TRK1_Configure(const std::string& spec) {
-  std::vector<std::pair<std::string, int>> settings;
+namespace {
+
+// Splits a "--trace" value into its settings; false when malformed.
+bool ParseSpec(const std::string& spec, std::vector<std::pair<std::string, int>>* out) {
+  std::vector<std::pair<std::string, int>>& settings = *out;
   size_t pos = 0;
   while (pos <= spec.size()) {
     size_t comma = spec.find(',', pos);
@@ -127,6 +178,19 @@ bool TRK1_Configure(const std::string& spec) {
     settings.emplace_back(item.substr(0, eq), bits);
     pos = comma + 1;
   }
+  return true;
+}
+
+}  // namespace
+
+bool TRK1_CheckSpec(const std::string& spec) {
+  std::vector<std::pair<std::string, int>> settings;
+  return ParseSpec(spec, &settings);
+}
+
+bool TRK1_Configure(const std::string& spec) {
+  std::vector<std::pair<std::string, int>> settings;
+  if (!ParseSpec(spec, &settings)) return false;
   for (const auto& [name, bits] : settings) TRK1_SetLevel(name, bits);
   return true;
 }

@@ -1,5 +1,6 @@
 #include "foundation/zeputil.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,6 +31,9 @@ constexpr const char* kTmpDir = "/tmp";
 std::mutex g_override_mutex;
 std::string g_etc_override;  // guarded by g_override_mutex; empty: none
 std::string g_tmp_override;  // guarded by g_override_mutex; empty: none
+// ZEP0252E was said since the base-directory file was last found (or the
+// etc directory changed): the lookup runs on every pass and would repeat it.
+std::atomic<bool> g_missing_reported{false};
 
 void CopyPath(char* buffer, const char* path) {
   snprintf(buffer, ZEPUTIL::PATH_SIZE, "%s", path);
@@ -95,15 +99,18 @@ char* ZEPUTIL::getInstallDirectory(char* buffer) {
   getEtcDir(base_file);
   AppendPath(base_file, BASE_DIR_FILE);
   if (LookUp(base_file, INSTALL_DIR_KEY, buffer)) {
+    g_missing_reported = false;
     if (TRK1_On(&zeputil_unit, TRK1_DETAIL)) {
       TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0253I Installation directory name is %s\n",
                   buffer);
     }
   } else {
     getTmpDir(buffer);
-    if (TRK1_On(&zeputil_unit, TRK1_ERROR)) {
+    if (!g_missing_reported.exchange(true) && TRK1_On(&zeputil_unit, TRK1_ERROR)) {
       TRK1_Printf(&zeputil_unit, __LINE__,
-                  "ZEP0252E Could not find install directory. Using tmp dir %s\n", buffer);
+                  "ZEP0252E Could not find install directory. Using tmp dir %s. "
+                  "Create %s with the line %s=<install directory>\n",
+                  buffer, base_file, INSTALL_DIR_KEY);
     }
   }
   return buffer;
@@ -136,6 +143,7 @@ char* ZEPUTIL::getLogDirName(char* buffer) {
 void ZEPUTIL::setEtcDirForTesting(const char* dir) {
   std::lock_guard<std::mutex> guard(g_override_mutex);
   g_etc_override = dir != nullptr ? dir : "";
+  g_missing_reported = false;
 }
 
 void ZEPUTIL::setTmpDirForTesting(const char* dir) {

@@ -42,7 +42,8 @@ class ZEPUTIL {
   static char* getTmpDir(char* buffer);
 
   // Writes the install directory: the "INSTALLDIR" value of the base-directory
-  // file, or the temporary directory (with ZEP0252E) when there is none.
+  // file, or the temporary directory when there is none. ZEP0252E, which
+  // names the file to create, is traced once until the file is found again.
   // Never returns null.
   static char* getInstallDirectory(char* buffer);
 

@@ -6,7 +6,10 @@
 
 #include <string>
 
+#include "axo/trk1.h"
 #include "foundation/zepprops.h"
+#include "foundation/zeptestdir.h"
+#include "foundation/zeputil.h"
 #include "logs/zepdclst.h"
 #include "logs/zeplogs_test_util.h"
 #include "situations/zepdc.h"
@@ -87,6 +90,25 @@ TEST_F(ZepDispTest, SleepTimeIsReadAfreshEachPass) {
   text.replace(at, 33, "zep.axo.logReadSleepTimeSeconds=50");
   writeConfig(text, kBaseTime + 200);
   EXPECT_EQ(D::runOnePass(), 10);  // bounded
+}
+
+// Without a base-directory file the agent works in the temporary directory:
+// one message names the file to create, and passes add no errors.
+TEST(ZepDispNoInstallDirTest, OneMessageNamesTheFileToCreateNotOnePerPass) {
+  ZepTestDir etc, tmp;
+  ZEPUTIL::setEtcDirForTesting(etc.dir().c_str());
+  ZEPUTIL::setTmpDirForTesting(tmp.dir().c_str());
+  TRK1_Capture capture;
+  ASSERT_EQ(0, D::initWithoutThread());
+  for (int pass = 0; pass < 3; ++pass) D::runOnePass();
+  D::resetForTesting();
+  ZEPUTIL::setEtcDirForTesting(nullptr);
+  ZEPUTIL::setTmpDirForTesting(nullptr);
+  const std::vector<std::string> messages = capture.messages();
+  ASSERT_EQ(messages.size(), 1u) << ::testing::PrintToString(messages);
+  EXPECT_EQ(messages[0], "ZEP0252E Could not find install directory. Using tmp dir " +
+                             tmp.dir() + ". Create " + etc.path("ZEPBaseDirConfig.properties") +
+                             " with the line INSTALLDIR=<install directory>");
 }
 
 }  // namespace

@@ -31,6 +31,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -51,7 +52,16 @@ struct AXO_Options {
   std::string historyDb;                   // --history-db PATH, empty: no history
   int historyInterval = 300;               // --history-interval SECONDS
   std::string historyTables = "ZEPSMT,ZEPINV";  // --history-tables LIST
+  std::string configFile;                  // --config FILE, empty: none
 };
+
+// The options file (--config FILE) holds the same options, one per line as
+// "key = value" with the option's name without "--" as the key; blank lines
+// and lines whose first non-blank character is '#' are skipped, and an
+// option that may be given more than once may repeat. An option given on
+// the command line replaces every value the file gives it. A line that is
+// not "key = value", an unknown key or a bad value is an error
+// "FILE:LINE: reason"; an unreadable file is an error too.
 
 // Binds the process to the framework and parses the framework options in
 // argv (argv[0] is the program). Options take their value either as the next
@@ -62,7 +72,8 @@ struct AXO_Options {
 // effect at once. The first successful call fixes the options; later calls
 // change nothing and return 0. argc and argv are left unchanged.
 // From the first call on, SIGINT and SIGTERM end omxmain (also when they
-// arrive before it is entered) instead of the process, the framework's
+// arrive before it is entered) instead of the process, SIGHUP makes
+// omxmain re-read the options file (see AXO_OnReload), the framework's
 // standard services (operator API, history collector) are registered, and
 // the allocator is limited to two arenas (each of the framework's pooled
 // request threads would otherwise keep an arena, and the memory of the
@@ -90,8 +101,46 @@ bool AXO_ReadTokenFile(const std::string& path, std::string* token, std::string*
 // Writes the usage text of the framework options to `out`.
 void AXO_PrintUsage(FILE* out, const char* program);
 
-// The options fixed by OSB1_Main (the defaults before it ran).
+// The options fixed by OSB1_Main (the defaults before it ran), as last
+// re-read from the options file: an option that takes effect only at a
+// restart shows its new value here before it is in effect.
 AXO_Options AXO_GetOptions();
+
+// --- reloading the options file ----------------------------------------------
+//
+// On SIGHUP the main loop (never the signal handler) re-reads the options
+// file with the command line of OSB1_Main, and for every option whose value
+// changed traces "AXO0012I Option NAME changed from OLD to NEW: applied" or
+// "AXO0013W Option NAME changed from OLD to NEW: needs a restart". The
+// framework applies --trace itself (the levels are set anew from the new
+// value); an option is applied otherwise only when a reload hook names it.
+// A file that no longer parses changes nothing and is traced (AXO0011E).
+
+// Applies changed options: called with the options before and after the
+// reload, on the main loop's thread, after the framework's own changes.
+// Must not block for long and must be safe against the threads that use
+// the options.
+typedef std::function<void(const AXO_Options& before, const AXO_Options& after)> AXO_ReloadHook;
+
+// Registers `hook` for the options named in `options` (without "--", as in
+// the options file: "history-interval"). The hook runs once per reload in
+// which any of them changed. Hooks run in registration order.
+void AXO_OnReload(std::vector<std::string> options, AXO_ReloadHook hook);
+
+// Re-reads the options file now, as SIGHUP does. Returns 0, or 1 when no
+// options file was given or it no longer parses (nothing changed then).
+// Must be called from one thread at a time (the main loop calls it).
+int AXO_ReloadOptions();
+
+// --- service manager readiness ------------------------------------------------
+
+// Sends `state` ("READY=1", "STOPPING=1", ...) as one datagram to the
+// service manager's notification socket named by NOTIFY_SOCKET (a path, or
+// an abstract name written with a leading '@'). Returns 1 when sent, 0 when
+// NOTIFY_SOCKET is not set, -1 when it could not be sent. omxmain sends
+// READY=1 once its services run, RELOADING=1 and READY=1 around a reload,
+// and STOPPING=1 when it shuts down.
+int AXO_Notify(const std::string& state);
 
 // Machine information. Selector 0 asks for the system name of this machine
 // (its node name). Writes at most size-1 characters and a terminator into

@@ -9,7 +9,13 @@
 //
 // Records go to the trace file (standard error unless --trace-file names
 // one). Each record carries the UTC time to the millisecond, the thread,
-// the unit name and the source line. All functions are thread-safe.
+// the unit name and the source line. When standard error is the journal
+// (JOURNAL_STREAM names its device and inode), records written there start
+// with a syslog priority: a message id's last letter (ZEP0252E: E) says
+// error <3>, warning <4> or information <6>; entry and exit events and
+// records written after a TRK1_On test of detail, dump or flow bits are
+// debug <7>; after a test of TRK1_ERROR, error <3>; the rest information.
+// All functions are thread-safe.
 #ifndef AXO_TRK1_H_
 #define AXO_TRK1_H_
 
@@ -52,7 +58,12 @@ int TRK1_Sync(TRK1_Unit* unit, int line);
 
 // True when the level of `unit` has any of `bits`. The one test every module
 // uses before it writes a record: `if (TRK1_On(&unit, TRK1_DETAIL)) ...`.
-#define TRK1_On(unit, bits) ((TRK1_Sync((unit), __LINE__) & (bits)) != 0)
+#define TRK1_On(unit, bits) \
+  ((TRK1_Sync((unit), __LINE__) & (bits)) != 0 && TRK1_NoteBits(bits))
+
+// Remembers, for this thread's next record, the level bits a TRK1_On test
+// passed with (they give the record its priority). Returns true.
+bool TRK1_NoteBits(int bits);
 
 // Writes an entry (TRK1_ENTRY), exit-with-code (TRK1_EXIT_RC, `rc` is the
 // code) or exit (TRK1_EXIT) event for function `func`.
@@ -106,6 +117,9 @@ class TRK1_FlowScope {
 // "all" addresses every unit and BITS is decimal or 0x hexadecimal.
 // Returns false (and changes nothing) when the text is malformed.
 bool TRK1_Configure(const std::string& spec);
+
+// True when `spec` is a well-formed "--trace" value; changes nothing.
+bool TRK1_CheckSpec(const std::string& spec);
 
 // Sets the level of one unit by name ("all" for every unit).
 void TRK1_SetLevel(const std::string& unit_name, int bits);
