@@ -24,6 +24,7 @@
 #include "axo/trk1.h"
 #include "axo_internal.h"
 #include "http_answer.h"
+#include "http_ui.h"
 
 TRK1_UNIT(axohttp_unit, "AXOHTTP");
 
@@ -372,6 +373,7 @@ struct OperatorApi::Impl {
     server.Delete(R"(/api/v1/situations/([^/]{1,64}))", Guarded(DeleteSituation));
     server.Get("/api/v1/events", Events);
     server.Get("/metrics", Metrics);
+    ui::AddRoutes(server);
     server.set_logger(CountRequest);
   }
 };
