@@ -265,7 +265,11 @@ void Events(const httplib::Request& req, httplib::Response& res) {
 void Metrics(const httplib::Request& req, httplib::Response& res) {
   std::string type;
   const auto format = axo::metrics::NegotiateFormat(req.get_header_value("Accept"), &type);
-  res.set_content(axo::metrics::Expose(format), type);
+  std::vector<std::string> names;
+  for (size_t i = 0; i < req.get_param_value_count("name"); ++i) {
+    names.push_back(req.get_param_value("name", i));
+  }
+  res.set_content(axo::metrics::Expose(format, names), type);
 }
 
 // Counts every answered request by route (the path's pattern, never the

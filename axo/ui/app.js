@@ -177,9 +177,12 @@ function metricSums(text) {
 
 // ---- views ----------------------------------------------------------------
 
+const HEALTH_METRICS = '/metrics?' + ['zep_lag_seconds', 'zep_records_dropped_total',
+  'zep_history_rows_pending', 'zep_history_rows_failed_total'].map((n) => 'name=' + n).join('&');
+
 async function showOverview() {
   const [agent, metrics, inv] = await Promise.all([
-    getJson(`${API}/agent`), fetch('/metrics').then((r) => r.text()), rows('ZEPINV')]);
+    getJson(`${API}/agent`), fetch(HEALTH_METRICS).then((r) => r.text()), rows('ZEPINV')]);
   const up = Date.now() / 1000 - agent.startTime;
   $('agent-info').replaceChildren(
     el('dt', {}, 'Node'), el('dd', {}, agent.originnode),
@@ -226,17 +229,18 @@ const STAT_COLUMNS = [
 ];
 
 // Records of the subnode over time: from the history route while it
-// answers, else the records the agent holds in memory.
+// answers with rows, else the records the agent holds in memory.
 async function records(node) {
   if (state.history) {
     const from = Math.floor(Date.now() / 1000) - 3600;
     try {
       const h = await getJson(`${API}/history/ZEPSMT?${subnodeQuery(node)}&from=${from}`);
-      $('chart-source').textContent = '(history, last hour)';
-      return h.rows;
+      if (h.rows.length) {
+        $('chart-source').textContent = '(history, last hour)';
+        return h.rows;
+      }
     } catch (e) {
-      if (e.status !== 404 && e.status !== 503) throw e;
-      state.history = false;   // asked again after a reload only
+      if (e.status === 404 || e.status === 503) state.history = false;  // asked again on reload
     }
   }
   $('chart-source').textContent = '(records held in memory)';
@@ -448,6 +452,7 @@ async function refresh() {
     $('status').textContent = 'Updated ' + new Date().toLocaleTimeString();
     $('status').className = '';
     document.body.dataset.ready = state.view;
+    if (!performance.getEntriesByName('zep-first-view').length) performance.mark('zep-first-view');
   } catch (e) {
     $('status').textContent = 'Cannot read the agent: ' + e.message;
     $('status').className = 'bad';
