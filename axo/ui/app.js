@@ -285,7 +285,7 @@ async function showSubnode(agent) {
 const COLOURS = ['#1f77b4', '#d62728', '#2ca02c', '#9467bd', '#ff7f0e', '#17becf',
                  '#8c564b', '#e377c2'];
 
-// Buckets records per operation over time (at most 60 buckets) and draws
+// Buckets records per operation over time (at most 40 buckets) and draws
 // rate and average elapsed time, one line with points per operation (the
 // 8 busiest).
 function drawCharts(recs) {
@@ -294,7 +294,7 @@ function drawCharts(recs) {
     .filter((p) => p.t !== undefined);
   const t0 = Math.min(...points.map((p) => p.t)), t1 = Math.max(...points.map((p) => p.t));
   const steps = [1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600].map((s) => s * 1000);
-  const width = steps.find((s) => (t1 - t0) / s <= 60) || 3600000;
+  const width = steps.find((s) => (t1 - t0) / s <= 40) || 3600000;
   const series = new Map();
   for (const p of points) {
     if (!series.has(p.op)) series.set(p.op, new Map());
