@@ -103,6 +103,16 @@ async function change(method, path, body) {
 
 // ---- sortable tables ------------------------------------------------------
 
+// Runs `render`, then gives the focus back to the element that stands for the
+// one that had it (same data-focus), so that a refresh never takes a
+// keyboard user's place away.
+async function keepFocus(render) {
+  const key = document.activeElement?.dataset?.focus;
+  await render();
+  const lost = !document.activeElement || document.activeElement === document.body;
+  if (key && lost) document.querySelector(`[data-focus="${CSS.escape(key)}"]`)?.focus();
+}
+
 // Fills `table` from `data` with `columns` [{key, label, show(row) -> text|node, num}].
 // A header button sorts by its column; the choice survives refreshes.
 function fillTable(table, columns, data, emptyText) {
@@ -118,11 +128,10 @@ function fillTable(table, columns, data, emptyText) {
   for (const c of columns) {
     const th = el('th', {scope: 'col', class: c.num ? 'num' : ''});
     if (c.key === sort.key) th.setAttribute('aria-sort', sort.dir > 0 ? 'ascending' : 'descending');
-    const b = el('button', {type: 'button'}, c.label);
+    const b = el('button', {type: 'button', 'data-focus': `sort:${table.id}:${c.key}`}, c.label);
     b.onclick = () => {
       state.sort[table.id] = {key: c.key, dir: c.key === sort.key ? -sort.dir : 1};
-      fillTable(table, columns, data, emptyText);
-      table.querySelector(`th:nth-child(${columns.indexOf(c) + 1}) button`).focus();
+      keepFocus(() => fillTable(table, columns, data, emptyText));
     };
     th.append(b);
     head.append(th);
@@ -202,7 +211,7 @@ async function showOverview() {
   const data = agent.subnodes.map((s) => ({name: s.name, ...totals(win.get(s.name)?.current || [])}));
   fillTable($('subnodes-table'), [
     {key: 'name', label: 'Subnode', show: (r) => {
-      const a = el('a', {href: '#subnode'}, r.name);
+      const a = el('a', {href: '#subnode', 'data-focus': 'node:' + r.name}, r.name);
       a.onclick = () => { state.subnode = r.name; };
       return a;
     }},
@@ -365,7 +374,8 @@ async function showSituations() {
      show: (s) => (s.lastChange ? timeEl(new Date(s.lastChange * 1000)) : '–')},
     {key: 'cond', label: 'Conditions', value: cond, show: cond},
     {key: 'del', label: '', value: () => 0, show: (s) => {
-      const b = el('button', {type: 'button', class: 'danger'}, 'Delete');
+      const b = el('button', {type: 'button', class: 'danger', 'data-focus': 'del:' + s.name},
+                   'Delete');
       b.setAttribute('aria-label', 'Delete ' + s.name);
       b.onclick = async () => {
         const r = await change('DELETE', `${API}/situations/${encodeURIComponent(s.name)}`);
@@ -444,11 +454,13 @@ async function refresh() {
   if (state.busy) { state.again = true; return; }
   state.busy = true;
   try {
-    const agent = state.view === 'overview' ? await showOverview() : await getJson(`${API}/agent`);
-    $('agent-name').textContent = agent.originnode;
-    if (state.view === 'subnode') await showSubnode(agent);
-    if (state.view === 'situations') await showSituations();
-    if (state.view === 'config') await showConfig();
+    await keepFocus(async () => {
+      const agent = state.view === 'overview' ? await showOverview() : await getJson(`${API}/agent`);
+      $('agent-name').textContent = agent.originnode;
+      if (state.view === 'subnode') await showSubnode(agent);
+      if (state.view === 'situations') await showSituations();
+      if (state.view === 'config') await showConfig();
+    });
     $('status').textContent = 'Updated ' + new Date().toLocaleTimeString();
     $('status').className = '';
     document.body.dataset.ready = state.view;
