@@ -13,7 +13,9 @@ try {
   const now = Date.now() - 60000;
   for (let s = 1; s <= 100; s++) {
     const records = [];
-    for (let i = 0; i < 200; i++) records.push([`Port${i % 4}`, `operation${i % 20}`, 10 + i, i % 50 === 0]);
+    for (let i = 0; i < 200; i++) {
+      records.push([`Port${i % 4}`, `operation${i % 20}`, 10 + i, i % 50 === 0]);
+    }
     writeLog(agent.logs, `benchsrv${String(s).padStart(3, '0')}`, records, now);
   }
   await eventually('100 servers of 20 operations', 120, async () =>
@@ -27,8 +29,11 @@ try {
     await page.waitForSelector('body[data-ready=overview]', {timeout: 10000}).catch(async (e) => {
       throw new Error(`${e.message}: ${await page.textContent('#status')}`);
     });
-    if (await page.locator('#subnodes-table tbody tr').count() !== 100) throw new Error('not 100 rows');
-    times.push(await page.evaluate(() => performance.getEntriesByName('zep-first-view')[0].startTime));
+    if (await page.locator('#subnodes-table tbody tr').count() !== 100) {
+      throw new Error('the overview does not list 100 subnodes');
+    }
+    times.push(await page.evaluate(
+      () => performance.getEntriesByName('zep-first-view')[0].startTime));
   }
   times.sort((a, b) => a - b);
 

@@ -19,6 +19,7 @@ foreach(file IN LISTS FILES)
   math(EXPR index "${index} + 1")
 endforeach()
 string(APPEND body "}  // namespace\n\nconst Asset kAssets[] = {\n${table}};\n")
-string(APPEND body "const size_t kNumAssets = ${index};\n\n}  // namespace ui\n}  // namespace axo\n")
+string(APPEND body "const size_t kNumAssets = ${index};\n\n")
+string(APPEND body "}  // namespace ui\n}  // namespace axo\n")
 # Rewritten only when it changes, so that an unchanged asset set rebuilds nothing.
 file(CONFIGURE OUTPUT "${OUTPUT}" CONTENT "${body}" @ONLY)

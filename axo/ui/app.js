@@ -208,7 +208,8 @@ async function showOverview() {
     el('dt', {}, 'History failed'),
     el('dd', {class: failing ? 'bad' : ''}, num(failing, 'rows')));
   const win = windows(inv);
-  const data = agent.subnodes.map((s) => ({name: s.name, ...totals(win.get(s.name)?.current || [])}));
+  const data = agent.subnodes.map((s) => ({name: s.name,
+                                          ...totals(win.get(s.name)?.current || [])}));
   fillTable($('subnodes-table'), [
     {key: 'name', label: 'Subnode', show: (r) => {
       const a = el('a', {href: '#subnode', 'data-focus': 'node:' + r.name}, r.name);
@@ -223,9 +224,12 @@ async function showOverview() {
   return agent;
 }
 
+// The operation column of every table of operations.
+const OP_COLUMN = {key: 'op', label: 'Operation', value: (r) => `${r.PORTNAME}.${r.OPNAME}`,
+   show: (r) => `${r.PORTNAME}.${r.OPNAME}`};
+
 const STAT_COLUMNS = [
-  {key: 'op', label: 'Operation', value: (r) => `${r.PORTNAME}.${r.OPNAME}`,
-   show: (r) => `${r.PORTNAME}.${r.OPNAME}`},
+  OP_COLUMN,
   {key: 'SVCTYPE', label: 'Role', show: (r) => (r.SVCTYPE === 0 ? 'requester' : 'provider')},
   {key: 'MSGCOUNT', label: 'Count', num: true, show: (r) => num(r.MSGCOUNT)},
   ...['AVGETIME', 'MINETIME', 'MAXETIME', 'SDETIME'].map((k, i) => ({
@@ -282,8 +286,7 @@ async function showSubnode(agent) {
   const latest = [...faults].sort((a, b) => (a.MSGTIME < b.MSGTIME ? 1 : -1)).slice(0, 50);
   fillTable($('faults-table'), [
     {key: 'MSGTIME', label: 'Time', show: (r) => timeEl(parseStamp(r.MSGTIME))},
-    {key: 'op', label: 'Operation', value: (r) => `${r.PORTNAME}.${r.OPNAME}`,
-     show: (r) => `${r.PORTNAME}.${r.OPNAME}`},
+    OP_COLUMN,
     {key: 'FLTCODE', label: 'Fault code'},
     {key: 'FLTSTR', label: 'Fault string'},
   ], latest, 'No fault held.');
@@ -346,7 +349,8 @@ function chart(box, lines, unit) {
   }
   lines.forEach((l, i) => {
     const g = svg('g', {stroke: l.colour, fill: l.colour});
-    g.append(svg('polyline', {fill: 'none', points: l.pts.map((p) => `${x(p[0])},${y(p[1])}`).join(' ')}));
+    const path = l.pts.map((p) => `${x(p[0])},${y(p[1])}`).join(' ');
+    g.append(svg('polyline', {fill: 'none', points: path}));
     for (const p of l.pts) {
       const c = svg('circle', {cx: x(p[0]), cy: y(p[1]), r: 3});
       c.append(svg('title', {}, `${l.op} ${new Date(p[0]).toISOString()}: ${num(p[1], unit)}`));
@@ -417,19 +421,19 @@ async function showConfig() {
   const [dct, dcmt, fct] = await Promise.all([rows('ZEPDCT'), rows('ZEPDCMT'), rows('ZEPFCT')]);
   const key = (r) => `${r.APPSRVNM} (${r.HOSTNAME})`;
   const collectors = [...new Set([...dct, ...dcmt, ...fct].map(key))].sort();
-  const op = {key: 'op', label: 'Operation', value: (r) => `${r.PORTNAME}.${r.OPNAME}`,
-              show: (r) => `${r.PORTNAME}.${r.OPNAME}`};
   const onOff = (k, label) => ({key: k, label, show: (r) => (r[k] ? 'on' : 'off')});
   const parts = [
     ['Global settings (ZEPDCT)', dct, [onOff('DCONOFF', 'Monitoring'), onOff('TRCONOFF', 'Tracing'),
       {key: 'LOGLEVEL', label: 'Log level', num: true},
       {key: 'APPSRVENV', label: 'Environment', num: true}], 'No global settings.'],
-    ['Monitor controls (ZEPDCMT)', dcmt, [op, {key: 'MSGLGLVL', label: 'Logging level', num: true},
+    ['Monitor controls (ZEPDCMT)', dcmt, [OP_COLUMN,
+      {key: 'MSGLGLVL', label: 'Logging level', num: true},
       {key: 'MCINDEX', label: 'Index', num: true}], 'No monitor control.'],
-    ['Filter controls (ZEPFCT)', fct, [op, {key: 'RMIPADDR', label: 'Client address'},
+    ['Filter controls (ZEPFCT)', fct, [OP_COLUMN, {key: 'RMIPADDR', label: 'Client address'},
       {key: 'FCINDEX', label: 'Index', num: true}], 'No filter control.']];
   $('collectors').replaceChildren(...collectors.map((name, i) => el('article',
-    {class: 'collector'}, el('h3', {}, name), ...parts.flatMap(([title, list, columns, none], j) => {
+    {class: 'collector'}, el('h3', {}, name),
+    ...parts.flatMap(([title, list, columns, none], j) => {
       const table = el('table', {id: `cfg-${i}-${j}`});
       fillTable(table, columns, list.filter((r) => key(r) === name), none);
       return [el('h4', {}, title), el('div', {class: 'scroll'}, table)];
@@ -443,7 +447,8 @@ $('action-form').onsubmit = async (ev) => {
   const r = await change('POST', `${API}/actions`, {command});
   const meaning = {0: 'changed', 1: 'nothing to change', 2: 'rejected'};
   $('action-answer').textContent = r.status === 200
-    ? `rc ${r.answer.rc} (${meaning[r.answer.rc] || '?'})` + (r.answer.message ? `: ${r.answer.message}` : '')
+    ? `rc ${r.answer.rc} (${meaning[r.answer.rc] || '?'})` +
+      (r.answer.message ? `: ${r.answer.message}` : '')
     : `failed: ${r.answer.error || r.status}`;
   refresh();
 };
@@ -455,7 +460,8 @@ async function refresh() {
   state.busy = true;
   try {
     await keepFocus(async () => {
-      const agent = state.view === 'overview' ? await showOverview() : await getJson(`${API}/agent`);
+      const agent = state.view === 'overview' ? await showOverview()
+                                               : await getJson(`${API}/agent`);
       $('agent-name').textContent = agent.originnode;
       if (state.view === 'subnode') await showSubnode(agent);
       if (state.view === 'situations') await showSituations();

@@ -25,7 +25,14 @@ try {
 
   const page = browser.pages()[0] || await browser.newPage();
   const foreign = [];
-  page.on('request', (r) => { if (!r.url().startsWith(agent.base + '/')) foreign.push(r.url()); });
+  page.on('request', (r) => {
+    if (!r.url().startsWith(agent.base + '/')) foreign.push(r.url());
+  });
+  const errors = [];   // script errors and refusals by the page's policy; not HTTP statuses
+  page.on('pageerror', (e) => errors.push(e.message));
+  page.on('console', (m) => {
+    if (m.type() === 'error' && !m.text().startsWith('Failed to load resource')) errors.push(m.text());
+  });
   const view = async (name) => {
     await page.click(`nav a[data-view=${name}]`);
     await page.waitForSelector(`body[data-ready=${name}]`);
@@ -43,10 +50,13 @@ try {
   await view('subnode');
   await page.selectOption('#subnode-select', server);
   await eventually('an operation counted as the API counts it', 10, async () => {
-    const inv = (await agent.api('/api/v1/tables/ZEPINV?subnode=' + encodeURIComponent(server))).rows;
+    const inv = (await agent.api(`/api/v1/tables/ZEPINV?subnode=${encodeURIComponent(server)}`))
+      .rows;
     const latest = inv.map((r) => r.INTBEGTIME).sort().at(-1);
-    const row = inv.filter((r) => r.INTBEGTIME === latest).sort((a, b) => b.MSGCOUNT - a.MSGCOUNT)[0];
-    const cells = page.locator('#operations-table tbody tr').filter({hasText: `${row.PORTNAME}.${row.OPNAME}`})
+    const row = inv.filter((r) => r.INTBEGTIME === latest)
+      .sort((a, b) => b.MSGCOUNT - a.MSGCOUNT)[0];
+    const cells = page.locator('#operations-table tbody tr')
+      .filter({hasText: `${row.PORTNAME}.${row.OPNAME}`})
       .filter({hasText: row.SVCTYPE === 0 ? 'requester' : 'provider'}).locator('td');
     return (await cells.nth(2).textContent()) === row.MSGCOUNT.toLocaleString('en');
   });
@@ -92,6 +102,7 @@ try {
   await view('overview');
   await page.screenshot({path: path.join(shots, 'overview-narrow.png'), fullPage: true});
   assert.deepEqual(foreign, [], 'requests beyond the agent');
+  assert.deepEqual(errors, [], 'errors in the page');
   console.log(`dashboard test passed; screenshots in ${shots}`);
 } finally {
   await browser.close();

@@ -60,7 +60,8 @@ export function writeLog(dir, server, records, timeMs = Date.now()) {
      `c${i}`, 0, '', 'client1.example.com', '192.168.1.1',
      fault ? 'Server.Busy' : '', fault ? 'busy' : ''].join(';'));
   const name = path.join(dir, `ZEP.${server}.000001.metric.log`);
-  fs.writeFileSync(name + '.tmp', head.map((h) => `#ZEP.${h}\n`).join('') + lines.join('\n') + '\n');
+  const text = head.map((h) => `#ZEP.${h}\n`).join('') + lines.join('\n') + '\n';
+  fs.writeFileSync(name + '.tmp', text);
   fs.renameSync(name + '.tmp', name);
 }
 
