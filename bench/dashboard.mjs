@@ -8,7 +8,10 @@ import {eventually, launchBrowser, startAgent, writeLog} from '../tests/ui/harne
 const build = path.resolve(process.argv[2] || 'build');
 const runs = Number(process.argv[3] || 5);
 const agent = await startAgent(build);
-const browser = await launchBrowser().catch((e) => { agent.stop(); throw e; });
+const browser = await launchBrowser().catch(async (e) => {
+  await agent.stop();
+  throw e;
+});
 try {
   const now = Date.now() - 60000;
   for (let s = 1; s <= 100; s++) {
@@ -55,5 +58,5 @@ try {
   for (const [view, list] of Object.entries(asked)) console.log(`refresh_${view}=${list}`);
 } finally {
   await browser.close();
-  agent.stop();
+  await agent.stop();
 }

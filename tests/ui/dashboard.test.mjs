@@ -11,7 +11,10 @@ const shots = path.join(build, 'ui-screenshots');
 fs.mkdirSync(shots, {recursive: true});
 
 const agent = await startAgent(build);
-const browser = await launchBrowser().catch((e) => { agent.stop(); throw e; });
+const browser = await launchBrowser().catch(async (e) => {
+  await agent.stop();
+  throw e;
+});
 try {
   // Two simulated servers over the last two minutes, and a hostile one.
   const from = Math.floor(Date.now() / 1000) - 150;
@@ -31,7 +34,8 @@ try {
   const errors = [];   // script errors and refusals by the page's policy; not HTTP statuses
   page.on('pageerror', (e) => errors.push(e.message));
   page.on('console', (m) => {
-    if (m.type() === 'error' && !m.text().startsWith('Failed to load resource')) errors.push(m.text());
+    const text = m.text();
+    if (m.type() === 'error' && !text.startsWith('Failed to load resource')) errors.push(text);
   });
   const view = async (name) => {
     await page.click(`nav a[data-view=${name}]`);
@@ -106,5 +110,5 @@ try {
   console.log(`dashboard test passed; screenshots in ${shots}`);
 } finally {
   await browser.close();
-  agent.stop();
+  await agent.stop();
 }

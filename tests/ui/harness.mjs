@@ -36,14 +36,20 @@ export async function startAgent(build) {
     ['--listen', '127.0.0.1:0', '--token-file', path.join(root, 'token'), '--trace-file', trace],
     {env: {...process.env, ZEP_ETC_DIR: etc}, stdio: 'ignore'});
   let exited = null;
-  child.on('exit', (code) => { exited = code; });
+  const ended = new Promise((resolve) => child.on('exit', (code) => { exited = code; resolve(); }));
   const base = await eventually('the agent listens', 30, async () => {
     if (exited !== null) throw new Error(`the agent ended with ${exited}`);
     const m = /listening on (http:\/\/127\.0\.0\.1:[0-9]+)/.exec(fs.readFileSync(trace, 'utf8'));
     return m && (await fetch(m[1] + '/healthz')).ok && m[1];
   });
   const api = async (p) => (await fetch(base + p)).json();
-  return {root, logs, base, api, stop: () => child.kill('SIGTERM'),
+  // Ends the agent and removes its directory.
+  const stop = async () => {
+    if (exited === null) child.kill('SIGTERM');
+    await ended;
+    fs.rmSync(root, {recursive: true, force: true});
+  };
+  return {root, logs, base, api, stop,
           simulate: (args) => {
             const r = spawnSync(path.join(build, 'zepdcsim'), ['--dir', logs, ...args]);
             if (r.status !== 0) throw new Error(`zepdcsim ${args.join(' ')}: ${r.stderr}`);
@@ -65,8 +71,8 @@ export function writeLog(dir, server, records, timeMs = Date.now()) {
   fs.renameSync(name + '.tmp', name);
 }
 
-// Chromium with a fresh profile; fails with the reason when it or
-// playwright-core is missing.
+// Chromium with a fresh profile, removed by close(); fails with the reason
+// when chromium or playwright-core is missing.
 export async function launchBrowser() {
   let chromium;
   try {
@@ -78,8 +84,14 @@ export async function launchBrowser() {
     throw new Error('/usr/bin/chromium is missing (Debian package chromium; scripts/install-deps)');
   }
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'zep-ui-profile-'));
-  return chromium.launchPersistentContext(profile, {
+  const browser = await chromium.launchPersistentContext(profile, {
     executablePath: '/usr/bin/chromium', headless: true, viewport: {width: 1280, height: 800},
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
            '--disable-background-networking', '--disable-component-update', '--disable-sync']});
+  const close = browser.close.bind(browser);
+  browser.close = async () => {   // and then the profile goes
+    await close();
+    fs.rmSync(profile, {recursive: true, force: true, maxRetries: 5, retryDelay: 200});
+  };
+  return browser;
 }
