@@ -234,7 +234,7 @@ const STAT_COLUMNS = [
   {key: 'MSGCOUNT', label: 'Count', num: true, show: (r) => num(r.MSGCOUNT)},
   ...['AVGETIME', 'MINETIME', 'MAXETIME', 'SDETIME'].map((k, i) => ({
     key: k, label: ['Avg', 'Min', 'Max', 'SD'][i] + ' elapsed', num: true,
-    show: (r) => num(r[k], 'ms')})),
+    show: (r) => (r[k] < 0 ? '–' : num(r[k], 'ms'))})),   // -1: no timed message
   ...['AVGMSGLEN', 'MINMSGLEN', 'MAXMSGLEN', 'SDMSGLEN'].map((k, i) => ({
     key: k, label: ['Avg', 'Min', 'Max', 'SD'][i] + ' length', num: true,
     show: (r) => bytes(r[k])})),
