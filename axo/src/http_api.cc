@@ -24,6 +24,7 @@
 #include "axo/trk1.h"
 #include "axo_internal.h"
 #include "http_answer.h"
+#include "http_ui.h"
 
 TRK1_UNIT(axohttp_unit, "AXOHTTP");
 
@@ -264,7 +265,11 @@ void Events(const httplib::Request& req, httplib::Response& res) {
 void Metrics(const httplib::Request& req, httplib::Response& res) {
   std::string type;
   const auto format = axo::metrics::NegotiateFormat(req.get_header_value("Accept"), &type);
-  res.set_content(axo::metrics::Expose(format), type);
+  std::vector<std::string> names;
+  for (size_t i = 0; i < req.get_param_value_count("name"); ++i) {
+    names.push_back(req.get_param_value("name", i));
+  }
+  res.set_content(axo::metrics::Expose(format, names), type);
 }
 
 // Counts every answered request by route (the path's pattern, never the
@@ -372,6 +377,7 @@ struct OperatorApi::Impl {
     server.Delete(R"(/api/v1/situations/([^/]{1,64}))", Guarded(DeleteSituation));
     server.Get("/api/v1/events", Events);
     server.Get("/metrics", Metrics);
+    ui::AddRoutes(server);
     server.set_logger(CountRequest);
   }
 };

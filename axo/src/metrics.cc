@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -325,7 +326,7 @@ Format NegotiateFormat(const std::string& accept, std::string* contentType) {
   return Format::kPrometheus;
 }
 
-std::string Expose(Format format) {
+std::string Expose(Format format, const std::vector<std::string>& names) {
   CollectFramework();
   Registry& r = registry();
   std::vector<std::function<void()>> collectors;
@@ -341,8 +342,12 @@ std::string Expose(Format format) {
   }
   std::string out;
   out.reserve(1 << 16);
-  for (const Family* f : families) WriteFamily(&out, *f, format);
-  WriteProcess(&out, format);
+  for (const Family* f : families) {
+    if (names.empty() || std::find(names.begin(), names.end(), f->name()) != names.end()) {
+      WriteFamily(&out, *f, format);
+    }
+  }
+  if (names.empty()) WriteProcess(&out, format);
   if (format == Format::kOpenMetrics) out.append("# EOF\n");
   return out;
 }

@@ -10,6 +10,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 #include "axo/axo.h"
 #include "axo/axo_test_table.h"
@@ -249,6 +250,35 @@ TEST_F(AxoHttpApiTest, InternalFailuresAnswer500WithAnError) {
     EXPECT_TRUE(Body(r)["error"].is_string()) << r.body;
   }
   EXPECT_EQ(Get("/healthz").status, 200);
+}
+
+// The dashboard's files are the sources as built, under a policy that lets
+// the page run only its own script; JSON answers are never compressed (a
+// browser offers brotli, which costs seconds per megabyte of answer).
+TEST_F(AxoHttpApiTest, DashboardFilesAndUncompressedAnswers) {
+  for (const auto& [target, file, type] :
+       {std::tuple{"/", "index.html", "text/html"}, {"/ui/app.js", "app.js", "text/javascript"},
+        {"/ui/style.css", "style.css", "text/css"}}) {
+    e2e::HttpReply r = Get(target);
+    ASSERT_EQ(r.status, 200) << target;
+    EXPECT_TRUE(r.body == e2e::ReadFile(std::string(ZEP_SOURCE_DIR) + "/axo/ui/" + file))
+        << target << " is not its source file as it is now";
+    EXPECT_EQ(r.headers["content-type"].rfind(type, 0), 0u) << r.headers["content-type"];
+    EXPECT_NE(r.headers["content-security-policy"].find("script-src 'self';"), std::string::npos);
+    EXPECT_NE(r.headers["content-security-policy"].find("frame-ancestors 'none'"),
+              std::string::npos);
+    EXPECT_EQ(r.headers["x-content-type-options"], "nosniff");
+  }
+  EXPECT_EQ(Get("/ui/appxjs").status, 404);
+  EXPECT_EQ(Get("/ui/../CMakeLists.txt").status, 404);
+  e2e::HttpReply rows = e2e::Http(port_, "GET", "/api/v1/tables/AXOSMP", "",
+                                  {"Accept-Encoding: gzip, deflate, br"});
+  EXPECT_EQ(rows.headers.count("content-encoding"), 0u);
+  EXPECT_EQ(Body(rows)["count"], 3);
+  // /metrics?name=... answers those families only.
+  std::string some = Get("/metrics?name=zep_api_requests_total").body;
+  EXPECT_NE(some.find("zep_api_requests_total{"), std::string::npos) << some;
+  EXPECT_EQ(some.find("process_"), std::string::npos) << some;
 }
 
 }  // namespace

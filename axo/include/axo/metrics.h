@@ -140,8 +140,10 @@ HistorySeries HistoryTable(const std::string& table);
 enum class Format { kPrometheus, kOpenMetrics };
 // The Content-Type that answers an Accept header, and its format.
 Format NegotiateFormat(const std::string& accept, std::string* contentType);
-// Runs the collectors and writes every family, plus the process_* metrics.
-std::string Expose(Format format);
+// Runs the collectors and writes every family, plus the process_* metrics;
+// with `names`, only the families of those names (a page that shows a few
+// series need not receive every service's histograms).
+std::string Expose(Format format, const std::vector<std::string>& names = {});
 // Escapes a label value: backslash, double quote and newline.
 void AppendEscaped(std::string* out, const std::string& value);
 
