@@ -18,6 +18,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "axo/alerts.h"
 #include "axo/history.h"
 #include "axo/http_api.h"
 #include "axo/trk1.h"
@@ -201,6 +202,7 @@ std::string Text(const char* s) { return s == nullptr ? std::string() : std::str
 void RegisterStandardServices() {
   AXO_RegisterService("operator API", AXO_StartOperatorApi, AXO_StopOperatorApi);
   AXO_RegisterService("history collector", AXO_StartHistory, AXO_StopHistory);
+  AXO_RegisterService("alert sender", axo::alerts::StartService, axo::alerts::StopService);
 }
 
 }  // namespace
@@ -218,6 +220,8 @@ void AXO_PrintUsage(FILE* out, const char* program) {
           "  --history-db PATH         collect history into this SQLite file\n"
           "  --history-interval SECS   history collection interval (default 300)\n"
           "  --history-tables LIST     tables collected (default ZEPSMT,ZEPINV)\n"
+          "  --alertmanager-url URL    send situation events to this Alertmanager\n"
+          "                            (http[s]://HOST[:PORT][/PATH]; repeatable)\n"
           "  --help                    print this text\n"
           "  --version                 print the version\n",
           program == nullptr ? "agent" : program);
@@ -239,7 +243,8 @@ int AXO_ParseOptions(int argc, char** argv, AXO_Options* options, std::string* e
     }
     static const char* const kWithValue[] = {"--listen", "--token-file", "--trace",
                                              "--trace-file", "--history-db",
-                                             "--history-interval", "--history-tables"};
+                                             "--history-interval", "--history-tables",
+                                             "--alertmanager-url"};
     if (std::find_if(std::begin(kWithValue), std::end(kWithValue),
                      [&](const char* k) { return name == k; }) == std::end(kWithValue)) {
       *error = "unknown option: " + arg;
@@ -272,6 +277,13 @@ int AXO_ParseOptions(int argc, char** argv, AXO_Options* options, std::string* e
     } else if (name == "--history-tables") {
       ok = !value.empty();
       o.historyTables = value;
+    } else if (name == "--alertmanager-url") {
+      std::string reason;
+      if (!axo::alerts::ValidUrl(value, &reason)) {
+        *error = "bad value for --alertmanager-url: " + reason;
+        return AXO_OPTIONS_ERROR;
+      }
+      o.alertmanagerUrls.push_back(value);
     }
     if (!ok) {
       *error = "bad value for " + name + ": " + value;

@@ -561,6 +561,7 @@ void SetSituationState(AXO_SituationState* state, bool raised, const char* row, 
   axo::Event e;
   e.time = when;
   e.situation = state->name;
+  e.table = state->table;
   e.raised = raised;
   e.row = DecodeRow(state->columns, row);
   if (TRK1_On(&request_unit, TRK1_DETAIL)) {

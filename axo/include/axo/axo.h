@@ -18,6 +18,7 @@
 //   - an operator API address that cannot be bound (in use, not local),
 //   - a token file (--token-file) that cannot be read or holds no token,
 //   - a history database (--history-db) that cannot be opened or created,
+//   - an alert sender (--alertmanager-url) whose thread cannot be created,
 // and the situation timer when its thread cannot be created. An agent that
 // runs without the API its operator asked for, or without the history it
 // was told to keep, would fail silently later; so none of these is merely
@@ -51,6 +52,9 @@ struct AXO_Options {
   std::string historyDb;                   // --history-db PATH, empty: no history
   int historyInterval = 300;               // --history-interval SECONDS
   std::string historyTables = "ZEPSMT,ZEPINV";  // --history-tables LIST
+  // --alertmanager-url URL, repeatable: where situation events go (see
+  // axo/alerts.h); each is http[s]://HOST[:PORT][/PATH].
+  std::vector<std::string> alertmanagerUrls;
 };
 
 // Binds the process to the framework and parses the framework options in
