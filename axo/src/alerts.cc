@@ -127,6 +127,7 @@ void Sender::SetUrls(const std::vector<std::string>& urls) {
 }
 
 void Sender::Enqueue(Alert alert) {
+  if (urls_.empty()) return;   // nowhere to go; raised ones are sent once there is
   if (queue_.size() >= limits_.capacity) {
     if (--queuedCount_[queue_.front().situation] == 0) queuedCount_.erase(queue_.front().situation);
     queue_.pop_front();

@@ -1,14 +1,10 @@
 // Situation events of the real agent reach a webhook through a real
 // Alertmanager, both started here on loopback.
 #include <gtest/gtest.h>
-#include <httplib.h>
 #include <unistd.h>
 
-#include <mutex>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "e2e/zepagent_process.h"
 
@@ -19,53 +15,25 @@ using nlohmann::json;
 
 const char* const kAlertmanager = "/usr/bin/prometheus-alertmanager";
 
-// The webhook receiver: records "<status> <alertname>" of every alert notified.
-class Webhook {
- public:
-  Webhook() : port_(server_.bind_to_any_port("127.0.0.1")) {
-    server_.Post("/hook", [this](const httplib::Request& req, httplib::Response&) {
-      json j = json::parse(req.body, nullptr, false);
-      std::lock_guard<std::mutex> guard(mu_);
-      if (!j.is_object()) return;
-      for (const json& a : j["alerts"]) {
-        seen_.push_back(a.value("status", "") + " " + a["labels"].value("alertname", "") + " " +
-                        a["labels"].value("table", "") + " " + a["labels"].value("portname", ""));
+// True when the webhook was notified of `status` for situation Busy.
+bool Notified(e2e::HttpSink& hook, const std::string& status) {
+  for (const std::string& body : hook.bodies()) {
+    for (const json& a : json::parse(body, nullptr, false).value("alerts", json::array())) {
+      const json& l = a["labels"];
+      if (a["status"] == status && l["alertname"] == "Busy" && l["table"] == "ZEPMATT" &&
+          l["portname"] == "OrderPort") {
+        return true;
       }
-    });
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running()) std::this_thread::yield();
+    }
   }
-  ~Webhook() {
-    server_.stop();
-    thread_.join();
-  }
-  int port() const { return port_; }
-  bool Saw(const std::string& entry) {
-    std::lock_guard<std::mutex> guard(mu_);
-    return std::find(seen_.begin(), seen_.end(), entry) != seen_.end();
-  }
-
- private:
-  httplib::Server server_;
-  int port_;
-  std::thread thread_;
-  std::mutex mu_;
-  std::vector<std::string> seen_;
-};
+  return false;
+}
 
 TEST(AlertmanagerEndToEnd, SituationReachesWebhookFiringThenResolved) {
   ASSERT_EQ(access(kAlertmanager, X_OK), 0) << kAlertmanager
                                             << " is missing: run scripts/install-deps";
   e2e::TempDir tmp;
-  {
-    // A malformed URL stops start-up like any bad option.
-    e2e::Child bad({e2e::kBuild + "/zepagent", "--listen", "none", "--alertmanager-url",
-                    "127.0.0.1:9093"},
-                   {}, tmp.path() + "/bad.out", tmp.path() + "/bad.err");
-    EXPECT_EQ(bad.Wait(30), 2);
-    EXPECT_NE(bad.Err().find("bad value for --alertmanager-url"), std::string::npos) << bad.Err();
-  }
-  Webhook hook;
+  e2e::HttpSink hook;
   const int amPort = e2e::FreePort();
   e2e::WriteFile(tmp.path() + "/alertmanager.yml",
                  "route:\n  receiver: hook\n  group_by: [alertname]\n  group_wait: 1s\n"
@@ -93,13 +61,12 @@ TEST(AlertmanagerEndToEnd, SituationReachesWebhookFiringThenResolved) {
   ASSERT_EQ(e2e::Simulate("--dir " + agent.dir().logs + " --count 20 --services 1 --locations 2"), 0);
 
   // Real time: the agent's situation ticks come every 30 seconds.
-  ASSERT_TRUE(e2e::Eventually(90, [&] { return hook.Saw("firing Busy ZEPMATT OrderPort"); }))
+  ASSERT_TRUE(e2e::Eventually(90, [&] { return Notified(hook, "firing"); }))
       << agent.Trace() << am.Err();
   // Deleting the raised situation clears its alert.
   ASSERT_EQ(agent.Delete("/api/v1/situations/Busy").status, 200);
-  EXPECT_TRUE(e2e::Eventually(30, [&] { return hook.Saw("resolved Busy ZEPMATT OrderPort"); }))
+  EXPECT_TRUE(e2e::Eventually(30, [&] { return Notified(hook, "resolved"); }))
       << agent.Trace() << am.Err();
-  EXPECT_NE(agent.Get("/metrics").body.find("\nzep_alerts_sent_total "), std::string::npos);
 }
 
 }  // namespace

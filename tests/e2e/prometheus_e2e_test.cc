@@ -1,8 +1,6 @@
 // GET /metrics of the real agent, checked by the real promtool and scraped
 // by a real Prometheus server, both started here on loopback.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -22,22 +20,6 @@ using nlohmann::json;
 
 const char* const kPromtool = "/usr/bin/promtool";
 const char* const kPrometheus = "/usr/bin/prometheus";
-
-// A loopback port free at the time of the call.
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(addr);
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    port = ntohs(addr.sin_port);
-  }
-  close(fd);
-  return port;
-}
 
 // Runs `command`, returning its exit status and its combined output.
 int RunCommand(const std::string& command, std::string* output) {
@@ -132,7 +114,7 @@ TEST_F(PrometheusEndToEnd, PrometheusScrapesAgentFedBySimulator) {
   ASSERT_TRUE(agent.Up()) << agent.Trace();
   const int agentPort = AgentPort(agent);
   ASSERT_GT(agentPort, 0);
-  const int promPort = FreePort();
+  const int promPort = e2e::FreePort();
   e2e::WriteFile(tmp_.path() + "/prometheus.yml",
                  "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
                  "scrape_configs:\n  - job_name: zepagent\n    static_configs:\n"

@@ -99,7 +99,7 @@ class Sender {
     time_t nextSend = 0;
   };
 
-  void Enqueue(Alert alert);               // requires mu_
+  void Enqueue(Alert alert);               // requires mu_; drops it without URLs
   void Cleared(const std::string& situation, const Event* event, time_t when);  // requires mu_
   // Posts `body` to `url`; false with `*reason` when it was not accepted.
   // Called with no lock held.
