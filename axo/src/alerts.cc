@@ -8,9 +8,6 @@
 #include <httplib.h>
 
 #include <algorithm>
-#include <condition_variable>
-#include <system_error>
-#include <thread>
 
 #include "axo/axo.h"
 #include "axo/metrics.h"
@@ -268,10 +265,7 @@ Sender::Stats Sender::stats() const {
 namespace {
 
 struct Service {
-  std::mutex mu;
-  std::condition_variable wake;
-  bool stop = false;
-  std::thread thread;
+  axo_internal::EverySecond thread;
   Sender sender;
 };
 
@@ -310,37 +304,11 @@ bool SetUrls(const std::vector<std::string>& urls, std::string* error) {
 int StartService(std::string* error) {
   if (!SetUrls(AXO_GetOptions().alertmanagerUrls, error)) return 1;
   Service& s = Svc();
-  std::lock_guard<std::mutex> guard(s.mu);
-  if (s.thread.joinable()) return 0;
-  s.stop = false;
-  try {
-    s.thread = std::thread([&s] {
-      int64_t lastEvent = 0;
-      std::unique_lock<std::mutex> lock(s.mu);
-      while (!s.stop) {
-        lock.unlock();
-        Round(s.sender, &lastEvent);
-        lock.lock();
-        s.wake.wait_for(lock, std::chrono::seconds(1), [&s] { return s.stop; });
-      }
-    });
-  } catch (const std::system_error& e) {
-    *error = std::string("cannot start the alert sender thread: ") + e.what();
-    return 1;
-  }
-  return 0;
+  return s.thread.Start(
+      [&s, lastEvent = int64_t{0}]() mutable { Round(s.sender, &lastEvent); }, "alert sender",
+      error);
 }
 
-void StopService() {
-  Service& s = Svc();
-  std::thread thread;
-  {
-    std::lock_guard<std::mutex> guard(s.mu);
-    s.stop = true;
-    thread.swap(s.thread);
-  }
-  s.wake.notify_all();
-  if (thread.joinable()) thread.join();
-}
+void StopService() { Svc().thread.Stop(); }
 
 }  // namespace axo::alerts

@@ -64,14 +64,6 @@ TEST(AlertSender, RaisedThenResentEvery60SecondsThenClearedWithSameLabels) {
   EXPECT_EQ(Alerts(sink)[2]["endsAt"], "2023-11-14T22:14:30Z");
   sender.Pass(kT0 + 200);
   EXPECT_EQ(Alerts(sink).size(), 3u);
-
-  // A situation deleted while raised is sent as cleared.
-  sender.Offer(Event("Gone", true, kT0 + 300, 5));
-  sender.ResolveMissing({"Busy"}, kT0 + 301);
-  sender.Pass(kT0 + 301);
-  ASSERT_EQ(Alerts(sink).size(), 5u);
-  EXPECT_EQ(Alerts(sink)[4]["endsAt"], "2023-11-14T22:18:21Z");
-  EXPECT_EQ(sender.stats().raised, 0u);
 }
 
 TEST(AlertSender, UnreachableCostsBoundedQueueBackoffAndOneTracePerStreak) {
