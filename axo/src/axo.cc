@@ -19,6 +19,7 @@
 #include <map>
 #include <mutex>
 
+#include "axo/alerts.h"
 #include "axo/history.h"
 #include "axo/http_api.h"
 #include "axo/trk1.h"
@@ -232,6 +233,13 @@ std::string Text(const char* s) { return s == nullptr ? std::string() : std::str
 void RegisterStandardServices() {
   AXO_RegisterService("operator API", AXO_StartOperatorApi, AXO_StopOperatorApi);
   AXO_RegisterService("history collector", AXO_StartHistory, AXO_StopHistory);
+  AXO_RegisterService("alert sender", axo::alerts::StartService, axo::alerts::StopService);
+  // What a reload can change without a restart. (The URLs were checked when
+  // the file was parsed.)
+  AXO_OnReload({"alertmanager-url"}, [](const AXO_Options&, const AXO_Options& after) {
+    std::string ignored;
+    axo::alerts::SetUrls(after.alertmanagerUrls, &ignored);
+  });
 }
 
 }  // namespace
@@ -251,6 +259,8 @@ void AXO_PrintUsage(FILE* out, const char* program) {
           "  --history-tables LIST     tables collected (default ZEPSMT,ZEPINV)\n"
           "  --config FILE             read options from FILE (key = value lines);\n"
           "                            the command line wins; SIGHUP re-reads it\n"
+          "  --alertmanager-url URL    send situation events to this Alertmanager\n"
+          "                            (http[s]://HOST[:PORT][/PATH]; repeatable)\n"
           "  --help                    print this text\n"
           "  --version                 print the version\n",
           program == nullptr ? "agent" : program);
@@ -271,7 +281,7 @@ bool TakesValue(const std::string& name) {
   static const char* const kWithValue[] = {"--listen", "--token-file", "--trace",
                                            "--trace-file", "--history-db",
                                            "--history-interval", "--history-tables",
-                                           "--config"};
+                                           "--config", "--alertmanager-url"};
   return std::find_if(std::begin(kWithValue), std::end(kWithValue),
                       [&](const char* k) { return name == k; }) != std::end(kWithValue);
 }
@@ -304,6 +314,14 @@ bool ApplyOption(const OptionPair& pair, AXO_Options* o, std::string* error) {
   } else if (name == "--config") {
     ok = !value.empty();
     o->configFile = value;
+  } else if (name == "--alertmanager-url") {
+    std::string reason;
+    if (!axo::alerts::ValidUrl(value, &reason)) {
+      *error = pair.where + "bad value for " +
+               (pair.where.empty() ? name : name.substr(2)) + ": " + reason;
+      return false;
+    }
+    o->alertmanagerUrls.push_back(value);
   }
   if (!ok) {
     // In the file an option is named by its key, without "--".

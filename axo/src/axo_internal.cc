@@ -1,9 +1,11 @@
-// The framework's shared text helpers and its table of compare operators.
+// The framework's shared text helpers, its table of compare operators and
+// its periodic worker thread.
 #include "axo_internal.h"
 
 #include <cctype>
 #include <charconv>
 #include <cstring>
+#include <system_error>
 
 namespace axo_internal {
 
@@ -62,6 +64,38 @@ bool KnownOperator(short code) {
     if (op.code == code) return true;
   }
   return false;
+}
+
+int EverySecond::Start(std::function<void()> round, const char* what, std::string* error) {
+  std::lock_guard<std::mutex> guard(mu_);
+  if (thread_.joinable()) return 0;
+  stop_ = false;
+  try {
+    thread_ = std::thread([this, round = std::move(round)] {
+      std::unique_lock<std::mutex> lock(mu_);
+      while (!stop_) {
+        lock.unlock();
+        round();
+        lock.lock();
+        wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stop_; });
+      }
+    });
+  } catch (const std::system_error& e) {
+    *error = std::string("cannot start the ") + what + " thread: " + e.what();
+    return 1;
+  }
+  return 0;
+}
+
+void EverySecond::Stop() {
+  std::thread thread;
+  {
+    std::lock_guard<std::mutex> guard(mu_);
+    stop_ = true;
+    thread.swap(thread_);
+  }
+  wake_.notify_all();
+  if (thread.joinable()) thread.join();
 }
 
 }  // namespace axo_internal

@@ -4,11 +4,14 @@
 #ifndef AXO_SRC_AXO_INTERNAL_H_
 #define AXO_SRC_AXO_INTERNAL_H_
 
+#include <condition_variable>
 #include <cstddef>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "axo/axo.h"
@@ -97,6 +100,27 @@ void ForgetTable(TableManager* manager);
 
 // The registered action-command callback, or null.
 AXO_CommandCallback CommandCallback();
+
+// A thread that runs `round` at once and then once a second until stopped:
+// the framework's periodic workers (situation timer, alert sender).
+// Thread-safety: Start and Stop may be called from any thread.
+class EverySecond {
+ public:
+  EverySecond() = default;
+  EverySecond(const EverySecond&) = delete;
+  EverySecond& operator=(const EverySecond&) = delete;
+  // Starts the thread unless it runs. Returns 0, or 1 with `*error` naming
+  // `what` when the thread cannot be created.
+  int Start(std::function<void()> round, const char* what, std::string* error);
+  // Wakes the thread and waits for it to end its round.
+  void Stop();
+
+ private:
+  std::mutex mu_;
+  std::condition_variable wake_;
+  bool stop_ = false;   // guarded by mu_
+  std::thread thread_;
+};
 
 // The situation timer of omxmain: a thread that calls pollSituations every
 // second. Start returns 0, or non-zero with `*error` when the thread cannot

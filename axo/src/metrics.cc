@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -299,6 +300,16 @@ Family& Define(Kind kind, const char* name, const char* help, std::vector<std::s
   return *r.families.back();
 }
 
+void ForEachFamily(const std::function<void(const Family&)>& fn) {
+  std::vector<const Family*> families;
+  {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    for (const auto& f : r.families) families.push_back(f.get());
+  }
+  for (const Family* f : families) fn(*f);
+}
+
 void AddCollector(std::function<void()> collect) {
   Registry& r = registry();
   std::lock_guard<std::mutex> lock(r.mu);
@@ -317,8 +328,38 @@ HistorySeries HistoryTable(const std::string& table) {
   return {written.counter({table}), failed.counter({table}), pending.gauge({table})};
 }
 
+namespace {
+
+// The highest quality value (q, 0 to 1, default 1) that `accept` gives the
+// media type `type`; 0 when it names it nowhere.
+double AcceptQuality(const std::string& accept, std::string_view type) {
+  double best = 0;
+  size_t begin = 0;
+  while (begin <= accept.size()) {
+    size_t end = std::min(accept.find(',', begin), accept.size());
+    std::string_view range(accept.data() + begin, end - begin);
+    begin = end + 1;
+    size_t semi = std::min(range.find(';'), range.size());
+    std::string_view media = range.substr(0, semi);
+    while (!media.empty() && media.front() == ' ') media.remove_prefix(1);
+    while (!media.empty() && media.back() == ' ') media.remove_suffix(1);
+    if (media != type) continue;
+    double q = 1;
+    size_t at = range.find("q=", semi);
+    if (at != std::string_view::npos && (range[at - 1] == ';' || range[at - 1] == ' ')) {
+      q = std::atof(std::string(range.substr(at + 2)).c_str());
+    }
+    best = std::max(best, q);
+  }
+  return best;
+}
+
+}  // namespace
+
 Format NegotiateFormat(const std::string& accept, std::string* contentType) {
-  if (accept.find("application/openmetrics-text") != std::string::npos) {
+  // OpenMetrics when asked for with a quality above zero and not below text's.
+  const double openMetrics = AcceptQuality(accept, "application/openmetrics-text");
+  if (openMetrics > 0 && openMetrics >= AcceptQuality(accept, "text/plain")) {
     *contentType = "application/openmetrics-text; version=1.0.0; charset=utf-8";
     return Format::kOpenMetrics;
   }
@@ -330,23 +371,18 @@ std::string Expose(Format format, const std::vector<std::string>& names) {
   CollectFramework();
   Registry& r = registry();
   std::vector<std::function<void()>> collectors;
-  std::vector<const Family*> families;
   {
     std::lock_guard<std::mutex> lock(r.mu);
     collectors = r.collectors;
   }
   for (const auto& c : collectors) c();
-  {
-    std::lock_guard<std::mutex> lock(r.mu);
-    for (const auto& f : r.families) families.push_back(f.get());
-  }
   std::string out;
   out.reserve(1 << 16);
-  for (const Family* f : families) {
-    if (names.empty() || std::find(names.begin(), names.end(), f->name()) != names.end()) {
-      WriteFamily(&out, *f, format);
+  ForEachFamily([&](const Family& f) {
+    if (names.empty() || std::find(names.begin(), names.end(), f.name()) != names.end()) {
+      WriteFamily(&out, f, format);
     }
-  }
+  });
   if (names.empty()) WriteProcess(&out, format);
   if (format == Format::kOpenMetrics) out.append("# EOF\n");
   return out;

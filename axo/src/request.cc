@@ -9,14 +9,12 @@
 
 #include <algorithm>
 #include <climits>
-#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
-#include <system_error>
 #include <thread>
 
 #include "axo/axo.h"
@@ -264,15 +262,8 @@ void SampleSituation(Situation* sit, time_t now) {
 
 // --- the situation timer ------------------------------------------------------------
 
-struct Timer {
-  std::mutex mu;
-  std::condition_variable wake;
-  bool stop = false;
-  std::thread thread;
-};
-
-Timer& Tmr() {
-  static Timer* t = new Timer;
+axo_internal::EverySecond& Tmr() {
+  static auto* t = new axo_internal::EverySecond;   // never destroyed: used at exit
   return *t;
 }
 
@@ -561,6 +552,7 @@ void SetSituationState(AXO_SituationState* state, bool raised, const char* row, 
   axo::Event e;
   e.time = when;
   e.situation = state->name;
+  e.table = state->table;
   e.raised = raised;
   e.row = DecodeRow(state->columns, row);
   if (TRK1_On(&request_unit, TRK1_DETAIL)) {
@@ -575,37 +567,9 @@ void SetSituationState(AXO_SituationState* state, bool raised, const char* row, 
 }
 
 int StartSituationTimer(std::string* error) {
-  axo::Timer& t = axo::Tmr();
-  std::lock_guard<std::mutex> guard(t.mu);
-  if (t.thread.joinable()) return 0;
-  t.stop = false;
-  try {
-    t.thread = std::thread([&t] {
-      std::unique_lock<std::mutex> lock(t.mu);
-      while (!t.stop) {
-        lock.unlock();
-        axo::pollSituations(AXO_Now());
-        lock.lock();
-        t.wake.wait_for(lock, std::chrono::seconds(1), [&t] { return t.stop; });
-      }
-    });
-  } catch (const std::system_error& e) {
-    *error = std::string("cannot start the timer thread: ") + e.what();
-    return 1;
-  }
-  return 0;
+  return axo::Tmr().Start([] { axo::pollSituations(AXO_Now()); }, "timer", error);
 }
 
-void StopSituationTimer() {
-  axo::Timer& t = axo::Tmr();
-  std::thread thread;
-  {
-    std::lock_guard<std::mutex> guard(t.mu);
-    t.stop = true;
-    thread = std::move(t.thread);
-  }
-  t.wake.notify_all();
-  if (thread.joinable()) thread.join();
-}
+void StopSituationTimer() { axo::Tmr().Stop(); }
 
 }  // namespace axo_internal

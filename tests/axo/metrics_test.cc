@@ -55,6 +55,8 @@ TEST(MetricsExposition, OpenMetricsNegotiatedWithEofAndCounterFamilyNames) {
                 "application/openmetrics-text;version=1.0.0,text/plain;q=0.5", &type),
             Format::kOpenMetrics);
   EXPECT_TRUE(type.starts_with("application/openmetrics-text; version=1.0.0"));
+  EXPECT_EQ(axo::metrics::NegotiateFormat("application/openmetrics-text;q=0,text/plain", &type),
+            Format::kPrometheus);
 
   AXO_COUNTER(plain, "zep_test_plain_total", "Plain.");
   plain.Inc();

@@ -13,11 +13,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <httplib.h>
+
 #include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -112,6 +115,41 @@ inline std::vector<std::string> CsvFields(const std::string& line) {
   }
   return fields;
 }
+
+// An HTTP server on loopback (a free port, or `port`) that answers 200 to
+// every POST and keeps the bodies, for what the agent or a server it talks
+// to sends out. Not a stand-in for any server: just where posts land.
+class HttpSink {
+ public:
+  explicit HttpSink(int port = 0)
+      : port_(port == 0 ? server_.bind_to_any_port("127.0.0.1")
+                        : (server_.bind_to_port("127.0.0.1", port) ? port : -1)) {
+    server_.Post(".*", [this](const httplib::Request& req, httplib::Response&) {
+      std::lock_guard<std::mutex> guard(mu_);
+      bodies_.push_back(req.body);
+    });
+    thread_ = std::thread([this] { server_.listen_after_bind(); });
+    while (!server_.is_running()) std::this_thread::yield();   // else stop() is lost
+  }
+  ~HttpSink() {
+    server_.stop();
+    thread_.join();
+  }
+  HttpSink(const HttpSink&) = delete;
+  HttpSink& operator=(const HttpSink&) = delete;
+  int port() const { return port_; }
+  std::vector<std::string> bodies() {
+    std::lock_guard<std::mutex> guard(mu_);
+    return bodies_;
+  }
+
+ private:
+  httplib::Server server_;
+  int port_;
+  std::thread thread_;
+  std::mutex mu_;
+  std::vector<std::string> bodies_;
+};
 
 // Percent-encodes a query parameter value.
 inline std::string UrlEncode(const std::string& s) {

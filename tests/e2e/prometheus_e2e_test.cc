@@ -105,7 +105,7 @@ TEST_F(PrometheusEndToEnd, PrometheusScrapesAgentFedBySimulator) {
   ASSERT_TRUE(agent.Up()) << agent.Trace();
   const int agentPort = AgentPort(agent);
   ASSERT_GT(agentPort, 0);
-  const int promPort = FreePort();
+  const int promPort = e2e::FreePort();
   e2e::WriteFile(tmp_.path() + "/prometheus.yml",
                  "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
                  "scrape_configs:\n  - job_name: zepagent\n    static_configs:\n"

@@ -57,6 +57,9 @@ class Agent {
     if (token) headers.push_back(std::string("Authorization: Bearer ") + kToken);
     return Http(port_, "POST", target, body, headers);
   }
+  HttpReply Delete(const std::string& target) {
+    return Http(port_, "DELETE", target, "", {std::string("Authorization: Bearer ") + kToken});
+  }
   json GetJson(const std::string& target) {
     return json::parse(Get(target).body, nullptr, false);
   }

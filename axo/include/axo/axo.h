@@ -18,6 +18,7 @@
 //   - an operator API address that cannot be bound (in use, not local),
 //   - a token file (--token-file) that cannot be read or holds no token,
 //   - a history database (--history-db) that cannot be opened or created,
+//   - an alert sender (--alertmanager-url) whose thread cannot be created,
 // and the situation timer when its thread cannot be created. An agent that
 // runs without the API its operator asked for, or without the history it
 // was told to keep, would fail silently later; so none of these is merely
@@ -53,6 +54,9 @@ struct AXO_Options {
   int historyInterval = 300;               // --history-interval SECONDS
   std::string historyTables = "ZEPSMT,ZEPINV";  // --history-tables LIST
   std::string configFile;                  // --config FILE, empty: none
+  // --alertmanager-url URL, repeatable: where situation events go (see
+  // axo/alerts.h); each is http[s]://HOST[:PORT][/PATH].
+  std::vector<std::string> alertmanagerUrls;
 };
 
 // The options file (--config FILE) holds the same options, one per line as

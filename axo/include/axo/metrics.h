@@ -118,6 +118,10 @@ class Family {
 Family& Define(Kind kind, const char* name, const char* help, std::vector<std::string> labels = {},
                std::vector<double> bounds = {});
 
+// Calls `fn` for every registered family, in registration order (the
+// registry's lock is not held while `fn` runs).
+void ForEachFamily(const std::function<void(const Family&)>& fn);
+
 // A function run at the start of every scrape, to set gauges that are read
 // rather than counted (held lines, subnodes). It may take the caller's locks.
 void AddCollector(std::function<void()> collect);

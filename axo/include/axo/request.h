@@ -125,6 +125,7 @@ struct Event {
   int64_t id = 0;          // 1, 2, 3, ... in order of recording
   time_t time = 0;
   std::string situation;
+  std::string table;       // the situation's table
   bool raised = false;     // "raised" or "cleared"
   Row row;                 // the row that decided it (empty for a clear
                            // on a sampled table)
