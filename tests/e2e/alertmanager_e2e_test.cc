@@ -51,6 +51,12 @@ TEST(AlertmanagerEndToEnd, SituationReachesWebhookFiringThenResolved) {
 
   Agent agent(tmp.path(), {"--alertmanager-url", "http://127.0.0.1:" + std::to_string(amPort)});
   ASSERT_TRUE(agent.Up()) << agent.child().Err();
+  // A message-count situation names address, service and interval.
+  e2e::HttpReply refused = agent.Post("/api/v1/situations", R"({"name": "NoAddress",
+      "table": "ZEPMATT", "conditions": [{"attribute": "MSGCNT", "op": ">=", "value": 5}]})");
+  EXPECT_EQ(refused.status, 400);
+  EXPECT_NE(refused.body.find("no condition on RMIPADDR, PORTNAME, TMINT"), std::string::npos)
+      << refused.body;
   e2e::HttpReply created = agent.Post("/api/v1/situations", R"({
       "name": "Busy", "table": "ZEPMATT", "interval": 30, "conditions": [
         {"attribute": "RMIPADDR", "op": "=", "value": "*"},
