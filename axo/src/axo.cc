@@ -215,9 +215,11 @@ void AXO_PrintUsage(FILE* out, const char* program) {
           "  --token-file PATH         require this bearer token on changing requests\n"
           "  --trace UNIT=BITS,...     trace levels per unit (all= for every unit)\n"
           "  --trace-file PATH         write trace records to PATH (default standard error)\n"
-          "  --history-db PATH         collect history into this SQLite file\n"
+          "  --history-db PATH|URI     collect history into this SQLite file, or into\n"
+          "                            the PostgreSQL warehouse at a postgresql:// URI\n"
           "  --history-interval SECS   history collection interval (default 300)\n"
           "  --history-tables LIST     tables collected (default ZEPSMT,ZEPINV)\n"
+          "  --history-retain-days N   remove history older than N days (default: keep)\n"
           "  --help                    print this text\n"
           "  --version                 print the version\n",
           program == nullptr ? "agent" : program);
@@ -239,7 +241,8 @@ int AXO_ParseOptions(int argc, char** argv, AXO_Options* options, std::string* e
     }
     static const char* const kWithValue[] = {"--listen", "--token-file", "--trace",
                                              "--trace-file", "--history-db",
-                                             "--history-interval", "--history-tables"};
+                                             "--history-interval", "--history-tables",
+                                             "--history-retain-days"};
     if (std::find_if(std::begin(kWithValue), std::end(kWithValue),
                      [&](const char* k) { return name == k; }) == std::end(kWithValue)) {
       *error = "unknown option: " + arg;
@@ -272,6 +275,8 @@ int AXO_ParseOptions(int argc, char** argv, AXO_Options* options, std::string* e
     } else if (name == "--history-tables") {
       ok = !value.empty();
       o.historyTables = value;
+    } else if (name == "--history-retain-days") {
+      ok = ParseSeconds(value, &o.historyRetainDays);
     }
     if (!ok) {
       *error = "bad value for " + name + ": " + value;

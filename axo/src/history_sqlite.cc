@@ -13,15 +13,7 @@ TRK1_UNIT(axohsql_unit, "AXOHSQL");
 namespace axo {
 namespace {
 
-// An SQL identifier in double quotes.
-std::string Quote(const std::string& name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
+std::string Quote(const std::string& name) { return QuoteName(name); }
 
 std::string JoinQuoted(const std::vector<std::string>& names) {
   std::string out;
@@ -74,6 +66,27 @@ class SqliteHistoryWriter : public HistoryWriter {
       }
     }
     if (!ok) columns_.erase(table);  // a rolled-back CREATE, ALTER or index is made again
+    return ok;
+  }
+
+  // Row times are stamps "CYYMMDDHHMMSSmmm", which sort as the times do.
+  bool Retain(const std::string& table, time_t cutoff, std::string* error) override {
+    if (db_ == nullptr) {
+      *error = "the history database is not open";
+      return false;
+    }
+    if (!TableExists(table)) return true;
+    sqlite3_stmt* stmt = nullptr;
+    std::string sql = "DELETE FROM " + Quote(table) + " WHERE " +
+                      Quote(HistoryTimeColumn(options_, table)) + " < ?";
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+      *error = sqlite3_errmsg(db_);
+      return false;
+    }
+    sqlite3_bind_text(stmt, 1, HistoryStamp(cutoff).c_str(), -1, SQLITE_TRANSIENT);
+    bool ok = sqlite3_step(stmt) == SQLITE_DONE;
+    if (!ok) *error = sqlite3_errmsg(db_);
+    sqlite3_finalize(stmt);
     return ok;
   }
 
@@ -294,6 +307,70 @@ class SqliteHistoryWriter : public HistoryWriter {
 
 std::unique_ptr<HistoryWriter> NewSqliteHistoryWriter() {
   return std::make_unique<SqliteHistoryWriter>();
+}
+
+Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query,
+                          std::vector<Row>* rows, std::string* error) {
+  const std::string& path = store.path;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    *error = "cannot open history database " + path + ": " +
+             (db != nullptr ? sqlite3_errmsg(db) : "out of memory");
+    sqlite3_close(db);
+    return kFailed;
+  }
+  sqlite3_busy_timeout(db, 5000);
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close);
+  // The table's columns and whether each holds integers: names are checked
+  // against them, and only these names reach the statement.
+  std::vector<HistoryColumn> columns;
+  sqlite3_stmt* stmt = nullptr;
+  std::string sql = "PRAGMA table_info(" + Quote(query.table) + ")";
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    *error = sqlite3_errmsg(db);
+    return kFailed;
+  }
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    std::string name = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
+    const unsigned char* type = sqlite3_column_text(stmt, 2);
+    columns.push_back({name, type != nullptr && std::string(reinterpret_cast<const char*>(
+                                                    type)) == "INTEGER"});
+  }
+  sqlite3_finalize(stmt);
+  HistorySelect select;
+  Status s = BuildHistorySelect(query, columns, QuoteName(HistoryTimeColumn(store, query.table)),
+                                HistoryStamp(query.from), HistoryStamp(query.to), "?", &select,
+                                error);
+  if (s != kOk) return s;
+  if (sqlite3_prepare_v2(db, select.sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    *error = sqlite3_errmsg(db);
+    return kFailed;
+  }
+  for (size_t i = 0; i < select.params.size(); ++i) {
+    sqlite3_bind_text(stmt, static_cast<int>(i) + 1, select.params[i].c_str(), -1,
+                      SQLITE_TRANSIENT);
+  }
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    Row row;
+    row.reserve(select.columns.size());
+    for (size_t i = 0; i < select.columns.size(); ++i) {
+      Value v;
+      v.isText = !select.columns[i].integer;
+      if (v.isText) {
+        const unsigned char* text = sqlite3_column_text(stmt, static_cast<int>(i));
+        if (text != nullptr) v.text = reinterpret_cast<const char*>(text);
+      } else {
+        v.number = sqlite3_column_int64(stmt, static_cast<int>(i));
+      }
+      row.emplace_back(select.columns[i].name, std::move(v));
+    }
+    rows->push_back(std::move(row));
+  }
+  if (rc != SQLITE_DONE) *error = sqlite3_errmsg(db);
+  sqlite3_finalize(stmt);
+  if (rc != SQLITE_DONE) return kFailed;
+  return CheckHistoryLimit(query, rows, error);
 }
 
 }  // namespace axo

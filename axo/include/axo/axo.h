@@ -51,6 +51,7 @@ struct AXO_Options {
   std::string historyDb;                   // --history-db PATH, empty: no history
   int historyInterval = 300;               // --history-interval SECONDS
   std::string historyTables = "ZEPSMT,ZEPINV";  // --history-tables LIST
+  int historyRetainDays = 0;               // --history-retain-days N, 0: keep all
 };
 
 // Binds the process to the framework and parses the framework options in
