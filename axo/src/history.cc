@@ -116,7 +116,10 @@ Status BuildHistorySelect(const HistoryQuery& query, const std::vector<HistoryCo
   out->columns = stored;
   std::string names;
   for (const HistoryColumn& c : stored) names += (names.empty() ? "" : ",") + QuoteName(c.name);
-  std::string where = timeColumn + " >= " + param(from) + " AND " + timeColumn + " < " + param(to);
+  // Each placeholder is made in its own statement: the operands of one
+  // expression are evaluated in no fixed order.
+  std::string where = timeColumn + " >= " + param(from);
+  where += " AND " + timeColumn + " < " + param(to);
   if (!query.subnodes.empty()) {
     if (find("ORIGINNODE") == nullptr) {
       *error = "table " + query.table + " has no ORIGINNODE to select subnodes by";
@@ -125,7 +128,8 @@ Status BuildHistorySelect(const HistoryQuery& query, const std::vector<HistoryCo
     std::string any;
     for (const std::string& s : query.subnodes) {
       std::string name(axo_internal::TrimBlanks(s));
-      any += (any.empty() ? "" : " OR ") + std::string("\"ORIGINNODE\" = ") + param(name);
+      std::string placeholder = param(name);
+      any += (any.empty() ? "" : " OR ") + std::string("\"ORIGINNODE\" = ") + placeholder;
     }
     where += " AND (" + any + ")";
   }
@@ -150,7 +154,8 @@ Status BuildHistorySelect(const HistoryQuery& query, const std::vector<HistoryCo
       *error = "unknown operator " + t.op;
       return kBadRequest;
     }
-    where += " AND " + QuoteName(c->name) + " " + op + " " + param(t.value);
+    std::string placeholder = param(t.value);
+    where += " AND " + QuoteName(c->name) + " " + op + " " + placeholder;
   }
   out->sql = "SELECT " + names + " FROM " + QuoteName(query.table) + " WHERE " + where +
              " ORDER BY " + timeColumn + " LIMIT " + std::to_string(query.limit + 1);
