@@ -157,21 +157,39 @@ Status BuildHistorySelect(const HistoryQuery& query, const std::vector<HistoryCo
     std::string placeholder = param(t.value);
     where += " AND " + QuoteName(c->name) + " " + op + " " + placeholder;
   }
-  out->sql = "SELECT " + names + " FROM " + QuoteName(query.table) + " WHERE " + where +
-             " ORDER BY " + timeColumn + " LIMIT " + std::to_string(query.limit + 1);
+  const std::string source = " FROM " + QuoteName(query.table) + " WHERE " + where;
+  const std::string limit = " LIMIT " + std::to_string(query.limit + 1);
+  out->sql = "SELECT " + names + source + " ORDER BY " + timeColumn + limit;
+  out->countSql = "SELECT count(*) FROM (SELECT 1" + source + limit + ") AS matched";
   return kOk;
 }
 
-Status CheckHistoryLimit(const HistoryQuery& query, std::vector<Row>* rows, std::string* error) {
-  if (rows->size() <= query.limit) return kOk;
-  rows->clear();
+void FillHistoryRow(const std::vector<HistoryColumn>& columns,
+                    const std::function<std::pair<const char*, size_t>(int)>& text, Row* row) {
+  row->resize(columns.size());
+  for (size_t i = 0; i < columns.size(); ++i) {
+    auto& [name, value] = (*row)[i];
+    name.assign(columns[i].name);
+    auto [data, size] = text(static_cast<int>(i));
+    value.isText = !columns[i].integer;
+    if (value.isText) {
+      value.text.assign(data != nullptr ? data : "", data != nullptr ? size : 0);
+    } else {
+      value.text.clear();
+      value.number = data != nullptr ? strtoll(data, nullptr, 10) : 0;
+    }
+  }
+}
+
+Status CheckHistoryLimit(const HistoryQuery& query, size_t count, std::string* error) {
+  if (count <= query.limit) return kOk;
   *error = "more than " + std::to_string(query.limit) +
            " rows match: narrow the time range or the filters, or raise limit";
   return kBadRequest;
 }
 
 Status RunHistoryQueryAt(const HistoryOptions& store, const HistoryQuery& query,
-                         std::vector<Row>* rows, std::string* error) {
+                         HistoryAnswer* rows, std::string* error) {
   if (query.to <= query.from) {
     *error = "the time range is empty: 'from' must be before 'to'";
     return kBadRequest;
@@ -413,7 +431,7 @@ axo::HistoryOptions g_history_store;  // the store of g_history (path empty: non
 
 namespace axo {
 
-Status RunHistoryQuery(const HistoryQuery& query, std::vector<Row>* rows, std::string* error) {
+Status RunHistoryQuery(const HistoryQuery& query, HistoryAnswer* rows, std::string* error) {
   HistoryOptions store;
   {
     std::lock_guard<std::mutex> lock(g_history_mutex);
@@ -466,5 +484,4 @@ void AXO_StopHistory() {
   delete g_history;
   g_history = nullptr;
   g_history_store = axo::HistoryOptions();
-  g_history_store.path.clear();
 }

@@ -434,7 +434,7 @@ std::unique_ptr<HistoryWriter> NewPostgresHistoryWriter() {
 }
 
 Status PostgresHistoryQuery(const HistoryOptions& store, const HistoryQuery& query,
-                            std::vector<Row>* rows, std::string* error) {
+                            HistoryAnswer* answer, std::string* error) {
   std::unique_ptr<PGconn, void (*)(PGconn*)> conn(PQconnectdb(store.path.c_str()), PQfinish);
   if (PQstatus(conn.get()) != CONNECTION_OK) {
     *error = "the history warehouse is out of reach: " + ConnectionError(conn.get());
@@ -455,27 +455,35 @@ Status PostgresHistoryQuery(const HistoryOptions& store, const HistoryQuery& que
   Status s = BuildHistorySelect(query, columns, "\"ROWTIME\"", IsoTime(query.from),
                                 IsoTime(query.to), "$", &select, error);
   if (s != kOk) return s;
-  Result r = Exec(conn.get(), select.sql, select.params);
-  if (!Ok(r, error)) return kFailed;
-  const int n = PQntuples(r.get());
-  rows->reserve(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) {
-    Row row;
-    row.reserve(select.columns.size());
-    for (size_t c = 0; c < select.columns.size(); ++c) {
-      Value v;
-      v.isText = !select.columns[c].integer;
-      const char* text = PQgetvalue(r.get(), i, static_cast<int>(c));
-      if (v.isText) {
-        v.text = text;
-      } else {
-        v.number = strtoll(text, nullptr, 10);
-      }
-      row.emplace_back(select.columns[c].name, std::move(v));
-    }
-    rows->push_back(std::move(row));
+  // The result holds every row (in large blocks) and outlives the connection.
+  std::shared_ptr<PGresult> result(
+      PQexecParams(conn.get(), select.sql.c_str(), static_cast<int>(select.params.size()),
+                   nullptr, [&] {
+                     std::vector<const char*> values;
+                     for (const std::string& p : select.params) values.push_back(p.c_str());
+                     return values;
+                   }().data(),
+                   nullptr, nullptr, 0),
+      PQclear);
+  if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
+    *error = PQresultErrorMessage(result.get());
+    return kFailed;
   }
-  return CheckHistoryLimit(query, rows, error);
+  answer->count = static_cast<size_t>(PQntuples(result.get()));
+  if ((s = CheckHistoryLimit(query, answer->count, error)) != kOk) return s;
+  answer->next = [result, columns = std::move(select.columns), at = 0](Row* row) mutable {
+    if (at == PQntuples(result.get())) return false;
+    FillHistoryRow(
+        columns,
+        [&](int c) {
+          return std::pair<const char*, size_t>(PQgetvalue(result.get(), at, c),
+                                                static_cast<size_t>(PQgetlength(result.get(), at, c)));
+        },
+        row);
+    ++at;
+    return true;
+  };
+  return kOk;
 }
 
 }  // namespace axo

@@ -15,6 +15,24 @@ namespace {
 
 std::string Quote(const std::string& name) { return QuoteName(name); }
 
+// Fills `*out` with column `column` of each row of `sql`, as text.
+bool ReadColumn(sqlite3* db, const std::string& sql, int column, std::vector<std::string>* out,
+                std::string* error) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    *error = sqlite3_errmsg(db);
+    return false;
+  }
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    const unsigned char* text = sqlite3_column_text(stmt, column);
+    out->emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+  }
+  if (rc != SQLITE_DONE) *error = sqlite3_errmsg(db);
+  sqlite3_finalize(stmt);
+  return rc == SQLITE_DONE;
+}
+
 std::string JoinQuoted(const std::vector<std::string>& names) {
   std::string out;
   for (const std::string& n : names) out += (out.empty() ? "" : ",") + Quote(n);
@@ -147,22 +165,9 @@ class SqliteHistoryWriter : public HistoryWriter {
     return false;
   }
 
-  // Fills `*out` with column `column` of each row of `sql`, as text.
   bool Names(const std::string& sql, std::vector<std::string>* out, int column,
              std::string* error) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-      *error = sqlite3_errmsg(db_);
-      return false;
-    }
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-      const unsigned char* text = sqlite3_column_text(stmt, column);
-      out->emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
-    }
-    if (rc != SQLITE_DONE) *error = sqlite3_errmsg(db_);
-    sqlite3_finalize(stmt);
-    return rc == SQLITE_DONE;
+    return ReadColumn(db_, sql, column, out, error);
   }
 
   bool TableExists(const std::string& table) {
@@ -310,67 +315,89 @@ std::unique_ptr<HistoryWriter> NewSqliteHistoryWriter() {
 }
 
 Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query,
-                          std::vector<Row>* rows, std::string* error) {
-  const std::string& path = store.path;
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    *error = "cannot open history database " + path + ": " +
-             (db != nullptr ? sqlite3_errmsg(db) : "out of memory");
-    sqlite3_close(db);
+                          HistoryAnswer* answer, std::string* error) {
+  // The connection and statement outlive this call: the answer reads rows
+  // from them as it is written, inside one read transaction so that the
+  // count and the rows agree.
+  struct Reader {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* stmt = nullptr;
+    std::vector<HistoryColumn> columns;
+    ~Reader() {
+      sqlite3_finalize(stmt);
+      sqlite3_close(db);
+    }
+  };
+  auto reader = std::make_shared<Reader>();
+  if (sqlite3_open_v2(store.path.c_str(), &reader->db, SQLITE_OPEN_READONLY, nullptr) !=
+      SQLITE_OK) {
+    *error = "cannot open history database " + store.path + ": " +
+             (reader->db != nullptr ? sqlite3_errmsg(reader->db) : "out of memory");
     return kFailed;
   }
+  sqlite3* db = reader->db;
   sqlite3_busy_timeout(db, 5000);
-  std::unique_ptr<sqlite3, int (*)(sqlite3*)> closer(db, sqlite3_close);
   // The table's columns and whether each holds integers: names are checked
   // against them, and only these names reach the statement.
-  std::vector<HistoryColumn> columns;
-  sqlite3_stmt* stmt = nullptr;
+  std::vector<std::string> names, types;
   std::string sql = "PRAGMA table_info(" + Quote(query.table) + ")";
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-    *error = sqlite3_errmsg(db);
+  if (!ReadColumn(db, sql, 1, &names, error) || !ReadColumn(db, sql, 2, &types, error)) {
     return kFailed;
   }
-  while (sqlite3_step(stmt) == SQLITE_ROW) {
-    std::string name = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
-    const unsigned char* type = sqlite3_column_text(stmt, 2);
-    columns.push_back({name, type != nullptr && std::string(reinterpret_cast<const char*>(
-                                                    type)) == "INTEGER"});
-  }
-  sqlite3_finalize(stmt);
+  std::vector<HistoryColumn> columns;
+  for (size_t i = 0; i < names.size(); ++i) columns.push_back({names[i], types[i] == "INTEGER"});
   HistorySelect select;
   Status s = BuildHistorySelect(query, columns, QuoteName(HistoryTimeColumn(store, query.table)),
                                 HistoryStamp(query.from), HistoryStamp(query.to), "?", &select,
                                 error);
   if (s != kOk) return s;
-  if (sqlite3_prepare_v2(db, select.sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+  auto prepare = [&](const std::string& text) {
+    sqlite3_finalize(reader->stmt);
+    reader->stmt = nullptr;
+    if (sqlite3_prepare_v2(db, text.c_str(), -1, &reader->stmt, nullptr) != SQLITE_OK) {
+      *error = sqlite3_errmsg(db);
+      return false;
+    }
+    for (size_t i = 0; i < select.params.size(); ++i) {
+      sqlite3_bind_text(reader->stmt, static_cast<int>(i) + 1, select.params[i].c_str(), -1,
+                        SQLITE_TRANSIENT);
+    }
+    return true;
+  };
+  char* message = nullptr;
+  if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, &message) != SQLITE_OK) {
+    *error = message != nullptr ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    return kFailed;
+  }
+  if (!prepare(select.countSql)) return kFailed;
+  if (sqlite3_step(reader->stmt) != SQLITE_ROW) {
     *error = sqlite3_errmsg(db);
     return kFailed;
   }
-  for (size_t i = 0; i < select.params.size(); ++i) {
-    sqlite3_bind_text(stmt, static_cast<int>(i) + 1, select.params[i].c_str(), -1,
-                      SQLITE_TRANSIENT);
-  }
-  int rc;
-  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-    Row row;
-    row.reserve(select.columns.size());
-    for (size_t i = 0; i < select.columns.size(); ++i) {
-      Value v;
-      v.isText = !select.columns[i].integer;
-      if (v.isText) {
-        const unsigned char* text = sqlite3_column_text(stmt, static_cast<int>(i));
-        if (text != nullptr) v.text = reinterpret_cast<const char*>(text);
-      } else {
-        v.number = sqlite3_column_int64(stmt, static_cast<int>(i));
-      }
-      row.emplace_back(select.columns[i].name, std::move(v));
+  answer->count = static_cast<size_t>(sqlite3_column_int64(reader->stmt, 0));
+  if ((s = CheckHistoryLimit(query, answer->count, error)) != kOk) return s;
+  if (!prepare(select.sql)) return kFailed;
+  reader->columns = std::move(select.columns);
+  answer->next = [reader](Row* row) {
+    if (reader->stmt == nullptr) return false;
+    if (sqlite3_step(reader->stmt) != SQLITE_ROW) {
+      sqlite3_finalize(reader->stmt);  // the end, or a failure: either way no more rows
+      reader->stmt = nullptr;
+      return false;
     }
-    rows->push_back(std::move(row));
-  }
-  if (rc != SQLITE_DONE) *error = sqlite3_errmsg(db);
-  sqlite3_finalize(stmt);
-  if (rc != SQLITE_DONE) return kFailed;
-  return CheckHistoryLimit(query, rows, error);
+    FillHistoryRow(
+        reader->columns,
+        [&](int i) {
+          const unsigned char* text = sqlite3_column_text(reader->stmt, i);
+          return std::pair<const char*, size_t>(
+              reinterpret_cast<const char*>(text),
+              static_cast<size_t>(sqlite3_column_bytes(reader->stmt, i)));
+        },
+        row);
+    return true;
+  };
+  return kOk;
 }
 
 }  // namespace axo

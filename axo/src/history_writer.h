@@ -57,9 +57,9 @@ bool IsPostgresLocation(const std::string& location);
 // The back ends' answers to a history query (the checks of HistoryQuery's
 // fields other than names are done). A name not in the store is kBadRequest.
 Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query,
-                          std::vector<Row>* rows, std::string* error);
+                          HistoryAnswer* answer, std::string* error);
 Status PostgresHistoryQuery(const HistoryOptions& store, const HistoryQuery& query,
-                            std::vector<Row>* rows, std::string* error);
+                            HistoryAnswer* answer, std::string* error);
 
 // A stored column of a history table, as queries see it.
 struct HistoryColumn {
@@ -69,6 +69,7 @@ struct HistoryColumn {
 // The SELECT of a history query and its parameters, all text.
 struct HistorySelect {
   std::string sql;
+  std::string countSql;   // the number of rows `sql` answers, up to the limit + 1
   std::vector<std::string> params;
   std::vector<HistoryColumn> columns;  // of each answered row, in order
 };
@@ -82,8 +83,11 @@ Status BuildHistorySelect(const HistoryQuery& query, const std::vector<HistoryCo
                           const std::string& timeColumn, const std::string& from,
                           const std::string& to, const std::string& placeholder,
                           HistorySelect* out, std::string* error);
-// kBadRequest (the rows cleared) when `rows` holds more than the limit.
-Status CheckHistoryLimit(const HistoryQuery& query, std::vector<Row>* rows, std::string* error);
+// kBadRequest when `count` rows are more than the limit.
+Status CheckHistoryLimit(const HistoryQuery& query, size_t count, std::string* error);
+// Fills `*row` with `columns`, each value from `text(i)` (text, length).
+void FillHistoryRow(const std::vector<HistoryColumn>& columns,
+                    const std::function<std::pair<const char*, size_t>(int)>& text, Row* row);
 
 // The 16-character UTC time stamp "CYYMMDDHHMMSSmmm" of the tables, and
 // back; ParseHistoryStamp is false for a text that is not one.

@@ -221,11 +221,11 @@ void QueryHistory(const httplib::Request& req, httplib::Response& res) {
     }
     q.limit = static_cast<size_t>(n);
   }
-  std::vector<Row> rows;
+  HistoryAnswer rows;
   std::string error;
   Status s = RunHistoryQuery(q, &rows, &error);
   if (s != kOk) return Fail(res, StatusCode(s), error);
-  answer::AnswerRows(req, res, q.table, std::move(rows), csv);
+  answer::AnswerRowSource(req, res, q.table, rows.count, std::move(rows.next), csv);
 }
 
 void Action(const httplib::Request& req, httplib::Response& res) {

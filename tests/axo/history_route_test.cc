@@ -52,7 +52,7 @@ class AxoHistoryRouteTest : public ::testing::TestWithParam<bool> {
   }
   void TearDown() override {
     api_.Stop();
-    axo::SetHistoryStoreForTesting(axo::HistoryOptions{.path = ""});
+    axo::SetHistoryStoreForTesting(axo::HistoryOptions());
   }
 
   e2e::HttpReply Get(const std::string& target) { return e2e::Http(api_.port(), "GET", target); }

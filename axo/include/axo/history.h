@@ -19,6 +19,7 @@
 #define AXO_HISTORY_H_
 
 #include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -68,14 +69,26 @@ struct HistoryQuery {
 // The time column of `table` (WRITETIME when options name none).
 std::string HistoryTimeColumn(const HistoryOptions& options, const std::string& table);
 
+// Rows read one at a time: fills `*row` (reusing its memory) and returns
+// true, or returns false after the last row.
+using RowSource = std::function<bool(Row* row)>;
+
+// The rows of a history query: `count` of them, WRITETIME and the table's
+// columns in table order, read through `next` as the answer is written.
+// `next` holds its own connection and snapshot; one caller at a time.
+struct HistoryAnswer {
+  size_t count = 0;
+  RowSource next;
+};
+
 // Runs `query` on the store of the running collector (AXO_StartHistory).
 // kNotFound when no history is collected; kBadRequest for an unknown table
 // or attribute, a value that does not fit its column, or more rows than the
 // limit. Thread-safe: each call reads on a connection of its own.
-Status RunHistoryQuery(const HistoryQuery& query, std::vector<Row>* rows, std::string* error);
+Status RunHistoryQuery(const HistoryQuery& query, HistoryAnswer* answer, std::string* error);
 // The same on the store `store` names (path and time columns).
 Status RunHistoryQueryAt(const HistoryOptions& store, const HistoryQuery& query,
-                         std::vector<Row>* rows, std::string* error);
+                         HistoryAnswer* answer, std::string* error);
 // For tests: makes RunHistoryQuery read `store` (an empty path: none).
 void SetHistoryStoreForTesting(const HistoryOptions& store);
 
