@@ -396,23 +396,47 @@ class PostgresHistoryWriter : public HistoryWriter {
     }
     std::string columns = "\"ROWTIME\",\"AGENTNODE\",\"WRITETIME\"";
     for (const std::string& n : names) columns += "," + QuoteName(n);
-    if (!Ok(Exec(conn_, "CREATE TEMP TABLE zep_stage (LIKE " + QuoteName(table) +
-                            ") ON COMMIT DROP"),
-            error) ||
-        !Ok(Exec(conn_, "COPY zep_stage (" + columns + ") FROM STDIN"), error)) {
+    // Rows new to the table, the usual case, are copied straight in. When
+    // one is there already (delivered again) the copy fails whole; the rows
+    // are then copied into a temporary table and inserted from there,
+    // skipping those stored.
+    const std::string target = QuoteName(table) + " (" + columns + ")";
+    std::string why;
+    bool duplicate = false;
+    if (!Ok(Exec(conn_, "SAVEPOINT zep_copy"), error)) return false;
+    if (Copy(target, copy, &why, &duplicate)) {
+      return Ok(Exec(conn_, "RELEASE SAVEPOINT zep_copy"), error);
+    }
+    if (!duplicate) {
+      *error = why;
       return false;
     }
-    if (PQputCopyData(conn_, copy.data(), static_cast<int>(copy.size())) != 1 ||
+    return Ok(Exec(conn_, "ROLLBACK TO SAVEPOINT zep_copy"), error) &&
+           Ok(Exec(conn_, "CREATE TEMP TABLE zep_stage (LIKE " + QuoteName(table) +
+                              ") ON COMMIT DROP"),
+              error) &&
+           Copy("zep_stage (" + columns + ")", copy, error, &duplicate) &&
+           Ok(Exec(conn_, "INSERT INTO " + target + " SELECT " + columns +
+                              " FROM zep_stage ON CONFLICT DO NOTHING"),
+              error);
+  }
+
+  // COPY of `data` (text format) into `target`. `*duplicate` tells a
+  // failure by a row already stored.
+  bool Copy(const std::string& target, const std::string& data, std::string* error,
+            bool* duplicate) {
+    *duplicate = false;
+    if (!Ok(Exec(conn_, "COPY " + target + " FROM STDIN"), error)) return false;
+    if (PQputCopyData(conn_, data.data(), static_cast<int>(data.size())) != 1 ||
         PQputCopyEnd(conn_, nullptr) != 1) {
       *error = ConnectionError(conn_);
       return false;
     }
     Result end(PQgetResult(conn_), PQclear);
     while (PGresult* extra = PQgetResult(conn_)) PQclear(extra);
-    if (!Ok(end, error)) return false;
-    return Ok(Exec(conn_, "INSERT INTO " + QuoteName(table) + " (" + columns + ") SELECT " +
-                              columns + " FROM zep_stage ON CONFLICT DO NOTHING"),
-              error);
+    const char* state = PQresultErrorField(end.get(), PG_DIAG_SQLSTATE);
+    *duplicate = state != nullptr && std::string(state) == "23505";  // unique_violation
+    return Ok(end, error);
   }
 
   HistoryOptions options_;
@@ -435,12 +459,25 @@ std::unique_ptr<HistoryWriter> NewPostgresHistoryWriter() {
 
 Status PostgresHistoryQuery(const HistoryOptions& store, const HistoryQuery& query,
                             HistoryAnswer* answer, std::string* error) {
-  std::unique_ptr<PGconn, void (*)(PGconn*)> conn(PQconnectdb(store.path.c_str()), PQfinish);
-  if (PQstatus(conn.get()) != CONNECTION_OK) {
-    *error = "the history warehouse is out of reach: " + ConnectionError(conn.get());
+  // The connection outlives this call: the answer fetches rows from a
+  // cursor as it is written, a batch at a time, in one read-only snapshot
+  // so that the count and the rows agree.
+  struct Reader {
+    PGconn* conn = nullptr;
+    Result batch{nullptr, PQclear};
+    int at = 0;
+    bool done = false;
+    std::vector<HistoryColumn> columns;
+    ~Reader() { PQfinish(conn); }
+  };
+  auto reader = std::make_shared<Reader>();
+  reader->conn = PQconnectdb(store.path.c_str());
+  PGconn* conn = reader->conn;
+  if (PQstatus(conn) != CONNECTION_OK) {
+    *error = "the history warehouse is out of reach: " + ConnectionError(conn);
     return kFailed;
   }
-  Result cols = Exec(conn.get(),
+  Result cols = Exec(conn,
                      "SELECT column_name, data_type FROM information_schema.columns WHERE "
                      "table_schema = current_schema() AND table_name = $1 ORDER BY ordinal_position",
                      {query.table});
@@ -455,32 +492,35 @@ Status PostgresHistoryQuery(const HistoryOptions& store, const HistoryQuery& que
   Status s = BuildHistorySelect(query, columns, "\"ROWTIME\"", IsoTime(query.from),
                                 IsoTime(query.to), "$", &select, error);
   if (s != kOk) return s;
-  // The result holds every row (in large blocks) and outlives the connection.
-  std::shared_ptr<PGresult> result(
-      PQexecParams(conn.get(), select.sql.c_str(), static_cast<int>(select.params.size()),
-                   nullptr, [&] {
-                     std::vector<const char*> values;
-                     for (const std::string& p : select.params) values.push_back(p.c_str());
-                     return values;
-                   }().data(),
-                   nullptr, nullptr, 0),
-      PQclear);
-  if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) {
-    *error = PQresultErrorMessage(result.get());
+  if (!Ok(Exec(conn, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), error)) return kFailed;
+  Result count = Exec(conn, select.countSql, select.params);
+  if (!Ok(count, error)) return kFailed;
+  answer->count = static_cast<size_t>(strtoull(PQgetvalue(count.get(), 0, 0), nullptr, 10));
+  if ((s = CheckHistoryLimit(query, answer->count, error)) != kOk) return s;
+  if (!Ok(Exec(conn, "DECLARE zep_rows NO SCROLL CURSOR FOR " + select.sql, select.params),
+          error)) {
     return kFailed;
   }
-  answer->count = static_cast<size_t>(PQntuples(result.get()));
-  if ((s = CheckHistoryLimit(query, answer->count, error)) != kOk) return s;
-  answer->next = [result, columns = std::move(select.columns), at = 0](Row* row) mutable {
-    if (at == PQntuples(result.get())) return false;
+  reader->columns = std::move(select.columns);
+  answer->next = [reader](Row* row) {
+    PGresult* batch = reader->batch.get();
+    if (batch == nullptr || reader->at == PQntuples(batch)) {
+      if (reader->done) return false;
+      reader->batch = Exec(reader->conn, "FETCH 5000 FROM zep_rows");
+      reader->at = 0;
+      batch = reader->batch.get();
+      // The end, or a failure: either way no more rows.
+      reader->done = PQresultStatus(batch) != PGRES_TUPLES_OK || PQntuples(batch) == 0;
+      if (reader->done) return false;
+    }
+    const int at = reader->at++;
     FillHistoryRow(
-        columns,
+        reader->columns,
         [&](int c) {
-          return std::pair<const char*, size_t>(PQgetvalue(result.get(), at, c),
-                                                static_cast<size_t>(PQgetlength(result.get(), at, c)));
+          return std::pair<const char*, size_t>(PQgetvalue(batch, at, c),
+                                                static_cast<size_t>(PQgetlength(batch, at, c)));
         },
         row);
-    ++at;
     return true;
   };
   return kOk;
