@@ -52,7 +52,11 @@ bool ParseHistoryStamp(const std::string& stamp, time_t* t, int* millis) {
   for (char c : stamp) {
     if (c < '0' || c > '9') return false;
   }
-  auto num = [&](size_t at, size_t n) { return std::stoi(stamp.substr(at, n)); };
+  auto num = [&](size_t at, size_t n) {
+    int v = 0;
+    for (size_t i = at; i < at + n; ++i) v = v * 10 + (stamp[i] - '0');
+    return v;
+  };
   struct tm tm = {};
   tm.tm_year = num(0, 1) * 100 + num(1, 2);
   tm.tm_mon = num(3, 2) - 1;

@@ -73,8 +73,9 @@ bool OutOfReach(const std::string& message) {
   return false;
 }
 
-// "YYYY-MM-DD HH:MM:SS.mmm+00" of a table time stamp.
-std::string IsoOfStamp(const std::string& stamp, time_t fallback, time_t* day) {
+// Appends "YYYY-MM-DD HH:MM:SS.mmm+00" of a table time stamp (`fallback`
+// when it is not one) and sets `*day` to the midnight before it.
+void AppendIsoOfStamp(const std::string& stamp, time_t fallback, time_t* day, std::string* out) {
   time_t t;
   int millis = 0;
   if (!ParseHistoryStamp(stamp, &t, &millis)) t = fallback;
@@ -83,8 +84,8 @@ std::string IsoOfStamp(const std::string& stamp, time_t fallback, time_t* day) {
   char buf[48];
   snprintf(buf, sizeof(buf), "%04d-%02d-%02d %02d:%02d:%02d.%03d+00", tm.tm_year + 1900,
            tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, millis);
+  out->append(buf);
   *day = t - t % 86400;
-  return buf;
 }
 
 std::string IsoTime(time_t t) {
@@ -361,18 +362,25 @@ class PostgresHistoryWriter : public HistoryWriter {
     std::string copy;
     std::set<time_t> days;
     std::vector<const Value*> fields(names.size());
+    std::string stamp;        // the WRITETIME of the rows before: all of a sample share one
+    time_t written = 0, writeDay = 0;
     for (const HistoryRow& r : rows) {
-      time_t writeDay, day;
-      time_t written = 0;
-      int millis;
-      ParseHistoryStamp(r.writeTime, &written, &millis);
-      IsoOfStamp(r.writeTime, 0, &writeDay);
+      if (r.writeTime != stamp) {
+        stamp = r.writeTime;
+        int millis;
+        if (!ParseHistoryStamp(stamp, &written, &millis)) written = 0;
+        writeDay = written - written % 86400;
+        days.insert(writeDay + 86400);  // the next day's partition, made ahead
+      }
       std::fill(fields.begin(), fields.end(), nullptr);
-      for (const auto& [attribute, value] : r.row) fields[index[attribute]] = &value;
+      for (size_t i = 0; i < r.row.size(); ++i) {
+        const auto& [attribute, value] = r.row[i];  // rows of a table share their order
+        fields[i < names.size() && names[i] == attribute ? i : index[attribute]] = &value;
+      }
       const Value* time = timeAt != index.end() ? fields[timeAt->second] : nullptr;
-      copy += IsoOfStamp(time != nullptr ? time->text : r.writeTime, written, &day);
+      time_t day;
+      AppendIsoOfStamp(time != nullptr ? time->text : r.writeTime, written, &day, &copy);
       days.insert(day);
-      days.insert(writeDay + 86400);  // the next day's partition, made ahead
       copy.push_back('\t');
       AppendCopyField(agent_, &copy);
       copy.push_back('\t');
