@@ -6,9 +6,7 @@
 #ifndef TESTS_AXO_PG_SERVER_H_
 #define TESTS_AXO_PG_SERVER_H_
 
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,23 +14,11 @@
 #include <filesystem>
 #include <string>
 
+#include "e2e/e2e_support.h"
+
 namespace pgtest {
 
-// A loopback port free at the time of the call.
-inline int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(addr);
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    port = ntohs(addr.sin_port);
-  }
-  close(fd);
-  return port;
-}
+using e2e::FreePort;
 
 class PgServer {
  public:

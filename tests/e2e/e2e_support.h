@@ -108,6 +108,22 @@ inline HttpReply Http(int port, const std::string& method, const std::string& ta
   return reply;
 }
 
+// A loopback port free at the time of the call.
+inline int FreePort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof(addr);
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+    port = ntohs(addr.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
 // Percent-encodes a query parameter value.
 inline std::string UrlEncode(const std::string& s) {
   std::string out;

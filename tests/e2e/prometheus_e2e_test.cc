@@ -23,21 +23,7 @@ using nlohmann::json;
 const char* const kPromtool = "/usr/bin/promtool";
 const char* const kPrometheus = "/usr/bin/prometheus";
 
-// A loopback port free at the time of the call.
-int FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof(addr);
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    port = ntohs(addr.sin_port);
-  }
-  close(fd);
-  return port;
-}
+using e2e::FreePort;
 
 // Runs `command`, returning its exit status and its combined output.
 int RunCommand(const std::string& command, std::string* output) {
