@@ -52,6 +52,15 @@ bool Ok(const Result& r, std::string* error) {
   return false;
 }
 
+// Connects to `uri`. An attempt gives up after 10 seconds unless the URI
+// says otherwise, so that a warehouse out of reach never holds the
+// collector for long.
+PGconn* ConnectTo(const std::string& uri) {
+  const char* const keys[] = {"connect_timeout", "dbname", nullptr};
+  const char* const values[] = {"10", uri.c_str(), nullptr};
+  return PQconnectdbParams(keys, values, 1);  // the URI's own settings come later and win
+}
+
 std::string ConnectionError(PGconn* conn) {
   std::string message = conn != nullptr ? PQerrorMessage(conn) : "out of memory";
   while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
@@ -232,7 +241,7 @@ class PostgresHistoryWriter : public HistoryWriter {
   }
 
   bool Connect(std::string* error) {
-    conn_ = PQconnectdb(options_.path.c_str());
+    conn_ = ConnectTo(options_.path);
     if (PQstatus(conn_) != CONNECTION_OK) {
       *error = ConnectionError(conn_);
       PQfinish(conn_);
@@ -479,7 +488,7 @@ Status PostgresHistoryQuery(const HistoryOptions& store, const HistoryQuery& que
     ~Reader() { PQfinish(conn); }
   };
   auto reader = std::make_shared<Reader>();
-  reader->conn = PQconnectdb(store.path.c_str());
+  reader->conn = ConnectTo(store.path);
   PGconn* conn = reader->conn;
   if (PQstatus(conn) != CONNECTION_OK) {
     *error = "the history warehouse is out of reach: " + ConnectionError(conn);
