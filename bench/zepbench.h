@@ -51,12 +51,19 @@ double cpuSeconds();
 bool writeMetricLog(const std::string& path, int server, int services, long long records,
                     long long firstMillis, int stepMillis);
 
-// The two end-to-end commands; `argv` starts after the command word.
+// GET `path` from 127.0.0.1:`port`; returns the bytes of the answer (head
+// and body), or -1.
+long long httpGet(int port, const std::string& path);
+
+// The end-to-end commands; `argv` starts after the command word.
 // Return the process exit status.
 int runIngest(int argc, char** argv);
 int runSample(int argc, char** argv);
 // `zepbench scrape [SCRAPES]`: registry exposition against the client library.
 int runScrape(int argc, char** argv);
+// `zepbench history [ROWS]`: the history writers against the database
+// shells' bulk loads, and a one-day history query over the operator API.
+int runHistory(int argc, char** argv);
 
 }  // namespace zepbench
 

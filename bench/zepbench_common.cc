@@ -1,5 +1,9 @@
 // Shared pieces of the zepbench executable.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <sys/resource.h>
 #include <time.h>
 
@@ -7,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "foundation/zepport.h"
 #include "foundation/zeputil.h"
@@ -106,6 +111,29 @@ bool writeMetricLog(const std::string& path, int server, int services, long long
                  (state >> 16) % 20, fault ? "E42" : "", fault ? "service failed" : "");
   }
   return std::fclose(f) == 0;
+}
+
+long long httpGet(int port, const std::string& path) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  long long total = -1;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
+    const std::string req =
+        "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    if (::send(fd, req.data(), req.size(), 0) == static_cast<ssize_t>(req.size())) {
+      std::vector<char> buf(1 << 16);
+      total = 0;
+      ssize_t n;
+      while ((n = ::recv(fd, buf.data(), buf.size(), 0)) > 0) total += n;
+      if (n < 0) total = -1;
+    }
+  }
+  ::close(fd);
+  return total;
 }
 
 }  // namespace zepbench

@@ -14,6 +14,9 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "scrape") == 0) {
     return zepbench::runScrape(argc - 2, argv + 2);
   }
+  if (argc >= 2 && std::strcmp(argv[1], "history") == 0) {
+    return zepbench::runHistory(argc - 2, argv + 2);
+  }
   if (argc >= 2 && std::strcmp(argv[1], "sample") == 0) {
     return zepbench::runSample(argc - 2, argv + 2);
   }

@@ -117,31 +117,6 @@ void timeSample(const char* name, const Options& o, const std::vector<std::strin
               name, history ? "history" : "realtime", s);
 }
 
-// GET `path` from 127.0.0.1:`port`; returns the bytes of the answer (head
-// and body), or -1.
-long long httpGet(int port, const std::string& path) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return -1;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  long long total = -1;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
-    const std::string req =
-        "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
-    if (::send(fd, req.data(), req.size(), 0) == static_cast<ssize_t>(req.size())) {
-      std::vector<char> buf(1 << 16);
-      total = 0;
-      ssize_t n;
-      while ((n = ::recv(fd, buf.data(), buf.size(), 0)) > 0) total += n;
-      if (n < 0) total = -1;
-    }
-  }
-  ::close(fd);
-  return total;
-}
-
 void timeOperatorApi(const Options& o) {
   axo::OperatorApi api;
   axo::OperatorApiOptions options;

@@ -240,6 +240,9 @@ void RegisterStandardServices() {
     std::string ignored;
     axo::alerts::SetUrls(after.alertmanagerUrls, &ignored);
   });
+  AXO_OnReload({"history-interval"}, [](const AXO_Options&, const AXO_Options& after) {
+    AXO_SetHistoryInterval(after.historyInterval);
+  });
 }
 
 }  // namespace
@@ -254,9 +257,11 @@ void AXO_PrintUsage(FILE* out, const char* program) {
           "  --token-file PATH         require this bearer token on changing requests\n"
           "  --trace UNIT=BITS,...     trace levels per unit (all= for every unit)\n"
           "  --trace-file PATH         write trace records to PATH (default standard error)\n"
-          "  --history-db PATH         collect history into this SQLite file\n"
+          "  --history-db PATH|URI     collect history into this SQLite file, or into\n"
+          "                            the PostgreSQL warehouse at a postgresql:// URI\n"
           "  --history-interval SECS   history collection interval (default 300)\n"
           "  --history-tables LIST     tables collected (default ZEPSMT,ZEPINV)\n"
+          "  --history-retain-days N   remove history older than N days (default: keep)\n"
           "  --config FILE             read options from FILE (key = value lines);\n"
           "                            the command line wins; SIGHUP re-reads it\n"
           "  --alertmanager-url URL    send situation events to this Alertmanager\n"
@@ -281,7 +286,8 @@ bool TakesValue(const std::string& name) {
   static const char* const kWithValue[] = {"--listen", "--token-file", "--trace",
                                            "--trace-file", "--history-db",
                                            "--history-interval", "--history-tables",
-                                           "--config", "--alertmanager-url"};
+                                           "--config", "--alertmanager-url",
+                                           "--history-retain-days"};
   return std::find_if(std::begin(kWithValue), std::end(kWithValue),
                       [&](const char* k) { return name == k; }) != std::end(kWithValue);
 }
@@ -314,6 +320,8 @@ bool ApplyOption(const OptionPair& pair, AXO_Options* o, std::string* error) {
   } else if (name == "--config") {
     ok = !value.empty();
     o->configFile = value;
+  } else if (name == "--history-retain-days") {
+    ok = ParseSeconds(value, &o->historyRetainDays);
   } else if (name == "--alertmanager-url") {
     std::string reason;
     if (!axo::alerts::ValidUrl(value, &reason)) {

@@ -1,9 +1,11 @@
-// The history warehouse: history requests appended to SQLite tables.
+// The history warehouse: history requests appended to the tables of a
+// writer (history_sqlite.cc, history_pg.cc), and history read back.
 #include "axo/history.h"
 
 #include <sqlite3.h>
 
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -11,6 +13,7 @@
 #include <thread>
 
 #include "axo/axo.h"
+#include "axo/metrics.h"
 #include "axo/request.h"
 #include "axo/trk1.h"
 #include "axo_internal.h"
@@ -35,10 +38,7 @@ std::vector<std::string> ParseTableList(const std::string& text) {
   return out;
 }
 
-namespace {
-
-// The 16-character UTC time stamp "CYYMMDDHHMMSSmmm" of the tables.
-std::string Timestamp(time_t t) {
+std::string HistoryStamp(time_t t) {
   struct tm tm;
   gmtime_r(&t, &tm);
   char buf[32];
@@ -47,10 +47,159 @@ std::string Timestamp(time_t t) {
   return buf;
 }
 
-}  // namespace
+bool ParseHistoryStamp(const std::string& stamp, time_t* t, int* millis) {
+  if (stamp.size() != 16) return false;
+  for (char c : stamp) {
+    if (c < '0' || c > '9') return false;
+  }
+  auto num = [&](size_t at, size_t n) {
+    int v = 0;
+    for (size_t i = at; i < at + n; ++i) v = v * 10 + (stamp[i] - '0');
+    return v;
+  };
+  struct tm tm = {};
+  tm.tm_year = num(0, 1) * 100 + num(1, 2);
+  tm.tm_mon = num(3, 2) - 1;
+  tm.tm_mday = num(5, 2);
+  tm.tm_hour = num(7, 2);
+  tm.tm_min = num(9, 2);
+  tm.tm_sec = num(11, 2);
+  if (tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 || tm.tm_min > 59 ||
+      tm.tm_sec > 60) {
+    return false;
+  }
+  *t = timegm(&tm);
+  *millis = num(13, 3);
+  return true;
+}
+
+std::string QuoteName(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+bool IsPostgresLocation(const std::string& location) {
+  return location.starts_with("postgresql://") || location.starts_with("postgres://");
+}
 
 std::map<std::string, std::vector<std::string>> DefaultHistoryKeys() {
   return {{"ZEPSMT", {}}, {"ZEPFLCT", {}}, {"ZEPINV", {"ORIGINNODE", "SVCOPERTYP", "INTBEGTIME"}}};
+}
+
+std::map<std::string, std::string> DefaultHistoryTimeColumns() {
+  return {{"ZEPSMT", "MSGTIME"}, {"ZEPFLCT", "MSGTIME"}, {"ZEPINV", "INTBEGTIME"}};
+}
+
+std::string HistoryTimeColumn(const HistoryOptions& options, const std::string& table) {
+  auto found = options.timeColumns.find(table);
+  return found != options.timeColumns.end() ? found->second : "WRITETIME";
+}
+
+Status BuildHistorySelect(const HistoryQuery& query, const std::vector<HistoryColumn>& stored,
+                          const std::string& timeColumn, const std::string& from,
+                          const std::string& to, const std::string& placeholder,
+                          HistorySelect* out, std::string* error) {
+  if (stored.empty()) {
+    *error = "no history of table " + query.table;
+    return kBadRequest;
+  }
+  auto param = [&](const std::string& value) {
+    out->params.push_back(value);
+    return placeholder == "$" ? "$" + std::to_string(out->params.size()) : placeholder;
+  };
+  auto find = [&](const std::string& name) -> const HistoryColumn* {
+    for (const HistoryColumn& c : stored) {
+      if (c.name == name) return &c;
+    }
+    return nullptr;
+  };
+  out->columns = stored;
+  std::string names;
+  for (const HistoryColumn& c : stored) names += (names.empty() ? "" : ",") + QuoteName(c.name);
+  // Each placeholder is made in its own statement: the operands of one
+  // expression are evaluated in no fixed order.
+  std::string where = timeColumn + " >= " + param(from);
+  where += " AND " + timeColumn + " < " + param(to);
+  if (!query.subnodes.empty()) {
+    if (find("ORIGINNODE") == nullptr) {
+      *error = "table " + query.table + " has no ORIGINNODE to select subnodes by";
+      return kBadRequest;
+    }
+    std::string any;
+    for (const std::string& s : query.subnodes) {
+      std::string name(axo_internal::TrimBlanks(s));
+      std::string placeholder = param(name);
+      any += (any.empty() ? "" : " OR ") + std::string("\"ORIGINNODE\" = ") + placeholder;
+    }
+    where += " AND (" + any + ")";
+  }
+  for (const FilterTerm& t : query.terms) {
+    const HistoryColumn* c = find(t.attribute);
+    if (c == nullptr) {
+      *error = "table " + query.table + " has no attribute " + t.attribute;
+      return kBadRequest;
+    }
+    long long ignored;
+    if (c->integer && !axo_internal::ParseInteger(t.value, INT64_MIN, INT64_MAX, &ignored)) {
+      *error = "attribute " + t.attribute + " holds integers, not '" + t.value + "'";
+      return kBadRequest;
+    }
+    static const char* const kOps[][2] = {{"=", "="},   {"!=", "<>"}, {"<", "<"},
+                                          {"<=", "<="}, {">", ">"},   {">=", ">="}};
+    const char* op = nullptr;
+    for (const auto& o : kOps) {
+      if (t.op == o[0]) op = o[1];
+    }
+    if (op == nullptr) {
+      *error = "unknown operator " + t.op;
+      return kBadRequest;
+    }
+    std::string placeholder = param(t.value);
+    where += " AND " + QuoteName(c->name) + " " + op + " " + placeholder;
+  }
+  const std::string source = " FROM " + QuoteName(query.table) + " WHERE " + where;
+  const std::string limit = " LIMIT " + std::to_string(query.limit + 1);
+  out->sql = "SELECT " + names + source + " ORDER BY " + timeColumn + limit;
+  out->countSql = "SELECT count(*) FROM (SELECT 1" + source + limit + ") AS matched";
+  return kOk;
+}
+
+void FillHistoryRow(const std::vector<HistoryColumn>& columns,
+                    const std::function<std::pair<const char*, size_t>(int)>& text, Row* row) {
+  row->resize(columns.size());
+  for (size_t i = 0; i < columns.size(); ++i) {
+    auto& [name, value] = (*row)[i];
+    name.assign(columns[i].name);
+    auto [data, size] = text(static_cast<int>(i));
+    value.isText = !columns[i].integer;
+    if (value.isText) {
+      value.text.assign(data != nullptr ? data : "", data != nullptr ? size : 0);
+    } else {
+      value.text.clear();
+      value.number = data != nullptr ? strtoll(data, nullptr, 10) : 0;
+    }
+  }
+}
+
+Status CheckHistoryLimit(const HistoryQuery& query, size_t count, std::string* error) {
+  if (count <= query.limit) return kOk;
+  *error = "more than " + std::to_string(query.limit) +
+           " rows match: narrow the time range or the filters, or raise limit";
+  return kBadRequest;
+}
+
+Status RunHistoryQueryAt(const HistoryOptions& store, const HistoryQuery& query,
+                         HistoryAnswer* rows, std::string* error) {
+  if (query.to <= query.from) {
+    *error = "the time range is empty: 'from' must be before 'to'";
+    return kBadRequest;
+  }
+  return IsPostgresLocation(store.path) ? PostgresHistoryQuery(store, query, rows, error)
+                                        : SqliteHistoryQuery(store, query, rows, error);
 }
 
 struct HistoryCollector::Impl {
@@ -59,10 +208,27 @@ struct HistoryCollector::Impl {
   mutable std::mutex mu;  // serialises collections and guards the fields below
   std::map<std::string, std::vector<HistoryRow>> pending;
   bool failing = false;   // the last collection had a failed write
-  std::mutex threadMu;
+  time_t lastRetain = 0;  // when old rows were last removed
+  std::mutex threadMu;    // guards the fields below; taken after `mu`, never before
   std::condition_variable wake;
   bool stop = false;
+  int intervalSeconds = 300;
+  bool intervalChanged = false;
   std::thread thread;
+
+  // Removes rows older than retainDays, at most once an hour of `now`.
+  void Retain(time_t now) {
+    if (options.retainDays <= 0 || (lastRetain != 0 && now - lastRetain < 3600)) return;
+    lastRetain = now;
+    time_t cutoff = now - static_cast<time_t>(options.retainDays) * 86400;
+    for (const std::string& table : options.tables) {
+      std::string error;
+      if (!writer->Retain(table, cutoff, &error)) {
+        TRK1_Printf(&axohist_unit, __LINE__, "AXO0209E History retention of table %s failed: %s",
+                    table.c_str(), error.c_str());
+      }
+    }
+  }
 
   // Traces the first failed collection of a streak, and the first one that
   // writes everything again. `failure` is empty when every write succeeded.
@@ -99,7 +265,13 @@ bool HistoryCollector::Open(const HistoryOptions& options, std::string* error) {
   }
   impl_->options = options;
   if (impl_->options.intervalSeconds < 1) impl_->options.intervalSeconds = 1;
-  std::unique_ptr<HistoryWriter> writer = NewSqliteHistoryWriter();
+  {
+    std::lock_guard<std::mutex> tlock(impl_->threadMu);
+    impl_->intervalSeconds = impl_->options.intervalSeconds;
+  }
+  std::unique_ptr<HistoryWriter> writer = IsPostgresLocation(options.path)
+                                              ? NewPostgresHistoryWriter()
+                                              : NewSqliteHistoryWriter();
   if (!writer->Open(impl_->options, error)) return false;
   impl_->writer = std::move(writer);
   return true;
@@ -111,7 +283,7 @@ long HistoryCollector::CollectOnce(time_t now) {
   Query q;
   q.history = true;
   for (const AXO_SubnodeInfo& s : AXO_ListSubnodes()) q.subnodes.push_back(s.name);
-  std::string stamp = Timestamp(now);
+  std::string stamp = HistoryStamp(now);
   long written = 0;
   bool failed = false;        // a request or a write failed
   std::string failure;        // the first failed write of this collection
@@ -131,18 +303,23 @@ long HistoryCollector::CollectOnce(time_t now) {
     }
     if (pending.empty()) continue;
     std::string error;
+    metrics::HistorySeries series = metrics::HistoryTable(table);
     if (impl_->writer->Write(table, pending, &error)) {
       written += static_cast<long>(pending.size());
+      series.written.Inc(pending.size());
       pending.clear();
     } else {
       if (failure.empty()) {
         failure = "History write of " + std::to_string(pending.size()) + " rows to table " +
                   table + " failed: " + error;
       }
+      series.failed.Inc(pending.size());
       impl_->Bound(table, &pending);
     }
+    series.pending.Set(static_cast<double>(pending.size()));
   }
   impl_->Report(failure, written);
+  if (failure.empty()) impl_->Retain(now);
   failed = failed || !failure.empty();
   if (TRK1_On(&axohist_unit, TRK1_DETAIL)) {
     TRK1_Printf(&axohist_unit, __LINE__, "AXO0205I History collection wrote %ld rows", written);
@@ -163,8 +340,13 @@ bool HistoryCollector::StartThread(std::string* error) {
     impl_->thread = std::thread([this] {
       std::unique_lock<std::mutex> lock(impl_->threadMu);
       for (;;) {
-        auto interval = std::chrono::seconds(impl_->options.intervalSeconds);
-        if (impl_->wake.wait_for(lock, interval, [this] { return impl_->stop; })) break;
+        impl_->intervalChanged = false;
+        auto interval = std::chrono::seconds(impl_->intervalSeconds);
+        if (impl_->wake.wait_for(lock, interval,
+                                 [this] { return impl_->stop || impl_->intervalChanged; })) {
+          if (impl_->stop) break;
+          continue;  // wait again with the new interval
+        }
         lock.unlock();
         CollectOnce(AXO_Now());
         lock.lock();
@@ -175,6 +357,15 @@ bool HistoryCollector::StartThread(std::string* error) {
     return false;
   }
   return true;
+}
+
+void HistoryCollector::SetInterval(int seconds) {
+  {
+    std::lock_guard<std::mutex> lock(impl_->threadMu);
+    impl_->intervalSeconds = seconds < 1 ? 1 : seconds;
+    impl_->intervalChanged = true;
+  }
+  impl_->wake.notify_all();
 }
 
 void HistoryCollector::Stop() {
@@ -239,7 +430,30 @@ bool HistoryReadQuery(const std::string& path, const std::string& sql,
 namespace {
 std::mutex g_history_mutex;
 axo::HistoryCollector* g_history = nullptr;
+axo::HistoryOptions g_history_store;  // the store of g_history (path empty: none)
 }  // namespace
+
+namespace axo {
+
+Status RunHistoryQuery(const HistoryQuery& query, HistoryAnswer* rows, std::string* error) {
+  HistoryOptions store;
+  {
+    std::lock_guard<std::mutex> lock(g_history_mutex);
+    store = g_history_store;
+  }
+  if (store.path.empty()) {
+    *error = "no history is collected (the agent runs without --history-db)";
+    return kNotFound;
+  }
+  return RunHistoryQueryAt(store, query, rows, error);
+}
+
+void SetHistoryStoreForTesting(const HistoryOptions& store) {
+  std::lock_guard<std::mutex> lock(g_history_mutex);
+  g_history_store = store;
+}
+
+}  // namespace axo
 
 int AXO_StartHistory(std::string* error) {
   AXO_Options options = AXO_GetOptions();
@@ -248,6 +462,7 @@ int AXO_StartHistory(std::string* error) {
   h.path = options.historyDb;
   h.intervalSeconds = options.historyInterval;
   h.tables = axo::ParseTableList(options.historyTables);
+  h.retainDays = options.historyRetainDays;
   std::lock_guard<std::mutex> lock(g_history_mutex);
   if (g_history != nullptr) return 0;
   auto* collector = new axo::HistoryCollector;
@@ -255,15 +470,28 @@ int AXO_StartHistory(std::string* error) {
     delete collector;
     return 1;
   }
+  // A URI may hold a password: only its scheme and what follows '@' are traced.
+  std::string shown = h.path;
+  if (axo::IsPostgresLocation(shown) && shown.find('@') != std::string::npos) {
+    shown = shown.substr(0, shown.find("://") + 3) + "..." + shown.substr(shown.rfind('@'));
+  }
   TRK1_Printf(&axohist_unit, __LINE__,
-              "AXO0206I History collection into %s every %d seconds for %s", h.path.c_str(),
+              "AXO0206I History collection into %s every %d seconds for %s", shown.c_str(),
               h.intervalSeconds, options.historyTables.c_str());
   g_history = collector;
+  g_history_store = h;
   return 0;
+}
+
+void AXO_SetHistoryInterval(int seconds) {
+  std::lock_guard<std::mutex> lock(g_history_mutex);
+  if (g_history != nullptr) g_history->SetInterval(seconds);
+  g_history_store.intervalSeconds = seconds;
 }
 
 void AXO_StopHistory() {
   std::lock_guard<std::mutex> lock(g_history_mutex);
   delete g_history;
   g_history = nullptr;
+  g_history_store = axo::HistoryOptions();
 }

@@ -13,14 +13,24 @@ TRK1_UNIT(axohsql_unit, "AXOHSQL");
 namespace axo {
 namespace {
 
-// An SQL identifier in double quotes.
-std::string Quote(const std::string& name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
+std::string Quote(const std::string& name) { return QuoteName(name); }
+
+// Fills `*out` with column `column` of each row of `sql`, as text.
+bool ReadColumn(sqlite3* db, const std::string& sql, int column, std::vector<std::string>* out,
+                std::string* error) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+    *error = sqlite3_errmsg(db);
+    return false;
   }
-  return out + "\"";
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    const unsigned char* text = sqlite3_column_text(stmt, column);
+    out->emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+  }
+  if (rc != SQLITE_DONE) *error = sqlite3_errmsg(db);
+  sqlite3_finalize(stmt);
+  return rc == SQLITE_DONE;
 }
 
 std::string JoinQuoted(const std::vector<std::string>& names) {
@@ -74,6 +84,27 @@ class SqliteHistoryWriter : public HistoryWriter {
       }
     }
     if (!ok) columns_.erase(table);  // a rolled-back CREATE, ALTER or index is made again
+    return ok;
+  }
+
+  // Row times are stamps "CYYMMDDHHMMSSmmm", which sort as the times do.
+  bool Retain(const std::string& table, time_t cutoff, std::string* error) override {
+    if (db_ == nullptr) {
+      *error = "the history database is not open";
+      return false;
+    }
+    if (!TableExists(table)) return true;
+    sqlite3_stmt* stmt = nullptr;
+    std::string sql = "DELETE FROM " + Quote(table) + " WHERE " +
+                      Quote(HistoryTimeColumn(options_, table)) + " < ?";
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+      *error = sqlite3_errmsg(db_);
+      return false;
+    }
+    sqlite3_bind_text(stmt, 1, HistoryStamp(cutoff).c_str(), -1, SQLITE_TRANSIENT);
+    bool ok = sqlite3_step(stmt) == SQLITE_DONE;
+    if (!ok) *error = sqlite3_errmsg(db_);
+    sqlite3_finalize(stmt);
     return ok;
   }
 
@@ -134,22 +165,9 @@ class SqliteHistoryWriter : public HistoryWriter {
     return false;
   }
 
-  // Fills `*out` with column `column` of each row of `sql`, as text.
   bool Names(const std::string& sql, std::vector<std::string>* out, int column,
              std::string* error) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-      *error = sqlite3_errmsg(db_);
-      return false;
-    }
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-      const unsigned char* text = sqlite3_column_text(stmt, column);
-      out->emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
-    }
-    if (rc != SQLITE_DONE) *error = sqlite3_errmsg(db_);
-    sqlite3_finalize(stmt);
-    return rc == SQLITE_DONE;
+    return ReadColumn(db_, sql, column, out, error);
   }
 
   bool TableExists(const std::string& table) {
@@ -294,6 +312,92 @@ class SqliteHistoryWriter : public HistoryWriter {
 
 std::unique_ptr<HistoryWriter> NewSqliteHistoryWriter() {
   return std::make_unique<SqliteHistoryWriter>();
+}
+
+Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query,
+                          HistoryAnswer* answer, std::string* error) {
+  // The connection and statement outlive this call: the answer reads rows
+  // from them as it is written, inside one read transaction so that the
+  // count and the rows agree.
+  struct Reader {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* stmt = nullptr;
+    std::vector<HistoryColumn> columns;
+    ~Reader() {
+      sqlite3_finalize(stmt);
+      sqlite3_close(db);
+    }
+  };
+  auto reader = std::make_shared<Reader>();
+  if (sqlite3_open_v2(store.path.c_str(), &reader->db, SQLITE_OPEN_READONLY, nullptr) !=
+      SQLITE_OK) {
+    *error = "cannot open history database " + store.path + ": " +
+             (reader->db != nullptr ? sqlite3_errmsg(reader->db) : "out of memory");
+    return kFailed;
+  }
+  sqlite3* db = reader->db;
+  sqlite3_busy_timeout(db, 5000);
+  // The table's columns and whether each holds integers: names are checked
+  // against them, and only these names reach the statement.
+  std::vector<std::string> names, types;
+  std::string sql = "PRAGMA table_info(" + Quote(query.table) + ")";
+  if (!ReadColumn(db, sql, 1, &names, error) || !ReadColumn(db, sql, 2, &types, error)) {
+    return kFailed;
+  }
+  std::vector<HistoryColumn> columns;
+  for (size_t i = 0; i < names.size(); ++i) columns.push_back({names[i], types[i] == "INTEGER"});
+  HistorySelect select;
+  Status s = BuildHistorySelect(query, columns, QuoteName(HistoryTimeColumn(store, query.table)),
+                                HistoryStamp(query.from), HistoryStamp(query.to), "?", &select,
+                                error);
+  if (s != kOk) return s;
+  auto prepare = [&](const std::string& text) {
+    sqlite3_finalize(reader->stmt);
+    reader->stmt = nullptr;
+    if (sqlite3_prepare_v2(db, text.c_str(), -1, &reader->stmt, nullptr) != SQLITE_OK) {
+      *error = sqlite3_errmsg(db);
+      return false;
+    }
+    for (size_t i = 0; i < select.params.size(); ++i) {
+      sqlite3_bind_text(reader->stmt, static_cast<int>(i) + 1, select.params[i].c_str(), -1,
+                        SQLITE_TRANSIENT);
+    }
+    return true;
+  };
+  char* message = nullptr;
+  if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, &message) != SQLITE_OK) {
+    *error = message != nullptr ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    return kFailed;
+  }
+  if (!prepare(select.countSql)) return kFailed;
+  if (sqlite3_step(reader->stmt) != SQLITE_ROW) {
+    *error = sqlite3_errmsg(db);
+    return kFailed;
+  }
+  answer->count = static_cast<size_t>(sqlite3_column_int64(reader->stmt, 0));
+  if ((s = CheckHistoryLimit(query, answer->count, error)) != kOk) return s;
+  if (!prepare(select.sql)) return kFailed;
+  reader->columns = std::move(select.columns);
+  answer->next = [reader](Row* row) {
+    if (reader->stmt == nullptr) return false;
+    if (sqlite3_step(reader->stmt) != SQLITE_ROW) {
+      sqlite3_finalize(reader->stmt);  // the end, or a failure: either way no more rows
+      reader->stmt = nullptr;
+      return false;
+    }
+    FillHistoryRow(
+        reader->columns,
+        [&](int i) {
+          const unsigned char* text = sqlite3_column_text(reader->stmt, i);
+          return std::pair<const char*, size_t>(
+              reinterpret_cast<const char*>(text),
+              static_cast<size_t>(sqlite3_column_bytes(reader->stmt, i)));
+        },
+        row);
+    return true;
+  };
+  return kOk;
 }
 
 }  // namespace axo

@@ -69,15 +69,17 @@ const char* ColumnTypeName(int type) {
   return "unknown";
 }
 
-// The JSON text of a query answer, {"table":...,"count":N,"rows":[...]},
-// produced piece by piece. Each piece holds the following rows, at least
-// one, until it reaches `limit` bytes; a written row's memory is released.
-class JsonAnswer {
+// Appends `row` as one CSV line (defined below).
+void AppendRowCsv(const Row& row, std::string* out);
+
+// The text of a query answer, produced piece by piece from a row source:
+// JSON {"table":...,"count":N,"rows":[...]}, or CSV lines after `head`.
+// Each piece holds the following rows, at least one, until it reaches
+// `limit` bytes. One row buffer is reused, so memory stays that of a piece.
+class RowsAnswer {
  public:
-  JsonAnswer(const std::string& table, std::vector<Row> rows)
-      : head_("{\"table\":" + Dump(Json(table)) + ",\"count\":" + std::to_string(rows.size()) +
-              ",\"rows\":["),
-        rows_(std::move(rows)) {}
+  RowsAnswer(std::string head, RowSource source, bool csv)
+      : head_(std::move(head)), source_(std::move(source)), csv_(csv) {}
 
   // Appends the next piece to `*out`. Returns true when that piece ends the
   // document; later calls append nothing.
@@ -86,21 +88,29 @@ class JsonAnswer {
     const size_t start = out->size();
     if (!started_) out->append(head_);
     started_ = true;
-    while (next_ < rows_.size() && out->size() - start < limit) {
-      if (next_ != 0) out->push_back(',');
-      AppendRowJson(rows_[next_], out);
-      Row().swap(rows_[next_]);
-      ++next_;
+    while (out->size() - start < limit) {
+      if (!source_(&row_)) {
+        done_ = true;
+        break;
+      }
+      if (csv_) {
+        AppendRowCsv(row_, out);
+      } else {
+        if (any_) out->push_back(',');
+        AppendRowJson(row_, out);
+      }
+      any_ = true;
     }
-    done_ = next_ == rows_.size();
-    if (done_) out->append("]}\n");
+    if (done_ && !csv_) out->append("]}\n");
     return done_;
   }
 
  private:
   const std::string head_;
-  std::vector<Row> rows_;
-  size_t next_ = 0;
+  RowSource source_;
+  const bool csv_;
+  Row row_;
+  bool any_ = false;
   bool started_ = false;
   bool done_ = false;
 };
@@ -115,11 +125,21 @@ std::string CsvField(const std::string& s) {
   return out + "\"";
 }
 
-std::string RowsCsv(const std::string& table, const std::vector<Row>& rows) {
-  std::string out;
+void AppendRowCsv(const Row& row, std::string* out) {
+  for (size_t i = 0; i < row.size(); ++i) {
+    const Value& v = row[i].second;
+    if (i != 0) out->push_back(',');
+    out->append(v.isText ? CsvField(v.text) : std::to_string(v.number));
+  }
+  out->push_back('\n');
+}
+
+// The CSV header line: the attributes of `first`, or the table's columns
+// when there is no row.
+std::string CsvHeader(const std::string& table, const Row* first) {
   std::vector<std::string> header;
-  if (!rows.empty()) {
-    for (const auto& column : rows.front()) header.push_back(column.first);
+  if (first != nullptr) {
+    for (const auto& column : *first) header.push_back(column.first);
   } else {
     TableDescription d;
     std::string error;
@@ -127,15 +147,14 @@ std::string RowsCsv(const std::string& table, const std::vector<Row>& rows) {
       for (const auto& c : d.columns) header.push_back(c.attribute);
     }
   }
+  std::string out;
   for (size_t i = 0; i < header.size(); ++i) out += (i ? "," : "") + header[i];
-  out += "\n";
-  for (const Row& row : rows) {
-    for (size_t i = 0; i < row.size(); ++i) {
-      const Value& v = row[i].second;
-      out += (i ? "," : "") + (v.isText ? CsvField(v.text) : std::to_string(v.number));
-    }
-    out += "\n";
-  }
+  return out + "\n";
+}
+
+std::string RowsCsv(const std::string& table, const std::vector<Row>& rows) {
+  std::string out = CsvHeader(table, rows.empty() ? nullptr : &rows.front());
+  for (const Row& row : rows) AppendRowCsv(row, &out);
   return out;
 }
 
@@ -144,6 +163,44 @@ std::string RowsCsv(const std::string& table, const std::vector<Row>& rows) {
 // a browser offers it, which costs seconds of the agent's processor time per
 // megabyte of table answer. With the charset parameter it leaves them alone.
 constexpr const char* kJsonType = "application/json; charset=utf-8";
+
+// Sends `answer` whole to an HTTP/1.0 client (which cannot read chunks),
+// else in chunks, so that the text never exists whole.
+void SendAnswer(const httplib::Request& req, httplib::Response& res,
+                std::shared_ptr<RowsAnswer> answer, const char* type) {
+  res.status = 200;
+  if (req.version == "HTTP/1.0") {
+    std::string body;
+    while (!answer->Next(SIZE_MAX, &body)) {
+    }
+    res.set_content(body, type);
+    return;
+  }
+  res.set_chunked_content_provider(
+      type, [answer, path = req.path](size_t, httplib::DataSink& sink) {
+        constexpr size_t kChunkBytes = 256 * 1024;
+        // The provider runs after the handler, outside the listener's
+        // exception handler, and the status line has gone out: a failure
+        // here can only cut the answer off, never end the process.
+        try {
+          std::string chunk;
+          chunk.reserve(kChunkBytes + 4096);
+          const bool complete = answer->Next(kChunkBytes, &chunk);
+          if (!sink.write(chunk.data(), chunk.size())) return false;
+          if (complete) sink.done();
+          return true;
+        } catch (const std::exception& e) {
+          TRK1_Printf(&axoanswer_unit, __LINE__, "AXO0107E Answer to GET %s cut off: %s",
+                      path.c_str(), e.what());
+          return false;
+        }
+      });
+}
+
+std::string JsonHead(const std::string& table, size_t count) {
+  return "{\"table\":" + Dump(Json(table)) + ",\"count\":" + std::to_string(count) +
+         ",\"rows\":[";
+}
 
 }  // namespace
 
@@ -238,33 +295,41 @@ void AnswerRows(const httplib::Request& req, httplib::Response& res, const std::
     res.set_content(RowsCsv(table, rows), "text/csv");
     return;
   }
-  auto answer = std::make_shared<JsonAnswer>(table, std::move(rows));
-  if (req.version == "HTTP/1.0") {
-    std::string body;
-    while (!answer->Next(SIZE_MAX, &body)) {
-    }
-    res.set_content(body, kJsonType);
+  const size_t count = rows.size();
+  auto held = std::make_shared<std::vector<Row>>(std::move(rows));
+  size_t next = 0;
+  RowSource source = [held, next](Row* row) mutable {
+    if (next == held->size()) return false;
+    row->swap((*held)[next++]);  // the written row's memory goes with the buffer's next fill
+    return true;
+  };
+  SendAnswer(req, res, std::make_shared<RowsAnswer>(JsonHead(table, count), std::move(source), false),
+             kJsonType);
+}
+
+void AnswerRowSource(const httplib::Request& req, httplib::Response& res,
+                     const std::string& table, size_t count, RowSource source, bool csv) {
+  if (!csv) {
+    SendAnswer(req, res,
+               std::make_shared<RowsAnswer>(JsonHead(table, count), std::move(source), false),
+               kJsonType);
     return;
   }
-  res.set_chunked_content_provider(
-      kJsonType, [answer, path = req.path](size_t, httplib::DataSink& sink) {
-        constexpr size_t kChunkBytes = 256 * 1024;
-        // The provider runs after the handler, outside the listener's
-        // exception handler, and the status line has gone out: a failure
-        // here can only cut the answer off, never end the process.
-        try {
-          std::string chunk;
-          chunk.reserve(kChunkBytes + 4096);
-          const bool complete = answer->Next(kChunkBytes, &chunk);
-          if (!sink.write(chunk.data(), chunk.size())) return false;
-          if (complete) sink.done();
-          return true;
-        } catch (const std::exception& e) {
-          TRK1_Printf(&axoanswer_unit, __LINE__, "AXO0107E Answer to GET %s cut off: %s",
-                      path.c_str(), e.what());
-          return false;
-        }
-      });
+  // The header names the first row's attributes: that row is read now and
+  // handed out again first.
+  auto first = std::make_shared<Row>();
+  const bool any = source(first.get());
+  std::string head = CsvHeader(table, any ? first.get() : nullptr);
+  RowSource again = [first, any, pending = any, source = std::move(source)](Row* row) mutable {
+    if (pending) {
+      pending = false;
+      row->swap(*first);
+      return true;
+    }
+    return any && source(row);
+  };
+  SendAnswer(req, res, std::make_shared<RowsAnswer>(std::move(head), std::move(again), true),
+             "text/csv");
 }
 
 }  // namespace answer

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "axo/axo.h"
+#include "axo/history.h"
 #include "axo/request.h"
 
 namespace axo {
@@ -47,6 +48,11 @@ Json EventsJson(const std::vector<Event>& events);
 // whole with a Content-Length.
 void AnswerRows(const httplib::Request& req, httplib::Response& res, const std::string& table,
                 std::vector<Row> rows, bool csv);
+// The same for `count` rows read from `source` as the answer is written
+// (CSV included, in chunks too). `source` is called on the listener's
+// threads, one call at a time, after the handler has returned.
+void AnswerRowSource(const httplib::Request& req, httplib::Response& res,
+                     const std::string& table, size_t count, RowSource source, bool csv);
 
 }  // namespace answer
 }  // namespace axo

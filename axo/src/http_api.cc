@@ -19,6 +19,7 @@
 #include <nlohmann/json.hpp>
 
 #include "axo/axo.h"
+#include "axo/history.h"
 #include "axo/metrics.h"
 #include "axo/request.h"
 #include "axo/trk1.h"
@@ -112,31 +113,120 @@ bool JsonBody(const httplib::Request& req, httplib::Response& res, Json* out) {
   return true;
 }
 
-void QueryTable(const httplib::Request& req, httplib::Response& res) {
-  Query q;
-  q.table = axo_internal::Upper(req.matches[1].str());
+// The subnode, where and format parameters shared by the table and history
+// routes. Answers 400 itself and returns false when one is malformed.
+bool RowParams(const httplib::Request& req, httplib::Response& res,
+               std::vector<std::string>* subnodes, std::vector<FilterTerm>* terms, bool* csv) {
   for (size_t i = 0; i < req.get_param_value_count("subnode"); ++i) {
-    q.subnodes.push_back(req.get_param_value("subnode", i));
-  }
-  if (req.has_param("history") && !ParseFlag(req.get_param_value("history"), &q.history)) {
-    return Fail(res, 400, "history must be 0 or 1");
+    subnodes->push_back(req.get_param_value("subnode", i));
   }
   for (size_t i = 0; i < req.get_param_value_count("where"); ++i) {
     FilterTerm t;
     std::string w = req.get_param_value("where", i);
     if (!ParseWhere(w, &t)) {
-      return Fail(res, 400, "bad where term '" + w + "': expected ATTR<op>VALUE with op one "
-                            "of = != < <= > >=");
+      Fail(res, 400, "bad where term '" + w + "': expected ATTR<op>VALUE with op one "
+                     "of = != < <= > >=");
+      return false;
     }
-    q.terms.push_back(t);
+    terms->push_back(t);
   }
   std::string format = req.has_param("format") ? req.get_param_value("format") : "json";
-  if (format != "json" && format != "csv") return Fail(res, 400, "format must be json or csv");
+  if (format != "json" && format != "csv") {
+    Fail(res, 400, "format must be json or csv");
+    return false;
+  }
+  *csv = format == "csv";
+  return true;
+}
+
+void QueryTable(const httplib::Request& req, httplib::Response& res) {
+  Query q;
+  q.table = axo_internal::Upper(req.matches[1].str());
+  bool csv = false;
+  if (!RowParams(req, res, &q.subnodes, &q.terms, &csv)) return;
+  if (req.has_param("history") && !ParseFlag(req.get_param_value("history"), &q.history)) {
+    return Fail(res, 400, "history must be 0 or 1");
+  }
   std::vector<Row> rows;
   std::string error;
   Status s = runQuery(q, &rows, &error);
   if (s != kOk) return Fail(res, StatusCode(s), error);
-  answer::AnswerRows(req, res, q.table, std::move(rows), format == "csv");
+  answer::AnswerRows(req, res, q.table, std::move(rows), csv);
+}
+
+// A time as seconds since 1970 or ISO 8601: YYYY-MM-DD, optionally with
+// THH:MM[:SS[.fraction]] and Z or an offset +HH:MM (none: UTC).
+bool ParseTime(const std::string& text, time_t* out) {
+  long long seconds;
+  if (axo_internal::ParseInteger(text, 0, 253402300799LL, &seconds)) {
+    *out = static_cast<time_t>(seconds);
+    return true;
+  }
+  struct tm tm = {};
+  const char* rest = strptime(text.c_str(), "%Y-%m-%d", &tm);
+  if (rest == nullptr || text.size() < 10) return false;
+  if (*rest == 'T' || *rest == ' ') {
+    const char* time = strptime(rest + 1, "%H:%M", &tm);
+    if (time == nullptr) return false;
+    rest = time;
+    if (*rest == ':') {
+      if ((rest = strptime(rest + 1, "%S", &tm)) == nullptr) return false;
+      if (*rest == '.') {
+        ++rest;
+        while (isdigit(static_cast<unsigned char>(*rest))) ++rest;
+      }
+    }
+  }
+  long offset = 0;
+  if (*rest == 'Z') {
+    ++rest;
+  } else if (*rest == '+' || *rest == '-') {
+    int h, m;
+    if (sscanf(rest + 1, "%2d:%2d", &h, &m) != 2 || strlen(rest) != 6 || h > 23 || m > 59) {
+      return false;
+    }
+    offset = (h * 3600L + m * 60L) * (*rest == '-' ? -1 : 1);
+    rest += 6;
+  }
+  if (*rest != '\0') return false;
+  *out = timegm(&tm) - offset;
+  return true;
+}
+
+// GET /api/v1/history/{TABLE}: rows of the history store, the table
+// route's shape and filters over a time range (default: the last day).
+void QueryHistory(const httplib::Request& req, httplib::Response& res) {
+  constexpr size_t kDefaultLimit = 10000;
+  constexpr size_t kMaxLimit = 100000;
+  HistoryQuery q;
+  q.table = axo_internal::Upper(req.matches[1].str());
+  bool csv = false;
+  if (!RowParams(req, res, &q.subnodes, &q.terms, &csv)) return;
+  q.to = AXO_Now() + 1;
+  for (const char* name : {"to", "from"}) {
+    if (!req.has_param(name)) continue;
+    std::string text = req.get_param_value(name);
+    if (!ParseTime(text, name[0] == 't' ? &q.to : &q.from)) {
+      return Fail(res, 400, std::string("bad time for ") + name + ": '" + text +
+                                "' (expected ISO 8601, e.g. 2026-03-28T13:46:09Z, or seconds "
+                                "since 1970)");
+    }
+  }
+  if (!req.has_param("from")) q.from = q.to - 86400;
+  q.limit = kDefaultLimit;
+  if (req.has_param("limit")) {
+    long long n;
+    if (!axo_internal::ParseInteger(req.get_param_value("limit"), 1, LLONG_MAX, &n) ||
+        n > static_cast<long long>(kMaxLimit)) {
+      return Fail(res, 400, "limit must be a number from 1 to " + std::to_string(kMaxLimit));
+    }
+    q.limit = static_cast<size_t>(n);
+  }
+  HistoryAnswer rows;
+  std::string error;
+  Status s = RunHistoryQuery(q, &rows, &error);
+  if (s != kOk) return Fail(res, StatusCode(s), error);
+  answer::AnswerRowSource(req, res, q.table, rows.count, std::move(rows.next), csv);
 }
 
 void Action(const httplib::Request& req, httplib::Response& res) {
@@ -286,6 +376,7 @@ void CountRequest(const httplib::Request& req, const httplib::Response& res) {
     if (req.path == r) route = r;
   }
   if (req.path.starts_with("/api/v1/tables/")) route = "/api/v1/tables/{table}";
+  if (req.path.starts_with("/api/v1/history/")) route = "/api/v1/history/{table}";
   if (req.path.starts_with("/api/v1/situations/")) route = "/api/v1/situations/{name}";
   const char* method = "other";
   for (const char* m : {"GET", "POST", "DELETE", "PUT", "HEAD"}) {
@@ -368,6 +459,7 @@ struct OperatorApi::Impl {
       Reply(res, 200, answer::TablesJson(listTables()));
     });
     server.Get(R"(/api/v1/tables/([A-Za-z0-9_]{1,32}))", QueryTable);
+    server.Get(R"(/api/v1/history/([A-Za-z0-9_]{1,32}))", QueryHistory);
     server.Post("/api/v1/actions", Guarded(Action));
     server.Post("/api/v1/manager", Guarded(Manager));
     server.Get("/api/v1/situations", [](const Request&, Response& res) {

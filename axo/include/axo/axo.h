@@ -57,6 +57,7 @@ struct AXO_Options {
   // --alertmanager-url URL, repeatable: where situation events go (see
   // axo/alerts.h); each is http[s]://HOST[:PORT][/PATH].
   std::vector<std::string> alertmanagerUrls;
+  int historyRetainDays = 0;               // --history-retain-days N, 0: keep all
 };
 
 // The options file (--config FILE) holds the same options, one per line as

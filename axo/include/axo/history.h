@@ -1,9 +1,13 @@
 // The framework's history warehouse: every interval the collector makes one
 // history request per listed table (history flag set, every registered
-// subnode) and appends the rows to a SQLite table of the same name, one
-// column per attribute plus WRITETIME (the 16-character UTC time stamp of
-// the write), in one transaction per sample. The database runs in WAL mode,
-// so the sqlite3 shell can read it while the agent writes.
+// subnode) and appends the rows to a table of the same name, one column per
+// attribute plus WRITETIME (the 16-character UTC time stamp of the write),
+// in one transaction per sample. The store is a SQLite file in WAL mode (so
+// the sqlite3 shell can read it while the agent writes), or, when the
+// location is a postgresql:// or postgres:// URI, a PostgreSQL warehouse
+// many agents share: there each row also holds the writing agent's origin
+// node (AGENTNODE) and its own time (ROWTIME, see HistoryTimeColumn), and
+// tables are partitioned by day of ROWTIME.
 //
 // Tables derived from records are keyed by content (HistoryOptions::keys):
 // a row delivered again, after a restart for instance, is stored once, and
@@ -15,10 +19,13 @@
 #define AXO_HISTORY_H_
 
 #include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "axo/request.h"
 
 namespace axo {
 
@@ -26,8 +33,12 @@ namespace axo {
 // ZEPINV by ORIGINNODE, SVCOPERTYP and INTBEGTIME.
 std::map<std::string, std::vector<std::string>> DefaultHistoryKeys();
 
+// The columns that hold a record-derived row's own time (a table stamp):
+// MSGTIME for ZEPSMT and ZEPFLCT, INTBEGTIME for ZEPINV.
+std::map<std::string, std::string> DefaultHistoryTimeColumns();
+
 struct HistoryOptions {
-  std::string path;                   // the SQLite file
+  std::string path;                   // the SQLite file or a PostgreSQL URI
   int intervalSeconds = 300;
   std::vector<std::string> tables;    // e.g. {"ZEPSMT", "ZEPINV"}
   int busyTimeoutMillis = 5000;       // how long a write waits for a reader's lock
@@ -35,7 +46,51 @@ struct HistoryOptions {
   // Tables keyed by content, with their key columns; an empty list means
   // every column but WRITETIME. A table not named here is a snapshot table.
   std::map<std::string, std::vector<std::string>> keys = DefaultHistoryKeys();
+  // A table's own-time column; a table not named here goes by WRITETIME.
+  // History queries, retention and the warehouse's partitions go by it.
+  std::map<std::string, std::string> timeColumns = DefaultHistoryTimeColumns();
+  int retainDays = 0;                 // rows older than this are removed; 0 keeps all
+  int reconnectMaxMillis = 60000;     // the longest wait between reconnection attempts
+  std::string agentNode;              // the writer's origin node; empty: AXO_GetOriginnode
 };
+
+// A read of stored history: rows of `table` whose time (HistoryTimeColumn)
+// is in [from, to), of the given subnodes (ORIGINNODE; none: all), passing
+// every term, in time order. At most `limit` rows; more is kBadRequest.
+struct HistoryQuery {
+  std::string table;
+  time_t from = 0;
+  time_t to = 0;
+  std::vector<std::string> subnodes;
+  std::vector<FilterTerm> terms;
+  size_t limit = 10000;
+};
+
+// The time column of `table` (WRITETIME when options name none).
+std::string HistoryTimeColumn(const HistoryOptions& options, const std::string& table);
+
+// Rows read one at a time: fills `*row` (reusing its memory) and returns
+// true, or returns false after the last row.
+using RowSource = std::function<bool(Row* row)>;
+
+// The rows of a history query: `count` of them, WRITETIME and the table's
+// columns in table order, read through `next` as the answer is written.
+// `next` holds its own connection and snapshot; one caller at a time.
+struct HistoryAnswer {
+  size_t count = 0;
+  RowSource next;
+};
+
+// Runs `query` on the store of the running collector (AXO_StartHistory).
+// kNotFound when no history is collected; kBadRequest for an unknown table
+// or attribute, a value that does not fit its column, or more rows than the
+// limit. Thread-safe: each call reads on a connection of its own.
+Status RunHistoryQuery(const HistoryQuery& query, HistoryAnswer* answer, std::string* error);
+// The same on the store `store` names (path and time columns).
+Status RunHistoryQueryAt(const HistoryOptions& store, const HistoryQuery& query,
+                         HistoryAnswer* answer, std::string* error);
+// For tests: makes RunHistoryQuery read `store` (an empty path: none).
+void SetHistoryStoreForTesting(const HistoryOptions& store);
 
 // Splits "A,B,C" into upper-case table names; blanks around names are dropped.
 std::vector<std::string> ParseTableList(const std::string& text);
@@ -58,6 +113,9 @@ class HistoryCollector {
   long CollectOnce(time_t now);
   // Runs CollectOnce every interval on a thread of its own until Stop.
   bool StartThread(std::string* error);
+  // Changes the interval (at least 1 second); the running thread's next
+  // wait starts over with it. Thread-safe.
+  void SetInterval(int seconds);
   void Stop();
   // For tests: runs `sql` on the writer's connection (e.g. PRAGMA
   // max_page_count to fill the disk), or reopens the file read-only or not.
@@ -79,11 +137,16 @@ bool HistoryReadQuery(const std::string& path, const std::string& sql,
 }  // namespace axo
 
 // omxmain's service hooks for the history collector (AXO_RegisterService).
-// Start reads --history-db, --history-interval and --history-tables from
-// the options fixed by OSB1_Main; without --history-db it does nothing. A
-// database that cannot be opened is a start-up failure: start returns
-// non-zero with the reason in `*error` (omxmain then ends the agent).
+// Start reads --history-db, --history-interval, --history-tables and
+// --history-retain-days from the options fixed by OSB1_Main; without
+// --history-db it does nothing. A database that cannot be opened (a bad
+// URI, rejected credentials, a newer schema) is a start-up failure: start
+// returns non-zero with the reason in `*error` (omxmain then ends the
+// agent). A warehouse out of reach is traced and retried.
 int AXO_StartHistory(std::string* error);
 void AXO_StopHistory();
+// Changes the running collector's interval (a reload of the options);
+// nothing when no history is collected. Thread-safe.
+void AXO_SetHistoryInterval(int seconds);
 
 #endif  // AXO_HISTORY_H_

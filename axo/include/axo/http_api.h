@@ -8,6 +8,9 @@
 //   GET    /api/v1/tables/{TABLE}           one query: ?subnode=S (repeatable)
 //                                           &history=1 &where=ATTR<op>VALUE
 //                                           (repeatable, ANDed) &format=json|csv
+//   GET    /api/v1/history/{TABLE}          stored history: the same parameters
+//                                           but history, and from=, to= (ISO 8601
+//                                           or seconds since 1970), limit=
 //   POST   /api/v1/actions                  an action command (text or
 //                                           {"command": "..."}) -> {"rc", "message"}
 //   POST   /api/v1/manager                  {"words": [...]} -> axo_sendCommand

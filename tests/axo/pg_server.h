@@ -1,0 +1,119 @@
+// A real PostgreSQL server for tests: a fresh cluster in a mkdtemp directory
+// under $TMPDIR, listening on a free loopback port with its socket in that
+// directory, fsync off, stopped and removed by the destructor. As root the
+// server runs as the packaged `postgres` user (initdb refuses root). The
+// superuser is `zep`, trusted without a password.
+#ifndef TESTS_AXO_PG_SERVER_H_
+#define TESTS_AXO_PG_SERVER_H_
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "e2e/e2e_support.h"
+
+namespace pgtest {
+
+using e2e::FreePort;
+
+class PgServer {
+ public:
+  PgServer() {
+    for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/postgresql",
+                                                                   ignored_)) {
+      std::string bin = entry.path().string() + "/bin";
+      if (std::filesystem::exists(bin + "/initdb") && bin > bin_) bin_ = bin;
+    }
+    if (bin_.empty()) {
+      error_ = "PostgreSQL is not installed (no /usr/lib/postgresql/*/bin/initdb; run "
+               "scripts/install-deps)";
+      return;
+    }
+    const char* tmp = getenv("TMPDIR");
+    std::string tmpl = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zeppg_XXXXXX";
+    if (mkdtemp(tmpl.data()) == nullptr) {
+      error_ = "mkdtemp failed in " + tmpl;
+      return;
+    }
+    dir_ = tmpl;
+    if (geteuid() == 0) {
+      const passwd* pw = getpwnam("postgres");
+      if (pw == nullptr || chown(dir_.c_str(), pw->pw_uid, pw->pw_gid) != 0) {
+        error_ = "cannot give " + dir_ + " to the postgres user";
+        return;
+      }
+      as_ = "runuser -u postgres -- ";
+    }
+    port_ = FreePort();
+    if (!Run("initdb -D '" + dir_ + "/data' -A trust --no-sync -U zep", "initdb")) return;
+    Start();
+  }
+  ~PgServer() {
+    if (!dir_.empty()) {
+      Stop();
+      std::filesystem::remove_all(dir_, ignored_);
+    }
+  }
+  PgServer(const PgServer&) = delete;
+  PgServer& operator=(const PgServer&) = delete;
+
+  // Empty when the server runs; otherwise why it does not.
+  const std::string& error() const { return error_; }
+  int port() const { return port_; }
+  std::string Uri(const std::string& db = "postgres") const {
+    return "postgresql://zep@127.0.0.1:" + std::to_string(port_) + "/" + db;
+  }
+
+  bool Start() {
+    return Run("pg_ctl -D '" + dir_ + "/data' -w -t 60 -l '" + dir_ + "/log' -o \"-p " +
+                   std::to_string(port_) + " -k '" + dir_ + "' -c listen_addresses=127.0.0.1 " +
+                   "-c fsync=off -c full_page_writes=off -c max_connections=200\" start",
+               "pg_ctl start");
+  }
+  bool Stop() { return Run("pg_ctl -D '" + dir_ + "/data' -m fast -w stop", "pg_ctl stop"); }
+
+  // The unaligned output of `sql` run by psql (rows on lines, fields split
+  // by '|'), or "ERROR: ..." when psql fails.
+  std::string Psql(const std::string& sql, const std::string& db = "postgres") const {
+    std::string quoted = "'";
+    for (char c : sql) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    std::string cmd = bin_ + "/psql -X -q -At -v ON_ERROR_STOP=1 '" + Uri(db) + "' -c " + quoted +
+                      "' 2>&1";
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[4096];
+    size_t n;
+    while (p != nullptr && (n = fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
+    int rc = p != nullptr ? pclose(p) : -1;
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return rc == 0 ? out : "ERROR: " + out;
+  }
+  const std::string& bin() const { return bin_; }
+
+ private:
+  bool Run(const std::string& command, const char* what) {
+    std::string cmd = as_ + bin_ + "/" + command + " >>'" + dir_ + "/setup.log' 2>&1";
+    if (std::system(cmd.c_str()) == 0) return true;
+    std::string log;
+    if (FILE* f = fopen((dir_ + "/setup.log").c_str(), "r")) {
+      char buf[2048];
+      size_t n = fread(buf, 1, sizeof(buf) - 1, f);
+      log.assign(buf, n);
+      fclose(f);
+    }
+    error_ = std::string(what) + " failed: " + log;
+    return false;
+  }
+
+  std::error_code ignored_;
+  std::string bin_, dir_, as_, error_;
+  int port_ = 0;
+};
+
+}  // namespace pgtest
+
+#endif  // TESTS_AXO_PG_SERVER_H_

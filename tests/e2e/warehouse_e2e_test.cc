@@ -1,0 +1,99 @@
+// Many agents, one warehouse: a real PostgreSQL server and three real agents,
+// each on its own install directory fed by its own simulator, all writing
+// at once. One agent and then the server restart in the middle; every
+// record of every agent is stored exactly once, and each agent's history
+// route answers from the warehouse.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <sstream>
+
+#include "axo/pg_server.h"
+#include "e2e/zepagent_process.h"
+
+namespace {
+
+using e2e::Agent;
+
+// The CURRCORR field (the 12th) of every record of a simulator's CSV.
+std::vector<std::string> Correlators(const std::string& csv) {
+  std::vector<std::string> out;
+  std::istringstream in(e2e::ReadFile(csv));
+  std::string line;
+  std::getline(in, line);  // the header
+  while (std::getline(in, line)) {
+    std::stringstream fields(line);
+    std::string field;
+    for (int i = 0; i < 12 && std::getline(fields, field, ','); ++i) {
+    }
+    out.push_back(field);
+  }
+  return out;
+}
+
+TEST(WarehouseEndToEnd, ThreeAgentsStoreEveryRecordOnceThroughRestarts) {
+  pgtest::PgServer server;
+  ASSERT_EQ(server.error(), "");
+  e2e::TempDir tmp;
+  const std::vector<std::string> args = {"--history-db", server.Uri(), "--history-interval", "1",
+                                         "--history-tables", "ZEPSMT"};
+  std::vector<std::string> roots, csvs;
+  std::vector<std::unique_ptr<Agent>> agents;
+  std::vector<std::unique_ptr<e2e::Child>> sims;
+  for (int i = 0; i < 3; ++i) {
+    roots.push_back(tmp.path() + "/agent" + std::to_string(i));
+    mkdir(roots[i].c_str(), 0755);
+    csvs.push_back(roots[i] + "/records.csv");
+    agents.push_back(std::make_unique<Agent>(roots[i], args));
+    ASSERT_TRUE(agents[i]->Up()) << agents[i]->Trace() << agents[i]->child().Err();
+  }
+  // 2 servers x 300 records at 100 records/s per agent: about six seconds.
+  for (int i = 0; i < 3; ++i) {
+    sims.push_back(std::make_unique<e2e::Child>(
+        std::vector<std::string>{e2e::kBuild + "/zepdcsim", "--dir", agents[i]->dir().logs,
+                                 "--servers", "2", "--count", "300", "--rate", "100",
+                                 "--per-file", "30", "--seed", std::to_string(101 + i), "--csv",
+                                 csvs[i]},
+        std::vector<std::string>{}, roots[i] + "/sim.out", roots[i] + "/sim.err"));
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  agents[0]->child().Signal(SIGTERM);
+  ASSERT_EQ(agents[0]->child().Wait(30), 0) << agents[0]->child().Err();
+  std::remove((roots[0] + "/trace.log").c_str());
+  agents[0] = std::make_unique<Agent>(roots[0], args);
+  ASSERT_TRUE(agents[0]->Up()) << agents[0]->Trace();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  ASSERT_TRUE(server.Stop()) << server.error();
+  std::this_thread::sleep_for(std::chrono::seconds(2));  // rows wait in the agents
+  ASSERT_TRUE(server.Start()) << server.error();
+
+  std::set<std::string> written;
+  size_t total = 0;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(sims[i]->Wait(60), 0) << sims[i]->Err();
+    std::vector<std::string> c = Correlators(csvs[i]);
+    ASSERT_EQ(c.size(), 600u);
+    written.insert(c.begin(), c.end());
+    total += c.size();
+  }
+  ASSERT_EQ(written.size(), total) << "the simulators' records must differ";
+  e2e::Eventually(60, [&] {
+    return server.Psql("SELECT count(*) FROM \"ZEPSMT\"") == std::to_string(total);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // a late duplicate would show
+  EXPECT_EQ(server.Psql("SELECT count(*), count(DISTINCT \"CURRCORR\") FROM \"ZEPSMT\""),
+            std::to_string(total) + "|" + std::to_string(total));
+  std::istringstream stored(server.Psql("SELECT \"CURRCORR\" FROM \"ZEPSMT\""));
+  std::set<std::string> found;
+  for (std::string line; std::getline(stored, line);) found.insert(line);
+  EXPECT_EQ(found, written);
+
+  for (auto& agent : agents) {
+    e2e::json answer = agent->GetJson("/api/v1/history/ZEPSMT?limit=100000");
+    ASSERT_TRUE(answer.is_object()) << agent->Get("/api/v1/history/ZEPSMT").body;
+    EXPECT_EQ(answer["count"].get<size_t>(), total);
+  }
+}
+
+}  // namespace
