@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <ctime>
 #include <cstring>
 #include <system_error>
 
@@ -43,6 +44,13 @@ bool CopyBounded(char* dst, size_t size, std::string_view src) {
   if (n > 0) memcpy(dst, src.data(), n);
   dst[n] = '\0';
   return n == src.size();
+}
+
+std::string UtcTime(time_t t, const char* format) {
+  struct tm tm;
+  gmtime_r(&t, &tm);
+  char buf[64];
+  return strftime(buf, sizeof(buf), format, &tm) == 0 ? std::string() : std::string(buf);
 }
 
 const OperatorName* OperatorAt(std::string_view text) {

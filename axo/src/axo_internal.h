@@ -64,6 +64,9 @@ bool ParseInteger(std::string_view text, long long low, long long high, long lon
 // terminated. Returns false when it was cut.
 bool CopyBounded(char* dst, size_t size, std::string_view src);
 
+// `t` in UTC through strftime's `format` (at most 63 characters of result).
+std::string UtcTime(time_t t, const char* format);
+
 // --- compare operators -----------------------------------------------------
 
 // The compare operators as written in filter terms ("ATTR>=10", a

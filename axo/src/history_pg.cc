@@ -97,13 +97,8 @@ void AppendIsoOfStamp(const std::string& stamp, time_t fallback, time_t* day, st
   *day = t - t % 86400;
 }
 
-std::string IsoTime(time_t t) {
-  struct tm tm;
-  gmtime_r(&t, &tm);
-  char buf[40];
-  strftime(buf, sizeof(buf), "%Y-%m-%d %H:%M:%S+00", &tm);
-  return buf;
-}
+// A timestamptz literal of `t`.
+std::string IsoTime(time_t t) { return axo_internal::UtcTime(t, "%Y-%m-%d %H:%M:%S+00"); }
 
 // The partition of `table` holding day `day` (a midnight), TABLE_YYYYMMDD.
 std::string PartitionName(const std::string& table, time_t day) {

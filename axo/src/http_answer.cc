@@ -19,13 +19,7 @@ namespace axo {
 namespace answer {
 namespace {
 
-std::string IsoTime(time_t t) {
-  struct tm tm;
-  gmtime_r(&t, &tm);
-  char buf[32];
-  strftime(buf, sizeof(buf), "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return buf;
-}
+std::string IsoTime(time_t t) { return axo_internal::UtcTime(t, "%Y-%m-%dT%H:%M:%SZ"); }
 
 // Appends `text` as a JSON string, exactly as the document dump writes it.
 // Printable ASCII other than the quote and the backslash is copied as it
