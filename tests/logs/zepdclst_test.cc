@@ -28,6 +28,7 @@ class ZepDcLstTest : public ZepLogsTest {
  protected:
   void SetUp() override {
     ZepLogsTest::SetUp();
+    AXO_ResetForTesting();  // no subnodes of earlier tests
     props_.setPropertyFilename(configFile().c_str());
     list_.setSubnodeRegistrar(&zepRegisterSubnode);
     list_.setDirectoryName(logDir().c_str());
