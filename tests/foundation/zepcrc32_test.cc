@@ -17,11 +17,10 @@ uint32_t bitwiseCrc(const std::string& data) {
   return ~crc;
 }
 
-TEST(Crc32Test, MatchesKnownValuesAndTheBitwiseAlgorithm) {
+TEST(Crc32Test, MatchesKnownValuesTheBitwiseAlgorithmAndRunsAcrossPieces) {
   char buf[9];
   EXPECT_STREQ("cbf43926", ZEPCRC32::crc32ToString(ZEPCRC32::crc32("123456789", 9), buf));
   EXPECT_STREQ("00000000", ZEPCRC32::crc32ToString(ZEPCRC32::crc32("", 0), buf));
-  EXPECT_STREQ("ffffffff", ZEPCRC32::crc32ToString(0xFFFFFFFFu, buf));
   // Every byte value, in every position of the table walk.
   std::mt19937 rng(1);
   for (int i = 0; i < 2000; ++i) {
@@ -29,9 +28,7 @@ TEST(Crc32Test, MatchesKnownValuesAndTheBitwiseAlgorithm) {
     for (char& c : data) c = static_cast<char>(rng());
     ASSERT_EQ(bitwiseCrc(data), ZEPCRC32::crc32(data.data(), static_cast<int>(data.size())));
   }
-}
-
-TEST(Crc32Test, RunningFormContinuesAcrossPieces) {
+  // The running form continues across pieces.
   const char* data = "host1-server1";
   uint32_t running = ZEPCRC32::crc32(data, 5, 0xFFFFFFFFu);
   running = ZEPCRC32::crc32(data + 5, 8, running);

@@ -5,7 +5,6 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -47,14 +46,10 @@ class ZepDirListTest : public ::testing::Test {
 
 TEST_F(ZepDirListTest, ListsFilesOldestFirstInStreamOrderForEqualTimes) {
   const time_t t = 1700000000;
-  const std::pair<std::string, time_t> files[] = {{"newest", t + 60}, {"oldest", t - 60}};
-  for (int i = 0; i < 12; ++i) {
-    dir_.write("same" + std::to_string(i), "x");
-    dir_.setMtime("same" + std::to_string(i), t);
-  }
-  for (const auto& [name, mtime] : files) {
-    dir_.write(name, "12345");
-    dir_.setMtime(name, mtime);
+  for (int i = 0; i < 14; ++i) {
+    const std::string name = i == 12 ? "newest" : i == 13 ? "oldest" : "same" + std::to_string(i);
+    dir_.write(name, i < 12 ? "x" : "12345");
+    dir_.setMtime(name, i == 12 ? t + 60 : i == 13 ? t - 60 : t);
   }
   ASSERT_EQ(mkdir(dir_.path("subdir").c_str(), 0775), 0);
   ZEPDIRLS_dirList list(dir_.dir().c_str());
@@ -70,11 +65,12 @@ TEST_F(ZepDirListTest, ListsFilesOldestFirstInStreamOrderForEqualTimes) {
 }
 
 TEST_F(ZepDirListTest, MissingDirectoryIsReportedAndListedOnceItExists) {
-  ZEPDIRLS_dirList list(dir_.path("missing").c_str());
-  EXPECT_TRUE(capture_.contains("ZEP0352E Invalid directory name: " + dir_.path("missing/")));
+  const std::string missing = dir_.path("missing");
+  ZEPDIRLS_dirList list(missing.c_str());
+  EXPECT_TRUE(capture_.contains("ZEP0352E Invalid directory name: " + missing + "/"));
   EXPECT_EQ(list.readDir(), -1);
   // Once the directory exists the same listing works.
-  ASSERT_EQ(mkdir(dir_.path("missing").c_str(), 0775), 0);
+  ASSERT_EQ(mkdir(missing.c_str(), 0775), 0);
   dir_.write("missing/f", "");
   EXPECT_EQ(list.readDir(), 0);
   EXPECT_EQ(NamesOf(list), Names{"f"});
@@ -82,15 +78,14 @@ TEST_F(ZepDirListTest, MissingDirectoryIsReportedAndListedOnceItExists) {
   // Deleted and created again (possibly on the very inode the old one had):
   // listed afresh and reported once.
   const int reported = capture_.count("ZEP0352E");
-  ZEPPORT::zep_unlink(dir_.path("missing/f").c_str());
-  ASSERT_EQ(rmdir(dir_.path("missing").c_str()), 0);
+  std::filesystem::remove_all(missing);
   EXPECT_EQ(list.readDir(), 0);  // gone: nothing to list, nothing to report
   EXPECT_TRUE(NamesOf(list).empty());
-  ASSERT_EQ(mkdir(dir_.path("missing").c_str(), 0775), 0);
-  dir_.write("missing/second", "2");
-  EXPECT_EQ(list.readDir(), 0);
-  dir_.write("missing/third", "3");
-  EXPECT_EQ(list.readDir(), 0);
+  ASSERT_EQ(mkdir(missing.c_str(), 0775), 0);
+  for (const char* name : {"second", "third"}) {
+    dir_.write("missing/" + std::string(name), "2");
+    EXPECT_EQ(list.readDir(), 0);
+  }
   EXPECT_EQ(NamesOf(list).size(), 2u);
   EXPECT_EQ(capture_.count("ZEP0356W"), 1);
   EXPECT_EQ(capture_.count("ZEP0352E"), reported);

