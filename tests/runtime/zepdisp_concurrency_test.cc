@@ -1,19 +1,9 @@
-// The log dispatcher's thread: its prompt stop, and its passes sharing the
-// locks with samples and commands on other threads.
+// The log dispatcher's thread: its prompt stop. (Its passes sharing the
+// locks with samples and commands: the whole-agent stress test.)
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <string>
-#include <thread>
-
-#include "axo/osb1.h"
-#include "foundation/zepprops.h"
-#include "logs/zepdclst.h"
 #include "logs/zeplogs_test_util.h"
 #include "runtime/zepdisp.h"
-#include "situations/zepdc.h"
-#include "situations/zepdcmc.h"
-#include "situations/zeppelem.h"
 
 namespace {
 

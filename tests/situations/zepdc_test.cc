@@ -12,13 +12,12 @@
 #include "axo/trk1.h"
 #include "foundation/zepllst.h"
 #include "logs/zepmelem.h"
-#include "situations/situations_test_util.h"
 #include "situations/zepdcmc.h"
 #include "situations/zepdcrow.h"
 #include "situations/zeppelem.h"
+#include "tables/samples_test_util.h"
 
-using situations_test::column;
-using situations_test::pad;
+using namespace samples_test;
 
 namespace {
 
@@ -53,7 +52,7 @@ class SituationsDataComputerTest : public ::testing::Test {
     for (ZEPLELEM_listElem* e = list.front(); e != nullptr; e = list.next(e)) {
       auto* row = static_cast<ZEPDCROW_DataRow*>(
           static_cast<ZEPPELEM_PayloadElement*>(e)->getPayload());
-      out.emplace_back(column(row->getRow()->sitname), row->getRow()->msgcnt);
+      out.emplace_back(text(row->getRow()->sitname), row->getRow()->msgcnt);
       delete row;
     }
     return out;

@@ -35,12 +35,21 @@ inline std::string rec(time_t sec, int elapsed, const std::string& op = "submitO
   return zeplogs_test::record(2, sec * 1000LL, elapsed, "OrderPort", op, length, fault);
 }
 
-// Trailing blanks of a fixed-width text column removed.
-template <size_t N>
-std::string text(const char (&column)[N]) {
-  std::string s(column, N);
+// A text without its trailing blanks; a fixed-width column as its text.
+inline std::string trim(std::string s) {
   s.erase(s.find_last_not_of(' ') + 1);
   return s;
+}
+template <size_t N>
+std::string text(const char (&column)[N]) {
+  return trim(std::string(column, N));
+}
+
+// `s` blank-padded to `width`, as a table column holds it.
+inline std::string pad(const std::string& s, size_t width = 64) {
+  std::string out = s.substr(0, width);
+  out.resize(width, ' ');
+  return out;
 }
 
 // What one request asks for.
