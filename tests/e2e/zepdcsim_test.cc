@@ -1,16 +1,10 @@
 // The data-collector simulator as a binary: runs it on temporary directories
-// and reads back the files it wrote. (That its --expect report agrees with
-// the agent's windows is tested where the agent reads its files.)
+// and reads back the files it wrote. (That the agent reads its headers and
+// that its --expect report agrees with the agent's windows is tested end to
+// end through the operator API.)
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <map>
 #include <set>
-#include <sstream>
-#include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -18,61 +12,35 @@
 
 namespace {
 
-std::vector<std::string> Fields(const std::string& line) {
-  std::vector<std::string> out(1);
-  for (char c : line) {
-    if (c == ';') {
-      out.emplace_back();
-    } else {
-      out.back().push_back(c);
-    }
-  }
-  return out;
-}
-
 class ZepdcsimTest : public ::testing::Test {
  protected:
-  std::set<std::string> Listing() const {
-    std::set<std::string> names;
-    if (!std::filesystem::exists(dir_)) return names;
-    for (const auto& e : std::filesystem::directory_iterator(dir_)) {
-      names.insert(e.path().filename().string());
-    }
-    return names;
-  }
   e2e::TempDir tmp_;
   std::string dir_ = tmp_.path() + "/logs";
 };
 
-TEST_F(ZepdcsimTest, WritesCompleteFilesWithHeaderAndSixteenFieldRecords) {
-  ASSERT_EQ(e2e::Simulate("--dir " + dir_ + " --servers 3 --count 25 --per-file 10 --time-base 1143553569"
-                " --fault-ratio 0.5"), 0);
-  const std::set<std::string> names = Listing();
+TEST_F(ZepdcsimTest, WritesCompleteFilesOfSixteenFieldRecordsPerServer) {
+  ASSERT_EQ(e2e::Simulate("--dir " + dir_ + " --servers 3 --count 25 --per-file 10 "
+                          "--time-base 1143553569 --fault-ratio 0.5"), 0);
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir_)) names.insert(e.path().filename());
   ASSERT_EQ(names.size(), 9u);  // 3 files of 10, 10 and 5 records per server
   std::set<std::string> servers;
   long records = 0, faults = 0;
   for (const std::string& name : names) {
     ASSERT_TRUE(name.rfind("ZEP.", 0) == 0 && name.size() > 11 &&
                 name.substr(name.size() - 11) == ".metric.log") << name;  // no temporary file
-    std::map<std::string, std::string> header;
+    servers.insert(name.substr(4, name.find('.', 4) - 4));
     std::istringstream in(e2e::ReadFile(dir_ + "/" + name));
     for (std::string line; std::getline(in, line);) {
-      if (line[0] == '#') {
-        header[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
-        continue;
-      }
-      const std::vector<std::string> f = Fields(line);
+      if (line[0] == '#') continue;
+      const std::vector<std::string> f = e2e::CsvFields(line, ';');
       ASSERT_GE(f.size(), 16u) << line;
-      const long long t = std::stoll(f[1]);
-      EXPECT_TRUE(t >= 1143553569000LL && (t - 1143553569000LL) % 100 == 0) << t;
       if (!f[14].empty() || !f[15].empty()) {
         ++faults;
-        EXPECT_EQ(f[7], "1");
+        EXPECT_EQ(f[7], "1");  // a fault is flagged
       }
       ++records;
     }
-    servers.insert(header["#ZEP.servername"]);
-    EXPECT_EQ(header.size(), 8u) << name;   // every header line, each once
   }
   EXPECT_EQ(records, 75);
   EXPECT_TRUE(faults > 10 && faults < 65) << faults;
