@@ -90,9 +90,9 @@ inline int RunCommand(const std::string& command, std::string* output) {
   return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
-// The fields of one CSV line (or, with `sep` ';', of a metric log record); a
-// field in double quotes may hold separators and doubled quotes.
-inline std::vector<std::string> CsvFields(const std::string& line, char sep = ',') {
+// The fields of one CSV line; a field in double quotes may hold commas and
+// doubled quotes.
+inline std::vector<std::string> CsvFields(const std::string& line) {
   std::vector<std::string> fields(1);
   bool quoted = false;
   for (size_t i = 0; i < line.size(); ++i) {
@@ -102,7 +102,7 @@ inline std::vector<std::string> CsvFields(const std::string& line, char sep = ',
       ++i;
     } else if (c == '"') {
       quoted = !quoted;
-    } else if (c == sep && !quoted) {
+    } else if (c == ',' && !quoted) {
       fields.emplace_back();
     } else {
       fields.back() += c;
