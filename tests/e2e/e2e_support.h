@@ -25,7 +25,6 @@
 #include <thread>
 #include <vector>
 
-#include <httplib.h>
 
 #include "foundation/zeptestdir.h"
 
@@ -33,7 +32,7 @@ namespace e2e {
 
 struct HttpReply {
   int status = 0;        // 0 when no answer came
-  std::map<std::string, std::string> headers;  // lower-case names
+  std::map<std::string, std::string, httplib::detail::ci> headers;  // any case finds a name
   std::string body;
 };
 
@@ -58,11 +57,7 @@ inline HttpReply Http(int port, const std::string& method, const std::string& ta
   httplib::Result result = client.send(request);
   if (!result) return reply;
   reply.status = result->status;
-  for (const auto& [name, value] : result->headers) {
-    std::string lower = name;
-    for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    reply.headers[lower] = value;
-  }
+  reply.headers.insert(result->headers.begin(), result->headers.end());
   reply.body = result->body;
   return reply;
 }
@@ -152,19 +147,7 @@ class HttpSink {
 };
 
 // Percent-encodes a query parameter value.
-inline std::string UrlEncode(const std::string& s) {
-  std::string out;
-  char buf[4];
-  for (unsigned char c : s) {
-    if (isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      snprintf(buf, sizeof(buf), "%%%02X", c);
-      out += buf;
-    }
-  }
-  return out;
-}
+inline std::string UrlEncode(const std::string& s) { return httplib::detail::encode_query_param(s); }
 
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -250,6 +233,11 @@ class Child {
   }
   void Signal(int sig) {
     if (Running()) kill(pid_, sig);
+  }
+  // Sends `sig` and waits for the exit, as Wait(30).
+  int Stop(int sig = SIGTERM) {
+    Signal(sig);
+    return Wait(30);
   }
   std::string Out() const { return ReadFile(out_); }
   std::string Err() const { return ReadFile(err_); }

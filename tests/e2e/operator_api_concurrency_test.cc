@@ -11,7 +11,6 @@
 namespace {
 
 using e2e::Agent;
-using e2e::kBuild;
 using e2e::Simulate;
 
 TEST(OperatorApiConcurrencyTest, QueriesAndCommandsDuringIngestionAllSucceed) {
@@ -21,15 +20,12 @@ TEST(OperatorApiConcurrencyTest, QueriesAndCommandsDuringIngestionAllSucceed) {
   ASSERT_EQ(Simulate("--dir " + agent.dir().logs + " --servers 2 --count 10"), 0);
   ASSERT_TRUE(e2e::Eventually(30, [&] { return agent.Subnodes().size() == 2; }));
   // Keep files arriving while the requests run.
-  e2e::Child sim({kBuild + "/zepdcsim", "--dir", agent.dir().logs, "--servers", "2", "--rate",
-                  "400", "--per-file", "100", "--seed", "5"},
-                 {}, tmp.path() + "/sim.out", tmp.path() + "/sim.err");
+  auto sim = e2e::StartSimulator(tmp.path(), {"--servers", "2", "--rate", "400", "--per-file",
+                                              "100", "--seed", "5"});
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
-  const char* const kTargets[] = {"/api/v1/tables/ZEPSMT", "/api/v1/tables/ZEPINV",
-                                  "/api/v1/tables/ZEPFLCT", "/api/v1/tables/ZEPDCMT",
-                                  "/api/v1/tables/ZEPDCT",  "/api/v1/tables/ZEPMATT",
-                                  "/api/v1/subnodes"};
+  const char* const kTargets[] = {"tables/ZEPSMT", "tables/ZEPINV", "tables/ZEPFLCT",
+                                  "tables/ZEPDCMT", "tables/ZEPDCT", "tables/ZEPMATT", "subnodes"};
   for (int t = 0; t < 6; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 25; ++i) {
@@ -40,19 +36,17 @@ TEST(OperatorApiConcurrencyTest, QueriesAndCommandsDuringIngestionAllSucceed) {
                                      "host01.example.com;Info"
                                    : "updateLogging;appsrv02;Quill_Runtime;host02.example.com;"
                                      "Warning")
-                : agent.Get(kTargets[(t + i) % 7]);
+                : agent.Get(std::string("/api/v1/") + kTargets[(t + i) % 7]);
         if (r.status != 200) ++failures;
       }
     });
   }
   for (std::thread& th : threads) th.join();
-  sim.Signal(SIGTERM);
-  EXPECT_EQ(sim.Wait(30), 0);
+  EXPECT_EQ(sim->Stop(), 0);
   EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(agent.Get("/healthz").status, 200);
   // A clean stop: under ThreadSanitizer a race in the agent makes it 66.
-  agent.child().Signal(SIGTERM);
-  EXPECT_EQ(agent.child().Wait(30), 0) << agent.child().Err();
+  EXPECT_EQ(agent.child().Stop(), 0) << agent.child().Err();
 }
 
 }  // namespace

@@ -3,22 +3,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstdio>
-#include <nlohmann/json.hpp>
-#include <regex>
-#include <string>
-#include <vector>
 
 #include "e2e/zepagent_process.h"
 
 namespace {
 
 using e2e::Agent;
-using e2e::FreePort;
-using e2e::RunCommand;
+using e2e::json;
 using e2e::Simulate;
-using nlohmann::json;
 
 const char* const kPromtool = "/usr/bin/promtool";
 const char* const kPrometheus = "/usr/bin/prometheus";
@@ -54,7 +47,7 @@ TEST_F(PrometheusEndToEnd, PromtoolAcceptsMetricsWithOddServiceNames) {
       "#ZEP.version=01.01.00\n#ZEP.env=1\n#ZEP.node=oddnode\n#ZEP.cell=oddcell\n"
       "#ZEP.servername=oddsrv\n#ZEP.cluster=oddcl\n#ZEP.hostname=oddhost\n"
       "#ZEP.ipaddress=10.0.0.9\n";
-  long long ms = static_cast<long long>(time(nullptr)) * 1000;
+  const long long ms = static_cast<long long>(time(nullptr)) * 1000;
   for (const std::string& name : odd) {
     file += "1;" + std::to_string(ms) + ";t1;25;" + name + ";" + std::string(64, 'o') +
             ";0;1;300;c1;0;c0;rh;10.1.1.1;F1;fault \"x\"\n";
@@ -69,26 +62,14 @@ TEST_F(PrometheusEndToEnd, PromtoolAcceptsMetricsWithOddServiceNames) {
     metrics = agent.Get("/metrics").body;
     return SumOf(metrics, "zep_messages_total") == 200 + odd.size();
   })) << metrics;
-  EXPECT_NE(metrics.find("port=\"Port\\\"quoted\\\"\""), std::string::npos);
-  EXPECT_NE(metrics.find("port=\"back\\\\slash\\\\\""), std::string::npos);
-  EXPECT_EQ(agent.Get("/metrics").headers["content-type"],
-            "text/plain; version=0.0.4; charset=utf-8");
+  // (The escaping and the content type are checked where the exposition is
+  // written; here promtool judges the whole page.)
 
   e2e::WriteFile(tmp_.path() + "/metrics.txt", metrics);
   std::string out;
-  EXPECT_EQ(
-      RunCommand(std::string(kPromtool) + " check metrics < " + tmp_.path() + "/metrics.txt", &out),
-      0)
-      << out;
+  EXPECT_EQ(e2e::RunCommand(std::string(kPromtool) + " check metrics < " + tmp_.path() + "/metrics.txt",
+                            &out), 0) << out;
   EXPECT_EQ(out, "") << "promtool warned";
-}
-
-// The port the agent listens on, from its trace.
-int AgentPort(const Agent& agent) {
-  static const std::regex kListening("listening on http://127\\.0\\.0\\.1:([0-9]+)");
-  std::smatch m;
-  std::string trace = agent.Trace();
-  return std::regex_search(trace, m, kListening) ? std::stoi(m[1]) : 0;
 }
 
 // The first value of an instant query, or "" when there is none.
@@ -103,14 +84,12 @@ TEST_F(PrometheusEndToEnd, PrometheusScrapesAgentFedBySimulator) {
   ASSERT_EQ(access(kPrometheus, X_OK), 0) << kPrometheus << " is missing: run scripts/install-deps";
   Agent agent(tmp_.path(), {});
   ASSERT_TRUE(agent.Up()) << agent.Trace();
-  const int agentPort = AgentPort(agent);
-  ASSERT_GT(agentPort, 0);
   const int promPort = e2e::FreePort();
   e2e::WriteFile(tmp_.path() + "/prometheus.yml",
                  "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
                  "scrape_configs:\n  - job_name: zepagent\n    static_configs:\n"
                  "      - targets: ['127.0.0.1:" +
-                     std::to_string(agentPort) + "']\n");
+                     std::to_string(agent.port()) + "']\n");
   e2e::Child prometheus({kPrometheus, "--config.file=" + tmp_.path() + "/prometheus.yml",
                          "--storage.tsdb.path=" + tmp_.path() + "/tsdb",
                          "--web.listen-address=127.0.0.1:" + std::to_string(promPort)},

@@ -6,10 +6,8 @@
 // inventory counts every record held, and the configuration file is whole.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <map>
 #include <random>
-#include <sstream>
 
 #include "axo/history.h"
 #include "e2e/zepagent_process.h"
@@ -31,21 +29,13 @@ class RestartTest : public ::testing::Test {
         env);
   }
 
-  // Kills `agent` where it stopped at `pause`; false when it never got there.
-  static bool KillAtPause(e2e::Agent& agent, const std::string& pause) {
-    const std::string mark = "AXO_TestPausePoint " + pause;
-    bool reached = e2e::Eventually(
-        30, [&] { return !agent.child().Running() || agent.child().Err().find(mark) != std::string::npos; });
-    agent.child().Signal(SIGKILL);
-    agent.child().Wait(30);
-    return reached && agent.child().Err().find(mark) != std::string::npos;
-  }
-
-  long HistoryCount(const std::string& sql) {
+  // The rows of `sql` on the history database; one row of -1s when it fails
+  // or finds nothing.
+  std::vector<std::vector<std::string>> History(const std::string& sql) {
     std::vector<std::vector<std::string>> rows;
     std::string error;
-    if (!axo::HistoryReadQuery(db_, sql, &rows, &error) || rows.empty()) return -1;
-    return std::stol(rows[0][0]);
+    if (!axo::HistoryReadQuery(db_, sql, &rows, &error) || rows.empty()) return {{"-1", "-1"}};
+    return rows;
   }
 
   e2e::TempDir tmp_;
@@ -56,82 +46,65 @@ class RestartTest : public ::testing::Test {
 TEST_F(RestartTest, EveryRecordReachesHistoryOnceThroughKillsAndPausePoints) {
   const unsigned seed = 20261207;
   std::mt19937 random(seed);
-  std::string csv = root_ + "/records.csv";
+  const std::string csv = root_ + "/records.csv";
   // 2 servers x 500 records at 100 records/s: about ten seconds of traffic.
-  const std::string logs = root_ + "/install/ZEP/logs";
-  std::filesystem::create_directories(logs);
-  e2e::Child sim({e2e::kBuild + "/zepdcsim", "--dir", logs, "--servers", "2", "--count",
-                  "500", "--rate", "100", "--per-file", "40", "--seed", std::to_string(seed),
-                  "--csv", csv},
-                 {}, root_ + "/sim.out", root_ + "/sim.err");
-  int kills = 0;
+  auto sim = e2e::StartSimulator(root_, {"--servers", "2", "--count", "500", "--rate", "100",
+                                         "--per-file", "40", "--seed", std::to_string(seed),
+                                         "--csv", csv});
   for (int round = 0; round < 4; ++round) {
     auto agent = Start();
     ASSERT_TRUE(agent->Up()) << agent->Trace() << agent->child().Err();
     std::this_thread::sleep_for(
         std::chrono::milliseconds(std::uniform_int_distribution<int>(200, 1800)(random)));
-    agent->child().Signal(SIGKILL);
-    ASSERT_EQ(agent->child().Wait(30), 128 + SIGKILL);
-    ++kills;
+    ASSERT_EQ(agent->child().Stop(SIGKILL), 128 + SIGKILL);
   }
-  for (const char* pause : {"history-write", "file-rename"}) {
+  for (const std::string pause : {"history-write", "file-rename"}) {
     auto agent = Start(pause);
-    ASSERT_TRUE(KillAtPause(*agent, pause)) << pause << "\n" << agent->Trace();
-    ++kills;
+    const std::string mark = "AXO_TestPausePoint " + pause;
+    EXPECT_TRUE(e2e::Eventually(
+        30, [&] { return agent->child().Err().find(mark) != std::string::npos; }))
+        << pause << "\n" << agent->Trace();
+    agent->child().Stop(SIGKILL);
   }
 
   // The last agent runs until the simulator is done and history caught up.
   auto agent = Start();
   ASSERT_TRUE(agent->Up()) << agent->Trace();
-  ASSERT_EQ(sim.Wait(40), 0) << sim.Err();
-  std::vector<std::string> written;
-  {
-    std::istringstream in(e2e::ReadFile(csv));
-    std::string line;
-    std::getline(in, line);
-    ASSERT_EQ(e2e::CsvFields(line)[11], "currcorr");
-    while (std::getline(in, line)) written.push_back(e2e::CsvFields(line)[11]);
-  }
+  ASSERT_EQ(sim->Wait(40), 0) << sim->Err();
+  const std::vector<std::string> written = e2e::WrittenCorrelators(csv);
   ASSERT_EQ(written.size(), 1000u);
   const long total = static_cast<long>(written.size());
-  e2e::Eventually(20, [&] { return HistoryCount("SELECT count(*) FROM ZEPSMT") >= total; });
+  e2e::Eventually(20, [&] {
+    return std::stol(History("SELECT count(*) FROM ZEPSMT")[0][0]) >= total;
+  });
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // one more interval
 
-  std::vector<std::vector<std::string>> rows;
-  std::string error;
-  ASSERT_TRUE(axo::HistoryReadQuery(db_, "SELECT CURRCORR, count(*) FROM ZEPSMT GROUP BY 1",
-                                    &rows, &error))
-      << error;
   std::map<std::string, long> stored;
-  for (const auto& r : rows) stored[r[0]] = std::stol(r[1]);
+  for (const auto& r : History("SELECT CURRCORR, count(*) FROM ZEPSMT GROUP BY 1")) {
+    stored[r[0]] = std::stol(r[1]);
+  }
   long missing = 0, duplicates = 0;
   for (const std::string& c : written) missing += stored.count(c) == 0 ? 1 : 0;
   for (const auto& [c, n] : stored) duplicates += n - 1;
-  EXPECT_EQ(missing, 0) << "of " << total << " after " << kills << " kills";
+  EXPECT_EQ(missing, 0) << "of " << total << " after 6 kills";
   EXPECT_EQ(duplicates, 0);
-  EXPECT_EQ(HistoryCount("SELECT count(*) FROM ZEPSMT"), total);
+  EXPECT_EQ(History("SELECT count(*) FROM ZEPSMT")[0][0], std::to_string(total));
 
   // The real-time inventory counts every record the agent holds.
-  json inv = agent->GetJson("/api/v1/tables/ZEPINV");
-  ASSERT_TRUE(inv.is_object()) << inv.dump();
   long counted = 0;
-  for (const json& row : inv["rows"]) counted += row["MSGCOUNT"].get<long>();
-  json smt = agent->GetJson("/api/v1/tables/ZEPSMT");
-  ASSERT_TRUE(smt.is_object());
-  EXPECT_EQ(counted, smt["count"].get<long>());
+  for (const json& row : agent->Rows("ZEPINV")) counted += row["MSGCOUNT"].get<long>();
   EXPECT_EQ(counted, total);
+  EXPECT_EQ(agent->GetJson("/api/v1/tables/ZEPSMT").value("count", 0L), total);
 
-  agent->child().Signal(SIGTERM);
-  EXPECT_EQ(agent->child().Wait(30), 0);
+  EXPECT_EQ(agent->child().Stop(), 0);
   // The configuration file is whole: the operators' setting and both
   // servers' keys are there, and every line is a key=value pair or a comment,
   // the last one ended.
-  std::string config = e2e::ReadFile(agent->dir().config);
+  const std::string config = e2e::ReadFile(agent->dir().config);
   for (const char* key : {"zep.axo.logReadSleepTimeSeconds=1\n", "zep.config.version=",
                           "1.appsrv01.monitor=on\n", "2.appsrv02.monitor=on\n"}) {
     EXPECT_NE(config.find(key), std::string::npos) << key << " in\n" << config;
   }
-  ASSERT_FALSE(config.empty());
   EXPECT_EQ(config.back(), '\n');
   std::istringstream lines(config);
   for (std::string line; std::getline(lines, line);) {

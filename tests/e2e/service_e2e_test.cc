@@ -1,6 +1,7 @@
 // The agent as a service manager runs it: options from a file re-read on
-// SIGHUP, readiness datagrams, and trace records with syslog priorities when
-// standard error is the journal.
+// SIGHUP, readiness datagrams, trace records with syslog priorities when
+// standard error is the journal, the banner alone on standard output and a
+// clean stop on SIGTERM.
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -59,6 +60,10 @@ TEST(ServiceE2eTest, ReloadsOnHangupNotifiesReadinessAndMarksPriorities) {
   EXPECT_EQ(Receive(fd), "STOPPING=1");
   EXPECT_EQ(agent.Wait(30), 0);
   close(fd);
+  // Standard output carries the banner and nothing else.
+  const std::string out = agent.Out(), tail = "\nBuild ID: 200603281600\n";
+  EXPECT_EQ(out.rfind("Zephyr Service Monitor\n", 0), 0u) << out;
+  EXPECT_EQ(out.find(tail), out.size() - tail.size()) << out;
 
   const std::string text = agent.Err();
   for (const std::string line : {"<6>.*ZEPAGENT Build ID", "<6>.*AXO0012I Option trace",

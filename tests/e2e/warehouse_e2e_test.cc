@@ -5,9 +5,7 @@
 // route answers from the warehouse.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <set>
-#include <sstream>
 
 #include "axo/pg_server.h"
 #include "e2e/zepagent_process.h"
@@ -16,51 +14,27 @@ namespace {
 
 using e2e::Agent;
 
-// The CURRCORR field (the 12th) of every record of a simulator's CSV.
-std::vector<std::string> Correlators(const std::string& csv) {
-  std::vector<std::string> out;
-  std::istringstream in(e2e::ReadFile(csv));
-  std::string line;
-  std::getline(in, line);  // the header
-  while (std::getline(in, line)) {
-    std::stringstream fields(line);
-    std::string field;
-    for (int i = 0; i < 12 && std::getline(fields, field, ','); ++i) {
-    }
-    out.push_back(field);
-  }
-  return out;
-}
-
 TEST(WarehouseEndToEnd, ThreeAgentsStoreEveryRecordOnceThroughRestarts) {
   pgtest::PgServer server;
   ASSERT_EQ(server.error(), "");
   e2e::TempDir tmp;
   const std::vector<std::string> args = {"--history-db", server.Uri(), "--history-interval", "1",
                                          "--history-tables", "ZEPSMT"};
-  std::vector<std::string> roots, csvs;
+  std::vector<std::string> roots;
   std::vector<std::unique_ptr<Agent>> agents;
   std::vector<std::unique_ptr<e2e::Child>> sims;
   for (int i = 0; i < 3; ++i) {
     roots.push_back(tmp.path() + "/agent" + std::to_string(i));
     mkdir(roots[i].c_str(), 0755);
-    csvs.push_back(roots[i] + "/records.csv");
     agents.push_back(std::make_unique<Agent>(roots[i], args));
     ASSERT_TRUE(agents[i]->Up()) << agents[i]->Trace() << agents[i]->child().Err();
-  }
-  // 2 servers x 300 records at 100 records/s per agent: about six seconds.
-  for (int i = 0; i < 3; ++i) {
-    sims.push_back(std::make_unique<e2e::Child>(
-        std::vector<std::string>{e2e::kBuild + "/zepdcsim", "--dir", agents[i]->dir().logs,
-                                 "--servers", "2", "--count", "300", "--rate", "100",
-                                 "--per-file", "30", "--seed", std::to_string(101 + i), "--csv",
-                                 csvs[i]},
-        std::vector<std::string>{}, roots[i] + "/sim.out", roots[i] + "/sim.err"));
+    // 2 servers x 300 records at 100 records/s per agent: about six seconds.
+    sims.push_back(e2e::StartSimulator(
+        roots[i], {"--servers", "2", "--count", "300", "--rate", "100", "--per-file", "30",
+                   "--seed", std::to_string(101 + i), "--csv", roots[i] + "/records.csv"}));
   }
   std::this_thread::sleep_for(std::chrono::seconds(2));
-  agents[0]->child().Signal(SIGTERM);
-  ASSERT_EQ(agents[0]->child().Wait(30), 0) << agents[0]->child().Err();
-  std::remove((roots[0] + "/trace.log").c_str());
+  ASSERT_EQ(agents[0]->child().Stop(), 0) << agents[0]->child().Err();
   agents[0] = std::make_unique<Agent>(roots[0], args);
   ASSERT_TRUE(agents[0]->Up()) << agents[0]->Trace();
   std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -72,7 +46,7 @@ TEST(WarehouseEndToEnd, ThreeAgentsStoreEveryRecordOnceThroughRestarts) {
   size_t total = 0;
   for (int i = 0; i < 3; ++i) {
     ASSERT_EQ(sims[i]->Wait(60), 0) << sims[i]->Err();
-    std::vector<std::string> c = Correlators(csvs[i]);
+    const std::vector<std::string> c = e2e::WrittenCorrelators(roots[i] + "/records.csv");
     ASSERT_EQ(c.size(), 600u);
     written.insert(c.begin(), c.end());
     total += c.size();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <memory>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,7 @@ class Agent {
   }
 
   const InstallDir& dir() const { return dir_; }
+  int port() const { return port_; }
   Child& child() { return *child_; }
   std::string Trace() const { return ReadFile(trace_); }
 
@@ -93,6 +95,28 @@ class Agent {
 // Runs zepdcsim to completion with `args`.
 inline int Simulate(const std::string& args) {
   return std::system((kBuild + "/zepdcsim " + args + " >/dev/null 2>&1").c_str());
+}
+
+// Starts zepdcsim writing into the log directory of the install directory
+// at `root`, its output in `root`/sim.out and sim.err.
+inline std::unique_ptr<Child> StartSimulator(const std::string& root,
+                                             const std::vector<std::string>& args) {
+  const std::string logs = root + "/install/ZEP/logs";
+  std::filesystem::create_directories(logs);
+  std::vector<std::string> argv = {kBuild + "/zepdcsim", "--dir", logs};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return std::make_unique<Child>(argv, std::vector<std::string>{}, root + "/sim.out",
+                                 root + "/sim.err");
+}
+
+// The CURRCORR field of every record of a simulator's --csv file.
+inline std::vector<std::string> WrittenCorrelators(const std::string& csv) {
+  std::vector<std::string> out;
+  std::istringstream in(ReadFile(csv));
+  std::string line;
+  std::getline(in, line);  // the header
+  while (std::getline(in, line)) out.push_back(CsvFields(line)[11]);
+  return out;
 }
 
 }  // namespace e2e

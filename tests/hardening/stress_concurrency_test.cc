@@ -28,21 +28,15 @@ namespace {
 using namespace zeplogs_test;
 using D = ZEPDISP_dispatcher;
 
-class StressConcurrencyTest : public ZepLogsTest {
- protected:
-  // Runs the simulator into `dir`: 3 servers of 600 records.
-  static int simulate(const std::string& dir) {
-    const std::string cmd = std::string("'") + ZEP_BUILD_DIR + "/zepdcsim' --dir '" + dir +
-                            "' --servers 3 --services 4 --count 600 --per-file 40 --env 1"
-                            " --time-base " + std::to_string(kBaseTime - 600) + " --seed 7";
-    return std::system(cmd.c_str()) == 0 ? 1800 : -1;
-  }
-};
+using StressConcurrencyTest = ZepLogsTest;
 
 TEST_F(StressConcurrencyTest, AgentThreadsShareTheLocksWithoutLossOrRace) {
+  // The simulator writes 3 servers of 600 records into a staging directory.
   const std::string staging = tmp_.path("staging");
-  const int written = simulate(staging);
-  ASSERT_GT(written, 0);
+  const int written = 1800;
+  ASSERT_EQ(std::system((std::string("'") + ZEP_BUILD_DIR + "/zepdcsim' --dir '" + staging +
+                         "' --servers 3 --services 4 --count 600 --per-file 40 --env 1 --time-base " +
+                         std::to_string(kBaseTime - 600) + " --seed 7").c_str()), 0);
   tmp_.write("install/ZEP/config/ZEP.dc.properties",
              "1.server1.monitor=on\n1.server1.monitor.control.count=0\n"
              "1.server1.filter.control.count=0\n");
@@ -103,12 +97,10 @@ TEST_F(StressConcurrencyTest, AgentThreadsShareTheLocksWithoutLossOrRace) {
       const std::string name = "Stress" + std::to_string(i % 3);
       // Message-count situations (registered with the data computer) and
       // sampled ones take turns.
-      const bool counted = i % 2 == 0;
-      axo::SituationSpec spec{
-          name, counted ? "ZEPMATT" : "ZEPSMT", 1,
-          counted ? std::vector<axo::FilterTerm>{{"RMIPADDR", "=", "*"}, {"PORTNAME", "=", "*"},
-                                                 {"TMINT", "=", "60"}, {"MSGCNT", ">=", "1"}}
-                  : std::vector<axo::FilterTerm>{{"PORTNAME", "!=", "none"}}};
+      const axo::SituationSpec spec =
+          i % 2 == 0 ? axo::SituationSpec{name, "ZEPMATT", 1, {{"RMIPADDR", "=", "*"},
+                       {"PORTNAME", "=", "*"}, {"TMINT", "=", "60"}, {"MSGCNT", ">=", "1"}}}
+                     : axo::SituationSpec{name, "ZEPSMT", 1, {{"PORTNAME", "!=", "none"}}};
       if (axo::createSituation(spec, &error) != axo::kOk) ++failures;
       D::pDataComputer->Poll();
       axo::pollSituations(kBaseTime + i);

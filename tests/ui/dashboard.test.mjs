@@ -28,15 +28,11 @@ try {
 
   const page = browser.pages()[0] || await browser.newPage();
   const foreign = [];
-  page.on('request', (r) => {
-    if (!r.url().startsWith(agent.base + '/')) foreign.push(r.url());
-  });
+  page.on('request', (r) => r.url().startsWith(agent.base + '/') || foreign.push(r.url()));
   const errors = [];   // script errors and refusals by the page's policy; not HTTP statuses
   page.on('pageerror', (e) => errors.push(e.message));
-  page.on('console', (m) => {
-    const text = m.text();
-    if (m.type() === 'error' && !text.startsWith('Failed to load resource')) errors.push(text);
-  });
+  page.on('console', (m) => m.type() === 'error' && !m.text().startsWith('Failed to load resource') &&
+    errors.push(m.text()));
   const view = async (name) => {
     await page.click(`nav a[data-view=${name}]`);
     await page.waitForSelector(`body[data-ready=${name}]`);

@@ -24,9 +24,7 @@ export async function startAgent(build) {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'zep-ui-'));
   const etc = path.join(root, 'etc'), install = path.join(root, 'install');
   const logs = path.join(install, 'ZEP/logs');
-  fs.mkdirSync(etc);
-  fs.mkdirSync(path.join(install, 'ZEP/config'), {recursive: true});
-  fs.mkdirSync(logs);
+  for (const d of [etc, path.join(install, 'ZEP/config'), logs]) fs.mkdirSync(d, {recursive: true});
   fs.writeFileSync(path.join(etc, 'ZEPBaseDirConfig.properties'), `INSTALLDIR=${install}\n`);
   fs.writeFileSync(path.join(install, 'ZEP/config/ZEP.dc.properties'),
                    'zep.axo.logReadSleepTimeSeconds=1\n');
@@ -74,12 +72,9 @@ export function writeLog(dir, server, records, timeMs = Date.now()) {
 // Chromium with a fresh profile, removed by close(); fails with the reason
 // when chromium or playwright-core is missing.
 export async function launchBrowser() {
-  let chromium;
-  try {
-    ({chromium} = await import('playwright-core'));
-  } catch (e) {
+  const {chromium} = await import('playwright-core').catch((e) => {
     throw new Error(`playwright-core is not installed (run scripts/install-deps): ${e.message}`);
-  }
+  });
   if (!fs.existsSync('/usr/bin/chromium')) {
     throw new Error('/usr/bin/chromium is missing (Debian package chromium; scripts/install-deps)');
   }
