@@ -1,7 +1,6 @@
-// Process binding: options, identity, subnodes and the main loop.
+// Process binding: the token file, identity, subnodes and the main loop (SIGTERM
+// ending it: the end-to-end tests). Options: options_file_test.cc.
 #include "axo/axo.h"
-
-#include <signal.h>
 
 #include <gtest/gtest.h>
 
@@ -66,11 +65,6 @@ unsigned long CountingLoader() {
   g_calls.push_back("load");
   return 0;
 }
-unsigned long LoaderRaisingSigterm() {
-  g_calls.push_back("load");
-  raise(SIGTERM);
-  return 0;
-}
 void HookA() { g_calls.push_back("hookA"); }
 void HookB() { g_calls.push_back("hookB"); }
 int StartService(std::string*) {
@@ -100,11 +94,6 @@ TEST_F(AxoProcessTest, MainLoopRunsLoaderServicesAndHooksInOrder) {
   AXO_Shutdown(1);   // before the loop: the loop ends right after loading
   EXPECT_EQ(omxmain(0, nullptr), 0);
   EXPECT_EQ(g_calls, (std::vector<std::string>{"load", "start", "stop", "hookB", "hookA"}));
-
-  g_calls.clear();
-  AXO_RegisterAgentLoader(LoaderRaisingSigterm);
-  EXPECT_EQ(omxmain(0, nullptr), 0);   // SIGTERM ends the loop, not the process
-  EXPECT_EQ(g_calls.front(), "load");
 
   AXO_ResetForTesting();
   g_calls.clear();
