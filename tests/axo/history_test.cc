@@ -54,7 +54,10 @@ class HistoryTest : public ::testing::Test {
     ASSERT_EQ(server_->Psql("CREATE DATABASE " + db_), "");
     store_.path = server_->Uri(db_);
   }
-  void TearDown() override { axo::SetHistoryStoreForTesting(axo::HistoryOptions()); }
+  void TearDown() override {
+    axo::SetHistoryStoreForTesting(axo::HistoryOptions());
+    AXO_ResetForTesting();
+  }
 
   void Open(axo::HistoryCollector* c, const axo::HistoryOptions& o) {
     std::string error;
