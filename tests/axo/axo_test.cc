@@ -1,7 +1,6 @@
-// Process binding: options, identity, subnodes and the main loop.
+// Process binding: the token file, identity, subnodes and the main loop (SIGTERM
+// ending it: the end-to-end tests). Options: options_file_test.cc.
 #include "axo/axo.h"
-
-#include <signal.h>
 
 #include <gtest/gtest.h>
 
@@ -17,65 +16,6 @@ class AxoProcessTest : public ::testing::Test {
   void SetUp() override { AXO_ResetForTesting(); }
   void TearDown() override { AXO_ResetForTesting(); }
 };
-
-int Parse(std::vector<std::string> args, AXO_Options* o, std::string* error) {
-  std::vector<char*> argv;
-  static char program[] = "zepagent";
-  argv.push_back(program);
-  for (std::string& a : args) argv.push_back(a.data());
-  return AXO_ParseOptions(static_cast<int>(argv.size()), argv.data(), o, error);
-}
-
-// Values in both forms, then every form of --listen, good and bad, and the
-// other usage errors.
-TEST_F(AxoProcessTest, OptionsTakeValuesInBothFormsAndCheckThem) {
-  AXO_Options o;
-  std::string error;
-  ASSERT_EQ(Parse({"--history-interval=60", "--history-db", "h.db", "--token-file=t"}, &o,
-                  &error),
-            AXO_OPTIONS_OK)
-      << error;
-  EXPECT_TRUE(o.listen);
-  EXPECT_EQ(o.listenPort, 1920);
-  EXPECT_EQ(o.historyInterval, 60);
-  EXPECT_EQ(o.historyDb, "h.db");
-  EXPECT_EQ(o.tokenFile, "t");
-  EXPECT_EQ(o.historyTables, "ZEPSMT,ZEPINV");
-  ASSERT_EQ(Parse({"--listen", "none"}, &o, &error), AXO_OPTIONS_OK);
-  EXPECT_FALSE(o.listen);
-  EXPECT_EQ(Parse({"--help"}, &o, &error), AXO_OPTIONS_HELP);
-  EXPECT_EQ(Parse({"--version"}, &o, &error), AXO_OPTIONS_VERSION);
-
-  const struct {
-    const char* value;
-    const char* host;
-    int port;
-  } good[] = {
-      {"10.1.2.3:8080", "10.1.2.3", 8080}, {"localhost:0", "localhost", 0},
-      {"[::1]:1920", "::1", 1920},         {":46999", "127.0.0.1", 46999},
-      {"46999", "127.0.0.1", 46999},       {"65535", "127.0.0.1", 65535},
-  };
-  for (const auto& c : good) {
-    SCOPED_TRACE(c.value);
-    ASSERT_EQ(Parse({"--listen", c.value}, &o, &error), AXO_OPTIONS_OK) << error;
-    EXPECT_TRUE(o.listen);
-    EXPECT_EQ(o.listenHost, c.host);
-    EXPECT_EQ(o.listenPort, c.port);
-  }
-  for (const char* bad : {"", "localhost", "host:", ":", "host:65536", "70000", "-1", "+80",
-                          " 80", "host:8o", "::1:80", "[]:80"}) {
-    SCOPED_TRACE(bad);
-    EXPECT_EQ(Parse({"--listen", bad}, &o, &error), AXO_OPTIONS_ERROR);
-    EXPECT_NE(error.find("HOST:PORT, :PORT, PORT or none"), std::string::npos) << error;
-  }
-  const std::vector<std::vector<std::string>> errors = {
-      {"--bogus"}, {"stray"}, {"--listen"}, {"--history-interval", "0"},
-      {"--history-interval", "5s"}};
-  for (const auto& args : errors) {
-    EXPECT_EQ(Parse(args, &o, &error), AXO_OPTIONS_ERROR) << args[0];
-    EXPECT_NE(error.find(args[0]), std::string::npos) << error;
-  }
-}
 
 TEST_F(AxoProcessTest, TheTokenIsTheFirstLineOfItsFile) {
   e2e::TempDir dir;
@@ -125,11 +65,6 @@ unsigned long CountingLoader() {
   g_calls.push_back("load");
   return 0;
 }
-unsigned long LoaderRaisingSigterm() {
-  g_calls.push_back("load");
-  raise(SIGTERM);
-  return 0;
-}
 void HookA() { g_calls.push_back("hookA"); }
 void HookB() { g_calls.push_back("hookB"); }
 int StartService(std::string*) {
@@ -159,11 +94,6 @@ TEST_F(AxoProcessTest, MainLoopRunsLoaderServicesAndHooksInOrder) {
   AXO_Shutdown(1);   // before the loop: the loop ends right after loading
   EXPECT_EQ(omxmain(0, nullptr), 0);
   EXPECT_EQ(g_calls, (std::vector<std::string>{"load", "start", "stop", "hookB", "hookA"}));
-
-  g_calls.clear();
-  AXO_RegisterAgentLoader(LoaderRaisingSigterm);
-  EXPECT_EQ(omxmain(0, nullptr), 0);   // SIGTERM ends the loop, not the process
-  EXPECT_EQ(g_calls.front(), "load");
 
   AXO_ResetForTesting();
   g_calls.clear();

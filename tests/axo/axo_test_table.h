@@ -36,7 +36,6 @@ inline TestRow MakeRow(const char* name, int16_t small, int32_t big, const char*
 // table may run on several threads: they write under `mu`.
 struct TestTableLog {
   std::mutex mu;
-  int created = 0;
   int destroyed = 0;
   std::vector<std::string> subnodes;               // GetSubnode, per sample
   std::vector<std::string> termsAtCreate;          // "ATTR oper type len"
@@ -50,7 +49,6 @@ class TestVexor : public vexor {
       : vexor(request, context, manager, sizeof(TestRow), alloc_size),
         source_(source), log_(log), withSitname_(with_sitname) {
     std::lock_guard<std::mutex> guard(log_->mu);
-    ++log_->created;
     ReadTerms(&log_->termsAtCreate);
   }
   ~TestVexor() override {

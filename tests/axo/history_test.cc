@@ -1,113 +1,389 @@
-// The history warehouse on a real SQLite file in a temporary directory.
+// The history writer and GET /api/v1/history/{TABLE} on both back ends (a
+// SQLite file in a temporary directory and a real PostgreSQL server started
+// by the test), then what only one back end does.
 #include "axo/history.h"
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "axo/axo.h"
 #include "axo/axo_test_table.h"
 #include "axo/http_api.h"
+#include "axo/pg_server.h"
+#include "axo/trk1.h"
 #include "e2e/e2e_support.h"
 
 namespace {
 
-using Rows = std::vector<std::vector<std::string>>;
+using json = nlohmann::ordered_json;
 
-class AxoHistoryTest : public ::testing::Test {
+// NAME holds each row's own time, as MSGTIME does for records: 2026-12-05,
+// 06 and 07 at 10:00. kNow is 2026-12-07 00:00 (WRITETIME 1261207000000000).
+const char* const kDay5 = "1261205100000000";
+const char* const kDay6 = "1261206100000000";
+const char* const kDay7 = "1261207100000000";
+constexpr time_t kNow = 1796601600;
+
+class HistoryTest : public ::testing::Test {
  protected:
+  explicit HistoryTest(bool pg = false) : pg_(pg) {}
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+
   void SetUp() override {
     AXO_ResetForTesting();
     ASSERT_EQ(TableManager::RegisterWithManager(&sampled_), 0u);
-    sampled_.rows = {MakeRow("alpha", 1, 100), MakeRow("beta", 2, 200)};
-    db_ = dir_.path() + "/history.db";
-  }
-
-  void Register(const char* subnode) {
-    ASSERT_EQ(AXO_Subnode_Register_nAff(subnode, "ZP", "01.01.00", 0), 0);
+    ASSERT_EQ(AXO_Subnode_Register_nAff("ZP:00000001:h-s1", "ZP", "01.01.00", 0), 0);
     ASSERT_EQ(AXO_Subnode_SendRequest(), 0);
+    sampled_.rows = {MakeRow(kDay5, 1, 100), MakeRow(kDay6, 2, 200), MakeRow(kDay7, 3, 300)};
+    store_.tables = {"AXOSMP"};
+    store_.keys = {{"AXOSMP", {}}};
+    store_.timeColumns = {{"AXOSMP", "NAME"}};
+    store_.reconnectMaxMillis = 0;
+    store_.agentNode = "agent-a";
+    if (!pg_) {
+      store_.path = dir_.path() + "/history.db";
+      return;
+    }
+    if (server_ == nullptr) server_ = new pgtest::PgServer;
+    ASSERT_EQ(server_->error(), "");
+    db_ = "t" + std::to_string(++databases_);  // each test on a database of its own
+    ASSERT_EQ(server_->Psql("CREATE DATABASE " + db_), "");
+    store_.path = server_->Uri(db_);
+  }
+  void TearDown() override {
+    axo::SetHistoryStoreForTesting(axo::HistoryOptions());
+    AXO_ResetForTesting();
   }
 
-  bool Open(axo::HistoryCollector* c) {
-    axo::HistoryOptions o;
-    o.path = db_;
-    o.tables = {"AXOSMP"};
+  void Open(axo::HistoryCollector* c, const axo::HistoryOptions& o) {
     std::string error;
-    bool ok = c->Open(o, &error);
-    EXPECT_TRUE(ok) << error;
-    return ok;
+    ASSERT_TRUE(c->Open(o, &error)) << error;
   }
 
-  Rows Read(const std::string& sql) {
-    Rows rows;
+  // The rows `sql` reads from the store: fields split by '|', rows by '\n'.
+  std::string Sql(const std::string& sql) {
+    if (pg_) return server_->Psql(sql, db_);
+    std::vector<std::vector<std::string>> rows;
+    std::string error, out;
+    if (!axo::HistoryReadQuery(store_.path, sql, &rows, &error)) return "ERROR: " + error;
+    for (const auto& row : rows) {
+      if (!out.empty()) out += '\n';
+      for (size_t i = 0; i < row.size(); ++i) out += (i > 0 ? "|" : "") + row[i];
+    }
+    return out;
+  }
+
+  // Breaks the store for writes (a read-only file, a stopped server) or mends it.
+  void Break(axo::HistoryCollector* c, bool broken) {
     std::string error;
-    EXPECT_TRUE(axo::HistoryReadQuery(db_, sql, &rows, &error)) << error;
-    return rows;
+    if (pg_) {
+      ASSERT_TRUE(broken ? server_->Stop() : server_->Start()) << server_->error();
+    } else {
+      ASSERT_TRUE(c->ReopenForTesting(broken, &error)) << error;
+    }
   }
 
+  static inline pgtest::PgServer* server_ = nullptr;
+  static inline int databases_ = 0;
+  const bool pg_;
   TestManager sampled_{"AXOSMP", false};
+  TestManager named_{"AXOKEY", false};
+  TestManager snapshot_{"AXOSNP", false};
   e2e::TempDir dir_;
   std::string db_;
+  axo::HistoryOptions store_;
 };
 
-TEST_F(AxoHistoryTest, EachCollectionAppendsOneHistoryRequestPerTable) {
-  axo::HistoryCollector c;
-  ASSERT_TRUE(Open(&c));
-  EXPECT_EQ(c.CollectOnce(1143553569), 0);  // no subnode yet: nothing to ask for
-  Register("ZP:00000001:h-s1");
-  Register("ZP:00000002:h-s2");
-  EXPECT_EQ(c.CollectOnce(1143553569), 2);
-  EXPECT_EQ(c.CollectOnce(1143553869), 2);
-  // One request naming every subnode.
-  EXPECT_EQ(sampled_.log.subnodes, (std::vector<std::string>{"ZP:00000001:h-s1",
-            "ZP:00000002:h-s2", "ZP:00000001:h-s1", "ZP:00000002:h-s2"}));
+class AxoHistoryTest : public HistoryTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  AxoHistoryTest() : HistoryTest(GetParam()) {}
 
-  Rows rows = Read("SELECT WRITETIME, NAME, SMALL, BIG, typeof(BIG) FROM AXOSMP ORDER BY rowid");
-  ASSERT_EQ(rows.size(), 4u);
-  EXPECT_EQ(rows[0], (std::vector<std::string>{"1060328134609000", "alpha", "1", "100",
-                                               "integer"}));
-  EXPECT_EQ(rows[3][0], "1060328135109000");
-  EXPECT_EQ(Read("PRAGMA journal_mode")[0][0], "wal");
+  // Stores one sample and serves the store on the operator API.
+  void StartApi() {
+    Open(&collector_, store_);
+    ASSERT_EQ(collector_.CollectOnce(kNow), 3);
+    axo::SetHistoryStoreForTesting(store_);
+    axo::OperatorApiOptions o;
+    o.port = 0;
+    std::string error;
+    ASSERT_TRUE(api_.Start(o, &error)) << error;
+  }
+  e2e::HttpReply Get(const std::string& target) { return e2e::Http(api_.port(), "GET", target); }
+
+  axo::HistoryCollector collector_;
+  axo::OperatorApi api_;
+};
+
+// Exactly once: a keyed row delivered again (in one sample, the next sample,
+// after a restart) is stored once; a key of named columns keeps the first row
+// of that key; a snapshot table keeps every sample.
+TEST_P(AxoHistoryTest, KeyedRowsAreStoredOnceAndSnapshotRowsEverySample) {
+  ASSERT_EQ(TableManager::RegisterWithManager(&named_), 0u);
+  ASSERT_EQ(TableManager::RegisterWithManager(&snapshot_), 0u);
+  store_.tables = {"AXOSMP", "AXOKEY", "AXOSNP"};
+  store_.keys = {{"AXOSMP", {}}, {"AXOKEY", {"NAME", "SMALL"}}};
+  store_.timeColumns = {{"AXOSMP", "NAME"}, {"AXOKEY", "NAME"}, {"AXOSNP", "NAME"}};
+  sampled_.rows = {MakeRow(kDay5, 1, 100), MakeRow(kDay6, 2, 200), MakeRow(kDay5, 1, 100)};
+  named_.rows = {MakeRow(kDay5, 1, 100)};
+  snapshot_.rows = {MakeRow(kDay5, 1, 100), MakeRow(kDay5, 1, 100)};
+  ASSERT_EQ(AXO_Subnode_Register_nAff("ZP:00000002:h-s2", "ZP", "01.01.00", 0), 0);
+  ASSERT_EQ(AXO_Subnode_SendRequest(), 0);
+  {
+    axo::HistoryCollector c;
+    Open(&c, store_);
+    EXPECT_EQ(c.CollectOnce(kNow), 6);
+    // One request per table naming every subnode.
+    EXPECT_EQ(sampled_.log.subnodes,
+              (std::vector<std::string>{"ZP:00000001:h-s1", "ZP:00000002:h-s2"}));
+    named_.rows = {MakeRow(kDay5, 1, 150), MakeRow(kDay5, 2, 150)};
+    EXPECT_EQ(c.CollectOnce(kNow), 7);  // even within one second
+  }
+  sampled_.rows.push_back(MakeRow(kDay5, 1, 101));  // differs in one column: a new row
+  axo::HistoryCollector restarted;
+  Open(&restarted, store_);
+  EXPECT_EQ(restarted.CollectOnce(kNow + 300), 8);
+  EXPECT_EQ(Sql("SELECT \"NAME\", \"BIG\", \"WRITETIME\" FROM \"AXOSMP\" ORDER BY 1, 2"),
+            "1261205100000000|100|1261207000000000\n1261205100000000|101|1261207000500000\n"
+            "1261206100000000|200|1261207000000000");
+  EXPECT_EQ(Sql("SELECT \"SMALL\", \"BIG\" FROM \"AXOKEY\" ORDER BY 1"), "1|100\n2|150");
+  EXPECT_EQ(Sql("SELECT count(*) FROM \"AXOSNP\""), "6");
 }
 
-TEST_F(AxoHistoryTest, AFailedWriteIsKeptAndWrittenWithTheNextSample) {
-  // A table of the same name that refuses the rows (a column they do not fill).
-  ASSERT_EQ(std::system(("sqlite3 '" + db_ + "' 'CREATE TABLE AXOSMP (WRITETIME TEXT, NAME TEXT,"
-                         " SMALL INTEGER, BIG INTEGER, MUST TEXT NOT NULL)'")
-                            .c_str()),
-            0);
+// A store that refuses writes for a while: the failure is traced once, the
+// rows wait within their bound (the oldest dropped), and when the store is
+// back they are written once each.
+TEST_P(AxoHistoryTest, RowsWaitThroughAnOutageWithinTheirBoundAndAreWrittenOnceAfter) {
+  store_.maxPendingRows = 6;
   axo::HistoryCollector c;
-  ASSERT_TRUE(Open(&c));
-  Register("ZP:00000001:h-s1");
-  EXPECT_EQ(c.CollectOnce(1000000), -1);
-  EXPECT_EQ(c.PendingRows(), 2u);
-  EXPECT_EQ(Read("SELECT count(*) FROM AXOSMP")[0][0], "0");  // nothing half-written
-
-  ASSERT_EQ(std::system(("sqlite3 '" + db_ + "' 'DROP TABLE AXOSMP'").c_str()), 0);
-  EXPECT_EQ(c.CollectOnce(1000300), 4);  // the kept rows and the new sample
+  Open(&c, store_);
+  EXPECT_EQ(c.CollectOnce(kNow), 3);
+  Break(&c, true);
+  TRK1_Capture trace;
+  sampled_.rows.push_back(MakeRow("1261207110000000", 4, 400));
+  EXPECT_EQ(c.CollectOnce(kNow + 100), -1);  // three rows stored already, one new
+  for (TestRow& r : sampled_.rows) r.big += 1000;
+  EXPECT_EQ(c.CollectOnce(kNow + 200), -1);
+  EXPECT_EQ(c.PendingRows(), 6u);
+  EXPECT_EQ(trace.count("AXO0202E"), 1) << ::testing::PrintToString(trace.messages());
+  EXPECT_EQ(trace.count("AXO0204E"), 1) << ::testing::PrintToString(trace.messages());
+  Break(&c, false);
+  for (TestRow& r : sampled_.rows) r.big += 1000;
+  EXPECT_EQ(c.CollectOnce(kNow + 300), 10);
+  EXPECT_EQ(trace.count("AXO0208I"), 1) << ::testing::PrintToString(trace.messages());
   EXPECT_EQ(c.PendingRows(), 0u);
-  Rows rows = Read("SELECT WRITETIME, count(*) FROM AXOSMP GROUP BY WRITETIME ORDER BY 1");
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0][1], "2");
-  EXPECT_EQ(rows[1][1], "2");
+  // The two dropped rows were stored before; none of the later ones is lost.
+  EXPECT_EQ(Sql("SELECT \"BIG\" FROM \"AXOSMP\" ORDER BY 1"),
+            "100\n200\n300\n400\n1100\n1200\n1300\n1400\n2100\n2200\n2300\n2400");
 }
 
-TEST_F(AxoHistoryTest, AnUnusableDatabaseIsRefusedAtOpen) {
+TEST_P(AxoHistoryTest, TheRouteAnswersRowsOfTheRangeFilteredInTheTableRouteShape) {
+  StartApi();
+  e2e::HttpReply r = Get("/api/v1/history/axosmp?from=2026-12-05T00:00:00Z&to=2026-12-07");
+  ASSERT_EQ(r.status, 200) << r.body;
+  json body = json::parse(r.body);
+  EXPECT_EQ(body["count"], 2) << r.body;
+  EXPECT_EQ(body["rows"][0].dump(),
+            R"({"WRITETIME":"1261207000000000","NAME":"1261205100000000","SMALL":1,"BIG":100})");
+  EXPECT_EQ(body["rows"][1]["NAME"], kDay6);
+
+  // Seconds since 1970, where terms ANDed, CSV.
+  r = Get("/api/v1/history/AXOSMP?from=1796515200&to=2026-12-08T01:00:00%2B01:00"
+          "&where=BIG%3E150&where=SMALL!%3D3&format=csv");
+  ASSERT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(r.body, "WRITETIME,NAME,SMALL,BIG\n1261207000000000,1261206100000000,2,200\n");
+}
+
+TEST_P(AxoHistoryTest, TheRouteRefusesWhatItCannotAnswerWithTheReason) {
+  StartApi();
+  const std::string range = "from=2026-12-01&to=2026-12-08";
+  struct Case {
+    std::string target, reason;
+  } cases[] = {
+      {"/api/v1/history/NOSUCH?" + range, "no history of table NOSUCH"},
+      {"/api/v1/history/AXOSMP?where=NOPE%3D1&" + range, "has no attribute NOPE"},
+      {"/api/v1/history/AXOSMP?where=BIG%3Dabc&" + range, "holds integers"},
+      {"/api/v1/history/AXOSMP?where=BIG~1&" + range, "bad where term"},
+      {"/api/v1/history/AXOSMP?from=yesterday", "bad time for from"},
+      {"/api/v1/history/AXOSMP?from=2026-12-07&to=2026-12-06", "time range is empty"},
+      {"/api/v1/history/AXOSMP?limit=100001", "limit must be"},
+      {"/api/v1/history/AXOSMP?limit=2&" + range, "more than 2 rows match"},
+  };
+  for (const Case& c : cases) {
+    e2e::HttpReply r = Get(c.target);
+    EXPECT_EQ(r.status, 400) << c.target << ": " << r.body;
+    EXPECT_NE(r.body.find(c.reason), std::string::npos) << c.target << ": " << r.body;
+  }
+  // A name meant to reach SQL is only ever a name that is not there.
+  e2e::HttpReply r = Get("/api/v1/history/AXOSMP?where=" +
+                         e2e::UrlEncode("NAME=x' OR '1'='1") + "&" + range);
+  ASSERT_EQ(r.status, 200) << r.body;
+  EXPECT_EQ(json::parse(r.body)["count"], 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, AxoHistoryTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Postgres" : "Sqlite"; });
+
+// --- SQLite only ---------------------------------------------------------------
+
+using AxoHistorySqliteTest = HistoryTest;
+
+TEST_F(AxoHistorySqliteTest, IntegersAreStoredAsIntegersInAWalFile) {
   axo::HistoryCollector c;
-  axo::HistoryOptions o;
-  o.path = dir_.path() + "/no/such/dir/history.db";
-  std::string error;
-  EXPECT_FALSE(c.Open(o, &error));
-  EXPECT_FALSE(error.empty());
+  Open(&c, store_);
+  EXPECT_EQ(c.CollectOnce(kNow), 3);
+  EXPECT_EQ(Sql("SELECT typeof(SMALL), typeof(BIG) FROM AXOSMP LIMIT 1"), "integer|integer");
+  EXPECT_EQ(Sql("PRAGMA journal_mode"), "wal");
+}
+
+TEST_F(AxoHistorySqliteTest, AnUnusableFileIsRefusedAtOpen) {
   e2e::WriteFile(dir_.path() + "/junk.db", std::string(4096, 'j'));
-  o.path = dir_.path() + "/junk.db";
-  axo::HistoryCollector d;
-  EXPECT_FALSE(d.Open(o, &error));
-  EXPECT_EQ(d.CollectOnce(1), -1);
+  for (const std::string path : {"/no/such/dir/history.db", "/junk.db"}) {
+    axo::HistoryOptions o = store_;
+    o.path = dir_.path() + path;
+    axo::HistoryCollector c;
+    std::string error;
+    EXPECT_FALSE(c.Open(o, &error)) << path;
+    EXPECT_FALSE(error.empty()) << path;
+    EXPECT_EQ(c.CollectOnce(1), -1) << path;
+  }
+}
+
+// A write that fails part-way (the disk fills) leaves nothing of its sample,
+// which is written whole when space returns.
+TEST_F(AxoHistorySqliteTest, AFullDiskWritesEachSampleWholeWhenSpaceReturns) {
+  constexpr int kRows = 200;  // enough to need new pages
+  auto nextSample = [&](int sample) {  // kRows rows, `sample` in BIG
+    sampled_.rows.clear();
+    for (int i = 0; i < kRows; ++i) {
+      sampled_.rows.push_back(MakeRow(("row" + std::to_string(i)).c_str(),
+                                      static_cast<int16_t>(i), sample));
+    }
+  };
+  // A snapshot table: a sample half written and then retried would show twice.
+  store_.keys.clear();
+  store_.timeColumns.clear();
+  axo::HistoryCollector c;
+  Open(&c, store_);
+  nextSample(1);
+  ASSERT_EQ(c.CollectOnce(1000000), kRows);
+  std::string error;
+  ASSERT_TRUE(c.ExecForTesting("PRAGMA max_page_count=" + Sql("PRAGMA page_count"), &error))
+      << error;
+  TRK1_Capture trace;
+  nextSample(2);
+  EXPECT_EQ(c.CollectOnce(1000002), -1);
+  EXPECT_TRUE(trace.contains("full")) << ::testing::PrintToString(trace.messages());
+  EXPECT_EQ(c.PendingRows(), static_cast<size_t>(kRows));
+
+  ASSERT_TRUE(c.ExecForTesting("PRAGMA max_page_count=1000000", &error)) << error;
+  nextSample(3);
+  EXPECT_EQ(c.CollectOnce(1000003), 2 * kRows);
+  EXPECT_EQ(Sql("SELECT group_concat(BIG || ':' || n) FROM (SELECT BIG, count(*) n FROM "
+                "AXOSMP GROUP BY BIG ORDER BY BIG)"),
+            "1:200,2:200,3:200");
+}
+
+// A file an older agent wrote without a key: its duplicates are removed on
+// open (the first kept), and a column added later widens the key.
+TEST_F(AxoHistorySqliteTest, AnOlderFileIsMigratedOnOpen) {
+  std::string script = dir_.path() + "/script.sql";
+  e2e::WriteFile(script,
+                 "CREATE TABLE AXOSMP (WRITETIME TEXT, NAME TEXT, SMALL INTEGER);"
+                 "INSERT INTO AXOSMP VALUES ('t1','1261205100000000',1),"
+                 "('t1','1261206100000000',2),('t2','1261205100000000',1),"
+                 "('t3','1261205100000000',1),('t3','1261207100000000',3);");
+  ASSERT_EQ(std::system(("sqlite3 '" + store_.path + "' < '" + script + "'").c_str()), 0);
+  TRK1_Capture trace;
+  {
+    axo::HistoryCollector c;
+    Open(&c, store_);
+  }
+  EXPECT_EQ(trace.count("AXOSMP: 2 duplicate rows removed"), 1)
+      << ::testing::PrintToString(trace.messages());
+  EXPECT_EQ(Sql("SELECT WRITETIME, SMALL FROM AXOSMP ORDER BY rowid"), "t1|1\nt1|2\nt3|3");
+
+  // Keyed now: a second open finds nothing to do, and BIG is part of the key.
+  trace.clear();
+  axo::HistoryCollector again;
+  Open(&again, store_);
+  sampled_.rows = {MakeRow(kDay5, 1, 100), MakeRow(kDay5, 1, 200), MakeRow(kDay5, 1, 200)};
+  EXPECT_EQ(again.CollectOnce(kNow), 3);
+  EXPECT_EQ(trace.count("duplicate rows removed"), 0);
+  EXPECT_EQ(Sql("SELECT count(*) FROM AXOSMP"), "5");
 }
 
 TEST(AxoHistoryTables, ParsesTheTableList) {
   EXPECT_EQ(axo::ParseTableList(" zepsmt , ,ZEPFLCT "),
             (std::vector<std::string>{"ZEPSMT", "ZEPFLCT"}));
   EXPECT_TRUE(axo::ParseTableList("").empty());
+}
+
+// --- PostgreSQL only -----------------------------------------------------------
+
+class AxoHistoryPgTest : public HistoryTest {
+ protected:
+  AxoHistoryPgTest() : HistoryTest(true) {}
+  std::string Partitions() {
+    return Sql("SELECT string_agg(c.relname, ',' ORDER BY c.relname) FROM pg_inherits i JOIN "
+               "pg_class c ON c.oid = i.inhrelid WHERE c.relkind = 'r'");
+  }
+};
+
+TEST_F(AxoHistoryPgTest, RowsArePartitionedByDayPerAgentAndRetainedByWholeDays) {
+  axo::HistoryCollector c;
+  Open(&c, store_);
+  EXPECT_EQ(c.CollectOnce(kNow), 3);
+  // The row's own time is the partition key; each day has its partition,
+  // and the day after the write is made ahead.
+  EXPECT_EQ(Sql("SELECT \"ROWTIME\", \"AGENTNODE\", \"SMALL\", \"BIG\" FROM \"AXOSMP\" ORDER BY 1"
+                " LIMIT 1"),
+            "2026-12-05 10:00:00+00|agent-a|1|100");
+  EXPECT_EQ(Partitions(), "AXOSMP_20261205,AXOSMP_20261206,AXOSMP_20261207,AXOSMP_20261208");
+
+  // Another agent's identical rows are its own.
+  axo::HistoryOptions b = store_;
+  b.agentNode = "agent-b";
+  axo::HistoryCollector other;
+  Open(&other, b);
+  EXPECT_EQ(other.CollectOnce(kNow + 100), 3);
+  EXPECT_EQ(Sql("SELECT count(*) FROM \"AXOSMP\""), "6");
+
+  // Retention drops the whole days before the cutoff, and nothing else.
+  axo::HistoryOptions r = store_;
+  r.retainDays = 1;
+  axo::HistoryCollector retaining;
+  Open(&retaining, r);
+  EXPECT_EQ(retaining.CollectOnce(kNow + 12 * 3600), 3);  // cutoff 2026-12-06 12:00
+  EXPECT_EQ(Partitions(), "AXOSMP_20261206,AXOSMP_20261207,AXOSMP_20261208");
+  EXPECT_EQ(Sql("SELECT count(*) FROM \"AXOSMP\""), "4");
+}
+
+TEST_F(AxoHistoryPgTest, StartUpRefusesWhatCannotWorkAndStartsWithoutTheServer) {
+  std::string error;
+  axo::HistoryOptions o = store_;
+  o.path = "postgresql://zep@127.0.0.1:notaport/x";
+  EXPECT_FALSE(axo::HistoryCollector().Open(o, &error));
+  EXPECT_NE(error.find("notaport"), std::string::npos) << error;
+  o.path = "postgresql://nosuchrole@127.0.0.1:" + std::to_string(server_->port()) + "/" + db_;
+  EXPECT_FALSE(axo::HistoryCollector().Open(o, &error));
+  EXPECT_NE(error.find("nosuchrole"), std::string::npos) << error;
+  // Nothing listens: the collector opens, and its rows wait.
+  o.path = "postgresql://zep@127.0.0.1:" + std::to_string(pgtest::FreePort()) + "/" + db_;
+  axo::HistoryCollector waiting;
+  Open(&waiting, o);
+  EXPECT_EQ(waiting.CollectOnce(kNow), -1);
+  EXPECT_EQ(waiting.PendingRows(), 3u);
+
+  // A warehouse of a newer schema stops start-up with the reason.
+  ASSERT_EQ(Sql("CREATE TABLE zep_history_schema (version integer NOT NULL); "
+                "INSERT INTO zep_history_schema VALUES (2)"),
+            "");
+  EXPECT_FALSE(axo::HistoryCollector().Open(store_, &error));
+  EXPECT_NE(error.find("schema version 2, newer than version 1"), std::string::npos) << error;
 }
 
 }  // namespace
