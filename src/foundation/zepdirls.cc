@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "axo/trk1.h"
@@ -145,6 +146,15 @@ int ZEPDIRLS_dirList::mkdirIfNeeded(const char* path) {
     TRK1_Printf(&zepdirls_unit, __LINE__, "ZEP0355E Unable to create subdirectory: %s\n", path);
   }
   return rc;
+}
+
+int ZEPDIRLS_dirList::mkdirsIfNeeded(const char* path) {
+  std::string prefix = path != nullptr ? path : "";
+  for (size_t slash = prefix.find('/', 1); slash != std::string::npos;
+       slash = prefix.find('/', slash + 1)) {
+    if (mkdirIfNeeded(prefix.substr(0, slash).c_str()) != 0) return -1;
+  }
+  return prefix.empty() ? 0 : mkdirIfNeeded(prefix.c_str());
 }
 
 void ZEPDIRLS_dirList::add(ZEPDIREN_dirEntry* entry) {

@@ -58,6 +58,9 @@ class ZEPDIRLS_dirList {
   // Returns 0 when it is or was created; -1 when creation failed (ZEP0355E)
   // or a non-directory is in the way (ZEP0354E).
   static int mkdirIfNeeded(const char* path);
+  // mkdirIfNeeded for `path` and each of its missing parents, outermost
+  // first; stops at the first failure. Returns 0 or -1 as mkdirIfNeeded.
+  static int mkdirsIfNeeded(const char* path);
 
   // Inserts `entry` before the first entry with a strictly later time (so
   // after every entry of the same time). The listing owns it afterwards.

@@ -59,23 +59,6 @@ void collectHeld() {
                                           ZEPDCSET_settings::DEFAULT_MAX_SVCINV_RECORDS));
 }
 
-// Creates the directory `path` and its missing parents: a fresh install
-// directory, or the temporary one the agent falls back to, has no
-// configuration or log directory yet, and every pass would fail on them.
-void makeDirectories(const char* path) {
-  char prefix[ZEPUTIL::PATH_SIZE];
-  snprintf(prefix, sizeof(prefix), "%s", path);
-  if (prefix[0] == '\0') return;
-  for (char* p = prefix + 1;; ++p) {
-    if (*p != '/' && *p != '\0') continue;
-    const char saved = *p;
-    *p = '\0';
-    if (ZEPDIRLS_dirList::mkdirIfNeeded(prefix) != 0) return;
-    if (saved == '\0') return;
-    *p = saved;
-  }
-}
-
 // Initialisation shared by init and initWithoutThread.
 int initialise(bool startThreads) {
   bool expected = false;
@@ -94,14 +77,16 @@ int initialise(bool startThreads) {
     char configDir[ZEPUTIL::PATH_SIZE];
     snprintf(configDir, sizeof(configDir), "%s", ZEPDISP_dispatcher::configFilename);
     if (char* slash = strrchr(configDir, '/')) *slash = '\0';
-    makeDirectories(configDir);
+    // A fresh install directory, or the temporary one the agent falls back
+    // to, has no configuration or log directory yet; every pass would fail.
+    ZEPDIRLS_dirList::mkdirsIfNeeded(configDir);
     props.setPropertyFilename(ZEPDISP_dispatcher::configFilename);
     props.load();
     ZEPDCLST_DCMetricsLogList::setDefaultGlobalDCProperties(props);
     ZEPDISP_dispatcher::aggDataWindowSizeMinutes = props.getPropertyAsInt(
         ZEPDCSET_settings::AGGDATA_WIN_MINUTES, ZEPDCSET_settings::DEFAULT_AGGDATA_WIN_MINUTES);
     ZEPUTIL::getLogDirName(ZEPDISP_dispatcher::logSubdirName);
-    makeDirectories(ZEPDISP_dispatcher::logSubdirName);
+    ZEPDIRLS_dirList::mkdirsIfNeeded(ZEPDISP_dispatcher::logSubdirName);
     ZEPDISP_dispatcher::metricsLogList.setSubnodeRegistrar(&zepRegisterSubnode);
     ZEPDISP_dispatcher::metricsLogList.setDirectoryName(ZEPDISP_dispatcher::logSubdirName);
     ZEPDISP_dispatcher::metricsLogList.readCachedLogs(props);
