@@ -1,4 +1,5 @@
-// Support for tests that talk to real processes: a loopback HTTP client, child processes with their own environment and output files, and a
+// Support for tests that talk to real processes: a loopback HTTP client,
+// child processes with their own environment and output files, and a
 // private install directory (base-directory file, configuration, logs).
 #ifndef TESTS_E2E_E2E_SUPPORT_H_
 #define TESTS_E2E_E2E_SUPPORT_H_
