@@ -57,7 +57,11 @@ class ZEPPORT {
   // --- clock seam ----------------------------------------------------------
 
   // Returns the current time in seconds since the epoch. Every read of the
-  // current time in the agent goes through here.
+  // current time in the agent goes through here. The environment variable
+  // ZEP_TEST_CLOCK_OFFSET (whole seconds, less than a day either way) shifts
+  // the system clock for a whole process: end-to-end tests move the agent's
+  // clock and the simulator's record times together to keep a run inside
+  // one aggregation window. Other values are ignored.
   static time_t now();
 
   // Replaces the clock with `fn` (for tests); nullptr restores time().

@@ -39,11 +39,13 @@ class OperatorApiE2eTest : public ::testing::Test {
 };
 
 TEST_F(OperatorApiE2eTest, IngestedTrafficShowsInEveryTableWithTheExpectedValues) {
-  Agent agent(tmp_.path(), {});
+  // On the shifted clock every record lies in the running window.
+  Agent agent(tmp_.path(), {}, {e2e::WindowClockEnv()});
   ASSERT_TRUE(agent.Up()) << agent.child().Err() << agent.Trace();
   const std::string expect = tmp_.path() + "/expect.csv";
   ASSERT_EQ(Simulate("--dir " + agent.dir().logs + " --servers 2 --count 120 --step-ms 50 "
-                     "--seed 11 --fault-ratio 0.25 --expect " + expect), 0);
+                     "--seed 11 --fault-ratio 0.25 --time-base " + e2e::WindowClockNow() +
+                     " --expect " + expect), 0);
   ASSERT_TRUE(e2e::Eventually(30, [&] { return agent.Subnodes().size() == 2; }))
       << agent.Trace();
   std::vector<std::string> subnodes = agent.Subnodes();

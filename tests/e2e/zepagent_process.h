@@ -5,6 +5,7 @@
 #define TESTS_E2E_ZEPAGENT_PROCESS_H_
 
 #include <algorithm>
+#include <ctime>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -93,6 +94,21 @@ class Agent {
 };
 
 // Runs zepdcsim to completion with `args`.
+// A run that compares aggregation windows holds the agent and the simulator
+// on a clock 2 s into a 5-minute window, so that no window ends within the
+// next 298 s: the agent gets WindowClockEnv(), the simulator
+// "--time-base " + WindowClockNow().
+inline long WindowClockOffset() {
+  static const long offset = 2 - static_cast<long>(time(nullptr) % 300);
+  return offset;
+}
+inline std::string WindowClockEnv() {
+  return "ZEP_TEST_CLOCK_OFFSET=" + std::to_string(WindowClockOffset());
+}
+inline std::string WindowClockNow() {
+  return std::to_string(time(nullptr) + WindowClockOffset());
+}
+
 inline int Simulate(const std::string& args) {
   return std::system((kBuild + "/zepdcsim " + args + " >/dev/null 2>&1").c_str());
 }
