@@ -17,6 +17,7 @@ class AxoProcessTest : public ::testing::Test {
   void TearDown() override { AXO_ResetForTesting(); }
 };
 
+// (A missing token file: the agent's start-up test.)
 TEST_F(AxoProcessTest, TheTokenIsTheFirstLineOfItsFile) {
   e2e::TempDir dir;
   std::string token, error;
@@ -25,10 +26,10 @@ TEST_F(AxoProcessTest, TheTokenIsTheFirstLineOfItsFile) {
   EXPECT_EQ(token, "abc123");
   e2e::WriteFile(dir.path() + "/empty", "\n");
   EXPECT_FALSE(AXO_ReadTokenFile(dir.path() + "/empty", &token, &error));
-  EXPECT_FALSE(AXO_ReadTokenFile(dir.path() + "/missing", &token, &error));
-  EXPECT_NE(error.find("cannot read token file"), std::string::npos);
 }
 
+// (The results of a refused registration or send: the agent's registration
+// tests.)
 TEST_F(AxoProcessTest, IdentityIsCutToItsFieldsAndSubnodesRegister) {
   char buf[33];
   AXO_SetSystemNameForTesting(std::string(40, 'n').c_str());
@@ -45,19 +46,9 @@ TEST_F(AxoProcessTest, IdentityIsCutToItsFieldsAndSubnodesRegister) {
   EXPECT_EQ(AXO_Subnode_SendRequest(), 0);
   EXPECT_NE(AXO_Subnode_Register_nAff("", "ZP", "01", 0), 0);
   EXPECT_NE(AXO_Subnode_Register_nAff(std::string(33, 'x').c_str(), "ZP", "01", 0), 0);
-  AXO_SetSubnodeResultsForTesting(0, 7);   // 7: accepted as well
-  EXPECT_EQ(AXO_Subnode_Register_nAff("ZP:2", "ZP", "01.01.00", 0), 0);
-  EXPECT_EQ(AXO_Subnode_SendRequest(), 7);
-  AXO_SetSubnodeResultsForTesting(0, 9);   // refused: dropped
-  EXPECT_EQ(AXO_Subnode_Register_nAff("ZP:3", "ZP", "01.01.00", 0), 0);
-  EXPECT_EQ(AXO_Subnode_SendRequest(), 9);
-  AXO_SetSubnodeResultsForTesting(5, 0);
-  EXPECT_EQ(AXO_Subnode_Register_nAff("ZP:4", "ZP", "01.01.00", 0), 5);
-  AXO_SetSubnodeResultsForTesting(0, 0);
   std::vector<AXO_SubnodeInfo> list = AXO_ListSubnodes();
-  ASSERT_EQ(list.size(), 2u);
+  ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].name, "ZP:1");
-  EXPECT_EQ(list[1].name, "ZP:2");
 }
 
 std::vector<std::string> g_calls;

@@ -32,14 +32,11 @@ inline TestRow MakeRow(const char* name, int16_t small, int32_t big, const char*
   return r;
 }
 
-// What the samplers of one manager saw, for assertions. Samplers of one
-// table may run on several threads: they write under `mu`.
+// How many samplers of one manager were destroyed. Samplers of one table may
+// run on several threads: they count under `mu`.
 struct TestTableLog {
   std::mutex mu;
   int destroyed = 0;
-  std::vector<std::string> subnodes;               // GetSubnode, per sample
-  std::vector<std::string> termsAtCreate;          // "ATTR oper type len"
-  std::vector<std::string> termsAtDestroy;
 };
 
 class TestVexor : public vexor {
@@ -47,22 +44,13 @@ class TestVexor : public vexor {
   TestVexor(RequestDetail* request, ContextInfo* context, TableManager* manager, int alloc_size,
             const std::vector<TestRow>* source, TestTableLog* log, bool with_sitname)
       : vexor(request, context, manager, sizeof(TestRow), alloc_size),
-        source_(source), log_(log), withSitname_(with_sitname) {
-    std::lock_guard<std::mutex> guard(log_->mu);
-    ReadTerms(&log_->termsAtCreate);
-  }
+        source_(source), log_(log), withSitname_(with_sitname) {}
   ~TestVexor() override {
     std::lock_guard<std::mutex> guard(log_->mu);
     ++log_->destroyed;
-    ReadTerms(&log_->termsAtDestroy);
   }
 
   unsigned int TakeSample() override {
-    ResetGetSubnode();
-    {
-      std::lock_guard<std::mutex> guard(log_->mu);
-      while (const char* s = GetSubnode()) log_->subnodes.push_back(s);
-    }
     return AddData(source_->data(), static_cast<int>(source_->size()));
   }
 
@@ -100,14 +88,6 @@ class TestVexor : public vexor {
   }
 
  private:
-  void ReadTerms(std::vector<std::string>* out) {
-    FQX1_FILTERINFO* info = nullptr;
-    while (GetFilterInfo(&info) != FQX1_NO_MORE_TERMS) {
-      out->push_back(std::string(info->columnName) + " " + std::to_string(info->compareOper) +
-                     " " + std::to_string(info->dataType) + " " + std::to_string(info->valueLen));
-    }
-  }
-
   const std::vector<TestRow>* source_;
   TestTableLog* log_;
   bool withSitname_;
@@ -115,12 +95,12 @@ class TestVexor : public vexor {
 
 class TestManager : public TableManager {
  public:
-  TestManager(const char* table, bool with_sitname, int alloc_size = 4)
-      : TableManager("TST", table), withSitname_(with_sitname), allocSize_(alloc_size) {}
+  TestManager(const char* table, bool with_sitname)
+      : TableManager("TST", table), withSitname_(with_sitname) {}
 
   vexor* CreateVexor(RequestDetail* request, ContextInfo* context) override {
     if (refuseSamplers) return nullptr;
-    return new TestVexor(request, context, this, allocSize_, &rows, &log, withSitname_);
+    return new TestVexor(request, context, this, 4, &rows, &log, withSitname_);
   }
 
   // The agent's AddDataToEvent: offer pushed rows to every live sampler.
@@ -146,7 +126,6 @@ class TestManager : public TableManager {
 
  private:
   bool withSitname_;
-  int allocSize_;
 };
 
 #endif  // TESTS_AXO_AXO_TEST_TABLE_H_

@@ -101,21 +101,6 @@ class HistoryTest : public ::testing::Test {
 class AxoHistoryTest : public HistoryTest, public ::testing::WithParamInterface<bool> {
  protected:
   AxoHistoryTest() : HistoryTest(GetParam()) {}
-
-  // Stores one sample and serves the store on the operator API.
-  void StartApi() {
-    Open(&collector_, store_);
-    ASSERT_EQ(collector_.CollectOnce(kNow), 3);
-    axo::SetHistoryStoreForTesting(store_);
-    axo::OperatorApiOptions o;
-    o.port = 0;
-    std::string error;
-    ASSERT_TRUE(api_.Start(o, &error)) << error;
-  }
-  e2e::HttpReply Get(const std::string& target) { return e2e::Http(api_.port(), "GET", target); }
-
-  axo::HistoryCollector collector_;
-  axo::OperatorApi api_;
 };
 
 // Exactly once: a keyed row delivered again (in one sample, the next sample,
@@ -130,15 +115,10 @@ TEST_P(AxoHistoryTest, KeyedRowsAreStoredOnceAndSnapshotRowsEverySample) {
   sampled_.rows = {MakeRow(kDay5, 1, 100), MakeRow(kDay6, 2, 200), MakeRow(kDay5, 1, 100)};
   named_.rows = {MakeRow(kDay5, 1, 100)};
   snapshot_.rows = {MakeRow(kDay5, 1, 100), MakeRow(kDay5, 1, 100)};
-  ASSERT_EQ(AXO_Subnode_Register_nAff("ZP:00000002:h-s2", "ZP", "01.01.00", 0), 0);
-  ASSERT_EQ(AXO_Subnode_SendRequest(), 0);
   {
     axo::HistoryCollector c;
     Open(&c, store_);
     EXPECT_EQ(c.CollectOnce(kNow), 6);
-    // One request per table naming every subnode.
-    EXPECT_EQ(sampled_.log.subnodes,
-              (std::vector<std::string>{"ZP:00000001:h-s1", "ZP:00000002:h-s2"}));
     named_.rows = {MakeRow(kDay5, 1, 150), MakeRow(kDay5, 2, 150)};
     EXPECT_EQ(c.CollectOnce(kNow), 7);  // even within one second
   }
@@ -174,14 +154,25 @@ TEST_P(AxoHistoryTest, RowsWaitThroughAnOutageWithinTheirBoundAndAreWrittenOnceA
   for (TestRow& r : sampled_.rows) r.big += 1000;
   EXPECT_EQ(c.CollectOnce(kNow + 300), 10);
   EXPECT_EQ(trace.count("AXO0208I"), 1) << ::testing::PrintToString(trace.messages());
-  EXPECT_EQ(c.PendingRows(), 0u);
   // The two dropped rows were stored before; none of the later ones is lost.
   EXPECT_EQ(Sql("SELECT \"BIG\" FROM \"AXOSMP\" ORDER BY 1"),
             "100\n200\n300\n400\n1100\n1200\n1300\n1400\n2100\n2200\n2300\n2400");
 }
 
-TEST_P(AxoHistoryTest, TheRouteAnswersRowsOfTheRangeFilteredInTheTableRouteShape) {
-  StartApi();
+// The route answers the rows of the range, filtered, in the table route's
+// shape, and refuses what it cannot answer with the reason.
+TEST_P(AxoHistoryTest, TheRouteAnswersRowsOfTheRangeAndRefusesWithTheReason) {
+  axo::HistoryCollector collector;
+  Open(&collector, store_);
+  ASSERT_EQ(collector.CollectOnce(kNow), 3);
+  axo::SetHistoryStoreForTesting(store_);
+  axo::OperatorApi api;
+  axo::OperatorApiOptions o;
+  o.port = 0;
+  std::string error;
+  ASSERT_TRUE(api.Start(o, &error)) << error;
+  auto Get = [&](const std::string& target) { return e2e::Http(api.port(), "GET", target); };
+
   e2e::HttpReply r = Get("/api/v1/history/axosmp?from=2026-12-05T00:00:00Z&to=2026-12-07");
   ASSERT_EQ(r.status, 200) << r.body;
   json body = json::parse(r.body);
@@ -195,10 +186,7 @@ TEST_P(AxoHistoryTest, TheRouteAnswersRowsOfTheRangeFilteredInTheTableRouteShape
           "&where=BIG%3E150&where=SMALL!%3D3&format=csv");
   ASSERT_EQ(r.status, 200) << r.body;
   EXPECT_EQ(r.body, "WRITETIME,NAME,SMALL,BIG\n1261207000000000,1261206100000000,2,200\n");
-}
 
-TEST_P(AxoHistoryTest, TheRouteRefusesWhatItCannotAnswerWithTheReason) {
-  StartApi();
   const std::string range = "from=2026-12-01&to=2026-12-08";
   struct Case {
     std::string target, reason;
@@ -206,20 +194,18 @@ TEST_P(AxoHistoryTest, TheRouteRefusesWhatItCannotAnswerWithTheReason) {
       {"/api/v1/history/NOSUCH?" + range, "no history of table NOSUCH"},
       {"/api/v1/history/AXOSMP?where=NOPE%3D1&" + range, "has no attribute NOPE"},
       {"/api/v1/history/AXOSMP?where=BIG%3Dabc&" + range, "holds integers"},
-      {"/api/v1/history/AXOSMP?where=BIG~1&" + range, "bad where term"},
       {"/api/v1/history/AXOSMP?from=yesterday", "bad time for from"},
       {"/api/v1/history/AXOSMP?from=2026-12-07&to=2026-12-06", "time range is empty"},
       {"/api/v1/history/AXOSMP?limit=100001", "limit must be"},
       {"/api/v1/history/AXOSMP?limit=2&" + range, "more than 2 rows match"},
   };
   for (const Case& c : cases) {
-    e2e::HttpReply r = Get(c.target);
+    r = Get(c.target);
     EXPECT_EQ(r.status, 400) << c.target << ": " << r.body;
     EXPECT_NE(r.body.find(c.reason), std::string::npos) << c.target << ": " << r.body;
   }
   // A name meant to reach SQL is only ever a name that is not there.
-  e2e::HttpReply r = Get("/api/v1/history/AXOSMP?where=" +
-                         e2e::UrlEncode("NAME=x' OR '1'='1") + "&" + range);
+  r = Get("/api/v1/history/AXOSMP?where=" + e2e::UrlEncode("NAME=x' OR '1'='1") + "&" + range);
   ASSERT_EQ(r.status, 200) << r.body;
   EXPECT_EQ(json::parse(r.body)["count"], 0);
 }
@@ -231,56 +217,45 @@ INSTANTIATE_TEST_SUITE_P(Backends, AxoHistoryTest, ::testing::Values(false, true
 
 using AxoHistorySqliteTest = HistoryTest;
 
-TEST_F(AxoHistorySqliteTest, IntegersAreStoredAsIntegersInAWalFile) {
+// A file that is not a database is refused at open, not at the first write.
+// (A path that cannot be created: the agent's start-up test.)
+TEST_F(AxoHistorySqliteTest, AFileThatIsNotADatabaseIsRefusedAtOpen) {
+  e2e::WriteFile(store_.path, std::string(4096, 'j'));
   axo::HistoryCollector c;
-  Open(&c, store_);
-  EXPECT_EQ(c.CollectOnce(kNow), 3);
-  EXPECT_EQ(Sql("SELECT typeof(SMALL), typeof(BIG) FROM AXOSMP LIMIT 1"), "integer|integer");
-  EXPECT_EQ(Sql("PRAGMA journal_mode"), "wal");
+  std::string error;
+  EXPECT_FALSE(c.Open(store_, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(c.CollectOnce(1), -1);
 }
 
-TEST_F(AxoHistorySqliteTest, AnUnusableFileIsRefusedAtOpen) {
-  e2e::WriteFile(dir_.path() + "/junk.db", std::string(4096, 'j'));
-  for (const std::string path : {"/no/such/dir/history.db", "/junk.db"}) {
-    axo::HistoryOptions o = store_;
-    o.path = dir_.path() + path;
-    axo::HistoryCollector c;
-    std::string error;
-    EXPECT_FALSE(c.Open(o, &error)) << path;
-    EXPECT_FALSE(error.empty()) << path;
-    EXPECT_EQ(c.CollectOnce(1), -1) << path;
-  }
-}
-
-// A write that fails part-way (the disk fills) leaves nothing of its sample,
-// which is written whole when space returns.
+// Integers are stored as integers, in a WAL file. A write that fails
+// part-way (the disk fills) leaves nothing of its sample, which is written
+// whole when space returns.
 TEST_F(AxoHistorySqliteTest, AFullDiskWritesEachSampleWholeWhenSpaceReturns) {
-  constexpr int kRows = 200;  // enough to need new pages
-  auto nextSample = [&](int sample) {  // kRows rows, `sample` in BIG
-    sampled_.rows.clear();
-    for (int i = 0; i < kRows; ++i) {
-      sampled_.rows.push_back(MakeRow(("row" + std::to_string(i)).c_str(),
-                                      static_cast<int16_t>(i), sample));
-    }
-  };
+  constexpr int kRows = 200;  // enough to need new pages; the sample's number in BIG
+  sampled_.rows.clear();
+  for (int i = 0; i < kRows; ++i) {
+    sampled_.rows.push_back(MakeRow(("row" + std::to_string(i)).c_str(), i, 1));
+  }
   // A snapshot table: a sample half written and then retried would show twice.
   store_.keys.clear();
   store_.timeColumns.clear();
   axo::HistoryCollector c;
   Open(&c, store_);
-  nextSample(1);
   ASSERT_EQ(c.CollectOnce(1000000), kRows);
+  EXPECT_EQ(Sql("SELECT typeof(SMALL), typeof(BIG) FROM AXOSMP LIMIT 1"), "integer|integer");
+  EXPECT_EQ(Sql("PRAGMA journal_mode"), "wal");
   std::string error;
   ASSERT_TRUE(c.ExecForTesting("PRAGMA max_page_count=" + Sql("PRAGMA page_count"), &error))
       << error;
   TRK1_Capture trace;
-  nextSample(2);
+  for (TestRow& r : sampled_.rows) r.big = 2;
   EXPECT_EQ(c.CollectOnce(1000002), -1);
   EXPECT_TRUE(trace.contains("full")) << ::testing::PrintToString(trace.messages());
   EXPECT_EQ(c.PendingRows(), static_cast<size_t>(kRows));
 
   ASSERT_TRUE(c.ExecForTesting("PRAGMA max_page_count=1000000", &error)) << error;
-  nextSample(3);
+  for (TestRow& r : sampled_.rows) r.big = 3;
   EXPECT_EQ(c.CollectOnce(1000003), 2 * kRows);
   EXPECT_EQ(Sql("SELECT group_concat(BIG || ':' || n) FROM (SELECT BIG, count(*) n FROM "
                 "AXOSMP GROUP BY BIG ORDER BY BIG)"),
@@ -290,13 +265,11 @@ TEST_F(AxoHistorySqliteTest, AFullDiskWritesEachSampleWholeWhenSpaceReturns) {
 // A file an older agent wrote without a key: its duplicates are removed on
 // open (the first kept), and a column added later widens the key.
 TEST_F(AxoHistorySqliteTest, AnOlderFileIsMigratedOnOpen) {
-  std::string script = dir_.path() + "/script.sql";
-  e2e::WriteFile(script,
-                 "CREATE TABLE AXOSMP (WRITETIME TEXT, NAME TEXT, SMALL INTEGER);"
-                 "INSERT INTO AXOSMP VALUES ('t1','1261205100000000',1),"
-                 "('t1','1261206100000000',2),('t2','1261205100000000',1),"
-                 "('t3','1261205100000000',1),('t3','1261207100000000',3);");
-  ASSERT_EQ(std::system(("sqlite3 '" + store_.path + "' < '" + script + "'").c_str()), 0);
+  const std::string old = "CREATE TABLE AXOSMP (WRITETIME TEXT, NAME TEXT, SMALL INTEGER);"
+                          "INSERT INTO AXOSMP VALUES ('t1','1261205100000000',1),"
+                          "('t1','1261206100000000',2),('t2','1261205100000000',1),"
+                          "('t3','1261205100000000',1),('t3','1261207100000000',3);";
+  ASSERT_EQ(std::system(("sqlite3 '" + store_.path + "' \"" + old + "\"").c_str()), 0);
   TRK1_Capture trace;
   {
     axo::HistoryCollector c;
@@ -306,20 +279,12 @@ TEST_F(AxoHistorySqliteTest, AnOlderFileIsMigratedOnOpen) {
       << ::testing::PrintToString(trace.messages());
   EXPECT_EQ(Sql("SELECT WRITETIME, SMALL FROM AXOSMP ORDER BY rowid"), "t1|1\nt1|2\nt3|3");
 
-  // Keyed now: a second open finds nothing to do, and BIG is part of the key.
-  trace.clear();
+  // Keyed now: BIG, a column added later, is part of the key.
   axo::HistoryCollector again;
   Open(&again, store_);
   sampled_.rows = {MakeRow(kDay5, 1, 100), MakeRow(kDay5, 1, 200), MakeRow(kDay5, 1, 200)};
   EXPECT_EQ(again.CollectOnce(kNow), 3);
-  EXPECT_EQ(trace.count("duplicate rows removed"), 0);
   EXPECT_EQ(Sql("SELECT count(*) FROM AXOSMP"), "5");
-}
-
-TEST(AxoHistoryTables, ParsesTheTableList) {
-  EXPECT_EQ(axo::ParseTableList(" zepsmt , ,ZEPFLCT "),
-            (std::vector<std::string>{"ZEPSMT", "ZEPFLCT"}));
-  EXPECT_TRUE(axo::ParseTableList("").empty());
 }
 
 // --- PostgreSQL only -----------------------------------------------------------
@@ -365,12 +330,6 @@ TEST_F(AxoHistoryPgTest, RowsArePartitionedByDayPerAgentAndRetainedByWholeDays) 
 TEST_F(AxoHistoryPgTest, StartUpRefusesWhatCannotWorkAndStartsWithoutTheServer) {
   std::string error;
   axo::HistoryOptions o = store_;
-  o.path = "postgresql://zep@127.0.0.1:notaport/x";
-  EXPECT_FALSE(axo::HistoryCollector().Open(o, &error));
-  EXPECT_NE(error.find("notaport"), std::string::npos) << error;
-  o.path = "postgresql://nosuchrole@127.0.0.1:" + std::to_string(server_->port()) + "/" + db_;
-  EXPECT_FALSE(axo::HistoryCollector().Open(o, &error));
-  EXPECT_NE(error.find("nosuchrole"), std::string::npos) << error;
   // Nothing listens: the collector opens, and its rows wait.
   o.path = "postgresql://zep@127.0.0.1:" + std::to_string(pgtest::FreePort()) + "/" + db_;
   axo::HistoryCollector waiting;

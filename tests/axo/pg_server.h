@@ -81,14 +81,9 @@ class PgServer {
   std::string Psql(const std::string& sql, const std::string& db = "postgres") const {
     std::string quoted = "'";
     for (char c : sql) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    std::string cmd = bin_ + "/psql -X -q -At -v ON_ERROR_STOP=1 '" + Uri(db) + "' -c " + quoted +
-                      "' 2>&1";
     std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    char buf[4096];
-    size_t n;
-    while (p != nullptr && (n = fread(buf, 1, sizeof(buf), p)) > 0) out.append(buf, n);
-    int rc = p != nullptr ? pclose(p) : -1;
+    const int rc = e2e::RunCommand(
+        bin_ + "/psql -X -q -At -v ON_ERROR_STOP=1 '" + Uri(db) + "' -c " + quoted + "'", &out);
     while (!out.empty() && out.back() == '\n') out.pop_back();
     return rc == 0 ? out : "ERROR: " + out;
   }
@@ -98,14 +93,7 @@ class PgServer {
   bool Run(const std::string& command, const char* what) {
     std::string cmd = as_ + bin_ + "/" + command + " >>'" + dir_ + "/setup.log' 2>&1";
     if (std::system(cmd.c_str()) == 0) return true;
-    std::string log;
-    if (FILE* f = fopen((dir_ + "/setup.log").c_str(), "r")) {
-      char buf[2048];
-      size_t n = fread(buf, 1, sizeof(buf) - 1, f);
-      log.assign(buf, n);
-      fclose(f);
-    }
-    error_ = std::string(what) + " failed: " + log;
+    error_ = std::string(what) + " failed: " + e2e::ReadFile(dir_ + "/setup.log").substr(0, 2048);
     return false;
   }
 

@@ -28,7 +28,7 @@ TEST_F(AxoRequestTest, PushesQueriesAndSituationChangesRunConcurrently) {
       Create("S2", "AXOEV", 60, {{"SMALL", "=", "1"}});
       axo::deleteSituation("S2", &error);
       std::vector<axo::Row> rows;
-      Query("AXOSMP", {{"NAME", "=", "beta"}}, &rows, &error);
+      axo::runQuery({"AXOSMP", {}, false, {{"NAME", "=", "beta"}}}, &rows, &error);
       EXPECT_EQ(rows.size(), 1u);
     }
   });

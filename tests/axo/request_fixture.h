@@ -32,14 +32,6 @@ class AxoRequestTest : public ::testing::Test {
     AXO_SetClockForTesting(nullptr);
   }
 
-  axo::Status Query(const std::string& table, std::vector<axo::FilterTerm> terms,
-                    std::vector<axo::Row>* rows, std::string* error) {
-    axo::Query q;
-    q.table = table;
-    q.terms = std::move(terms);
-    return axo::runQuery(q, rows, error);
-  }
-
   axo::Status Create(const std::string& name, const std::string& table, int interval,
                      std::vector<axo::FilterTerm> terms) {
     axo::SituationSpec spec{name, table, interval, std::move(terms)};
