@@ -25,8 +25,8 @@ std::vector<int> smt(const Request& r) {
 
 // ---- ZEPSMT ------------------------------------------------------------------
 
-// The look-back is strict; a lower setting is read afresh. (How settings are
-// bounded: the settings test.)
+// The look-back is strict; a changed setting is read afresh. (How settings
+// are bounded: the settings test.)
 TEST_F(SamplesTest, MetricsRealTimeLooksBackStrictlyWithinTheSetting) {
   start();
   const time_t now = kT0 + 10000;
@@ -35,7 +35,8 @@ TEST_F(SamplesTest, MetricsRealTimeLooksBackStrictlyWithinTheSetting) {
   for (int age : {1000, 301, 300, 299, 10}) records.push_back(rec(now - age, age));
   feed("server1", records);
   EXPECT_EQ(smt({{subnode("server1")}}), (std::vector<int>{10, 299, 300}));  // newest first
-  setProperty(ZEPDCSET_settings::MAX_REALTIME_SAMPLE_MINUTES, 1);
+  tmp_.write("install/ZEP/config/ZEP.dc.properties", "zep.axo.maxRealTimeSampleMinutes=1\n");
+  tmp_.setMtime("install/ZEP/config/ZEP.dc.properties", now);
   EXPECT_EQ(smt({{subnode("server1")}}), (std::vector<int>{10}));
   // The real-time samples left the history marks alone.
   EXPECT_EQ(smt({{}, true}).size(), 5u);
@@ -64,14 +65,15 @@ TEST_F(SamplesTest, MetricsHistoryHandsEachLineOverOnce) {
   feed("server2", {rec(kT0 + 3, 21)});
   // Without retention history gets nothing and marks nothing.
   EXPECT_TRUE(smt({{}, true}).empty());
-  setProperty(ZEPDCSET_settings::MAX_RETAIN_MINUTES, 10);
+  tmp_.write("install/ZEP/config/ZEP.dc.properties", "zep.axo.maxRetainMinutes=10\n");
+  tmp_.setMtime("install/ZEP/config/ZEP.dc.properties", kT0);
+  ZEPDISP_dispatcher::runOnePass();  // reads the changed configuration
   // The subnode named by the request does not narrow a history sample.
   EXPECT_EQ(smt({{subnode("server2")}, true}), (std::vector<int>{12, 11, 21}));
   EXPECT_TRUE(smt({{}, true}).empty());
 }
 
 TEST_F(SamplesTest, RejectedMetricRowStopsTheRestOfItsLogOnly) {
-  TRK1_SetLevel("ZEPSMT", TRK1_DETAIL | TRK1_ERROR);
   start();
   feed("server1", {rec(kT0 + 3, 13), rec(kT0 + 2, 12), rec(kT0 + 1, 11)});
   feed("server2", {rec(kT0 + 1, 21)});

@@ -109,12 +109,6 @@ class SamplesTest : public zeptest::InstallTreeTest {
     return log != nullptr ? std::string(log->getSubnodeName()) : std::string();
   }
 
-  // Changes one setting in memory, as a reload of the file would.
-  static void setProperty(const char* key, int value) {
-    OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
-    ZEPDISP_dispatcher::configProperties.setProperty(key, value);
-  }
-
   int files_ = 0;
 };
 
