@@ -21,18 +21,17 @@ namespace {
 
 using SU = ZEPSTRUT_stringUtil;
 
-// CYYMMDDHHMMSSmmm through gmtime_r and strftime: C is the century digit
-// (years 1900 to 2899); anything else gives sixteen zeros.
+// CYYMMDDHHMMSSmmm through gmtime_r: C is the century digit (years 1900 to
+// 2899); anything else gives sixteen zeros.
 std::string plainTimestamp(time_t t, int millis) {
   struct tm tm;
   if (gmtime_r(&t, &tm) == nullptr || tm.tm_year < 0 || tm.tm_year > 999) {
     return std::string(16, '0');
   }
-  char text[32];
-  strftime(text, sizeof(text), "%y%m%d%H%M%S", &tm);
-  char ms[4];
-  snprintf(ms, sizeof(ms), "%03d", millis < 0 || millis > 999 ? 0 : millis);
-  return std::to_string(tm.tm_year / 100) + text + ms;
+  char text[64];
+  snprintf(text, sizeof(text), "%03d%02d%02d%02d%02d%02d%03d", tm.tm_year, tm.tm_mon + 1,
+           tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, millis < 0 || millis > 999 ? 0 : millis);
+  return text;
 }
 
 TEST(HotPathEquivalence, TimestampMatchesGmtime) {
@@ -94,6 +93,7 @@ TEST(HotPathEquivalence, SplitMatchesASearchPerDelimiter) {
 // from the first one not yet reported (or the first with data, skipping
 // one begun before the agent started) to the limit, creating empty ones.
 class HotPathHistory : public zeplogs_test::ZepLogsTest {};
+using Windows = std::vector<std::pair<int32_t, int64_t>>;  // (begin, lines)
 
 TEST_F(HotPathHistory, WalkVisitsTheWindowsOfAPlainMap) {
   const int32_t kBase = 1765000800;  // a window begin
@@ -126,12 +126,11 @@ TEST_F(HotPathHistory, WalkVisitsTheWindowsOfAPlainMap) {
       walked.markStoredInHistory(b);
     }
     ASSERT_EQ(visited, expected) << round;
-    std::vector<std::pair<int32_t, int64_t>> held;
+    Windows held;  // newest first, as the plain map's reverse
     for (ZEPAELEM_AggData* b = walked.front(); b != nullptr; b = walked.next(b)) {
       held.emplace_back(b->begin, b->msgCount);
     }
-    const std::vector<std::pair<int32_t, int64_t>> newestFirst(plain.rbegin(), plain.rend());
-    ASSERT_EQ(held, newestFirst) << round;
+    ASSERT_EQ(held, Windows(plain.rbegin(), plain.rend())) << round;
   }
 }
 

@@ -25,6 +25,7 @@ class ZepCmdTest : public ::testing::Test {
   }
 };
 
+// (Which subnodes the framework keeps: its own tests.)
 TEST_F(ZepCmdTest, SubnodeRegistrationSucceedsOnZeroAndOnNothingNewToSend) {
   char node[] = "ZP:1A2B3C4D:host1-server1       ";  // 32 characters
   // register rc, send rc, the result
@@ -33,9 +34,6 @@ TEST_F(ZepCmdTest, SubnodeRegistrationSucceedsOnZeroAndOnNothingNewToSend) {
     AXO_SetSubnodeResultsForTesting(registerRc, sendRc);
     EXPECT_EQ(expected, zepRegisterSubnode(node));
   }
-  const std::vector<AXO_SubnodeInfo> subnodes = AXO_ListSubnodes();
-  ASSERT_EQ(1u, subnodes.size());  // the refused sends were dropped
-  EXPECT_EQ(node, subnodes[0].name);
 }
 
 TEST_F(ZepCmdTest, ManagerCommandWords) {
@@ -43,7 +41,6 @@ TEST_F(ZepCmdTest, ManagerCommandWords) {
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"cmd", "agent", "STOP"}, kStopped},
       {{"cmd", "agent", "x", "SHUTDOWNNOW"}, kStopped},
-      {{"cmd", "agent", "START"}, "ZEP AXO Manager command unknown: START."},
       {{"cmd", "agent", "STO", "SHUTDOW"}, "ZEP AXO Manager command unknown: STO."},
       {{}, "ZEP AXO Manager command operand missing."},
   };
@@ -58,15 +55,17 @@ TEST_F(ZepCmdTest, ManagerCommandWords) {
   }
 }
 
-// The command's answer text goes back to the framework. (Commands changing
-// the configuration through the framework: the operator API's end-to-end test.)
+// The command's result and answer text go back to the framework. (Commands
+// changing the configuration through the framework: the dashboard's test.)
 TEST_F(ZepCmdTest, ActionCommandsAnswerTheFramework) {
   ZepTestDir dir;
   dir.write("ZEP.dc.properties", "1.server1.monitor=on\n");
-  {
+  auto useConfig = [](const std::string& file) {
     OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
-    ZEPDISP_dispatcher::configProperties.setPropertyFilename(dir.path("ZEP.dc.properties").c_str());
-  }
+    ZEPDISP_dispatcher::configProperties.clear();
+    ZEPDISP_dispatcher::configProperties.setPropertyFilename(file.c_str());
+  };
+  useConfig(dir.path("ZEP.dc.properties"));
   AXO_RegisterCommandCallback("ZP", ZEP_CommandHandler);
   long rc = -1;
   std::string message, error;
@@ -74,11 +73,7 @@ TEST_F(ZepCmdTest, ActionCommandsAnswerTheFramework) {
       << error;
   EXPECT_EQ(0, rc);
   EXPECT_EQ("1.server1.monitor=on", message);
-  {
-    OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
-    ZEPDISP_dispatcher::configProperties.clear();
-    ZEPDISP_dispatcher::configProperties.setPropertyFilename("");
-  }
+  useConfig("");
 
   // A capsule without text or sampler still gets a result and is finished.
   VexorAutomationCapsule empty(nullptr, nullptr);

@@ -6,13 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
 #include <string>
 
 #include "axo/axo.h"
 #include "axo/trk1.h"
-#include "foundation/zepport.h"
 #include "foundation/zeptestdir.h"
 #include "foundation/zeputil.h"
 #include "runtime/zepdisp.h"
@@ -53,35 +50,12 @@ TEST_F(ZepMainTest, StartUpDescribesTheAgentAndFailsWithoutADispatcher) {
   EXPECT_TRUE(capture.contains("ZEPDisp_init () return code:-1"));
   EXPECT_STREQ("a-system-name-of-forty-characte", zep_agent_name);
   EXPECT_EQ("a-system-name-of-forty-characte", AXO_GetIdentity().hostname);
-  // The loader is registered all the same: omxmain would load.
-  AXO_Shutdown(1);
-  EXPECT_EQ(0, omxmain(0, nullptr));
-
-  AXO_SetSystemNameForTesting("");
-  ::testing::internal::CaptureStdout();
-  initZEPAgent(3, argv_);
-  ::testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(capture.contains("Unable to get system name for this machine!"));
-  EXPECT_STREQ("", zep_agent_name);
 
   // A failed start-up exits non-zero without entering the main loop, which
   // would block: nothing asks it to stop.
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(1, axo_main(3, argv_));
   ::testing::internal::GetCapturedStdout();
-}
-
-TEST(ZepMainTimestamp, FifteenDigitsOfLocalTime) {
-  const std::string saved = std::getenv("TZ") != nullptr ? std::getenv("TZ") : "";
-  setenv("TZ", "UTC", 1);
-  tzset();
-  ZEPPORT::setClockForTesting([] { return time_t{1143561600 + 5 * 60 + 7}; });
-  char buffer[16];
-  get_timestamp(buffer);
-  EXPECT_STREQ("106032816050700", buffer);  // 2006-03-28 16:05:07
-  ZEPPORT::setClockForTesting(nullptr);
-  saved.empty() ? unsetenv("TZ") : setenv("TZ", saved.c_str(), 1);
-  tzset();
 }
 
 }  // namespace

@@ -59,7 +59,6 @@ struct Request {
   std::vector<std::string> subnodes;
   bool history;
   std::string secondName;
-  std::string portEquals;  // an optional PORTNAME = term
 };
 
 // Runs one sample of table `Agent` as the framework does and returns the
@@ -70,10 +69,6 @@ std::vector<typename Agent::RowType> sample(const Request& r) {
   for (const std::string& s : r.subnodes) request.AddSubnode(s);
   request.history = r.history;
   snprintf(request.secondName, sizeof(request.secondName), "%s", r.secondName.c_str());
-  if (!r.portEquals.empty()) {
-    request.AddFilterTerm(FQX1_AND, FQX1_EQ, "PORTNAME", FQX1_CSTRING, r.portEquals.c_str(),
-                          static_cast<int>(r.portEquals.size()));
-  }
   ContextInfo context;
   ZEPTABLE_object<Agent> sampler(&request, &context, nullptr);
   EXPECT_EQ(sampler.TakeSample(), 0u);
@@ -112,12 +107,6 @@ class SamplesTest : public zeptest::InstallTreeTest {
     const ZEPDCLOG_DCMetricsLogFile* log =
         ZEPDISP_dispatcher::metricsLogList.findServerLog(server.c_str(), "1");
     return log != nullptr ? std::string(log->getSubnodeName()) : std::string();
-  }
-
-  // Changes one setting in memory, as a reload of the file would.
-  static void setProperty(const char* key, int value) {
-    OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
-    ZEPDISP_dispatcher::configProperties.setProperty(key, value);
   }
 
   int files_ = 0;
