@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -33,24 +34,19 @@ TEST_F(ConfigTablesTest, GlobalTableReadsSettingsShowsDefaultsAndNamesTheHost) {
     EXPECT_EQ(table.GetColumnInfo(&info, table.NumColumns() - 1), 0u);
   }
   TRK1_Capture capture;
-  const std::vector<zep_zepdct_data_t> rows = sample<zep_zepdct_agent>({});
-  ASSERT_EQ(rows.size(), 2u);
-  const zep_zepdct_data_t& s = text(rows[0].appsrvnm) == "server1" ? rows[0] : rows[1];
-  const zep_zepdct_data_t& a = &s == &rows[0] ? rows[1] : rows[0];
-  EXPECT_EQ(text(s.originnode), AXO_GetOriginnode());
-  EXPECT_EQ(s.appsrvenv, 1);
-  EXPECT_EQ(s.dconoff, 1);
-  EXPECT_EQ(s.trconoff, 1);
-  EXPECT_EQ(s.loglevel, 2);
-  EXPECT_EQ(text(s.hostname), "host1.example.com");  // from the server's metric log
-
-  // A dotted server name; an unknown log level leaves its column blank.
-  EXPECT_EQ(text(a.appsrvnm), "app.node1");
-  EXPECT_EQ(a.appsrvenv, 2);
-  EXPECT_EQ(a.dconoff, 0);
-  EXPECT_EQ(a.trconoff, 0);  // the default
-  EXPECT_EQ(std::memcmp(&a.loglevel, "  ", 2), 0);
-  EXPECT_EQ(text(a.hostname), AXO_GetHostname());  // no metric log: the agent's host
+  std::vector<std::string> rows;  // server|env|monitor|trace|log level|host
+  for (const zep_zepdct_data_t& r : sample<zep_zepdct_agent>({})) {
+    EXPECT_EQ(text(r.originnode), AXO_GetOriginnode());
+    rows.push_back(text(r.appsrvnm) + "|" + std::to_string(r.appsrvenv) + "|" +
+                   std::to_string(r.dconoff) + "|" + std::to_string(r.trconoff) + "|" +
+                   (std::memcmp(&r.loglevel, "  ", 2) == 0 ? "" : std::to_string(r.loglevel)) +
+                   "|" + text(r.hostname));
+  }
+  std::sort(rows.begin(), rows.end());
+  // A dotted server name; trace off by default; an unknown log level leaves
+  // its column blank; the host from the server's metric log, else the agent's.
+  EXPECT_EQ(rows, (std::vector<std::string>{"app.node1|2|0|0||" + std::string(AXO_GetHostname()),
+                                            "server1|1|1|1|2|host1.example.com"}));
   EXPECT_TRUE(capture.contains(
       "ZEP0451E Unrecognized enum value in properties file, key=2.app.node1.log"));
   // Shown with their defaults, but listing and reading never write the file.
@@ -65,23 +61,18 @@ TEST_F(ConfigTablesTest, MonitorTableSkipsMissingAndUnknownControls) {
         "2.t.monitor.control.1=*;*;*;verbose\n2.t.monitor.control.2=P;o;*;headers\n"
         "3.u.monitor.control.count=abc\n3.u.monitor.control.1=*;*;*;none\n"
         "4.v.monitor.control.count=2000000000\n4.v.monitor.control.1=*;*;*;body\n");
-  const std::vector<zep_zepdcmt_data_t> rows = sample<zep_zepdcmt_agent>({});
-  ASSERT_EQ(rows.size(), 4u);
-  EXPECT_EQ(rows[0].mcindex, 1);
-  EXPECT_EQ(text(rows[0].opname), "submitOrder");
-  EXPECT_EQ(rows[0].msglglvl, 4);
-  EXPECT_EQ(std::string(rows[0].tablever, 8), "12345678");
-  // Control 2 is missing; control 3 has two fields and blank names.
-  EXPECT_EQ(rows[1].mcindex, 3);
-  EXPECT_EQ(text(rows[1].portname), "");
-  EXPECT_EQ(std::memcmp(&rows[1].msglglvl, "  ", 2), 0);
-  // An unknown level drops the control.
-  EXPECT_EQ(text(rows[2].appsrvnm), "t");
-  EXPECT_EQ(rows[2].mcindex, 2);
-  EXPECT_EQ(rows[2].msglglvl, 2);
-  // A count far beyond the file's entries still finds the controls there.
-  EXPECT_EQ(text(rows[3].appsrvnm), "v");
-  EXPECT_EQ(rows[3].msglglvl, 3);
+  std::vector<std::string> rows;  // server|index|port|operation|level
+  for (const zep_zepdcmt_data_t& r : sample<zep_zepdcmt_agent>({})) {
+    EXPECT_EQ(std::string(r.tablever, 8), "12345678");
+    rows.push_back(text(r.appsrvnm) + "|" + std::to_string(r.mcindex) + "|" + text(r.portname) +
+                   "|" + text(r.opname) + "|" +
+                   (std::memcmp(&r.msglglvl, "  ", 2) == 0 ? "" : std::to_string(r.msglglvl)));
+  }
+  // Control 2 of s is missing; its control 3 has two fields and blank names.
+  // t's unknown level drops its control 1. A count far beyond the file's
+  // entries still finds v's controls there.
+  EXPECT_EQ(rows, (std::vector<std::string>{"s|1|OrderPort|submitOrder|4", "s|3|||", "t|2|P|o|2",
+                                            "v|1|*|*|3"}));
 }
 
 TEST_F(ConfigTablesTest, FilterTableListsEveryPresentControlAndARequestKeepsItsSnapshot) {
@@ -93,12 +84,12 @@ TEST_F(ConfigTablesTest, FilterTableListsEveryPresentControlAndARequestKeepsItsS
   ZEPTABLE_object<zep_zepfct_agent> sampler(&request, &context, nullptr);
   ASSERT_EQ(sampler.TakeSample(), 0u);
   ASSERT_EQ(sampler.count, 3);
-  auto row = [&](int i) { return reinterpret_cast<const zep_zepfct_data_t*>(sampler.GetRow(i)); };
-  EXPECT_EQ(text(row(0)->rmipaddr), "*");
-  EXPECT_EQ(text(row(1)->rmipaddr), "10.0.0.1");
-  EXPECT_EQ(row(1)->fcindex, 2);
-  EXPECT_EQ(text(row(2)->portname), "");
-  EXPECT_EQ(row(2)->fcindex, 3);
+  std::vector<std::string> rows;  // address|index|port
+  for (int i = 0; i < sampler.count; ++i) {
+    auto* r = reinterpret_cast<const zep_zepfct_data_t*>(sampler.GetRow(i));
+    rows.push_back(text(r->rmipaddr) + "|" + std::to_string(r->fcindex) + "|" + text(r->portname));
+  }
+  EXPECT_EQ(rows, (std::vector<std::string>{"*|1|*", "10.0.0.1|2|P", "|3|"}));
 
   tmp_.write("install/ZEP/config/ZEP.dc.properties",
              "1.s.monitor=on\n1.s.filter.control.count=1\n1.s.filter.control.1=P;o;c;reject\n");

@@ -52,21 +52,6 @@ TEST_F(ZepPropsTest, LoadFollowsTheFileFormat) {
   EXPECT_EQ(props.load(Path("no/such.properties").c_str()), ZEPPROPS_properties::ERROR);
 }
 
-// (Integer lookups: tests of the settings.)
-TEST_F(ZepPropsTest, SetPropertyAndRemove) {
-  ZEPPROPS_properties props;
-  props.setProperty("a", "1");
-  props.setProperty("b", "x");
-  props.setProperty("c", 12);
-  props.setProperty("a", "2");  // replaces in place
-  EXPECT_EQ(EntriesOf(props), (Entries{{"a", "2"}, {"b", "x"}, {"c", "12"}}));
-  props.setProperty("a", "");  // an empty value removes an existing key
-  props.setProperty("e", "");  // ...but is appended for a missing one
-  props.remove("b");
-  props.setProperty("a", "3");  // re-added at the end
-  EXPECT_EQ(EntriesOf(props), (Entries{{"c", "12"}, {"e", ""}, {"a", "3"}}));
-}
-
 TEST_F(ZepPropsTest, SaveEscapesBackslashesAndReloadsTheSameEntries) {
   ZEPPROPS_properties props;
   props.setPropertyFilename(Path().c_str());

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -63,13 +64,12 @@ class SituationsDataComputerTest : public ::testing::Test {
 };
 
 TEST_F(SituationsDataComputerTest, MessagesCountInEveryMatchingSituationOnce) {
-  ASSERT_TRUE(create(A, S, O, "ASO"));
-  ASSERT_TRUE(create(A, S, "*", "ASx"));
-  ASSERT_TRUE(create("*", "*", "*", "xxx"));
-  ASSERT_TRUE(create(B, S, O, "BSO"));
-  ASSERT_TRUE(create("*", S, O, "xSO"));
-  ASSERT_TRUE(create(A, "*", "*", "Axx"));
-  ASSERT_TRUE(create(A, S, pad("otherOp"), "ASP"));
+  const std::string P = pad("otherOp");
+  for (const auto& [a, s, o, name] :
+       {std::tuple{A, S, O, "ASO"}, {A, S, "*", "ASx"}, {"*", "*", "*", "xxx"}, {B, S, O, "BSO"},
+        {"*", S, O, "xSO"}, {A, "*", "*", "Axx"}, {A, S, P, "ASP"}}) {
+    ASSERT_TRUE(create(a, s, o, name));
+  }
   EXPECT_TRUE(dc.Increment(A.c_str(), S.c_str(), O.c_str()));
   EXPECT_EQ(windowSums(), (Sums{{"ASO", 1}, {"ASx", 1}, {"xxx", 1}, {"BSO", 0}, {"xSO", 1},
                                 {"Axx", 1}, {"ASP", 0}}));
@@ -115,17 +115,15 @@ TEST_F(SituationsDataComputerTest, RefusesInvalidAndDuplicateSituations) {
 }
 
 TEST_F(SituationsDataComputerTest, DeletionLeavesTheOthersCountingAndPrunesTheTree) {
-  ASSERT_TRUE(create(A, S, O, "one"));
-  ASSERT_TRUE(create(A, S, O, "two"));
-  ASSERT_TRUE(create(B, "*", "*", "three"));
-  ASSERT_TRUE(create("*", S, O, "four"));
+  const std::tuple<std::string, std::string, std::string, const char*> situations[] = {
+      {A, S, O, "one"}, {A, S, O, "two"}, {B, "*", "*", "three"}, {"*", S, O, "four"}};
+  for (const auto& [a, s, o, name] : situations) ASSERT_TRUE(create(a, s, o, name));
   ASSERT_TRUE(remove(A, S, O, "one"));
   dc.Increment(A.c_str(), S.c_str(), O.c_str());
   EXPECT_EQ(windowSums(), (Sums{{"two", 1}, {"three", 0}, {"four", 1}}));
-
-  ASSERT_TRUE(remove(A, S, O, "two"));
-  ASSERT_TRUE(remove(B, "*", "*", "three"));
-  ASSERT_TRUE(remove("*", S, O, "four"));
+  for (const auto& [a, s, o, name] : situations) {
+    EXPECT_EQ(remove(a, s, o, name), std::string(name) != "one");
+  }
   EXPECT_TRUE(dc.getList()->empty());
   EXPECT_TRUE(dc.getMCList()->empty());
   EXPECT_TRUE(create(A, S, O, "one"));  // a removed situation can come again

@@ -125,8 +125,7 @@ TEST_F(SituationsZepmattTest, ConditionsRegisterTheSituationForTheObjectsLife) {
   ZEPDISP_dispatcher::pDataComputer = nullptr;
   RequestDetail request;
   request.sampleType = AXO_SAMPLE_SITUATION;
-  const Term limit{"MSGCNT", FQX1_LE, FQX1_SMALL, i16(5)};
-  add(&request, limit);
+  add(&request, limit10);
   ZEPTABLE_object<zep_zepmatt_agent> object(&request, &context, nullptr);
   EXPECT_EQ(object.TakeSample(), 0u);
 }
@@ -138,12 +137,12 @@ TEST_F(SituationsZepmattTest, SampleOffersOneRowPerSituationWithTheOriginNode) {
   ZEPTABLE_object<zep_zepmatt_agent> object(&request, &context, nullptr);
   ASSERT_EQ(object.TakeSample(), 0u);
   ASSERT_EQ(object.count, 2);
-  const char* origin = AXO_GetOriginnode();
+  const std::string origin = AXO_GetOriginnode() != nullptr ? AXO_GetOriginnode() : "";
   for (int i = 0; i < 2; ++i) {
     auto* row = reinterpret_cast<const zep_zepmatt_data_t*>(object.GetRow(i));
-    EXPECT_EQ(std::string(row->originnode, 32), pad(origin != nullptr ? origin : "", 32));
-    EXPECT_EQ(std::string(row->hostname, 64), pad(origin != nullptr ? origin : "", 64));
-    EXPECT_EQ(text(row->sitname), i == 0 ? "first" : "second");
+    EXPECT_EQ(std::string(row->originnode, 32) + "|" + std::string(row->hostname, 64) + "|" +
+                  text(row->sitname),
+              pad(origin, 32) + "|" + pad(origin, 64) + "|" + (i == 0 ? "first" : "second"));
   }
 }
 
