@@ -54,13 +54,9 @@ inline HttpReply Http(int port, const std::string& method, const std::string& ta
     const size_t colon = h.find(':');
     request.set_header(h.substr(0, colon), h.substr(h.find_first_not_of(' ', colon + 1)));
   }
-  HttpReply reply;
   httplib::Result result = client.send(request);
-  if (!result) return reply;
-  reply.status = result->status;
-  reply.headers.insert(result->headers.begin(), result->headers.end());
-  reply.body = result->body;
-  return reply;
+  if (!result) return {};
+  return {result->status, {result->headers.begin(), result->headers.end()}, result->body};
 }
 
 // A loopback port free at the time of the call.
@@ -97,17 +93,10 @@ inline std::vector<std::string> CsvFields(const std::string& line) {
   std::vector<std::string> fields(1);
   bool quoted = false;
   for (size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-      fields.back() += '"';
-      ++i;
-    } else if (c == '"') {
-      quoted = !quoted;
-    } else if (c == ',' && !quoted) {
-      fields.emplace_back();
-    } else {
-      fields.back() += c;
-    }
+    if (quoted && line.compare(i, 2, "\"\"") == 0) fields.back() += line[++i];
+    else if (line[i] == '"') quoted = !quoted;
+    else if (line[i] == ',' && !quoted) fields.emplace_back();
+    else fields.back() += line[i];
   }
   return fields;
 }
@@ -169,13 +158,11 @@ using TempDir = ::ZepTestDir;
 struct InstallDir {
   std::string root, etc, install, config, logs;
 
-  explicit InstallDir(const std::string& r, const std::string& settings = "") : root(r) {
-    etc = root + "/etc";
-    install = root + "/install";
-    config = install + "/ZEP/config/ZEP.dc.properties";
-    logs = install + "/ZEP/logs";
-    for (const std::string& d : {etc, install, install + "/ZEP", install + "/ZEP/config", logs}) {
-      mkdir(d.c_str(), 0755);
+  explicit InstallDir(const std::string& r, const std::string& settings = "")
+      : root(r), etc(r + "/etc"), install(r + "/install"),
+        config(install + "/ZEP/config/ZEP.dc.properties"), logs(install + "/ZEP/logs") {
+    for (const std::string& d : {etc, install + "/ZEP/config", logs}) {
+      std::filesystem::create_directories(d);
     }
     WriteFile(etc + "/ZEPBaseDirConfig.properties", "INSTALLDIR=" + install + "\n");
     if (!std::filesystem::exists(config)) WriteFile(config, settings);
@@ -191,12 +178,9 @@ class Child {
       : out_(out_path), err_(err_path) {
     pid_ = fork();
     if (pid_ == 0) {
-      int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(out, 1);
-      dup2(err, 2);
-      int null = open("/dev/null", O_RDONLY);
-      dup2(null, 0);
+      dup2(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+      dup2(open("/dev/null", O_RDONLY), 0);
       for (const std::string& e : env) putenv(strdup(e.c_str()));
       std::vector<char*> args;
       for (const std::string& a : argv) args.push_back(strdup(a.c_str()));
@@ -205,12 +189,7 @@ class Child {
       _exit(127);
     }
   }
-  ~Child() {
-    if (Running()) {
-      kill(pid_, SIGKILL);
-      Wait(30);
-    }
-  }
+  ~Child() { Stop(SIGKILL); }
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
 
@@ -242,7 +221,6 @@ class Child {
   }
   std::string Out() const { return ReadFile(out_); }
   std::string Err() const { return ReadFile(err_); }
-  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
