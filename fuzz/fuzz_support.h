@@ -52,9 +52,7 @@ inline std::string logDir() { return root() + "/install/ZEP/logs"; }
 // Writes `size` bytes to `path`, replacing it.
 inline void writeFile(const std::string& path, const void* data, size_t size) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size))) {
-    abortWith("cannot write a scratch file");
-  }
+  ZEPFUZZ_CHECK(out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size)));
 }
 
 inline std::string readFile(const std::string& path) {

@@ -10,23 +10,21 @@
 
 namespace {
 
-using e2e::Agent;
-using nlohmann::json;
+using namespace e2e;
 
 const char* const kAlertmanager = "/usr/bin/prometheus-alertmanager";
 
 // True when the webhook was notified of `status` for situation Busy.
 bool Notified(e2e::HttpSink& hook, const std::string& status) {
+  bool notified = false;
   for (const std::string& body : hook.bodies()) {
     for (const json& a : json::parse(body, nullptr, false).value("alerts", json::array())) {
       const json& l = a["labels"];
-      if (a["status"] == status && l["alertname"] == "Busy" && l["table"] == "ZEPMATT" &&
-          l["portname"] == "OrderPort") {
-        return true;
-      }
+      notified |= a["status"] == status && l["alertname"] == "Busy" && l["table"] == "ZEPMATT" &&
+                  l["portname"] == "OrderPort";
     }
   }
-  return false;
+  return notified;
 }
 
 TEST(AlertmanagerEndToEnd, SituationReachesWebhookFiringThenResolved) {

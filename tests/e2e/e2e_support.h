@@ -66,11 +66,9 @@ inline int FreePort() {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof(addr);
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    port = ntohs(addr.sin_port);
-  }
+  const int port = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+                   getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0
+                       ? ntohs(addr.sin_port) : 0;
   close(fd);
   return port;
 }
@@ -116,10 +114,7 @@ class HttpSink {
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     while (!server_.is_running()) std::this_thread::yield();   // else stop() is lost
   }
-  ~HttpSink() {
-    server_.stop();
-    thread_.join();
-  }
+  ~HttpSink() { server_.stop(); thread_.join(); }
   HttpSink(const HttpSink&) = delete;
   HttpSink& operator=(const HttpSink&) = delete;
   int port() const { return port_; }
@@ -161,9 +156,7 @@ struct InstallDir {
   explicit InstallDir(const std::string& r, const std::string& settings = "")
       : root(r), etc(r + "/etc"), install(r + "/install"),
         config(install + "/ZEP/config/ZEP.dc.properties"), logs(install + "/ZEP/logs") {
-    for (const std::string& d : {etc, install + "/ZEP/config", logs}) {
-      std::filesystem::create_directories(d);
-    }
+    for (auto d : {etc, logs, install + "/ZEP/config"}) std::filesystem::create_directories(d);
     WriteFile(etc + "/ZEPBaseDirConfig.properties", "INSTALLDIR=" + install + "\n");
     if (!std::filesystem::exists(config)) WriteFile(config, settings);
   }
@@ -194,31 +187,21 @@ class Child {
   Child& operator=(const Child&) = delete;
 
   bool Running() {
-    if (pid_ <= 0 || exited_) return false;
     int st = 0;
-    if (waitpid(pid_, &st, WNOHANG) == pid_) {
-      exited_ = true;
-      status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-      return false;
-    }
-    return true;
+    if (pid_ <= 0 || exited_ || waitpid(pid_, &st, WNOHANG) != pid_) return pid_ > 0 && !exited_;
+    exited_ = true;
+    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return false;
   }
   // Waits up to `seconds` for the exit; returns the exit status (128 + the
   // signal for a killed process) or -1 when it still runs.
   int Wait(int seconds) {
-    for (int i = 0; i < seconds * 20 && Running(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    for (int i = 0; i < seconds * 20 && Running(); ++i) usleep(50000);
     return exited_ ? status_ : -1;
   }
-  void Signal(int sig) {
-    if (Running()) kill(pid_, sig);
-  }
+  void Signal(int sig) { if (Running()) kill(pid_, sig); }
   // Sends `sig` and waits for the exit, as Wait(30).
-  int Stop(int sig = SIGTERM) {
-    Signal(sig);
-    return Wait(30);
-  }
+  int Stop(int sig = SIGTERM) { Signal(sig); return Wait(30); }
   std::string Out() const { return ReadFile(out_); }
   std::string Err() const { return ReadFile(err_); }
 
@@ -229,14 +212,13 @@ class Child {
   std::string out_, err_;
 };
 
-// Polls `done` every 100 ms for up to `seconds`. End-to-end tests wait for
-// the real processes this way; in-process tests drive the clock instead.
+// Polls `done` every 100 ms for up to `seconds`; its last answer (it is
+// asked once more at the end, so it must not consume what it checks).
+// End-to-end tests wait for the real processes this way; in-process tests
+// drive the clock instead.
 template <typename F>
 bool Eventually(int seconds, F done) {
-  for (int i = 0; i < seconds * 10; ++i) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  for (int i = 0; i < seconds * 10 && !done(); ++i) usleep(100000);
   return done();
 }
 

@@ -11,10 +11,7 @@
 
 namespace {
 
-using e2e::Agent;
-using e2e::kBuild;
-using e2e::Simulate;
-using e2e::json;
+using namespace e2e;
 
 // The lines of `server` in the --expect report: column name to value.
 std::vector<std::map<std::string, std::string>> ReadExpect(const std::string& path,

@@ -9,8 +9,7 @@
 
 namespace {
 
-using e2e::Agent;
-using e2e::json;
+using namespace e2e;
 
 const char* const kPromtool = "/usr/bin/promtool";
 const char* const kPrometheus = "/usr/bin/prometheus";
@@ -27,9 +26,8 @@ std::string Query(int port, const std::string& expr) {
 // format unless escaped: Prometheus scrapes every record and a plausible
 // elapsed-time quantile, and promtool accepts the page without a warning.
 TEST(PrometheusEndToEnd, PrometheusScrapesEveryRecordAndPromtoolAcceptsOddNames) {
-  for (const char* tool : {kPromtool, kPrometheus}) {
+  for (const char* tool : {kPromtool, kPrometheus})
     ASSERT_EQ(access(tool, X_OK), 0) << tool << " is missing: run scripts/install-deps";
-  }
   e2e::TempDir tmp;
   Agent agent(tmp.path(), {});
   ASSERT_TRUE(agent.Up()) << agent.Trace();

@@ -104,9 +104,8 @@ TEST_F(RestartTest, EveryRecordReachesHistoryOnceThroughKillsAndPausePoints) {
   // the last one ended.
   const std::string config = e2e::ReadFile(agent->dir().config);
   for (const char* key : {"zep.axo.logReadSleepTimeSeconds=1\n", "zep.config.version=",
-                          "1.appsrv01.monitor=on\n", "2.appsrv02.monitor=on\n"}) {
+                          "1.appsrv01.monitor=on\n", "2.appsrv02.monitor=on\n"})
     EXPECT_NE(config.find(key), std::string::npos) << key;
-  }
   EXPECT_TRUE(std::regex_match(config, std::regex("((#.*|[^=\n]+=.*)?\n)+"))) << config;
 }
 

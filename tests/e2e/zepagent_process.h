@@ -59,9 +59,7 @@ class Agent {
                  const std::string& body = "") {
     return Http(port_, method, target, body, {std::string("Authorization: Bearer ") + kToken});
   }
-  json GetJson(const std::string& target) {
-    return json::parse(Get(target).body, nullptr, false);
-  }
+  json GetJson(const std::string& target) { return json::parse(Get(target).body, nullptr, false); }
 
   // The registered subnode names.
   std::vector<std::string> Subnodes() {
@@ -100,9 +98,7 @@ inline long WindowClockOffset() {
 inline std::string WindowClockEnv() {
   return "ZEP_TEST_CLOCK_OFFSET=" + std::to_string(WindowClockOffset());
 }
-inline std::string WindowClockNow() {
-  return std::to_string(time(nullptr) + WindowClockOffset());
-}
+inline std::string WindowClockNow() { return std::to_string(time(nullptr) + WindowClockOffset()); }
 
 inline int Simulate(const std::string& args) {
   return std::system((kBuild + "/zepdcsim " + args + " >/dev/null 2>&1").c_str());
