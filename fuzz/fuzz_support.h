@@ -19,7 +19,6 @@ namespace zepfuzz {
 
 // 2006-03-28 13:40:00 UTC.
 constexpr time_t kNow = 1143553200;
-inline time_t fixedNow() { return kNow; }
 
 inline void abortWith(const char* what) {
   fprintf(stderr, "fuzz invariant broken: %s\n", what);
@@ -35,13 +34,13 @@ inline const std::string& root() {
     const char* base = getenv("TMPDIR");
     std::string templ = std::string(base != nullptr && base[0] ? base : "/tmp") + "/zepfuzz.XXXXXX";
     if (mkdtemp(templ.data()) == nullptr) abortWith("mkdtemp");
-    std::filesystem::create_directories(templ + "/etc");
-    std::filesystem::create_directories(templ + "/install/ZEP/config");
-    std::filesystem::create_directories(templ + "/install/ZEP/logs");
+    for (const char* d : {"/etc", "/install/ZEP/config", "/install/ZEP/logs"}) {
+      std::filesystem::create_directories(templ + d);
+    }
     std::ofstream(templ + "/etc/ZEPBaseDirConfig.properties") << "INSTALLDIR=" << templ
                                                               << "/install\n";
     ZEPUTIL::setEtcDirForTesting((templ + "/etc").c_str());
-    ZEPPORT::setClockForTesting(fixedNow);
+    ZEPPORT::setClockForTesting([]() -> time_t { return kNow; });
     return templ;
   }();
   return dir;
@@ -53,9 +52,7 @@ inline std::string logDir() { return root() + "/install/ZEP/logs"; }
 // Writes `size` bytes to `path`, replacing it.
 inline void writeFile(const std::string& path, const void* data, size_t size) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size))) {
-    abortWith("cannot write a scratch file");
-  }
+  ZEPFUZZ_CHECK(out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size)));
 }
 
 inline std::string readFile(const std::string& path) {

@@ -54,13 +54,9 @@ inline HttpReply Http(int port, const std::string& method, const std::string& ta
     const size_t colon = h.find(':');
     request.set_header(h.substr(0, colon), h.substr(h.find_first_not_of(' ', colon + 1)));
   }
-  HttpReply reply;
   httplib::Result result = client.send(request);
-  if (!result) return reply;
-  reply.status = result->status;
-  reply.headers.insert(result->headers.begin(), result->headers.end());
-  reply.body = result->body;
-  return reply;
+  if (!result) return {};
+  return {result->status, {result->headers.begin(), result->headers.end()}, result->body};
 }
 
 // A loopback port free at the time of the call.
@@ -70,11 +66,9 @@ inline int FreePort() {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof(addr);
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-    port = ntohs(addr.sin_port);
-  }
+  const int port = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+                   getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0
+                       ? ntohs(addr.sin_port) : 0;
   close(fd);
   return port;
 }
@@ -97,17 +91,10 @@ inline std::vector<std::string> CsvFields(const std::string& line) {
   std::vector<std::string> fields(1);
   bool quoted = false;
   for (size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-      fields.back() += '"';
-      ++i;
-    } else if (c == '"') {
-      quoted = !quoted;
-    } else if (c == ',' && !quoted) {
-      fields.emplace_back();
-    } else {
-      fields.back() += c;
-    }
+    if (quoted && line.compare(i, 2, "\"\"") == 0) fields.back() += line[++i];
+    else if (line[i] == '"') quoted = !quoted;
+    else if (line[i] == ',' && !quoted) fields.emplace_back();
+    else fields.back() += line[i];
   }
   return fields;
 }
@@ -127,10 +114,7 @@ class HttpSink {
     thread_ = std::thread([this] { server_.listen_after_bind(); });
     while (!server_.is_running()) std::this_thread::yield();   // else stop() is lost
   }
-  ~HttpSink() {
-    server_.stop();
-    thread_.join();
-  }
+  ~HttpSink() { server_.stop(); thread_.join(); }
   HttpSink(const HttpSink&) = delete;
   HttpSink& operator=(const HttpSink&) = delete;
   int port() const { return port_; }
@@ -169,14 +153,10 @@ using TempDir = ::ZepTestDir;
 struct InstallDir {
   std::string root, etc, install, config, logs;
 
-  explicit InstallDir(const std::string& r, const std::string& settings = "") : root(r) {
-    etc = root + "/etc";
-    install = root + "/install";
-    config = install + "/ZEP/config/ZEP.dc.properties";
-    logs = install + "/ZEP/logs";
-    for (const std::string& d : {etc, install, install + "/ZEP", install + "/ZEP/config", logs}) {
-      mkdir(d.c_str(), 0755);
-    }
+  explicit InstallDir(const std::string& r, const std::string& settings = "")
+      : root(r), etc(r + "/etc"), install(r + "/install"),
+        config(install + "/ZEP/config/ZEP.dc.properties"), logs(install + "/ZEP/logs") {
+    for (auto d : {etc, logs, install + "/ZEP/config"}) std::filesystem::create_directories(d);
     WriteFile(etc + "/ZEPBaseDirConfig.properties", "INSTALLDIR=" + install + "\n");
     if (!std::filesystem::exists(config)) WriteFile(config, settings);
   }
@@ -191,12 +171,9 @@ class Child {
       : out_(out_path), err_(err_path) {
     pid_ = fork();
     if (pid_ == 0) {
-      int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(out, 1);
-      dup2(err, 2);
-      int null = open("/dev/null", O_RDONLY);
-      dup2(null, 0);
+      dup2(open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+      dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+      dup2(open("/dev/null", O_RDONLY), 0);
       for (const std::string& e : env) putenv(strdup(e.c_str()));
       std::vector<char*> args;
       for (const std::string& a : argv) args.push_back(strdup(a.c_str()));
@@ -205,44 +182,28 @@ class Child {
       _exit(127);
     }
   }
-  ~Child() {
-    if (Running()) {
-      kill(pid_, SIGKILL);
-      Wait(30);
-    }
-  }
+  ~Child() { Stop(SIGKILL); }
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;
 
   bool Running() {
-    if (pid_ <= 0 || exited_) return false;
     int st = 0;
-    if (waitpid(pid_, &st, WNOHANG) == pid_) {
-      exited_ = true;
-      status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-      return false;
-    }
-    return true;
+    if (pid_ <= 0 || exited_ || waitpid(pid_, &st, WNOHANG) != pid_) return pid_ > 0 && !exited_;
+    exited_ = true;
+    status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return false;
   }
   // Waits up to `seconds` for the exit; returns the exit status (128 + the
   // signal for a killed process) or -1 when it still runs.
   int Wait(int seconds) {
-    for (int i = 0; i < seconds * 20 && Running(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    for (int i = 0; i < seconds * 20 && Running(); ++i) usleep(50000);
     return exited_ ? status_ : -1;
   }
-  void Signal(int sig) {
-    if (Running()) kill(pid_, sig);
-  }
+  void Signal(int sig) { if (Running()) kill(pid_, sig); }
   // Sends `sig` and waits for the exit, as Wait(30).
-  int Stop(int sig = SIGTERM) {
-    Signal(sig);
-    return Wait(30);
-  }
+  int Stop(int sig = SIGTERM) { Signal(sig); return Wait(30); }
   std::string Out() const { return ReadFile(out_); }
   std::string Err() const { return ReadFile(err_); }
-  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;
@@ -251,14 +212,13 @@ class Child {
   std::string out_, err_;
 };
 
-// Polls `done` every 100 ms for up to `seconds`. End-to-end tests wait for
-// the real processes this way; in-process tests drive the clock instead.
+// Polls `done` every 100 ms for up to `seconds`; its last answer (it is
+// asked once more at the end, so it must not consume what it checks).
+// End-to-end tests wait for the real processes this way; in-process tests
+// drive the clock instead.
 template <typename F>
 bool Eventually(int seconds, F done) {
-  for (int i = 0; i < seconds * 10; ++i) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  for (int i = 0; i < seconds * 10 && !done(); ++i) usleep(100000);
   return done();
 }
 

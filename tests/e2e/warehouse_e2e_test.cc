@@ -25,7 +25,6 @@ TEST(WarehouseEndToEnd, ThreeAgentsStoreEveryRecordOnceThroughRestarts) {
   std::vector<std::unique_ptr<e2e::Child>> sims;
   for (int i = 0; i < 3; ++i) {
     roots.push_back(tmp.path() + "/agent" + std::to_string(i));
-    mkdir(roots[i].c_str(), 0755);
     agents.push_back(std::make_unique<Agent>(roots[i], args));
     ASSERT_TRUE(agents[i]->Up()) << agents[i]->Trace() << agents[i]->child().Err();
     // 2 servers x 300 records at 100 records/s per agent: about six seconds.

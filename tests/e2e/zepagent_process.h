@@ -45,34 +45,27 @@ class Agent {
     static const std::regex kListening("listening on http://127\\.0\\.0\\.1:([0-9]+)");
     return Eventually(30, [&] {
       std::smatch m;
-      std::string trace = ReadFile(trace_);
-      if (!child_->Running()) return true;  // ended: Up() reports false below
-      if (!std::regex_search(trace, m, kListening)) return false;
+      const std::string trace = ReadFile(trace_);
+      // (An agent that ended ends the wait: Up() reports false below.)
+      if (!child_->Running() || !std::regex_search(trace, m, kListening)) return !child_->Running();
       port_ = std::stoi(m[1]);
       return Get("/healthz").status == 200;
     }) && child_->Running() && port_ > 0;
   }
 
   HttpReply Get(const std::string& target) { return Http(port_, "GET", target); }
-  HttpReply Post(const std::string& target, const std::string& body, bool token = true) {
-    std::vector<std::string> headers;
-    if (token) headers.push_back(std::string("Authorization: Bearer ") + kToken);
-    return Http(port_, "POST", target, body, headers);
+  // A request that carries the bearer token.
+  HttpReply Send(const std::string& method, const std::string& target,
+                 const std::string& body = "") {
+    return Http(port_, method, target, body, {std::string("Authorization: Bearer ") + kToken});
   }
-  HttpReply Delete(const std::string& target) {
-    return Http(port_, "DELETE", target, "", {std::string("Authorization: Bearer ") + kToken});
-  }
-  json GetJson(const std::string& target) {
-    return json::parse(Get(target).body, nullptr, false);
-  }
+  json GetJson(const std::string& target) { return json::parse(Get(target).body, nullptr, false); }
 
-  // The registered subnode names, sorted.
+  // The registered subnode names.
   std::vector<std::string> Subnodes() {
     std::vector<std::string> names;
     json j = GetJson("/api/v1/subnodes");
-    if (!j.is_object()) return names;
-    for (const json& s : j["subnodes"]) names.push_back(s["name"].get<std::string>());
-    std::sort(names.begin(), names.end());
+    for (const json& s : j.is_object() ? j["subnodes"] : json()) names.push_back(s["name"]);
     return names;
   }
 
@@ -105,9 +98,7 @@ inline long WindowClockOffset() {
 inline std::string WindowClockEnv() {
   return "ZEP_TEST_CLOCK_OFFSET=" + std::to_string(WindowClockOffset());
 }
-inline std::string WindowClockNow() {
-  return std::to_string(time(nullptr) + WindowClockOffset());
-}
+inline std::string WindowClockNow() { return std::to_string(time(nullptr) + WindowClockOffset()); }
 
 inline int Simulate(const std::string& args) {
   return std::system((kBuild + "/zepdcsim " + args + " >/dev/null 2>&1").c_str());

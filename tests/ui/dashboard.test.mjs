@@ -10,12 +10,10 @@ const build = path.resolve(process.argv[2] || 'build');
 const shots = path.join(build, 'ui-screenshots');
 fs.mkdirSync(shots, {recursive: true});
 
-const agent = await startAgent(build);
-const browser = await launchBrowser().catch(async (e) => {
-  await agent.stop();
-  throw e;
-});
+let agent, browser;
 try {
+  agent = await startAgent(build);
+  browser = await launchBrowser();
   // Two simulated servers over the last two minutes, and a hostile one.
   const from = Math.floor(Date.now() / 1000) - 150;
   agent.simulate(['--servers', '2', '--count', '120', '--step-ms', '1000', '--fault-ratio', '0.2',
@@ -105,6 +103,6 @@ try {
   assert.deepEqual(errors, [], 'errors in the page');
   console.log(`dashboard test passed; screenshots in ${shots}`);
 } finally {
-  await browser.close();
-  await agent.stop();
+  await browser?.close();
+  await agent?.stop();
 }
