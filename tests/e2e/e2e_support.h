@@ -187,8 +187,9 @@ class Child {
   Child& operator=(const Child&) = delete;
 
   bool Running() {
+    if (pid_ <= 0 || exited_) return false;
     int st = 0;
-    if (pid_ <= 0 || exited_ || waitpid(pid_, &st, WNOHANG) != pid_) return pid_ > 0 && !exited_;
+    if (waitpid(pid_, &st, WNOHANG) != pid_) return true;
     exited_ = true;
     status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     return false;
