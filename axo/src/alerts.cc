@@ -74,18 +74,8 @@ bool SplitUrl(const std::string& url, Url* out, std::string* error) {
   return true;
 }
 
-std::string Rfc3339(time_t t) {
-  struct tm tm {};
-  gmtime_r(&t, &tm);
-  char buf[32];
-  strftime(buf, sizeof(buf), "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return buf;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  return s;
-}
+using axo_internal::Lower;
+using axo_internal::Rfc3339;
 
 // The alert body of a raised `event`: text attributes identify the row
 // (labels), integer attributes are its values (annotations).
@@ -126,8 +116,7 @@ void Sender::SetUrls(const std::vector<std::string>& urls) {
 void Sender::Enqueue(Alert alert) {
   if (urls_.empty()) return;   // nowhere to go; raised ones are sent once there is
   if (queue_.size() >= limits_.capacity) {
-    if (--queuedCount_[queue_.front().situation] == 0) queuedCount_.erase(queue_.front().situation);
-    queue_.pop_front();
+    PopFront();
     ++stats_.dropped;
     droppedTotal.Inc();
   }
@@ -135,6 +124,11 @@ void Sender::Enqueue(Alert alert) {
   ++queuedCount_[alert.situation];
   queue_.push_back(std::move(alert));
   queuedGauge.Set(static_cast<double>(queue_.size()));
+}
+
+void Sender::PopFront() {
+  if (--queuedCount_[queue_.front().situation] == 0) queuedCount_.erase(queue_.front().situation);
+  queue_.pop_front();
 }
 
 void Sender::Cleared(const std::string& situation, const Event* event, time_t when) {
@@ -225,8 +219,7 @@ void Sender::Pass(time_t now) {
     retryAt_ = 0;
     // Entries dropped meanwhile are gone already; the rest of the batch leaves.
     while (!queue_.empty() && queue_.front().seq <= last) {
-      if (--queuedCount_[queue_.front().situation] == 0) queuedCount_.erase(queue_.front().situation);
-      queue_.pop_front();
+      PopFront();
       ++stats_.sent;
       sentTotal.Inc();
     }

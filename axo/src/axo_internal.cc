@@ -17,6 +17,13 @@ std::string Upper(std::string text) {
   return text;
 }
 
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
 std::string_view TrimBlanks(std::string_view text) {
   size_t end = text.find_last_not_of(' ');
   return end == std::string_view::npos ? std::string_view() : text.substr(0, end + 1);
@@ -52,6 +59,8 @@ std::string UtcTime(time_t t, const char* format) {
   char buf[64];
   return strftime(buf, sizeof(buf), format, &tm) == 0 ? std::string() : std::string(buf);
 }
+
+std::string Rfc3339(time_t t) { return UtcTime(t, "%Y-%m-%dT%H:%M:%SZ"); }
 
 const OperatorName* OperatorAt(std::string_view text) {
   for (const OperatorName& op : kOperators) {

@@ -45,8 +45,9 @@ namespace axo_internal {
 
 // --- text helpers -------------------------------------------------------------
 
-// `text` with the ASCII letters in upper case.
+// `text` with the ASCII letters in upper case, or in lower case.
 std::string Upper(std::string text);
+std::string Lower(std::string text);
 
 // `text` without the trailing blanks (' ') that pad fixed-width fields.
 std::string_view TrimBlanks(std::string_view text);
@@ -66,6 +67,8 @@ bool CopyBounded(char* dst, size_t size, std::string_view src);
 
 // `t` in UTC through strftime's `format` (at most 63 characters of result).
 std::string UtcTime(time_t t, const char* format);
+// `t` as an RFC 3339 (ISO 8601) UTC time, "2026-12-07T05:00:00Z".
+std::string Rfc3339(time_t t);
 
 // --- compare operators -----------------------------------------------------
 

@@ -19,8 +19,6 @@ namespace axo {
 namespace answer {
 namespace {
 
-std::string IsoTime(time_t t) { return axo_internal::UtcTime(t, "%Y-%m-%dT%H:%M:%SZ"); }
-
 // Appends `text` as a JSON string, exactly as the document dump writes it.
 // Printable ASCII other than the quote and the backslash is copied as it
 // is; any other text (control characters, bytes that may not be UTF-8) is
@@ -218,7 +216,7 @@ Json AgentJson(const AXO_Identity& id, const std::vector<AXO_SubnodeInfo>& subno
               {"originnode", std::string(axo_internal::TrimBlanks(id.originnode))},
               {"affinities", id.affinities},
               {"startTime", static_cast<int64_t>(id.startTime)},
-              {"started", IsoTime(id.startTime)},
+              {"started", axo_internal::Rfc3339(id.startTime)},
               {"subnodes", SubnodesJson(subnodes)}};
 }
 

@@ -100,6 +100,7 @@ class Sender {
   };
 
   void Enqueue(Alert alert);               // requires mu_; drops it without URLs
+  void PopFront();                         // requires mu_ and a queued alert
   void Cleared(const std::string& situation, const Event* event, time_t when);  // requires mu_
   // Posts `body` to `url`; false with `*reason` when it was not accepted.
   // Called with no lock held.
