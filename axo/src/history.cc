@@ -148,18 +148,15 @@ Status BuildHistorySelect(const HistoryQuery& query, const std::vector<HistoryCo
       *error = "attribute " + t.attribute + " holds integers, not '" + t.value + "'";
       return kBadRequest;
     }
-    static const char* const kOps[][2] = {{"=", "="},   {"!=", "<>"}, {"<", "<"},
-                                          {"<=", "<="}, {">", ">"},   {">=", ">="}};
-    const char* op = nullptr;
-    for (const auto& o : kOps) {
-      if (t.op == o[0]) op = o[1];
-    }
-    if (op == nullptr) {
+    // Both back ends read the framework's operators as they are written;
+    // only one of those texts reaches the statement.
+    _IntfOper code;
+    if (!axo_internal::ParseOperator(t.op, &code)) {
       *error = "unknown operator " + t.op;
       return kBadRequest;
     }
     std::string placeholder = param(t.value);
-    where += " AND " + QuoteName(c->name) + " " + op + " " + placeholder;
+    where += " AND " + QuoteName(c->name) + " " + t.op + " " + placeholder;
   }
   const std::string source = " FROM " + QuoteName(query.table) + " WHERE " + where;
   const std::string limit = " LIMIT " + std::to_string(query.limit + 1);
