@@ -201,7 +201,8 @@ bool ParseListen(const std::string& value, AXO_Options* o) {
   return true;
 }
 
-bool ParseSeconds(const std::string& v, int* out) {
+// Parses a count of seconds or days: 1 to 999999999.
+bool ParseCount(const std::string& v, int* out) {
   long long n;
   if (!axo_internal::ParseInteger(v, 1, 999999999, &n)) return false;
   *out = static_cast<int>(n);
@@ -281,61 +282,61 @@ struct OptionPair {
   std::string where;
 };
 
-// The options that take a value (all but --help and --version).
-bool TakesValue(const std::string& name) {
-  static const char* const kWithValue[] = {"--listen", "--token-file", "--trace",
-                                           "--trace-file", "--history-db",
-                                           "--history-interval", "--history-tables",
-                                           "--config", "--alertmanager-url",
-                                           "--history-retain-days"};
-  return std::find_if(std::begin(kWithValue), std::end(kWithValue),
-                      [&](const char* k) { return name == k; }) != std::end(kWithValue);
+// Every option that takes a value (all but --help and --version), and
+// where its value goes: a text that must not be empty, a count of 1 to
+// 999999999, or (neither) a value with a rule of its own in ApplyOption.
+struct OptionSpec {
+  const char* name;
+  std::string AXO_Options::*text = nullptr;
+  int AXO_Options::*count = nullptr;
+};
+const OptionSpec kOptionSpecs[] = {
+    {"--listen"},
+    {"--token-file", &AXO_Options::tokenFile},
+    {"--trace", &AXO_Options::trace},
+    {"--trace-file", &AXO_Options::traceFile},
+    {"--history-db", &AXO_Options::historyDb},
+    {"--history-interval", nullptr, &AXO_Options::historyInterval},
+    {"--history-tables", &AXO_Options::historyTables},
+    {"--config", &AXO_Options::configFile},
+    {"--alertmanager-url"},
+    {"--history-retain-days", nullptr, &AXO_Options::historyRetainDays},
+};
+
+const OptionSpec* FindOption(const std::string& name) {
+  for (const OptionSpec& spec : kOptionSpecs) {
+    if (name == spec.name) return &spec;
+  }
+  return nullptr;
 }
 
+bool TakesValue(const std::string& name) { return FindOption(name) != nullptr; }
+
 // Applies one option to `o`, the one place that knows every option's
-// values. Returns false with `*error` for a bad value.
+// values. Requires: TakesValue(pair.name). Returns false with `*error` for
+// a bad value.
 bool ApplyOption(const OptionPair& pair, AXO_Options* o, std::string* error) {
   const std::string& name = pair.name;
   const std::string& value = pair.value;
+  const OptionSpec* spec = FindOption(name);
+  std::string reason = value;   // what the message shows after the name
   bool ok = true;
-  if (name == "--listen") {
+  if (spec->text != nullptr) {
+    ok = !value.empty() && (name != "--trace" || TRK1_CheckSpec(value));
+    o->*spec->text = value;
+  } else if (spec->count != nullptr) {
+    ok = ParseCount(value, &(o->*spec->count));
+  } else if (name == "--listen") {
     ok = ParseListen(value, o);
-  } else if (name == "--token-file") {
-    ok = !value.empty();
-    o->tokenFile = value;
-  } else if (name == "--trace") {
-    ok = !value.empty() && TRK1_CheckSpec(value);
-    o->trace = value;
-  } else if (name == "--trace-file") {
-    ok = !value.empty();
-    o->traceFile = value;
-  } else if (name == "--history-db") {
-    ok = !value.empty();
-    o->historyDb = value;
-  } else if (name == "--history-interval") {
-    ok = ParseSeconds(value, &o->historyInterval);
-  } else if (name == "--history-tables") {
-    ok = !value.empty();
-    o->historyTables = value;
-  } else if (name == "--config") {
-    ok = !value.empty();
-    o->configFile = value;
-  } else if (name == "--history-retain-days") {
-    ok = ParseSeconds(value, &o->historyRetainDays);
+    if (!ok) reason += " (expected HOST:PORT, :PORT, PORT or none)";
   } else if (name == "--alertmanager-url") {
-    std::string reason;
-    if (!axo::alerts::ValidUrl(value, &reason)) {
-      *error = pair.where + "bad value for " +
-               (pair.where.empty() ? name : name.substr(2)) + ": " + reason;
-      return false;
-    }
-    o->alertmanagerUrls.push_back(value);
+    ok = axo::alerts::ValidUrl(value, &reason);
+    if (ok) o->alertmanagerUrls.push_back(value);
   }
   if (!ok) {
     // In the file an option is named by its key, without "--".
     *error = pair.where + "bad value for " + (pair.where.empty() ? name : name.substr(2)) +
-             ": " + value;
-    if (name == "--listen") error->append(" (expected HOST:PORT, :PORT, PORT or none)");
+             ": " + reason;
   }
   return ok;
 }
