@@ -46,9 +46,8 @@ Result Exec(PGconn* conn, const std::string& sql, const std::vector<std::string>
 bool Ok(const Result& r, std::string* error) {
   ExecStatusType s = PQresultStatus(r.get());
   if (s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK || s == PGRES_COPY_IN) return true;
-  std::string message = PQresultErrorMessage(r.get());
-  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
-  *error = message.empty() ? "the server connection failed" : message;
+  const std::string_view message = axo_internal::TrimSpace(PQresultErrorMessage(r.get()));
+  *error = message.empty() ? "the server connection failed" : std::string(message);
   return false;
 }
 
@@ -62,9 +61,8 @@ PGconn* ConnectTo(const std::string& uri) {
 }
 
 std::string ConnectionError(PGconn* conn) {
-  std::string message = conn != nullptr ? PQerrorMessage(conn) : "out of memory";
-  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
-  return message;
+  return conn != nullptr ? std::string(axo_internal::TrimSpace(PQerrorMessage(conn)))
+                         : "out of memory";
 }
 
 // True when a failed connection attempt reached no server that answered
@@ -102,11 +100,7 @@ std::string IsoTime(time_t t) { return axo_internal::UtcTime(t, "%Y-%m-%d %H:%M:
 
 // The partition of `table` holding day `day` (a midnight), TABLE_YYYYMMDD.
 std::string PartitionName(const std::string& table, time_t day) {
-  struct tm tm;
-  gmtime_r(&day, &tm);
-  char buf[16];
-  strftime(buf, sizeof(buf), "_%Y%m%d", &tm);
-  return table + buf;
+  return table + axo_internal::UtcTime(day, "_%Y%m%d");
 }
 
 // Appends `text` as a field of COPY's text format.
@@ -134,8 +128,8 @@ class PostgresHistoryWriter : public HistoryWriter {
     char* message = nullptr;
     PQconninfoOption* parsed = PQconninfoParse(options.path.c_str(), &message);
     if (parsed == nullptr) {
-      *error = "bad history warehouse URI: " + std::string(message != nullptr ? message : "");
-      while (!error->empty() && error->back() == '\n') error->pop_back();
+      *error = "bad history warehouse URI: " +
+               std::string(axo_internal::TrimSpace(message != nullptr ? message : ""));
       PQfreemem(message);
       return false;
     }
@@ -245,8 +239,6 @@ class PostgresHistoryWriter : public HistoryWriter {
     }
     Exec(conn_, "SET client_min_messages = warning");
     if (!CheckSchema(error)) {
-      fatal_ = !error->empty() && error->find("newer") != std::string::npos;
-      if (fatal_) fatalError_ = *error;
       Failed();
       Close();
       return Backoff(*error);
@@ -264,7 +256,8 @@ class PostgresHistoryWriter : public HistoryWriter {
     return false;
   }
 
-  // Creates the version table on first use; a newer version is refused.
+  // Creates the version table on first use; a newer version is refused
+  // for good (fatal_).
   bool CheckSchema(std::string* error) {
     std::string table = QuoteName(kVersionTable);
     bool ok = Ok(Exec(conn_, "BEGIN"), error) && Ok(Exec(conn_, kSchemaLock), error) &&
@@ -283,6 +276,8 @@ class PostgresHistoryWriter : public HistoryWriter {
       *error = "the history warehouse has schema version " +
                std::string(PQgetvalue(r.get(), 0, 0)) + ", newer than version " +
                std::to_string(kSchemaVersion) + " this agent writes; upgrade the agent";
+      fatal_ = true;
+      fatalError_ = *error;
       return false;
     }
     return Ok(Exec(conn_, "COMMIT"), error);
@@ -303,16 +298,15 @@ class PostgresHistoryWriter : public HistoryWriter {
     for (const std::string& n : names) complete = complete && known.count(n) > 0;
     if (complete) return true;
     if (!Lock(locked, error)) return false;
+    auto column = [&](size_t i) { return QuoteName(names[i]) + (integer[i] ? " bigint" : " text"); };
     std::string create = "CREATE TABLE IF NOT EXISTS " + QuoteName(table) +
                          " (\"ROWTIME\" timestamptz NOT NULL, \"AGENTNODE\" text NOT NULL, "
                          "\"WRITETIME\" text NOT NULL";
-    for (size_t i = 0; i < names.size(); ++i) {
-      create += ", " + QuoteName(names[i]) + (integer[i] ? " bigint" : " text");
-    }
+    for (size_t i = 0; i < names.size(); ++i) create += ", " + column(i);
     if (!Ok(Exec(conn_, create + ") PARTITION BY RANGE (\"ROWTIME\")"), error)) return false;
     for (size_t i = 0; i < names.size(); ++i) {
       if (!Ok(Exec(conn_, "ALTER TABLE " + QuoteName(table) + " ADD COLUMN IF NOT EXISTS " +
-                              QuoteName(names[i]) + (integer[i] ? " bigint" : " text")),
+                              column(i)),
               error)) {
         return false;
       }
