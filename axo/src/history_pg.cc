@@ -15,6 +15,7 @@
 #include <chrono>
 #include <map>
 #include <set>
+#include <stdexcept>
 
 #include "axo/axo.h"
 #include "axo/testpause.h"
@@ -515,8 +516,12 @@ Status PostgresHistoryQuery(const HistoryOptions& store, const HistoryQuery& que
       reader->batch = Exec(reader->conn, "FETCH 5000 FROM zep_rows");
       reader->at = 0;
       batch = reader->batch.get();
-      // The end, or a failure: either way no more rows.
-      reader->done = PQresultStatus(batch) != PGRES_TUPLES_OK || PQntuples(batch) == 0;
+      std::string failure;
+      if (!Ok(reader->batch, &failure)) {
+        reader->done = true;
+        throw std::runtime_error("history read failed: " + failure);
+      }
+      reader->done = PQntuples(batch) == 0;
       if (reader->done) return false;
     }
     const int at = reader->at++;

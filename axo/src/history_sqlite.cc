@@ -3,6 +3,7 @@
 
 #include <map>
 #include <set>
+#include <stdexcept>
 
 #include "axo/testpause.h"
 #include "axo/trk1.h"
@@ -381,9 +382,12 @@ Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query
   reader->columns = std::move(select.columns);
   answer->next = [reader](Row* row) {
     if (reader->stmt == nullptr) return false;
-    if (sqlite3_step(reader->stmt) != SQLITE_ROW) {
-      sqlite3_finalize(reader->stmt);  // the end, or a failure: either way no more rows
+    const int rc = sqlite3_step(reader->stmt);
+    if (rc != SQLITE_ROW) {
+      const std::string failure = rc == SQLITE_DONE ? "" : sqlite3_errmsg(reader->db);
+      sqlite3_finalize(reader->stmt);
       reader->stmt = nullptr;
+      if (!failure.empty()) throw std::runtime_error("history read failed: " + failure);
       return false;
     }
     FillHistoryRow(

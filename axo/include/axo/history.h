@@ -75,7 +75,9 @@ using RowSource = std::function<bool(Row* row)>;
 
 // The rows of a history query: `count` of them, WRITETIME and the table's
 // columns in table order, read through `next` as the answer is written.
-// `next` holds its own connection and snapshot; one caller at a time.
+// `next` holds its own connection and snapshot; one caller at a time. It
+// throws std::runtime_error when reading fails part-way, so that the answer
+// is cut off rather than ended early as if complete.
 struct HistoryAnswer {
   size_t count = 0;
   RowSource next;
