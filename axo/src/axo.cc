@@ -246,30 +246,68 @@ void RegisterStandardServices() {
   });
 }
 
+// Every option that takes a value (all but --help and --version), in the
+// order of the usage text, with its lines there, and where its value goes:
+// a text that must not be empty, a count of 1 to 999999999, or (neither) a
+// value with a rule of its own in ApplyOption.
+struct OptionSpec {
+  const char* name;
+  const char* usage;
+  std::string AXO_Options::*text = nullptr;
+  int AXO_Options::*count = nullptr;
+};
+const OptionSpec kOptionSpecs[] = {
+    {"--listen",
+     "  --listen HOST:PORT        operator API address (default 127.0.0.1:1920);\n"
+     "                            :PORT or PORT listen on 127.0.0.1; none: no API\n"},
+    {"--token-file",
+     "  --token-file PATH         require this bearer token on changing requests\n",
+     &AXO_Options::tokenFile},
+    {"--trace", "  --trace UNIT=BITS,...     trace levels per unit (all= for every unit)\n",
+     &AXO_Options::trace},
+    {"--trace-file",
+     "  --trace-file PATH         write trace records to PATH (default standard error)\n",
+     &AXO_Options::traceFile},
+    {"--history-db",
+     "  --history-db PATH|URI     collect history into this SQLite file, or into\n"
+     "                            the PostgreSQL warehouse at a postgresql:// URI\n",
+     &AXO_Options::historyDb},
+    {"--history-interval",
+     "  --history-interval SECS   history collection interval (default 300)\n", nullptr,
+     &AXO_Options::historyInterval},
+    {"--history-tables", "  --history-tables LIST     tables collected (default ZEPSMT,ZEPINV)\n",
+     &AXO_Options::historyTables},
+    {"--history-retain-days",
+     "  --history-retain-days N   remove history older than N days (default: keep)\n", nullptr,
+     &AXO_Options::historyRetainDays},
+    {"--config",
+     "  --config FILE             read options from FILE (key = value lines);\n"
+     "                            the command line wins; SIGHUP re-reads it\n",
+     &AXO_Options::configFile},
+    {"--alertmanager-url",
+     "  --alertmanager-url URL    send situation events to this Alertmanager\n"
+     "                            (http[s]://HOST[:PORT][/PATH]; repeatable)\n"},
+};
+
+const OptionSpec* FindOption(const std::string& name) {
+  for (const OptionSpec& spec : kOptionSpecs) {
+    if (name == spec.name) return &spec;
+  }
+  return nullptr;
+}
+
+bool TakesValue(const std::string& name) { return FindOption(name) != nullptr; }
+
 }  // namespace
 
 // --- process binding -------------------------------------------------------------
 
 void AXO_PrintUsage(FILE* out, const char* program) {
-  fprintf(out,
-          "Usage: %s [options]\n"
-          "  --listen HOST:PORT        operator API address (default 127.0.0.1:1920);\n"
-          "                            :PORT or PORT listen on 127.0.0.1; none: no API\n"
-          "  --token-file PATH         require this bearer token on changing requests\n"
-          "  --trace UNIT=BITS,...     trace levels per unit (all= for every unit)\n"
-          "  --trace-file PATH         write trace records to PATH (default standard error)\n"
-          "  --history-db PATH|URI     collect history into this SQLite file, or into\n"
-          "                            the PostgreSQL warehouse at a postgresql:// URI\n"
-          "  --history-interval SECS   history collection interval (default 300)\n"
-          "  --history-tables LIST     tables collected (default ZEPSMT,ZEPINV)\n"
-          "  --history-retain-days N   remove history older than N days (default: keep)\n"
-          "  --config FILE             read options from FILE (key = value lines);\n"
-          "                            the command line wins; SIGHUP re-reads it\n"
-          "  --alertmanager-url URL    send situation events to this Alertmanager\n"
-          "                            (http[s]://HOST[:PORT][/PATH]; repeatable)\n"
-          "  --help                    print this text\n"
-          "  --version                 print the version\n",
-          program == nullptr ? "agent" : program);
+  fprintf(out, "Usage: %s [options]\n", program == nullptr ? "agent" : program);
+  for (const OptionSpec& spec : kOptionSpecs) fputs(spec.usage, out);
+  fputs("  --help                    print this text\n"
+        "  --version                 print the version\n",
+        out);
 }
 
 namespace {
@@ -281,36 +319,6 @@ struct OptionPair {
   std::string value;
   std::string where;
 };
-
-// Every option that takes a value (all but --help and --version), and
-// where its value goes: a text that must not be empty, a count of 1 to
-// 999999999, or (neither) a value with a rule of its own in ApplyOption.
-struct OptionSpec {
-  const char* name;
-  std::string AXO_Options::*text = nullptr;
-  int AXO_Options::*count = nullptr;
-};
-const OptionSpec kOptionSpecs[] = {
-    {"--listen"},
-    {"--token-file", &AXO_Options::tokenFile},
-    {"--trace", &AXO_Options::trace},
-    {"--trace-file", &AXO_Options::traceFile},
-    {"--history-db", &AXO_Options::historyDb},
-    {"--history-interval", nullptr, &AXO_Options::historyInterval},
-    {"--history-tables", &AXO_Options::historyTables},
-    {"--config", &AXO_Options::configFile},
-    {"--alertmanager-url"},
-    {"--history-retain-days", nullptr, &AXO_Options::historyRetainDays},
-};
-
-const OptionSpec* FindOption(const std::string& name) {
-  for (const OptionSpec& spec : kOptionSpecs) {
-    if (name == spec.name) return &spec;
-  }
-  return nullptr;
-}
-
-bool TakesValue(const std::string& name) { return FindOption(name) != nullptr; }
 
 // Applies one option to `o`, the one place that knows every option's
 // values. Requires: TakesValue(pair.name). Returns false with `*error` for
