@@ -216,8 +216,7 @@ void QueryHistory(const httplib::Request& req, httplib::Response& res) {
   q.limit = kDefaultLimit;
   if (req.has_param("limit")) {
     long long n;
-    if (!axo_internal::ParseInteger(req.get_param_value("limit"), 1, LLONG_MAX, &n) ||
-        n > static_cast<long long>(kMaxLimit)) {
+    if (!axo_internal::ParseInteger(req.get_param_value("limit"), 1, kMaxLimit, &n)) {
       return Fail(res, 400, "limit must be a number from 1 to " + std::to_string(kMaxLimit));
     }
     q.limit = static_cast<size_t>(n);

@@ -16,6 +16,7 @@
 
 #include "axo/axo.h"
 #include "axo/request.h"
+#include "axo_internal.h"
 
 namespace axo::metrics {
 
@@ -340,9 +341,7 @@ double AcceptQuality(const std::string& accept, std::string_view type) {
     std::string_view range(accept.data() + begin, end - begin);
     begin = end + 1;
     size_t semi = std::min(range.find(';'), range.size());
-    std::string_view media = range.substr(0, semi);
-    while (!media.empty() && media.front() == ' ') media.remove_prefix(1);
-    while (!media.empty() && media.back() == ' ') media.remove_suffix(1);
+    const std::string_view media = axo_internal::TrimSpace(range.substr(0, semi));
     if (media != type) continue;
     double q = 1;
     size_t at = range.find("q=", semi);
