@@ -14,8 +14,6 @@ TRK1_UNIT(axohsql_unit, "AXOHSQL");
 namespace axo {
 namespace {
 
-std::string Quote(const std::string& name) { return QuoteName(name); }
-
 // Fills `*out` with column `column` of each row of `sql`, as text.
 bool ReadColumn(sqlite3* db, const std::string& sql, int column, std::vector<std::string>* out,
                 std::string* error) {
@@ -36,7 +34,7 @@ bool ReadColumn(sqlite3* db, const std::string& sql, int column, std::vector<std
 
 std::string JoinQuoted(const std::vector<std::string>& names) {
   std::string out;
-  for (const std::string& n : names) out += (out.empty() ? "" : ",") + Quote(n);
+  for (const std::string& n : names) out += (out.empty() ? "" : ",") + QuoteName(n);
   return out;
 }
 
@@ -96,8 +94,8 @@ class SqliteHistoryWriter : public HistoryWriter {
     }
     if (!TableExists(table)) return true;
     sqlite3_stmt* stmt = nullptr;
-    std::string sql = "DELETE FROM " + Quote(table) + " WHERE " +
-                      Quote(HistoryTimeColumn(options_, table)) + " < ?";
+    std::string sql = "DELETE FROM " + QuoteName(table) + " WHERE " +
+                      QuoteName(HistoryTimeColumn(options_, table)) + " < ?";
     if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
       *error = sqlite3_errmsg(db_);
       return false;
@@ -166,18 +164,13 @@ class SqliteHistoryWriter : public HistoryWriter {
     return false;
   }
 
-  bool Names(const std::string& sql, std::vector<std::string>* out, int column,
-             std::string* error) {
-    return ReadColumn(db_, sql, column, out, error);
-  }
-
   bool TableExists(const std::string& table) {
     std::vector<std::string> found;
     std::string ignored;
     std::string literal = "'";
     for (char c : table) literal += c == '\'' ? std::string("''") : std::string(1, c);
-    Names("SELECT name FROM sqlite_master WHERE type='table' AND name=" + literal + "'", &found,
-          0, &ignored);
+    ReadColumn(db_, "SELECT name FROM sqlite_master WHERE type='table' AND name=" + literal + "'",
+               0, &found, &ignored);
     return !found.empty();
   }
 
@@ -188,7 +181,9 @@ class SqliteHistoryWriter : public HistoryWriter {
     auto spec = options_.keys.find(table);
     if (spec == options_.keys.end()) return true;
     std::vector<std::string> existing;
-    if (!Names("PRAGMA table_info(" + Quote(table) + ")", &existing, 1, error)) return false;
+    if (!ReadColumn(db_, "PRAGMA table_info(" + QuoteName(table) + ")", 1, &existing, error)) {
+      return false;
+    }
     std::vector<std::string> key;
     if (spec->second.empty()) {
       for (const std::string& c : existing) {
@@ -204,11 +199,13 @@ class SqliteHistoryWriter : public HistoryWriter {
     if (key.empty()) return true;
     std::string index = table + "_KEY";
     std::vector<std::string> indexed;
-    if (!Names("PRAGMA index_info(" + Quote(index) + ")", &indexed, 2, error)) return false;
+    if (!ReadColumn(db_, "PRAGMA index_info(" + QuoteName(index) + ")", 2, &indexed, error)) {
+      return false;
+    }
     if (indexed == key) return true;
     std::string columns = JoinQuoted(key);
-    if (!Exec("DELETE FROM " + Quote(table) + " WHERE rowid NOT IN (SELECT min(rowid) FROM " +
-                  Quote(table) + " GROUP BY " + columns + ")",
+    if (!Exec("DELETE FROM " + QuoteName(table) + " WHERE rowid NOT IN (SELECT min(rowid) FROM " +
+                  QuoteName(table) + " GROUP BY " + columns + ")",
               error)) {
       return false;
     }
@@ -219,9 +216,9 @@ class SqliteHistoryWriter : public HistoryWriter {
                   "content",
                   table.c_str(), removed);
     }
-    return Exec("DROP INDEX IF EXISTS " + Quote(index), error) &&
-           Exec("CREATE UNIQUE INDEX " + Quote(index) + " ON " + Quote(table) + " (" + columns +
-                    ")",
+    return Exec("DROP INDEX IF EXISTS " + QuoteName(index), error) &&
+           Exec("CREATE UNIQUE INDEX " + QuoteName(index) + " ON " + QuoteName(table) + " (" +
+                    columns + ")",
                 error);
   }
 
@@ -231,17 +228,19 @@ class SqliteHistoryWriter : public HistoryWriter {
     bool complete = !known.empty();
     for (const auto& column : row) complete = complete && known.count(column.first) > 0;
     if (complete) return true;
-    std::string create = "CREATE TABLE IF NOT EXISTS " + Quote(table) + " (\"WRITETIME\" TEXT";
+    std::string create = "CREATE TABLE IF NOT EXISTS " + QuoteName(table) + " (\"WRITETIME\" TEXT";
     for (const auto& [attribute, value] : row) {
-      create += ", " + Quote(attribute) + (value.isText ? " TEXT" : " INTEGER");
+      create += ", " + QuoteName(attribute) + (value.isText ? " TEXT" : " INTEGER");
     }
     if (!Exec(create + ")", error)) return false;
     std::vector<std::string> existing;
-    if (!Names("PRAGMA table_info(" + Quote(table) + ")", &existing, 1, error)) return false;
+    if (!ReadColumn(db_, "PRAGMA table_info(" + QuoteName(table) + ")", 1, &existing, error)) {
+      return false;
+    }
     known = std::set<std::string>(existing.begin(), existing.end());
     for (const auto& [attribute, value] : row) {
       if (known.count(attribute)) continue;
-      if (!Exec("ALTER TABLE " + Quote(table) + " ADD COLUMN " + Quote(attribute) +
+      if (!Exec("ALTER TABLE " + QuoteName(table) + " ADD COLUMN " + QuoteName(attribute) +
                     (value.isText ? " TEXT" : " INTEGER"),
                 error)) {
         known.clear();
@@ -263,7 +262,7 @@ class SqliteHistoryWriter : public HistoryWriter {
     bool ok = true;
     for (const HistoryRow& p : rows) {
       std::string names = "\"WRITETIME\"";
-      for (const auto& column : p.row) names += "," + Quote(column.first);
+      for (const auto& column : p.row) names += "," + QuoteName(column.first);
       if (stmt == nullptr || names != prepared_for) {
         sqlite3_finalize(stmt);
         stmt = nullptr;
@@ -272,7 +271,7 @@ class SqliteHistoryWriter : public HistoryWriter {
           break;
         }
         // Only a uniqueness conflict is skipped; any other constraint fails.
-        std::string sql = "INSERT INTO " + Quote(table) + " (" + names + ") VALUES (?";
+        std::string sql = "INSERT INTO " + QuoteName(table) + " (" + names + ") VALUES (?";
         for (size_t i = 0; i < p.row.size(); ++i) sql += ",?";
         sql += ") ON CONFLICT DO NOTHING";
         if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
@@ -341,7 +340,7 @@ Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query
   // The table's columns and whether each holds integers: names are checked
   // against them, and only these names reach the statement.
   std::vector<std::string> names, types;
-  std::string sql = "PRAGMA table_info(" + Quote(query.table) + ")";
+  std::string sql = "PRAGMA table_info(" + QuoteName(query.table) + ")";
   if (!ReadColumn(db, sql, 1, &names, error) || !ReadColumn(db, sql, 2, &types, error)) {
     return kFailed;
   }
