@@ -87,8 +87,9 @@ double TimeWriter(axo::HistoryWriter* writer, const std::vector<axo::HistoryRow>
   constexpr size_t kBatch = 30000;
   const double start = monotonicSeconds();
   for (size_t at = 0; at < rows.size(); at += kBatch) {
+    const size_t end = std::min(at + kBatch, rows.size());
     std::vector<axo::HistoryRow> batch(rows.begin() + static_cast<long>(at),
-                                       rows.begin() + static_cast<long>(std::min(at + kBatch, rows.size())));
+                                       rows.begin() + static_cast<long>(end));
     std::string error;
     if (!writer->Write("ZEPSMT", batch, &error)) {
       std::fprintf(stderr, "zepbench history: write failed: %s\n", error.c_str());
@@ -127,7 +128,9 @@ bool WriteTsv(const std::string& path, const std::vector<axo::HistoryRow>& rows,
       line += std::string(iso) + "\tbench\t";
     }
     line += r.writeTime;
-    for (const auto& [name, v] : r.row) line += "\t" + (v.isText ? v.text : std::to_string(v.number));
+    for (const auto& [name, v] : r.row) {
+      line += "\t" + (v.isText ? v.text : std::to_string(v.number));
+    }
     line += "\n";
     std::fputs(line.c_str(), f);
   }

@@ -204,7 +204,8 @@ void Sender::Pass(time_t now) {
                       urls[i].c_str(), reasons[i].c_str());
         }
       } else if (streak > 0) {
-        TRK1_Printf(&alerts_unit, __LINE__, "AXO0302I Alerts are sent to %s again, after %d failed posts",
+        TRK1_Printf(&alerts_unit, __LINE__,
+                    "AXO0302I Alerts are sent to %s again, after %d failed posts",
                     urls[i].c_str(), streak);
         streak = 0;
       }

@@ -299,7 +299,9 @@ class PostgresHistoryWriter : public HistoryWriter {
     for (const std::string& n : names) complete = complete && known.count(n) > 0;
     if (complete) return true;
     if (!Lock(locked, error)) return false;
-    auto column = [&](size_t i) { return QuoteName(names[i]) + (integer[i] ? " bigint" : " text"); };
+    auto column = [&](size_t i) {
+      return QuoteName(names[i]) + (integer[i] ? " bigint" : " text");
+    };
     std::string create = "CREATE TABLE IF NOT EXISTS " + QuoteName(table) +
                          " (\"ROWTIME\" timestamptz NOT NULL, \"AGENTNODE\" text NOT NULL, "
                          "\"WRITETIME\" text NOT NULL";
@@ -486,7 +488,8 @@ Status PostgresHistoryQuery(const HistoryOptions& store, const HistoryQuery& que
   }
   Result cols = Exec(conn,
                      "SELECT column_name, data_type FROM information_schema.columns WHERE "
-                     "table_schema = current_schema() AND table_name = $1 ORDER BY ordinal_position",
+                     "table_schema = current_schema() AND table_name = $1 "
+                     "ORDER BY ordinal_position",
                      {query.table});
   if (!Ok(cols, error)) return kFailed;
   std::vector<HistoryColumn> columns;

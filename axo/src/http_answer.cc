@@ -295,7 +295,8 @@ void AnswerRows(const httplib::Request& req, httplib::Response& res, const std::
     row->swap((*held)[next++]);  // the written row's memory goes with the buffer's next fill
     return true;
   };
-  SendAnswer(req, res, std::make_shared<RowsAnswer>(JsonHead(table, count), std::move(source), false),
+  SendAnswer(req, res,
+             std::make_shared<RowsAnswer>(JsonHead(table, count), std::move(source), false),
              kJsonType);
 }
 
