@@ -150,11 +150,11 @@ std::string RowsCsv(const std::string& table, const std::vector<Row>& rows) {
   return out;
 }
 
-// JSON answers go out uncompressed: the listener compresses the types it
-// knows ("application/json" exactly) with brotli at its highest quality when
-// a browser offers it, which costs seconds of the agent's processor time per
-// megabyte of table answer. With the charset parameter it leaves them alone.
-constexpr const char* kJsonType = "application/json; charset=utf-8";
+// JSON answers go out uncompressed (kJsonType): the listener compresses the
+// types it knows ("application/json" exactly) with brotli at its highest
+// quality when a browser offers it, which costs seconds of the agent's
+// processor time per megabyte of table answer. With the charset parameter it
+// leaves them alone.
 
 // Sends `answer` whole to an HTTP/1.0 client (which cannot read chunks),
 // else in chunks, so that the text never exists whole.
@@ -203,8 +203,13 @@ void Reply(httplib::Response& res, int status, const Json& body) {
   res.set_content(Dump(body) + "\n", kJsonType);
 }
 
+std::string ErrorBody(const std::string& message) {
+  return Dump(Json{{"error", message}}) + "\n";
+}
+
 void Fail(httplib::Response& res, int status, const std::string& message) {
-  Reply(res, status, Json{{"error", message}});
+  res.status = status;
+  res.set_content(ErrorBody(message), kJsonType);
 }
 
 Json AgentJson(const AXO_Identity& id, const std::vector<AXO_SubnodeInfo>& subnodes) {

@@ -27,6 +27,13 @@ using Json = nlohmann::ordered_json;
 // that is not UTF-8 is written with replacement characters.
 std::string Dump(const Json& j);
 
+// The content type of every JSON answer. With the charset parameter the
+// listener leaves the answer uncompressed (see http_answer.cc).
+inline constexpr const char* kJsonType = "application/json; charset=utf-8";
+
+// The body of an error answer: {"error": message} and a line end.
+std::string ErrorBody(const std::string& message);
+
 // Answers `status` with `body`.
 void Reply(httplib::Response& res, int status, const Json& body);
 // Answers `status` with {"error": message}.

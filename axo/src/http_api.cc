@@ -3,9 +3,7 @@
 #include "axo/http_api.h"
 
 #include <httplib.h>
-#include <sys/socket.h>
 
-#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <climits>
@@ -14,7 +12,6 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -25,6 +22,7 @@
 #include "axo/trk1.h"
 #include "axo_internal.h"
 #include "http_answer.h"
+#include "http_server.h"
 #include "http_ui.h"
 
 TRK1_UNIT(axohttp_unit, "AXOHTTP");
@@ -409,13 +407,33 @@ void InternalError(const httplib::Request& req, httplib::Response& res, std::exc
   Fail(res, 500, "internal error");
 }
 
+// httplib's server for what it does well: parsing a request, routing it and
+// writing the answer. It never sees a socket: the front end owns them and
+// hands it complete requests.
+class ApiServer : public httplib::Server {
+ public:
+  // Serves the one request `stream` holds (see http::FrontEnd::Serve).
+  bool Serve(httplib::Stream& stream, bool close_connection, bool* connection_closed) {
+    bool closed = false;
+    // The front end has answered "100 Continue" already, when it was asked.
+    const bool ok = process_request(stream, close_connection, closed,
+                                    [](httplib::Request& req) { req.headers.erase("Expect"); });
+    *connection_closed = closed;
+    return ok;
+  }
+  // The library takes an invalid listening socket for a server shutting
+  // down, and then ends the answers it streams: it holds the front end's
+  // socket while that serves (and never uses it).
+  void SetListener(int fd) { svr_sock_ = fd; }
+};
+
 }  // namespace
 
 struct OperatorApi::Impl {
   OperatorApiOptions options;
-  httplib::Server server;
-  std::thread thread;
-  std::atomic<bool> listenReturned{false};
+  std::unique_ptr<ApiServer> server;
+  http::FrontEnd frontEnd;
+  bool running = false;
   int port = 0;
 
   bool Authorized(const httplib::Request& req, httplib::Response& res) {
@@ -445,31 +463,32 @@ struct OperatorApi::Impl {
   void Routes() {
     using httplib::Request;
     using httplib::Response;
-    server.Get("/healthz", [](const Request&, Response& res) {
+    ApiServer& s = *server;
+    s.Get("/healthz", [](const Request&, Response& res) {
       Reply(res, 200, Json{{"status", "ok"}});
     });
-    server.Get("/api/v1/agent", [](const Request&, Response& res) {
+    s.Get("/api/v1/agent", [](const Request&, Response& res) {
       Reply(res, 200, answer::AgentJson(AXO_GetIdentity(), AXO_ListSubnodes()));
     });
-    server.Get("/api/v1/subnodes", [](const Request&, Response& res) {
+    s.Get("/api/v1/subnodes", [](const Request&, Response& res) {
       Reply(res, 200, Json{{"subnodes", answer::SubnodesJson(AXO_ListSubnodes())}});
     });
-    server.Get("/api/v1/tables", [](const Request&, Response& res) {
+    s.Get("/api/v1/tables", [](const Request&, Response& res) {
       Reply(res, 200, answer::TablesJson(listTables()));
     });
-    server.Get(R"(/api/v1/tables/([A-Za-z0-9_]{1,32}))", QueryTable);
-    server.Get(R"(/api/v1/history/([A-Za-z0-9_]{1,32}))", QueryHistory);
-    server.Post("/api/v1/actions", Guarded(Action));
-    server.Post("/api/v1/manager", Guarded(Manager));
-    server.Get("/api/v1/situations", [](const Request&, Response& res) {
+    s.Get(R"(/api/v1/tables/([A-Za-z0-9_]{1,32}))", QueryTable);
+    s.Get(R"(/api/v1/history/([A-Za-z0-9_]{1,32}))", QueryHistory);
+    s.Post("/api/v1/actions", Guarded(Action));
+    s.Post("/api/v1/manager", Guarded(Manager));
+    s.Get("/api/v1/situations", [](const Request&, Response& res) {
       Reply(res, 200, answer::SituationsJson(listSituations()));
     });
-    server.Post("/api/v1/situations", Guarded(CreateSituation));
-    server.Delete(R"(/api/v1/situations/([^/]{1,64}))", Guarded(DeleteSituation));
-    server.Get("/api/v1/events", Events);
-    server.Get("/metrics", Metrics);
-    ui::AddRoutes(server);
-    server.set_logger(CountRequest);
+    s.Post("/api/v1/situations", Guarded(CreateSituation));
+    s.Delete(R"(/api/v1/situations/([^/]{1,64}))", Guarded(DeleteSituation));
+    s.Get("/api/v1/events", Events);
+    s.Get("/metrics", Metrics);
+    ui::AddRoutes(s);
+    s.set_logger(CountRequest);
   }
 };
 
@@ -478,67 +497,49 @@ OperatorApi::OperatorApi() : impl_(new Impl) {}
 OperatorApi::~OperatorApi() { Stop(); }
 
 bool OperatorApi::Start(const OperatorApiOptions& options, std::string* error) {
-  if (impl_->thread.joinable()) {
+  if (impl_->running) {
     *error = "the operator API is already running";
     return false;
   }
   impl_->options = options;
-  httplib::Server& s = impl_->server;
-  int threads = options.threads > 0 ? options.threads : 8;
-  s.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  impl_->server = std::make_unique<ApiServer>();
+  ApiServer& s = *impl_->server;
   s.set_payload_max_length(options.maxBodyBytes);
-  // The library's default also sets SO_REUSEPORT, which lets a second
-  // process bind the same port silently and share the requests; a port in
-  // use must be a start-up error instead.
-  s.set_socket_options([](int sock) {
-    int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
-  });
-  s.set_read_timeout(5, 0);
-  s.set_write_timeout(5, 0);
-  s.set_keep_alive_max_count(100);
-  s.set_keep_alive_timeout(5);
+  // Only for the Keep-Alive field of the answers: the front end keeps time.
+  s.set_keep_alive_max_count(http::kMaxRequestsPerConnection);
+  s.set_keep_alive_timeout(
+      std::chrono::ceil<std::chrono::seconds>(options.idleTimeout).count());
   s.set_error_handler(httplib::Server::HandlerWithResponse(DefaultError));
   s.set_exception_handler(InternalError);
   impl_->Routes();
-  if (options.port == 0) {
-    impl_->port = s.bind_to_any_port(options.host);
-  } else if (s.bind_to_port(options.host, options.port)) {
-    impl_->port = options.port;
-  } else {
-    impl_->port = -1;
-  }
-  if (impl_->port <= 0) {
-    impl_->port = 0;
-    *error = "cannot listen on " + options.host + ":" + std::to_string(options.port) +
-             " (address in use or not available)";
-    return false;
-  }
-  impl_->listenReturned = false;
-  impl_->thread = std::thread([this] {
-    impl_->server.listen_after_bind();
-    impl_->listenReturned = true;
-  });
-  // The server counts as running only once its accept loop has started;
-  // a stop() before that would be lost and the join would never return.
-  while (!impl_->server.is_running() && !impl_->listenReturned) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  if (!impl_->server.is_running()) {
-    impl_->thread.join();
-    impl_->port = 0;
-    *error = "the operator API stopped at once on " + options.host;
-    return false;
-  }
+  http::FrontEnd& front = impl_->frontEnd;
+  if (!front.Listen(options, error)) return false;
+  s.SetListener(front.listener());
+  auto serve = [&s](httplib::Stream& stream, bool close_connection, bool* connection_closed) {
+    return s.Serve(stream, close_connection, connection_closed);
+  };
+  // The front end's own answers are counted like every other.
+  auto refused = [](const std::string& method, const std::string& path, int status) {
+    httplib::Request req;
+    req.method = method;
+    req.path = path;
+    httplib::Response res;
+    res.status = status;
+    CountRequest(req, res);
+  };
+  if (!front.Run(serve, refused, error)) return false;
+  impl_->port = front.port();
+  impl_->running = true;
   TRK1_Printf(&axohttp_unit, __LINE__, "AXO0101I Operator API listening on http://%s:%d%s",
               options.host.c_str(), impl_->port, options.token.empty() ? "" : " (token required)");
   return true;
 }
 
 void OperatorApi::Stop() {
-  if (!impl_->thread.joinable()) return;
-  impl_->server.stop();
-  impl_->thread.join();
+  if (!impl_->running) return;
+  impl_->frontEnd.Stop();
+  impl_->server->SetListener(INVALID_SOCKET);
+  impl_->running = false;
   impl_->port = 0;
 }
 

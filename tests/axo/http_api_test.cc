@@ -40,13 +40,21 @@ class AxoHttpApiTest : public ::testing::Test {
     sampled_.rows = {MakeRow("alpha", 1, 100), MakeRow("beta, \"b\"", 2, 200),
                      MakeRow("gamma", 3, 300)};
     AXO_RegisterCommandCallback("ZP", EchoHandler);
-    axo::OperatorApiOptions o;
-    EXPECT_EQ(o.host, "127.0.0.1");   // loopback unless told otherwise
-    o.port = 0;
-    o.token = "s3cret-token";
-    o.maxBodyBytes = 4096;
+    EXPECT_EQ(options_.host, "127.0.0.1");   // loopback unless told otherwise
+    options_.port = 0;
+    options_.token = "s3cret-token";
+    options_.maxBodyBytes = 4096;
     std::string error;
-    ASSERT_TRUE(api_.Start(o, &error)) << error;
+    ASSERT_TRUE(api_.Start(options_, &error)) << error;
+  }
+  // Starts the listener again with deadlines of `ms` milliseconds and
+  // `connections` at most.
+  void Restart(int ms, size_t connections) {
+    api_.Stop();
+    options_.requestTimeout = options_.idleTimeout = std::chrono::milliseconds(ms);
+    options_.maxConnections = connections;
+    std::string error;
+    ASSERT_TRUE(api_.Start(options_, &error)) << error;
   }
   void TearDown() override {
     api_.Stop();
@@ -60,6 +68,7 @@ class AxoHttpApiTest : public ::testing::Test {
   static json Body(const e2e::HttpReply& r) { return json::parse(r.body, nullptr, false); }
 
   TestManager sampled_{"AXOSMP", false};
+  axo::OperatorApiOptions options_;
   axo::OperatorApi api_;
 };
 
@@ -237,6 +246,111 @@ TEST_F(AxoHttpApiTest, DashboardFilesAndUncompressedAnswers) {
                                   {"Accept-Encoding: gzip, deflate, br"});
   EXPECT_EQ(rows.headers.count("content-encoding"), 0u);
   EXPECT_EQ(Body(rows)["count"], 3);
+}
+
+// --- the connection front end ---------------------------------------------
+
+const std::string kPost = "POST /api/v1/actions HTTP/1.1\r\nHost: a\r\n" + std::string(kAuth) +
+                          "\r\n";
+
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+// What the front end cannot frame or accept, it answers itself in the API's
+// error shape, closes, and counts.
+TEST_F(AxoHttpApiTest, FrontEndRefusesWhatItCannotAccept) {
+  auto refusedActions = [&] {
+    const std::string series =
+        R"(zep_api_requests_total{method="POST",route="/api/v1/actions",status="413"} )";
+    const std::string metrics = Get("/metrics").body;
+    const size_t at = metrics.find(series);
+    return at == std::string::npos ? 0 : std::atoi(metrics.c_str() + at + series.size());
+  };
+  const int refusedBefore = refusedActions();
+  const std::string chunked = kPost + "Transfer-Encoding: chunked\r\n\r\n";
+  const struct {
+    std::string request;
+    int status;
+  } cases[] = {
+      {"GET /" + std::string(9000, 'a') + " HTTP/1.1\r\n\r\n", 414},
+      {"GET /healthz HTTP/1.1\r\n" + Repeat("X-A: b\r\n", 101) + "\r\n", 431},
+      {"GET /healthz HTTP/1.1\r\n" + Repeat("X-A: " + std::string(7000, 'b') + "\r\n", 5), 431},
+      {kPost + "Content-Length: 4097\r\n\r\n", 413},
+      {chunked + "1001\r\n", 413},
+      {chunked + Repeat("800\r\n" + std::string(2048, 'c') + "\r\n", 3), 413},
+      {chunked + Repeat("1\r\nc\r\n", 4000), 413},   // framing over its limit
+      {kPost + "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n", 400},
+      {kPost + "Transfer-Encoding: gzip, chunked\r\n\r\n", 400},
+      {kPost + "Content-Length: 3\r\nContent-Length: 4\r\n\r\nabc", 400},
+      {chunked + "zz\r\n", 400},
+      {chunked + "3\r\nabcX\r\n", 400},
+      {kPost + "Content-Encoding: gzip\r\nContent-Length: 3\r\n\r\nabc", 415},
+  };
+  for (const auto& c : cases) {
+    e2e::RawClient client(api_.port());
+    client.Send(c.request);
+    const std::string answer = client.Receive(5000);
+    SCOPED_TRACE(c.request.substr(0, 80) + " -> " + answer);
+    EXPECT_EQ(e2e::StatusOf(answer), c.status);
+    EXPECT_NE(answer.find("\r\nConnection: close\r\n"), std::string::npos);
+    const size_t body = answer.find("\r\n\r\n");
+    EXPECT_TRUE(body != std::string::npos &&
+                json::parse(answer.substr(body + 4), nullptr, false)["error"].is_string());
+    EXPECT_TRUE(client.closed());
+  }
+  EXPECT_EQ(refusedActions(), refusedBefore + 4);
+}
+
+// A chunked body is decoded for the handler; pipelined requests are answered
+// in order; "100 Continue" comes before the body is sent.
+TEST_F(AxoHttpApiTest, FrontEndServesChunkedPipelinedAndContinuedRequests) {
+  e2e::RawClient client(api_.port());
+  client.Send(kPost + "Transfer-Encoding: chunked\r\n\r\n6;x=1\r\nenable\r\n"
+              "d\r\nMonitoring;s1\r\n0\r\n\r\nGET /healthz HTTP/1.1\r\nHost: a\r\n\r\n");
+  const std::string answers = client.Receive(300);
+  EXPECT_THAT(answers, testing::ContainsRegex("^HTTP/1.1 200 .*did enableMonitoring;s1.*"
+                                              "HTTP/1.1 200 .*\"status\":\"ok\""));
+  client.Send(kPost + "Expect: 100-continue\r\nContent-Length: 19\r\n\r\n");
+  EXPECT_EQ(client.Receive(300), "HTTP/1.1 100 Continue\r\n\r\n");
+  client.Send("enableMonitoring;s2");
+  EXPECT_THAT(client.Receive(300), HasSubstr("did enableMonitoring;s2"));
+  EXPECT_FALSE(client.closed());
+}
+
+// A request that does not arrive whole in time is answered 408; a
+// connection without a request is closed when idle, and first when the
+// table is full; with none idle, a new connection is closed at once.
+TEST_F(AxoHttpApiTest, FrontEndDeadlinesAndConnectionTable) {
+  Restart(200, 100);
+  e2e::RawClient slow(api_.port());
+  slow.Send("GET /healthz HTTP/1.1\r\nHost: a\r\n");
+  const std::string answer = slow.Receive(5000);
+  EXPECT_EQ(e2e::StatusOf(answer), 408) << answer;
+  EXPECT_THAT(answer, HasSubstr("within 0.2 s"));
+  EXPECT_TRUE(slow.closed());
+  e2e::RawClient idle(api_.port());
+  idle.Send("GET /healthz HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(e2e::StatusOf(idle.Receive(5000)), 200);
+  EXPECT_TRUE(idle.closed());
+
+  Restart(60000, 2);
+  e2e::RawClient first(api_.port()), second(api_.port()), third(api_.port());
+  EXPECT_EQ(first.Receive(5000), "");
+  EXPECT_TRUE(first.closed());   // the one idle longest made room
+  // An interim answer shows that the head was read: a request is under way.
+  const std::string head = kPost + "Expect: 100-continue\r\nContent-Length: 19\r\n\r\n";
+  for (e2e::RawClient* c : {&second, &third}) {
+    c->Send(head);
+    EXPECT_EQ(c->Receive(300), "HTTP/1.1 100 Continue\r\n\r\n");
+  }
+  e2e::RawClient fourth(api_.port());
+  EXPECT_EQ(fourth.Receive(5000), "");
+  EXPECT_TRUE(fourth.closed());
+  second.Send("enableMonitoring;s1");
+  EXPECT_THAT(second.Receive(300), HasSubstr("did enableMonitoring;s1"));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -17,6 +18,7 @@
 #include <httplib.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -201,6 +203,7 @@ class Child {
     return exited_ ? status_ : -1;
   }
   void Signal(int sig) { if (Running()) kill(pid_, sig); }
+  pid_t pid() const { return pid_; }
   // Sends `sig` and waits for the exit, as Wait(30).
   int Stop(int sig = SIGTERM) { Signal(sig); return Wait(30); }
   std::string Out() const { return ReadFile(out_); }
@@ -212,6 +215,55 @@ class Child {
   int status_ = -1;
   std::string out_, err_;
 };
+
+// A raw connection to 127.0.0.1:`port`, for what no HTTP client sends: a
+// request cut off, sent slowly, or larger than the server accepts.
+class RawClient {
+ public:
+  explicit RawClient(int port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) closed_ = true;
+  }
+  ~RawClient() { close(fd_); }
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+
+  // Sends all of `data`; false once the server has closed or reset.
+  bool Send(const std::string& data) {
+    for (size_t sent = 0; sent < data.size();) {
+      const ssize_t n = send(fd_, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      sent += static_cast<size_t>(n);
+    }
+    return true;
+  }
+  // What arrives until the server closes or nothing comes for `wait_ms`.
+  std::string Receive(int wait_ms) {
+    std::string out;
+    char buf[16384];
+    pollfd p{fd_, POLLIN, 0};
+    while (!closed_ && poll(&p, 1, wait_ms) == 1) {
+      const ssize_t n = recv(fd_, buf, sizeof(buf), 0);
+      if (n <= 0) closed_ = true;
+      else out.append(buf, static_cast<size_t>(n));
+    }
+    return out;
+  }
+  // True once Receive has seen the end of the stream (or the connect failed).
+  bool closed() const { return closed_; }
+
+ private:
+  int fd_;
+  bool closed_ = false;
+};
+
+// The status code of the first answer in `text` ("HTTP/1.1 413 ..."), 0 if none.
+inline int StatusOf(const std::string& text) {
+  return text.compare(0, 5, "HTTP/") == 0 && text.size() > 12 ? std::atoi(text.c_str() + 9) : 0;
+}
 
 // Polls `done` every 100 ms for up to `seconds`; its last answer (it is
 // asked once more at the end, so it must not consume what it checks).

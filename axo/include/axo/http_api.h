@@ -22,12 +22,16 @@
 // Bad input answers 400 {"error": ...}, an unknown table or situation 404, a
 // request that changes something without the configured bearer token 401,
 // a body over the cap 413, and every internal failure (a table or the agent
-// that cannot serve the request, a handler that throws) 500. Requests are
+// that cannot serve the request, a handler that throws) 500. Requests that
+// exceed the front end's limits (axo/src/http_server.h) are refused before
+// they are read whole: 408, 413, 414, 415, 431. Complete requests are
 // served on a bounded pool of framework threads; no request can leave a
 // lock held.
 #ifndef AXO_HTTP_API_H_
 #define AXO_HTTP_API_H_
 
+#include <chrono>
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -39,8 +43,16 @@ struct OperatorApiOptions {
   std::string host = "127.0.0.1";
   int port = 1920;              // 0 picks a free port (see OperatorApi::port)
   std::string token;            // empty: changes need no token
-  size_t maxBodyBytes = 64 * 1024;
-  int threads = 8;
+  size_t maxBodyBytes = 64 * 1024;   // a request's body, decoded: 413 beyond
+  int threads = 8;              // workers; each serves one complete request at a time
+  // A request must arrive whole within this time of its first byte (408).
+  std::chrono::milliseconds requestTimeout{10000};
+  // A connection without a request under way is closed after this time.
+  std::chrono::milliseconds idleTimeout{5000};
+  // Each wait for a client to take more of an answer; past it the answer is cut off.
+  std::chrono::milliseconds writeTimeout{5000};
+  // Open connections at most; when full, the one idle longest makes room.
+  size_t maxConnections = 1000;
 };
 
 // Compares two secrets in time that depends only on their lengths.
