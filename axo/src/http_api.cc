@@ -570,7 +570,11 @@ int AXO_StartOperatorApi(std::string* error) {
 }
 
 void AXO_StopOperatorApi() {
-  std::lock_guard<std::mutex> lock(g_api_mutex);
-  delete g_api;  // stops and joins
-  g_api = nullptr;
+  std::unique_ptr<axo::OperatorApi> api;
+  {
+    std::lock_guard<std::mutex> lock(g_api_mutex);
+    api.reset(g_api);
+    g_api = nullptr;
+  }
+  api.reset();  // stops and joins, without the lock
 }
