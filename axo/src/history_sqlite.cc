@@ -124,11 +124,16 @@ class SqliteHistoryWriter : public HistoryWriter {
   }
 
   bool OpenFile(bool readOnly, std::string* error) {
+    // Never through a link: the database is written, and a link could send
+    // the writes to any file the agent may write.
     int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-                SQLITE_OPEN_FULLMUTEX;
+                SQLITE_OPEN_FULLMUTEX | SQLITE_OPEN_NOFOLLOW;
     int rc = sqlite3_open_v2(options_.path.c_str(), &db_, flags, nullptr);
     std::string why;
-    if (rc == SQLITE_OK) {
+    if (rc != SQLITE_OK && db_ != nullptr &&
+        sqlite3_extended_errcode(db_) == SQLITE_CANTOPEN_SYMLINK) {
+      why = "it is a symbolic link";
+    } else if (rc == SQLITE_OK) {
       sqlite3_busy_timeout(db_, options_.busyTimeoutMillis);
       // journal_mode answers the mode in force; anything but "wal" means the
       // file is not a usable database.
@@ -329,7 +334,8 @@ Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query
     }
   };
   auto reader = std::make_shared<Reader>();
-  if (sqlite3_open_v2(store.path.c_str(), &reader->db, SQLITE_OPEN_READONLY, nullptr) !=
+  if (sqlite3_open_v2(store.path.c_str(), &reader->db,
+                      SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr) !=
       SQLITE_OK) {
     *error = "cannot open history database " + store.path + ": " +
              (reader->db != nullptr ? sqlite3_errmsg(reader->db) : "out of memory");

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -156,14 +157,57 @@ void ZEPPORT::sleepForSeconds(int seconds) {
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
 }
 
-int ZEPPORT::zep_stat(const char* path, ZEP_STAT* st) {
+namespace {
+
+// Runs `call` (stat or lstat) into *st with the guard word checked.
+int GuardedStat(int (*call)(const char*, struct stat*), const char* path, ZEP_STAT* st) {
   memset(st, 0, sizeof(*st));
   st->guard = kStatGuard;
-  int rc = stat(path, &st->st);
+  int rc = call(path, &st->st);
   if (st->guard != kStatGuard && TRK1_On(&zepport_unit, TRK1_ERROR)) {
     TRK1_Printf(&zepport_unit, __LINE__, "**ERROR** ZEP_STAT struct overwritten\n");
   }
   return rc;
+}
+
+// The open(2) flags of a stream mode, without O_CREAT/O_TRUNC handling.
+int AccessFlags(const char* mode, bool* creates, bool* truncates) {
+  const bool plus = strchr(mode, '+') != nullptr;
+  *creates = strchr(mode, 'w') != nullptr || strchr(mode, 'a') != nullptr;
+  *truncates = false;
+  if (strchr(mode, 'a') != nullptr) return (plus ? O_RDWR : O_WRONLY) | O_APPEND;
+  if (strchr(mode, 'w') != nullptr && strchr(mode, 'r') == nullptr) {
+    *truncates = true;
+    return plus ? O_RDWR : O_WRONLY;
+  }
+  // "r", "r+" and "rw" (which only makes sure the file exists, see below).
+  *creates = false;
+  return plus ? O_RDWR : O_RDONLY;
+}
+
+// The file type found at `path` without following a link, or 0.
+mode_t TypeAt(const char* path) {
+  struct stat st;
+  return lstat(path, &st) == 0 ? (st.st_mode & S_IFMT) : 0;
+}
+
+}  // namespace
+
+int ZEPPORT::zep_stat(const char* path, ZEP_STAT* st) { return GuardedStat(&stat, path, st); }
+
+int ZEPPORT::zep_lstat(const char* path, ZEP_STAT* st) { return GuardedStat(&lstat, path, st); }
+
+const char* ZEPPORT::fileKind(mode_t type) {
+  switch (type & S_IFMT) {
+    case S_IFREG: return "regular";
+    case S_IFLNK: return "symlink";
+    case S_IFIFO: return "fifo";
+    case S_IFCHR:
+    case S_IFBLK: return "device";
+    case S_IFSOCK: return "socket";
+    case S_IFDIR: return "directory";
+  }
+  return "other";
 }
 
 int ZEPPORT::zep_open(const char* path, const char* mode, ZEP_FILE* handle,
@@ -171,30 +215,62 @@ int ZEPPORT::zep_open(const char* path, const char* mode, ZEP_FILE* handle,
   handle->fp = nullptr;
   handle->failed = false;
   handle->readBuffer = nullptr;
+  handle->refusedType = 0;
   CopyBounded(handle->path, sizeof(handle->path), path);
   if (ShouldFail(Op::kOpen, path)) return -1;
 
-  const bool writes = strchr(mode, 'w') != nullptr;
-  ZEP_STAT st;
-  if (writes && zep_stat(path, &st) != 0) {
-    int fd = open(path, O_WRONLY | O_CREAT, static_cast<mode_t>(permission_bits));
-    if (fd < 0) {
-      if (TRK1_On(&zepport_unit, TRK1_ERROR)) {
-        TRK1_Printf(&zepport_unit, __LINE__, "ZEP0501E Cannot open file for write: %s\n", path);
-      }
-    } else {
+  const bool makeSure = strchr(mode, 'w') != nullptr && strchr(mode, 'r') != nullptr &&
+                        strchr(mode, '+') == nullptr;
+  if (makeSure) {
+    // "rw" means: read, after making sure the file exists. O_EXCL never
+    // creates through a link; an existing name is left to the open below.
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  static_cast<mode_t>(permission_bits));
+    if (fd >= 0) {
       close(fd);
+    } else if (errno != EEXIST && TRK1_On(&zepport_unit, TRK1_ERROR)) {
+      TRK1_Printf(&zepport_unit, __LINE__, "ZEP0501E Cannot open file for write: %s\n", path);
     }
   }
 
-  // "rw" means: read, after making sure the file exists. The C library has
-  // no such mode, so it is opened for reading.
-  const char* c_mode = mode;
-  if (writes && strchr(mode, 'r') != nullptr && strchr(mode, '+') == nullptr) {
-    c_mode = strchr(mode, 'b') != nullptr ? "rb" : "r";
+  bool creates;
+  bool truncates;
+  int flags =
+      AccessFlags(mode, &creates, &truncates) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  if (creates) flags |= O_CREAT;
+  // O_NONBLOCK: opening a FIFO or a device must not wait for a peer, and
+  // O_NOCTTY keeps a terminal from becoming the agent's. The type is
+  // checked before anything is read, written or truncated.
+  int fd = open(path, flags, static_cast<mode_t>(permission_bits));
+  if (fd < 0) {
+    const int err = errno;
+    const mode_t type = TypeAt(path);
+    if (type != 0 && type != S_IFREG) handle->refusedType = type;
+    errno = err;
+    return -1;
   }
-  handle->fp = fopen(path, c_mode);
-  if (handle->fp == nullptr) return -1;
+  struct stat st;
+  if (fstat(fd, &st) != 0) st.st_mode = 0;
+  if (!S_ISREG(st.st_mode)) {
+    handle->refusedType = st.st_mode & S_IFMT;
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+      (truncates && ftruncate(fd, 0) != 0)) {
+    const int err = errno;
+    close(fd);
+    errno = err;
+    return -1;
+  }
+  const char* c_mode = mode;
+  if (makeSure) c_mode = strchr(mode, 'b') != nullptr ? "rb" : "r";
+  handle->fp = fdopen(fd, c_mode);
+  if (handle->fp == nullptr) {
+    close(fd);
+    return -1;
+  }
   // Metric log files are read a line at a time and run to hundreds of
   // megabytes: a larger buffer than the C library's default (the file
   // system block, often 4 KiB) spares one read system call per few lines.
@@ -207,6 +283,39 @@ int ZEPPORT::zep_open(const char* path, const char* mode, ZEP_FILE* handle,
     }
   }
   return 0;
+}
+
+int ZEPPORT::zep_create_unique(const char* prefix, ZEP_FILE* handle, int permission_bits) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  thread_local std::mt19937 rng{std::random_device{}()};
+  handle->fp = nullptr;
+  handle->failed = false;
+  handle->readBuffer = nullptr;
+  handle->refusedType = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[8] = {'.'};
+    for (size_t i = 1; i < sizeof(suffix) - 1; ++i) {
+      suffix[i] = kLetters[rng() % (sizeof(kLetters) - 1)];
+    }
+    const std::string name = std::string(prefix != nullptr ? prefix : "") + suffix;
+    if (name.size() >= sizeof(handle->path)) {
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+    CopyBounded(handle->path, sizeof(handle->path), name.c_str());
+    if (ShouldFail(Op::kOpen, handle->path)) return -1;
+    const int fd = open(handle->path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        static_cast<mode_t>(permission_bits));
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) return -1;
+    handle->fp = fdopen(fd, "w");
+    if (handle->fp != nullptr) return 0;
+    close(fd);
+    unlink(handle->path);
+    return -1;
+  }
+  errno = EEXIST;
+  return -1;
 }
 
 int ZEPPORT::zep_read(ZEP_FILE* handle, void* buffer, unsigned count) {

@@ -28,6 +28,10 @@ struct ZEP_FILE {
   bool failed = false;   // an injected read or write fault struck this file
   char* readBuffer = nullptr;  // the stream's buffer when opened for reading;
                                // owned, released by zep_close
+  // The file type (S_IFMT bits) of what zep_open found at `path` and
+  // refused: S_IFLNK for a symbolic link, S_IFIFO, S_IFDIR, ...; 0 when the
+  // open succeeded or failed for another reason.
+  mode_t refusedType = 0;
 };
 
 // The operating system's file status record followed by a guard word that
@@ -38,6 +42,8 @@ struct ZEP_STAT {
   uint32_t guard;
 
   bool isDirectory() const { return S_ISDIR(st.st_mode); }
+  bool isRegular() const { return S_ISREG(st.st_mode); }
+  mode_t fileType() const { return st.st_mode & S_IFMT; }
   long long size() const { return static_cast<long long>(st.st_size); }
   time_t mtime() const { return st.st_mtime; }
 };
@@ -107,14 +113,37 @@ class ZEPPORT {
   // Writes "**ERROR** ZEP_STAT struct overwritten" when the guard word was
   // overwritten by the system call.
   static int zep_stat(const char* path, ZEP_STAT* st);
+  // As zep_stat, but a symbolic link is described itself, not followed.
+  static int zep_lstat(const char* path, ZEP_STAT* st);
 
-  // Opens `path` with `mode` ("r", "w", "a", "rw", with an optional "b" or
-  // "+") into *handle. A mode containing 'w' first creates the file with
-  // `permission_bits` when it does not exist; "rw" then opens for reading
-  // only. Returns 0 when a stream was obtained, -1 otherwise (handle->fp is
-  // then nullptr). The caller owns the stream and must zep_close it.
+  // A short name of a file type (S_IFMT bits) for messages and metric
+  // labels: "regular", "symlink", "fifo", "device", "socket", "directory",
+  // or "other".
+  static const char* fileKind(mode_t type);
+
+  // Opens the regular file `path` with `mode` ("r", "w", "a", "rw", with an
+  // optional "b" or "+") into *handle. A mode containing 'w' first creates
+  // the file with `permission_bits` when it does not exist; "rw" then opens
+  // for reading only.
+  //
+  // Only a regular file is ever opened, and never through a symbolic link:
+  // the last component of `path` is opened with O_NOFOLLOW and O_NONBLOCK
+  // and checked with fstat before any read or write, so that a link, FIFO,
+  // device, socket or directory placed under the name is refused at once
+  // (handle->refusedType names it; errno is ELOOP for a link, EINVAL for the
+  // others) instead of redirecting the access or blocking the caller.
+  //
+  // Returns 0 when a stream was obtained, -1 otherwise (handle->fp is then
+  // nullptr). The caller owns the stream and must zep_close it.
   static int zep_open(const char* path, const char* mode, ZEP_FILE* handle,
                       int permission_bits);
+
+  // Creates a new regular file named `prefix` + "." + six random letters or
+  // digits, with O_CREAT | O_EXCL (so never through a link, never over an
+  // existing file), and opens it for writing into *handle; handle->path
+  // holds the name chosen. For temporary files beside a file they replace.
+  // Returns 0, or -1 when no name could be created (errno set).
+  static int zep_create_unique(const char* prefix, ZEP_FILE* handle, int permission_bits);
 
   // Reads up to `count` bytes into `buffer`. Returns the number read; fewer
   // than `count` at end of file or on a read error (see zep_ferror).

@@ -27,31 +27,26 @@ bool WriteAll(ZEP_FILE* file, const char* text, size_t len) {
 }
 
 // Gives the temporary file the permission bits (and, where allowed, the
-// owner) of the file it is about to replace, so the data collectors keep
-// their access to it.
-void MatchAttributes(ZEP_FILE* tmp, const char* original) {
-  ZEP_STAT st;
-  if (ZEPPORT::zep_stat(original, &st) != 0) return;
+// owner) of the file `original` it is about to replace, so the data
+// collectors keep their access to it.
+void MatchAttributes(ZEP_FILE* tmp, const ZEP_STAT& original, const char* name) {
   const int fd = fileno(tmp->fp);
-  if (fchown(fd, st.st.st_uid, st.st.st_gid) != 0) {
+  if (fchown(fd, original.st.st_uid, original.st.st_gid) != 0) {
     // Not permitted for an ordinary user; the file then belongs to us.
   }
-  if (fchmod(fd, st.st.st_mode & 07777) != 0 && TRK1_On(&zepprops_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepprops_unit, __LINE__, "Cannot keep the permissions of %s", original);
+  if (fchmod(fd, original.st.st_mode & 07777) != 0 && TRK1_On(&zepprops_unit, TRK1_DETAIL)) {
+    TRK1_Printf(&zepprops_unit, __LINE__, "Cannot keep the permissions of %s", name);
   }
 }
 
-// The path a save replaces: `name` itself, or the file a symbolic link
-// `name` resolves to.
-std::string ReplacedPath(const char* name) {
-  if (name == nullptr) return "";
-  struct stat st;
-  if (lstat(name, &st) != 0 || !S_ISLNK(st.st_mode)) return name;
-  char* resolved = realpath(name, nullptr);
-  if (resolved == nullptr) return name;
-  std::string path(resolved);
-  free(resolved);
-  return path;
+// Reports a file that is not a regular file where a properties file should
+// be (a symbolic link, a FIFO, ...): it is neither read nor written.
+void ReportRefused(const char* name, mode_t type) {
+  if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
+    TRK1_Printf(&zepprops_unit, __LINE__,
+                "ZEP00209E Property file refused, not a regular file: %s (%s)\n", name,
+                ZEPPORT::fileKind(type));
+  }
 }
 
 }  // namespace
@@ -82,7 +77,14 @@ int ZEPPROPS_properties::load(const char* name) {
                   "ZEP00202E NULL or zero length property filename specified\n");
     }
     rc = ERROR;
-  } else if (ZEPPORT::zep_open(name, "rw", &file, kPermissions) != 0) {
+  } else if (ZEPPORT::zep_open(name, "rw", &file, kPermissions) != 0 &&
+             file.refusedType != 0) {
+    ReportRefused(name, file.refusedType);
+    // Not retried until the name changes: every pass would report it again.
+    ZEP_STAT st;
+    if (ZEPPORT::zep_lstat(name, &st) == 0) lastModified_ = st.mtime();
+    rc = ERROR;
+  } else if (file.fp == nullptr) {
     if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepprops_unit, __LINE__,
                   "ZEP00203E Unable to open property file for reading: %s\n", name);
@@ -132,7 +134,7 @@ int ZEPPROPS_properties::load(ZEP_FILE* file) {
 
 int ZEPPROPS_properties::loadIfChanged() {
   ZEP_STAT st;
-  const int stat_rc = ZEPPORT::zep_stat(filename_, &st);
+  const int stat_rc = ZEPPORT::zep_lstat(filename_, &st);
   if (stat_rc == 0 && st.mtime() == lastModified_) return OK;
   const time_t previous = lastModified_;
   const int rc = load(filename_);
@@ -150,22 +152,34 @@ int ZEPPROPS_properties::save(const char* header) { return save(filename_, heade
 
 int ZEPPROPS_properties::save(const char* name, const char* header) {
   TRK1_FlowScope flow(&zepprops_unit, "save");
-  // The entries go to a temporary file beside the file, which replaces it
-  // only once it is completely written and on the device. A symbolic link
-  // stays a link: the file it points at is the one replaced.
-  const std::string target = ReplacedPath(name);
-  const std::string tmp = target + ".tmp";
-  ZEP_FILE file;
-  int rc = OK;
-  if (name == nullptr || name[0] == '\0' ||
-      ZEPPORT::zep_open(tmp.c_str(), "w", &file, kPermissions) != 0) {
+  if (name == nullptr || name[0] == '\0') {
     if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n",
-                  name != nullptr ? name : "");
+      TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n", "");
     }
     return flow.exit(ERROR);
   }
-  MatchAttributes(&file, name);
+  // Only a regular file is replaced: a link (or anything else) found under
+  // the name is left alone, never written through.
+  ZEP_STAT original;
+  const bool exists = ZEPPORT::zep_lstat(name, &original) == 0;
+  if (exists && !original.isRegular()) {
+    ReportRefused(name, original.fileType());
+    return flow.exit(ERROR);
+  }
+  // The entries go to a new temporary file beside the file, which replaces
+  // it only once it is completely written and on the device.
+  ZEP_FILE file;
+  if (ZEPPORT::zep_create_unique((std::string(name) + ".tmp").c_str(), &file, kPermissions) !=
+      0) {
+    if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
+      TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n",
+                  name);
+    }
+    return flow.exit(ERROR);
+  }
+  const std::string tmp = file.path;
+  if (exists) MatchAttributes(&file, original, name);
+  int rc = OK;
   bool written = save(&file, header) == OK && ZEPPORT::zep_sync(&file) == 0;
   if (!written) {
     if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
@@ -181,7 +195,7 @@ int ZEPPROPS_properties::save(const char* name, const char* header) {
     }
     rc = ERROR;
   }
-  if (rc == OK && ZEPPORT::zep_rename(tmp.c_str(), target.c_str()) != 0) {
+  if (rc == OK && ZEPPORT::zep_rename(tmp.c_str(), name) != 0) {
     if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n",
                   name);
@@ -191,7 +205,7 @@ int ZEPPROPS_properties::save(const char* name, const char* header) {
   ZEP_STAT st;
   if (rc != OK) {
     ZEPPORT::zep_unlink(tmp.c_str());
-  } else if (ZEPPORT::zep_stat(name, &st) == 0) {
+  } else if (ZEPPORT::zep_lstat(name, &st) == 0) {
     lastModified_ = st.mtime();
   }
   return flow.exit(rc);

@@ -15,9 +15,14 @@
 //   - saving writes an optional "#<header>" line, then "key=value" lines
 //     (LF) in list order with every backslash doubled.
 //
-// A save never leaves the file half written: the entries go to a temporary
-// file in the same directory, which is synced and then renamed over the
-// file. On any failure the file keeps its previous content.
+// A save never leaves the file half written: the entries go to a new
+// temporary file in the same directory (created exclusively under a unique
+// name), which is synced and then renamed over the file. On any failure the
+// file keeps its previous content.
+//
+// The configuration directory is writable by the data collectors' group, so
+// only a regular file is read or replaced: a symbolic link, FIFO or anything
+// else under the file's name is refused with ZEP00209E and left alone.
 //
 // Lookups are O(1) through a key index kept beside the ordered list.
 //
@@ -59,7 +64,8 @@ class ZEPPROPS_properties {
   const char* getPropertyFilename() const { return filename_; }
 
   // Modification time of the file after the last successful load(name) or
-  // save(name, header); 0 before the first.
+  // save(name, header), or of what a load refused (so that loadIfChanged
+  // refuses it once, not at every call); 0 before the first.
   time_t getLastModified() const { return lastModified_; }
 
   // load(filename).
@@ -67,16 +73,17 @@ class ZEPPROPS_properties {
 
   // Replaces the entries with those of file `name`. A missing file is
   // created empty (the result is then an empty set). Returns OK, or ERROR
-  // with ZEP00202E (null or empty name) or ZEP00203E (cannot open, or a
-  // read error); after ERROR the previous entries are kept.
+  // with ZEP00202E (null or empty name), ZEP00209E (not a regular file) or
+  // ZEP00203E (cannot open, or a read error); after ERROR the previous
+  // entries are kept.
   int load(const char* name);
 
   // Replaces the entries with the lines of the open `file`, read to its end.
   // Returns OK, or ERROR when a read failed (the previous entries are kept).
   int load(ZEP_FILE* file);
 
-  // Reloads the file only when its modification time differs from
-  // getLastModified() (or it cannot be stat'ed). Returns OK when nothing
+  // Reloads the file only when its modification time (of a link: the
+  // link's own) differs from getLastModified() (or it cannot be stat'ed). Returns OK when nothing
   // changed, else the result of load().
   int loadIfChanged();
 
@@ -85,7 +92,8 @@ class ZEPPROPS_properties {
 
   // Replaces file `name` atomically with the header line (when `header` is
   // not null) and the entries. Returns OK, or ERROR with ZEP00205E,
-  // ZEP00206E or ZEP00207E; the file then keeps its previous content and
+  // ZEP00206E, ZEP00207E or ZEP00209E (a link or other non-regular file is
+  // under the name); the file then keeps its previous content and
   // getLastModified() is unchanged.
   int save(const char* name, const char* header);
 

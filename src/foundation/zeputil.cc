@@ -50,11 +50,17 @@ void AppendPath(char* buffer, const char* tail) {
 // Returns the value of `key` in the properties file `path`, copied into
 // `value`, or false. A missing file is not created: looking up a path must
 // not leave empty files behind in the etc or install directory.
-bool LookUp(const char* path, const char* key, char* value) {
+// With `followLink`, a link at `path` is resolved first (loading never
+// follows one): the etc directory belongs to root, who may link its files
+// anywhere.
+bool LookUp(const char* path, const char* key, char* value, bool followLink) {
   ZEP_STAT st;
   if (ZEPPORT::zep_stat(path, &st) != 0) return false;
+  char* resolved = followLink ? realpath(path, nullptr) : nullptr;
   ZEPPROPS_properties props;
-  if (props.load(path) != ZEPPROPS_properties::OK) return false;
+  const int rc = props.load(resolved != nullptr ? resolved : path);
+  free(resolved);
+  if (rc != ZEPPROPS_properties::OK) return false;
   const char* found = props.getProperty(key);
   if (found == nullptr) return false;
   CopyPath(value, found);
@@ -98,7 +104,7 @@ char* ZEPUTIL::getInstallDirectory(char* buffer) {
   char base_file[PATH_SIZE];
   getEtcDir(base_file);
   AppendPath(base_file, BASE_DIR_FILE);
-  if (LookUp(base_file, INSTALL_DIR_KEY, buffer)) {
+  if (LookUp(base_file, INSTALL_DIR_KEY, buffer, /*followLink=*/true)) {
     g_missing_reported = false;
     if (TRK1_On(&zeputil_unit, TRK1_DETAIL)) {
       TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0253I Installation directory name is %s\n",
@@ -130,7 +136,7 @@ char* ZEPUTIL::getLogDirName(char* buffer) {
   TRK1_FlowScope flow(&zeputil_unit, "getLogDirName");
   char config_file[PATH_SIZE];
   getConfigFileName(config_file);
-  if (!LookUp(config_file, LOG_DIR_KEY, buffer)) {
+  if (!LookUp(config_file, LOG_DIR_KEY, buffer, /*followLink=*/false)) {
     getInstallDirectory(buffer);
     AppendPath(buffer, LOG_DIR);
   }

@@ -217,8 +217,9 @@ INSTANTIATE_TEST_SUITE_P(Backends, AxoHistoryTest, ::testing::Values(false, true
 
 using AxoHistorySqliteTest = HistoryTest;
 
-// A file that is not a database is refused at open, not at the first write.
-// (A path that cannot be created: the agent's start-up test.)
+// A file that is not a database is refused at open, not at the first write;
+// so is a symbolic link, whose target stays as it was. (A path that cannot
+// be created: the agent's start-up test.)
 TEST_F(AxoHistorySqliteTest, AFileThatIsNotADatabaseIsRefusedAtOpen) {
   e2e::WriteFile(store_.path, std::string(4096, 'j'));
   axo::HistoryCollector c;
@@ -226,6 +227,14 @@ TEST_F(AxoHistorySqliteTest, AFileThatIsNotADatabaseIsRefusedAtOpen) {
   EXPECT_FALSE(c.Open(store_, &error));
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(c.CollectOnce(1), -1);
+
+  const std::string target = dir_.path() + "/target";
+  e2e::WriteFile(target, "");
+  std::remove(store_.path.c_str());
+  ASSERT_EQ(symlink(target.c_str(), store_.path.c_str()), 0);
+  EXPECT_FALSE(c.Open(store_, &error));
+  EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
+  EXPECT_TRUE(e2e::ReadFile(target).empty());
 }
 
 // Integers are stored as integers, in a WAL file. A write that fails

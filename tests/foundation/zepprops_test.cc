@@ -3,12 +3,14 @@
 #include "foundation/zepprops.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <utility>
 #include <vector>
 
+#include "axo/trk1.h"
 #include "foundation/zepport.h"
 #include "foundation/zeptestdir.h"
 
@@ -62,12 +64,38 @@ TEST_F(ZepPropsTest, SaveEscapesBackslashesAndReloadsTheSameEntries) {
   EXPECT_EQ(dir_.read("p.properties"), "#generated\nz=1\ndir=C:\\\\logs\\\\n\\\\\nempty=\n");
   EXPECT_EQ(EntriesOf(ZEPPROPS_properties(Path().c_str())),
             (Entries{{"z", "1"}, {"dir", "C:\\logs\\n\\"}}));
-  // Through a symbolic link the target is replaced, the link kept.
-  ASSERT_EQ(rename(Path().c_str(), Path("real").c_str()), 0);
-  ASSERT_EQ(symlink(Path("real").c_str(), Path().c_str()), 0);
-  ASSERT_EQ(props.save(nullptr), ZEPPROPS_properties::OK);
+}
+
+// A symbolic link under the file's name is neither written through nor
+// read: the link and its target stay as they are, the entries as they were,
+// and a pass that looks for changes reports it once, not at every call. A
+// FIFO is refused at once instead of blocking the load.
+TEST_F(ZepPropsTest, LinksAndFifosUnderTheNameAreRefusedAndLeftAlone) {
+  ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+  EXPECT_EQ(ZEPPROPS_properties().load(Path("fifo").c_str()), ZEPPROPS_properties::ERROR);
+  dir_.write("target", "secret=1\n");
+  ASSERT_EQ(symlink(Path("target").c_str(), Path().c_str()), 0);
+  ZEPPROPS_properties props;
+  props.setPropertyFilename(Path().c_str());
+  props.setProperty("kept", "1");
+  TRK1_Capture capture;
+  EXPECT_EQ(props.save(nullptr), ZEPPROPS_properties::ERROR);
+  EXPECT_EQ(props.load(), ZEPPROPS_properties::ERROR);
+  EXPECT_EQ(props.loadIfChanged(), ZEPPROPS_properties::OK);
+  EXPECT_EQ(capture.count("ZEP00209E Property file refused, not a regular file"), 2);
+  EXPECT_EQ(EntriesOf(props), (Entries{{"kept", "1"}}));
   EXPECT_TRUE(std::filesystem::is_symlink(Path()));
-  EXPECT_EQ(dir_.read("real"), "z=1\ndir=C:\\\\logs\\\\n\\\\\nempty=\n");
+  EXPECT_EQ(dir_.read("target"), "secret=1\n");
+  // A dangling link is not created through either.
+  ASSERT_EQ(symlink(Path("absent").c_str(), Path("dangling").c_str()), 0);
+  EXPECT_EQ(props.load(Path("dangling").c_str()), ZEPPROPS_properties::ERROR);
+  EXPECT_FALSE(dir_.exists("absent"));
+  // Nor is a link planted under the temporary file's old fixed name.
+  ASSERT_EQ(unlink(Path().c_str()), 0);
+  ASSERT_EQ(symlink(Path("target").c_str(), Path("p.properties.tmp").c_str()), 0);
+  EXPECT_EQ(props.save(nullptr), ZEPPROPS_properties::OK);
+  EXPECT_EQ(dir_.read("p.properties"), "kept=1\n");
+  EXPECT_EQ(dir_.read("target"), "secret=1\n");
 }
 
 TEST_F(ZepPropsTest, LoadIfChangedSkipsOwnSaveAndSeesOtherWriters) {
