@@ -16,6 +16,7 @@ ZEPDIREN_dirEntry& ZEPDIREN_dirEntry::operator=(const ZEPDIREN_dirEntry& other) 
     setFilename(other.filename_);
     filesize_ = other.filesize_;
     timestamp_ = other.timestamp_;
+    fileType_ = other.fileType_;
   }
   return *this;
 }

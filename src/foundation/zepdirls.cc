@@ -36,6 +36,7 @@ void ZEPDIRLS_dirList::setDirectoryName(const char* name) {
     // No directory: nothing to list, and no stream on a former one.
     closeStream();
     fileList.clear();
+    otherList.clear();
     return;
   }
   if (dirName_[len - 1] != '/' && dirName_[len - 1] != '\\' && len < sizeof(dirName_) - 1) {
@@ -46,6 +47,7 @@ void ZEPDIRLS_dirList::setDirectoryName(const char* name) {
     readDir();
   } else {
     fileList.clear();
+    otherList.clear();
   }
 }
 
@@ -79,6 +81,7 @@ bool ZEPDIRLS_dirList::streamIsStale() const {
 
 int ZEPDIRLS_dirList::readDir() {
   fileList.clear();
+  otherList.clear();
   if (dir_ != nullptr && streamIsStale()) {
     if (TRK1_On(&zepdirls_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepdirls_unit, __LINE__,
@@ -99,8 +102,9 @@ int ZEPDIRLS_dirList::readDir() {
       if (errno != 0) rc = -1;  // the stream broke off: the listing is partial
       break;
     }
+    if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
     ZEP_STAT st;
-    if (getFileInfo(dirName_, d->d_name, &st) != 0) {
+    if (getFileInfo(dirName_, d->d_name, &st, /*followLink=*/false) != 0) {
       if (TRK1_On(&zepdirls_unit, TRK1_ERROR)) {
         TRK1_Printf(&zepdirls_unit, __LINE__,
                     "ZEP0353E Cannot get information for file using stat: %s\n", d->d_name);
@@ -108,8 +112,13 @@ int ZEPDIRLS_dirList::readDir() {
       rc = -1;
       continue;
     }
-    if (st.isDirectory()) continue;  // "." and ".." too
-    entries.push_back(new ZEPDIREN_dirEntry(d->d_name, ClampSize(st.size()), st.mtime()));
+    auto* entry = new ZEPDIREN_dirEntry(d->d_name, ClampSize(st.size()), st.mtime());
+    entry->setFileType(st.fileType());
+    if (st.isRegular()) {
+      entries.push_back(entry);
+    } else {
+      otherList.push_back(entry);
+    }
   }
   // One stable sort per listing: oldest first, equal times in stream order.
   std::stable_sort(entries.begin(), entries.end(),
@@ -120,14 +129,15 @@ int ZEPDIRLS_dirList::readDir() {
   return rc;
 }
 
-int ZEPDIRLS_dirList::getFileInfo(const char* directory, const char* name, ZEP_STAT* st) {
+int ZEPDIRLS_dirList::getFileInfo(const char* directory, const char* name, ZEP_STAT* st,
+                                  bool followLink) {
   // Room for a full directory name, a separator and a full file name.
   char path[2 * NAME_SIZE + 1];
   snprintf(path, sizeof(path), "%s", directory != nullptr ? directory : "");
   if (path[0] != '\0') ZEPSTRUT_stringUtil::addFileSeparator(path, sizeof(path));
   const size_t used = strlen(path);
   snprintf(path + used, sizeof(path) - used, "%s", name != nullptr ? name : "");
-  return ZEPPORT::zep_stat(path, st);
+  return followLink ? ZEPPORT::zep_stat(path, st) : ZEPPORT::zep_lstat(path, st);
 }
 
 int ZEPDIRLS_dirList::mkdirIfNeeded(const char* path) {

@@ -1,10 +1,13 @@
-// Directory listing: the plain files of one directory, oldest first.
+// Directory listing: the regular files of one directory, oldest first.
 //
-// ZEPDIRLS_dirList lists the files (never subdirectories) of one directory
-// as ZEPDIREN_dirEntry elements ordered by modification time, oldest first;
+// ZEPDIRLS_dirList lists the regular files of one directory as
+// ZEPDIREN_dirEntry elements ordered by modification time, oldest first;
 // files with equal times keep the order in which the directory returned
-// them. The listing is rebuilt by readDir(); its owner reads `fileList`
-// directly (forwards and backwards) and may clear it.
+// them. Entries are examined without following links: a symbolic link,
+// FIFO, device, socket or subdirectory is never in `fileList` but in
+// `otherList`, with its type, so that its owner can say what it leaves
+// alone. The listing is rebuilt by readDir(); its owner reads both lists
+// directly (forwards and backwards) and may clear them.
 //
 // The directory stream stays open from the first successful open until the
 // listing is destroyed; every readDir() rewinds and reuses it, unless the
@@ -50,9 +53,11 @@ class ZEPDIRLS_dirList {
   // file's status cannot be read (that file is left out, ZEP0353E).
   int readDir();
 
-  // Stats `directory` + separator (when missing) + `name` into *st.
-  // Returns the result of ZEPPORT::zep_stat (0 or -1).
-  static int getFileInfo(const char* directory, const char* name, ZEP_STAT* st);
+  // Stats `directory` + separator (when missing) + `name` into *st, a
+  // symbolic link itself when `followLink` is false. Returns the result of
+  // ZEPPORT::zep_stat or zep_lstat (0 or -1).
+  static int getFileInfo(const char* directory, const char* name, ZEP_STAT* st,
+                         bool followLink = true);
 
   // Makes sure `path` is a directory, creating it (mode 0775) when missing.
   // Returns 0 when it is or was created; -1 when creation failed (ZEP0355E)
@@ -66,8 +71,11 @@ class ZEPDIRLS_dirList {
   // after every entry of the same time). The listing owns it afterwards.
   void add(ZEPDIREN_dirEntry* entry);
 
-  // The files, oldest first; elements are ZEPDIREN_dirEntry, owned.
+  // The regular files, oldest first; elements are ZEPDIREN_dirEntry, owned.
   ZEPLLST_LinkedList fileList;
+  // Every other entry but "." and "..", in stream order, with its type;
+  // elements are ZEPDIREN_dirEntry, owned.
+  ZEPLLST_LinkedList otherList;
 
  private:
   // Opens dirName_ into dir_ (closing an open stream); false with messages.

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -20,6 +22,10 @@ TRK1_UNIT(zepdclst_unit, "ZEPDCLST");
 AXO_COUNTER(filesPurged, "zep_files_purged_total", "Archived metric log files deleted.");
 AXO_GAUGE(lag, "zep_lag_seconds",
           "Age of the oldest metric log file not yet taken, at the start of the last pass.");
+AXO_COUNTER_FAMILY(filesSkipped, "zep_files_skipped_total",
+                   "Names of metric log files left alone because they are not regular files, by "
+                   "what they are (symlink, fifo, device, socket, directory).",
+                   {"reason"});
 AXO_COUNTER_FAMILY(recordsDropped, "zep_records_dropped_total",
                    "Held metric lines dropped before their time, by reason (record_limit, "
                    "retention).",
@@ -108,11 +114,35 @@ char* ZEPDCLST_DCMetricsLogList::getOriginalFilename(char* out, const char* cach
   return out;
 }
 
+void ZEPDCLST_DCMetricsLogList::reportIrregular(const ZEPDIRLS_dirList& listing, bool cached,
+                                                std::set<std::string>* reported) {
+  std::set<std::string> present;
+  for (ZEPLELEM_listElem* e = listing.otherList.front(); e != nullptr;
+       e = listing.otherList.next(e)) {
+    const char* name = entryOf(e)->getFilename();
+    char original[kPathSize];
+    const bool candidate = cached ? getOriginalFilename(original, name) != nullptr
+                                  : ZEPDCLOG_DCMetricsLogFile::isAMetricLogFilename(name);
+    if (!candidate) continue;
+    present.insert(name);
+    if (reported->count(name) != 0) continue;
+    const char* kind = ZEPPORT::fileKind(entryOf(e)->getFileType());
+    filesSkipped.counter({kind}).Inc();
+    if (TRK1_On(&zepdclst_unit, TRK1_ERROR)) {
+      TRK1_Printf(&zepdclst_unit, __LINE__,
+                  "ZEP0312W File left alone, not a regular file: %s%s (%s)\n",
+                  listing.getDirectoryName(), name, kind);
+    }
+  }
+  reported->swap(present);
+}
+
 int ZEPDCLST_DCMetricsLogList::readLogs(ZEPPROPS_properties& props) {
   TRK1_FlowScope flow(&zepdclst_unit, "readLogs");
   int rc = 0;
   if (logDirList_.getDirectoryName()[0] != '\0') {
     logDirList_.readDir();
+    reportIrregular(logDirList_, /*cached=*/false, &reportedInLogDir_);
     time_t oldest = 0;
     for (ZEPLELEM_listElem* e = logDirList_.fileList.front(); e != nullptr;
          e = logDirList_.fileList.next(e)) {
@@ -139,6 +169,7 @@ int ZEPDCLST_DCMetricsLogList::readCachedLogs(ZEPPROPS_properties& props) {
   char cacheDir[kPathSize];
   if (getCacheSubdirName(cacheDir) != nullptr) {
     cacheDirList_.readDir();
+    reportIrregular(cacheDirList_, /*cached=*/true, &reportedInCache_);
     for (ZEPLELEM_listElem* e = cacheDirList_.fileList.front(); e != nullptr;
          e = cacheDirList_.fileList.next(e)) {
       const char* name = entryOf(e)->getFilename();
@@ -481,4 +512,6 @@ int ZEPDCLST_DCMetricsLogList::deleteHistoriedAndAgedOut(time_t ageCutoff, time_
 void ZEPDCLST_DCMetricsLogList::clear() {
   logs_.clear();
   lastArchiveMaintenance_ = 0;
+  reportedInLogDir_.clear();
+  reportedInCache_.clear();
 }

@@ -23,6 +23,8 @@
 
 #include <cstdint>
 #include <ctime>
+#include <set>
+#include <string>
 
 #include "foundation/zepdirls.h"
 #include "foundation/zepllst.h"
@@ -95,9 +97,12 @@ class ZEPDCLST_DCMetricsLogList {
 
   // One scan of the log directory: every metric log file, oldest first, is
   // moved into the cache and read. Returns 0, or -1 when any file failed.
+  // Only regular files are taken: a link, FIFO, device, socket or directory
+  // named like a metric log file is left where it is, reported once per name
+  // (ZEP0312W) and counted in zep_files_skipped_total{reason}.
   int readLogs(ZEPPROPS_properties& props);
-  // The start-up scan: every file left in the cache is read again. Returns 0,
-  // or -1 when any file failed.
+  // The start-up scan: every file left in the cache is read again (regular
+  // files only, as readLogs). Returns 0, or -1 when any file failed.
   int readCachedLogs(ZEPPROPS_properties& props);
 
   // Reads one file into its server's object, registering a new server.
@@ -158,7 +163,8 @@ class ZEPDCLST_DCMetricsLogList {
     return static_cast<ZEPDCLOG_DCMetricsLogFile*>(logs_.next(log));
   }
   int32_t size() const { return logs_.size(); }
-  // Deletes every server object and forgets the archive maintenance time.
+  // Deletes every server object and forgets the archive maintenance time
+  // and the files reported as left alone.
   void clear();
 
   // The agent settings (see ZEPDCSET_settings).
@@ -183,11 +189,19 @@ class ZEPDCLST_DCMetricsLogList {
   // that names no directory yet (it was set up before the log directory
   // existed) is pointed at it.
   char* makeSubdirName(char* buf, bool underCache, const char* subdir, ZEPDIRLS_dirList& listing);
+  // Reports the entries of `listing.otherList` named like metric log files
+  // (like cached ones when `cached`) that are not in `*reported`, then
+  // leaves in `*reported` the names present now: each is reported once
+  // while it stays, and again should it come back.
+  void reportIrregular(const ZEPDIRLS_dirList& listing, bool cached,
+                       std::set<std::string>* reported);
 
   ZEPDIRLS_dirList logDirList_;
   ZEPDIRLS_dirList cacheDirList_;
   ZEPDIRLS_dirList archiveDirList_;
   ZEPLLST_LinkedList logs_;
+  std::set<std::string> reportedInLogDir_;  // names reported by reportIrregular
+  std::set<std::string> reportedInCache_;
   int32_t lastArchiveMaintenance_ = 0;
   SubnodeRegistrar registrar_ = nullptr;
 };

@@ -245,4 +245,29 @@ TEST_F(ZepDcLstTest, OwnershipOfTheCacheAsRootAndAsAnotherUser) {
   EXPECT_EQ(filesIn(logDir()), std::vector<std::string>{"ZEP.b.metric.log"});
 }
 
+// The start-up scan reads only regular files: a FIFO (which would block the
+// read for good), a link to a file elsewhere and a directory, each named
+// like a cached file, are left where they are and reported once per name.
+TEST_F(ZepDcLstTest, StartUpScanLeavesWhatIsNotARegularFile) {
+  const std::string stamp = ".1060328134609000-CA";
+  tmp_.write("install/ZEP/logs/ZEP.DCA.CACHE/ZEP.a.metric.log" + stamp,
+             header("server1") + lines({record(2, kBaseTime * 1000LL)}));
+  tmp_.write("victim", header("victim") + lines({record(2, kBaseTime * 1000LL)}));
+  ASSERT_EQ(mkfifo((cacheDir() + "/ZEP.f.metric.log" + stamp).c_str(), 0600), 0);
+  ASSERT_EQ(symlink(tmp_.path("victim").c_str(), (cacheDir() + "/ZEP.l.metric.log" + stamp).c_str()),
+            0);
+  ASSERT_EQ(mkdir((cacheDir() + "/ZEP.d.metric.log" + stamp).c_str(), 0700), 0);
+  TRK1_Capture capture;
+  EXPECT_EQ(list_.readCachedLogs(props_), 0);
+  EXPECT_EQ(list_.readCachedLogs(props_), 0);
+  EXPECT_EQ(list_.size(), 1);
+  EXPECT_EQ(list_.front()->getServerName(), std::string("server1"));
+  EXPECT_EQ(capture.count("ZEP0312W File left alone, not a regular file: " + cacheDir()), 3);
+  for (const char* kind : {"(fifo)", "(symlink)", "(directory)"}) {
+    EXPECT_EQ(capture.count(kind), 1) << kind;
+  }
+  EXPECT_TRUE(std::filesystem::is_fifo(cacheDir() + "/ZEP.f.metric.log" + stamp));
+  EXPECT_TRUE(std::filesystem::is_symlink(cacheDir() + "/ZEP.l.metric.log" + stamp));
+}
+
 }  // namespace
