@@ -92,6 +92,17 @@ bool ParseOperator(std::string_view text, _IntfOper* code);
 // True when `code` is a known compare operator code.
 bool KnownOperator(short code);
 
+// --- waiting for the agent's data ----------------------------------------------
+
+// How long a framework thread that serves requests or samples (operator API,
+// history collector, situation timer) waits for the agent's locks before it
+// answers "busy" (OSB1_WaitLimit, AXO_RC_BUSY).
+inline constexpr int kDataWaitMillis = 5000;
+
+// The error text of a request that found the agent's data locked past the
+// calling thread's wait limit.
+std::string BusyError();
+
 // --- links between the modules ------------------------------------------------
 
 // Moves `state` to `raised`; when that is a change, records an event with

@@ -14,6 +14,7 @@
 
 #include "axo/axo.h"
 #include "axo/metrics.h"
+#include "axo/osb1.h"
 #include "axo/request.h"
 #include "axo/trk1.h"
 #include "axo_internal.h"
@@ -335,6 +336,9 @@ bool HistoryCollector::StartThread(std::string* error) {
   }
   try {
     impl_->thread = std::thread([this] {
+      // A busy sample fails its table's collection, which the next
+      // interval tries again.
+      OSB1_WaitLimit limit(axo_internal::kDataWaitMillis);
       std::unique_lock<std::mutex> lock(impl_->threadMu);
       for (;;) {
         impl_->intervalChanged = false;

@@ -18,6 +18,7 @@
 #include "axo/axo.h"
 #include "axo/history.h"
 #include "axo/metrics.h"
+#include "axo/osb1.h"
 #include "axo/request.h"
 #include "axo/trk1.h"
 #include "axo_internal.h"
@@ -49,8 +50,13 @@ using answer::Fail;
 using answer::Json;
 using answer::Reply;
 
+// How long a scrape waits for the agent's data before it answers with the
+// gauges' last values: a scrape must never hang.
+constexpr int kScrapeWaitMillis = 1000;
+
 // The HTTP status of a request-API result: kFailed (the table or the agent
-// could not serve the request) is an internal failure.
+// could not serve the request) is an internal failure; kUnavailable (the
+// agent's data stayed locked past the wait limit) a temporary one.
 int StatusCode(Status s) {
   switch (s) {
     case kOk: return 200;
@@ -58,8 +64,19 @@ int StatusCode(Status s) {
     case kNotFound: return 404;
     case kConflict: return 409;
     case kFailed: return 500;
+    case kUnavailable: return 503;
   }
   return 500;
+}
+
+// Runs `handler` with the framework's wait limit for the agent's data, so
+// that a request never waits on a stalled part for longer (503 instead).
+template <typename Handler>
+httplib::Server::Handler Limited(Handler handler) {
+  return [handler](const httplib::Request& req, httplib::Response& res) {
+    OSB1_WaitLimit limit(axo_internal::kDataWaitMillis);
+    handler(req, res);
+  };
 }
 
 // Splits "ATTR<op>VALUE". The attribute is letters, digits and "_".
@@ -350,6 +367,7 @@ void Events(const httplib::Request& req, httplib::Response& res) {
 // What the listener answers when no handler wrote a body: httplib's own
 // refusals (no route, body too large, bad request line) and failures.
 void Metrics(const httplib::Request& req, httplib::Response& res) {
+  OSB1_WaitLimit limit(kScrapeWaitMillis);
   std::string type;
   const auto format = axo::metrics::NegotiateFormat(req.get_header_value("Accept"), &type);
   std::vector<std::string> names;
@@ -473,20 +491,20 @@ struct OperatorApi::Impl {
     s.Get("/api/v1/subnodes", [](const Request&, Response& res) {
       Reply(res, 200, Json{{"subnodes", answer::SubnodesJson(AXO_ListSubnodes())}});
     });
-    s.Get("/api/v1/tables", [](const Request&, Response& res) {
+    s.Get("/api/v1/tables", Limited([](const Request&, Response& res) {
       Reply(res, 200, answer::TablesJson(listTables()));
-    });
-    s.Get(R"(/api/v1/tables/([A-Za-z0-9_]{1,32}))", QueryTable);
-    s.Get(R"(/api/v1/history/([A-Za-z0-9_]{1,32}))", QueryHistory);
-    s.Post("/api/v1/actions", Guarded(Action));
+    }));
+    s.Get(R"(/api/v1/tables/([A-Za-z0-9_]{1,32}))", Limited(QueryTable));
+    s.Get(R"(/api/v1/history/([A-Za-z0-9_]{1,32}))", Limited(QueryHistory));
+    s.Post("/api/v1/actions", Limited(Guarded(Action)));
     s.Post("/api/v1/manager", Guarded(Manager));
     s.Get("/api/v1/situations", [](const Request&, Response& res) {
       Reply(res, 200, answer::SituationsJson(listSituations()));
     });
-    s.Post("/api/v1/situations", Guarded(CreateSituation));
-    s.Delete(R"(/api/v1/situations/([^/]{1,64}))", Guarded(DeleteSituation));
+    s.Post("/api/v1/situations", Limited(Guarded(CreateSituation)));
+    s.Delete(R"(/api/v1/situations/([^/]{1,64}))", Limited(Guarded(DeleteSituation)));
     s.Get("/api/v1/events", Events);
-    s.Get("/metrics", Metrics);
+    s.Get("/metrics", Limited(Metrics));
     ui::AddRoutes(s);
     s.set_logger(CountRequest);
   }

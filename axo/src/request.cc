@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -18,6 +19,7 @@
 #include <thread>
 
 #include "axo/axo.h"
+#include "axo/osb1.h"
 #include "axo/trk1.h"
 #include "axo/vexor.h"
 #include "axo_internal.h"
@@ -256,6 +258,11 @@ void SampleSituation(Situation* sit, time_t now) {
     TRK1_Printf(&request_unit, __LINE__, "Situation %s: sample of %s returned %u",
                 sit->spec.name.c_str(), sit->spec.table.c_str(), rc);
   }
+  if (rc == AXO_RC_BUSY) {
+    // Nothing was sampled: the state stays until the next interval's sample.
+    v->ClearRows();
+    return;
+  }
   axo_internal::SetSituationState(&sit->state, v->count > 0, v->GetRow(0), now);
   v->ClearRows();
 }
@@ -311,6 +318,12 @@ Status runQuery(const Query& query, std::vector<Row>* rows, std::string* error) 
   if (rc != 0 && TRK1_On(&request_unit, TRK1_DETAIL)) {
     TRK1_Printf(&request_unit, __LINE__, "Sample of %s returned %u with %d rows",
                 query.table.c_str(), rc, v->count);
+  }
+  if (rc == AXO_RC_BUSY) {
+    v->ClearRows();
+    delete v;
+    *error = axo_internal::BusyError();
+    return kUnavailable;
   }
   rows->reserve(v->count);
   for (int i = 0; i < v->count; ++i) {
@@ -487,6 +500,10 @@ Status runActionCommand(const std::string& command, long* rc, std::string* messa
   }
   VexorAutomationCapsule capsule((kCommandPrefix + command).c_str(), nullptr);
   long result = callback(&capsule);
+  if (!capsule.HasResult() && result == static_cast<long>(AXO_RC_BUSY)) {
+    *error = axo_internal::BusyError();
+    return kUnavailable;
+  }
   *rc = capsule.HasResult() ? capsule.GetResult() : result;
   *message = capsule.GetMessage();
   return kOk;
@@ -567,7 +584,19 @@ void SetSituationState(AXO_SituationState* state, bool raised, const char* row, 
 }
 
 int StartSituationTimer(std::string* error) {
-  return axo::Tmr().Start([] { axo::pollSituations(AXO_Now()); }, "timer", error);
+  return axo::Tmr().Start(
+      [] {
+        OSB1_WaitLimit limit(kDataWaitMillis);  // a busy sample is tried next interval
+        axo::pollSituations(AXO_Now());
+      },
+      "timer", error);
+}
+
+std::string BusyError() {
+  char seconds[32];
+  snprintf(seconds, sizeof(seconds), "%g", OSB1_WaitLimit::current() / 1000.0);
+  return std::string("the agent's data stayed locked for ") + seconds +
+         " s (a part of the agent is stuck or slow); try again later";
 }
 
 void StopSituationTimer() { axo::Tmr().Stop(); }

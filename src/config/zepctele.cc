@@ -144,9 +144,9 @@ bool ZEPCTELE_appendUnique(ZEPLLST_LinkedList* list, ZEPLELEM_listElem* elem) {
 }
 
 ZEPLLST_LinkedList* ZEPCTELE_buildConfigTable(const char* suffix, const ZEPCTELE_addRows& add) {
+  ZEPSHARED_agentData::LockBoth locks(OSB1_BOUNDED);
+  if (!locks.held()) return nullptr;
   auto* list = new ZEPLLST_LinkedList;
-  OSB1_ScopedLock configLock(&ZEPSHARED_agentData::configPropertiesLock);
-  OSB1_ScopedLock logsLock(&ZEPSHARED_agentData::metricsLogListLock);
   ZEPPROPS_properties& props = ZEPSHARED_agentData::configProperties;
   // A file that cannot be read is reported by load(); the table then shows
   // what the properties hold.
@@ -228,6 +228,6 @@ ZEPLLST_LinkedList* ZEPCTELE_GlobalCfg::getGlobalConfigTable() {
         ZEPDCSET_settings::viewDCProperties(*props, server, envCode, view);
         ZEPCTELE_appendUnique(rows, new ZEPCTELE_GlobalCfg(server, hostName, envCode, &view));
       });
-  flow.exit(list->size());
+  flow.exit(list != nullptr ? list->size() : -1);
   return list;
 }

@@ -133,12 +133,14 @@ void ZEPCTELE_addControls(const char* server, const char* hostName,
                           ZEPLLST_LinkedList* list, int count);
 
 // Builds a table from the dispatcher's configuration: takes
-// configPropertiesLock then metricsLogListLock, reloads the configuration,
-// and calls `add` for every key ending with `suffix` whose rest splits at its
-// first "." into an environment code and a server name, in file order, with
-// the host name of the server's metric log (null without one), the
-// configuration and the key's value. `add` may add keys to the
-// configuration. Returns the new list, owned by the caller.
+// configPropertiesLock then metricsLogListLock (bounded by the calling
+// thread's wait limit), reloads the configuration, and calls `add` for every
+// key ending with `suffix` whose rest splits at its first "." into an
+// environment code and a server name, in file order, with the host name of
+// the server's metric log (null without one), the configuration and the
+// key's value. `add` may add keys to the configuration. Returns the new
+// list, owned by the caller, or null when the locks could not be taken
+// within the wait limit (the sample then answers AXO_RC_BUSY).
 using ZEPCTELE_addRows =
     std::function<void(ZEPLLST_LinkedList* list, const char* server,
                        const char* hostName, const char* envCode,

@@ -50,6 +50,6 @@ ZEPLLST_LinkedList* ZEPDCMTE_MonitorCtl::getMonitorCtlTable() {
          const char* envCode, ZEPPROPS_properties* props, const char* count) {
         addMonControls(server, hostName, envCode, props, rows, SU::atoi(count));
       });
-  flow.exit(list->size());
+  flow.exit(list != nullptr ? list->size() : -1);
   return list;
 }

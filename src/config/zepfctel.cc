@@ -46,6 +46,6 @@ ZEPLLST_LinkedList* ZEPFCTEL_FilterCtl::getFilterCtlTable() {
          const char* envCode, ZEPPROPS_properties* props, const char* count) {
         addFilterControls(server, hostName, envCode, props, rows, SU::atoi(count));
       });
-  flow.exit(list->size());
+  flow.exit(list != nullptr ? list->size() : -1);
   return list;
 }

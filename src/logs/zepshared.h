@@ -13,6 +13,7 @@
 #define ZEP_LOGS_ZEPSHARED_H_
 
 #include <ctime>
+#include <optional>
 
 #include "axo/osb1.h"
 #include "foundation/zepprops.h"
@@ -36,6 +37,30 @@ class ZEPSHARED_agentData {
   static ZEPDC_DataComputer* pDataComputer;
   // The aggregation window length fixed at start, in minutes.
   static int aggDataWindowSizeMinutes;
+
+  // Holds configPropertiesLock, then metricsLogListLock, for its lifetime:
+  // the pair every holder of both takes, in the one order.
+  //
+  //   ZEPSHARED_agentData::LockBoth locks(OSB1_BOUNDED);
+  //   if (!locks.held()) return AXO_RC_BUSY;  // nothing touched
+  //
+  // Constructed with OSB1_BOUNDED it waits at most the calling thread's wait
+  // limit (OSB1_WaitLimit) for both locks together and then holds neither;
+  // without, or on a thread without a limit, it waits as long as it takes.
+  class LockBoth {
+   public:
+    LockBoth();
+    explicit LockBoth(OSB1_Bounded);
+    LockBoth(const LockBoth&) = delete;
+    LockBoth& operator=(const LockBoth&) = delete;
+
+    // True when both locks are held (always, unless OSB1_BOUNDED).
+    bool held() const { return list_.has_value(); }
+
+   private:
+    std::optional<OSB1_ScopedLock> config_;  // destroyed after list_
+    std::optional<OSB1_ScopedLock> list_;
+  };
 };
 
 #endif  // ZEP_LOGS_ZEPSHARED_H_

@@ -72,8 +72,17 @@ long ZEP_CommandHandler(VexorAutomationCapsule* capsule) {
   long rc;
   {
     // Commands are serialised with each other and with every reader of the
-    // configuration; the metric log list is not touched.
-    OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
+    // configuration; the metric log list is not touched. A command that
+    // cannot have the configuration within the framework's wait limit is
+    // not run: the framework answers that the agent is busy.
+    OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock, OSB1_BOUNDED);
+    if (!configLock.held()) {
+      if (TRK1_On(&zepcmd_unit, TRK1_DETAIL)) {
+        TRK1_Printf(&zepcmd_unit, __LINE__, "Command not run: the configuration is busy\n");
+      }
+      capsule->GetVexor()->FinishedAutomationCommand(capsule);
+      return flow.exit(static_cast<long>(AXO_RC_BUSY));
+    }
     ZEPACMD_actionCommand action;
     rc = action.handleAction(command, ZEPDISP_dispatcher::configProperties, message,
                              static_cast<int>(sizeof(message)));

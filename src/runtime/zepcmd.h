@@ -21,7 +21,9 @@ int zepRegisterSubnode(char* name);
 // capsule's text carries a three-character prefix that is skipped, then the
 // command. Stores the result code in the capsule, passes any message, and
 // finishes the command towards the framework. Returns the result code
-// (0 changed, 1 nothing to change, 2 rejected).
+// (0 changed, 1 nothing to change, 2 rejected), or AXO_RC_BUSY without a
+// result in the capsule when configPropertiesLock stayed taken past the
+// calling thread's wait limit (the command was not run).
 long ZEP_CommandHandler(VexorAutomationCapsule* capsule);
 
 // A manager command given as its words. Stops the agent (AXO_Shutdown) when

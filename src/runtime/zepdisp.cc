@@ -38,14 +38,15 @@ AXO_HISTOGRAM_FAMILY(passSeconds, "zep_dispatcher_pass_seconds",
                      std::vector<std::string>{}, axo::metrics::LatencyBuckets());
 
 // Scrape-time gauges of what the agent holds against its limits, read under
-// one hold of the dispatcher's locks.
+// one hold of the dispatcher's locks. When the locks stay taken past the
+// scrape's wait limit the gauges keep their last values.
 void collectHeld() {
   AXO_GAUGE(lines, "zep_held_metric_lines", "Metric lines held in memory.");
   AXO_GAUGE(linesLimit, "zep_held_metric_lines_limit", "Most metric lines held in memory.");
   AXO_GAUGE(buckets, "zep_held_buckets", "Service inventory buckets held in memory.");
   AXO_GAUGE(bucketsLimit, "zep_held_buckets_limit", "Most service inventory buckets held.");
-  OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
-  OSB1_ScopedLock listLock(&ZEPDISP_dispatcher::metricsLogListLock);
+  ZEPDISP_dispatcher::LockBoth locks(OSB1_BOUNDED);
+  if (!locks.held()) return;
   ZEPPROPS_properties& props = ZEPDISP_dispatcher::configProperties;
   ZEPDCLST_DCMetricsLogList& list = ZEPDISP_dispatcher::metricsLogList;
   lines.Set(list.getNumMetricsRecords());
@@ -70,8 +71,7 @@ int initialise(bool startThreads) {
   OSB1_InitializeLock(&ZEPDISP_dispatcher::configPropertiesLock);
   OSB1_InitializeLock(&ZEPDISP_dispatcher::metricsLogListLock);
   {
-    OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock);
-    OSB1_ScopedLock listLock(&ZEPDISP_dispatcher::metricsLogListLock);
+    ZEPDISP_dispatcher::LockBoth locks;
     ZEPPROPS_properties& props = ZEPDISP_dispatcher::configProperties;
     ZEPUTIL::getConfigFileName(ZEPDISP_dispatcher::configFilename);
     char configDir[ZEPUTIL::PATH_SIZE];
@@ -129,8 +129,7 @@ int ZEPDISP_dispatcher::runOnePass() {
   const auto start = std::chrono::steady_clock::now();
   int sleepSeconds;
   {
-    OSB1_ScopedLock configLock(&configPropertiesLock);
-    OSB1_ScopedLock listLock(&metricsLogListLock);
+    LockBoth locks;
     configProperties.loadIfChanged();
     ZEPDCLST_DCMetricsLogList::setDefaultGlobalDCProperties(configProperties);
     sleepSeconds = configProperties.getPropertyAsInt(ZEPDCSET_settings::SLEEP_TIME_SECONDS,
@@ -174,8 +173,7 @@ void ZEPDISP_dispatcher::resetForTesting() {
   stop();
   deleteDataComputer();
   {
-    OSB1_ScopedLock configLock(&configPropertiesLock);
-    OSB1_ScopedLock listLock(&metricsLogListLock);
+    LockBoth locks;
     configProperties.clear();
     configProperties.setPropertyFilename("");
     metricsLogList.clear();

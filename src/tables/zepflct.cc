@@ -27,8 +27,8 @@ unsigned int zep_zepflct_agent::TakeSample() {
                         "ZEP0401E Error adding row to fault table. rc = %d, row number = %d\n",
                         /*stopAfterFailure=*/false);
   {
-    OSB1_ScopedLock configLock(&ZEPSHARED_agentData::configPropertiesLock);
-    OSB1_ScopedLock listLock(&ZEPSHARED_agentData::metricsLogListLock);
+    ZEPSHARED_agentData::LockBoth locks(OSB1_BOUNDED);
+    if (!locks.held()) return flow.exit(static_cast<unsigned int>(AXO_RC_BUSY));
     ZEPDCLST_DCMetricsLogList& logs = ZEPSHARED_agentData::metricsLogList;
     logs.enforceMaxRecordsLimit(ZEPSHARED_agentData::configProperties);
     run.begin();

@@ -49,8 +49,8 @@ unsigned int zep_zepinv_agent::TakeSample() {
   TRK1_FlowScope flow(&zepinv_unit, "TakeSample");
   const bool history = IsHistoryRequest() != 0;
   {
-    OSB1_ScopedLock configLock(&ZEPSHARED_agentData::configPropertiesLock);
-    OSB1_ScopedLock listLock(&ZEPSHARED_agentData::metricsLogListLock);
+    ZEPSHARED_agentData::LockBoth locks(OSB1_BOUNDED);
+    if (!locks.held()) return flow.exit(static_cast<unsigned int>(AXO_RC_BUSY));
     const ZEPPROPS_properties& props = ZEPSHARED_agentData::configProperties;
     const long window = ZEPSHARED_agentData::aggDataWindowSizeMinutes;
     const int retention =

@@ -49,8 +49,8 @@ unsigned int zep_zepsmt_agent::TakeSample() {
   TRK1_FlowScope flow(&zepsmt_unit, "TakeSample");
   const bool history = IsHistoryRequest() != 0;
   {
-    OSB1_ScopedLock configLock(&ZEPSHARED_agentData::configPropertiesLock);
-    OSB1_ScopedLock listLock(&ZEPSHARED_agentData::metricsLogListLock);
+    ZEPSHARED_agentData::LockBoth locks(OSB1_BOUNDED);
+    if (!locks.held()) return flow.exit(static_cast<unsigned int>(AXO_RC_BUSY));
     ZEPPROPS_properties& props = ZEPSHARED_agentData::configProperties;
     ZEPDCLST_DCMetricsLogList& logs = ZEPSHARED_agentData::metricsLogList;
     logs.enforceMaxRecordsLimit(props);

@@ -42,15 +42,17 @@ struct TestTableLog {
 class TestVexor : public vexor {
  public:
   TestVexor(RequestDetail* request, ContextInfo* context, TableManager* manager, int alloc_size,
-            const std::vector<TestRow>* source, TestTableLog* log, bool with_sitname)
+            const std::vector<TestRow>* source, TestTableLog* log, bool with_sitname,
+            const unsigned int* sample_rc = nullptr)
       : vexor(request, context, manager, sizeof(TestRow), alloc_size),
-        source_(source), log_(log), withSitname_(with_sitname) {}
+        source_(source), log_(log), withSitname_(with_sitname), sampleRc_(sample_rc) {}
   ~TestVexor() override {
     std::lock_guard<std::mutex> guard(log_->mu);
     ++log_->destroyed;
   }
 
   unsigned int TakeSample() override {
+    if (sampleRc_ != nullptr && *sampleRc_ != 0) return *sampleRc_;
     return AddData(source_->data(), static_cast<int>(source_->size()));
   }
 
@@ -91,6 +93,7 @@ class TestVexor : public vexor {
   const std::vector<TestRow>* source_;
   TestTableLog* log_;
   bool withSitname_;
+  const unsigned int* sampleRc_;
 };
 
 class TestManager : public TableManager {
@@ -100,7 +103,7 @@ class TestManager : public TableManager {
 
   vexor* CreateVexor(RequestDetail* request, ContextInfo* context) override {
     if (refuseSamplers) return nullptr;
-    return new TestVexor(request, context, this, 4, &rows, &log, withSitname_);
+    return new TestVexor(request, context, this, 4, &rows, &log, withSitname_, &sampleRc);
   }
 
   // The agent's AddDataToEvent: offer pushed rows to every live sampler.
@@ -123,6 +126,7 @@ class TestManager : public TableManager {
   std::vector<TestRow> rows;   // what a sample produces
   TestTableLog log;
   bool refuseSamplers = false;  // CreateVexor fails
+  unsigned int sampleRc = 0;    // when not 0, every sample answers it, with no rows
 
  private:
   bool withSitname_;

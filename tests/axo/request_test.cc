@@ -21,17 +21,30 @@ TEST_F(AxoRequestTest, SampledSituationFollowsItsIntervalAndDeletes) {
   EXPECT_EQ(ev[0].time, 1000);
   EXPECT_EQ(ev[0].row[0].second.text, "beta");
 
+  // A busy sample (the agent's data stayed locked) changes nothing: the
+  // situation stays raised until a later interval samples; a query says so.
+  std::string error;
+  std::vector<axo::Row> rows;
+  axo::Query query;
+  query.table = "AXOSMP";
+  sampled_.sampleRc = AXO_RC_BUSY;
   sampled_.rows[1].big = 10;
-  axo::pollSituations(1059);   // not due yet
-  EXPECT_EQ(axo::eventsSince(1).size(), 0u);
   axo::pollSituations(1060);
+  EXPECT_EQ(axo::eventsSince(1).size(), 0u);
+  EXPECT_TRUE(axo::listSituations()[0].raised);
+  EXPECT_EQ(axo::runQuery(query, &rows, &error), axo::kUnavailable);
+  EXPECT_NE(error.find("locked"), std::string::npos) << error;
+  sampled_.sampleRc = 0;
+
+  axo::pollSituations(1119);   // not due yet
+  EXPECT_EQ(axo::eventsSince(1).size(), 0u);
+  axo::pollSituations(1120);
   ev = axo::eventsSince(1);
   ASSERT_EQ(ev.size(), 1u);
   EXPECT_FALSE(ev[0].raised);
   EXPECT_TRUE(ev[0].row.empty());
 
   const int destroyed = sampled_.log.destroyed;
-  std::string error;
   EXPECT_EQ(axo::deleteSituation("HIGH", &error), axo::kOk);
   EXPECT_EQ(sampled_.log.destroyed, destroyed + 1);
   EXPECT_EQ(axo::deleteSituation("HIGH", &error), axo::kNotFound);

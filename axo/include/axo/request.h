@@ -39,6 +39,8 @@ enum Status {
   kNotFound = 2,     // unknown table or situation
   kConflict = 3,     // a situation of that name exists
   kFailed = 4,       // the table could not serve the request
+  kUnavailable = 5,  // the agent's data stayed locked past the wait limit;
+                     // nothing was done, the request may be sent again
 };
 
 // One filter term as text: attribute (upper or lower case), operator
@@ -88,7 +90,8 @@ struct Query {
 };
 
 // Runs one query. On kOk `rows` holds the sample's rows; otherwise `error`
-// says why (`rows` is then empty). A requested subnode that is registered is
+// says why (`rows` is then empty): kUnavailable when the sampler answered
+// AXO_RC_BUSY. A requested subnode that is registered is
 // handed to the table in its registered form (blank-padded); a query that
 // names no subnode is for every registered subnode, in registration order.
 Status runQuery(const Query& query, std::vector<Row>* rows, std::string* error);
@@ -137,8 +140,10 @@ std::vector<Event> eventsSince(int64_t since);
 
 // Sends `command` (without prefix) to the registered command callback on the
 // calling thread, in a capsule without sampler. Returns kOk with the
-// command's result in `*rc` and its message in `*message`, or kFailed when
-// no callback is registered.
+// command's result in `*rc` and its message in `*message`, kFailed when
+// no callback is registered, or kUnavailable when the callback returned
+// AXO_RC_BUSY without a result (it could not take the agent's locks in time
+// and did nothing).
 Status runActionCommand(const std::string& command, long* rc, std::string* message,
                         std::string* error);
 

@@ -47,6 +47,10 @@ enum : unsigned int {
   AXO_RC_BUFFER_FULL = 0x21060005,    // the row buffer reached its limit
   AXO_RC_INJECTED = 0x21060006,       // default code of an injected failure
   AXO_RC_BAD_COLUMN = 0x21060007,     // GetColumnInfo: no column of that index
+  // TakeSample: the agent's data stayed locked longer than the calling
+  // thread's wait limit (OSB1_WaitLimit); nothing was sampled. A caller
+  // answers "unavailable" or tries again at its next interval.
+  AXO_RC_BUSY = 0x21060008,
 };
 
 // Most rows one sampler may hold; InsertRow fails beyond it.
@@ -244,6 +248,7 @@ class vexor {
 
   // Virtual slots, in this order.
   virtual void PrintSelf();
+  // Returns AXO_RC_OK, AXO_RC_BUSY, or another failure code.
   virtual unsigned int TakeSample() = 0;
   virtual int NumColumns();
   // Fills `info` for column `index`; AXO_RC_BAD_COLUMN outside the columns.
