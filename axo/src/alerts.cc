@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "axo/axo.h"
+#include "axo/liveness.h"
 #include "axo/metrics.h"
 #include "axo/trk1.h"
 #include "axo_internal.h"
@@ -258,6 +259,10 @@ Sender::Stats Sender::stats() const {
 
 namespace {
 
+// The name under which the sender reports its rounds (one a second) to the
+// liveness registry (GET /healthz).
+constexpr char kLivenessName[] = "alert sender";
+
 struct Service {
   axo_internal::EverySecond thread;
   Sender sender;
@@ -298,11 +303,19 @@ bool SetUrls(const std::vector<std::string>& urls, std::string* error) {
 int StartService(std::string* error) {
   if (!SetUrls(AXO_GetOptions().alertmanagerUrls, error)) return 1;
   Service& s = Svc();
-  return s.thread.Start(
-      [&s, lastEvent = int64_t{0}]() mutable { Round(s.sender, &lastEvent); }, "alert sender",
-      error);
+  const int rc = s.thread.Start(
+      [&s, lastEvent = int64_t{0}]() mutable {
+        Round(s.sender, &lastEvent);
+        liveness::Completed(kLivenessName, 1);
+      },
+      "alert sender", error);
+  if (rc == 0) liveness::Watch(kLivenessName, 1);
+  return rc;
 }
 
-void StopService() { Svc().thread.Stop(); }
+void StopService() {
+  Svc().thread.Stop();
+  liveness::Forget(kLivenessName);
+}
 
 }  // namespace axo::alerts

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "axo/axo.h"
+#include "axo/liveness.h"
 #include "axo/metrics.h"
 #include "axo/osb1.h"
 #include "axo/request.h"
@@ -23,6 +24,10 @@
 TRK1_UNIT(axohist_unit, "AXOHIST");
 
 namespace axo {
+
+// The name under which the collector reports its rounds to the liveness
+// registry (GET /healthz).
+constexpr char kLivenessName[] = "history writer";
 
 std::vector<std::string> ParseTableList(const std::string& text) {
   std::vector<std::string> out;
@@ -340,17 +345,20 @@ bool HistoryCollector::StartThread(std::string* error) {
       // interval tries again.
       OSB1_WaitLimit limit(axo_internal::kDataWaitMillis);
       std::unique_lock<std::mutex> lock(impl_->threadMu);
+      liveness::Watch(kLivenessName, impl_->intervalSeconds);
       for (;;) {
         impl_->intervalChanged = false;
         auto interval = std::chrono::seconds(impl_->intervalSeconds);
         if (impl_->wake.wait_for(lock, interval,
                                  [this] { return impl_->stop || impl_->intervalChanged; })) {
           if (impl_->stop) break;
+          liveness::Watch(kLivenessName, impl_->intervalSeconds);
           continue;  // wait again with the new interval
         }
         lock.unlock();
         CollectOnce(AXO_Now());
         lock.lock();
+        liveness::Completed(kLivenessName, impl_->intervalSeconds);
       }
     });
   } catch (const std::system_error& e) {
@@ -375,7 +383,10 @@ void HistoryCollector::Stop() {
     impl_->stop = true;
   }
   impl_->wake.notify_all();
-  if (impl_->thread.joinable()) impl_->thread.join();
+  if (impl_->thread.joinable()) {
+    impl_->thread.join();
+    liveness::Forget(kLivenessName);
+  }
 }
 
 bool HistoryCollector::ExecForTesting(const std::string& sql, std::string* error) {

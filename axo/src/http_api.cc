@@ -17,6 +17,7 @@
 
 #include "axo/axo.h"
 #include "axo/history.h"
+#include "axo/liveness.h"
 #include "axo/metrics.h"
 #include "axo/osb1.h"
 #include "axo/request.h"
@@ -355,6 +356,30 @@ void DeleteSituation(const httplib::Request& req, httplib::Response& res) {
   Reply(res, 200, Json{{"deleted", req.matches[1].str()}});
 }
 
+// GET /healthz: "ok" with each periodic part's last round, or 503 with
+// "stuck" naming the parts that completed no round for too long (see
+// axo/liveness.h for the rule).
+void Health(const httplib::Request&, httplib::Response& res) {
+  const time_t now = AXO_Now();
+  Json parts = Json::object();
+  std::string reason;
+  for (const liveness::PartState& p : liveness::Parts(now)) {
+    parts[p.name] = Json{{"state", p.stuck ? "stuck" : "ok"},
+                         {"last_round", p.lastRound != 0 ? Json(axo_internal::Rfc3339(p.lastRound))
+                                                         : Json(nullptr)},
+                         {"age_seconds", p.ageSeconds},
+                         {"interval_seconds", p.intervalSeconds}};
+    if (!p.stuck) continue;
+    reason += (reason.empty() ? "" : "; ") + p.name + ": no round completed for " +
+              std::to_string(p.ageSeconds) + " s (interval " +
+              std::to_string(p.intervalSeconds) + " s)";
+  }
+  Json body{{"status", reason.empty() ? "ok" : "stuck"}};
+  if (!reason.empty()) body["reason"] = reason;
+  body["parts"] = std::move(parts);
+  Reply(res, reason.empty() ? 200 : 503, body);
+}
+
 void Events(const httplib::Request& req, httplib::Response& res) {
   long long since = 0;
   if (req.has_param("since") &&
@@ -482,9 +507,7 @@ struct OperatorApi::Impl {
     using httplib::Request;
     using httplib::Response;
     ApiServer& s = *server;
-    s.Get("/healthz", [](const Request&, Response& res) {
-      Reply(res, 200, Json{{"status", "ok"}});
-    });
+    s.Get("/healthz", Health);
     s.Get("/api/v1/agent", [](const Request&, Response& res) {
       Reply(res, 200, answer::AgentJson(AXO_GetIdentity(), AXO_ListSubnodes()));
     });

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "axo/liveness.h"
 #include "axo/metrics.h"
 #include "axo/trk1.h"
 #include "foundation/zepdirls.h"
@@ -33,6 +34,12 @@ std::mutex sleepMutex;
 std::condition_variable sleepWake;
 bool threadRunning = false;  // a dispatcher thread was started and not joined
 
+// The name under which the dispatcher reports its passes to the framework's
+// liveness registry (GET /healthz).
+const char kLivenessName[] = "dispatcher";
+
+AXO_GAUGE(lastPass, "zep_dispatcher_last_pass_timestamp_seconds",
+          "When the dispatcher last completed a pass, in seconds since 1970.");
 AXO_HISTOGRAM_FAMILY(passSeconds, "zep_dispatcher_pass_seconds",
                      "Duration of one dispatcher pass over the metric log directory.",
                      std::vector<std::string>{}, axo::metrics::LatencyBuckets());
@@ -138,13 +145,16 @@ int ZEPDISP_dispatcher::runOnePass() {
     metricsLogList.purgeLogs(configProperties);
   }
   pass.Observe(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  lastPass.Set(static_cast<double>(ZEPPORT::now()));
   return flow.exit(sleepSeconds);
 }
 
 void ZEPDISP_dispatcher::dispatch() {
+  axo::liveness::Watch(kLivenessName, ZEPDCSET_settings::DEFAULT_SLEEP_TIME_SECONDS);
   while (fTerminate.load() == 0) {
     fDispatcherTerminated = false;
     const int sleepSeconds = runOnePass();
+    axo::liveness::Completed(kLivenessName, sleepSeconds);
     std::unique_lock<std::mutex> lock(sleepMutex);
     sleepWake.wait_for(lock, std::chrono::seconds(sleepSeconds),
                        [] { return fTerminate.load() != 0; });
@@ -165,6 +175,7 @@ void ZEPDISP_dispatcher::stop() {
   }
   sleepWake.notify_all();
   pthread_join(dispatchThread, nullptr);
+  axo::liveness::Forget(kLivenessName);
   std::lock_guard<std::mutex> guard(sleepMutex);
   threadRunning = false;
 }
