@@ -11,13 +11,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <thread>
 
 #include "axo/alerts.h"
 #include "axo/history.h"
@@ -40,6 +44,10 @@ struct Service {
   void (*stop)();
 };
 
+// How long omxmain waits, in all, for the services and the shutdown hooks
+// to stop before it gives up on them.
+constexpr int kShutdownSeconds = 10;
+
 // Process-wide framework state. Never destroyed: threads may use it at exit.
 struct Process {
   std::mutex mu;
@@ -50,7 +58,7 @@ struct Process {
   AXO_AgentLoader loader = nullptr;
   AXO_CommandCallback callback = nullptr;
   std::string callbackProduct;
-  std::vector<void (*)()> hooks;
+  std::vector<Service> hooks;   // shutdown hooks: name and function (`stop`)
   std::vector<Service> services;
   std::vector<AXO_SubnodeInfo> subnodes;
   std::vector<AXO_SubnodeInfo> pending;
@@ -712,11 +720,14 @@ AXO_CommandCallback axo_internal::CommandCallback() {
   return p.callback;
 }
 
-void AXO_RegisterShutdownHook(void (*hook)()) {
+void AXO_RegisterShutdownHook(void (*hook)(), const char* name) {
   if (hook == nullptr) return;
   Process& p = P();
   std::lock_guard<std::mutex> guard(p.mu);
-  if (std::find(p.hooks.begin(), p.hooks.end(), hook) == p.hooks.end()) p.hooks.push_back(hook);
+  auto same = [hook](const Service& h) { return h.stop == hook; };
+  if (std::none_of(p.hooks.begin(), p.hooks.end(), same)) {
+    p.hooks.push_back(Service{name != nullptr ? name : "shutdown hook", nullptr, hook});
+  }
 }
 
 void AXO_RegisterService(const char* name, AXO_ServiceStart start, void (*stop)()) {
@@ -727,6 +738,45 @@ void AXO_RegisterService(const char* name, AXO_ServiceStart start, void (*stop)(
   }
   p.services.push_back(Service{name == nullptr ? "service" : name, start, stop});
 }
+
+namespace {
+
+// Calls the `stop` of each of `parts` in order, on a thread of its own, and
+// waits at most `seconds` for all of them. Returns "" when they all
+// returned, else the name of the part still stopping; its thread is then
+// left running (detached): the caller ends the process.
+std::string StopWithin(std::vector<Service> parts, int seconds) {
+  struct State {
+    std::mutex mu;
+    std::condition_variable finished;
+    bool done = false;
+    std::string current;  // the part now stopping
+  };
+  auto state = std::make_shared<State>();
+  std::thread stopper([state, parts = std::move(parts)] {
+    for (const Service& s : parts) {
+      if (s.stop == nullptr) continue;
+      {
+        std::lock_guard<std::mutex> guard(state->mu);
+        state->current = s.name;
+      }
+      s.stop();
+    }
+    std::lock_guard<std::mutex> guard(state->mu);
+    state->done = true;
+    state->finished.notify_all();
+  });
+  std::unique_lock<std::mutex> lock(state->mu);
+  if (state->finished.wait_for(lock, std::chrono::seconds(seconds), [&] { return state->done; })) {
+    lock.unlock();
+    stopper.join();
+    return "";
+  }
+  stopper.detach();
+  return state->current;
+}
+
+}  // namespace
 
 int omxmain(int, char**) {
   Process& p = P();
@@ -784,19 +834,25 @@ int omxmain(int, char**) {
     }
   }
 
-  while (started > 0) {
-    const Service& s = services[--started];
-    if (s.stop != nullptr) s.stop();
-  }
-  std::vector<void (*)()> hooks;
+  // What stops, in order: the started services in reverse, then the hooks
+  // in reverse.
+  std::vector<Service> stopping(services.rbegin() + static_cast<long>(services.size() - started),
+                                services.rend());
   {
     std::lock_guard<std::mutex> guard(p.mu);
-    hooks = p.hooks;
+    stopping.insert(stopping.end(), p.hooks.rbegin(), p.hooks.rend());
   }
-  for (auto it = hooks.rbegin(); it != hooks.rend(); ++it) (*it)();
+  const std::string unfinished = StopWithin(std::move(stopping), kShutdownSeconds);
 
   if (own_handlers) RestoreStopHandlers();
   DrainPipe();
+  if (!unfinished.empty()) {
+    TRK1_Printf(&axo_unit, __LINE__,
+                "AXO0003E Shutdown did not finish within %d s: %s is still stopping; "
+                "ending the process",
+                kShutdownSeconds, unfinished.c_str());
+    return AXO_SHUTDOWN_UNFINISHED;
+  }
   return failed ? 1 : 0;
 }
 

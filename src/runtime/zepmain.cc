@@ -111,6 +111,9 @@ bool initZEPAgent(int argc, char** argv) {
 
   AXO_RegisterAgentLoader(LoadAgents);
   AXO_RegisterCommandCallback(kProductCode, ZEP_CommandHandler);
+  // The dispatcher stops after the framework's services, within the main
+  // loop's bound on shutdown.
+  AXO_RegisterShutdownHook(ZEPDISP_dispatcher::stop, "dispatcher");
 
   return flow.exit(failed);
 }
@@ -133,8 +136,10 @@ int axo_main(int argc, char** argv) {
   int rc = 1;
   if (!initZEPAgent(argc, argv)) rc = run_omxmain(argc, argv);
   // The dispatcher and situation timer threads must not outlive the objects
-  // they use, which are destroyed when the process exits.
-  ZEPDISP_dispatcher::stop();
+  // they use, which are destroyed when the process exits. The main loop
+  // stopped them through its shutdown hook; when it gave up on a part that
+  // did not stop, nothing more is waited for: main ends the process.
+  if (rc != AXO_SHUTDOWN_UNFINISHED) ZEPDISP_dispatcher::stop();
 
   return flow.exit(rc);
 }

@@ -21,7 +21,9 @@ inline constexpr const char kZepBuildId[] = "200603281600";
 // Runs the agent: binds the process, initialises it and runs the framework
 // main loop. Returns the process exit status: the main loop's code after a
 // normal run, 1 when initialisation failed. The agent's background threads
-// are stopped before it returns.
+// are stopped before it returns, unless it returns AXO_SHUTDOWN_UNFINISHED:
+// then a part did not stop in time and the caller must end the process at
+// once (see omxmain).
 extern "C" int axo_main(int argc, char** argv);
 
 // The initialisation sequence. Returns true when it failed, false when it

@@ -7,7 +7,8 @@
 // calls the loader once, starts the framework's services (registered with
 // AXO_RegisterService), and blocks until AXO_Shutdown is called from any
 // thread or the process receives SIGINT or SIGTERM; it then stops the
-// services, runs the shutdown hooks and returns 0.
+// services, runs the shutdown hooks and returns 0 (within 10 s, see
+// omxmain).
 //
 // Failures. A malformed command line is a usage error: OSB1_Main prints it
 // with the usage text on standard error and exits 2. A service that cannot
@@ -199,8 +200,9 @@ int AXO_RegisterCommandCallback(const char* product, AXO_CommandCallback callbac
 // Registers a function that omxmain calls after its services have stopped,
 // before it returns (the agent stops its own threads here). Hooks run in the
 // reverse order of registration; registering the same function twice has no
-// further effect.
-void AXO_RegisterShutdownHook(void (*hook)());
+// further effect. `name` ("dispatcher", must stay valid) names the hook
+// when it does not return in time.
+void AXO_RegisterShutdownHook(void (*hook)(), const char* name = "shutdown hook");
 
 // Starts a framework service. Returns 0 when it runs (or has nothing to
 // do), or non-zero with the reason in `*error`.
@@ -213,11 +215,20 @@ typedef int (*AXO_ServiceStart)(std::string* error);
 // Registering the same pair of functions again has no further effect.
 void AXO_RegisterService(const char* name, AXO_ServiceStart start, void (*stop)());
 
+// What omxmain returns when its services and shutdown hooks did not all
+// stop within 10 s (traced with AXO0003E naming the one still stopping): a
+// thread of the process still runs, so the program's main must end the
+// process at once (flush stdio, then std::_Exit with this status) rather
+// than return and run static destructors under it.
+enum : int { AXO_SHUTDOWN_UNFINISHED = 3 };
+
 // The framework main loop: calls the loader, starts the services and the
 // situation timer, blocks until AXO_Shutdown or SIGINT/SIGTERM, stops them,
 // runs the shutdown hooks and returns 0. Returns 1 when no loader was
 // registered, and 1 after a start-up failure (see the top of this file),
 // once the services that had started are stopped and the hooks have run.
+// Stopping is bounded: when the services and hooks take more than 10 s in
+// all, omxmain gives up on them and returns AXO_SHUTDOWN_UNFINISHED.
 // The signal handlers are restored on return, and a pending shutdown
 // request is consumed, so omxmain may be entered again.
 int omxmain(int argc, char** argv);
