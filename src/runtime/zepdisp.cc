@@ -9,6 +9,7 @@
 
 #include "axo/liveness.h"
 #include "axo/metrics.h"
+#include "axo/testpause.h"
 #include "axo/trk1.h"
 #include "foundation/zepdirls.h"
 #include "foundation/zepport.h"
@@ -137,6 +138,7 @@ int ZEPDISP_dispatcher::runOnePass() {
   int sleepSeconds;
   {
     LockBoth locks;
+    AXO_TestStallPoint("dispatcher-pass");  // a stalled part, for tests only
     configProperties.loadIfChanged();
     ZEPDCLST_DCMetricsLogList::setDefaultGlobalDCProperties(configProperties);
     sleepSeconds = configProperties.getPropertyAsInt(ZEPDCSET_settings::SLEEP_TIME_SECONDS,

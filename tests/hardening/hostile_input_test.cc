@@ -3,11 +3,17 @@
 // agent, and shows that it no longer does. Grouped by what is attacked.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "axo/axo.h"
 #include "e2e/zepagent_process.h"
 #include "foundation/zeptestdir.h"
 
@@ -21,6 +27,143 @@ class HostileInputTest : public ::testing::Test {
 };
 
 // --- the log directory and the files the agent writes ------------------------
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// The value of the series `series` (name and labels as exposed) in
+// `exposition`, or -1 when it is not there.
+double SeriesValue(const std::string& exposition, const std::string& series) {
+  std::istringstream in(exposition);
+  for (std::string line; std::getline(in, line);) {
+    if (line.compare(0, series.size() + 1, series + " ") == 0) {
+      return std::stod(line.substr(series.size() + 1));
+    }
+  }
+  return -1;
+}
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// Any member of the log directory's group can put a FIFO or a link there.
+// The agent goes on taking the simulator's files, answers /metrics at once,
+// leaves both names where they are without reading through them, and
+// reports each once (not at every pass) and counts it.
+TEST_F(HostileInputTest, AFifoOrALinkInTheLogDirectoryNeitherStallsNorRedirects) {
+  const std::string root = tmp_.path();
+  Agent agent(root, {});
+  const std::string logs = agent.dir().logs;
+  e2e::WriteFile(root + "/victim", "#ZEP.env=1\n#ZEP.servername=victim\n1;" +
+                                       std::to_string(time(nullptr) * 1000LL) +
+                                       ";t;1;P;O;0;0;1;c;0;p;h;10.0.0.1;;\n");
+  ASSERT_EQ(mkfifo((logs + "/ZEP.fifo.000001.metric.log").c_str(), 0660), 0);
+  ASSERT_EQ(symlink((root + "/victim").c_str(), (logs + "/ZEP.link.metric.log").c_str()), 0);
+  ASSERT_TRUE(agent.Up()) << agent.Trace();
+  auto sim = e2e::StartSimulator(root, {"--servers", "2", "--rate", "200", "--file-seconds", "1"});
+
+  ASSERT_TRUE(e2e::Eventually(30, [&] { return agent.Subnodes().size() == 2; })) << agent.Trace();
+  std::string metrics;
+  EXPECT_TRUE(e2e::Eventually(30, [&] {
+    metrics = agent.Get("/metrics?name=zep_records_read_total&name=zep_dispatcher_pass_seconds")
+                  .body;
+    return SeriesValue(metrics, "zep_records_read_total") >= 400 &&
+           SeriesValue(metrics, "zep_dispatcher_pass_seconds_count") >= 5;
+  })) << metrics << agent.Trace();
+  const Clock::time_point asked = Clock::now();
+  const e2e::HttpReply scrape = agent.Get("/metrics");
+  EXPECT_EQ(scrape.status, 200);
+  EXPECT_LT(Seconds(asked), 1.0);
+  EXPECT_EQ(SeriesValue(scrape.body, "zep_files_skipped_total{reason=\"fifo\"}"), 1);
+  EXPECT_EQ(SeriesValue(scrape.body, "zep_files_skipped_total{reason=\"symlink\"}"), 1);
+
+  const std::string trace = agent.Trace();
+  for (const std::string& name : {"not a regular file: " + logs + "/ZEP.fifo.000001.metric.log (fifo)",
+                                 "not a regular file: " + logs + "/ZEP.link.metric.log (symlink)"}) {
+    size_t n = 0;
+    for (size_t at = trace.find(name); at != std::string::npos; at = trace.find(name, at + 1)) ++n;
+    EXPECT_EQ(n, 1u) << name << "\n" << trace;
+  }
+  EXPECT_TRUE(fs::is_fifo(logs + "/ZEP.fifo.000001.metric.log"));
+  EXPECT_TRUE(fs::is_symlink(logs + "/ZEP.link.metric.log"));
+  for (const std::string& subnode : agent.Subnodes()) {
+    EXPECT_EQ(subnode.find("victim"), std::string::npos) << subnode;
+  }
+}
+
+// The configuration directory is writable by the data collectors' group too.
+// A configuration file replaced by a link to a file elsewhere is not written
+// through: the action that would save fails, the target keeps every byte,
+// and the link stays.
+TEST_F(HostileInputTest, AConfigurationFileReplacedByALinkIsNotWrittenThrough) {
+  const std::string root = tmp_.path();
+  Agent agent(root, {});
+  ASSERT_TRUE(agent.Up()) << agent.Trace();
+  const std::string target = root + "/outside.txt";
+  const std::string precious = "precious=bytes\nnot a property line\n";
+  e2e::WriteFile(target, precious);
+  const std::string config = agent.dir().config;
+  ASSERT_EQ(unlink(config.c_str()), 0);
+  ASSERT_EQ(symlink(target.c_str(), config.c_str()), 0);
+
+  const e2e::HttpReply reply = agent.Send("POST", "/api/v1/actions", "setKeyVal zep.k=v");
+  EXPECT_EQ(reply.status, 200) << reply.body;
+  const e2e::json answer = e2e::json::parse(reply.body, nullptr, false);
+  EXPECT_TRUE(answer.is_object() && answer["rc"] == 2) << reply.body;
+  EXPECT_EQ(e2e::ReadFile(target), precious);
+  EXPECT_TRUE(fs::is_symlink(config));
+  EXPECT_NE(agent.Trace().find("ZEP00209E Property file refused, not a regular file: " + config +
+                               " (symlink)"),
+            std::string::npos)
+      << agent.Trace();
+}
+
+// A dispatcher stalled inside its pass, holding its locks (the test seam of
+// axo/testpause.h): a table query answers 503 within its bound, /metrics
+// answers, /healthz answers 503 naming the dispatcher once it missed its
+// rounds, and SIGTERM ends the agent within the shutdown bound.
+TEST_F(HostileInputTest, AStalledDispatcherStallsNeitherTheApiNorTheShutdown) {
+  const std::string root = tmp_.path();
+  const std::string stall = root + "/stall";
+  Agent agent(root, {}, {"ZEP_TEST_STALL_AT=dispatcher-pass", "ZEP_TEST_STALL_FILE=" + stall});
+  ASSERT_TRUE(agent.Up()) << agent.Trace();
+  EXPECT_EQ(agent.Get("/api/v1/tables/ZEPSMT").status, 200);
+  e2e::WriteFile(stall, "");
+  ASSERT_TRUE(e2e::Eventually(15, [&] {
+    return agent.child().Err().find("AXO_TestStallPoint dispatcher-pass") != std::string::npos;
+  })) << agent.child().Err();
+
+  Clock::time_point asked = Clock::now();
+  const e2e::HttpReply table = agent.Get("/api/v1/tables/ZEPSMT");
+  EXPECT_EQ(table.status, 503) << table.body;
+  EXPECT_NE(table.body.find("the agent's data stayed locked for 5 s"), std::string::npos)
+      << table.body;
+  EXPECT_LT(Seconds(asked), 7.0);
+  asked = Clock::now();
+  EXPECT_EQ(agent.Get("/metrics").status, 200);
+  EXPECT_LT(Seconds(asked), 3.0);
+
+  // Its rounds are a second apart: stuck after 30 s without one.
+  e2e::HttpReply health;
+  EXPECT_TRUE(e2e::Eventually(45, [&] { return (health = agent.Get("/healthz")).status == 503; }))
+      << health.body;
+  const e2e::json h = e2e::json::parse(health.body, nullptr, false);
+  ASSERT_TRUE(h.is_object()) << health.body;
+  EXPECT_EQ(h["status"], "stuck");
+  EXPECT_EQ(h["parts"]["dispatcher"]["state"], "stuck");
+  EXPECT_NE(h.value("reason", std::string()).find("dispatcher"), std::string::npos);
+
+  asked = Clock::now();
+  agent.child().Signal(SIGTERM);
+  EXPECT_EQ(agent.child().Wait(20), AXO_SHUTDOWN_UNFINISHED);
+  EXPECT_LT(Seconds(asked), 13.0);
+  EXPECT_NE(agent.Trace().find("AXO0003E Shutdown did not finish within 10 s: dispatcher is "
+                               "still stopping"),
+            std::string::npos)
+      << agent.Trace();
+}
+
 
 // --- requests before authentication ------------------------------------------
 
