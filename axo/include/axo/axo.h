@@ -275,8 +275,11 @@ void AXO_SetSubnodeResultsForTesting(int register_rc, int send_rc);
 // machine's real name.
 void AXO_SetSystemNameForTesting(const char* name);
 
-// Replaces the framework clock (time()) used for event times and situation
-// sampling; null restores time().
+// Replaces the framework clock (time()) used for event times, situation
+// sampling and liveness; null restores time(). A running process's clock
+// can be moved by end-to-end tests instead: when the environment variable
+// ZEP_TEST_CLOCK_FILE names a file, its whole number of seconds (re-read at
+// most once a second) is added to time().
 void AXO_SetClockForTesting(time_t (*clock)());
 time_t AXO_Now();
 
