@@ -252,6 +252,8 @@ void RegisterStandardServices() {
   AXO_OnReload({"history-interval"}, [](const AXO_Options&, const AXO_Options& after) {
     AXO_SetHistoryInterval(after.historyInterval);
   });
+  // Read from the options at each creation: nothing to do but say so.
+  AXO_OnReload({"max-situations"}, [](const AXO_Options&, const AXO_Options&) {});
 }
 
 // Every option that takes a value (all but --help and --version), in the
@@ -295,6 +297,9 @@ const OptionSpec kOptionSpecs[] = {
     {"--alertmanager-url",
      "  --alertmanager-url URL    send situation events to this Alertmanager\n"
      "                            (http[s]://HOST[:PORT][/PATH]; repeatable)\n"},
+    {"--max-situations",
+     "  --max-situations N        situations that may exist at once (default 1000)\n", nullptr,
+     &AXO_Options::maxSituations},
 };
 
 const OptionSpec* FindOption(const std::string& name) {

@@ -66,6 +66,7 @@ int StatusCode(Status s) {
     case kConflict: return 409;
     case kFailed: return 500;
     case kUnavailable: return 503;
+    case kTooMany: return 429;
   }
   return 500;
 }

@@ -8,6 +8,7 @@
 #include "axo/request.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -264,7 +265,16 @@ void SampleSituation(Situation* sit, time_t now) {
     return;
   }
   axo_internal::SetSituationState(&sit->state, v->count > 0, v->GetRow(0), now);
-  v->ClearRows();
+  // Many situations may sample large tables: only the one sampling holds rows.
+  v->ReleaseRows();
+}
+
+// True when `name` follows the rule of SituationSpec::name.
+bool ValidSituationName(const std::string& name) {
+  return !name.empty() && name.size() <= 32 && name != "." && name != ".." &&
+         std::all_of(name.begin(), name.end(), [](char c) {
+           return isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '.' || c == '-';
+         });
 }
 
 // --- the situation timer ------------------------------------------------------------
@@ -337,10 +347,9 @@ Status runQuery(const Query& query, std::vector<Row>* rows, std::string* error) 
 // --- situations -------------------------------------------------------------------------
 
 Status createSituation(const SituationSpec& spec, std::string* error) {
-  if (spec.name.empty() || spec.name.size() > 32 ||
-      std::any_of(spec.name.begin(), spec.name.end(),
-                  [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
-    *error = "a situation name has 1 to 32 printable characters";
+  if (!ValidSituationName(spec.name)) {
+    *error = "a situation name has 1 to 32 characters, each a letter, a digit, '_', '.' or "
+             "'-' (and is not '.' or '..')";
     return kBadRequest;
   }
   if (spec.interval < 1) {
@@ -372,10 +381,21 @@ Status createSituation(const SituationSpec& spec, std::string* error) {
       state.eventDriven = true;   // the agent pushes this table's rows
     }
   }
+  if (!state.eventDriven && spec.interval < kMinSampledInterval) {
+    *error = "a situation on table " + spec.table + " is sampled every interval: the interval "
+             "must be at least " + std::to_string(kMinSampledInterval) + " seconds";
+    return kBadRequest;
+  }
 
+  const int max_situations = AXO_GetOptions().maxSituations;
   Situations& s = Sits();
   {
     std::lock_guard<std::mutex> guard(s.mu);
+    if (s.names.size() >= static_cast<size_t>(max_situations) && !s.names.count(spec.name)) {
+      *error = "too many situations: at most " + std::to_string(max_situations) +
+               " may exist (--max-situations); delete one first";
+      return kTooMany;
+    }
     if (!s.names.insert(spec.name).second) {
       *error = "situation " + spec.name + " exists";
       return kConflict;

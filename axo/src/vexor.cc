@@ -237,6 +237,13 @@ vexor::~vexor() {
   free(data);
 }
 
+void vexor::ReleaseRows() {
+  free(data);
+  data = nullptr;
+  count = 0;
+  allocated = 0;
+}
+
 void vexor::PrintSelf() {
   if (!TRK1_On(&vexor_unit, TRK1_DUMP)) return;
   TRK1_Printf(&vexor_unit, __LINE__, "vexor @%p <%u,%u> appl=%s,table=%s,count=%d,allocated=%d",

@@ -32,11 +32,13 @@ inline TestRow MakeRow(const char* name, int16_t small, int32_t big, const char*
   return r;
 }
 
-// How many samplers of one manager were destroyed. Samplers of one table may
-// run on several threads: they count under `mu`.
+// How many samplers of one manager were destroyed, and the rows the last
+// one could still hold then. Samplers of one table may run on several
+// threads: they count under `mu`.
 struct TestTableLog {
   std::mutex mu;
   int destroyed = 0;
+  int lastAllocated = -1;
 };
 
 class TestVexor : public vexor {
@@ -49,6 +51,7 @@ class TestVexor : public vexor {
   ~TestVexor() override {
     std::lock_guard<std::mutex> guard(log_->mu);
     ++log_->destroyed;
+    log_->lastAllocated = allocated;
   }
 
   unsigned int TakeSample() override {

@@ -14,7 +14,7 @@ namespace {
 
 TEST_F(AxoRequestTest, PushesQueriesAndSituationChangesRunConcurrently) {
   ASSERT_EQ(Create("S1", "AXOEV", 60, {{"BIG", ">=", "10"}}), axo::kOk);
-  ASSERT_EQ(Create("POLLED", "AXOSMP", 1, {{"BIG", ">", "0"}}), axo::kOk);
+  ASSERT_EQ(Create("POLLED", "AXOSMP", axo::kMinSampledInterval, {{"BIG", ">", "0"}}), axo::kOk);
   constexpr int kRounds = 300;
   std::thread pusher([&] {
     for (int i = 0; i < kRounds; ++i) {

@@ -47,6 +47,7 @@ TEST_F(AxoRequestTest, SampledSituationFollowsItsIntervalAndDeletes) {
   const int destroyed = sampled_.log.destroyed;
   EXPECT_EQ(axo::deleteSituation("HIGH", &error), axo::kOk);
   EXPECT_EQ(sampled_.log.destroyed, destroyed + 1);
+  EXPECT_EQ(sampled_.log.lastAllocated, 0);   // no rows held between samples
   EXPECT_EQ(axo::deleteSituation("HIGH", &error), axo::kNotFound);
   EXPECT_EQ(Create("HIGH", "AXOSMP", 60, {}), axo::kOk);   // the name is free again
 }

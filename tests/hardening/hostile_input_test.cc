@@ -241,4 +241,42 @@ TEST_F(HostileInputTest, SlowAndIdleConnectionsDoNotDelayTheApi) {
 
 // --- operator objects, exposition, secrets and names --------------------------
 
+// A message-count situation on ZEPMATT, its limit telling it apart.
+std::string Situation(const std::string& name, int limit) {
+  return R"({"name": ")" + name + R"(", "table": "ZEPMATT", "conditions": [
+      {"attribute": "RMIPADDR", "op": "=", "value": "*"},
+      {"attribute": "PORTNAME", "op": "=", "value": "*"},
+      {"attribute": "TMINT", "op": "=", "value": 60},
+      {"attribute": "MSGCNT", "op": ">=", "value": )" + std::to_string(limit) + "}]}";
+}
+
+// Situations are bounded in number (the default 1,000), in name (a name
+// such as "a/b" could be created but never deleted by its URL) and, on a
+// table the framework samples, in interval.
+TEST_F(HostileInputTest, SituationsAreBoundedInNumberNameAndInterval) {
+  Agent agent(tmp_.path(), {});
+  ASSERT_TRUE(agent.Up()) << agent.Trace();
+  auto create = [&](const std::string& body) {
+    return agent.Send("POST", "/api/v1/situations", body);
+  };
+  for (int i = 0; i < 1000; ++i) {
+    ASSERT_EQ(create(Situation("S" + std::to_string(i), i)).status, 201) << i;
+  }
+  e2e::HttpReply r = create(Situation("S1000", 1000));
+  EXPECT_EQ(r.status, 429) << r.body;
+  EXPECT_NE(r.body.find("at most 1000"), std::string::npos) << r.body;
+
+  r = create(Situation("a/b", 1));
+  EXPECT_EQ(r.status, 400) << r.body;
+  EXPECT_NE(r.body.find("a letter, a digit, '_', '.' or '-'"), std::string::npos) << r.body;
+  r = create(R"({"name": "Sampled", "table": "ZEPSMT", "interval": 1, "conditions": []})");
+  EXPECT_EQ(r.status, 400) << r.body;
+  EXPECT_NE(r.body.find("at least 10 seconds"), std::string::npos) << r.body;
+
+  // Room again: every name the rule lets in is deleted by its URL.
+  ASSERT_EQ(agent.Send("DELETE", "/api/v1/situations/S0").status, 200);
+  ASSERT_EQ(create(Situation("Odd.name-1_x", 1)).status, 201);
+  EXPECT_EQ(agent.Send("DELETE", "/api/v1/situations/Odd.name-1_x").status, 200);
+}
+
 }  // namespace

@@ -100,7 +100,8 @@ TEST_F(StressConcurrencyTest, AgentThreadsShareTheLocksWithoutLossOrRace) {
       const axo::SituationSpec spec =
           i % 2 == 0 ? axo::SituationSpec{name, "ZEPMATT", 1, {{"RMIPADDR", "=", "*"},
                        {"PORTNAME", "=", "*"}, {"TMINT", "=", "60"}, {"MSGCNT", ">=", "1"}}}
-                     : axo::SituationSpec{name, "ZEPSMT", 1, {{"PORTNAME", "!=", "none"}}};
+                     : axo::SituationSpec{name, "ZEPSMT", axo::kMinSampledInterval,
+                                         {{"PORTNAME", "!=", "none"}}};
       if (axo::createSituation(spec, &error) != axo::kOk) ++failures;
       D::pDataComputer->Poll();
       axo::pollSituations(kBaseTime + i);

@@ -59,6 +59,10 @@ struct AXO_Options {
   // axo/alerts.h); each is http[s]://HOST[:PORT][/PATH].
   std::vector<std::string> alertmanagerUrls;
   int historyRetainDays = 0;               // --history-retain-days N, 0: keep all
+  // --max-situations N: situations that may exist at once; a creation past
+  // it is refused. Read at each creation, so a reload applies it at once
+  // (existing situations stay).
+  int maxSituations = 1000;
 };
 
 // The options file (--config FILE) holds the same options, one per line as

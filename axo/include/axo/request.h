@@ -41,6 +41,7 @@ enum Status {
   kFailed = 4,       // the table could not serve the request
   kUnavailable = 5,  // the agent's data stayed locked past the wait limit;
                      // nothing was done, the request may be sent again
+  kTooMany = 6,      // as many situations as --max-situations allows exist
 };
 
 // One filter term as text: attribute (upper or lower case), operator
@@ -97,11 +98,17 @@ struct Query {
 Status runQuery(const Query& query, std::vector<Row>* rows, std::string* error);
 
 struct SituationSpec {
-  std::string name;        // 1 to 32 characters
+  // 1 to 32 letters, digits, '_', '.' and '-', not "." or "..": a name fits
+  // the 32-character SITNAME column of event rows and a URL path segment.
+  std::string name;
   std::string table;
-  int interval = 0;        // seconds, at least 1
+  // Seconds, at least 1; at least kMinSampledInterval on a table the
+  // framework samples (one without a SITNAME column).
+  int interval = 0;
   std::vector<FilterTerm> terms;
 };
+
+inline constexpr int kMinSampledInterval = 10;
 
 struct SituationInfo {
   std::string name;
@@ -112,7 +119,9 @@ struct SituationInfo {
   std::vector<FilterTerm> terms;
 };
 
-// Creates a situation. kConflict when the name exists.
+// Creates a situation. kBadRequest for a name or interval outside the rules
+// of SituationSpec (or bad terms), kConflict when the name exists, kTooMany
+// when --max-situations situations exist (counting ones being created).
 Status createSituation(const SituationSpec& spec, std::string* error);
 // Deletes a situation (its sampler is destroyed). kNotFound when unknown.
 Status deleteSituation(const std::string& name, std::string* error);

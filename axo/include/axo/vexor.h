@@ -317,6 +317,9 @@ class vexor {
   const char* GetRow(int index) const;   // null outside 0 .. count-1
   int GetRowSize() const { return rowSize_; }
   void ClearRows() { count = 0; }
+  // Empties the buffer and gives its memory back: a long-lived sampler that
+  // samples now and then (a situation's) holds no rows between samples.
+  void ReleaseRows();
 
   // Framework words of the base object (PrintSelf shows both).
   unsigned int flags;       // AXO_VEXOR_* bits
