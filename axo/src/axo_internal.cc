@@ -8,7 +8,18 @@
 #include <cstring>
 #include <system_error>
 
+#include <nlohmann/json.hpp>
+
 namespace axo_internal {
+
+std::string ValidUtf8(std::string_view text) {
+  using Json = nlohmann::json;
+  // The dump replaces what is not UTF-8; reading it back undoes its escapes.
+  const std::string dumped =
+      Json(std::string(text)).dump(-1, ' ', false, Json::error_handler_t::replace);
+  const Json back = Json::parse(dumped, nullptr, false);
+  return back.is_string() ? back.get<std::string>() : std::string();
+}
 
 std::string Upper(std::string text) {
   for (char& c : text) {

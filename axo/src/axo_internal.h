@@ -61,6 +61,11 @@ std::string_view TrimSpace(std::string_view text);
 bool ParseInteger(std::string_view text, long long low, long long high, long long* out,
                   int base = 10);
 
+// `text` as valid UTF-8: every byte that is not part of a well-formed UTF-8
+// sequence becomes U+FFFD, exactly as the JSON answers write it (one
+// mechanism, the JSON library's, for every text the agent sends out).
+std::string ValidUtf8(std::string_view text);
+
 // Copies `src` into `dst[size]` (size > 0), cut to size-1 bytes and
 // terminated. Returns false when it was cut.
 bool CopyBounded(char* dst, size_t size, std::string_view src);

@@ -66,8 +66,16 @@ void AppendUint(std::string* out, uint64_t v) {
   out->append(buf, r.ptr);
 }
 
-// HELP text escapes backslash and newline; a label value also the double quote.
-void Escape(std::string* out, const std::string& text, bool quote) {
+// Appends `text` escaped for the exposition: backslash and newline always,
+// the double quote when `quote` (label values in both formats, help texts
+// in OpenMetrics). Bytes that are not UTF-8 become U+FFFD: a scraper
+// refuses the whole answer for one bad byte in any series.
+void Escape(std::string* out, std::string_view text, bool quote) {
+  std::string valid;
+  if (std::any_of(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; })) {
+    valid = axo_internal::ValidUtf8(text);
+    text = valid;
+  }
   for (char c : text) {
     if (c == '\\') {
       out->append("\\\\");
@@ -81,21 +89,29 @@ void Escape(std::string* out, const std::string& text, bool quote) {
   }
 }
 
-// name{l1="v1",...,extra} value
+// l1="v1",...: the labels of one series, escaped once for all its lines.
+std::string LabelText(const std::vector<std::string>& labels,
+                      const std::vector<std::string>& values) {
+  std::string out;
+  for (size_t i = 0; i < labels.size(); ++i) {
+    if (i > 0) out.push_back(',');
+    out.append(labels[i]);
+    out.append("=\"");
+    AppendEscaped(&out, values[i]);
+    out.push_back('"');
+  }
+  return out;
+}
+
+// name{labels,extra} value
 void AppendSample(std::string* out, const std::string& name, const char* suffix,
-                  const std::vector<std::string>& labels, const std::vector<std::string>& values,
-                  const char* extraName, const std::string& extraValue) {
+                  const std::string& labels, const char* extraName,
+                  const std::string& extraValue) {
   out->append(name);
   out->append(suffix);
   if (!labels.empty() || extraName != nullptr) {
     out->push_back('{');
-    for (size_t i = 0; i < labels.size(); ++i) {
-      if (i > 0) out->push_back(',');
-      out->append(labels[i]);
-      out->append("=\"");
-      AppendEscaped(out, values[i]);
-      out->push_back('"');
-    }
+    out->append(labels);
     if (extraName != nullptr) {
       if (!labels.empty()) out->push_back(',');
       out->append(extraName);
@@ -109,9 +125,9 @@ void AppendSample(std::string* out, const std::string& name, const char* suffix,
 }
 
 void WriteHeader(std::string* out, const std::string& name, const char* type,
-                 const std::string& help) {
+                 const std::string& help, Format format) {
   out->append("# HELP ").append(name).push_back(' ');
-  Escape(out, help, false);
+  Escape(out, help, format == Format::kOpenMetrics);
   out->append("\n# TYPE ").append(name).push_back(' ');
   out->append(type).push_back('\n');
 }
@@ -123,7 +139,7 @@ void WriteFamily(std::string* out, const Family& f, Format format) {
       headerName.ends_with("_total")) {
     headerName.resize(headerName.size() - 6);
   }
-  WriteHeader(out, headerName, kTypes[static_cast<int>(f.kind())], f.help());
+  WriteHeader(out, headerName, kTypes[static_cast<int>(f.kind())], f.help(), format);
   // Bucket bounds are formatted once per family, not once per series.
   std::vector<std::string> le;
   for (double b : f.bounds()) {
@@ -132,27 +148,28 @@ void WriteFamily(std::string* out, const Family& f, Format format) {
   }
   le.push_back("+Inf");
   f.ForEach([&](const std::vector<std::string>& values, const Family::Series& s) {
+    const std::string labels = LabelText(f.labels(), values);
     switch (f.kind()) {
       case Kind::kCounter:
-        AppendSample(out, f.name(), "", f.labels(), values, nullptr, "");
+        AppendSample(out, f.name(), "", labels, nullptr, "");
         AppendUint(out, s.counter.Value());
         break;
       case Kind::kGauge:
-        AppendSample(out, f.name(), "", f.labels(), values, nullptr, "");
+        AppendSample(out, f.name(), "", labels, nullptr, "");
         AppendDouble(out, s.gauge.Value());
         break;
       case Kind::kHistogram: {
         uint64_t cumulative = 0;
         for (size_t i = 0; i < le.size(); ++i) {
           cumulative += s.histogram.BucketCount(i);
-          AppendSample(out, f.name(), "_bucket", f.labels(), values, "le", le[i]);
+          AppendSample(out, f.name(), "_bucket", labels, "le", le[i]);
           AppendUint(out, cumulative);
           out->push_back('\n');
         }
-        AppendSample(out, f.name(), "_sum", f.labels(), values, nullptr, "");
+        AppendSample(out, f.name(), "_sum", labels, nullptr, "");
         AppendDouble(out, s.histogram.Sum());
         out->push_back('\n');
-        AppendSample(out, f.name(), "_count", f.labels(), values, nullptr, "");
+        AppendSample(out, f.name(), "_count", labels, nullptr, "");
         AppendUint(out, cumulative);
         break;
       }
@@ -203,14 +220,14 @@ void WriteProcess(std::string* out, Format format) {
   getrlimit(RLIMIT_NOFILE, &lim);
 
   auto gauge = [&](const char* name, const char* help, double v) {
-    WriteHeader(out, name, "gauge", help);
+    WriteHeader(out, name, "gauge", help, format);
     out->append(name).push_back(' ');
     AppendDouble(out, v);
     out->push_back('\n');
   };
   WriteHeader(out,
               format == Format::kOpenMetrics ? "process_cpu_seconds" : "process_cpu_seconds_total",
-              "counter", "Total user and system CPU time spent in seconds.");
+              "counter", "Total user and system CPU time spent in seconds.", format);
   out->append("process_cpu_seconds_total ");
   AppendDouble(out, static_cast<double>(utime + stime) / static_cast<double>(ticks));
   out->push_back('\n');

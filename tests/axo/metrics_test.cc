@@ -13,12 +13,16 @@ using axo::metrics::Format;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
+// Each format's escapes (bytes that are not UTF-8: the hostile-input test).
 TEST(MetricsExposition, LabelValuesEscapedAndCountersTyped) {
-  AXO_COUNTER_FAMILY(odd, "zep_test_odd_total", "Help with \\ and\nnewline.", {"service"});
+  AXO_COUNTER_FAMILY(odd, "zep_test_odd_total", "Help with \\ and\nnewline, \"quoted\".",
+                     {"service"});
   odd.counter({"a\"b\\c\nd"}).Inc(3);
   odd.counter({"Bestellung\xC3\xBC"}).Inc();
   const std::string text = Expose(Format::kPrometheus);
-  EXPECT_THAT(text, HasSubstr("# HELP zep_test_odd_total Help with \\\\ and\\nnewline.\n"));
+  EXPECT_THAT(text, HasSubstr("# HELP zep_test_odd_total Help with \\\\ and\\nnewline, \"quoted\".\n"));
+  EXPECT_THAT(Expose(Format::kOpenMetrics),
+              HasSubstr("# HELP zep_test_odd Help with \\\\ and\\nnewline, \\\"quoted\\\".\n"));
   EXPECT_THAT(text, HasSubstr("# TYPE zep_test_odd_total counter\n"));
   EXPECT_THAT(text, HasSubstr("zep_test_odd_total{service=\"a\\\"b\\\\c\\nd\"} 3\n"));
   EXPECT_THAT(text, HasSubstr("zep_test_odd_total{service=\"Bestellung\xC3\xBC\"} 1\n"));

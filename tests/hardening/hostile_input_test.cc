@@ -16,6 +16,7 @@
 #include "axo/axo.h"
 #include "e2e/zepagent_process.h"
 #include "foundation/zeptestdir.h"
+#include "logs/zeplogs_test_util.h"
 
 namespace {
 
@@ -277,6 +278,42 @@ TEST_F(HostileInputTest, SituationsAreBoundedInNumberNameAndInterval) {
   ASSERT_EQ(agent.Send("DELETE", "/api/v1/situations/S0").status, 200);
   ASSERT_EQ(create(Situation("Odd.name-1_x", 1)).status, 201);
   EXPECT_EQ(agent.Send("DELETE", "/api/v1/situations/Odd.name-1_x").status, 200);
+}
+
+// A server name and an operation holding bytes that are not UTF-8: both
+// exposition formats stay valid, so a scraper keeps every metric. promtool
+// parses OpenMetrics with the text format's rules, and lints the counter
+// families OpenMetrics names without "_total" ("no help text"), so there
+// only a parse error counts.
+TEST_F(HostileInputTest, BadBytesInNamesLeaveBothExpositionFormatsValid) {
+  Agent agent(tmp_.path(), {});
+  ASSERT_TRUE(agent.Up()) << agent.Trace();
+  const std::string logs = agent.dir().logs;
+  e2e::WriteFile(logs + "/.bad.tmp",
+                 zeplogs_test::header("bad\xff\xfesrv") +
+                     zeplogs_test::lines({zeplogs_test::record(
+                         1, time(nullptr) * 1000LL, 10, "OrderPort", "op\xff\xfe")}));
+  ASSERT_EQ(rename((logs + "/.bad.tmp").c_str(), (logs + "/ZEP.bad.000001.metric.log").c_str()),
+            0);
+  ASSERT_TRUE(e2e::Eventually(30, [&] {
+    return agent.Get("/metrics?name=zep_messages_total").body.find("zep_messages_total{") !=
+           std::string::npos;
+  })) << agent.Trace();
+
+  for (const bool openMetrics : {false, true}) {
+    SCOPED_TRACE(openMetrics ? "OpenMetrics" : "text 0.0.4");
+    const std::string file = tmp_.path() + "/metrics.txt";
+    e2e::WriteFile(file, e2e::Http(agent.port(), "GET", "/metrics", "",
+                                   {openMetrics ? "Accept: application/openmetrics-text"
+                                                : "Accept: text/plain"})
+                             .body);
+    std::string out;
+    const int status = e2e::RunCommand("/usr/bin/promtool check metrics < " + file, &out);
+    EXPECT_EQ(out.find("error"), std::string::npos) << out;
+    if (!openMetrics) {
+      EXPECT_EQ(status, 0) << out;
+    }
+  }
 }
 
 }  // namespace

@@ -148,7 +148,8 @@ Format NegotiateFormat(const std::string& accept, std::string* contentType);
 // with `names`, only the families of those names (a page that shows a few
 // series need not receive every service's histograms).
 std::string Expose(Format format, const std::vector<std::string>& names = {});
-// Escapes a label value: backslash, double quote and newline.
+// Escapes a label value: backslash, double quote and newline; bytes that
+// are not UTF-8 become U+FFFD.
 void AppendEscaped(std::string* out, const std::string& value);
 
 }  // namespace axo::metrics
