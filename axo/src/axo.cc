@@ -5,6 +5,7 @@
 #include <malloc.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -459,7 +460,12 @@ int AXO_ParseOptions(int argc, char** argv, AXO_Options* options, std::string* e
 bool AXO_ReadTokenFile(const std::string& path, std::string* token, std::string* error) {
   std::ifstream in(path);
   std::string line;
-  if (!in || !std::getline(in, line)) {
+  if (!in) {
+    *error = "cannot read token file " + path;
+    return false;
+  }
+  if (!AXO_CheckSecretFile("token file", path, error)) return false;
+  if (!std::getline(in, line)) {
     *error = "cannot read token file " + path;
     return false;
   }
@@ -469,6 +475,29 @@ bool AXO_ReadTokenFile(const std::string& path, std::string* token, std::string*
     return false;
   }
   *token = text;
+  return true;
+}
+
+bool AXO_CheckSecretFile(const std::string& what, const std::string& path, std::string* error) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    *error = "cannot examine " + what + " " + path + ": " + strerror(errno);
+    return false;
+  }
+  if ((st.st_mode & 077) != 0) {
+    char mode[8];
+    snprintf(mode, sizeof(mode), "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    *error = what + " " + path + " has mode " + mode +
+             ": it must be readable and writable by its owner only (chmod 600)";
+    return false;
+  }
+  const uid_t self = geteuid();
+  if (st.st_uid != 0 && st.st_uid != self) {
+    *error = what + " " + path + " is owned by user " + std::to_string(st.st_uid) +
+             ": it must be owned by root or by the agent's own user (" + std::to_string(self) +
+             ")";
+    return false;
+  }
   return true;
 }
 

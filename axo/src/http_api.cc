@@ -2,7 +2,10 @@
 // listener's lifecycle. How answers are written is http_answer.cc's job.
 #include "axo/http_api.h"
 
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cctype>
 #include <chrono>
@@ -426,6 +429,15 @@ void CountRequest(const httplib::Request& req, const httplib::Response& res) {
   requests.counter({method, route, std::to_string(res.status)}).Inc();
 }
 
+// True when `host` is a loopback address (127.0.0.0/8, ::1) or "localhost".
+bool IsLoopback(const std::string& host) {
+  in_addr v4;
+  in6_addr v6;
+  if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  if (inet_pton(AF_INET6, host.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
+  return host == "localhost";
+}
+
 httplib::Server::HandlerResponse DefaultError(const httplib::Request&, httplib::Response& res) {
   if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
   const char* text = res.status >= 500   ? "internal error"
@@ -607,6 +619,12 @@ int AXO_StartOperatorApi(std::string* error) {
   if (g_api != nullptr) return 0;
   auto started = std::make_unique<axo::OperatorApi>();
   if (!started->Start(api, error)) return 1;
+  if (api.token.empty() && !axo::IsLoopback(api.host)) {
+    TRK1_Printf(&axohttp_unit, __LINE__,
+                "AXO0110W Operator API on %s listens beyond loopback without a token "
+                "(--token-file): anyone who reaches the address can use it",
+                api.host.c_str());
+  }
   g_api = started.release();
   return 0;
 }

@@ -21,10 +21,10 @@ class AxoProcessTest : public ::testing::Test {
 TEST_F(AxoProcessTest, TheTokenIsTheFirstLineOfItsFile) {
   e2e::TempDir dir;
   std::string token, error;
-  e2e::WriteFile(dir.path() + "/token", "  abc123 \r\nignored\n");
+  e2e::WriteSecretFile(dir.path() + "/token", "  abc123 \r\nignored\n");
   EXPECT_TRUE(AXO_ReadTokenFile(dir.path() + "/token", &token, &error));
   EXPECT_EQ(token, "abc123");
-  e2e::WriteFile(dir.path() + "/empty", "\n");
+  e2e::WriteSecretFile(dir.path() + "/empty", "\n");
   EXPECT_FALSE(AXO_ReadTokenFile(dir.path() + "/empty", &token, &error));
 }
 

@@ -145,6 +145,12 @@ inline void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+// A file that holds a secret (a token): mode 0600, as the agent requires.
+inline void WriteSecretFile(const std::string& path, const std::string& text) {
+  WriteFile(path, text);
+  chmod(path.c_str(), 0600);
+}
+
 // A fresh directory under the test temporary directory, removed with its
 // content by the destructor.
 using TempDir = ::ZepTestDir;

@@ -86,7 +86,7 @@ TEST(OperatorApiE2eTest, StartUpFailuresExitWithTheReason) {
   e2e::HttpSink holder;  // holds a port
   const std::string root = tmp.path();
   e2e::InstallDir dir(root);
-  e2e::WriteFile(root + "/token", "t0ken\n");
+  e2e::WriteSecretFile(root + "/token", "t0ken\n");
   const struct {
     std::vector<std::string> args;
     int status;

@@ -31,7 +31,7 @@ class Agent {
   Agent(const std::string& root, const std::vector<std::string>& extra_args,
         std::vector<std::string> env = {})
       : dir_(root, "zep.axo.logReadSleepTimeSeconds=1\n"), trace_(root + "/trace.log") {
-    WriteFile(root + "/token", std::string(kToken) + "\n");
+    WriteSecretFile(root + "/token", std::string(kToken) + "\n");
     WriteFile(trace_, "");
     std::vector<std::string> argv = {kBuild + "/zepagent", "--listen", "127.0.0.1:0",
                                      "--token-file", root + "/token", "--trace-file", trace_};

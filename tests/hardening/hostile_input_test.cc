@@ -316,4 +316,32 @@ TEST_F(HostileInputTest, BadBytesInNamesLeaveBothExpositionFormatsValid) {
   }
 }
 
+// A token file that others may read or replace stops the start with its
+// path and mode (or owner) on standard error and status 1.
+TEST_F(HostileInputTest, ATokenFileOthersMayReadIsRefusedAtStart) {
+  e2e::InstallDir dir(tmp_.path());
+  const std::string token = tmp_.path() + "/token";
+  const struct {
+    mode_t mode;
+    uid_t owner;
+    std::string reason;
+  } cases[] = {
+      {0666, 0,
+       "token file " + token +
+           " has mode 0666: it must be readable and writable by its owner only (chmod 600)"},
+      {0600, 4242, "token file " + token + " is owned by user 4242"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    e2e::WriteSecretFile(token, "t0ken\n");
+    ASSERT_EQ(chmod(token.c_str(), c.mode), 0);
+    ASSERT_EQ(chown(token.c_str(), c.owner, static_cast<gid_t>(-1)), 0) << "the tests run as root";
+    e2e::Child agent({e2e::kBuild + "/zepagent", "--listen", "127.0.0.1:0", "--token-file", token,
+                      "--trace-file", tmp_.path() + "/trace.log"},
+                     {"ZEP_ETC_DIR=" + dir.etc}, tmp_.path() + "/out", tmp_.path() + "/err");
+    EXPECT_EQ(agent.Wait(30), 1);
+    EXPECT_NE(agent.Err().find(c.reason), std::string::npos) << agent.Err();
+  }
+}
+
 }  // namespace

@@ -28,7 +28,7 @@ export async function startAgent(build) {
   fs.writeFileSync(path.join(etc, 'ZEPBaseDirConfig.properties'), `INSTALLDIR=${install}\n`);
   fs.writeFileSync(path.join(install, 'ZEP/config/ZEP.dc.properties'),
                    'zep.axo.logReadSleepTimeSeconds=1\n');
-  fs.writeFileSync(path.join(root, 'token'), TOKEN + '\n');
+  fs.writeFileSync(path.join(root, 'token'), TOKEN + '\n', {mode: 0o600});
   const trace = path.join(root, 'trace.log');
   const child = spawn(path.join(build, 'zepagent'),
     ['--listen', '127.0.0.1:0', '--token-file', path.join(root, 'token'), '--trace-file', trace],

@@ -17,7 +17,8 @@
 // stops the services it started, runs the shutdown hooks and returns 1
 // (the agent's exit status). The standard services fail to start on
 //   - an operator API address that cannot be bound (in use, not local),
-//   - a token file (--token-file) that cannot be read or holds no token,
+//   - a token file (--token-file) that cannot be read, holds no token, or
+//     can be read or written by others than its owner (AXO_CheckSecretFile),
 //   - a history database (--history-db) that cannot be opened or created,
 //   - an alert sender (--alertmanager-url) whose thread cannot be created,
 // and the situation timer when its thread cannot be created. An agent that
@@ -105,8 +106,15 @@ int AXO_ParseOptions(int argc, char** argv, AXO_Options* options, std::string* e
 
 // Reads the bearer token of --token-file from `path`: its first line
 // without surrounding white space. Returns false (with `*error`) when the
-// file cannot be read or holds no token.
+// file cannot be read, fails AXO_CheckSecretFile, or holds no token.
 bool AXO_ReadTokenFile(const std::string& path, std::string* token, std::string* error);
+
+// Checks a file that holds a secret (the bearer token, a TLS key): no
+// permission bits for group or others, and owned by root or by the user the
+// agent runs as, so that nobody else can read or replace it. Returns false
+// with `*error` naming `what` ("token file"), the path and its mode or
+// owner when it is not so, or when it cannot be examined.
+bool AXO_CheckSecretFile(const std::string& what, const std::string& path, std::string* error);
 
 // Writes the usage text of the framework options to `out`.
 void AXO_PrintUsage(FILE* out, const char* program);
