@@ -197,6 +197,10 @@ Status CheckHistoryLimit(const HistoryQuery& query, size_t count, std::string* e
 
 Status RunHistoryQueryAt(const HistoryOptions& store, const HistoryQuery& query,
                          HistoryAnswer* rows, std::string* error) {
+  // Only a table the framework publishes: a name never reaches the store's
+  // own tables (sqlite_master, a warehouse's bookkeeping).
+  TableDescription published;
+  if (Status s = describeTable(query.table, &published, error); s != kOk) return s;
   if (query.to <= query.from) {
     *error = "the time range is empty: 'from' must be before 'to'";
     return kBadRequest;

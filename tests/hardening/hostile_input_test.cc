@@ -344,4 +344,14 @@ TEST_F(HostileInputTest, ATokenFileOthersMayReadIsRefusedAtStart) {
   }
 }
 
+// History is read from the published tables only, never from the store's
+// own (sqlite_master would list the database's schema).
+TEST_F(HostileInputTest, HistoryAnswersPublishedTablesOnly) {
+  Agent agent(tmp_.path(), {"--history-db", tmp_.path() + "/history.db"});
+  ASSERT_TRUE(agent.Up()) << agent.Trace();
+  e2e::HttpReply r = agent.Get("/api/v1/history/sqlite_master");
+  EXPECT_EQ(r.status, 404) << r.body;
+  EXPECT_NE(r.body.find("unknown table"), std::string::npos) << r.body;
+}
+
 }  // namespace

@@ -84,9 +84,10 @@ struct HistoryAnswer {
 };
 
 // Runs `query` on the store of the running collector (AXO_StartHistory).
-// kNotFound when no history is collected; kBadRequest for an unknown table
-// or attribute, a value that does not fit its column, or more rows than the
-// limit. Thread-safe: each call reads on a connection of its own.
+// kNotFound when no history is collected or the table is not one the
+// framework publishes (describeTable); kBadRequest for a table without
+// history, an unknown attribute, a value that does not fit its column, or
+// more rows than the limit. Thread-safe: each call reads on a connection of its own.
 Status RunHistoryQuery(const HistoryQuery& query, HistoryAnswer* answer, std::string* error);
 // The same on the store `store` names (path and time columns).
 Status RunHistoryQueryAt(const HistoryOptions& store, const HistoryQuery& query,
