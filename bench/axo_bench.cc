@@ -14,7 +14,7 @@ struct BenchRow {
   char name[64];
   int16_t small;
   int32_t big;
-  char rest[928];   // the size of a metrics row
+  char rest[928];  // the size of a metrics row
 };
 
 class BenchVexor : public vexor {

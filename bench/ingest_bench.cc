@@ -24,9 +24,14 @@
 namespace {
 
 const char* const kHeader[] = {
-    "#ZEP.servername=server1", "#ZEP.env=1",         "#ZEP.hostname=host1.example",
-    "#ZEP.version=1.0",        "#ZEP.node=n1",       "#ZEP.cell=c1",
-    "#ZEP.cluster=cl1",        "#ZEP.ipaddress=10.0.0.5",
+    "#ZEP.servername=server1",
+    "#ZEP.env=1",
+    "#ZEP.hostname=host1.example",
+    "#ZEP.version=1.0",
+    "#ZEP.node=n1",
+    "#ZEP.cell=c1",
+    "#ZEP.cluster=cl1",
+    "#ZEP.ipaddress=10.0.0.5",
 };
 
 // `n` record lines of `services` operations, one per 3.6 ms, as the peers'
@@ -79,7 +84,8 @@ void BM_SplitRecordLine(benchmark::State& state) {
   ZEPSTRUT_stringUtil::STRING_PARSE_INFO fields[16];
   size_t i = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(ZEPSTRUT_stringUtil::split(lines[i++ & 1023].c_str(), fields, 16, ';'));
+    benchmark::DoNotOptimize(
+        ZEPSTRUT_stringUtil::split(lines[i++ & 1023].c_str(), fields, 16, ';'));
   }
   state.SetItemsProcessed(state.iterations());
 }

@@ -22,8 +22,8 @@ void fill(ZEPDC_DataComputer* dc, int n) {
   for (int i = 0; i < n; ++i) {
     const std::string address = pad("10." + std::to_string(i / 65536) + "." +
                                     std::to_string(i / 256 % 256) + "." + std::to_string(i % 256));
-    dc->CreateSituation(address.c_str(), pad("OrderPort").c_str(), pad("submitOrder").c_str(),
-                        60, 10, 1, "N1", "S");
+    dc->CreateSituation(address.c_str(), pad("OrderPort").c_str(), pad("submitOrder").c_str(), 60,
+                        10, 1, "N1", "S");
   }
   dc->CreateSituation("*", "*", "*", 60, 10, 1, "N1", "All");
 }

@@ -2,10 +2,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <stdlib.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -33,15 +33,15 @@ bool writeText(const std::string& path, const std::string& text) {
 
 InstallDir::InstallDir(const std::string& config) {
   const char* tmp = std::getenv("TMPDIR");
-  std::string tmpl = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") +
-                     "/zepbench.XXXXXX";
+  std::string tmpl =
+      std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/zepbench.XXXXXX";
   if (mkdtemp(tmpl.data()) == nullptr) return;
   std::error_code ec;
   std::filesystem::create_directories(tmpl + "/etc", ec);
   std::filesystem::create_directories(tmpl + "/install/ZEP/config", ec);
   std::filesystem::create_directories(tmpl + "/install/ZEP/logs", ec);
-  if (ec || !writeText(tmpl + "/etc/ZEPBaseDirConfig.properties",
-                       "INSTALLDIR=" + tmpl + "/install\n") ||
+  if (ec ||
+      !writeText(tmpl + "/etc/ZEPBaseDirConfig.properties", "INSTALLDIR=" + tmpl + "/install\n") ||
       !writeText(tmpl + "/install/ZEP/config/ZEP.dc.properties", config)) {
     std::filesystem::remove_all(tmpl, ec);
     return;
@@ -80,8 +80,7 @@ double cpuSeconds() {
 }
 
 double monotonicSeconds() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 bool writeMetricLog(const std::string& path, int server, int services, long long records,
@@ -105,10 +104,10 @@ bool writeMetricLog(const std::string& path, int server, int services, long long
     std::fprintf(f,
                  "%d;%lld;worker-%u;%d;Port%03d;operation%02d;0;%d;%u;"
                  "%08x%08x%08x%08x%08x;;;client%02u.example;10.1.0.%u;%s;%s\n",
-                 loc, firstMillis + i * stepMillis, (state >> 4) % 32, elapsed, svc / 10,
-                 svc % 10, fault ? 1 : 0, 100 + (state >> 12) % 900, state, state ^ 1u,
-                 state ^ 2u, state ^ 3u, static_cast<unsigned>(i), (state >> 16) % 20,
-                 (state >> 16) % 20, fault ? "E42" : "", fault ? "service failed" : "");
+                 loc, firstMillis + i * stepMillis, (state >> 4) % 32, elapsed, svc / 10, svc % 10,
+                 fault ? 1 : 0, 100 + (state >> 12) % 900, state, state ^ 1u, state ^ 2u,
+                 state ^ 3u, static_cast<unsigned>(i), (state >> 16) % 20, (state >> 16) % 20,
+                 fault ? "E42" : "", fault ? "service failed" : "");
   }
   return std::fclose(f) == 0;
 }

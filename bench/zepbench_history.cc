@@ -24,11 +24,11 @@ namespace {
 
 // ZEPSMT's columns: name and whether it holds integers.
 const std::pair<const char*, bool> kColumns[] = {
-    {"ORIGINNODE", false}, {"MSGLOC", true},      {"MSGTIME", false},    {"THREADID", false},
-    {"ELPSDTIME", true},   {"PORTNAME", false},   {"OPNAME", false},     {"ONEWAYMSG", true},
-    {"FAULTRESP", true},   {"CURRCORR", false},   {"PREVCORR", false},   {"HOSTNAME", false},
-    {"IPADDR", false},     {"RMHSTNAME", false},  {"RMIPADDR", false},   {"APPSRVENV", true},
-    {"APPSRVNODE", false}, {"APPSRVCELL", false}, {"APPSRVNM", false},   {"APPSRVCLUS", false},
+    {"ORIGINNODE", false}, {"MSGLOC", true},      {"MSGTIME", false},  {"THREADID", false},
+    {"ELPSDTIME", true},   {"PORTNAME", false},   {"OPNAME", false},   {"ONEWAYMSG", true},
+    {"FAULTRESP", true},   {"CURRCORR", false},   {"PREVCORR", false}, {"HOSTNAME", false},
+    {"IPADDR", false},     {"RMHSTNAME", false},  {"RMIPADDR", false}, {"APPSRVENV", true},
+    {"APPSRVNODE", false}, {"APPSRVCELL", false}, {"APPSRVNM", false}, {"APPSRVCLUS", false},
     {"MSGLENGTH", true},   {"TABLEVER", false}};
 
 // `n` ZEPSMT rows whose message times spread over the day from `day`.
@@ -62,8 +62,28 @@ std::vector<axo::HistoryRow> MakeRows(long n, time_t day) {
                                   "cluster" + std::to_string(i % 4),
                                   "",
                                   "1.0"};
-    const long long numbers[] = {0, i % 4, 0, 0, 1000 + i % 7919, 0, 0, i % 2, i % 20 == 0 ? 1 : 0,
-                                 0, 0, 0, 0, 0, 0, 1 + i % 9, 0, 0, 0, 0, 200 + i % 3000, 0};
+    const long long numbers[] = {0,
+                                 i % 4,
+                                 0,
+                                 0,
+                                 1000 + i % 7919,
+                                 0,
+                                 0,
+                                 i % 2,
+                                 i % 20 == 0 ? 1 : 0,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 1 + i % 9,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 200 + i % 3000,
+                                 0};
     axo::HistoryRow r{written, {}};
     for (size_t c = 0; c < std::size(kColumns); ++c) {
       axo::Value v;
@@ -147,7 +167,8 @@ std::string TableDdl(const std::string& name, bool warehouse) {
   }
   ddl += "\"WRITETIME\" TEXT";
   for (const auto& [column, integer] : kColumns) {
-    ddl += std::string(", \"") + column + "\" " + (integer ? (warehouse ? "bigint" : "INTEGER") : "TEXT");
+    ddl += std::string(", \"") + column + "\" " +
+           (integer ? (warehouse ? "bigint" : "INTEGER") : "TEXT");
     key += std::string(key.empty() || key.back() == ',' ? "" : ",") + "\"" + column + "\"";
   }
   return ddl + "); CREATE UNIQUE INDEX " + name + "_key ON " + name + " (" + key + ")" +
@@ -204,9 +225,9 @@ int runHistory(int argc, char** argv) {
   const std::string pgTsv = dir.root() + "/warehouse.tsv";
   WriteTsv(pgTsv, rows, true);
   if (server.Psql(TableDdl("copied", true)).rfind("ERROR", 0) == 0) return 1;
-  const double copyRate = TimeCommand(server.bin() + "/psql -X -q '" + server.Uri() +
-                                          "' -c \"\\copy copied FROM '" + pgTsv + "'\"",
-                                      rows.size());
+  const double copyRate = TimeCommand(
+      server.bin() + "/psql -X -q '" + server.Uri() + "' -c \"\\copy copied FROM '" + pgTsv + "'\"",
+      rows.size());
 
   axo::HistoryOptions lite;
   lite.path = dir.root() + "/history.db";
@@ -225,9 +246,10 @@ int runHistory(int argc, char** argv) {
                       imported + "' '.mode tabs' '.import " + liteTsv + " ZEPSMT' >/dev/null",
                   rows.size());
 
-  std::printf("history_rows=%ld pg_writer_rows_per_second=%.0f pg_copy_rows_per_second=%.0f "
-              "sqlite_writer_rows_per_second=%.0f sqlite_import_rows_per_second=%.0f ",
-              n, pgRate, copyRate, liteRate, importRate);
+  std::printf(
+      "history_rows=%ld pg_writer_rows_per_second=%.0f pg_copy_rows_per_second=%.0f "
+      "sqlite_writer_rows_per_second=%.0f sqlite_import_rows_per_second=%.0f ",
+      n, pgRate, copyRate, liteRate, importRate);
   TimeQuery("pg", pg, day, n);
   TimeQuery("sqlite", lite, day, n);
   std::printf("\n");

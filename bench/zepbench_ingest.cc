@@ -310,8 +310,7 @@ int runIngest(int argc, char** argv) {
   std::printf("records=%lld seconds=%.3f records_per_second=%.0f rss_mib=%.1f\n", facts.records,
               seconds, seconds > 0 ? facts.records / seconds : 0.0, peakRssMiB());
   std::printf("cpu_seconds=%.3f lines_kept=%d bytes_per_kept_line=%.0f situations=%d times=%s\n",
-              cpu, kept,
-              kept > 0 ? static_cast<double>(heapWithLines - heapWithout) / kept : 0.0,
+              cpu, kept, kept > 0 ? static_cast<double>(heapWithLines - heapWithout) / kept : 0.0,
               o.situations, o.newTimes ? "new" : "old");
   D::resetForTesting();
   restoreClock();

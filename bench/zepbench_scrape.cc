@@ -52,7 +52,7 @@ namespace m = axo::metrics;
 // reason, the routes of the operator API, two history tables, a pass time.
 void touchHealthFamilies() {
   using m::Kind;
-  m::Expose(m::Format::kPrometheus);   // defines the framework's scrape-time families
+  m::Expose(m::Format::kPrometheus);  // defines the framework's scrape-time families
   for (const char* cause : {"field_count", "time", "other"}) {
     m::Define(Kind::kCounter, "zep_records_rejected_total", "", {"cause"}).counter({cause}).Inc();
   }
@@ -61,9 +61,9 @@ void touchHealthFamilies() {
   }
   m::Family& requests =
       m::Define(Kind::kCounter, "zep_api_requests_total", "", {"method", "route", "status"});
-  for (const char* route : {"/healthz", "/metrics", "/api/v1/agent", "/api/v1/subnodes",
-                            "/api/v1/tables", "/api/v1/tables/{table}", "/api/v1/situations",
-                            "/api/v1/events"}) {
+  for (const char* route :
+       {"/healthz", "/metrics", "/api/v1/agent", "/api/v1/subnodes", "/api/v1/tables",
+        "/api/v1/tables/{table}", "/api/v1/situations", "/api/v1/events"}) {
     requests.counter({"GET", route, "200"}).Inc(1000);
   }
   requests.counter({"POST", "/api/v1/situations", "201"}).Inc(5);
@@ -113,8 +113,12 @@ void mirror(prometheus::Registry& registry) {
       });
     }
   });
-  prometheus::BuildCounter().Name("process_cpu_seconds_total").Help("CPU.").Register(registry)
-      .Add({}).Increment(1.5);
+  prometheus::BuildCounter()
+      .Name("process_cpu_seconds_total")
+      .Help("CPU.")
+      .Register(registry)
+      .Add({})
+      .Increment(1.5);
   for (const char* gauge : {"process_resident_memory_bytes", "process_virtual_memory_bytes",
                             "process_open_fds", "process_max_fds", "process_start_time_seconds"}) {
     prometheus::BuildGauge().Name(gauge).Help("Process.").Register(registry).Add({}).Set(1e6);

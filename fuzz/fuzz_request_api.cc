@@ -37,8 +37,8 @@ const char kLog[] =
 
 // "ATTR<op>VALUE" as the HTTP layer splits it.
 bool splitTerm(const std::string& text, axo::FilterTerm* term) {
-  const size_t i = text.find_first_not_of(
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_");
+  const size_t i =
+      text.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_");
   if (i == 0 || i == std::string::npos) return false;
   for (const std::string op : {"!=", "<=", ">=", "=", "<", ">"}) {
     if (text.compare(i, op.size(), op) != 0) continue;

@@ -37,8 +37,8 @@ inline const std::string& root() {
     for (const char* d : {"/etc", "/install/ZEP/config", "/install/ZEP/logs"}) {
       std::filesystem::create_directories(templ + d);
     }
-    std::ofstream(templ + "/etc/ZEPBaseDirConfig.properties") << "INSTALLDIR=" << templ
-                                                              << "/install\n";
+    std::ofstream(templ + "/etc/ZEPBaseDirConfig.properties")
+        << "INSTALLDIR=" << templ << "/install\n";
     ZEPUTIL::setEtcDirForTesting((templ + "/etc").c_str());
     ZEPPORT::setClockForTesting([]() -> time_t { return kNow; });
     return templ;

@@ -85,10 +85,10 @@ json AlertBody(const Event& event) {
   if (!event.table.empty()) labels["table"] = event.table;
   json annotations = json::object();
   for (const auto& [attribute, value] : event.row) {
-    if (attribute == "SITNAME") continue;   // the alertname already
+    if (attribute == "SITNAME") continue;  // the alertname already
     if (!value.isText) {
       annotations[Lower(attribute)] = std::to_string(value.number);
-    } else if (!value.text.empty()) {   // an empty label is no label
+    } else if (!value.text.empty()) {  // an empty label is no label
       labels[attribute == "ORIGINNODE" ? "subnode" : Lower(attribute)] = value.text;
     }
   }
@@ -115,7 +115,7 @@ void Sender::SetUrls(const std::vector<std::string>& urls) {
 }
 
 void Sender::Enqueue(Alert alert) {
-  if (urls_.empty()) return;   // nowhere to go; raised ones are sent once there is
+  if (urls_.empty()) return;  // nowhere to go; raised ones are sent once there is
   if (queue_.size() >= limits_.capacity) {
     PopFront();
     ++stats_.dropped;
@@ -139,7 +139,7 @@ void Sender::Cleared(const std::string& situation, const Event* event, time_t wh
     alert = std::move(it->second.alert);
     raised_.erase(it);
   } else if (event != nullptr) {
-    alert = Alert{situation, AlertBody(*event)};   // raised before the sender knew
+    alert = Alert{situation, AlertBody(*event)};  // raised before the sender knew
   } else {
     return;
   }
@@ -206,8 +206,8 @@ void Sender::Pass(time_t now) {
         }
       } else if (streak > 0) {
         TRK1_Printf(&alerts_unit, __LINE__,
-                    "AXO0302I Alerts are sent to %s again, after %d failed posts",
-                    urls[i].c_str(), streak);
+                    "AXO0302I Alerts are sent to %s again, after %d failed posts", urls[i].c_str(),
+                    streak);
         streak = 0;
       }
     }
@@ -269,7 +269,7 @@ struct Service {
 };
 
 Service& Svc() {
-  static Service* s = new Service;   // never destroyed: used at exit
+  static Service* s = new Service;  // never destroyed: used at exit
   return *s;
 }
 

@@ -53,13 +53,13 @@ constexpr int kShutdownSeconds = 10;
 struct Process {
   std::mutex mu;
   bool bound = false;
-  std::string program = "agent";   // names the process in start-up errors
+  std::string program = "agent";  // names the process in start-up errors
   AXO_Options options;
   AXO_Identity identity;
   AXO_AgentLoader loader = nullptr;
   AXO_CommandCallback callback = nullptr;
   std::string callbackProduct;
-  std::vector<Service> hooks;   // shutdown hooks: name and function (`stop`)
+  std::vector<Service> hooks;  // shutdown hooks: name and function (`stop`)
   std::vector<Service> services;
   std::vector<AXO_SubnodeInfo> subnodes;
   std::vector<AXO_SubnodeInfo> pending;
@@ -67,8 +67,8 @@ struct Process {
   int sendRc = 0;
   bool systemNameOverride = false;
   std::string systemName;
-  std::vector<std::string> args;              // OSB1_Main's argv, for reloads
-  std::map<std::string, std::string> given;   // the options given, by name
+  std::vector<std::string> args;             // OSB1_Main's argv, for reloads
+  std::map<std::string, std::string> given;  // the options given, by name
   struct ReloadHook {
     std::vector<std::string> options;
     AXO_ReloadHook hook;
@@ -114,7 +114,7 @@ constexpr char kReloadByte = 2;
 
 void WakeMainLoop(char byte = kStopByte) {
   if (g_pipe[1] < 0) return;
-  ssize_t rc = write(g_pipe[1], &byte, 1);   // a full pipe already wakes the loop
+  ssize_t rc = write(g_pipe[1], &byte, 1);  // a full pipe already wakes the loop
   (void)rc;
 }
 
@@ -129,7 +129,7 @@ extern "C" void OnStopSignal(int sig) {
 // signal during the agent's start-up still ends in an orderly return from
 // omxmain.
 struct sigaction g_old_int, g_old_term, g_old_hup;
-bool g_handlers_installed = false;   // changed by the main thread only
+bool g_handlers_installed = false;  // changed by the main thread only
 
 // Returns true when this call installed the handlers.
 bool InstallStopHandlers() {
@@ -200,7 +200,7 @@ bool ParseListen(const std::string& value, AXO_Options* o) {
     host = host.substr(1, host.size() - 2);
     if (host.empty()) return false;
   } else if (host.find(':') != std::string::npos) {
-    return false;   // an IPv6 host goes in brackets
+    return false;  // an IPv6 host goes in brackets
   }
   long long n;
   if (!axo_internal::ParseInteger(port, 0, 65535, &n)) return false;
@@ -230,9 +230,9 @@ void RefreshHostLocked(Process& p) {
     }
   }
   CopyBounded(g_hostname, sizeof(g_hostname), host);
-  std::string origin = host.empty() ? std::string()
-                                    : (p.identity.nodeType.empty() ? host
-                                                                   : host + ":" + p.identity.nodeType);
+  std::string origin =
+      host.empty() ? std::string()
+                   : (p.identity.nodeType.empty() ? host : host + ":" + p.identity.nodeType);
   CopyBounded(g_originnode, sizeof(g_originnode), origin);
   p.identity.originnode = g_originnode;
 }
@@ -271,8 +271,7 @@ const OptionSpec kOptionSpecs[] = {
     {"--listen",
      "  --listen HOST:PORT        operator API address (default 127.0.0.1:1920);\n"
      "                            :PORT or PORT listen on 127.0.0.1; none: no API\n"},
-    {"--token-file",
-     "  --token-file PATH         require this bearer token on changing requests\n",
+    {"--token-file", "  --token-file PATH         require this bearer token on changing requests\n",
      &AXO_Options::tokenFile},
     {"--trace", "  --trace UNIT=BITS,...     trace levels per unit (all= for every unit)\n",
      &AXO_Options::trace},
@@ -319,9 +318,10 @@ bool TakesValue(const std::string& name) { return FindOption(name) != nullptr; }
 void AXO_PrintUsage(FILE* out, const char* program) {
   fprintf(out, "Usage: %s [options]\n", program == nullptr ? "agent" : program);
   for (const OptionSpec& spec : kOptionSpecs) fputs(spec.usage, out);
-  fputs("  --help                    print this text\n"
-        "  --version                 print the version\n",
-        out);
+  fputs(
+      "  --help                    print this text\n"
+      "  --version                 print the version\n",
+      out);
 }
 
 namespace {
@@ -341,7 +341,7 @@ bool ApplyOption(const OptionPair& pair, AXO_Options* o, std::string* error) {
   const std::string& name = pair.name;
   const std::string& value = pair.value;
   const OptionSpec* spec = FindOption(name);
-  std::string reason = value;   // what the message shows after the name
+  std::string reason = value;  // what the message shows after the name
   bool ok = true;
   if (spec->text != nullptr) {
     ok = !value.empty() && (name != "--trace" || TRK1_CheckSpec(value));
@@ -357,15 +357,14 @@ bool ApplyOption(const OptionPair& pair, AXO_Options* o, std::string* error) {
   }
   if (!ok) {
     // In the file an option is named by its key, without "--".
-    *error = pair.where + "bad value for " + (pair.where.empty() ? name : name.substr(2)) +
-             ": " + reason;
+    *error = pair.where + "bad value for " + (pair.where.empty() ? name : name.substr(2)) + ": " +
+             reason;
   }
   return ok;
 }
 
 // Reads the "key = value" lines of the options file `path` into `pairs`.
-bool ReadOptionsFile(const std::string& path, std::vector<OptionPair>* pairs,
-                     std::string* error) {
+bool ReadOptionsFile(const std::string& path, std::vector<OptionPair>* pairs, std::string* error) {
   std::ifstream in(path);
   if (!in) {
     *error = "cannot read the options file " + path;
@@ -494,8 +493,7 @@ bool AXO_CheckSecretFile(const std::string& what, const std::string& path, std::
   const uid_t self = geteuid();
   if (st.st_uid != 0 && st.st_uid != self) {
     *error = what + " " + path + " is owned by user " + std::to_string(st.st_uid) +
-             ": it must be owned by root or by the agent's own user (" + std::to_string(self) +
-             ")";
+             ": it must be owned by root or by the agent's own user (" + std::to_string(self) + ")";
     return false;
   }
   return true;
@@ -522,8 +520,7 @@ int OSB1_Main(int* argc, char** argv, const char* program) {
     exit(0);
   }
   if (rc == AXO_OPTIONS_OK && !options.trace.empty()) TRK1_Configure(options.trace);
-  if (rc == AXO_OPTIONS_OK && !options.traceFile.empty() &&
-      !TRK1_SetTraceFile(options.traceFile)) {
+  if (rc == AXO_OPTIONS_OK && !options.traceFile.empty() && !TRK1_SetTraceFile(options.traceFile)) {
     error = "cannot open the trace file " + options.traceFile;
     rc = AXO_OPTIONS_ERROR;
   }
@@ -609,18 +606,17 @@ int AXO_ReloadOptions() {
     return std::find(h.options.begin(), h.options.end(), option) != h.options.end();
   };
   for (const std::string& name : changed) {
-    if (name == "trace") {   // the levels are set anew, not on top of the old ones
+    if (name == "trace") {  // the levels are set anew, not on top of the old ones
       TRK1_ResetLevels();
       TRK1_Configure(after.trace);
     }
-    const bool applied = name == "trace" || std::any_of(hooks.begin(), hooks.end(),
-                                                        [&](const Process::ReloadHook& h) {
-                                                          return hook_names(h, name);
-                                                        });
+    const bool applied = name == "trace" ||
+                         std::any_of(hooks.begin(), hooks.end(), [&](const Process::ReloadHook& h) {
+                           return hook_names(h, name);
+                         });
     TRK1_Printf(&axo_unit, __LINE__, "%s Option %s changed from %s to %s: %s",
-                applied ? "AXO0012I" : "AXO0013W", name.c_str(),
-                text(given_before, name).c_str(), text(given, name).c_str(),
-                applied ? "applied" : "needs a restart");
+                applied ? "AXO0012I" : "AXO0013W", name.c_str(), text(given_before, name).c_str(),
+                text(given, name).c_str(), applied ? "applied" : "needs a restart");
   }
   {
     std::lock_guard<std::mutex> guard(p.mu);
@@ -768,7 +764,7 @@ void AXO_RegisterService(const char* name, AXO_ServiceStart start, void (*stop)(
   Process& p = P();
   std::lock_guard<std::mutex> guard(p.mu);
   for (const Service& s : p.services) {
-    if (s.start == start && s.stop == stop) return;   // registered already
+    if (s.start == start && s.stop == stop) return;  // registered already
   }
   p.services.push_back(Service{name == nullptr ? "service" : name, start, stop});
 }
@@ -906,7 +902,8 @@ int AXO_Subnode_Register_nAff(const char* name, const char* product, const char*
   va_list args;
   va_start(args, affinity_count);
   std::vector<std::string> affinities;
-  for (int i = 0; i < affinity_count && i < 16; ++i) affinities.push_back(Text(va_arg(args, const char*)));
+  for (int i = 0; i < affinity_count && i < 16; ++i)
+    affinities.push_back(Text(va_arg(args, const char*)));
   va_end(args);
 
   Process& p = P();

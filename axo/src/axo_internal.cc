@@ -4,11 +4,10 @@
 
 #include <cctype>
 #include <charconv>
-#include <ctime>
 #include <cstring>
-#include <system_error>
-
+#include <ctime>
 #include <nlohmann/json.hpp>
+#include <system_error>
 
 namespace axo_internal {
 
@@ -47,8 +46,7 @@ std::string_view TrimSpace(std::string_view text) {
   return text;
 }
 
-bool ParseInteger(std::string_view text, long long low, long long high, long long* out,
-                  int base) {
+bool ParseInteger(std::string_view text, long long low, long long high, long long* out, int base) {
   long long v = 0;
   const char* end = text.data() + text.size();
   std::from_chars_result r = std::from_chars(text.data(), end, v, base);

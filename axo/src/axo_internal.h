@@ -25,10 +25,10 @@ class TableManager;
 struct AXO_SituationState {
   std::string name;
   std::string table;
-  bool eventDriven = false;    // decided by pushed rows (ZEPMATT)
-  int sitnameOffset = -1;      // the SITNAME column, -1 when the table has none
+  bool eventDriven = false;  // decided by pushed rows (ZEPMATT)
+  int sitnameOffset = -1;    // the SITNAME column, -1 when the table has none
   int sitnameWidth = 0;
-  std::vector<axo::ColumnDescription> columns;   // for decoding event rows
+  std::vector<axo::ColumnDescription> columns;  // for decoding event rows
 
   // Written by CheckForException and read by Dispatch, both under the
   // manager lock during an event push.
@@ -36,7 +36,7 @@ struct AXO_SituationState {
   bool ownPassed = false;
   std::string ownRow;
 
-  std::mutex mu;               // guards raised and lastChange
+  std::mutex mu;  // guards raised and lastChange
   bool raised = false;
   time_t lastChange = 0;
 };
@@ -140,7 +140,7 @@ class EverySecond {
  private:
   std::mutex mu_;
   std::condition_variable wake_;
-  bool stop_ = false;   // guarded by mu_
+  bool stop_ = false;  // guarded by mu_
   std::thread thread_;
 };
 

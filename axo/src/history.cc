@@ -107,8 +107,8 @@ std::string HistoryTimeColumn(const HistoryOptions& options, const std::string& 
 
 Status BuildHistorySelect(const HistoryQuery& query, const std::vector<HistoryColumn>& stored,
                           const std::string& timeColumn, const std::string& from,
-                          const std::string& to, const std::string& placeholder,
-                          HistorySelect* out, std::string* error) {
+                          const std::string& to, const std::string& placeholder, HistorySelect* out,
+                          std::string* error) {
   if (stored.empty()) {
     *error = "no history of table " + query.table;
     return kBadRequest;
@@ -212,7 +212,7 @@ Status RunHistoryQueryAt(const HistoryOptions& store, const HistoryQuery& query,
 struct HistoryCollector::Impl {
   HistoryOptions options;
   std::unique_ptr<HistoryWriter> writer;  // null until Open succeeds
-  mutable std::mutex mu;  // serialises collections and guards the fields below
+  mutable std::mutex mu;                  // serialises collections and guards the fields below
   std::map<std::string, std::vector<HistoryRow>> pending;
   bool failing = false;   // the last collection had a failed write
   time_t lastRetain = 0;  // when old rows were last removed
@@ -255,8 +255,8 @@ struct HistoryCollector::Impl {
     if (rows->size() <= options.maxPendingRows) return;
     size_t drop = rows->size() - options.maxPendingRows;
     rows->erase(rows->begin(), rows->begin() + static_cast<long>(drop));
-    TRK1_Printf(&axohist_unit, __LINE__,
-                "AXO0204E History of table %s: %zu unwritten rows dropped", table.c_str(), drop);
+    TRK1_Printf(&axohist_unit, __LINE__, "AXO0204E History of table %s: %zu unwritten rows dropped",
+                table.c_str(), drop);
   }
 };
 
@@ -276,9 +276,8 @@ bool HistoryCollector::Open(const HistoryOptions& options, std::string* error) {
     std::lock_guard<std::mutex> tlock(impl_->threadMu);
     impl_->intervalSeconds = impl_->options.intervalSeconds;
   }
-  std::unique_ptr<HistoryWriter> writer = IsPostgresLocation(options.path)
-                                              ? NewPostgresHistoryWriter()
-                                              : NewSqliteHistoryWriter();
+  std::unique_ptr<HistoryWriter> writer =
+      IsPostgresLocation(options.path) ? NewPostgresHistoryWriter() : NewSqliteHistoryWriter();
   if (!writer->Open(impl_->options, error)) return false;
   impl_->writer = std::move(writer);
   return true;
@@ -292,8 +291,8 @@ long HistoryCollector::CollectOnce(time_t now) {
   for (const AXO_SubnodeInfo& s : AXO_ListSubnodes()) q.subnodes.push_back(s.name);
   std::string stamp = HistoryStamp(now);
   long written = 0;
-  bool failed = false;        // a request or a write failed
-  std::string failure;        // the first failed write of this collection
+  bool failed = false;  // a request or a write failed
+  std::string failure;  // the first failed write of this collection
   for (const std::string& table : impl_->options.tables) {
     std::vector<HistoryRow>& pending = impl_->pending[table];
     if (!q.subnodes.empty()) {
@@ -317,8 +316,8 @@ long HistoryCollector::CollectOnce(time_t now) {
       pending.clear();
     } else {
       if (failure.empty()) {
-        failure = "History write of " + std::to_string(pending.size()) + " rows to table " +
-                  table + " failed: " + error;
+        failure = "History write of " + std::to_string(pending.size()) + " rows to table " + table +
+                  " failed: " + error;
       }
       series.failed.Inc(pending.size());
       impl_->Bound(table, &pending);

@@ -71,11 +71,11 @@ std::string ConnectionError(PGconn* conn) {
 // and retries. Anything else (credentials or a database refused, a bad
 // parameter) is a configuration fault.
 bool OutOfReach(const std::string& message) {
-  for (const char* sign : {"Connection refused", "timeout expired", "could not translate host",
-                           "No route to host", "Network is unreachable", "starting up",
-                           "shutting down", "No such file or directory",
-                           "server closed the connection", "Connection timed out",
-                           "Temporary failure in name resolution"}) {
+  for (const char* sign :
+       {"Connection refused", "timeout expired", "could not translate host", "No route to host",
+        "Network is unreachable", "starting up", "shutting down", "No such file or directory",
+        "server closed the connection", "Connection timed out",
+        "Temporary failure in name resolution"}) {
     if (message.find(sign) != std::string::npos) return true;
   }
   return false;
@@ -108,11 +108,20 @@ std::string PartitionName(const std::string& table, time_t day) {
 void AppendCopyField(const std::string& text, std::string* out) {
   for (char c : text) {
     switch (c) {
-      case '\\': out->append("\\\\"); break;
-      case '\t': out->append("\\t"); break;
-      case '\n': out->append("\\n"); break;
-      case '\r': out->append("\\r"); break;
-      default: out->push_back(c);
+      case '\\':
+        out->append("\\\\");
+        break;
+      case '\t':
+        out->append("\\t");
+        break;
+      case '\n':
+        out->append("\\n");
+        break;
+      case '\r':
+        out->append("\\r");
+        break;
+      default:
+        out->push_back(c);
     }
   }
 }
@@ -123,9 +132,8 @@ class PostgresHistoryWriter : public HistoryWriter {
 
   bool Open(const HistoryOptions& options, std::string* error) override {
     options_ = options;
-    agent_ = options.agentNode.empty()
-                 ? std::string(axo_internal::TrimBlanks(AXO_GetOriginnode()))
-                 : options.agentNode;
+    agent_ = options.agentNode.empty() ? std::string(axo_internal::TrimBlanks(AXO_GetOriginnode()))
+                                       : options.agentNode;
     char* message = nullptr;
     PQconninfoOption* parsed = PQconninfoParse(options.path.c_str(), &message);
     if (parsed == nullptr) {
@@ -308,8 +316,8 @@ class PostgresHistoryWriter : public HistoryWriter {
     for (size_t i = 0; i < names.size(); ++i) create += ", " + column(i);
     if (!Ok(Exec(conn_, create + ") PARTITION BY RANGE (\"ROWTIME\")"), error)) return false;
     for (size_t i = 0; i < names.size(); ++i) {
-      if (!Ok(Exec(conn_, "ALTER TABLE " + QuoteName(table) + " ADD COLUMN IF NOT EXISTS " +
-                              column(i)),
+      if (!Ok(Exec(conn_,
+                   "ALTER TABLE " + QuoteName(table) + " ADD COLUMN IF NOT EXISTS " + column(i)),
               error)) {
         return false;
       }
@@ -363,7 +371,7 @@ class PostgresHistoryWriter : public HistoryWriter {
     std::string copy;
     std::set<time_t> days;
     std::vector<const Value*> fields(names.size());
-    std::string stamp;        // the WRITETIME of the rows before: all of a sample share one
+    std::string stamp;  // the WRITETIME of the rows before: all of a sample share one
     time_t written = 0, writeDay = 0;
     for (const HistoryRow& r : rows) {
       if (r.writeTime != stamp) {
@@ -421,8 +429,8 @@ class PostgresHistoryWriter : public HistoryWriter {
       return false;
     }
     return Ok(Exec(conn_, "ROLLBACK TO SAVEPOINT zep_copy"), error) &&
-           Ok(Exec(conn_, "CREATE TEMP TABLE zep_stage (LIKE " + QuoteName(table) +
-                              ") ON COMMIT DROP"),
+           Ok(Exec(conn_,
+                   "CREATE TEMP TABLE zep_stage (LIKE " + QuoteName(table) + ") ON COMMIT DROP"),
               error) &&
            Copy("zep_stage (" + columns + ")", copy, error, &duplicate) &&
            Ok(Exec(conn_, "INSERT INTO " + target + " SELECT " + columns +

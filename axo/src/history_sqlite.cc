@@ -50,8 +50,8 @@ class SqliteHistoryWriter : public HistoryWriter {
     for (const auto& entry : options_.keys) {
       if (!TableExists(entry.first)) continue;
       std::string why;
-      bool ok = Exec("BEGIN IMMEDIATE", &why) && EnsureKey(entry.first, &why) &&
-                Exec("COMMIT", &why);
+      bool ok =
+          Exec("BEGIN IMMEDIATE", &why) && EnsureKey(entry.first, &why) && Exec("COMMIT", &why);
       if (!ok) {
         std::string ignored;
         Exec("ROLLBACK", &ignored);
@@ -138,8 +138,8 @@ class SqliteHistoryWriter : public HistoryWriter {
       // journal_mode answers the mode in force; anything but "wal" means the
       // file is not a usable database.
       sqlite3_stmt* stmt = nullptr;
-      rc = sqlite3_prepare_v2(db_, readOnly ? "PRAGMA journal_mode" : "PRAGMA journal_mode=WAL",
-                              -1, &stmt, nullptr);
+      rc = sqlite3_prepare_v2(db_, readOnly ? "PRAGMA journal_mode" : "PRAGMA journal_mode=WAL", -1,
+                              &stmt, nullptr);
       if (rc == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW &&
           std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))) == "wal") {
         rc = SQLITE_OK;
@@ -334,9 +334,8 @@ Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query
     }
   };
   auto reader = std::make_shared<Reader>();
-  if (sqlite3_open_v2(store.path.c_str(), &reader->db,
-                      SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW, nullptr) !=
-      SQLITE_OK) {
+  if (sqlite3_open_v2(store.path.c_str(), &reader->db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW,
+                      nullptr) != SQLITE_OK) {
     *error = "cannot open history database " + store.path + ": " +
              (reader->db != nullptr ? sqlite3_errmsg(reader->db) : "out of memory");
     return kFailed;
@@ -353,9 +352,9 @@ Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query
   std::vector<HistoryColumn> columns;
   for (size_t i = 0; i < names.size(); ++i) columns.push_back({names[i], types[i] == "INTEGER"});
   HistorySelect select;
-  Status s = BuildHistorySelect(query, columns, QuoteName(HistoryTimeColumn(store, query.table)),
-                                HistoryStamp(query.from), HistoryStamp(query.to), "?", &select,
-                                error);
+  Status s =
+      BuildHistorySelect(query, columns, QuoteName(HistoryTimeColumn(store, query.table)),
+                         HistoryStamp(query.from), HistoryStamp(query.to), "?", &select, error);
   if (s != kOk) return s;
   auto prepare = [&](const std::string& text) {
     sqlite3_finalize(reader->stmt);

@@ -69,7 +69,7 @@ struct HistoryColumn {
 // The SELECT of a history query and its parameters, all text.
 struct HistorySelect {
   std::string sql;
-  std::string countSql;   // the number of rows `sql` answers, up to the limit + 1
+  std::string countSql;  // the number of rows `sql` answers, up to the limit + 1
   std::vector<std::string> params;
   std::vector<HistoryColumn> columns;  // of each answered row, in order
 };
@@ -81,8 +81,8 @@ struct HistorySelect {
 // for one row beyond the limit, for CheckHistoryLimit.
 Status BuildHistorySelect(const HistoryQuery& query, const std::vector<HistoryColumn>& stored,
                           const std::string& timeColumn, const std::string& from,
-                          const std::string& to, const std::string& placeholder,
-                          HistorySelect* out, std::string* error);
+                          const std::string& to, const std::string& placeholder, HistorySelect* out,
+                          std::string* error);
 // kBadRequest when `count` rows are more than the limit.
 Status CheckHistoryLimit(const HistoryQuery& query, size_t count, std::string* error);
 // Fills `*row` with `columns`, each value from `text(i)` (text, length).

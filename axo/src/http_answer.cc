@@ -54,9 +54,12 @@ Json RowJson(const Row& row) {
 
 const char* ColumnTypeName(int type) {
   switch (type) {
-    case COLUMN_TYPE_TEXT: return "text";
-    case COLUMN_TYPE_SHORT: return "int16";
-    case COLUMN_TYPE_LONG: return "int32";
+    case COLUMN_TYPE_TEXT:
+      return "text";
+    case COLUMN_TYPE_SHORT:
+      return "int16";
+    case COLUMN_TYPE_LONG:
+      return "int32";
   }
   return "unknown";
 }
@@ -190,8 +193,7 @@ void SendAnswer(const httplib::Request& req, httplib::Response& res,
 }
 
 std::string JsonHead(const std::string& table, size_t count) {
-  return "{\"table\":" + Dump(Json(table)) + ",\"count\":" + std::to_string(count) +
-         ",\"rows\":[";
+  return "{\"table\":" + Dump(Json(table)) + ",\"count\":" + std::to_string(count) + ",\"rows\":[";
 }
 
 }  // namespace
@@ -203,9 +205,7 @@ void Reply(httplib::Response& res, int status, const Json& body) {
   res.set_content(Dump(body) + "\n", kJsonType);
 }
 
-std::string ErrorBody(const std::string& message) {
-  return Dump(Json{{"error", message}}) + "\n";
-}
+std::string ErrorBody(const std::string& message) { return Dump(Json{{"error", message}}) + "\n"; }
 
 void Fail(httplib::Response& res, int status, const std::string& message) {
   res.status = status;
@@ -258,13 +258,13 @@ Json SituationJson(const SituationInfo& s) {
     if (t.orWithPrevious) c["or"] = true;
     conditions.push_back(c);
   }
-  return Json{{"name", s.name},
-              {"table", s.table},
-              {"interval", s.interval},
-              {"state", s.raised ? "raised" : "cleared"},
-              {"lastChange", s.lastChange == 0 ? Json(nullptr)
-                                               : Json(static_cast<int64_t>(s.lastChange))},
-              {"conditions", conditions}};
+  return Json{
+      {"name", s.name},
+      {"table", s.table},
+      {"interval", s.interval},
+      {"state", s.raised ? "raised" : "cleared"},
+      {"lastChange", s.lastChange == 0 ? Json(nullptr) : Json(static_cast<int64_t>(s.lastChange))},
+      {"conditions", conditions}};
 }
 
 Json SituationsJson(const std::vector<SituationInfo>& situations) {
@@ -305,8 +305,8 @@ void AnswerRows(const httplib::Request& req, httplib::Response& res, const std::
              kJsonType);
 }
 
-void AnswerRowSource(const httplib::Request& req, httplib::Response& res,
-                     const std::string& table, size_t count, RowSource source, bool csv) {
+void AnswerRowSource(const httplib::Request& req, httplib::Response& res, const std::string& table,
+                     size_t count, RowSource source, bool csv) {
   if (!csv) {
     SendAnswer(req, res,
                std::make_shared<RowsAnswer>(JsonHead(table, count), std::move(source), false),

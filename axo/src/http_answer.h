@@ -58,8 +58,8 @@ void AnswerRows(const httplib::Request& req, httplib::Response& res, const std::
 // The same for `count` rows read from `source` as the answer is written
 // (CSV included, in chunks too). `source` is called on the listener's
 // threads, one call at a time, after the handler has returned.
-void AnswerRowSource(const httplib::Request& req, httplib::Response& res,
-                     const std::string& table, size_t count, RowSource source, bool csv);
+void AnswerRowSource(const httplib::Request& req, httplib::Response& res, const std::string& table,
+                     size_t count, RowSource source, bool csv);
 
 }  // namespace answer
 }  // namespace axo

@@ -15,7 +15,6 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-
 #include <nlohmann/json.hpp>
 
 #include "axo/axo.h"
@@ -63,13 +62,20 @@ constexpr int kScrapeWaitMillis = 1000;
 // agent's data stayed locked past the wait limit) a temporary one.
 int StatusCode(Status s) {
   switch (s) {
-    case kOk: return 200;
-    case kBadRequest: return 400;
-    case kNotFound: return 404;
-    case kConflict: return 409;
-    case kFailed: return 500;
-    case kUnavailable: return 503;
-    case kTooMany: return 429;
+    case kOk:
+      return 200;
+    case kBadRequest:
+      return 400;
+    case kNotFound:
+      return 404;
+    case kConflict:
+      return 409;
+    case kFailed:
+      return 500;
+    case kUnavailable:
+      return 503;
+    case kTooMany:
+      return 429;
   }
   return 500;
 }
@@ -114,8 +120,8 @@ bool ConditionValue(const Json& v, std::string* out) {
     *out = v.get<std::string>();
   } else if (v.is_number_integer()) {
     *out = std::to_string(v.get<int64_t>());
-  } else if (v.is_number_float() && v.get<double>() == static_cast<double>(
-                                         static_cast<int64_t>(v.get<double>()))) {
+  } else if (v.is_number_float() &&
+             v.get<double>() == static_cast<double>(static_cast<int64_t>(v.get<double>()))) {
     *out = std::to_string(static_cast<int64_t>(v.get<double>()));
   } else {
     return false;
@@ -144,8 +150,10 @@ bool RowParams(const httplib::Request& req, httplib::Response& res,
     FilterTerm t;
     std::string w = req.get_param_value("where", i);
     if (!ParseWhere(w, &t)) {
-      Fail(res, 400, "bad where term '" + w + "': expected ATTR<op>VALUE with op one "
-                     "of = != < <= > >=");
+      Fail(res, 400,
+           "bad where term '" + w +
+               "': expected ATTR<op>VALUE with op one "
+               "of = != < <= > >=");
       return false;
     }
     terms->push_back(t);
@@ -227,9 +235,10 @@ void QueryHistory(const httplib::Request& req, httplib::Response& res) {
     if (!req.has_param(name)) continue;
     std::string text = req.get_param_value(name);
     if (!ParseTime(text, name[0] == 't' ? &q.to : &q.from)) {
-      return Fail(res, 400, std::string("bad time for ") + name + ": '" + text +
-                                "' (expected ISO 8601, e.g. 2026-03-28T13:46:09Z, or seconds "
-                                "since 1970)");
+      return Fail(res, 400,
+                  std::string("bad time for ") + name + ": '" + text +
+                      "' (expected ISO 8601, e.g. 2026-03-28T13:46:09Z, or seconds "
+                      "since 1970)");
     }
   }
   if (!req.has_param("from")) q.from = q.to - 86400;
@@ -292,8 +301,7 @@ void Manager(const httplib::Request& req, httplib::Response& res) {
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
-  TRK1_Printf(&axohttp_unit, __LINE__, "AXO0104I Manager command from %s",
-              req.remote_addr.c_str());
+  TRK1_Printf(&axohttp_unit, __LINE__, "AXO0104I Manager command from %s", req.remote_addr.c_str());
   int rc = 0;
   if (axo_sendCommand != nullptr) {
     rc = axo_sendCommand(static_cast<int>(words.size()), argv.data());
@@ -332,11 +340,12 @@ void CreateSituation(const httplib::Request& req, httplib::Response& res) {
       if (!c.is_object() || !c.contains("attribute") || !c["attribute"].is_string() ||
           !c.contains("op") || !c["op"].is_string() || !c.contains("value") ||
           !ConditionValue(c["value"], &t.value)) {
-        return Fail(res, 400, "each condition needs \"attribute\", \"op\" and a text or "
-                              "integer \"value\"");
+        return Fail(res, 400,
+                    "each condition needs \"attribute\", \"op\" and a text or "
+                    "integer \"value\"");
       }
       t.attribute = c["attribute"].get<std::string>();
-      t.op = c["op"].get<std::string>();   // checked with the terms
+      t.op = c["op"].get<std::string>();  // checked with the terms
       if (c.contains("or")) {
         if (!c["or"].is_boolean()) return Fail(res, 400, "\"or\" must be true or false");
         t.orWithPrevious = c["or"].get<bool>();
@@ -368,15 +377,15 @@ void Health(const httplib::Request&, httplib::Response& res) {
   Json parts = Json::object();
   std::string reason;
   for (const liveness::PartState& p : liveness::Parts(now)) {
-    parts[p.name] = Json{{"state", p.stuck ? "stuck" : "ok"},
-                         {"last_round", p.lastRound != 0 ? Json(axo_internal::Rfc3339(p.lastRound))
-                                                         : Json(nullptr)},
-                         {"age_seconds", p.ageSeconds},
-                         {"interval_seconds", p.intervalSeconds}};
+    parts[p.name] = Json{
+        {"state", p.stuck ? "stuck" : "ok"},
+        {"last_round", p.lastRound != 0 ? Json(axo_internal::Rfc3339(p.lastRound)) : Json(nullptr)},
+        {"age_seconds", p.ageSeconds},
+        {"interval_seconds", p.intervalSeconds}};
     if (!p.stuck) continue;
     reason += (reason.empty() ? "" : "; ") + p.name + ": no round completed for " +
-              std::to_string(p.ageSeconds) + " s (interval " +
-              std::to_string(p.intervalSeconds) + " s)";
+              std::to_string(p.ageSeconds) + " s (interval " + std::to_string(p.intervalSeconds) +
+              " s)";
   }
   Json body{{"status", reason.empty() ? "ok" : "stuck"}};
   if (!reason.empty()) body["reason"] = reason;
@@ -412,9 +421,9 @@ void CountRequest(const httplib::Request& req, const httplib::Response& res) {
   AXO_COUNTER_FAMILY(requests, "zep_api_requests_total",
                      "Operator API requests answered, by route and status.",
                      {"method", "route", "status"});
-  static const char* const kRoutes[] = {"/healthz", "/metrics", "/api/v1/agent",
-                                        "/api/v1/subnodes", "/api/v1/tables", "/api/v1/actions",
-                                        "/api/v1/manager", "/api/v1/situations", "/api/v1/events"};
+  static const char* const kRoutes[] = {"/healthz",         "/metrics",           "/api/v1/agent",
+                                        "/api/v1/subnodes", "/api/v1/tables",     "/api/v1/actions",
+                                        "/api/v1/manager",  "/api/v1/situations", "/api/v1/events"};
   std::string route = "other";
   for (const char* r : kRoutes) {
     if (req.path == r) route = r;
@@ -528,8 +537,8 @@ struct OperatorApi::Impl {
       Reply(res, 200, Json{{"subnodes", answer::SubnodesJson(AXO_ListSubnodes())}});
     });
     s.Get("/api/v1/tables", Limited([](const Request&, Response& res) {
-      Reply(res, 200, answer::TablesJson(listTables()));
-    }));
+            Reply(res, 200, answer::TablesJson(listTables()));
+          }));
     s.Get(R"(/api/v1/tables/([A-Za-z0-9_]{1,32}))", Limited(QueryTable));
     s.Get(R"(/api/v1/history/([A-Za-z0-9_]{1,32}))", Limited(QueryHistory));
     s.Post("/api/v1/actions", Limited(Guarded(Action)));
@@ -561,8 +570,7 @@ bool OperatorApi::Start(const OperatorApiOptions& options, std::string* error) {
   s.set_payload_max_length(options.maxBodyBytes);
   // Only for the Keep-Alive field of the answers: the front end keeps time.
   s.set_keep_alive_max_count(http::kMaxRequestsPerConnection);
-  s.set_keep_alive_timeout(
-      std::chrono::ceil<std::chrono::seconds>(options.idleTimeout).count());
+  s.set_keep_alive_timeout(std::chrono::ceil<std::chrono::seconds>(options.idleTimeout).count());
   s.set_error_handler(httplib::Server::HandlerWithResponse(DefaultError));
   s.set_exception_handler(InternalError);
   impl_->Routes();
@@ -603,7 +611,7 @@ int OperatorApi::port() const { return impl_->port; }
 
 namespace {
 std::mutex g_api_mutex;
-axo::OperatorApi* g_api = nullptr;   // guarded by g_api_mutex
+axo::OperatorApi* g_api = nullptr;  // guarded by g_api_mutex
 }  // namespace
 
 int AXO_StartOperatorApi(std::string* error) {

@@ -39,8 +39,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr size_t kReadBytes = 16 * 1024;   // one read from a connection
-constexpr int kReadsPerWakeup = 4;         // then the other connections get their turn
+constexpr size_t kReadBytes = 16 * 1024;  // one read from a connection
+constexpr int kReadsPerWakeup = 4;        // then the other connections get their turn
 constexpr int kAcceptsPerWakeup = 64;
 constexpr int kEventsPerWait = 64;
 // How long accepting pauses when the process has no descriptor left.
@@ -61,7 +61,8 @@ bool ParseSize(std::string_view digits, int base, size_t* out) {
     const int d = isdigit(c) ? c - '0' : base == 16 && isxdigit(c) ? tolower(c) - 'a' + 10 : -1;
     if (d < 0) return false;
     n = n > (SIZE_MAX - static_cast<size_t>(d)) / static_cast<size_t>(base)
-            ? SIZE_MAX : n * static_cast<size_t>(base) + static_cast<size_t>(d);
+            ? SIZE_MAX
+            : n * static_cast<size_t>(base) + static_cast<size_t>(d);
   }
   *out = n;
   return true;
@@ -105,9 +106,9 @@ class Framer {
   size_t maxBody_;
   Phase phase_ = Phase::kRequestLine;
   size_t begin_ = 0, end_ = 0;
-  size_t pos_ = 0;    // where framing goes on
-  size_t scan_ = 0;   // how far the search for the next line end has looked
-  bool crlf_ = false;   // the last line ended with CRLF
+  size_t pos_ = 0;     // where framing goes on
+  size_t scan_ = 0;    // how far the search for the next line end has looked
+  bool crlf_ = false;  // the last line ended with CRLF
   size_t fields_ = 0;
   std::string method_, path_, version_;
   // The fields that frame the body: the first value and the number of each.
@@ -115,9 +116,9 @@ class Framer {
   int contentLengths_ = 0, transferEncodings_ = 0;
   bool lengthsDiffer_ = false, compressed_ = false, expectsContinue_ = false;
   bool continue_ = false;
-  size_t left_ = 0;      // body or chunk bytes still to come
-  size_t decoded_ = 0;   // chunk data so far
-  size_t framing_ = 0;   // chunk framing so far
+  size_t left_ = 0;     // body or chunk bytes still to come
+  size_t decoded_ = 0;  // chunk data so far
+  size_t framing_ = 0;  // chunk framing so far
   int status_ = 0;
   std::string reason_;
 };
@@ -176,8 +177,8 @@ Framer::Result Framer::Frame(const std::string& in) {
         const size_t start = pos_;
         const bool whole = NextLine(in, &line);
         if (framing_ + (whole ? pos_ : in.size()) - start > kMaxChunkFramingBytes) {
-          return Refuse(413, "chunked framing over " + std::to_string(kMaxChunkFramingBytes) +
-                                 " bytes");
+          return Refuse(413,
+                        "chunked framing over " + std::to_string(kMaxChunkFramingBytes) + " bytes");
         }
         if (!whole) return Result::kNeedMore;
         framing_ += pos_ - start;
@@ -298,12 +299,18 @@ Framer::Result Framer::ChunkLine(std::string_view line) {
 
 const char* ReasonPhrase(int status) {
   switch (status) {
-    case 400: return "Bad Request";
-    case 408: return "Request Timeout";
-    case 413: return "Payload Too Large";
-    case 414: return "URI Too Long";
-    case 415: return "Unsupported Media Type";
-    case 431: return "Request Header Fields Too Large";
+    case 400:
+      return "Bad Request";
+    case 408:
+      return "Request Timeout";
+    case 413:
+      return "Payload Too Large";
+    case 414:
+      return "URI Too Long";
+    case 415:
+      return "Unsupported Media Type";
+    case 431:
+      return "Request Header Fields Too Large";
   }
   return "Error";
 }
@@ -313,8 +320,8 @@ std::string ErrorAnswer(int status, const std::string& reason) {
   const std::string body = answer::ErrorBody(reason);
   return "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) +
          "\r\nContent-Type: " + answer::kJsonType +
-         "\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\nConnection: close\r\n\r\n" + body;
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+         body;
 }
 
 class PlainTransport final : public Transport {
@@ -343,7 +350,7 @@ class PlainTransport final : public Transport {
 
 // The numeric address and port of a socket address.
 void AddressText(const sockaddr* addr, socklen_t len, std::string* ip, int* port) {
-  char host[NI_MAXHOST] = "", service[NI_MAXSERV] = "";   // bounded by getnameinfo
+  char host[NI_MAXHOST] = "", service[NI_MAXSERV] = "";  // bounded by getnameinfo
   if (getnameinfo(addr, len, host, sizeof(host), service, sizeof(service),
                   NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
     *ip = host;
@@ -355,8 +362,7 @@ void AddressText(const sockaddr* addr, socklen_t len, std::string* ip, int* port
 // ready (or failed: the next call says how).
 bool WaitUntil(int fd, short events, Clock::time_point deadline) {
   for (;;) {
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return false;
     pollfd p{fd, events, 0};
     const int n = poll(&p, 1, static_cast<int>(std::min<long long>(left, INT32_MAX)));
@@ -370,7 +376,7 @@ bool WaitUntil(int fd, short events, Clock::time_point deadline) {
 // stop's own deadline.
 struct Stopping {
   std::atomic<bool> now{false};
-  Clock::time_point deadline;   // written before `now` is set
+  Clock::time_point deadline;  // written before `now` is set
   std::chrono::milliseconds writeTimeout{0};
 
   Clock::time_point WriteDeadline() const {
@@ -383,10 +389,10 @@ struct Stopping {
 // is served (kServing) only that worker touches it.
 struct Connection {
   enum class State {
-    kIdle,        // no byte of a request: closed after the idle timeout
-    kReceiving,   // a request under way: refused (408) at its deadline
-    kServing,     // queued for or served by a worker
-    kClosing,     // answered by the front end: its answer goes out, input is dropped
+    kIdle,       // no byte of a request: closed after the idle timeout
+    kReceiving,  // a request under way: refused (408) at its deadline
+    kServing,    // queued for or served by a worker
+    kClosing,    // answered by the front end: its answer goes out, input is dropped
   };
 
   Connection(std::unique_ptr<Transport> t, size_t max_body, uint64_t n)
@@ -396,15 +402,15 @@ struct Connection {
   std::string peerIp;
   int peerPort = 0;
   State state = State::kIdle;
-  Clock::time_point since;   // of the state (kReceiving: of the request's first byte)
-  std::string in;            // read and not yet served; starts with the request being framed
+  Clock::time_point since;  // of the state (kReceiving: of the request's first byte)
+  std::string in;           // read and not yet served; starts with the request being framed
   Framer framer;
-  std::string out;           // kClosing: the rest of the front end's answer
-  int served = 0;            // requests answered
-  bool keep = false;         // set by the worker: the connection goes on
-  uint64_t seq;              // accept order, to tell equally idle connections apart
-  size_t slot = 0;           // index in the table
-  uint32_t watched = 0;      // epoll events asked for; 0 when not registered
+  std::string out;       // kClosing: the rest of the front end's answer
+  int served = 0;        // requests answered
+  bool keep = false;     // set by the worker: the connection goes on
+  uint64_t seq;          // accept order, to tell equally idle connections apart
+  size_t slot = 0;       // index in the table
+  uint32_t watched = 0;  // epoll events asked for; 0 when not registered
 };
 
 }  // namespace
@@ -417,7 +423,7 @@ struct FrontEnd::Impl {
   int listenFd = -1;
   int port = 0;
   int epollFd = -1;
-  int wakeFd = -1;   // an eventfd: a worker returned a connection, or Stop
+  int wakeFd = -1;  // an eventfd: a worker returned a connection, or Stop
   std::thread reception;
   std::vector<std::thread> workers;
 
@@ -431,8 +437,8 @@ struct FrontEnd::Impl {
   // Shared with the workers, under `mu`.
   std::mutex mu;
   std::condition_variable work;
-  std::deque<Connection*> queue;       // complete requests, in arrival order
-  std::vector<Connection*> returned;   // served, back to the reception thread
+  std::deque<Connection*> queue;      // complete requests, in arrival order
+  std::vector<Connection*> returned;  // served, back to the reception thread
   Stopping stopping;
 
   // --- reception thread ---
@@ -525,10 +531,10 @@ void FrontEnd::Impl::Receive() {
     for (int i = 0; i < n; ++i) {
       void* tag = events[i].data.ptr;
       if (tag == &listenFd) {
-        accept = true;   // after the connections of this round: they come first
+        accept = true;  // after the connections of this round: they come first
       } else if (tag == &wakeFd) {
         uint64_t count;
-        if (read(wakeFd, &count, sizeof(count)) < 0) {   // nonblocking; a wake-up is enough
+        if (read(wakeFd, &count, sizeof(count)) < 0) {  // nonblocking; a wake-up is enough
         }
         TakeBack();
       } else {
@@ -550,19 +556,19 @@ void FrontEnd::Impl::Accept(Clock::time_point now) {
   for (int i = 0; i < kAcceptsPerWakeup; ++i) {
     sockaddr_storage addr{};
     socklen_t len = sizeof(addr);
-    const int fd = accept4(listenFd, reinterpret_cast<sockaddr*>(&addr), &len,
-                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int fd =
+        accept4(listenFd, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
         // Out of descriptors: an idle connection makes room, else accepting
         // pauses (the listener would wake this thread at once again).
         if (EvictIdle()) continue;
-        if (!outOfDescriptors) {   // once until a connection is accepted again
+        if (!outOfDescriptors) {  // once until a connection is accepted again
           TRK1_Printf(&axoserver_unit, __LINE__,
                       "AXO0109W Operator API: no descriptor for a new connection (%s); "
-                      "accepting pauses %lld ms at a time", strerror(errno),
-                      static_cast<long long>(kAcceptPause.count()));
+                      "accepting pauses %lld ms at a time",
+                      strerror(errno), static_cast<long long>(kAcceptPause.count()));
         }
         outOfDescriptors = true;
         acceptPausedUntil = now + kAcceptPause;
@@ -573,7 +579,7 @@ void FrontEnd::Impl::Accept(Clock::time_point now) {
     }
     outOfDescriptors = false;
     if (table.size() >= maxConnections && !EvictIdle()) {
-      close(fd);   // every connection has a request under way
+      close(fd);  // every connection has a request under way
       continue;
     }
     auto c = std::make_unique<Connection>(std::make_unique<PlainTransport>(fd),
@@ -617,8 +623,8 @@ void FrontEnd::Impl::Close(Connection* c) {
     std::swap(table[slot], table.back());
     table[slot]->slot = slot;
   }
-  table.pop_back();   // closes the socket
-  if (!listenerWatched && listenFd >= 0) {   // a descriptor is free again
+  table.pop_back();                         // closes the socket
+  if (!listenerWatched && listenFd >= 0) {  // a descriptor is free again
     acceptPausedUntil = Clock::time_point();
   }
 }
@@ -659,10 +665,9 @@ bool FrontEnd::Impl::Advance(Connection* c) {
   }
   switch (c->framer.Frame(c->in)) {
     case Framer::Result::kNeedMore:
-      if (c->framer.TakeContinue() &&
-          c->transport->Write(kContinue, sizeof(kContinue) - 1) !=
-              static_cast<ssize_t>(sizeof(kContinue) - 1)) {
-        Close(c);   // a part of the interim answer would corrupt the next
+      if (c->framer.TakeContinue() && c->transport->Write(kContinue, sizeof(kContinue) - 1) !=
+                                          static_cast<ssize_t>(sizeof(kContinue) - 1)) {
+        Close(c);  // a part of the interim answer would corrupt the next
         return false;
       }
       return true;
@@ -725,7 +730,7 @@ void FrontEnd::Impl::TakeBack() {
       Close(c);
       continue;
     }
-    c->in.erase(0, c->framer.end());   // pipelined bytes stay
+    c->in.erase(0, c->framer.end());  // pipelined bytes stay
     if (c->in.empty() && c->in.capacity() > 2 * kReadBytes) std::string().swap(c->in);
     c->framer = Framer(options.maxBodyBytes);
     c->state = Connection::State::kIdle;
@@ -754,15 +759,22 @@ Clock::time_point FrontEnd::Impl::Expire(Clock::time_point now) {
     Connection* c = table[i].get();
     Clock::time_point deadline;
     switch (c->state) {
-      case Connection::State::kIdle: deadline = c->since + options.idleTimeout; break;
-      case Connection::State::kReceiving: deadline = c->since + options.requestTimeout; break;
-      case Connection::State::kClosing: deadline = c->since + kLingerTime; break;
-      case Connection::State::kServing: continue;
+      case Connection::State::kIdle:
+        deadline = c->since + options.idleTimeout;
+        break;
+      case Connection::State::kReceiving:
+        deadline = c->since + options.requestTimeout;
+        break;
+      case Connection::State::kClosing:
+        deadline = c->since + kLingerTime;
+        break;
+      case Connection::State::kServing:
+        continue;
     }
     if (deadline > now) {
       next = std::min(next, deadline);
     } else if (c->state == Connection::State::kReceiving) {
-      char within[48];   // "the request ... within 10 s"
+      char within[48];  // "the request ... within 10 s"
       snprintf(within, sizeof(within), "%g s",
                std::chrono::duration<double>(options.requestTimeout).count());
       Refuse(c, 408, std::string("the request did not arrive whole within ") + within);
@@ -782,7 +794,7 @@ void FrontEnd::Impl::Work() {
     {
       std::unique_lock<std::mutex> lock(mu);
       work.wait(lock, [&] { return stopping.now.load() || !queue.empty(); });
-      if (stopping.now.load()) return;   // a request not yet started is dropped
+      if (stopping.now.load()) return;  // a request not yet started is dropped
       c = queue.front();
       queue.pop_front();
     }
@@ -793,15 +805,14 @@ void FrontEnd::Impl::Work() {
       RequestStream stream(*c, stopping);
       c->keep = serve(stream, last, &closed) && !closed && !last && !stopping.now.load();
     } catch (const std::exception& e) {
-      TRK1_Printf(&axoserver_unit, __LINE__, "AXO0108E Operator API request failed: %s",
-                  e.what());
+      TRK1_Printf(&axoserver_unit, __LINE__, "AXO0108E Operator API request failed: %s", e.what());
     }
     {
       std::lock_guard<std::mutex> guard(mu);
       returned.push_back(c);
     }
     const uint64_t one = 1;
-    if (write(wakeFd, &one, sizeof(one)) < 0) {   // the counter cannot overflow here
+    if (write(wakeFd, &one, sizeof(one)) < 0) {  // the counter cannot overflow here
     }
   }
 }
@@ -825,8 +836,8 @@ bool FrontEnd::Listen(const OperatorApiOptions& options, std::string* error) {
       getaddrinfo(options.host.empty() ? nullptr : options.host.c_str(), service.c_str(), &hints,
                   &found) == 0) {
     for (addrinfo* a = found; a != nullptr && m.listenFd < 0; a = a->ai_next) {
-      const int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                            a->ai_protocol);
+      const int fd =
+          socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
       if (fd < 0) continue;
       // SO_REUSEADDR lets a restarted agent bind while its old connections
       // linger; never SO_REUSEPORT, with which a second process would bind
@@ -845,8 +856,7 @@ bool FrontEnd::Listen(const OperatorApiOptions& options, std::string* error) {
   sockaddr_storage addr{};
   socklen_t len = sizeof(addr);
   std::string ip;
-  if (m.listenFd >= 0 &&
-      getsockname(m.listenFd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+  if (m.listenFd >= 0 && getsockname(m.listenFd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
     AddressText(reinterpret_cast<sockaddr*>(&addr), len, &ip, &m.port);
   }
   if (m.port <= 0) {
@@ -860,7 +870,8 @@ bool FrontEnd::Listen(const OperatorApiOptions& options, std::string* error) {
   rlimit limit{};
   if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
     const size_t usable = limit.rlim_cur > 2 * kReservedDescriptors
-                              ? limit.rlim_cur - kReservedDescriptors : limit.rlim_cur / 2;
+                              ? limit.rlim_cur - kReservedDescriptors
+                              : limit.rlim_cur / 2;
     m.maxConnections = std::max<size_t>(std::min(m.maxConnections, usable), 1);
   }
   return true;
@@ -903,7 +914,7 @@ void FrontEnd::Stop() {
   }
   m.work.notify_all();
   const uint64_t one = 1;
-  if (m.wakeFd >= 0 && write(m.wakeFd, &one, sizeof(one)) < 0) {   // a wake-up is enough
+  if (m.wakeFd >= 0 && write(m.wakeFd, &one, sizeof(one)) < 0) {  // a wake-up is enough
   }
   if (m.reception.joinable()) m.reception.join();
   for (std::thread& t : m.workers) t.join();

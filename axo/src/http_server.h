@@ -38,9 +38,9 @@ namespace http {
 
 // Limits of one request besides the body (OperatorApiOptions::maxBodyBytes)
 // and the deadlines (OperatorApiOptions).
-inline constexpr size_t kMaxRequestLineBytes = 8 * 1024;   // longer: 414
-inline constexpr size_t kMaxHeadBytes = 32 * 1024;         // request line and fields: 431
-inline constexpr size_t kMaxHeaderFields = 100;            // more: 431
+inline constexpr size_t kMaxRequestLineBytes = 8 * 1024;  // longer: 414
+inline constexpr size_t kMaxHeadBytes = 32 * 1024;        // request line and fields: 431
+inline constexpr size_t kMaxHeaderFields = 100;           // more: 431
 // Chunk-size lines, chunk extensions and trailer fields of one chunked body,
 // in bytes: 413 beyond, so that tiny chunks cannot multiply the body limit.
 inline constexpr size_t kMaxChunkFramingBytes = 16 * 1024;
@@ -65,7 +65,7 @@ class Transport {
   static constexpr ssize_t kWantRead = -2;
   static constexpr ssize_t kWantWrite = -3;
 
-  virtual ~Transport() = default;   // closes the connection
+  virtual ~Transport() = default;  // closes the connection
   virtual ssize_t Read(char* buf, size_t size) = 0;
   virtual ssize_t Write(const char* data, size_t size) = 0;
   // Ends the sending direction once what was written has gone.
@@ -90,7 +90,7 @@ class FrontEnd {
       std::function<void(const std::string& method, const std::string& path, int status)>;
 
   FrontEnd();
-  ~FrontEnd();   // stops
+  ~FrontEnd();  // stops
   FrontEnd(const FrontEnd&) = delete;
   FrontEnd& operator=(const FrontEnd&) = delete;
 

@@ -36,8 +36,7 @@ void Serve(const Asset& asset, httplib::Response& res) {
   res.set_header("X-Content-Type-Options", "nosniff");
   res.set_header("Referrer-Policy", "no-referrer");
   res.set_header("Cache-Control", "no-cache");
-  res.set_content(reinterpret_cast<const char*>(asset.data), asset.size,
-                  ContentType(asset.path));
+  res.set_content(reinterpret_cast<const char*>(asset.data), asset.size, ContentType(asset.path));
 }
 
 }  // namespace
@@ -45,9 +44,7 @@ void Serve(const Asset& asset, httplib::Response& res) {
 void AddRoutes(httplib::Server& server) {
   for (size_t i = 0; i < kNumAssets; ++i) {
     const Asset& asset = kAssets[i];
-    auto handler = [&asset](const httplib::Request&, httplib::Response& res) {
-      Serve(asset, res);
-    };
+    auto handler = [&asset](const httplib::Request&, httplib::Response& res) { Serve(asset, res); };
     std::string pattern = "/ui/";
     for (const char* c = asset.path; *c != '\0'; ++c) {  // a pattern is a regular expression
       if (*c == '.') pattern += '\\';

@@ -11,7 +11,7 @@ namespace {
 
 struct Part {
   std::string name;
-  time_t since = 0;       // last round, or when watched
+  time_t since = 0;  // last round, or when watched
   time_t lastRound = 0;
   int intervalSeconds = 1;
 };
@@ -28,8 +28,8 @@ Registry& Reg() {
 
 // The entry of `name`, added when missing. Requires Reg().mu.
 Part& Entry(Registry& r, const std::string& name) {
-  auto it = std::find_if(r.parts.begin(), r.parts.end(),
-                         [&](const Part& p) { return p.name == name; });
+  auto it =
+      std::find_if(r.parts.begin(), r.parts.end(), [&](const Part& p) { return p.name == name; });
   if (it != r.parts.end()) return *it;
   r.parts.push_back(Part{name, AXO_Now(), 0, 1});
   return r.parts.back();
@@ -56,9 +56,9 @@ void Completed(const std::string& part, int intervalSeconds) {
 void Forget(const std::string& part) {
   Registry& r = Reg();
   std::lock_guard<std::mutex> guard(r.mu);
-  r.parts.erase(std::remove_if(r.parts.begin(), r.parts.end(),
-                               [&](const Part& p) { return p.name == part; }),
-                r.parts.end());
+  r.parts.erase(
+      std::remove_if(r.parts.begin(), r.parts.end(), [&](const Part& p) { return p.name == part; }),
+      r.parts.end());
 }
 
 std::vector<PartState> Parts(time_t now) {

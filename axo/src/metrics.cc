@@ -105,8 +105,7 @@ std::string LabelText(const std::vector<std::string>& labels,
 
 // name{labels,extra} value
 void AppendSample(std::string* out, const std::string& name, const char* suffix,
-                  const std::string& labels, const char* extraName,
-                  const std::string& extraValue) {
+                  const std::string& labels, const char* extraName, const std::string& extraValue) {
   out->append(name);
   out->append(suffix);
   if (!labels.empty() || extraName != nullptr) {

@@ -45,7 +45,7 @@ struct Catalogue {
 };
 
 Catalogue& Cat() {
-  static Catalogue* c = new Catalogue;   // never destroyed: used at exit
+  static Catalogue* c = new Catalogue;  // never destroyed: used at exit
   return *c;
 }
 
@@ -85,8 +85,8 @@ Status Probe(TableManager* manager, TableDescription* out, std::string* error) {
       status = kFailed;
       break;
     }
-    d.columns.push_back(ColumnDescription{Upper(info.name), info.name, info.type, info.width,
-                                          info.offset});
+    d.columns.push_back(
+        ColumnDescription{Upper(info.name), info.name, info.type, info.width, info.offset});
   }
   delete v;
   if (status != kOk) {
@@ -115,7 +115,7 @@ Status Describe(const std::string& table, TableManager** manager_out, TableDescr
     }
   }
   TableDescription d;
-  Status status = Probe(manager, &d, error);   // no lock held: calls into the agent
+  Status status = Probe(manager, &d, error);  // no lock held: calls into the agent
   if (status != kOk) return status;
   std::lock_guard<std::mutex> guard(c.mu);
   c.tables[manager] = d;
@@ -204,15 +204,15 @@ struct Situation {
   AXO_SituationState state;
   TableManager* manager = nullptr;
   vexor* sampler = nullptr;
-  std::mutex runMu;          // serialises sampling and deletion
-  bool deleted = false;      // guarded by runMu
-  time_t nextDue = 0;        // guarded by runMu
+  std::mutex runMu;      // serialises sampling and deletion
+  bool deleted = false;  // guarded by runMu
+  time_t nextDue = 0;    // guarded by runMu
 };
 
 struct Situations {
   std::mutex mu;
-  std::vector<std::shared_ptr<Situation>> list;   // creation order
-  std::set<std::string> names;                    // includes ones being created
+  std::vector<std::shared_ptr<Situation>> list;  // creation order
+  std::set<std::string> names;                   // includes ones being created
 };
 
 Situations& Sits() {
@@ -244,7 +244,7 @@ void DestroySampler(Situation* sit) {
     OSB1_ScopedLock guard(sit->manager->GetLock());
     sit->manager->GetVexorList()->Remove(sit->sampler);
   }
-  delete sit->sampler;   // no framework lock held: the agent takes its own
+  delete sit->sampler;  // no framework lock held: the agent takes its own
   sit->sampler = nullptr;
 }
 
@@ -280,7 +280,7 @@ bool ValidSituationName(const std::string& name) {
 // --- the situation timer ------------------------------------------------------------
 
 axo_internal::EverySecond& Tmr() {
-  static auto* t = new axo_internal::EverySecond;   // never destroyed: used at exit
+  static auto* t = new axo_internal::EverySecond;  // never destroyed: used at exit
   return *t;
 }
 
@@ -348,8 +348,9 @@ Status runQuery(const Query& query, std::vector<Row>* rows, std::string* error) 
 
 Status createSituation(const SituationSpec& spec, std::string* error) {
   if (!ValidSituationName(spec.name)) {
-    *error = "a situation name has 1 to 32 characters, each a letter, a digit, '_', '.' or "
-             "'-' (and is not '.' or '..')";
+    *error =
+        "a situation name has 1 to 32 characters, each a letter, a digit, '_', '.' or "
+        "'-' (and is not '.' or '..')";
     return kBadRequest;
   }
   if (spec.interval < 1) {
@@ -378,12 +379,14 @@ Status createSituation(const SituationSpec& spec, std::string* error) {
     if (c.attribute == "SITNAME" && c.type == COLUMN_TYPE_TEXT) {
       state.sitnameOffset = c.offset;
       state.sitnameWidth = c.width;
-      state.eventDriven = true;   // the agent pushes this table's rows
+      state.eventDriven = true;  // the agent pushes this table's rows
     }
   }
   if (!state.eventDriven && spec.interval < kMinSampledInterval) {
-    *error = "a situation on table " + spec.table + " is sampled every interval: the interval "
-             "must be at least " + std::to_string(kMinSampledInterval) + " seconds";
+    *error = "a situation on table " + spec.table +
+             " is sampled every interval: the interval "
+             "must be at least " +
+             std::to_string(kMinSampledInterval) + " seconds";
     return kBadRequest;
   }
 
@@ -403,7 +406,7 @@ Status createSituation(const SituationSpec& spec, std::string* error) {
   }
   sit->context.created = AXO_Now();
   request.subnodes = ResolveSubnodes({});
-  vexor* v = sit->manager->CreateVexor(&request, &sit->context);   // no lock held
+  vexor* v = sit->manager->CreateVexor(&request, &sit->context);  // no lock held
   if (v == nullptr) {
     ReleaseName(spec.name);
     *error = "table " + spec.table + " cannot create a sampler";
@@ -411,7 +414,7 @@ Status createSituation(const SituationSpec& spec, std::string* error) {
   }
   if (!v->GetRefusal().empty()) {
     *error = v->GetRefusal();
-    delete v;   // no framework lock held, as when a situation is deleted
+    delete v;  // no framework lock held, as when a situation is deleted
     ReleaseName(spec.name);
     return kBadRequest;
   }
@@ -438,8 +441,9 @@ Status deleteSituation(const std::string& name, std::string* error) {
   Situations& s = Sits();
   {
     std::lock_guard<std::mutex> guard(s.mu);
-    auto it = std::find_if(s.list.begin(), s.list.end(),
-                           [&](const std::shared_ptr<Situation>& e) { return e->spec.name == name; });
+    auto it = std::find_if(s.list.begin(), s.list.end(), [&](const std::shared_ptr<Situation>& e) {
+      return e->spec.name == name;
+    });
     if (it == s.list.end()) {
       *error = "unknown situation: " + name;
       return kNotFound;

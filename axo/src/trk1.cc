@@ -23,12 +23,12 @@ namespace {
 struct TraceState {
   std::mutex mu;
   std::map<std::string, int> unit_levels;  // explicit per-unit settings
-  int all_level = TRK1_ERROR;               // "all=" or the default
+  int all_level = TRK1_ERROR;              // "all=" or the default
   std::atomic<unsigned> generation{1};
   FILE* out = stderr;
   bool own_out = false;
   std::vector<std::vector<std::string>*> captures;  // live TRK1_Capture records
-  int journal = -1;   // standard error is the journal: 1, not: 0, not known yet: -1
+  int journal = -1;  // standard error is the journal: 1, not: 0, not known yet: -1
 };
 
 // The level bits of this thread's last passing TRK1_On test, until the
@@ -54,9 +54,12 @@ int Priority(std::string_view text, bool event, int noted_bits) {
   if (i >= 3 && digits - i >= 4 && digits - i <= 5 && digits < text.size() &&
       (digits + 1 == text.size() || text[digits + 1] == ' ')) {
     switch (text[digits]) {
-      case 'E': return 3;
-      case 'W': return 4;
-      case 'I': return 6;
+      case 'E':
+        return 3;
+      case 'W':
+        return 4;
+      case 'I':
+        return 6;
     }
   }
   if (event) return 7;

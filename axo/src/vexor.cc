@@ -22,9 +22,9 @@ using axo_internal::TrimBlanks;
 
 // Results of UseHandle and RKL1_Drop besides 0.
 enum : int {
-  kNotThisHandle = 1,    // UseHandle: the handle names another sampler
-  kBeingDestroyed = 2,   // UseHandle: the sampler is being destroyed
-  kNotPinned = 1,        // RKL1_Drop: unknown or unpinned handle
+  kNotThisHandle = 1,   // UseHandle: the handle names another sampler
+  kBeingDestroyed = 2,  // UseHandle: the sampler is being destroyed
+  kNotPinned = 1,       // RKL1_Drop: unknown or unpinned handle
 };
 
 // --- handles ---------------------------------------------------------------
@@ -32,12 +32,12 @@ enum : int {
 struct HandleTable {
   std::mutex mu;
   std::condition_variable unpinned;
-  std::unordered_map<unsigned int, int> pins;   // handle -> pin count
+  std::unordered_map<unsigned int, int> pins;  // handle -> pin count
   unsigned int next = 1;
 };
 
 HandleTable& Handles() {
-  static HandleTable* table = new HandleTable;   // never destroyed: used at exit
+  static HandleTable* table = new HandleTable;  // never destroyed: used at exit
   return *table;
 }
 
@@ -45,7 +45,7 @@ HandleTable& Handles() {
 
 struct ManagerRegistry {
   std::mutex mu;
-  std::vector<TableManager*> managers;   // registration order, one per table
+  std::vector<TableManager*> managers;  // registration order, one per table
 };
 
 ManagerRegistry& Registry() {
@@ -68,12 +68,18 @@ bool InjectedInsertFailure() {
 
 unsigned int Compare(_IntfOper oper, int cmp) {
   switch (oper) {
-    case FQX1_GE: return cmp >= 0;
-    case FQX1_LE: return cmp <= 0;
-    case FQX1_LT: return cmp < 0;
-    case FQX1_GT: return cmp > 0;
-    case FQX1_EQ: return cmp == 0;
-    case FQX1_NE: return cmp != 0;
+    case FQX1_GE:
+      return cmp >= 0;
+    case FQX1_LE:
+      return cmp <= 0;
+    case FQX1_LT:
+      return cmp < 0;
+    case FQX1_GT:
+      return cmp > 0;
+    case FQX1_EQ:
+      return cmp == 0;
+    case FQX1_NE:
+      return cmp != 0;
   }
   return 0;
 }
@@ -134,8 +140,7 @@ class CommandVexor : public vexor {
 
 // --- RequestDetail -----------------------------------------------------------
 
-RequestDetail::RequestDetail()
-    : sampleType(0), interval(0), history(false) {
+RequestDetail::RequestDetail() : sampleType(0), interval(0), history(false) {
   application[0] = '\0';
   table[0] = '\0';
   situationName[0] = '\0';
@@ -145,14 +150,13 @@ RequestDetail::RequestDetail()
 void RequestDetail::AddSubnode(const std::string& name) { subnodes.push_back(name); }
 
 unsigned int RequestDetail::AddFilterTerm(short logical_oper, short compare_oper,
-                                          const char* column, int data_type,
-                                          const void* value, int len) {
+                                          const char* column, int data_type, const void* value,
+                                          int len) {
   FQX1_FILTERINFO term{};
   std::string text;
   if (column == nullptr || !CopyBounded(term.columnName, sizeof(term.columnName), column) ||
       term.columnName[0] == '\0' || !axo_internal::KnownOperator(compare_oper) || len < 0 ||
-      len > SHRT_MAX ||
-      (value == nullptr && len > 0) ||
+      len > SHRT_MAX || (value == nullptr && len > 0) ||
       (logical_oper != FQX1_AND && logical_oper != FQX1_OR) ||
       !TermText(data_type, static_cast<const char*>(value), len, &text)) {
     if (TRK1_On(&vexor_unit, TRK1_ERROR)) {
@@ -170,7 +174,7 @@ unsigned int RequestDetail::AddFilterTerm(short logical_oper, short compare_oper
   term.compareOper = compare_oper;
   term.dataType = data_type;
   term.valueLen = static_cast<short>(len);
-  term.value = termValues.back().c_str();   // std::string keeps a terminator
+  term.value = termValues.back().c_str();  // std::string keeps a terminator
   terms.push_back(term);
   return AXO_RC_OK;
 }
@@ -207,17 +211,23 @@ void VexorAutomationCapsule::SetMessage(const char* message) {
 
 vexor* VexorAutomationCapsule::GetVexor() const {
   if (sampler_ != nullptr) return sampler_;
-  static CommandVexor* fallback = new CommandVexor;   // shared, never destroyed
+  static CommandVexor* fallback = new CommandVexor;  // shared, never destroyed
   return fallback;
 }
 
 // --- vexor ------------------------------------------------------------------------
 
-vexor::vexor(RequestDetail* request, ContextInfo* context, TableManager* manager,
-             int row_size, int alloc_size)
-    : flags(0), handle(0), count(0), allocated(0),
-      allocSize(alloc_size > 0 ? alloc_size : 1), data(nullptr),
-      request_(request), context_(context), manager_(manager),
+vexor::vexor(RequestDetail* request, ContextInfo* context, TableManager* manager, int row_size,
+             int alloc_size)
+    : flags(0),
+      handle(0),
+      count(0),
+      allocated(0),
+      allocSize(alloc_size > 0 ? alloc_size : 1),
+      data(nullptr),
+      request_(request),
+      context_(context),
+      manager_(manager),
       rowSize_(row_size > 0 ? row_size : 1) {
   HandleTable& h = Handles();
   std::lock_guard<std::mutex> guard(h.mu);
@@ -273,8 +283,8 @@ unsigned int vexor::InsertRow(const void* row) {
     void* grown = realloc(data, static_cast<size_t>(want) * rowSize_);
     if (grown == nullptr) {
       if (TRK1_On(&vexor_unit, TRK1_ERROR)) {
-        TRK1_Printf(&vexor_unit, __LINE__, "Row buffer of %s cannot grow to %lld rows",
-                    GetTable(), want);
+        TRK1_Printf(&vexor_unit, __LINE__, "Row buffer of %s cannot grow to %lld rows", GetTable(),
+                    want);
       }
       return AXO_RC_NO_MEMORY;
     }
@@ -366,7 +376,7 @@ int vexor::IsHistoryRequest() { return request_ != nullptr && request_->history 
 
 int vexor::GetFilterInfo(FQX1_FILTERINFO** info) {
   if (request_ == nullptr || nextTerm_ >= request_->terms.size()) {
-    nextTerm_ = 0;   // the next caller starts from the first term again
+    nextTerm_ = 0;  // the next caller starts from the first term again
     if (info != nullptr) *info = nullptr;
     return FQX1_NO_MORE_TERMS;
   }

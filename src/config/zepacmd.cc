@@ -12,16 +12,20 @@ using SU = ZEPSTRUT_stringUtil;
 using Field = ZEPACMD_actionCommand::Field;
 
 const ZEPACMD_actionCommand::StrMap ZEPACMD_actionCommand::ENV_STR_MAP[9] = {
-    {"Granite_Application_Server", "1"}, {"Quill_Runtime", "2"},
-    {"Marlin_Server", "3"},              {"Osprey", "4"},
-    {"Kestrel", "5"},                    {"Tundra", "6"},
-    {"Granite_Community_Edition", "7"},  {"Sentinel_Gateway", "8"},
+    {"Granite_Application_Server", "1"},
+    {"Quill_Runtime", "2"},
+    {"Marlin_Server", "3"},
+    {"Osprey", "4"},
+    {"Kestrel", "5"},
+    {"Tundra", "6"},
+    {"Granite_Community_Edition", "7"},
+    {"Sentinel_Gateway", "8"},
     {"Component_Assembly_Runtime", "9"},
 };
 const ZEPACMD_actionCommand::StrMap ZEPACMD_actionCommand::LOGLVL_STR_MAP[3] = {
     {"Error", "error"}, {"Warning", "warning"}, {"Info", "info"}};
-const ZEPACMD_actionCommand::StrMap ZEPACMD_actionCommand::TRACE_STR_MAP[2] = {
-    {"On", "on"}, {"Off", "off"}};
+const ZEPACMD_actionCommand::StrMap ZEPACMD_actionCommand::TRACE_STR_MAP[2] = {{"On", "on"},
+                                                                               {"Off", "off"}};
 const ZEPACMD_actionCommand::StrMap ZEPACMD_actionCommand::MONLVL_STR_MAP[4] = {
     {"None", "none"}, {"Header", "headers"}, {"Body", "body"}, {"Full", "full"}};
 
@@ -29,8 +33,14 @@ namespace {
 
 // Field numbers of a command.
 enum {
-  F_NAME = 0, F_SERVER = 1, F_ENV = 2, F_HOST = 3, F_PORT = 4, F_OP = 5,
-  F_CLIENT = 6, F_LEVEL = 7,
+  F_NAME = 0,
+  F_SERVER = 1,
+  F_ENV = 2,
+  F_HOST = 3,
+  F_PORT = 4,
+  F_OP = 5,
+  F_CLIENT = 6,
+  F_LEVEL = 7,
 };
 
 const char kGetKeyVal[] = "getKeyVal ";
@@ -67,8 +77,8 @@ void processingCmdMsg(const char* command) {
 void badCmdMsg(const char* name, int length) {
   if (TRK1_On(&zepacmd_unit, TRK1_ERROR)) {
     TRK1_Printf(&zepacmd_unit, __LINE__,
-                "ZEPAC0002E The command specified is not a valid action command: %.*s",
-                length, name != nullptr ? name : "");
+                "ZEPAC0002E The command specified is not a valid action command: %.*s", length,
+                name != nullptr ? name : "");
   }
 }
 
@@ -87,8 +97,8 @@ bool isWildcard(const Field& f) { return f.len == 1 && f.ptr[0] == '*'; }
 // A line break inside a stored text would split or swallow lines of the
 // shared configuration file.
 bool hasLineBreak(const char* text, int len) {
-  return len > 0 && (std::memchr(text, '\n', len) != nullptr ||
-                     std::memchr(text, '\r', len) != nullptr);
+  return len > 0 &&
+         (std::memchr(text, '\n', len) != nullptr || std::memchr(text, '\r', len) != nullptr);
 }
 
 bool sameText(const Field& a, const Field& b) {
@@ -110,9 +120,7 @@ void trim(Field* f) {
 }
 
 // Splits a stored control value into its fields; true when there are four.
-bool splitControl(const char* value, Field* out) {
-  return SU::split(value, out, 4, ';') == 4;
-}
+bool splitControl(const char* value, Field* out) { return SU::split(value, out, 4, ';') == 4; }
 
 // The length a "key=value" line takes in the file once backslashes are
 // doubled.
@@ -155,11 +163,11 @@ bool validEnv(Field* fields, const ZEPPROPS_properties&) {
 bool validAppServer(Field* fields, const ZEPPROPS_properties& props) {
   const Field& server = fields[F_SERVER];
   const Field& env = fields[F_ENV];
-  bool valid = present(server) && server.len >= 1 &&
-               server.len <= ZEPACMD_actionCommand::MAX_NAME_LENGTH;
+  bool valid =
+      present(server) && server.len >= 1 && server.len <= ZEPACMD_actionCommand::MAX_NAME_LENGTH;
   if (valid) {
-    std::string key = ZEPACMD_actionCommand::buildDCKey(server.ptr, server.len, env.ptr,
-                                                        env.len, ".monitor");
+    std::string key =
+        ZEPACMD_actionCommand::buildDCKey(server.ptr, server.len, env.ptr, env.len, ".monitor");
     valid = props.getProperty(key.c_str()) != nullptr;
   }
   return report(valid, "ZEPAC0008E The application server name is missing or not valid");
@@ -188,8 +196,7 @@ bool validTraceLevel(Field* fields, const ZEPPROPS_properties&) {
 }
 
 bool validPortName(Field* fields, const ZEPPROPS_properties&) {
-  return report(validName(fields[F_PORT]),
-                "ZEPAC0011E The WSDL port name is missing or not valid");
+  return report(validName(fields[F_PORT]), "ZEPAC0011E The WSDL port name is missing or not valid");
 }
 
 bool validOperationName(Field* fields, const ZEPPROPS_properties&) {
@@ -267,8 +274,8 @@ int applyWord(ZEPACMD_actionCommand&, const CommandDef& def, Field* fields,
   std::string key = settingKey(fields, def.suffix);
   std::string word = text(fields[F_PORT]);
   const char* current = props.getProperty(key.c_str());
-  if (current != nullptr && equalsNoCase(current, static_cast<int>(std::strlen(current)),
-                                         word.c_str())) {
+  if (current != nullptr &&
+      equalsNoCase(current, static_cast<int>(std::strlen(current)), word.c_str())) {
     return ZEPACMD_actionCommand::RC_NO_CHANGE;
   }
   props.setProperty(key.c_str(), word.c_str());
@@ -342,29 +349,65 @@ int applyDeleteFilter(ZEPACMD_actionCommand& self, const CommandDef&, Field* fie
 
 const CommandDef kCommands[] = {
     {"enableMonitoring", "enableMonitoring", 4, {validCommonParts}, applySwitch, ".monitor", "on"},
-    {"disableMonitoring", "disableMonitoring", 4, {validCommonParts}, applySwitch, ".monitor",
+    {"disableMonitoring",
+     "disableMonitoring",
+     4,
+     {validCommonParts},
+     applySwitch,
+     ".monitor",
      "off"},
-    {"updateLogging", "updateLogging", 5, {validCommonParts, validLogLevel}, applyWord, ".log",
+    {"updateLogging",
+     "updateLogging",
+     5,
+     {validCommonParts, validLogLevel},
+     applyWord,
+     ".log",
      nullptr},
-    {"updateTracing", "updateTracing", 5, {validCommonParts, validTraceLevel}, applyWord,
-     ".trace", nullptr},
-    {"addMonitorControl", kAddMonitor, 7,
+    {"updateTracing",
+     "updateTracing",
+     5,
+     {validCommonParts, validTraceLevel},
+     applyWord,
+     ".trace",
+     nullptr},
+    {"addMonitorControl",
+     kAddMonitor,
+     7,
      {validCommonParts, validPortName, validOperationName, validPortAndOperation,
       validMonitorLevel},
-     applyAddMonitor, nullptr, nullptr},
-    {"updateMonitorControlTraceLevel", kAddMonitor, 7,
+     applyAddMonitor,
+     nullptr,
+     nullptr},
+    {"updateMonitorControlTraceLevel",
+     kAddMonitor,
+     7,
      {validCommonParts, validPortName, validOperationName, validPortAndOperation,
       validMonitorLevel},
-     applyUpdateMonitor, nullptr, nullptr},
-    {"deleteMonitorControl", kDeleteMonitor, 6,
-     {validCommonParts, validPortName, validOperationName}, applyDeleteMonitor, nullptr, nullptr},
-    {"addFilterControl", "addFilterControl", 7,
-     {validCommonParts, validPortName, validOperationName, validPortAndOperation,
-      validClientAddr, validFilterAction},
-     applyAddFilter, nullptr, kReject},
-    {"deleteFilterControl", "deleteFilterControl", 7,
-     {validCommonParts, validPortName, validOperationName, validClientAddr}, applyDeleteFilter,
-     nullptr, nullptr},
+     applyUpdateMonitor,
+     nullptr,
+     nullptr},
+    {"deleteMonitorControl",
+     kDeleteMonitor,
+     6,
+     {validCommonParts, validPortName, validOperationName},
+     applyDeleteMonitor,
+     nullptr,
+     nullptr},
+    {"addFilterControl",
+     "addFilterControl",
+     7,
+     {validCommonParts, validPortName, validOperationName, validPortAndOperation, validClientAddr,
+      validFilterAction},
+     applyAddFilter,
+     nullptr,
+     kReject},
+    {"deleteFilterControl",
+     "deleteFilterControl",
+     7,
+     {validCommonParts, validPortName, validOperationName, validClientAddr},
+     applyDeleteFilter,
+     nullptr,
+     nullptr},
 };
 
 // Runs one command of the syntax table: the count check and every validator
@@ -424,8 +467,8 @@ int setKeyVal(const char* rest, ZEPPROPS_properties& props) {
   return ZEPACMD_actionCommand::RC_SUCCESS;
 }
 
-int dispatchCommand(ZEPACMD_actionCommand& self, const char* command,
-                    ZEPPROPS_properties& props, char* msgBuf, int msgBufSize) {
+int dispatchCommand(ZEPACMD_actionCommand& self, const char* command, ZEPPROPS_properties& props,
+                    char* msgBuf, int msgBufSize) {
   if (SU::beginsWith(kGetKeyVal, command)) {
     return getKeyVal(command + std::strlen(kGetKeyVal), props, msgBuf, msgBufSize);
   }
@@ -581,8 +624,8 @@ int ZEPACMD_actionCommand::findInsertPosition(Field* fields, ZEPPROPS_properties
       }
       return POS_DUPLICATE;
     }
-    bool lower = monitor ? isLowerMonitorPriority(fields, stored)
-                         : isLowerFilterPriority(fields, stored);
+    bool lower =
+        monitor ? isLowerMonitorPriority(fields, stored) : isLowerFilterPriority(fields, stored);
     if (position == 0 && lower) position = i;
   }
   return position != 0 ? position : count + 1;
@@ -658,8 +701,10 @@ std::string ZEPACMD_actionCommand::buildControlValue(const Field* fields) {
 std::string ZEPACMD_actionCommand::buildDCKey(const char* server, int serverLength,
                                               const char* envCode, int envCodeLength,
                                               const char* suffix) {
-  if (serverLength < 0) serverLength = server != nullptr ? static_cast<int>(std::strlen(server)) : 0;
-  if (envCodeLength < 0) envCodeLength = envCode != nullptr ? static_cast<int>(std::strlen(envCode)) : 0;
+  if (serverLength < 0)
+    serverLength = server != nullptr ? static_cast<int>(std::strlen(server)) : 0;
+  if (envCodeLength < 0)
+    envCodeLength = envCode != nullptr ? static_cast<int>(std::strlen(envCode)) : 0;
   std::string key;
   if (envCodeLength > 0) key.append(envCode, envCodeLength);
   key += '.';

@@ -54,8 +54,7 @@ class ZEPACMD_actionCommand {
   static constexpr int MAX_NAME_LENGTH = 64;
 
   // Header line written at the top of the configuration file by every save.
-  static constexpr const char* CONFIG_FILE_HEADER =
-      "ZEPAC0003I Data collector configuration file";
+  static constexpr const char* CONFIG_FILE_HEADER = "ZEPAC0003I Data collector configuration file";
 
   // Accepted words and the words stored in their place.
   static const StrMap ENV_STR_MAP[9];
@@ -75,8 +74,7 @@ class ZEPACMD_actionCommand {
   // empty; it is never written past its size. When the save fails the
   // result is RC_ERROR and `props` is read back from the unchanged file.
   // Requires: the caller holds configPropertiesLock when `props` is shared.
-  int handleAction(const char* command, ZEPPROPS_properties& props,
-                   char* msgBuf, int msgBufSize);
+  int handleAction(const char* command, ZEPPROPS_properties& props, char* msgBuf, int msgBufSize);
 
   // --- control list editing ---------------------------------------------
   //
@@ -94,25 +92,21 @@ class ZEPACMD_actionCommand {
   // when the count is not a number or negative, a numbered key is missing,
   // or a stored value has not four fields. The whole list is checked before
   // a position is chosen.
-  int findInsertPosition(Field* fields, ZEPPROPS_properties& props,
-                         bool update, int* foundIndex);
+  int findInsertPosition(Field* fields, ZEPPROPS_properties& props, bool update, int* foundIndex);
 
   // True when the stored control `existingFields` (its four fields) ranks
   // below the new control of the command `newFields` (fields 4, 5, 6).
   // Monitor ranks grow with specificity (specific port and operation 3,
   // specific port 2, any port 1); filter ranks fall with it (1..6, a
   // specific client before any client).
-  static bool isLowerMonitorPriority(const Field* newFields,
-                                     const Field* existingFields);
-  static bool isLowerFilterPriority(const Field* newFields,
-                                    const Field* existingFields);
+  static bool isLowerMonitorPriority(const Field* newFields, const Field* existingFields);
+  static bool isLowerFilterPriority(const Field* newFields, const Field* existingFields);
 
   // Stores the control of `fields` as number `position` (1..count+1),
   // moving the controls from `position` on one number up, and raises the
   // count. Returns `position`, or POS_DAMAGED with nothing changed when a
   // key to be moved is missing.
-  int insertAtPosition(Field* fields, ZEPPROPS_properties& props,
-                       int position);
+  int insertAtPosition(Field* fields, ZEPPROPS_properties& props, int position);
 
   // Number of the stored control with the identity of `fields`,
   // POS_NOT_FOUND (also for an absent or zero count), or POS_DAMAGED.
@@ -121,17 +115,15 @@ class ZEPACMD_actionCommand {
   // Removes control `position`, moving the later ones one number down;
   // removes the count key when the list becomes empty. Returns `position`,
   // or POS_DAMAGED with nothing changed.
-  int deleteAtPosition(Field* fields, ZEPPROPS_properties& props,
-                       int position);
+  int deleteAtPosition(Field* fields, ZEPPROPS_properties& props, int position);
 
   // Fields 4, 5, 6 and 7 joined by ";".
   static std::string buildControlValue(const Field* fields);
 
   // envCode + "." + server + suffix; a negative length means the
   // NUL-terminated length.
-  static std::string buildDCKey(const char* server, int serverLength,
-                                const char* envCode, int envCodeLength,
-                                const char* suffix);
+  static std::string buildDCKey(const char* server, int serverLength, const char* envCode,
+                                int envCodeLength, const char* suffix);
 
  private:
   // The count key, "<env>.<server>.monitor.control" or ".filter.control"

@@ -110,17 +110,16 @@ template class ZEPCTELE_cfgElem<zep_zepfct_data_t>;
 template class ZEPCTELE_controlElem<zep_zepdcmt_data_t>;
 template class ZEPCTELE_controlElem<zep_zepfct_data_t>;
 template void ZEPCTELE_addControls<ZEPDCMTE_MonitorCtl>(const char*, const char*, const char*,
-                                                        ZEPPROPS_properties*,
-                                                        ZEPLLST_LinkedList*, int);
+                                                        ZEPPROPS_properties*, ZEPLLST_LinkedList*,
+                                                        int);
 template void ZEPCTELE_addControls<ZEPFCTEL_FilterCtl>(const char*, const char*, const char*,
-                                                       ZEPPROPS_properties*,
-                                                       ZEPLLST_LinkedList*, int);
+                                                       ZEPPROPS_properties*, ZEPLLST_LinkedList*,
+                                                       int);
 
 ZEPCTELE_agentNames ZEPCTELE_agentNames::current() {
   const char* origin = AXO_GetOriginnode();
   const char* host = AXO_GetHostname();
-  return {origin, static_cast<unsigned>(length(origin)), host,
-          static_cast<unsigned>(length(host))};
+  return {origin, static_cast<unsigned>(length(origin)), host, static_cast<unsigned>(length(host))};
 }
 
 void ZEPCTELE_agentNames::stamp(char (&originnode)[32], char (&hostname)[64]) const {
@@ -195,8 +194,8 @@ void ZEPCTELE_GlobalCfg::setValues(const char* server, const char* hostName, con
       {".trace", E::TRACE_VALUES, 2, &row.trconoff},
       {".log", E::LOG_VALUES, 3, &row.loglevel},
   };
-  std::string prefix = std::string(envCode != nullptr ? envCode : "") + "." +
-                       (server != nullptr ? server : "");
+  std::string prefix =
+      std::string(envCode != nullptr ? envCode : "") + "." + (server != nullptr ? server : "");
   for (const Setting& s : settings) {
     std::string key = prefix + s.suffix;
     int16_t value = 0;

@@ -62,8 +62,7 @@ class ZEPCTELE_cfgElem : public ZEPLELEM_listElem {
   // APPSRVENV from `envCode` (-1 for a code outside the environment table),
   // HOSTNAME from `hostName` unless it is null, APPSRVNM from `server`; text
   // columns are cut at their width.
-  void setIdentity(const char* server, const char* hostName,
-                   const char* envCode);
+  void setIdentity(const char* server, const char* hostName, const char* envCode);
   // TABLEVER = the first 8 characters of "zep.config.version", when present.
   void setTableVersion(const ZEPPROPS_properties* props);
 
@@ -76,15 +75,15 @@ class ZEPCTELE_GlobalCfg : public ZEPCTELE_cfgElem<zep_zepdct_data_t> {
   // Only the blank fill.
   ZEPCTELE_GlobalCfg() = default;
   // Blank fill, then setValues.
-  ZEPCTELE_GlobalCfg(const char* server, const char* hostName,
-                     const char* envCode, ZEPPROPS_properties* props);
+  ZEPCTELE_GlobalCfg(const char* server, const char* hostName, const char* envCode,
+                     ZEPPROPS_properties* props);
 
   // Fills the row of data collector `envCode`.`server` from `props`:
   // identity, DCONOFF/TRCONOFF/LOGLEVEL from ".monitor"/".trace"/".log"
   // (ZEP0451E, column left as it was, for an absent or unknown value) and
   // TABLEVER. `hostName` may be null (HOSTNAME stays blank).
-  void setValues(const char* server, const char* hostName,
-                 const char* envCode, ZEPPROPS_properties* props);
+  void setValues(const char* server, const char* hostName, const char* envCode,
+                 ZEPPROPS_properties* props);
 
   // The key is the row record; equal keys mean the same data collector.
   const void* getElemKey() const override { return &row; }
@@ -128,9 +127,8 @@ class ZEPCTELE_controlElem : public ZEPCTELE_cfgElem<Row> {
 // the walk never goes beyond the number of entries of `props`, since no
 // more controls can exist, however large the count in the file.
 template <typename Ctl>
-void ZEPCTELE_addControls(const char* server, const char* hostName,
-                          const char* envCode, ZEPPROPS_properties* props,
-                          ZEPLLST_LinkedList* list, int count);
+void ZEPCTELE_addControls(const char* server, const char* hostName, const char* envCode,
+                          ZEPPROPS_properties* props, ZEPLLST_LinkedList* list, int count);
 
 // Builds a table from the dispatcher's configuration: takes
 // configPropertiesLock then metricsLogListLock (bounded by the calling
@@ -142,18 +140,16 @@ void ZEPCTELE_addControls(const char* server, const char* hostName,
 // list, owned by the caller, or null when the locks could not be taken
 // within the wait limit (the sample then answers AXO_RC_BUSY).
 using ZEPCTELE_addRows =
-    std::function<void(ZEPLLST_LinkedList* list, const char* server,
-                       const char* hostName, const char* envCode,
-                       ZEPPROPS_properties* props, const char* value)>;
-ZEPLLST_LinkedList* ZEPCTELE_buildConfigTable(const char* suffix,
-                                              const ZEPCTELE_addRows& add);
+    std::function<void(ZEPLLST_LinkedList* list, const char* server, const char* hostName,
+                       const char* envCode, ZEPPROPS_properties* props, const char* value)>;
+ZEPLLST_LinkedList* ZEPCTELE_buildConfigTable(const char* suffix, const ZEPCTELE_addRows& add);
 
 // The agent's origin node and host name as the framework knows them, for
 // the columns every configuration row starts with.
 struct ZEPCTELE_agentNames {
   const char* origin;  // null when the framework knows none
   unsigned originLength;
-  const char* host;    // null when the framework knows none
+  const char* host;  // null when the framework knows none
   unsigned hostLength;
 
   // Reads both names from the framework.

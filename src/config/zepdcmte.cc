@@ -15,9 +15,8 @@ ZEPDCMTE_MonitorCtl::ZEPDCMTE_MonitorCtl(const char* server, const char* hostNam
   setValues(server, hostName, envCode, index, props);
 }
 
-void ZEPDCMTE_MonitorCtl::setValues(const char* server, const char* hostName,
-                                    const char* envCode, int index,
-                                    ZEPPROPS_properties* props) {
+void ZEPDCMTE_MonitorCtl::setValues(const char* server, const char* hostName, const char* envCode,
+                                    int index, ZEPPROPS_properties* props) {
   SU::STRING_PARSE_INFO fields[4];
   const int n = readControl(server, hostName, envCode, index, "monitor", props, fields);
   if (n < 0) return;
@@ -46,8 +45,8 @@ ZEPLLST_LinkedList* ZEPDCMTE_MonitorCtl::getMonitorCtlTable() {
   TRK1_FlowScope flow(&zepdcmte_unit, "getMonitorCtlTable");
   ZEPLLST_LinkedList* list = ZEPCTELE_buildConfigTable(
       ".monitor.control.count",
-      [](ZEPLLST_LinkedList* rows, const char* server, const char* hostName,
-         const char* envCode, ZEPPROPS_properties* props, const char* count) {
+      [](ZEPLLST_LinkedList* rows, const char* server, const char* hostName, const char* envCode,
+         ZEPPROPS_properties* props, const char* count) {
         addMonControls(server, hostName, envCode, props, rows, SU::atoi(count));
       });
   flow.exit(list != nullptr ? list->size() : -1);

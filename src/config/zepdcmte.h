@@ -17,21 +17,19 @@ class ZEPDCMTE_MonitorCtl : public ZEPCTELE_controlElem<zep_zepdcmt_data_t> {
   // Only the blank fill; index 0, valid.
   ZEPDCMTE_MonitorCtl() = default;
   // Blank fill, then setValues.
-  ZEPDCMTE_MonitorCtl(const char* server, const char* hostName,
-                      const char* envCode, int index,
+  ZEPDCMTE_MonitorCtl(const char* server, const char* hostName, const char* envCode, int index,
                       ZEPPROPS_properties* props);
 
   // Fills the row from monitor control `index` of `envCode`.`server`:
   // identity, PORTNAME, OPNAME, MSGLGLVL, MCINDEX, TABLEVER. Marks the
   // element invalid when the key is absent or the level is unknown; a value
   // with fewer than four fields keeps blank text columns and level.
-  void setValues(const char* server, const char* hostName,
-                 const char* envCode, int index, ZEPPROPS_properties* props);
+  void setValues(const char* server, const char* hostName, const char* envCode, int index,
+                 ZEPPROPS_properties* props);
 
   // Adds the valid, distinct controls 1..count of one data collector.
-  static void addMonControls(const char* server, const char* hostName,
-                             const char* envCode, ZEPPROPS_properties* props,
-                             ZEPLLST_LinkedList* list, int count);
+  static void addMonControls(const char* server, const char* hostName, const char* envCode,
+                             ZEPPROPS_properties* props, ZEPLLST_LinkedList* list, int count);
 
   // One element per usable monitor control, grouped by data collector in
   // file order, then by number. The caller owns the list.

@@ -10,14 +10,12 @@ TRK1_UNIT(zepfctel_unit, "ZEPFCTEL");
 using SU = ZEPSTRUT_stringUtil;
 
 ZEPFCTEL_FilterCtl::ZEPFCTEL_FilterCtl(const char* server, const char* hostName,
-                                       const char* envCode, int index,
-                                       ZEPPROPS_properties* props) {
+                                       const char* envCode, int index, ZEPPROPS_properties* props) {
   setValues(server, hostName, envCode, index, props);
 }
 
-void ZEPFCTEL_FilterCtl::setValues(const char* server, const char* hostName,
-                                   const char* envCode, int index,
-                                   ZEPPROPS_properties* props) {
+void ZEPFCTEL_FilterCtl::setValues(const char* server, const char* hostName, const char* envCode,
+                                   int index, ZEPPROPS_properties* props) {
   // A value without four fields is still listed, with blank names, like a
   // malformed monitor control: its number and version are known.
   SU::STRING_PARSE_INFO fields[4];
@@ -42,8 +40,8 @@ ZEPLLST_LinkedList* ZEPFCTEL_FilterCtl::getFilterCtlTable() {
   TRK1_FlowScope flow(&zepfctel_unit, "getFilterCtlTable");
   ZEPLLST_LinkedList* list = ZEPCTELE_buildConfigTable(
       ".filter.control.count",
-      [](ZEPLLST_LinkedList* rows, const char* server, const char* hostName,
-         const char* envCode, ZEPPROPS_properties* props, const char* count) {
+      [](ZEPLLST_LinkedList* rows, const char* server, const char* hostName, const char* envCode,
+         ZEPPROPS_properties* props, const char* count) {
         addFilterControls(server, hostName, envCode, props, rows, SU::atoi(count));
       });
   flow.exit(list != nullptr ? list->size() : -1);

@@ -17,21 +17,18 @@ class ZEPFCTEL_FilterCtl : public ZEPCTELE_controlElem<zep_zepfct_data_t> {
   // Only the blank fill; index 0, valid.
   ZEPFCTEL_FilterCtl() = default;
   // Blank fill, then setValues.
-  ZEPFCTEL_FilterCtl(const char* server, const char* hostName,
-                     const char* envCode, int index,
+  ZEPFCTEL_FilterCtl(const char* server, const char* hostName, const char* envCode, int index,
                      ZEPPROPS_properties* props);
 
   // Fills the row from filter control `index` of `envCode`.`server`:
   // identity, FCINDEX, TABLEVER and, for a value of four fields, PORTNAME,
   // OPNAME and RMIPADDR. Marks the element invalid when the key is absent.
-  void setValues(const char* server, const char* hostName,
-                 const char* envCode, int index, ZEPPROPS_properties* props);
+  void setValues(const char* server, const char* hostName, const char* envCode, int index,
+                 ZEPPROPS_properties* props);
 
   // Adds the valid, distinct controls 1..count of one data collector.
-  static void addFilterControls(const char* server, const char* hostName,
-                                const char* envCode,
-                                ZEPPROPS_properties* props,
-                                ZEPLLST_LinkedList* list, int count);
+  static void addFilterControls(const char* server, const char* hostName, const char* envCode,
+                                ZEPPROPS_properties* props, ZEPLLST_LinkedList* list, int count);
 
   // One element per filter control, grouped by data collector in file
   // order, then by number. The caller owns the list.

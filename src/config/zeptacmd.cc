@@ -124,14 +124,14 @@ class Console {
 };
 
 const Console::MenuEntry Console::kEntries[] = {
-    {"DIR", &Console::dir},           {"LOAD", &Console::load},
-    {"SAVE", &Console::save},         {"SET", &Console::set},
-    {"REMOVE", &Console::remove},     {"GET", &Console::get},
-    {"CLEAR", &Console::clear},       {"LIST", &Console::list},
-    {"ACMD", &Console::actions},      {"ITOA", &Console::itoa},
-    {"ATOI", &Console::atoi},         {"CONFIGNAME", &Console::configName},
-    {"LOGDIR", &Console::logDir},     {"INITDCA", &Console::initDca},
-    {"TIME", &Console::time},         {"GBLCFG", &Console::globalConfig},
+    {"DIR", &Console::dir},       {"LOAD", &Console::load},
+    {"SAVE", &Console::save},     {"SET", &Console::set},
+    {"REMOVE", &Console::remove}, {"GET", &Console::get},
+    {"CLEAR", &Console::clear},   {"LIST", &Console::list},
+    {"ACMD", &Console::actions},  {"ITOA", &Console::itoa},
+    {"ATOI", &Console::atoi},     {"CONFIGNAME", &Console::configName},
+    {"LOGDIR", &Console::logDir}, {"INITDCA", &Console::initDca},
+    {"TIME", &Console::time},     {"GBLCFG", &Console::globalConfig},
 };
 
 bool Console::readLine(char* buffer, int size) {

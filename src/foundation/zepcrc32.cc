@@ -28,7 +28,6 @@ constexpr std::array<uint32_t, 256> makeTable() {
 
 constexpr std::array<uint32_t, 256> kTable = makeTable();
 
-
 }  // namespace
 
 uint32_t ZEPCRC32::crc32(const void* data, int length, uint32_t crc) {
@@ -41,9 +40,7 @@ uint32_t ZEPCRC32::crc32(const void* data, int length, uint32_t crc) {
   return crc;
 }
 
-uint32_t ZEPCRC32::crc32(const void* data, int length) {
-  return ~crc32(data, length, 0xFFFFFFFFu);
-}
+uint32_t ZEPCRC32::crc32(const void* data, int length) { return ~crc32(data, length, 0xFFFFFFFFu); }
 
 char* ZEPCRC32::crc32ToString(uint32_t value, char* buf) {
   TRK1_FlowScope flow(&zepcrc32_unit, "crc32ToString");

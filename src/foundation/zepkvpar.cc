@@ -7,15 +7,14 @@ ZEPKVPAR_keyValuePair::ZEPKVPAR_keyValuePair(const char* key, const char* value)
   setValue(value);
 }
 
-ZEPKVPAR_keyValuePair::ZEPKVPAR_keyValuePair(unsigned keyLen, const char* key,
-                                             unsigned valueLen, const char* value) {
+ZEPKVPAR_keyValuePair::ZEPKVPAR_keyValuePair(unsigned keyLen, const char* key, unsigned valueLen,
+                                             const char* value) {
   setKey(key, static_cast<int>(keyLen));
   setValue(value, static_cast<int>(valueLen));
 }
 
-ZEPKVPAR_keyValuePair::ZEPKVPAR_keyValuePair(
-    const ZEPSTRUT_stringUtil::STRING_PARSE_INFO& key,
-    const ZEPSTRUT_stringUtil::STRING_PARSE_INFO& value) {
+ZEPKVPAR_keyValuePair::ZEPKVPAR_keyValuePair(const ZEPSTRUT_stringUtil::STRING_PARSE_INFO& key,
+                                             const ZEPSTRUT_stringUtil::STRING_PARSE_INFO& value) {
   setKey(key.ptr, key.ptr != nullptr ? key.len : 0);
   setValue(value.ptr, value.ptr != nullptr ? value.len : 0);
 }
@@ -49,6 +48,6 @@ void ZEPKVPAR_keyValuePair::assign(char** slot, const char* text, int len) {
   char* copy = new char[static_cast<size_t>(len) + 1];
   if (len > 0) memcpy(copy, text, static_cast<size_t>(len));
   copy[len] = '\0';
-  delete[] *slot;
+  delete[] * slot;
   *slot = copy;
 }

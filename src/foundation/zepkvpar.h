@@ -20,8 +20,7 @@ class ZEPKVPAR_keyValuePair : public ZEPLELEM_listElem {
   // Copy the NUL-terminated texts (a null text is stored as "").
   ZEPKVPAR_keyValuePair(const char* key, const char* value);
   // Copy `keyLen` and `valueLen` bytes of the texts.
-  ZEPKVPAR_keyValuePair(unsigned keyLen, const char* key, unsigned valueLen,
-                        const char* value);
+  ZEPKVPAR_keyValuePair(unsigned keyLen, const char* key, unsigned valueLen, const char* value);
   // Copy the two segments.
   ZEPKVPAR_keyValuePair(const ZEPSTRUT_stringUtil::STRING_PARSE_INFO& key,
                         const ZEPSTRUT_stringUtil::STRING_PARSE_INFO& value);

@@ -11,6 +11,5 @@ ZEPLELEM_listElem::~ZEPLELEM_listElem() = default;
 int ZEPLELEM_listElem::compareKeys(const void* key) const {
   const char* mine = static_cast<const char*>(getElemKey());
   const char* theirs = static_cast<const char*>(key);
-  return std::strcmp(mine != nullptr ? mine : "",
-                     theirs != nullptr ? theirs : "");
+  return std::strcmp(mine != nullptr ? mine : "", theirs != nullptr ? theirs : "");
 }

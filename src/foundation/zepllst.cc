@@ -31,8 +31,7 @@ void ZEPLLST_LinkedList::push_front(ZEPLELEM_listElem* elem) {
   if (elem != nullptr) link(elem, nullptr, front_);
 }
 
-void ZEPLLST_LinkedList::insert_before(ZEPLELEM_listElem* elem,
-                                       ZEPLELEM_listElem* before) {
+void ZEPLLST_LinkedList::insert_before(ZEPLELEM_listElem* elem, ZEPLELEM_listElem* before) {
   if (elem == nullptr) return;
   if (before == nullptr) {
     link(elem, back_, nullptr);
@@ -41,8 +40,7 @@ void ZEPLLST_LinkedList::insert_before(ZEPLELEM_listElem* elem,
   }
 }
 
-void ZEPLLST_LinkedList::splice(ZEPLLST_LinkedList& other,
-                                ZEPLELEM_listElem* prev,
+void ZEPLLST_LinkedList::splice(ZEPLLST_LinkedList& other, ZEPLELEM_listElem* prev,
                                 ZEPLELEM_listElem* next) {
   if (&other == this || other.count_ == 0) return;
   other.front_->prev_ = prev;
@@ -63,23 +61,17 @@ void ZEPLLST_LinkedList::splice(ZEPLLST_LinkedList& other,
   other.back_ = nullptr;
 }
 
-void ZEPLLST_LinkedList::push_back(ZEPLLST_LinkedList& other) {
-  splice(other, back_, nullptr);
-}
+void ZEPLLST_LinkedList::push_back(ZEPLLST_LinkedList& other) { splice(other, back_, nullptr); }
 
-void ZEPLLST_LinkedList::push_front(ZEPLLST_LinkedList& other) {
-  splice(other, nullptr, front_);
-}
+void ZEPLLST_LinkedList::push_front(ZEPLLST_LinkedList& other) { splice(other, nullptr, front_); }
 
 bool ZEPLLST_LinkedList::remove(ZEPLELEM_listElem* elem) {
   if (elem == nullptr) return false;
   // An element without a predecessor must be this list's front, one without
   // a successor its back; anything else is not linked here.
-  if ((elem->prev_ == nullptr && elem != front_) ||
-      (elem->next_ == nullptr && elem != back_)) {
+  if ((elem->prev_ == nullptr && elem != front_) || (elem->next_ == nullptr && elem != back_)) {
     if (TRK1_On(&zepllst_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepllst_unit, __LINE__,
-                  "remove: element %p is not linked in list %p",
+      TRK1_Printf(&zepllst_unit, __LINE__, "remove: element %p is not linked in list %p",
                   static_cast<void*>(elem), static_cast<void*>(this));
     }
     return false;

@@ -92,11 +92,9 @@ class ZEPLLST_LinkedList {
 
  private:
   // Links `elem` between `prev` and `next` (either may be null at an end).
-  void link(ZEPLELEM_listElem* elem, ZEPLELEM_listElem* prev,
-            ZEPLELEM_listElem* next);
+  void link(ZEPLELEM_listElem* elem, ZEPLELEM_listElem* prev, ZEPLELEM_listElem* next);
   // Moves all of `other` between `prev` and `next` of this list.
-  void splice(ZEPLLST_LinkedList& other, ZEPLELEM_listElem* prev,
-              ZEPLELEM_listElem* next);
+  void splice(ZEPLLST_LinkedList& other, ZEPLELEM_listElem* prev, ZEPLELEM_listElem* next);
 
   int32_t count_ = 0;
   ZEPLELEM_listElem* front_ = nullptr;

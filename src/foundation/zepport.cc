@@ -28,8 +28,8 @@ namespace {
 
 constexpr uint32_t kStatGuard = 0xF7F7F7F7u;
 constexpr size_t kReadBufferSize = 64 * 1024;  // stream buffer of a file read
-constexpr int kDiscardPiece = 256;  // pieces of at most 255 characters
-constexpr char kUnfilled = '\x7f';  // any byte but NUL: see getline
+constexpr int kDiscardPiece = 256;             // pieces of at most 255 characters
+constexpr char kUnfilled = '\x7f';             // any byte but NUL: see getline
 
 // --- clock -----------------------------------------------------------------
 
@@ -141,8 +141,8 @@ void ZEPPORT::setEffectiveUidForTesting(long long uid) {
 void ZEPPORT::injectFault(Op op, const char* path_substring, int errno_value, int count,
                           int after) {
   std::lock_guard<std::mutex> guard(g_fault_mutex);
-  g_faults.push_back(Fault{op, path_substring != nullptr ? path_substring : "", errno_value,
-                           count, after > 0 ? after : 0});
+  g_faults.push_back(Fault{op, path_substring != nullptr ? path_substring : "", errno_value, count,
+                           after > 0 ? after : 0});
   g_faults_active.store(true, std::memory_order_release);
 }
 
@@ -199,19 +199,24 @@ int ZEPPORT::zep_lstat(const char* path, ZEP_STAT* st) { return GuardedStat(&lst
 
 const char* ZEPPORT::fileKind(mode_t type) {
   switch (type & S_IFMT) {
-    case S_IFREG: return "regular";
-    case S_IFLNK: return "symlink";
-    case S_IFIFO: return "fifo";
+    case S_IFREG:
+      return "regular";
+    case S_IFLNK:
+      return "symlink";
+    case S_IFIFO:
+      return "fifo";
     case S_IFCHR:
-    case S_IFBLK: return "device";
-    case S_IFSOCK: return "socket";
-    case S_IFDIR: return "directory";
+    case S_IFBLK:
+      return "device";
+    case S_IFSOCK:
+      return "socket";
+    case S_IFDIR:
+      return "directory";
   }
   return "other";
 }
 
-int ZEPPORT::zep_open(const char* path, const char* mode, ZEP_FILE* handle,
-                      int permission_bits) {
+int ZEPPORT::zep_open(const char* path, const char* mode, ZEP_FILE* handle, int permission_bits) {
   handle->fp = nullptr;
   handle->failed = false;
   handle->readBuffer = nullptr;
@@ -219,8 +224,8 @@ int ZEPPORT::zep_open(const char* path, const char* mode, ZEP_FILE* handle,
   CopyBounded(handle->path, sizeof(handle->path), path);
   if (ShouldFail(Op::kOpen, path)) return -1;
 
-  const bool makeSure = strchr(mode, 'w') != nullptr && strchr(mode, 'r') != nullptr &&
-                        strchr(mode, '+') == nullptr;
+  const bool makeSure =
+      strchr(mode, 'w') != nullptr && strchr(mode, 'r') != nullptr && strchr(mode, '+') == nullptr;
   if (makeSure) {
     // "rw" means: read, after making sure the file exists. O_EXCL never
     // creates through a link; an existing name is left to the open below.
@@ -286,7 +291,8 @@ int ZEPPORT::zep_open(const char* path, const char* mode, ZEP_FILE* handle,
 }
 
 int ZEPPORT::zep_create_unique(const char* prefix, ZEP_FILE* handle, int permission_bits) {
-  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static constexpr char kLetters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   thread_local std::mt19937 rng{std::random_device{}()};
   handle->fp = nullptr;
   handle->failed = false;
@@ -367,9 +373,7 @@ char* ZEPPORT::zep_fgets(char* buffer, int size, ZEP_FILE* handle) {
   return fgets(buffer, size, handle->fp);
 }
 
-int ZEPPORT::zep_feof(ZEP_FILE* handle) {
-  return handle->fp != nullptr ? feof(handle->fp) : 1;
-}
+int ZEPPORT::zep_feof(ZEP_FILE* handle) { return handle->fp != nullptr ? feof(handle->fp) : 1; }
 
 int ZEPPORT::zep_ferror(ZEP_FILE* handle) {
   if (handle->failed) return 1;

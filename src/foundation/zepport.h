@@ -24,8 +24,8 @@
 // fault seam can recognise writes and closes of chosen files.
 struct ZEP_FILE {
   FILE* fp = nullptr;
-  char path[260] = {0};  // cut at 259 characters, always terminated
-  bool failed = false;   // an injected read or write fault struck this file
+  char path[260] = {0};        // cut at 259 characters, always terminated
+  bool failed = false;         // an injected read or write fault struck this file
   char* readBuffer = nullptr;  // the stream's buffer when opened for reading;
                                // owned, released by zep_close
   // The file type (S_IFMT bits) of what zep_open found at `path` and
@@ -50,10 +50,10 @@ struct ZEP_STAT {
 
 class ZEPPORT {
  public:
-  static const char* const FILE_SEPARATOR;        // "/"
-  static const char* const WIN32_FILE_SEPARATOR;  // "\\"
-  static const char* const ENDL;                  // "\n"
-  static const char* const ZEPPORT_ENDLINE_CHARS; // "\r\n"
+  static const char* const FILE_SEPARATOR;         // "/"
+  static const char* const WIN32_FILE_SEPARATOR;   // "\\"
+  static const char* const ENDL;                   // "\n"
+  static const char* const ZEPPORT_ENDLINE_CHARS;  // "\r\n"
   // What getline puts in place of a NUL byte inside a line: the ASCII
   // substitute character.
   static constexpr char NUL_SUBSTITUTE = '\x1a';
@@ -87,8 +87,8 @@ class ZEPPORT {
   // close still releases the stream but returns EOF. errno holds the chosen
   // value afterwards. Faults stay until clearFaults(). Thread-safe.
   enum class Op { kOpen, kRead, kWrite, kSync, kClose, kRename, kUnlink, kMkdir };
-  static void injectFault(Op op, const char* path_substring, int errno_value,
-                          int count = -1, int after = 0);
+  static void injectFault(Op op, const char* path_substring, int errno_value, int count = -1,
+                          int after = 0);
   // Removes every injected fault.
   static void clearFaults();
 
@@ -135,8 +135,7 @@ class ZEPPORT {
   //
   // Returns 0 when a stream was obtained, -1 otherwise (handle->fp is then
   // nullptr). The caller owns the stream and must zep_close it.
-  static int zep_open(const char* path, const char* mode, ZEP_FILE* handle,
-                      int permission_bits);
+  static int zep_open(const char* path, const char* mode, ZEP_FILE* handle, int permission_bits);
 
   // Creates a new regular file named `prefix` + "." + six random letters or
   // digits, with O_CREAT | O_EXCL (so never through a link, never over an

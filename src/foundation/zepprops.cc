@@ -77,8 +77,7 @@ int ZEPPROPS_properties::load(const char* name) {
                   "ZEP00202E NULL or zero length property filename specified\n");
     }
     rc = ERROR;
-  } else if (ZEPPORT::zep_open(name, "rw", &file, kPermissions) != 0 &&
-             file.refusedType != 0) {
+  } else if (ZEPPORT::zep_open(name, "rw", &file, kPermissions) != 0 && file.refusedType != 0) {
     ReportRefused(name, file.refusedType);
     // Not retried until the name changes: every pass would report it again.
     ZEP_STAT st;
@@ -169,11 +168,9 @@ int ZEPPROPS_properties::save(const char* name, const char* header) {
   // The entries go to a new temporary file beside the file, which replaces
   // it only once it is completely written and on the device.
   ZEP_FILE file;
-  if (ZEPPORT::zep_create_unique((std::string(name) + ".tmp").c_str(), &file, kPermissions) !=
-      0) {
+  if (ZEPPORT::zep_create_unique((std::string(name) + ".tmp").c_str(), &file, kPermissions) != 0) {
     if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n",
-                  name);
+      TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n", name);
     }
     return flow.exit(ERROR);
   }
@@ -183,22 +180,19 @@ int ZEPPROPS_properties::save(const char* name, const char* header) {
   bool written = save(&file, header) == OK && ZEPPORT::zep_sync(&file) == 0;
   if (!written) {
     if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n",
-                  name);
+      TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n", name);
     }
     rc = ERROR;
   }
   if (ZEPPORT::zep_close(&file) != 0) {
     if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00207E Error closing properties file: %s\n",
-                  name);
+      TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00207E Error closing properties file: %s\n", name);
     }
     rc = ERROR;
   }
   if (rc == OK && ZEPPORT::zep_rename(tmp.c_str(), name) != 0) {
     if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n",
-                  name);
+      TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n", name);
     }
     rc = ERROR;
   }
@@ -228,8 +222,7 @@ int ZEPPROPS_properties::save(ZEP_FILE* file, const char* header) {
     ok = WriteAll(file, escaped.c_str(), strlen(escaped.c_str()));
   }
   if (!ok && TRK1_On(&zepprops_unit, TRK1_ERROR)) {
-    TRK1_Printf(&zepprops_unit, __LINE__,
-                "ZEP00205E Error writing properties to output stream\n");
+    TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00205E Error writing properties to output stream\n");
   }
   const int rc = ok ? OK : ERROR;
   return flow.exit(rc);

@@ -19,8 +19,7 @@ ZEPSELEM_stringElem::ZEPSELEM_stringElem(const ZEPSELEM_stringElem& other)
   *this = other;
 }
 
-ZEPSELEM_stringElem& ZEPSELEM_stringElem::operator=(
-    const ZEPSELEM_stringElem& other) {
+ZEPSELEM_stringElem& ZEPSELEM_stringElem::operator=(const ZEPSELEM_stringElem& other) {
   if (this != &other) {
     setString(other.text_);
     word1_ = other.word1_;
@@ -33,8 +32,7 @@ ZEPSELEM_stringElem& ZEPSELEM_stringElem::operator=(
 const char* ZEPSELEM_stringElem::setString(const char* text) {
   // Copy before freeing: `text` may point into the current text.
   char* copy = text != nullptr ? strdup(text) : nullptr;
-  if (text != nullptr && copy == nullptr &&
-      TRK1_On(&zepselem_unit, TRK1_ERROR)) {
+  if (text != nullptr && copy == nullptr && TRK1_On(&zepselem_unit, TRK1_ERROR)) {
     TRK1_Printf(&zepselem_unit, __LINE__, "out of memory copying a text");
   }
   std::free(text_);

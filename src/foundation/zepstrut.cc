@@ -25,9 +25,7 @@ inline int resolveLength(const char* str, int len) {
 }
 
 // Set membership as strchr sees it: the NUL character belongs to every set.
-inline bool inSet(char c, const char* set) {
-  return c == '\0' || std::strchr(set, c) != nullptr;
-}
+inline bool inSet(char c, const char* set) { return c == '\0' || std::strchr(set, c) != nullptr; }
 
 inline const char* setOrDefault(const char* chars) {
   return chars != nullptr ? chars : ZEPSTRUT_stringUtil::WHITESPACE;
@@ -72,10 +70,10 @@ struct CivilDate {
 CivilDate civilFromDays(int64_t days) {
   const int64_t z = days + 719468;
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;                                   // [0, 146096]
+  const int64_t doe = z - era * 146097;                                       // [0, 146096]
   const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;  // [0, 399]
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);            // [0, 365]
-  const int64_t mp = (5 * doy + 2) / 153;                                 // [0, 11]
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);                // [0, 365]
+  const int64_t mp = (5 * doy + 2) / 153;                                     // [0, 11]
   CivilDate c;
   c.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
   c.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
@@ -110,8 +108,7 @@ inline time_t shiftWindows(time_t t, long minutes, int windows) {
 
 // --- splitting and segments ----------------------------------------------------
 
-int ZEPSTRUT_stringUtil::split(const char* str, SPI* segs, int maxSegs,
-                               char delim, int len) {
+int ZEPSTRUT_stringUtil::split(const char* str, SPI* segs, int maxSegs, char delim, int len) {
   if (maxSegs < 1 || segs == nullptr) return 0;
   len = resolveLength(str, len);
   if (str == nullptr) str = "";
@@ -158,8 +155,8 @@ int ZEPSTRUT_stringUtil::split(const char* str, SPI* segs, int maxSegs,
   return n + 1;
 }
 
-int ZEPSTRUT_stringUtil::tokenize(const char* str, SPI* segs, int maxTokens,
-                                  const char* delims, int len) {
+int ZEPSTRUT_stringUtil::tokenize(const char* str, SPI* segs, int maxTokens, const char* delims,
+                                  int len) {
   if (maxTokens < 1 || segs == nullptr) return 0;
   for (int i = 0; i < maxTokens; ++i) segs[i] = SPI{nullptr, 0};
   len = resolveLength(str, len);
@@ -183,8 +180,7 @@ int ZEPSTRUT_stringUtil::tokenize(const char* str, SPI* segs, int maxTokens,
   return n;
 }
 
-char* ZEPSTRUT_stringUtil::strSegmentCopy(char* dst, int dstSize,
-                                          const char* src, int srcLen,
+char* ZEPSTRUT_stringUtil::strSegmentCopy(char* dst, int dstSize, const char* src, int srcLen,
                                           bool terminate) {
   if (dst == nullptr || dstSize < 1) return dst;
   srcLen = resolveLength(src, srcLen);
@@ -194,18 +190,14 @@ char* ZEPSTRUT_stringUtil::strSegmentCopy(char* dst, int dstSize,
   return dst;
 }
 
-char* ZEPSTRUT_stringUtil::strSegmentCopy(char* dst, int dstSize,
-                                          const SPI& seg, bool terminate) {
-  return strSegmentCopy(dst, dstSize, seg.ptr, seg.len < 0 ? 0 : seg.len,
-                        terminate);
+char* ZEPSTRUT_stringUtil::strSegmentCopy(char* dst, int dstSize, const SPI& seg, bool terminate) {
+  return strSegmentCopy(dst, dstSize, seg.ptr, seg.len < 0 ? 0 : seg.len, terminate);
 }
 
-char* ZEPSTRUT_stringUtil::stripTrailing(char* str, int len,
-                                         const char* chars) {
+char* ZEPSTRUT_stringUtil::stripTrailing(char* str, int len, const char* chars) {
   if (str == nullptr) return str;
   chars = setOrDefault(chars);
-  for (int i = resolveLength(str, len) - 1; i >= 0 && inSet(str[i], chars);
-       --i) {
+  for (int i = resolveLength(str, len) - 1; i >= 0 && inSet(str[i], chars); --i) {
     str[i] = '\0';
   }
   return str;
@@ -230,16 +222,14 @@ SPI* ZEPSTRUT_stringUtil::stripLeading(SPI* seg, const char* chars) {
 
 // --- comparisons -------------------------------------------------------------
 
-bool ZEPSTRUT_stringUtil::beginsWith(const char* prefix, const char* str,
-                                     int len) {
+bool ZEPSTRUT_stringUtil::beginsWith(const char* prefix, const char* str, int len) {
   const int plen = resolveLength(prefix, -1);
   if (plen == 0) return true;
   if (str == nullptr || plen > resolveLength(str, len)) return false;
   return std::memcmp(str, prefix, static_cast<size_t>(plen)) == 0;
 }
 
-bool ZEPSTRUT_stringUtil::endsWith(const char* suffix, const char* str,
-                                   int len) {
+bool ZEPSTRUT_stringUtil::endsWith(const char* suffix, const char* str, int len) {
   const int slen = resolveLength(suffix, -1);
   if (slen == 0) return true;
   if (str == nullptr) return false;
@@ -257,8 +247,7 @@ int ZEPSTRUT_stringUtil::cmpchari(int a, int b) {
 
 int ZEPSTRUT_stringUtil::memcmpi(const char* a, const char* b, int n) {
   for (int i = 0; i < n; ++i) {
-    const int r = cmpchari(static_cast<unsigned char>(a[i]),
-                           static_cast<unsigned char>(b[i]));
+    const int r = cmpchari(static_cast<unsigned char>(a[i]), static_cast<unsigned char>(b[i]));
     if (r != 0) return r;
   }
   return 0;
@@ -292,15 +281,12 @@ long ZEPSTRUT_stringUtil::atol(const char* str, int len) {
   return static_cast<long>(value);
 }
 
-int ZEPSTRUT_stringUtil::atoi(const char* str, int len) {
-  return static_cast<int>(atol(str, len));
-}
+int ZEPSTRUT_stringUtil::atoi(const char* str, int len) { return static_cast<int>(atol(str, len)); }
 
 char* ZEPSTRUT_stringUtil::itoa(int value, char* buf) {
   if (buf == nullptr) return buf;
   // Work on the magnitude in unsigned arithmetic so INT32_MIN has one.
-  uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value)
-                                 : static_cast<uint32_t>(value);
+  uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
   char digits[10];
   int n = 0;
   do {
@@ -328,9 +314,8 @@ char* ZEPSTRUT_stringUtil::reverse(const char* src, char* dst, int dstSize) {
   return dst;
 }
 
-void* ZEPSTRUT_stringUtil::memcpyWithPad(void* dst, const void* src,
-                                         unsigned srcLen, unsigned dstLen,
-                                         char pad) {
+void* ZEPSTRUT_stringUtil::memcpyWithPad(void* dst, const void* src, unsigned srcLen,
+                                         unsigned dstLen, char pad) {
   if (dst == nullptr) return dst;
   const unsigned n = src != nullptr ? std::min(srcLen, dstLen) : 0;
   if (n > 0) std::memmove(dst, src, n);
@@ -357,8 +342,7 @@ bool ZEPSTRUT_stringUtil::addFileSeparator(char* path, int pathSize) {
   return true;
 }
 
-char* ZEPSTRUT_stringUtil::escapeString(const char* src, char* dst,
-                                        int dstSize) {
+char* ZEPSTRUT_stringUtil::escapeString(const char* src, char* dst, int dstSize) {
   if (dst == nullptr || dstSize == 0) return dst;
   if (src == nullptr) src = "";
   // Room for characters, the terminator excluded.
@@ -374,8 +358,7 @@ char* ZEPSTRUT_stringUtil::escapeString(const char* src, char* dst,
   return dst;
 }
 
-char* ZEPSTRUT_stringUtil::unescapeString(const char* src, char* dst,
-                                          int dstSize) {
+char* ZEPSTRUT_stringUtil::unescapeString(const char* src, char* dst, int dstSize) {
   if (dst == nullptr || dstSize == 0) return dst;
   if (src == nullptr) src = "";
   const size_t room = dstSize < 0 ? SIZE_MAX : static_cast<size_t>(dstSize) - 1;
@@ -389,8 +372,7 @@ char* ZEPSTRUT_stringUtil::unescapeString(const char* src, char* dst,
   return dst;
 }
 
-char* ZEPSTRUT_stringUtil::formatTimestamp(const time_t* t, char* buf,
-                                           int millis, int bufSize) {
+char* ZEPSTRUT_stringUtil::formatTimestamp(const time_t* t, char* buf, int millis, int bufSize) {
   if (buf == nullptr || bufSize < 1) return buf;
   if (millis < 0 || millis > 999) millis = 0;
   // Years 1900..2899 fit the three digits of CYY; anything else, and a time
@@ -438,13 +420,15 @@ char* ZEPSTRUT_stringUtil::formatTimestamp(const time_t* t, char* buf,
 
 // --- table lookups -----------------------------------------------------------
 
-const ZEPSTRUT_stringUtil::ENUM_CONSTANT* ZEPSTRUT_stringUtil::mapValue(
-    const char* str, const ENUM_CONSTANT* table, int count, int len) {
+const ZEPSTRUT_stringUtil::ENUM_CONSTANT* ZEPSTRUT_stringUtil::mapValue(const char* str,
+                                                                        const ENUM_CONSTANT* table,
+                                                                        int count, int len) {
   return findByName(str, table, count, len);
 }
 
-const ZEPSTRUT_stringUtil::ENUM_CONSTANT* ZEPSTRUT_stringUtil::mapEnum(
-    int16_t value, const ENUM_CONSTANT* table, int count) {
+const ZEPSTRUT_stringUtil::ENUM_CONSTANT* ZEPSTRUT_stringUtil::mapEnum(int16_t value,
+                                                                       const ENUM_CONSTANT* table,
+                                                                       int count) {
   if (table == nullptr) return nullptr;
   for (int i = 0; i < count; ++i) {
     if (table[i].value == value) return &table[i];
@@ -452,8 +436,9 @@ const ZEPSTRUT_stringUtil::ENUM_CONSTANT* ZEPSTRUT_stringUtil::mapEnum(
   return nullptr;
 }
 
-const ZEPSTRUT_stringUtil::ENUM_STR_MAP* ZEPSTRUT_stringUtil::mapString(
-    const char* str, const ENUM_STR_MAP* table, int count, int len) {
+const ZEPSTRUT_stringUtil::ENUM_STR_MAP* ZEPSTRUT_stringUtil::mapString(const char* str,
+                                                                        const ENUM_STR_MAP* table,
+                                                                        int count, int len) {
   return findByName(str, table, count, len);
 }
 
@@ -468,27 +453,23 @@ time_t* ZEPSTRUT_stringUtil::roundTimeDown(time_t* t, long minutes) {
   return t;
 }
 
-time_t* ZEPSTRUT_stringUtil::previousTimeWindow(const time_t* t, time_t* out,
-                                                long minutes) {
+time_t* ZEPSTRUT_stringUtil::previousTimeWindow(const time_t* t, time_t* out, long minutes) {
   if (t != nullptr && out != nullptr) *out = shiftWindows(*t, minutes, -1);
   return out;
 }
 
-time_t* ZEPSTRUT_stringUtil::nextTimeWindow(const time_t* t, time_t* out,
-                                            long minutes) {
+time_t* ZEPSTRUT_stringUtil::nextTimeWindow(const time_t* t, time_t* out, long minutes) {
   if (t != nullptr && out != nullptr) *out = shiftWindows(*t, minutes, 1);
   return out;
 }
 
-time_t* ZEPSTRUT_stringUtil::latestCompleteTimeWindowEnd(time_t* t,
-                                                         long minutes) {
+time_t* ZEPSTRUT_stringUtil::latestCompleteTimeWindowEnd(time_t* t, long minutes) {
   if (t == nullptr) return t;
   *t = ZEPPORT::now();
   return roundTimeDown(t, minutes);
 }
 
-time_t* ZEPSTRUT_stringUtil::latestCompleteTimeWindowBegin(time_t* t,
-                                                           long minutes) {
+time_t* ZEPSTRUT_stringUtil::latestCompleteTimeWindowBegin(time_t* t, long minutes) {
   if (t == nullptr) return t;
   time_t end;
   latestCompleteTimeWindowEnd(&end, minutes);

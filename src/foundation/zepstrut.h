@@ -63,25 +63,23 @@ class ZEPSTRUT_stringUtil {
   // rest of the text, delimiters included. Returns the number of segments
   // written: 0 when maxSegs < 1, otherwise at least 1 (an empty text gives
   // one empty segment).
-  static int split(const char* str, STRING_PARSE_INFO* segs, int maxSegs,
-                   char delim, int len = -1);
+  static int split(const char* str, STRING_PARSE_INFO* segs, int maxSegs, char delim, int len = -1);
 
   // Splits the first `len` characters of `str` into tokens separated by runs
   // of any of the characters of `delims`. All `maxTokens` records are
   // cleared first. Once the last record is in use its token runs to the end
   // of the text, delimiters included. Returns the number of tokens; returns
   // 0 and writes nothing when maxTokens < 1.
-  static int tokenize(const char* str, STRING_PARSE_INFO* segs, int maxTokens,
-                      const char* delims, int len = -1);
+  static int tokenize(const char* str, STRING_PARSE_INFO* segs, int maxTokens, const char* delims,
+                      int len = -1);
 
   // Copies min(dstSize, srcLen) bytes of `src` to `dst`. With `terminate`
   // the result is then cut to at most dstSize - 1 characters and
   // NUL-terminated; without it the copy is a fixed-width field with no
   // terminator. Writes nothing when dstSize < 1. Returns `dst`.
-  static char* strSegmentCopy(char* dst, int dstSize, const char* src,
-                              int srcLen, bool terminate = true);
-  static char* strSegmentCopy(char* dst, int dstSize,
-                              const STRING_PARSE_INFO& seg,
+  static char* strSegmentCopy(char* dst, int dstSize, const char* src, int srcLen,
+                              bool terminate = true);
+  static char* strSegmentCopy(char* dst, int dstSize, const STRING_PARSE_INFO& seg,
                               bool terminate = true);
 
   // Overwrites with NUL every character from position len - 1 backwards that
@@ -89,16 +87,13 @@ class ZEPSTRUT_stringUtil {
   // in the set. A NUL byte counts as a member of every set, so NUL padding
   // at the end of a fixed-width field is passed over like blanks. Returns
   // `str`.
-  static char* stripTrailing(char* str, int len = -1,
-                             const char* chars = nullptr);
+  static char* stripTrailing(char* str, int len = -1, const char* chars = nullptr);
   // Shortens `seg` while its last character is in the set (NUL included).
   // The buffer is not changed. Returns `seg`.
-  static STRING_PARSE_INFO* stripTrailing(STRING_PARSE_INFO* seg,
-                                          const char* chars = nullptr);
+  static STRING_PARSE_INFO* stripTrailing(STRING_PARSE_INFO* seg, const char* chars = nullptr);
   // Advances `seg` past leading characters in the set (NUL included).
   // Returns `seg`.
-  static STRING_PARSE_INFO* stripLeading(STRING_PARSE_INFO* seg,
-                                         const char* chars = nullptr);
+  static STRING_PARSE_INFO* stripLeading(STRING_PARSE_INFO* seg, const char* chars = nullptr);
 
   // --- comparisons -----------------------------------------------------------
 
@@ -139,8 +134,8 @@ class ZEPSTRUT_stringUtil {
 
   // Copies min(srcLen, dstLen) bytes and fills the rest of the dstLen bytes
   // with `pad`. No terminator. Returns `dst`.
-  static void* memcpyWithPad(void* dst, const void* src, unsigned srcLen,
-                             unsigned dstLen, char pad = ' ');
+  static void* memcpyWithPad(void* dst, const void* src, unsigned srcLen, unsigned dstLen,
+                             char pad = ' ');
 
   // The last position of `c` within the first `len` characters of `str`, or
   // null.
@@ -171,22 +166,18 @@ class ZEPSTRUT_stringUtil {
   // strncpy does, so bufSize 16 gives exactly the 16 characters without a
   // terminator (a fixed-width field). A time that cannot be broken down
   // gives zeros. Never writes more than bufSize bytes. Returns `buf`.
-  static char* formatTimestamp(const time_t* t, char* buf, int millis,
-                               int bufSize);
+  static char* formatTimestamp(const time_t* t, char* buf, int millis, int bufSize);
 
   // --- table lookups (first matching row wins) ------------------------------
 
   // The row whose name has exactly `len` characters and equals `str` without
   // regard to case, or null (also for a null `str`).
-  static const ENUM_CONSTANT* mapValue(const char* str,
-                                       const ENUM_CONSTANT* table, int count,
+  static const ENUM_CONSTANT* mapValue(const char* str, const ENUM_CONSTANT* table, int count,
                                        int len = -1);
   // The first row whose value equals `value`, or null.
-  static const ENUM_CONSTANT* mapEnum(int16_t value, const ENUM_CONSTANT* table,
-                                      int count);
+  static const ENUM_CONSTANT* mapEnum(int16_t value, const ENUM_CONSTANT* table, int count);
   // As mapValue, for word-to-word tables.
-  static const ENUM_STR_MAP* mapString(const char* str,
-                                       const ENUM_STR_MAP* table, int count,
+  static const ENUM_STR_MAP* mapString(const char* str, const ENUM_STR_MAP* table, int count,
                                        int len = -1);
 
   // --- time windows ----------------------------------------------------------
@@ -198,8 +189,7 @@ class ZEPSTRUT_stringUtil {
   // Rounds `*t` down to the start of its window. Returns `t`.
   static time_t* roundTimeDown(time_t* t, long minutes);
   // *out = *t minus (plus) one window length. Return `out`.
-  static time_t* previousTimeWindow(const time_t* t, time_t* out,
-                                    long minutes);
+  static time_t* previousTimeWindow(const time_t* t, time_t* out, long minutes);
   static time_t* nextTimeWindow(const time_t* t, time_t* out, long minutes);
   // Sets `*t` to the end of the most recent fully elapsed window (the start
   // of the running one), reading the clock through ZEPPORT::now(). Returns

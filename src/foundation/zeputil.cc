@@ -35,9 +35,7 @@ std::string g_tmp_override;  // guarded by g_override_mutex; empty: none
 // etc directory changed): the lookup runs on every pass and would repeat it.
 std::atomic<bool> g_missing_reported{false};
 
-void CopyPath(char* buffer, const char* path) {
-  snprintf(buffer, ZEPUTIL::PATH_SIZE, "%s", path);
-}
+void CopyPath(char* buffer, const char* path) { snprintf(buffer, ZEPUTIL::PATH_SIZE, "%s", path); }
 
 // Appends a separator (unless `buffer` ends with one) and `tail`, cut at the
 // buffer's bound.
@@ -66,7 +64,6 @@ bool LookUp(const char* path, const char* key, char* value, bool followLink) {
   CopyPath(value, found);
   return true;
 }
-
 
 }  // namespace
 
@@ -107,8 +104,7 @@ char* ZEPUTIL::getInstallDirectory(char* buffer) {
   if (LookUp(base_file, INSTALL_DIR_KEY, buffer, /*followLink=*/true)) {
     g_missing_reported = false;
     if (TRK1_On(&zeputil_unit, TRK1_DETAIL)) {
-      TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0253I Installation directory name is %s\n",
-                  buffer);
+      TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0253I Installation directory name is %s\n", buffer);
     }
   } else {
     getTmpDir(buffer);

@@ -26,11 +26,11 @@ class ZEPUTIL {
  public:
   static constexpr int PATH_SIZE = 260;
 
-  static const char* const BASE_DIR_FILE;       // "ZEPBaseDirConfig.properties"
-  static const char* const INSTALL_DIR_KEY;     // "INSTALLDIR"
-  static const char* const CONFIG_FILE;         // "ZEP/config/ZEP.dc.properties"
-  static const char* const LOG_DIR_KEY;         // "dc.logging.directory"
-  static const char* const LOG_DIR;             // "ZEP/logs"
+  static const char* const BASE_DIR_FILE;    // "ZEPBaseDirConfig.properties"
+  static const char* const INSTALL_DIR_KEY;  // "INSTALLDIR"
+  static const char* const CONFIG_FILE;      // "ZEP/config/ZEP.dc.properties"
+  static const char* const LOG_DIR_KEY;      // "dc.logging.directory"
+  static const char* const LOG_DIR;          // "ZEP/logs"
 
   virtual ~ZEPUTIL() = default;
 

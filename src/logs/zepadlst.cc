@@ -131,8 +131,7 @@ ZEPAELEM_AggData* ZEPADLST_AggDataList::findFirstIntervalForHistory(time_t limit
   return historyWindowFrom(t, limit);
 }
 
-ZEPAELEM_AggData* ZEPADLST_AggDataList::findNextIntervalForHistory(time_t current,
-                                                                   time_t limit) {
+ZEPAELEM_AggData* ZEPADLST_AggDataList::findNextIntervalForHistory(time_t current, time_t limit) {
   time_t t;
   ZEPSTRUT_stringUtil::nextTimeWindow(&current, &t, windowMinutes_);
   return historyWindowFrom(t, limit);

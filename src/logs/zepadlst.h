@@ -108,7 +108,7 @@ class ZEPADLST_AggDataList {
 
   int windowMinutes_;
   ZEPLLST_LinkedList buckets_;
-  bool hasData_ = false;       // a metric line was ever added
+  bool hasData_ = false;  // a metric line was ever added
   int32_t earliestBegin_ = 0;
   int32_t lastHistoryBegin_ = 0;
   int32_t* bucketCounter_;

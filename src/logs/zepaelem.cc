@@ -30,8 +30,8 @@ Stats computeStats(int32_t n, double sum, double shiftedSum, double shiftedSumSq
 }
 
 // Adds one value of a quantity when it is 0 or more.
-void accumulate(int32_t value, double* sum, double* shift, double* shiftedSum,
-                double* shiftedSumSq, int32_t* count, int32_t* min, int32_t* max) {
+void accumulate(int32_t value, double* sum, double* shift, double* shiftedSum, double* shiftedSumSq,
+                int32_t* count, int32_t* min, int32_t* max) {
   if (value < 0) return;
   const double v = value;
   if (*count == 0) *shift = v;
@@ -71,8 +71,8 @@ void ZEPAELEM_AggData::calcAggData(zep_zepinv_data_t* row) const {
   row->msgcount = msgCount;
   row->etmsgcount = elapsedCount;
   row->fltcount = faultCount;
-  const Stats len = computeStats(msgCount, msgLengthSum, msgLengthShiftedSum,
-                                 msgLengthShiftedSumSq, minMsgLength, maxMsgLength);
+  const Stats len = computeStats(msgCount, msgLengthSum, msgLengthShiftedSum, msgLengthShiftedSumSq,
+                                 minMsgLength, maxMsgLength);
   row->avgmsglen = len.avg;
   row->sdmsglen = len.sd;
   row->minmsglen = len.min;
@@ -94,7 +94,6 @@ int ZEPAELEM_AggData::compareTime(int32_t t) const {
 void ZEPAELEM_AggData::addCachedFile(const char* path, int32_t readTime) {
   cachedFiles_.push_back(new ZEPSELEM_stringElem(path, readTime));
   if (TRK1_On(&zepaelem_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepaelem_unit, __LINE__, "cached file %s attached to window %d\n", path,
-                begin);
+    TRK1_Printf(&zepaelem_unit, __LINE__, "cached file %s attached to window %d\n", path, begin);
   }
 }

@@ -54,10 +54,10 @@ class ZEPAELEM_AggData : public ZEPLELEM_listElem {
   // The attached files, ZEPSELEM_stringElem elements in attachment order.
   ZEPLLST_LinkedList& cachedFiles() { return cachedFiles_; }
 
-  uint8_t storedInHistory = 0;   // handed to the framework's history
-  int32_t latestReadTime = 0;    // latest read time of the lines added
-  int32_t begin;                 // window begin; the key
-  int32_t end;                   // window end (excluded)
+  uint8_t storedInHistory = 0;  // handed to the framework's history
+  int32_t latestReadTime = 0;   // latest read time of the lines added
+  int32_t begin;                // window begin; the key
+  int32_t end;                  // window end (excluded)
   // Per quantity: the sum, and the sum and sum of squares of the values'
   // differences from the first value (the shift), which keep the variance
   // exact for large values that differ little.
@@ -65,12 +65,12 @@ class ZEPAELEM_AggData : public ZEPLELEM_listElem {
   double msgLengthShift = 0.0;
   double msgLengthShiftedSum = 0.0;
   double msgLengthShiftedSumSq = 0.0;
-  int32_t msgCount = 0;          // lines with a message length >= 0
+  int32_t msgCount = 0;  // lines with a message length >= 0
   double elapsedSum = 0.0;
   double elapsedShift = 0.0;
   double elapsedShiftedSum = 0.0;
   double elapsedShiftedSumSq = 0.0;
-  int32_t elapsedCount = 0;      // lines with an elapsed time >= 0
+  int32_t elapsedCount = 0;  // lines with an elapsed time >= 0
   int32_t faultCount = 0;
   int32_t minMsgLength = 2147483647;
   int32_t maxMsgLength = -1;

@@ -86,9 +86,15 @@ const SU::ENUM_CONSTANT kEnvCodes[] = {
     {"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}, {"5", 5}, {"6", 6}, {"7", 7}, {"8", 8}, {"9", 9},
 };
 const char* const kEnvNames[] = {
-    "Granite_Application_Server", "Quill_Runtime", "Marlin_Server",
-    "Osprey", "Kestrel", "Tundra",
-    "Granite_Community_Edition", "Sentinel_Gateway", "Component_Assembly_Runtime",
+    "Granite_Application_Server",
+    "Quill_Runtime",
+    "Marlin_Server",
+    "Osprey",
+    "Kestrel",
+    "Tundra",
+    "Granite_Community_Edition",
+    "Sentinel_Gateway",
+    "Component_Assembly_Runtime",
 };
 constexpr int kNumEnv = sizeof(kEnvCodes) / sizeof(kEnvCodes[0]);
 
@@ -161,11 +167,11 @@ int ZEPDCLOG_DCMetricsLogFile::setMetricsLogFilename(const char* directory, cons
   if (directory == nullptr) directory = "";
   if (filename == nullptr) filename = "";
   const char* sep = endsWithSeparator(directory) ? "" : ZEPPORT::FILE_SEPARATOR;
-  const bool ok = joinPath(directory_, PATH_SIZE, directory, "") &&
-                  joinPath(filename_, PATH_SIZE, filename, "") &&
-                  joinPath(livePath_, PATH_SIZE, directory, sep, filename) &&
-                  joinPath(cacheDirectory_, PATH_SIZE, directory, sep, CACHE_SUBDIR,
-                           ZEPPORT::FILE_SEPARATOR);
+  const bool ok =
+      joinPath(directory_, PATH_SIZE, directory, "") &&
+      joinPath(filename_, PATH_SIZE, filename, "") &&
+      joinPath(livePath_, PATH_SIZE, directory, sep, filename) &&
+      joinPath(cacheDirectory_, PATH_SIZE, directory, sep, CACHE_SUBDIR, ZEPPORT::FILE_SEPARATOR);
   if (ok) return 0;
   livePath_[0] = '\0';
   cacheDirectory_[0] = '\0';
@@ -540,7 +546,8 @@ void ZEPDCLOG_DCMetricsLogFile::generateSubnodeName() {
   ZEPCRC32::crc32ToString(crc, digits);
 
   const char* dot = std::strchr(hostName_, '.');
-  int h = dot != nullptr ? static_cast<int>(dot - hostName_) : static_cast<int>(std::strlen(hostName_));
+  int h =
+      dot != nullptr ? static_cast<int>(dot - hostName_) : static_cast<int>(std::strlen(hostName_));
   int s = static_cast<int>(std::strlen(serverName_));
   if (h + s > MAX_SUBNODE_BUDGET) {
     const int serverLimit = s < 5 ? s : 5;
@@ -553,8 +560,8 @@ void ZEPDCLOG_DCMetricsLogFile::generateSubnodeName() {
   }
   char name[SUBNODE_NAME_LEN + 1];
   std::snprintf(name, sizeof(name), "ZP:%s:%.*s-%.*s", digits, h, hostName_, s, serverName_);
-  SU::memcpyWithPad(subnodeName_, name, static_cast<unsigned>(std::strlen(name)),
-                    SUBNODE_NAME_LEN, ' ');
+  SU::memcpyWithPad(subnodeName_, name, static_cast<unsigned>(std::strlen(name)), SUBNODE_NAME_LEN,
+                    ' ');
   subnodeName_[SUBNODE_NAME_LEN] = '\0';
   headerRowValid_ = false;
   if (TRK1_On(&zepdclog_unit, TRK1_DETAIL)) {

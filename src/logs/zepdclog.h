@@ -30,10 +30,10 @@
 
 class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
  public:
-  static constexpr int PATH_SIZE = 260;      // path buffers: 259 characters
-  static constexpr int LINE_SIZE = 2048;     // line buffers: 2047 characters
+  static constexpr int PATH_SIZE = 260;   // path buffers: 259 characters
+  static constexpr int LINE_SIZE = 2048;  // line buffers: 2047 characters
   static constexpr int SUBNODE_NAME_LEN = 32;
-  static constexpr int NUM_FIELDS = 16;      // fields of a record line
+  static constexpr int NUM_FIELDS = 16;          // fields of a record line
   static constexpr int MAX_SUBNODE_BUDGET = 19;  // host + server characters
   static constexpr const char* CACHE_SUBDIR = "ZEP.DCA.CACHE";
 
@@ -93,17 +93,16 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
     int32_t begin = 0;
   };
 
-  // Handles one line of the metric log file at `cachedPath`: a header line, or a record that becomes
-  // a metric line (counted by the situations when newer than the agent's
-  // start, and by its service operation's bucket). Then applies the two
-  // limits. When `newest` is given and the record's window is newer than
-  // *newest, or *newest is empty, *newest becomes that window. Always
+  // Handles one line of the metric log file at `cachedPath`: a header line, or a record that
+  // becomes a metric line (counted by the situations when newer than the agent's start, and by its
+  // service operation's bucket). Then applies the two limits. When `newest` is given and the
+  // record's window is newer than *newest, or *newest is empty, *newest becomes that window. Always
   // returns 0. A record line whose time is not a number or lies before
   // 2000-01-01T00:00Z, or that holds a NUL byte (ZEPPORT::NUL_SUBSTITUTE),
   // is refused: counted, and reported with ZEP0311W once per run of refused
   // records (detail records for the rest of the run).
-  int processLine(const char* cachedPath, const char* line, int32_t readTime,
-                  int maxMetricsRecords, int maxSvcInvRecords, NewestWindow* newest);
+  int processLine(const char* cachedPath, const char* line, int32_t readTime, int maxMetricsRecords,
+                  int maxSvcInvRecords, NewestWindow* newest);
 
   // Handles one header line ("#ZEP.<key>=<value>"); unknown keys are
   // ignored. Always returns 0.

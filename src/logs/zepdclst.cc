@@ -74,10 +74,10 @@ char* ZEPDCLST_DCMetricsLogList::makeSubdirName(char* buf, bool underCache, cons
   const char* logDir = logDirList_.getDirectoryName();
   buf[0] = '\0';
   if (logDir[0] == '\0') return nullptr;
-  const int n = underCache ? std::snprintf(buf, kPathSize, "%s%s%s%s", logDir,
-                                           RELATIVE_CACHE_SUBDIR_NAME, ZEPPORT::FILE_SEPARATOR,
-                                           subdir)
-                           : std::snprintf(buf, kPathSize, "%s%s", logDir, subdir);
+  const int n = underCache
+                    ? std::snprintf(buf, kPathSize, "%s%s%s%s", logDir, RELATIVE_CACHE_SUBDIR_NAME,
+                                    ZEPPORT::FILE_SEPARATOR, subdir)
+                    : std::snprintf(buf, kPathSize, "%s%s", logDir, subdir);
   if (n < 0 || n >= kPathSize) {
     if (TRK1_On(&zepdclst_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0308E Log directory name too long: %s\n", logDir);
@@ -198,13 +198,13 @@ int ZEPDCLST_DCMetricsLogList::processLog(ZEPPROPS_properties& props, const char
   char line[ZEPDCLOG_DCMetricsLogFile::LINE_SIZE];
   line[0] = '\0';
   int rc = -1;
-  ZEPDCLOG_DCMetricsLogFile* log = getMetricLogForFile(logDirList_.getDirectoryName(), filename,
-                                                       tmpName, &file, line);
+  ZEPDCLOG_DCMetricsLogFile* log =
+      getMetricLogForFile(logDirList_.getDirectoryName(), filename, tmpName, &file, line);
   if (log != nullptr) {
-    const int maxMetrics = props.getPropertyAsInt(ZEPDCSET_settings::MAX_METRICS_RECORDS,
-                                                  DEFAULT_MAX_METRICS_RECORDS);
-    const int maxSvcInv = props.getPropertyAsInt(ZEPDCSET_settings::MAX_SVCINV_RECORDS,
-                                                 DEFAULT_MAX_SVCINV_RECORDS);
+    const int maxMetrics =
+        props.getPropertyAsInt(ZEPDCSET_settings::MAX_METRICS_RECORDS, DEFAULT_MAX_METRICS_RECORDS);
+    const int maxSvcInv =
+        props.getPropertyAsInt(ZEPDCSET_settings::MAX_SVCINV_RECORDS, DEFAULT_MAX_SVCINV_RECORDS);
     rc = log->readCachedLog(tmpName, maxMetrics, maxSvcInv, &file, line);
     if (rc == 0 && !log->isRegistered()) rc = registerLog(props, log);
   }
@@ -345,8 +345,8 @@ int ZEPDCLST_DCMetricsLogList::deleteOldestMetricRecords(int n) {
 }
 
 void ZEPDCLST_DCMetricsLogList::enforceMaxRecordsLimit(ZEPPROPS_properties& props) {
-  const int limit = props.getPropertyAsInt(ZEPDCSET_settings::MAX_METRICS_RECORDS,
-                                           DEFAULT_MAX_METRICS_RECORDS);
+  const int limit =
+      props.getPropertyAsInt(ZEPDCSET_settings::MAX_METRICS_RECORDS, DEFAULT_MAX_METRICS_RECORDS);
   const int total = getNumMetricsRecords();
   if (total <= limit) return;
   const int toDelete = total - limit;
@@ -362,10 +362,10 @@ void ZEPDCLST_DCMetricsLogList::enforceMaxRecordsLimit(ZEPPROPS_properties& prop
 
 int ZEPDCLST_DCMetricsLogList::purgeLogs(ZEPPROPS_properties& props) {
   TRK1_FlowScope flow(&zepdclst_unit, "purgeLogs");
-  const int minMinutes = props.getPropertyAsInt(ZEPDCSET_settings::MIN_RETAIN_MINUTES,
-                                                DEFAULT_MIN_RETAIN_MINUTES);
-  const int maxMinutes = props.getPropertyAsInt(ZEPDCSET_settings::MAX_RETAIN_MINUTES,
-                                                DEFAULT_MAX_RETAIN_MINUTES);
+  const int minMinutes =
+      props.getPropertyAsInt(ZEPDCSET_settings::MIN_RETAIN_MINUTES, DEFAULT_MIN_RETAIN_MINUTES);
+  const int maxMinutes =
+      props.getPropertyAsInt(ZEPDCSET_settings::MAX_RETAIN_MINUTES, DEFAULT_MAX_RETAIN_MINUTES);
   for (ZEPDCLOG_DCMetricsLogFile* log = front(); log != nullptr; log = next(log)) {
     log->purge(minMinutes * 60, maxMinutes * 60);
   }
@@ -377,11 +377,11 @@ int ZEPDCLST_DCMetricsLogList::purgeLogs(ZEPPROPS_properties& props) {
 int ZEPDCLST_DCMetricsLogList::purgeArchive(ZEPPROPS_properties& props) {
   const int interval = props.getPropertyAsInt(ZEPDCSET_settings::ARCHIVE_MAINT_SECONDS,
                                               DEFAULT_ARCHIVE_MAINT_SECONDS);
-  const int maxMB = props.getPropertyAsInt(ZEPDCSET_settings::MAX_ARCHIVE_MB,
-                                           DEFAULT_MAX_ARCHIVE_MB);
+  const int maxMB =
+      props.getPropertyAsInt(ZEPDCSET_settings::MAX_ARCHIVE_MB, DEFAULT_MAX_ARCHIVE_MB);
   const double maxBytes = maxMB * 1024.0 * 1024.0;
-  const int maxMinutes = props.getPropertyAsInt(ZEPDCSET_settings::MAX_ARCHIVE_MINUTES,
-                                                DEFAULT_MAX_ARCHIVE_MINUTES);
+  const int maxMinutes =
+      props.getPropertyAsInt(ZEPDCSET_settings::MAX_ARCHIVE_MINUTES, DEFAULT_MAX_ARCHIVE_MINUTES);
   const time_t now = ZEPPORT::now();
   const time_t cutoff = now - static_cast<time_t>(maxMinutes) * 60;
   if (now < static_cast<time_t>(lastArchiveMaintenance_) + interval) return 0;
@@ -405,8 +405,8 @@ int ZEPDCLST_DCMetricsLogList::purgeArchive(ZEPPROPS_properties& props) {
       }
     }
     char path[kPathSize];
-    const int n = std::snprintf(path, sizeof(path), "%s%s%s", archiveDir,
-                                ZEPPORT::FILE_SEPARATOR, f->getFilename());
+    const int n = std::snprintf(path, sizeof(path), "%s%s%s", archiveDir, ZEPPORT::FILE_SEPARATOR,
+                                f->getFilename());
     const int removed = n > 0 && n < kPathSize ? ZEPPORT::zep_unlink(path) : -1;
     if (removed == 0) {
       filesPurged.Inc();
@@ -427,8 +427,8 @@ int ZEPDCLST_DCMetricsLogList::purgeArchive(ZEPPROPS_properties& props) {
 void ZEPDCLST_DCMetricsLogList::enforceSvcInvLimits(ZEPPROPS_properties& props) {
   const int retain = props.getPropertyAsInt(ZEPDCSET_settings::MAX_SVCINV_RETAIN_MINUTES,
                                             DEFAULT_MAX_SVCINV_RETAIN_MINUTES);
-  const int max = props.getPropertyAsInt(ZEPDCSET_settings::MAX_SVCINV_RECORDS,
-                                         DEFAULT_MAX_SVCINV_RECORDS);
+  const int max =
+      props.getPropertyAsInt(ZEPDCSET_settings::MAX_SVCINV_RECORDS, DEFAULT_MAX_SVCINV_RECORDS);
   const time_t ageCutoff = ZEPPORT::now() - static_cast<time_t>(retain) * 60;
   time_t windowBegin;
   SU::latestCompleteTimeWindowBegin(&windowBegin, ZEPSHARED_agentData::aggDataWindowSizeMinutes);

@@ -12,8 +12,8 @@
 
 TRK1_UNIT(zepdcset_unit, "ZEPDCSET");
 
-const int ZEPDCSET_settings::VALID_TIME_WINDOW_SIZES[NUM_VALID_TIME_WINDOW_SIZES] = {
-    60, 30, 20, 15, 10, 5};
+const int ZEPDCSET_settings::VALID_TIME_WINDOW_SIZES[NUM_VALID_TIME_WINDOW_SIZES] = {60, 30, 20,
+                                                                                     15, 10, 5};
 
 const ZEPDCSET_settings::Setting ZEPDCSET_settings::requiredGlobalProps[NUM_SETTINGS] = {
     {MIN_RETAIN_MINUTES, 0, 1440, DEFAULT_MIN_RETAIN_MINUTES},
@@ -76,8 +76,7 @@ void ZEPDCSET_settings::getDefaultDCProperties() {
   ZEPUTIL::getInstallDirectory(installDir);
   ZEPSTRUT_stringUtil::addFileSeparator(installDir, sizeof(installDir));
   char path[ZEPUTIL::PATH_SIZE];
-  const int n = std::snprintf(path, sizeof(path), "%sZEP/config/default.dc.properties",
-                              installDir);
+  const int n = std::snprintf(path, sizeof(path), "%sZEP/config/default.dc.properties", installDir);
   tmpl.clear();
   ZEP_STAT st;
   if (n > 0 && n < static_cast<int>(sizeof(path))) {
@@ -98,8 +97,8 @@ bool ZEPDCSET_settings::setDefaultGlobalDCProperties(ZEPPROPS_properties& props)
   bool changed = false;
   for (const Setting& s : requiredGlobalProps) {
     const char* text = props.getProperty(s.key);
-    const int value = text != nullptr ? ZEPSTRUT_stringUtil::atoi(text, -1)
-                                      : ZEPSTRUT_stringUtil::ATOI_ERROR;
+    const int value =
+        text != nullptr ? ZEPSTRUT_stringUtil::atoi(text, -1) : ZEPSTRUT_stringUtil::ATOI_ERROR;
     int fixed = value;
     if (value == ZEPSTRUT_stringUtil::ATOI_ERROR) {
       fixed = s.defaultValue;

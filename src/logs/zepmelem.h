@@ -61,12 +61,12 @@ class ZEPMELEM_MetricLine : public ZEPLELEM_listElem {
   // The record's fields, as the samplers read them. The small ones come
   // first, in the cache line of the list links: sorting, the record limit
   // and the retention sweep touch only that line of a line long read.
-  int32_t readTime;                  // when the agent read the record
-  int32_t timeSeconds = 0;           // message time: seconds ...
-  int32_t timeMillis = 0;            // ... and milliseconds; the sort key
-  uint8_t addedToHistory = 0;        // 1 once handed to history
+  int32_t readTime;                        // when the agent read the record
+  int32_t timeSeconds = 0;                 // message time: seconds ...
+  int32_t timeMillis = 0;                  // ... and milliseconds; the sort key
+  uint8_t addedToHistory = 0;              // 1 once handed to history
   zep_zepflct_data_t* faultRow = nullptr;  // owned; null without a fault
-  zep_zepsmt_data_t metricsRow;      // the ready ZEPSMT row
+  zep_zepsmt_data_t metricsRow;            // the ready ZEPSMT row
 };
 
 #endif  // ZEP_LOGS_ZEPMELEM_H_

@@ -31,7 +31,8 @@ ZEPSHARED_agentData::LockBoth::LockBoth(OSB1_Bounded) {
   // The second lock waits for what is left of the limit.
   const int limit = OSB1_WaitLimit::current();
   const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now() - start).count();
+                         std::chrono::steady_clock::now() - start)
+                         .count();
   OSB1_WaitLimit rest(limit > 0 ? std::max<int>(1, limit - static_cast<int>(spent)) : 0);
   list_.emplace(&metricsLogListLock, OSB1_BOUNDED);
   if (!list_->held()) {

@@ -40,8 +40,8 @@ int zepRegisterSubnode(char* name) {
     TRK1_Printf(&zepcmd_unit, __LINE__, "AXO_Subnode_Register %s. %s. %s. %s.", node,
                 kSubnodeAffinity1, zep_product_code, zep_product_ver);
   }
-  int rc = AXO_Subnode_Register_nAff(node, zep_product_code, zep_product_ver, 2,
-                                     kSubnodeAffinity1, kSubnodeAffinity2);
+  int rc = AXO_Subnode_Register_nAff(node, zep_product_code, zep_product_ver, 2, kSubnodeAffinity1,
+                                     kSubnodeAffinity2);
   if (rc != 0) {
     TRK1_Printf(&zepcmd_unit, __LINE__, "AXO_Subnode_Register_nAff error: RC=%d, Node=%s.", rc,
                 node);

@@ -9,9 +9,10 @@
 #ifndef ZEP_RUNTIME_ZEPDISP_H_
 #define ZEP_RUNTIME_ZEPDISP_H_
 
+#include <pthread.h>
+
 #include <atomic>
 #include <ctime>
-#include <pthread.h>
 
 #include "logs/zepshared.h"
 

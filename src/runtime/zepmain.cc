@@ -162,7 +162,7 @@ void get_timestamp(char* buffer) {
   std::memset(&local, 0, sizeof local);
   localtime_r(&now, &local);
   char text[80];
-  std::snprintf(text, sizeof text, "%03d%02d%02d%02d%02d%02d%02d", local.tm_year,
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, 0);
+  std::snprintf(text, sizeof text, "%03d%02d%02d%02d%02d%02d%02d", local.tm_year, local.tm_mon + 1,
+                local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, 0);
   std::snprintf(buffer, 16, "%.15s", text);
 }

@@ -10,10 +10,10 @@
 #define ZEP_RUNTIME_ZEPMAIN_H_
 
 // The agent's identity, written once during start-up (terminated texts).
-extern "C" char zep_product_code[8];   // "ZP": product code, node type
-extern "C" char zep_product_ver[10];   // "01.01.00"
-extern "C" char zep_server_name[64];   // local host name
-extern "C" char zep_agent_name[32];    // system name of this machine, or ""
+extern "C" char zep_product_code[8];  // "ZP": product code, node type
+extern "C" char zep_product_ver[10];  // "01.01.00"
+extern "C" char zep_server_name[64];  // local host name
+extern "C" char zep_agent_name[32];   // system name of this machine, or ""
 
 // Build identifier written to the trace and the banner.
 inline constexpr const char kZepBuildId[] = "200603281600";

@@ -19,7 +19,6 @@ TRK1_UNIT(zepdc_unit, "ZEPDC");
 
 namespace {
 
-
 ZEPDCMC_MessageCounter* counterOf(const ZEPLELEM_listElem* elem) {
   // Every payload of the tree's payload level and of the MC list is a counter.
   return static_cast<ZEPDCMC_MessageCounter*>(
@@ -85,7 +84,6 @@ ZEPDC_DataComputer::~ZEPDC_DataComputer() {
   }
 }
 
-
 ZEPLLST_LinkedList* ZEPDC_DataComputer::getList() { return root_->getChildren(); }
 ZEPLLST_LinkedList* ZEPDC_DataComputer::getMCList() { return mcList_; }
 
@@ -94,18 +92,20 @@ int16_t ZEPDC_DataComputer::timerState() {
   return timerState_;
 }
 
-ZEPPELEM_PayloadElement* ZEPDC_DataComputer::findMC(
-    const char* clientAddress, const char* service, const char* operation, int32_t interval,
-    int32_t limit, uint8_t comparator, const char* originNode, const char* situationName) {
-  const std::string key =
-      createKey(clientAddress, service, operation,
-                ZEPDCMC_MessageCounter::normalizeInterval(interval), limit, comparator,
-                originNode, situationName);
+ZEPPELEM_PayloadElement* ZEPDC_DataComputer::findMC(const char* clientAddress, const char* service,
+                                                    const char* operation, int32_t interval,
+                                                    int32_t limit, uint8_t comparator,
+                                                    const char* originNode,
+                                                    const char* situationName) {
+  const std::string key = createKey(clientAddress, service, operation,
+                                    ZEPDCMC_MessageCounter::normalizeInterval(interval), limit,
+                                    comparator, originNode, situationName);
   // Equal keys do not prove equal situations: compare the values as well.
   auto range = mcIndex_.equal_range(std::string_view(key));
   for (auto it = range.first; it != range.second; ++it) {
-    if (counterOf(it->second)->isSituation(clientAddress, service, operation, interval, limit,
-                                           comparator, originNode, situationName)) {
+    if (counterOf(it->second)
+            ->isSituation(clientAddress, service, operation, interval, limit, comparator,
+                          originNode, situationName)) {
       return it->second;
     }
   }
@@ -125,9 +125,9 @@ void ZEPDC_DataComputer::removeFromMCList(ZEPPELEM_PayloadElement* element) {
 }
 
 bool ZEPDC_DataComputer::CreateSituation(const char* clientAddress, const char* service,
-                                         const char* operation, int32_t interval,
-                                         int32_t limit, uint8_t comparator,
-                                         const char* originNode, const char* situationName) {
+                                         const char* operation, int32_t interval, int32_t limit,
+                                         uint8_t comparator, const char* originNode,
+                                         const char* situationName) {
   TRK1_FlowScope flow(&zepdc_unit, "CreateSituation");
   if (anyNull(clientAddress, service, operation, originNode, situationName)) {
     if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
@@ -162,8 +162,8 @@ bool ZEPDC_DataComputer::CreateSituation(const char* clientAddress, const char* 
                                    ->findOrCreateChild(operation);
   ZEPLLST_LinkedList* payloads = opNode->getChildren();
   for (ZEPLELEM_listElem* e = payloads->front(); e != nullptr; e = payloads->next(e)) {
-    if (counterOf(e)->isSituation(clientAddress, service, operation, interval, limit,
-                                  comparator, originNode, situationName)) {
+    if (counterOf(e)->isSituation(clientAddress, service, operation, interval, limit, comparator,
+                                  originNode, situationName)) {
       if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
         TRK1_Printf(&zepdc_unit, __LINE__, "Situation already exists but is not on the MC List\n");
       }
@@ -180,9 +180,9 @@ bool ZEPDC_DataComputer::CreateSituation(const char* clientAddress, const char* 
 }
 
 bool ZEPDC_DataComputer::DeleteSituation(const char* clientAddress, const char* service,
-                                         const char* operation, int32_t interval,
-                                         int32_t limit, uint8_t comparator,
-                                         const char* originNode, const char* situationName) {
+                                         const char* operation, int32_t interval, int32_t limit,
+                                         uint8_t comparator, const char* originNode,
+                                         const char* situationName) {
   TRK1_FlowScope flow(&zepdc_unit, "DeleteSituation");
   if (anyNull(clientAddress, service, operation, originNode, situationName)) {
     if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
@@ -191,8 +191,8 @@ bool ZEPDC_DataComputer::DeleteSituation(const char* clientAddress, const char* 
     return flow.exit(false);
   }
   OSB1_ScopedLock guard(&lock_);
-  ZEPPELEM_PayloadElement* mcElement = findMC(clientAddress, service, operation, interval,
-                                              limit, comparator, originNode, situationName);
+  ZEPPELEM_PayloadElement* mcElement = findMC(clientAddress, service, operation, interval, limit,
+                                              comparator, originNode, situationName);
   if (mcElement == nullptr) {
     if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepdc_unit, __LINE__, "Situation does not exist\n");
@@ -236,9 +236,8 @@ bool ZEPDC_DataComputer::DeleteSituation(const char* clientAddress, const char* 
   return flow.exit(true);
 }
 
-int ZEPDC_DataComputer::collectSituations(ZEPLLST_LinkedList* lists[6],
-                                          const char* clientAddress, const char* service,
-                                          const char* operation) const {
+int ZEPDC_DataComputer::collectSituations(ZEPLLST_LinkedList* lists[6], const char* clientAddress,
+                                          const char* service, const char* operation) const {
   int count = 0;
   auto add = [&](const ZEPDCFN_FilterNode* opNode) {
     if (opNode == nullptr) return;

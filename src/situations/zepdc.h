@@ -20,17 +20,18 @@
 // of lookups and touches only the counters of matching situations.
 //
 // Thread-safety: every operation is thread-safe and takes the data
-// computer's lock, except FindSituations, which requires it held. Lock order: metricsLogListLock, then this lock, then the
-// ZEPMATT manager's lock (taken by Poll when events are pushed). Whoever
+// computer's lock, except FindSituations, which requires it held. Lock order: metricsLogListLock,
+// then this lock, then the ZEPMATT manager's lock (taken by Poll when events are pushed). Whoever
 // holds the ZEPMATT manager's lock must not call CreateSituation,
 // DeleteSituation or GetCDT.
 #ifndef ZEP_SITUATIONS_ZEPDC_H_
 #define ZEP_SITUATIONS_ZEPDC_H_
 
+#include <pthread.h>
+
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <pthread.h>
 #include <string_view>
 #include <unordered_map>
 
@@ -67,18 +68,16 @@ class ZEPDC_DataComputer {
   // counter was created; false for a null text, a service "*" with an
   // operation other than "*", an interval above one day, or a situation with
   // the same eight values that already exists.
-  bool CreateSituation(const char* clientAddress, const char* service,
-                       const char* operation, int32_t interval, int32_t limit,
-                       uint8_t comparator, const char* originNode,
+  bool CreateSituation(const char* clientAddress, const char* service, const char* operation,
+                       int32_t interval, int32_t limit, uint8_t comparator, const char* originNode,
                        const char* situationName);
 
   // Removes the situation with exactly these eight values (interval
   // normalised as in CreateSituation) and destroys its counter; tree nodes
   // left without children are removed. Returns true when it was found at
   // every level of the tree.
-  bool DeleteSituation(const char* clientAddress, const char* service,
-                       const char* operation, int32_t interval, int32_t limit,
-                       uint8_t comparator, const char* originNode,
+  bool DeleteSituation(const char* clientAddress, const char* service, const char* operation,
+                       int32_t interval, int32_t limit, uint8_t comparator, const char* originNode,
                        const char* situationName);
 
   // Requires the lock held (OSB1_ScopedLock on lock()). Collects, in the order
@@ -86,8 +85,8 @@ class ZEPDC_DataComputer {
   // of the operation nodes that exist on these paths. Returns a new array of
   // *count lists (the caller delete[]s it), or null with *count 0 when none
   // exists or an argument is null. The lists stay owned by the tree.
-  ZEPLLST_LinkedList** FindSituations(int* count, const char* clientAddress,
-                                      const char* service, const char* operation);
+  ZEPLLST_LinkedList** FindSituations(int* count, const char* clientAddress, const char* service,
+                                      const char* operation);
 
   // Counts one message from clientAddress to service/operation in every
   // matching situation. Always returns true.
@@ -137,13 +136,13 @@ class ZEPDC_DataComputer {
   int collectSituations(ZEPLLST_LinkedList* lists[6], const char* clientAddress,
                         const char* service, const char* operation) const;
 
-  ZEPDCFN_FilterNode* root_;       // children: the client-address nodes
-  ZEPLLST_LinkedList* mcList_;     // payload elements, creation order
+  ZEPDCFN_FilterNode* root_;    // children: the client-address nodes
+  ZEPLLST_LinkedList* mcList_;  // payload elements, creation order
   // MC-list elements by situation key; several situations may share a key.
   std::unordered_multimap<std::string_view, ZEPPELEM_PayloadElement*> mcIndex_;
   OSB1_Lock lock_;
 
-  std::mutex timerMutex_;          // guards timerState_; paired with timerWake_
+  std::mutex timerMutex_;  // guards timerState_; paired with timerWake_
   std::condition_variable timerWake_;
   int16_t timerState_;
   pthread_t timerThread_;

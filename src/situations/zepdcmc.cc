@@ -22,15 +22,14 @@ uint32_t pushEvent(zep_zepmatt_data_t* row) {
 
 // Writes `text` blank-padded (or cut) to `width` bytes, no terminator.
 void putText(char* column, const std::string& text, unsigned width) {
-  ZEPSTRUT_stringUtil::memcpyWithPad(column, text.data(),
-                                     static_cast<unsigned>(text.size()), width, ' ');
+  ZEPSTRUT_stringUtil::memcpyWithPad(column, text.data(), static_cast<unsigned>(text.size()), width,
+                                     ' ');
 }
 
 }  // namespace
 
-std::string createKey(const char* clientAddress, const char* service,
-                      const char* operation, int64_t interval, int32_t limit,
-                      uint8_t comparator, const char* originNode,
+std::string createKey(const char* clientAddress, const char* service, const char* operation,
+                      int64_t interval, int32_t limit, uint8_t comparator, const char* originNode,
                       const char* situationName) {
   auto text = [](const char* s) { return s == nullptr ? "" : s; };
   std::string key;
@@ -55,8 +54,7 @@ bool ZEPDCMC_MessageCounter::isAcceptableInterval(int64_t interval) {
 ZEPDCMC_MessageCounter::ZEPDCMC_MessageCounter(const char* clientAddress, const char* service,
                                                const char* operation, int32_t interval,
                                                int32_t limit, uint8_t comparator,
-                                               const char* originNode,
-                                               const char* situationName) {
+                                               const char* originNode, const char* situationName) {
   if (clientAddress == nullptr || service == nullptr || operation == nullptr ||
       originNode == nullptr || situationName == nullptr) {
     if (TRK1_On(&zepdcmc_unit, TRK1_ERROR)) {
@@ -80,28 +78,24 @@ ZEPDCMC_MessageCounter::ZEPDCMC_MessageCounter(const char* clientAddress, const 
   comparator_ = comparator;
   interval_ = static_cast<int32_t>(normalizeInterval(interval));
   requestedInterval_ = interval;
-  key_ = createKey(clientAddress, service, operation, interval_, limit, comparator,
-                   originNode, situationName);
+  key_ = createKey(clientAddress, service, operation, interval_, limit, comparator, originNode,
+                   situationName);
   cells_.assign(static_cast<size_t>(interval_ / CELL_SECONDS), 0);
 }
 
-const char* ZEPDCMC_MessageCounter::getKey() const {
-  return isValid() ? key_.c_str() : nullptr;
-}
+const char* ZEPDCMC_MessageCounter::getKey() const { return isValid() ? key_.c_str() : nullptr; }
 
 bool ZEPDCMC_MessageCounter::isSituation(const char* clientAddress, const char* service,
-                                         const char* operation, int32_t interval,
-                                         int32_t limit, uint8_t comparator,
-                                         const char* originNode,
+                                         const char* operation, int32_t interval, int32_t limit,
+                                         uint8_t comparator, const char* originNode,
                                          const char* situationName) const {
-  if (!isValid() || clientAddress == nullptr || service == nullptr ||
-      operation == nullptr || originNode == nullptr || situationName == nullptr) {
+  if (!isValid() || clientAddress == nullptr || service == nullptr || operation == nullptr ||
+      originNode == nullptr || situationName == nullptr) {
     return false;
   }
-  return normalizeInterval(interval) == interval_ && limit == limit_ &&
-         comparator == comparator_ && clientAddress_ == clientAddress &&
-         service_ == service && operation_ == operation && originNode_ == originNode &&
-         situationName_ == situationName;
+  return normalizeInterval(interval) == interval_ && limit == limit_ && comparator == comparator_ &&
+         clientAddress_ == clientAddress && service_ == service && operation_ == operation &&
+         originNode_ == originNode && situationName_ == situationName;
 }
 
 void ZEPDCMC_MessageCounter::Increment() {
@@ -116,11 +110,16 @@ int32_t ZEPDCMC_MessageCounter::windowSum() const {
 
 bool ZEPDCMC_MessageCounter::IsTriggered() const {
   switch (comparator_) {
-    case 0: return windowSum_ > limit_;
-    case 1: return windowSum_ >= limit_;
-    case 2: return windowSum_ < limit_;
-    case 3: return windowSum_ <= limit_;
-    default: return false;
+    case 0:
+      return windowSum_ > limit_;
+    case 1:
+      return windowSum_ >= limit_;
+    case 2:
+      return windowSum_ < limit_;
+    case 3:
+      return windowSum_ <= limit_;
+    default:
+      return false;
   }
 }
 
@@ -132,8 +131,9 @@ void ZEPDCMC_MessageCounter::AdvanceCell() {
     zep_zepmatt_data_t row;
     fillRow(&row, true);
     if (TRK1_On(&zepdcmc_unit, TRK1_DETAIL)) {
-      TRK1_Printf(&zepdcmc_unit, __LINE__, triggered ? "Send event: old false, new true\n"
-                                                     : "Send event: old true, new false\n");
+      TRK1_Printf(
+          &zepdcmc_unit, __LINE__,
+          triggered ? "Send event: old false, new true\n" : "Send event: old true, new false\n");
     }
     pushEvent(&row);
     state_ = triggered ? 1 : 0;

@@ -32,9 +32,8 @@ struct zep_zepmatt_data_t;
 // identify a situation on its own (interval 60 with limit 300 and interval
 // 6030 with limit 0 give the same text): compare the eight values as well.
 // Null texts count as empty. `interval` is used as given (normalise first).
-std::string createKey(const char* clientAddress, const char* service,
-                      const char* operation, int64_t interval, int32_t limit,
-                      uint8_t comparator, const char* originNode,
+std::string createKey(const char* clientAddress, const char* service, const char* operation,
+                      int64_t interval, int32_t limit, uint8_t comparator, const char* originNode,
                       const char* situationName);
 
 class ZEPDCMC_MessageCounter : public ZEPPLD_Payload {
@@ -57,10 +56,9 @@ class ZEPDCMC_MessageCounter : public ZEPPLD_Payload {
   // no key and no cells (isValid() false) and must not be used. The interval
   // as given is kept for the TMINT column of the rows, so that a situation's
   // own TMINT condition still selects them.
-  ZEPDCMC_MessageCounter(const char* clientAddress, const char* service,
-                         const char* operation, int32_t interval, int32_t limit,
-                         uint8_t comparator, const char* originNode,
-                         const char* situationName);
+  ZEPDCMC_MessageCounter(const char* clientAddress, const char* service, const char* operation,
+                         int32_t interval, int32_t limit, uint8_t comparator,
+                         const char* originNode, const char* situationName);
   ~ZEPDCMC_MessageCounter() override = default;
 
   bool isValid() const { return !cells_.empty(); }
@@ -70,9 +68,8 @@ class ZEPDCMC_MessageCounter : public ZEPPLD_Payload {
 
   // True when the counter was created with exactly these eight values (the
   // interval compared after normalisation).
-  bool isSituation(const char* clientAddress, const char* service,
-                   const char* operation, int32_t interval, int32_t limit,
-                   uint8_t comparator, const char* originNode,
+  bool isSituation(const char* clientAddress, const char* service, const char* operation,
+                   int32_t interval, int32_t limit, uint8_t comparator, const char* originNode,
                    const char* situationName) const;
 
   // Counts one message in the running cell.
@@ -123,7 +120,7 @@ class ZEPDCMC_MessageCounter : public ZEPPLD_Payload {
   std::string operation_;
   std::string originNode_;
   std::string situationName_;
-  int64_t windowSum_ = 0;   // 64 bits: a day of busy cells cannot overflow it
+  int64_t windowSum_ = 0;  // 64 bits: a day of busy cells cannot overflow it
   size_t current_ = 0;
   uint8_t state_ = 0;
   std::vector<int32_t> cells_;

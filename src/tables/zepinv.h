@@ -45,8 +45,8 @@ class zep_zepinv_agent : public zep_zepinv_base {
   // subnode: the window beginning at `completeBegin` (INTSTATUS 2; skipped
   // when 0), then the one beginning at `runningBegin` (INTSTATUS 1; skipped
   // when 0). Stops after `limit` rows. Requires metricsLogListLock. Returns 0.
-  int TakeSampleRealTime(ZEPDCLST_DCMetricsLogList& logs, time_t completeBegin,
-                         time_t runningBegin, int limit);
+  int TakeSampleRealTime(ZEPDCLST_DCMetricsLogList& logs, time_t completeBegin, time_t runningBegin,
+                         int limit);
   // The history branch: every complete window not yet reported that ended at
   // least a minute ago, of every service operation of every server, marking
   // each window whose row was added. Nothing when `retentionMinutes` is 0 or

@@ -116,11 +116,16 @@ bool readNumber(const FQX1_FILTERINFO* term, int32_t* out) {
 // Comparator code of a MSGCNT condition's compare operator.
 uint8_t comparatorOf(short compareOper) {
   switch (compareOper) {
-    case FQX1_GE: return 1;
-    case FQX1_LE: return 3;
-    case FQX1_LT: return 2;
-    case FQX1_GT: return 0;
-    default: return ZEPDCMC_MessageCounter::COMPARATOR_NONE;
+    case FQX1_GE:
+      return 1;
+    case FQX1_LE:
+      return 3;
+    case FQX1_LT:
+      return 2;
+    case FQX1_GT:
+      return 0;
+    default:
+      return ZEPDCMC_MessageCounter::COMPARATOR_NONE;
   }
 }
 
@@ -174,7 +179,6 @@ void traceValue(const FQX1_FILTERINFO* term) {
   }
   TRK1_Printf(&zepmatt_unit, __LINE__, "valueLen : %d  ,", term->valueLen);
 }
-
 
 // Reads the situation of `sampler`'s request into `values`. Returns false when
 // the request is not a situation.
@@ -261,9 +265,9 @@ void zep_zepmatt_agent::TakeSampleConstructor() {
       }
     } else {
       originNode_ = originNode();
-      registered_ = dc->CreateSituation(v.clientAddress, v.service, v.operation, v.interval,
-                                        v.limit, v.comparator, originNode_.c_str(),
-                                        GetSituationName());
+      registered_ =
+          dc->CreateSituation(v.clientAddress, v.service, v.operation, v.interval, v.limit,
+                              v.comparator, originNode_.c_str(), GetSituationName());
     }
   }
 }
@@ -304,8 +308,8 @@ unsigned int zep_zepmatt_agent::TakeSample() {
     zep_zepmatt_data_t* row = dataRow->getRow();
     ZEPSTRUT_stringUtil::memcpyWithPad(row->originnode, origin, originLength,
                                        sizeof(row->originnode), ' ');
-    ZEPSTRUT_stringUtil::memcpyWithPad(row->hostname, origin, originLength,
-                                       sizeof(row->hostname), ' ');
+    ZEPSTRUT_stringUtil::memcpyWithPad(row->hostname, origin, originLength, sizeof(row->hostname),
+                                       ' ');
     if (status == 0) status = AddData(row, 1);
     delete dataRow;  // and its row record; the list deletes the element
   }

@@ -63,8 +63,8 @@ void ZEPSAMP_sampleRun::startLog(const char* name) {
   memcpy(subnodeName_, name, sizeof(subnodeName_));
   failure_ = 0;
   if (TRK1_On(sampler_.description().unit, TRK1_DETAIL)) {
-    TRK1_Printf(sampler_.description().unit, __LINE__,
-                "ZEP0407I Data requested for subnode: %s\n", subnodeName_);
+    TRK1_Printf(sampler_.description().unit, __LINE__, "ZEP0407I Data requested for subnode: %s\n",
+                subnodeName_);
   }
 }
 
@@ -82,8 +82,8 @@ bool ZEPSAMP_sampleRun::offer(const void* row) {
   }
   failure_ = status;
   if (TRK1_On(sampler_.description().unit, TRK1_ERROR)) {
-    TRK1_Printf(sampler_.description().unit, __LINE__, addErrorFormat_,
-                static_cast<int>(status), attempted_);
+    TRK1_Printf(sampler_.description().unit, __LINE__, addErrorFormat_, static_cast<int>(status),
+                attempted_);
   }
   return false;
 }

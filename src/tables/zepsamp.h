@@ -33,8 +33,7 @@ class ZEPSAMP_sampleRun {
   // A run of `sampler`. `addErrorFormat` is the table's message for a
   // rejected row, with the two conversions "rc = %d" (AddData's status) and
   // "row number = %d" (the attempted count); it must outlive the run.
-  ZEPSAMP_sampleRun(ZEPTABLE_sampler& sampler, const char* addErrorFormat,
-                    bool stopAfterFailure);
+  ZEPSAMP_sampleRun(ZEPTABLE_sampler& sampler, const char* addErrorFormat, bool stopAfterFailure);
 
   ZEPSAMP_sampleRun(const ZEPSAMP_sampleRun&) = delete;
   ZEPSAMP_sampleRun& operator=(const ZEPSAMP_sampleRun&) = delete;

@@ -66,8 +66,9 @@ unsigned int zep_zepsmt_agent::TakeSample() {
 double zep_zepsmt_agent::getTimePeriod(ZEPPROPS_properties& props) {
   props.loadIfChanged();
   ZEPDCLST_DCMetricsLogList::setDefaultGlobalDCProperties(props);
-  const int minutes = props.getPropertyAsInt(ZEPDCSET_settings::MAX_REALTIME_SAMPLE_MINUTES,
-                                             ZEPDCSET_settings::DEFAULT_MAX_REALTIME_SAMPLE_MINUTES);
+  const int minutes =
+      props.getPropertyAsInt(ZEPDCSET_settings::MAX_REALTIME_SAMPLE_MINUTES,
+                             ZEPDCSET_settings::DEFAULT_MAX_REALTIME_SAMPLE_MINUTES);
   return minutes * 60.0;
 }
 

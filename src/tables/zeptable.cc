@@ -24,8 +24,7 @@ int32_t ReadLong(const char* at) {
 }  // namespace
 
 ZEPTABLE_sampler::ZEPTABLE_sampler(RequestDetail* request, ContextInfo* context,
-                                   TableManager* manager,
-                                   const ZEPTABLE_description& description)
+                                   TableManager* manager, const ZEPTABLE_description& description)
     : vexor(request, context, manager, description.rowSize, description.allocSize),
       description_(description) {}
 
@@ -79,8 +78,8 @@ unsigned int ZEPTABLE_sampler::AddRows(const void* rows, int n) {
 void ZEPTABLE_sampler::PrintSelf() {
   TRK1_Unit* unit = description_.unit;
   if (!TRK1_On(unit, TRK1_DUMP)) return;
-  TRK1_Printf(unit, __LINE__, "%s @%p <%u,%u>\n", description_.baseName,
-              static_cast<void*>(this), flags, handle);
+  TRK1_Printf(unit, __LINE__, "%s @%p <%u,%u>\n", description_.baseName, static_cast<void*>(this),
+              flags, handle);
   TRK1_Printf(unit, __LINE__, "\t::appl=%s,table=%s,interval=%d,samptype=%d\n",
               description_.application, description_.table, GetSampleInterval() * 1000,
               GetSampleType());

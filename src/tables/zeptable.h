@@ -34,9 +34,9 @@ struct ZEPTABLE_description {
   const char* initName;     // "zep_zepsmt_init": its trace events
   const ZEPROWS_column* columns;
   int numColumns;
-  int rowSize;              // bytes per row record
-  int allocSize;            // rows by which the framework's row buffer grows
-  TRK1_Unit* unit;          // the table module's trace unit
+  int rowSize;      // bytes per row record
+  int allocSize;    // rows by which the framework's row buffer grows
+  TRK1_Unit* unit;  // the table module's trace unit
 };
 
 // The part of every table sampler that depends only on the description:
@@ -128,7 +128,6 @@ class ZEPTABLE_object final : public Agent {
 template <class Agent, class Row>
 class ZEPTABLE_manager : public ZEPTABLE_managerBase {
  public:
-
   ZEPTABLE_manager() : ZEPTABLE_managerBase(Agent::Description()) {}
 
   // Creates the table object of one request and runs its creation hook.
@@ -170,25 +169,29 @@ class ZEPTABLE_manager : public ZEPTABLE_managerBase {
 // module with ZEPTABLE_DEFINE_DESCRIPTION), the base and manager classes,
 // the static manager and the init function. The module then declares its
 // agent class zep_<t>_agent, derived from zep_<t>_base.
-#define ZEPTABLE_DECLARE_TABLE(t, table_name)                                   \
-  inline constexpr char zep_##t##_application[] = "ZEP";                        \
-  inline constexpr char zep_##t##_table[] = table_name;                         \
-  extern const ZEPTABLE_description zep_##t##_description;                      \
-  class zep_##t##_agent;                                                        \
-  using zep_##t##_base = ZEPTABLE_base<zep_##t##_data_t, zep_##t##_description>; \
-  using zep_##t##_manager = ZEPTABLE_manager<zep_##t##_agent, zep_##t##_data_t>; \
+#define ZEPTABLE_DECLARE_TABLE(t, table_name)                                             \
+  inline constexpr char zep_##t##_application[] = "ZEP";                                  \
+  inline constexpr char zep_##t##_table[] = table_name;                                   \
+  extern const ZEPTABLE_description zep_##t##_description;                                \
+  class zep_##t##_agent;                                                                  \
+  using zep_##t##_base = ZEPTABLE_base<zep_##t##_data_t, zep_##t##_description>;          \
+  using zep_##t##_manager = ZEPTABLE_manager<zep_##t##_agent, zep_##t##_data_t>;          \
   inline zep_##t##_manager*& zep_##t##_static_manager = zep_##t##_manager::staticManager; \
-  extern const char zep_##t##_version[];                                        \
+  extern const char zep_##t##_version[];                                                  \
   unsigned int zep_##t##_init()
 
 // Defines, in the table's module, the description of table `t` with trace
 // unit `unit` and row-buffer growth `alloc_size`.
-#define ZEPTABLE_DEFINE_DESCRIPTION(t, unit, alloc_size)                     \
-  const ZEPTABLE_description zep_##t##_description = {                       \
-      zep_##t##_application, zep_##t##_table, "zep_" #t "_base",             \
-      "zep_" #t "_init",                                                     \
-      zep_##t##_data_t_columns, zep_##t##_data_t_numColumns,                 \
-      static_cast<int>(sizeof(zep_##t##_data_t)), (alloc_size), &(unit)};    \
+#define ZEPTABLE_DEFINE_DESCRIPTION(t, unit, alloc_size)                                          \
+  const ZEPTABLE_description zep_##t##_description = {zep_##t##_application,                      \
+                                                      zep_##t##_table,                            \
+                                                      "zep_" #t "_base",                          \
+                                                      "zep_" #t "_init",                          \
+                                                      zep_##t##_data_t_columns,                   \
+                                                      zep_##t##_data_t_numColumns,                \
+                                                      static_cast<int>(sizeof(zep_##t##_data_t)), \
+                                                      (alloc_size),                               \
+                                                      &(unit)};                                   \
   extern const char zep_##t##_version[] = "zep_" #t " table module 1.0"
 
 // Defines the init function of table `t` that only creates and registers

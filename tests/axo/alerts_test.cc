@@ -11,7 +11,7 @@ namespace {
 
 using nlohmann::json;
 
-constexpr time_t kT0 = 1700000000;   // 2023-11-14T22:13:20Z
+constexpr time_t kT0 = 1700000000;  // 2023-11-14T22:13:20Z
 
 // Every alert the sink received, in order.
 std::vector<json> Alerts(e2e::HttpSink& sink) {
@@ -24,9 +24,15 @@ std::vector<json> Alerts(e2e::HttpSink& sink) {
 
 axo::Event Event(const std::string& situation, bool raised, time_t when, int count) {
   auto text = [](const std::string& t) { return axo::Value{true, t, 0}; };
-  return axo::Event{0, when, situation, "ZEPMATT", raised,
-                    {{"ORIGINNODE", text("host:ZP")}, {"PORTNAME", text("OrderPort")},
-                     {"OPNAME", text("")}, {"MSGCNT", axo::Value{false, "", count}},
+  return axo::Event{0,
+                    when,
+                    situation,
+                    "ZEPMATT",
+                    raised,
+                    {{"ORIGINNODE", text("host:ZP")},
+                     {"PORTNAME", text("OrderPort")},
+                     {"OPNAME", text("")},
+                     {"MSGCNT", axo::Value{false, "", count}},
                      {"SITNAME", text(situation)}}};
 }
 
@@ -34,13 +40,15 @@ TEST(AlertSender, RaisedThenResentEvery60SecondsThenClearedWithSameLabels) {
   e2e::HttpSink sink;
   axo::alerts::Sender sender;
   sender.Offer(Event("Busy", true, kT0, 12));
-  EXPECT_EQ(sender.stats().queued, 0u);   // no URL yet: remembered, not queued
+  EXPECT_EQ(sender.stats().queued, 0u);  // no URL yet: remembered, not queued
   sender.SetUrls({"http://127.0.0.1:" + std::to_string(sink.port()) + "/am/"});
   sender.Pass(kT0);
   ASSERT_EQ(Alerts(sink).size(), 1u);
   const json first = Alerts(sink)[0];
-  EXPECT_EQ(first["labels"], json({{"alertname", "Busy"}, {"table", "ZEPMATT"},
-                                   {"subnode", "host:ZP"}, {"portname", "OrderPort"}}));
+  EXPECT_EQ(first["labels"], json({{"alertname", "Busy"},
+                                   {"table", "ZEPMATT"},
+                                   {"subnode", "host:ZP"},
+                                   {"portname", "OrderPort"}}));
   EXPECT_EQ(first["annotations"], json({{"msgcnt", "12"}}));
   EXPECT_EQ(first["startsAt"], "2023-11-14T22:13:20Z");
   EXPECT_FALSE(first.contains("endsAt"));
@@ -79,7 +87,7 @@ TEST(AlertSender, UnreachableCostsBoundedQueueBackoffAndOneTracePerStreak) {
 
   e2e::HttpSink sink(port);
   sender.Pass(kT0 + 14);
-  EXPECT_EQ(sender.stats().failures, 4u);   // still waiting 8 s from +7
+  EXPECT_EQ(sender.stats().failures, 4u);  // still waiting 8 s from +7
   sender.Pass(kT0 + 15);
   EXPECT_EQ(Alerts(sink).size(), 3u);
   EXPECT_EQ(sender.stats().queued, 0u);
@@ -91,8 +99,9 @@ TEST(AlertSender, UrlsAreHttpOrHttpsWithHostOptionalPortAndPath) {
   for (const char* good : {"https://am.example:443/prefix/", "http://[::1]:9093", "http://am"}) {
     EXPECT_TRUE(axo::alerts::ValidUrl(good, &error)) << good << ": " << error;
   }
-  for (const char* bad : {"127.0.0.1:9093", "ftp://am:21", "http://:9093", "http://am:0",
-                          "http://am:", "http://u:p@am:9093", "http://am/?q=1", "http://::1:9093"}) {
+  for (const char* bad :
+       {"127.0.0.1:9093", "ftp://am:21", "http://:9093", "http://am:0",
+        "http://am:", "http://u:p@am:9093", "http://am/?q=1", "http://::1:9093"}) {
     EXPECT_FALSE(axo::alerts::ValidUrl(bad, &error)) << bad;
   }
 }

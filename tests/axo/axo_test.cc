@@ -74,7 +74,7 @@ int FailingStart(std::string* error) {
 // started is stopped, nothing after it starts, the hooks run, and standard
 // error says which service failed and why.
 TEST_F(AxoProcessTest, MainLoopRunsLoaderServicesAndHooksInOrder) {
-  EXPECT_EQ(omxmain(0, nullptr), 1);   // no loader
+  EXPECT_EQ(omxmain(0, nullptr), 1);  // no loader
   g_calls.clear();
   AXO_RegisterAgentLoader(CountingLoader);
   AXO_RegisterShutdownHook(HookA);
@@ -82,7 +82,7 @@ TEST_F(AxoProcessTest, MainLoopRunsLoaderServicesAndHooksInOrder) {
   AXO_RegisterShutdownHook(HookA);
   AXO_RegisterService("svc", StartService, StopService);
   AXO_RegisterService("svc again", StartService, StopService);
-  AXO_Shutdown(1);   // before the loop: the loop ends right after loading
+  AXO_Shutdown(1);  // before the loop: the loop ends right after loading
   EXPECT_EQ(omxmain(0, nullptr), 0);
   EXPECT_EQ(g_calls, (std::vector<std::string>{"load", "start", "stop", "hookB", "hookA"}));
 
@@ -94,10 +94,9 @@ TEST_F(AxoProcessTest, MainLoopRunsLoaderServicesAndHooksInOrder) {
   AXO_RegisterService("broken", FailingStart, StopService);
   AXO_RegisterService("later", StartService, StopService);
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(omxmain(0, nullptr), 1);   // returns without waiting for a shutdown
+  EXPECT_EQ(omxmain(0, nullptr), 1);  // returns without waiting for a shutdown
   const std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(g_calls,
-            (std::vector<std::string>{"load", "start", "start-failing", "stop", "hookA"}));
+  EXPECT_EQ(g_calls, (std::vector<std::string>{"load", "start", "start-failing", "stop", "hookA"}));
   EXPECT_NE(err.find("broken not started: port in use"), std::string::npos) << err;
 }
 

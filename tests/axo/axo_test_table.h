@@ -15,10 +15,10 @@
 #include "axo/vexor.h"
 
 struct TestRow {
-  char name[16];      // text, blank-padded
+  char name[16];  // text, blank-padded
   int16_t small;
-  int32_t big;        // natural alignment: offset 20
-  char sitname[32];   // text, blank-padded
+  int32_t big;       // natural alignment: offset 20
+  char sitname[32];  // text, blank-padded
 };
 static_assert(offsetof(TestRow, big) == 20 && sizeof(TestRow) == 56);
 
@@ -47,7 +47,10 @@ class TestVexor : public vexor {
             const std::vector<TestRow>* source, TestTableLog* log, bool with_sitname,
             const unsigned int* sample_rc = nullptr)
       : vexor(request, context, manager, sizeof(TestRow), alloc_size),
-        source_(source), log_(log), withSitname_(with_sitname), sampleRc_(sample_rc) {}
+        source_(source),
+        log_(log),
+        withSitname_(with_sitname),
+        sampleRc_(sample_rc) {}
   ~TestVexor() override {
     std::lock_guard<std::mutex> guard(log_->mu);
     ++log_->destroyed;
@@ -126,7 +129,7 @@ class TestManager : public TableManager {
     return result;
   }
 
-  std::vector<TestRow> rows;   // what a sample produces
+  std::vector<TestRow> rows;  // what a sample produces
   TestTableLog log;
   bool refuseSamplers = false;  // CreateVexor fails
   unsigned int sampleRc = 0;    // when not 0, every sample answers it, with no rows

@@ -182,7 +182,8 @@ TEST_P(AxoHistoryTest, TheRouteAnswersRowsOfTheRangeAndRefusesWithTheReason) {
   EXPECT_EQ(body["rows"][1]["NAME"], kDay6);
 
   // Seconds since 1970, where terms ANDed, CSV.
-  r = Get("/api/v1/history/AXOSMP?from=1796515200&to=2026-12-08T01:00:00%2B01:00"
+  r =
+      Get("/api/v1/history/AXOSMP?from=1796515200&to=2026-12-08T01:00:00%2B01:00"
           "&where=BIG%3E150&where=SMALL!%3D3&format=csv");
   ASSERT_EQ(r.status, 200) << r.body;
   EXPECT_EQ(r.body, "WRITETIME,NAME,SMALL,BIG\n1261207000000000,1261206100000000,2,200\n");
@@ -199,7 +200,7 @@ TEST_P(AxoHistoryTest, TheRouteAnswersRowsOfTheRangeAndRefusesWithTheReason) {
       {"/api/v1/history/AXOSMP?limit=100001", "limit must be"},
       {"/api/v1/history/AXOSMP?limit=2&" + range, "more than 2 rows match"},
   };
-  ASSERT_EQ(TableManager::RegisterWithManager(&named_), 0u);   // published, not collected
+  ASSERT_EQ(TableManager::RegisterWithManager(&named_), 0u);  // published, not collected
   for (const Case& c : cases) {
     r = Get(c.target);
     EXPECT_EQ(r.status, 400) << c.target << ": " << r.body;
@@ -275,10 +276,11 @@ TEST_F(AxoHistorySqliteTest, AFullDiskWritesEachSampleWholeWhenSpaceReturns) {
 // A file an older agent wrote without a key: its duplicates are removed on
 // open (the first kept), and a column added later widens the key.
 TEST_F(AxoHistorySqliteTest, AnOlderFileIsMigratedOnOpen) {
-  const std::string old = "CREATE TABLE AXOSMP (WRITETIME TEXT, NAME TEXT, SMALL INTEGER);"
-                          "INSERT INTO AXOSMP VALUES ('t1','1261205100000000',1),"
-                          "('t1','1261206100000000',2),('t2','1261205100000000',1),"
-                          "('t3','1261205100000000',1),('t3','1261207100000000',3);";
+  const std::string old =
+      "CREATE TABLE AXOSMP (WRITETIME TEXT, NAME TEXT, SMALL INTEGER);"
+      "INSERT INTO AXOSMP VALUES ('t1','1261205100000000',1),"
+      "('t1','1261206100000000',2),('t2','1261205100000000',1),"
+      "('t3','1261205100000000',1),('t3','1261207100000000',3);";
   ASSERT_EQ(std::system(("sqlite3 '" + store_.path + "' \"" + old + "\"").c_str()), 0);
   TRK1_Capture trace;
   {
@@ -303,8 +305,9 @@ class AxoHistoryPgTest : public HistoryTest {
  protected:
   AxoHistoryPgTest() : HistoryTest(true) {}
   std::string Partitions() {
-    return Sql("SELECT string_agg(c.relname, ',' ORDER BY c.relname) FROM pg_inherits i JOIN "
-               "pg_class c ON c.oid = i.inhrelid WHERE c.relkind = 'r'");
+    return Sql(
+        "SELECT string_agg(c.relname, ',' ORDER BY c.relname) FROM pg_inherits i JOIN "
+        "pg_class c ON c.oid = i.inhrelid WHERE c.relkind = 'r'");
   }
 };
 

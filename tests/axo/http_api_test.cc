@@ -5,9 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
+#include <nlohmann/json.hpp>
 #include <numeric>
 #include <stdexcept>
 #include <string>
@@ -40,7 +39,7 @@ class AxoHttpApiTest : public ::testing::Test {
     sampled_.rows = {MakeRow("alpha", 1, 100), MakeRow("beta, \"b\"", 2, 200),
                      MakeRow("gamma", 3, 300)};
     AXO_RegisterCommandCallback("ZP", EchoHandler);
-    EXPECT_EQ(options_.host, "127.0.0.1");   // loopback unless told otherwise
+    EXPECT_EQ(options_.host, "127.0.0.1");  // loopback unless told otherwise
     options_.port = 0;
     options_.token = "s3cret-token";
     options_.maxBodyBytes = 4096;
@@ -75,8 +74,8 @@ class AxoHttpApiTest : public ::testing::Test {
 TEST_F(AxoHttpApiTest, QueriesDecodeRowsFilterAndAnswerCsv) {
   json j = Body(Get("/api/v1/tables/AXOSMP"));
   ASSERT_EQ(j["count"], 3);
-  EXPECT_EQ(j["rows"][0]["NAME"], "alpha");   // trailing blanks removed
-  EXPECT_EQ(j["rows"][1]["SMALL"], 2);        // integers as numbers
+  EXPECT_EQ(j["rows"][0]["NAME"], "alpha");  // trailing blanks removed
+  EXPECT_EQ(j["rows"][1]["SMALL"], 2);       // integers as numbers
   EXPECT_EQ(j["rows"][2]["BIG"], 300);
 
   j = Body(Get("/api/v1/tables/axosmp?where=BIG%3E%3D200&where=" + e2e::UrlEncode("NAME!=gamma")));
@@ -88,8 +87,9 @@ TEST_F(AxoHttpApiTest, QueriesDecodeRowsFilterAndAnswerCsv) {
   EXPECT_EQ(Get("/api/v1/tables/AXOSMP?format=csv&where=SMALL%3E9").body, "NAME,SMALL,BIG\n");
 
   // The catalogue describes each column.
-  EXPECT_NE(Get("/api/v1/tables").body.find(
-                R"({"attribute":"SMALL","name":"small","type":"int16","width":2,"offset":16})"),
+  EXPECT_NE(Get("/api/v1/tables")
+                .body.find(
+                    R"({"attribute":"SMALL","name":"small","type":"int16","width":2,"offset":16})"),
             std::string::npos);
 }
 
@@ -108,7 +108,9 @@ TEST_F(AxoHttpApiTest, LargeAnswersArriveWholeAcrossChunks) {
   // curl -0 speaks HTTP/1.0.
   std::string whole;
   ASSERT_EQ(e2e::RunCommand("curl -s -0 -i http://127.0.0.1:" + std::to_string(api_.port()) +
-                                "/api/v1/tables/AXOSMP", &whole), 0);
+                                "/api/v1/tables/AXOSMP",
+                            &whole),
+            0);
   const size_t head = whole.find("\r\n\r\n");
   ASSERT_NE(head, std::string::npos) << whole.substr(0, 200);
   EXPECT_EQ(whole.substr(0, head).find("chunked"), std::string::npos);
@@ -122,9 +124,10 @@ TEST_F(AxoHttpApiTest, LargeAnswersArriveWholeAcrossChunks) {
 // not, alone, at the end and before other text) and integers at both ends of
 // the range.
 TEST(AxoHttpApiRowJson, SameTextAsTheJsonLibrary) {
-  std::vector<std::string> texts = {"abc", "\"", "\\", "\n", "\t", std::string(1, '\0'), "\x01",
-                                    "\x7f", "\xc3\xa9", "\xe2\x82\xac", "\xff", "\xc3",
-                                    "\xed\xa0\x80", "/", ""};
+  std::vector<std::string> texts = {
+      "abc",          "\"",   "\\",       "\n",           "\t",   std::string(1, '\0'),
+      "\x01",         "\x7f", "\xc3\xa9", "\xe2\x82\xac", "\xff", "\xc3",
+      "\xed\xa0\x80", "/",    ""};
   const std::string forward = std::accumulate(texts.begin(), texts.end(), std::string());
   texts.push_back(forward);
   texts.push_back(std::accumulate(texts.rbegin() + 1, texts.rend(), std::string()));
@@ -152,7 +155,7 @@ TEST_F(AxoHttpApiTest, RoutesAnswerEachRequestWithItsStatus) {
   const struct {
     const char* method;
     std::string target, body;
-    const char* auth;   // nullptr: no Authorization header
+    const char* auth;  // nullptr: no Authorization header
     int status;
     const char* bodyHas;
   } calls[] = {
@@ -185,7 +188,8 @@ TEST_F(AxoHttpApiTest, RoutesAnswerEachRequestWithItsStatus) {
       {"POST", "/api/v1/situations", cond + R"("BIG", "op": "=", "value": 1.5}]})", kAuth, 400, ""},
       {"POST", "/api/v1/situations", cond + R"("NOPE", "op": "=", "value": 1}]})", kAuth, 400, ""},
       {"POST", "/api/v1/situations", R"({"name": "S", "table": "NOSUCH"})", kAuth, 404, ""},
-      {"POST", "/api/v1/situations", cond + R"("BIG", "op": "<=", "value": 250}]})", kAuth, 201, ""},
+      {"POST", "/api/v1/situations", cond + R"("BIG", "op": "<=", "value": 250}]})", kAuth, 201,
+       ""},
       {"POST", "/api/v1/situations", situation + "}", kAuth, 409, ""},
       {"DELETE", "/api/v1/situations/S", "", kAuth, 200, ""},
       {"DELETE", "/api/v1/situations/S", "", kAuth, 404, ""},
@@ -213,7 +217,7 @@ TEST_F(AxoHttpApiTest, InternalFailuresAnswer500WithAnError) {
       Get("/api/v1/tables/AXOSMP"),
       Post("/api/v1/situations", R"({"name": "S", "table": "AXOSMP"})"),
   };
-  AXO_RegisterCommandCallback("ZP", nullptr);   // no agent to run commands
+  AXO_RegisterCommandCallback("ZP", nullptr);  // no agent to run commands
   replies.push_back(Post("/api/v1/actions", "anything"));
   AXO_RegisterCommandCallback("ZP", ThrowingHandler);
   replies.push_back(Post("/api/v1/actions", "anything"));
@@ -228,9 +232,9 @@ TEST_F(AxoHttpApiTest, InternalFailuresAnswer500WithAnError) {
 // the page run only its own script; JSON answers are never compressed (a
 // browser offers brotli, which costs seconds per megabyte of answer).
 TEST_F(AxoHttpApiTest, DashboardFilesAndUncompressedAnswers) {
-  for (const auto& [target, file, type] :
-       {std::tuple{"/", "index.html", "text/html"}, {"/ui/app.js", "app.js", "text/javascript"},
-        {"/ui/style.css", "style.css", "text/css"}}) {
+  for (const auto& [target, file, type] : {std::tuple{"/", "index.html", "text/html"},
+                                           {"/ui/app.js", "app.js", "text/javascript"},
+                                           {"/ui/style.css", "style.css", "text/css"}}) {
     e2e::HttpReply r = Get(target);
     ASSERT_EQ(r.status, 200) << target;
     EXPECT_TRUE(r.body == e2e::ReadFile(std::string(ZEP_SOURCE_DIR) + "/axo/ui/" + file))
@@ -250,8 +254,8 @@ TEST_F(AxoHttpApiTest, DashboardFilesAndUncompressedAnswers) {
 
 // --- the connection front end ---------------------------------------------
 
-const std::string kPost = "POST /api/v1/actions HTTP/1.1\r\nHost: a\r\n" + std::string(kAuth) +
-                          "\r\n";
+const std::string kPost =
+    "POST /api/v1/actions HTTP/1.1\r\nHost: a\r\n" + std::string(kAuth) + "\r\n";
 
 std::string Repeat(const std::string& text, int times) {
   std::string out;
@@ -281,7 +285,7 @@ TEST_F(AxoHttpApiTest, FrontEndRefusesWhatItCannotAccept) {
       {kPost + "Content-Length: 4097\r\n\r\n", 413},
       {chunked + "1001\r\n", 413},
       {chunked + Repeat("800\r\n" + std::string(2048, 'c') + "\r\n", 3), 413},
-      {chunked + Repeat("1\r\nc\r\n", 4000), 413},   // framing over its limit
+      {chunked + Repeat("1\r\nc\r\n", 4000), 413},  // framing over its limit
       {kPost + "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n", 400},
       {kPost + "Transfer-Encoding: gzip, chunked\r\n\r\n", 400},
       {kPost + "Content-Length: 3\r\nContent-Length: 4\r\n\r\nabc", 400},
@@ -308,7 +312,8 @@ TEST_F(AxoHttpApiTest, FrontEndRefusesWhatItCannotAccept) {
 // in order; "100 Continue" comes before the body is sent.
 TEST_F(AxoHttpApiTest, FrontEndServesChunkedPipelinedAndContinuedRequests) {
   e2e::RawClient client(api_.port());
-  client.Send(kPost + "Transfer-Encoding: chunked\r\n\r\n6;x=1\r\nenable\r\n"
+  client.Send(kPost +
+              "Transfer-Encoding: chunked\r\n\r\n6;x=1\r\nenable\r\n"
               "d\r\nMonitoring;s1\r\n0\r\n\r\nGET /healthz HTTP/1.1\r\nHost: a\r\n\r\n");
   const std::string answers = client.Receive(300);
   EXPECT_THAT(answers, testing::ContainsRegex("^HTTP/1.1 200 .*did enableMonitoring;s1.*"
@@ -339,7 +344,7 @@ TEST_F(AxoHttpApiTest, FrontEndDeadlinesAndConnectionTable) {
   Restart(60000, 2);
   e2e::RawClient first(api_.port()), second(api_.port()), third(api_.port());
   EXPECT_EQ(first.Receive(5000), "");
-  EXPECT_TRUE(first.closed());   // the one idle longest made room
+  EXPECT_TRUE(first.closed());  // the one idle longest made room
   // An interim answer shows that the head was read: a request is under way.
   const std::string head = kPost + "Expect: 100-continue\r\nContent-Length: 19\r\n\r\n";
   for (e2e::RawClient* c : {&second, &third}) {

@@ -25,7 +25,7 @@ TEST(AxoLivenessTest, StuckAfterThreeIntervalsAndThirtySeconds) {
   axo::liveness::Completed("long", 20);
   EXPECT_FALSE(StuckAt("short", t + 29));  // over 3 intervals, under 30 s
   EXPECT_TRUE(StuckAt("short", t + 30));
-  EXPECT_FALSE(StuckAt("long", t + 59));   // over 30 s, not over 3 intervals
+  EXPECT_FALSE(StuckAt("long", t + 59));  // over 30 s, not over 3 intervals
   EXPECT_TRUE(StuckAt("long", t + 61));
   axo::liveness::Forget("short");
   axo::liveness::Forget("long");

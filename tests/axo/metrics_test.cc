@@ -20,7 +20,8 @@ TEST(MetricsExposition, LabelValuesEscapedAndCountersTyped) {
   odd.counter({"a\"b\\c\nd"}).Inc(3);
   odd.counter({"Bestellung\xC3\xBC"}).Inc();
   const std::string text = Expose(Format::kPrometheus);
-  EXPECT_THAT(text, HasSubstr("# HELP zep_test_odd_total Help with \\\\ and\\nnewline, \"quoted\".\n"));
+  EXPECT_THAT(text,
+              HasSubstr("# HELP zep_test_odd_total Help with \\\\ and\\nnewline, \"quoted\".\n"));
   EXPECT_THAT(Expose(Format::kOpenMetrics),
               HasSubstr("# HELP zep_test_odd Help with \\\\ and\\nnewline, \\\"quoted\\\".\n"));
   EXPECT_THAT(text, HasSubstr("# TYPE zep_test_odd_total counter\n"));

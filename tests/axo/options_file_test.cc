@@ -52,22 +52,25 @@ TEST_F(OptionsFileTest, TheCommandLineChecksEveryValue) {
   EXPECT_EQ(Parse({"--help"}, &o, &error), AXO_OPTIONS_HELP);
   EXPECT_EQ(Parse({"--version"}, &o, &error), AXO_OPTIONS_VERSION);
 
-  for (const auto& [value, host, port] :
-       {std::tuple{"10.1.2.3:8080", "10.1.2.3", 8080}, {"[::1]:1920", "::1", 1920},
-        {":46999", "127.0.0.1", 46999}, {"65535", "127.0.0.1", 65535}}) {
+  for (const auto& [value, host, port] : {std::tuple{"10.1.2.3:8080", "10.1.2.3", 8080},
+                                          {"[::1]:1920", "::1", 1920},
+                                          {":46999", "127.0.0.1", 46999},
+                                          {"65535", "127.0.0.1", 65535}}) {
     ASSERT_EQ(Parse({"--listen", value}, &o, &error), AXO_OPTIONS_OK) << value << error;
     EXPECT_EQ(o.listenHost, host);
     EXPECT_EQ(o.listenPort, port);
   }
-  for (const char* bad : {"", "localhost", "host:", "host:65536", "70000", "+80", "host:8o",
-                          "::1:80", "[]:80"}) {
+  for (const char* bad :
+       {"", "localhost", "host:", "host:65536", "70000", "+80", "host:8o", "::1:80", "[]:80"}) {
     SCOPED_TRACE(bad);
     EXPECT_EQ(Parse({"--listen", bad}, &o, &error), AXO_OPTIONS_ERROR);
     EXPECT_NE(error.find("HOST:PORT, :PORT, PORT or none"), std::string::npos) << error;
   }
-  const std::vector<std::vector<std::string>> errors = {
-      {"--bogus"}, {"stray"}, {"--listen"}, {"--history-interval", "0"},
-      {"--alertmanager-url", "am:9093"}};
+  const std::vector<std::vector<std::string>> errors = {{"--bogus"},
+                                                        {"stray"},
+                                                        {"--listen"},
+                                                        {"--history-interval", "0"},
+                                                        {"--alertmanager-url", "am:9093"}};
   for (const auto& args : errors) {
     EXPECT_EQ(Parse(args, &o, &error), AXO_OPTIONS_ERROR) << args[0];
     EXPECT_NE(error.find(args[0]), std::string::npos) << error;
@@ -89,7 +92,7 @@ TEST_F(OptionsFileTest, FileGivesEveryOptionAndTheCommandLineWins) {
   EXPECT_EQ(o.trace, "all=128,OPTTEST=0x41");
   EXPECT_EQ(o.traceFile, "/x.log");
   EXPECT_EQ(o.historyDb, "/h.db");
-  EXPECT_EQ(o.historyInterval, 61);   // the later line
+  EXPECT_EQ(o.historyInterval, 61);  // the later line
   EXPECT_EQ(o.historyTables, "ZEPSMT");
   EXPECT_EQ(o.configFile, file);
 
@@ -142,9 +145,9 @@ TEST_F(OptionsFileTest, ReloadAppliesTraceAndHooksAndNamesWhatNeedsARestart) {
   EXPECT_EQ(AXO_ReloadOptions(), 0);
   EXPECT_EQ(calls, 1);
   EXPECT_TRUE(TRK1_On(&options_test_unit, TRK1_DETAIL));
-  EXPECT_FALSE(TRK1_On(&options_test_unit, TRK1_ERROR));   // set anew, not added
+  EXPECT_FALSE(TRK1_On(&options_test_unit, TRK1_ERROR));  // set anew, not added
   EXPECT_TRUE(capture.contains("AXO0012I Option history-interval changed from 60 to 30: applied"));
-  EXPECT_FALSE(capture.contains("history-tables"));   // the command line still wins
+  EXPECT_FALSE(capture.contains("history-tables"));  // the command line still wins
   EXPECT_EQ(AXO_GetOptions().historyInterval, 30);
 
   dir_.write("zepagent.conf", "history-interval = never\n");

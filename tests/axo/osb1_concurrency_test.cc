@@ -1,13 +1,12 @@
 // The bounded lock guard's contract: with a wait limit on the thread it gives
 // up after the limit and leaves the holder's lock alone; the agent's pair of
 // locks gives up whole, holding neither.
-#include "axo/osb1.h"
-
 #include <gtest/gtest.h>
 
 #include <future>
 #include <thread>
 
+#include "axo/osb1.h"
 #include "logs/zepshared.h"
 
 namespace {

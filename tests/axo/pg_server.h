@@ -23,14 +23,14 @@ using e2e::FreePort;
 class PgServer {
  public:
   PgServer() {
-    for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/postgresql",
-                                                                   ignored_)) {
+    for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/postgresql", ignored_)) {
       std::string bin = entry.path().string() + "/bin";
       if (std::filesystem::exists(bin + "/initdb") && bin > bin_) bin_ = bin;
     }
     if (bin_.empty()) {
-      error_ = "PostgreSQL is not installed (no /usr/lib/postgresql/*/bin/initdb; run "
-               "scripts/install-deps)";
+      error_ =
+          "PostgreSQL is not installed (no /usr/lib/postgresql/*/bin/initdb; run "
+          "scripts/install-deps)";
       return;
     }
     const char* tmp = getenv("TMPDIR");

@@ -16,7 +16,7 @@
 
 class AxoRequestTest : public ::testing::Test {
  protected:
-  static inline time_t now_ = 1000;   // the framework clock
+  static inline time_t now_ = 1000;  // the framework clock
   static time_t Clock() { return now_; }
 
   void SetUp() override {

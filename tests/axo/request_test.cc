@@ -36,7 +36,7 @@ TEST_F(AxoRequestTest, SampledSituationFollowsItsIntervalAndDeletes) {
   EXPECT_NE(error.find("locked"), std::string::npos) << error;
   sampled_.sampleRc = 0;
 
-  axo::pollSituations(1119);   // not due yet
+  axo::pollSituations(1119);  // not due yet
   EXPECT_EQ(axo::eventsSince(1).size(), 0u);
   axo::pollSituations(1120);
   ev = axo::eventsSince(1);
@@ -47,9 +47,9 @@ TEST_F(AxoRequestTest, SampledSituationFollowsItsIntervalAndDeletes) {
   const int destroyed = sampled_.log.destroyed;
   EXPECT_EQ(axo::deleteSituation("HIGH", &error), axo::kOk);
   EXPECT_EQ(sampled_.log.destroyed, destroyed + 1);
-  EXPECT_EQ(sampled_.log.lastAllocated, 0);   // no rows held between samples
+  EXPECT_EQ(sampled_.log.lastAllocated, 0);  // no rows held between samples
   EXPECT_EQ(axo::deleteSituation("HIGH", &error), axo::kNotFound);
-  EXPECT_EQ(Create("HIGH", "AXOSMP", 60, {}), axo::kOk);   // the name is free again
+  EXPECT_EQ(Create("HIGH", "AXOSMP", 60, {}), axo::kOk);  // the name is free again
 }
 
 }  // namespace

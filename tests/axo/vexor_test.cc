@@ -41,12 +41,20 @@ class AxoVexorTest : public ::testing::Test {
 // blanks are ignored, the value's are not.
 TEST_F(AxoVexorTest, ComparisonsFollowEachOperator) {
   TestVexor v(&request_, &context_, nullptr, 4, &table_.rows, &table_.log, false);
-  struct Case { _IntfOper op; int value; const char* threshold; unsigned expected; };
+  struct Case {
+    _IntfOper op;
+    int value;
+    const char* threshold;
+    unsigned expected;
+  };
   const Case cases[] = {
-      {FQX1_EQ, 5, "5", 1}, {FQX1_EQ, 5, "6", 0}, {FQX1_NE, 5, "6", 1}, {FQX1_NE, 5, "5", 0},
-      {FQX1_GT, 6, "5", 1}, {FQX1_GT, 5, "5", 0}, {FQX1_GE, 5, "5", 1}, {FQX1_GE, 4, "5", 0},
-      {FQX1_LT, 5, "5", 0}, {FQX1_LE, 5, "5", 1}, {FQX1_EQ, -7, "-7", 1}, {FQX1_EQ, 5, "5x", 0},
-      {FQX1_EQ, 0, "", 0}, {static_cast<_IntfOper>(99), 5, "5", 0},
+      {FQX1_EQ, 5, "5", 1},   {FQX1_EQ, 5, "6", 0},
+      {FQX1_NE, 5, "6", 1},   {FQX1_NE, 5, "5", 0},
+      {FQX1_GT, 6, "5", 1},   {FQX1_GT, 5, "5", 0},
+      {FQX1_GE, 5, "5", 1},   {FQX1_GE, 4, "5", 0},
+      {FQX1_LT, 5, "5", 0},   {FQX1_LE, 5, "5", 1},
+      {FQX1_EQ, -7, "-7", 1}, {FQX1_EQ, 5, "5x", 0},
+      {FQX1_EQ, 0, "", 0},    {static_cast<_IntfOper>(99), 5, "5", 0},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(v.IsException(c.op, c.value, c.threshold), c.expected)
@@ -57,7 +65,7 @@ TEST_F(AxoVexorTest, ComparisonsFollowEachOperator) {
 
   const char column[8] = {'a', 'b', 'c', ' ', ' ', ' ', ' ', ' '};
   EXPECT_EQ(v.IsException(FQX1_EQ, column, "abc", 8), 1u);
-  EXPECT_EQ(v.IsException(FQX1_EQ, column, "abc ", 8), 0u);   // the value as given
+  EXPECT_EQ(v.IsException(FQX1_EQ, column, "abc ", 8), 0u);  // the value as given
   EXPECT_EQ(v.IsException(FQX1_LT, column, "abd", 8), 1u);
   EXPECT_EQ(v.IsException(FQX1_GT, column, "ab", 8), 1u);
   const char blank[4] = {' ', ' ', ' ', ' '};
@@ -85,7 +93,7 @@ TEST_F(AxoVexorTest, HandlesAndTheRegistry) {
   TestVexor v(&request_, &context_, nullptr, 4, &table_.rows, &table_.log, false);
   unsigned int h = v.GetHandle();
   EXPECT_NE(v.UseHandle(h + 1000), 0);
-  EXPECT_NE(RKL1_Drop(h), 0);   // not pinned
+  EXPECT_NE(RKL1_Drop(h), 0);  // not pinned
   ASSERT_EQ(v.UseHandle(h), 0);
   EXPECT_EQ(RKL1_Drop(h), 0);
   EXPECT_NE(RKL1_Drop(h), 0);

@@ -195,8 +195,8 @@ TEST_F(ActionCommandTest, ControlListsKeepTheirPriorityOrder) {
       {on + "count=abc\n", "addMonitorControl;P;o;Full", A::RC_ERROR,
        "ZEPAC0010E The configuration file contains a bad count value: "
        "1.server1.monitor.control.count"},
-      {on + "count=3\n" + on + "1=*;*;*;none\n" + on + "3=*;*;*;none\n",
-       "deleteMonitorControl;P;o", A::RC_ERROR,
+      {on + "count=3\n" + on + "1=*;*;*;none\n" + on + "3=*;*;*;none\n", "deleteMonitorControl;P;o",
+       A::RC_ERROR,
        "ZEPAC0010E The configuration file is missing a property: 1.server1.monitor.control.2"},
       {on + "count=2000000000\n", "addMonitorControl;P;o;Full", A::RC_ERROR,
        "ZEPAC0010E The configuration file is missing a property: 1.server1.monitor.control.1"},

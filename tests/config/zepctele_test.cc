@@ -21,8 +21,9 @@ using namespace samples_test;
 using ConfigTablesTest = SamplesTest;
 
 TEST_F(ConfigTablesTest, GlobalTableReadsSettingsShowsDefaultsAndNamesTheHost) {
-  start("1.server1.monitor=on\n1.server1.trace=on\n1.server1.log=WARNING\n"
-        "2.app.node1.monitor=off\n2.app.node1.log=debug\n");
+  start(
+      "1.server1.monitor=on\n1.server1.trace=on\n1.server1.log=WARNING\n"
+      "2.app.node1.monitor=off\n2.app.node1.log=debug\n");
   feed("server1", {rec(kT0, 5)});
   const std::string config = tmp_.read("install/ZEP/config/ZEP.dc.properties");
   {
@@ -47,20 +48,21 @@ TEST_F(ConfigTablesTest, GlobalTableReadsSettingsShowsDefaultsAndNamesTheHost) {
   // its column blank; the host from the server's metric log, else the agent's.
   EXPECT_EQ(rows, (std::vector<std::string>{"app.node1|2|0|0||" + std::string(AXO_GetHostname()),
                                             "server1|1|1|1|2|host1.example.com"}));
-  EXPECT_TRUE(capture.contains(
-      "ZEP0451E Unrecognized enum value in properties file, key=2.app.node1.log"));
+  EXPECT_TRUE(
+      capture.contains("ZEP0451E Unrecognized enum value in properties file, key=2.app.node1.log"));
   // Shown with their defaults, but listing and reading never write the file.
   EXPECT_EQ(tmp_.read("install/ZEP/config/ZEP.dc.properties"), config);
 }
 
 TEST_F(ConfigTablesTest, MonitorTableSkipsMissingAndUnknownControls) {
-  start("zep.config.version=1234567890\n"
-        "1.s.monitor=on\n1.s.monitor.control.count=3\n"
-        "1.s.monitor.control.1=OrderPort;submitOrder;*;FULL\n1.s.monitor.control.3=*;*\n"
-        "2.t.monitor=on\n2.t.monitor.control.count=2\n"
-        "2.t.monitor.control.1=*;*;*;verbose\n2.t.monitor.control.2=P;o;*;headers\n"
-        "3.u.monitor.control.count=abc\n3.u.monitor.control.1=*;*;*;none\n"
-        "4.v.monitor.control.count=2000000000\n4.v.monitor.control.1=*;*;*;body\n");
+  start(
+      "zep.config.version=1234567890\n"
+      "1.s.monitor=on\n1.s.monitor.control.count=3\n"
+      "1.s.monitor.control.1=OrderPort;submitOrder;*;FULL\n1.s.monitor.control.3=*;*\n"
+      "2.t.monitor=on\n2.t.monitor.control.count=2\n"
+      "2.t.monitor.control.1=*;*;*;verbose\n2.t.monitor.control.2=P;o;*;headers\n"
+      "3.u.monitor.control.count=abc\n3.u.monitor.control.1=*;*;*;none\n"
+      "4.v.monitor.control.count=2000000000\n4.v.monitor.control.1=*;*;*;body\n");
   std::vector<std::string> rows;  // server|index|port|operation|level
   for (const zep_zepdcmt_data_t& r : sample<zep_zepdcmt_agent>({})) {
     EXPECT_EQ(std::string(r.tablever, 8), "12345678");
@@ -76,9 +78,10 @@ TEST_F(ConfigTablesTest, MonitorTableSkipsMissingAndUnknownControls) {
 }
 
 TEST_F(ConfigTablesTest, FilterTableListsEveryPresentControlAndARequestKeepsItsSnapshot) {
-  start("1.s.monitor=on\n1.s.filter.control.count=3\n"
-        "1.s.filter.control.1=*;*;*;reject\n1.s.filter.control.2=P;o;10.0.0.1;reject\n"
-        "1.s.filter.control.3=bad\n1.t.filter.control.count=0\n1.t.filter.control.1=*;*;*;reject\n");
+  start(
+      "1.s.monitor=on\n1.s.filter.control.count=3\n"
+      "1.s.filter.control.1=*;*;*;reject\n1.s.filter.control.2=P;o;10.0.0.1;reject\n"
+      "1.s.filter.control.3=bad\n1.t.filter.control.count=0\n1.t.filter.control.1=*;*;*;reject\n");
   RequestDetail request;
   ContextInfo context;
   ZEPTABLE_object<zep_zepfct_agent> sampler(&request, &context, nullptr);

@@ -28,8 +28,8 @@ bool Notified(e2e::HttpSink& hook, const std::string& status) {
 }
 
 TEST(AlertmanagerEndToEnd, SituationReachesWebhookFiringThenResolved) {
-  ASSERT_EQ(access(kAlertmanager, X_OK), 0) << kAlertmanager
-                                            << " is missing: run scripts/install-deps";
+  ASSERT_EQ(access(kAlertmanager, X_OK), 0)
+      << kAlertmanager << " is missing: run scripts/install-deps";
   e2e::TempDir tmp;
   e2e::HttpSink hook;
   const int amPort = e2e::FreePort();
@@ -37,15 +37,18 @@ TEST(AlertmanagerEndToEnd, SituationReachesWebhookFiringThenResolved) {
                  "route:\n  receiver: hook\n  group_by: [alertname]\n  group_wait: 1s\n"
                  "  group_interval: 1s\n  repeat_interval: 1h\n"
                  "receivers:\n  - name: hook\n    webhook_configs:\n"
-                 "      - url: http://127.0.0.1:" + std::to_string(hook.port()) + "/hook\n"
-                 "        send_resolved: true\n");
-  e2e::Child am({kAlertmanager, "--config.file=" + tmp.path() + "/alertmanager.yml",
-                 "--storage.path=" + tmp.path() + "/am",
-                 "--web.listen-address=127.0.0.1:" + std::to_string(amPort),
-                 "--cluster.listen-address="},
-                {}, tmp.path() + "/am.out", tmp.path() + "/am.err");
-  ASSERT_TRUE(e2e::Eventually(30, [&] { return e2e::Http(amPort, "GET", "/-/ready").status == 200; }))
-      << am.Err();
+                 "      - url: http://127.0.0.1:" +
+                     std::to_string(hook.port()) +
+                     "/hook\n"
+                     "        send_resolved: true\n");
+  e2e::Child am(
+      {kAlertmanager, "--config.file=" + tmp.path() + "/alertmanager.yml",
+       "--storage.path=" + tmp.path() + "/am",
+       "--web.listen-address=127.0.0.1:" + std::to_string(amPort), "--cluster.listen-address="},
+      {}, tmp.path() + "/am.out", tmp.path() + "/am.err");
+  ASSERT_TRUE(e2e::Eventually(30, [&] {
+    return e2e::Http(amPort, "GET", "/-/ready").status == 200;
+  })) << am.Err();
 
   Agent agent(tmp.path(), {"--alertmanager-url", "http://127.0.0.1:" + std::to_string(amPort)});
   ASSERT_TRUE(agent.Up()) << agent.child().Err();
@@ -62,8 +65,8 @@ TEST(AlertmanagerEndToEnd, SituationReachesWebhookFiringThenResolved) {
         {"attribute": "MSGCNT", "op": ">=", "value": 5}]})");
   ASSERT_EQ(created.status, 201) << created.body;
   // (The simulator finds the log directory through the base-directory file.)
-  ASSERT_EQ(e2e::Simulate("--etc-dir " + agent.dir().etc + " --count 20 --services 1 --locations 2"),
-            0);
+  ASSERT_EQ(
+      e2e::Simulate("--etc-dir " + agent.dir().etc + " --count 20 --services 1 --locations 2"), 0);
 
   // Real time: the agent's situation ticks come every 30 seconds.
   ASSERT_TRUE(e2e::Eventually(90, [&] { return Notified(hook, "firing"); }))

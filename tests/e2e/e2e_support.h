@@ -6,16 +6,15 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <httplib.h>
 
 #include <chrono>
 #include <cstdint>
@@ -28,13 +27,12 @@
 #include <thread>
 #include <vector>
 
-
 #include "foundation/zeptestdir.h"
 
 namespace e2e {
 
 struct HttpReply {
-  int status = 0;        // 0 when no answer came
+  int status = 0;                                                   // 0 when no answer came
   std::map<std::string, std::string, httplib::detail::ci> headers;  // any case finds a name
   std::string body;
 };
@@ -69,8 +67,9 @@ inline int FreePort() {
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   socklen_t len = sizeof(addr);
   const int port = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-                   getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0
-                       ? ntohs(addr.sin_port) : 0;
+                           getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0
+                       ? ntohs(addr.sin_port)
+                       : 0;
   close(fd);
   return port;
 }
@@ -93,10 +92,14 @@ inline std::vector<std::string> CsvFields(const std::string& line) {
   std::vector<std::string> fields(1);
   bool quoted = false;
   for (size_t i = 0; i < line.size(); ++i) {
-    if (quoted && line.compare(i, 2, "\"\"") == 0) fields.back() += line[++i];
-    else if (line[i] == '"') quoted = !quoted;
-    else if (line[i] == ',' && !quoted) fields.emplace_back();
-    else fields.back() += line[i];
+    if (quoted && line.compare(i, 2, "\"\"") == 0)
+      fields.back() += line[++i];
+    else if (line[i] == '"')
+      quoted = !quoted;
+    else if (line[i] == ',' && !quoted)
+      fields.emplace_back();
+    else
+      fields.back() += line[i];
   }
   return fields;
 }
@@ -114,9 +117,12 @@ class HttpSink {
       bodies_.push_back(req.body);
     });
     thread_ = std::thread([this] { server_.listen_after_bind(); });
-    while (!server_.is_running()) std::this_thread::yield();   // else stop() is lost
+    while (!server_.is_running()) std::this_thread::yield();  // else stop() is lost
   }
-  ~HttpSink() { server_.stop(); thread_.join(); }
+  ~HttpSink() {
+    server_.stop();
+    thread_.join();
+  }
   HttpSink(const HttpSink&) = delete;
   HttpSink& operator=(const HttpSink&) = delete;
   int port() const { return port_; }
@@ -134,7 +140,9 @@ class HttpSink {
 };
 
 // Percent-encodes a query parameter value.
-inline std::string UrlEncode(const std::string& s) { return httplib::detail::encode_query_param(s); }
+inline std::string UrlEncode(const std::string& s) {
+  return httplib::detail::encode_query_param(s);
+}
 
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -162,8 +170,11 @@ struct InstallDir {
   std::string root, etc, install, config, logs;
 
   explicit InstallDir(const std::string& r, const std::string& settings = "")
-      : root(r), etc(r + "/etc"), install(r + "/install"),
-        config(install + "/ZEP/config/ZEP.dc.properties"), logs(install + "/ZEP/logs") {
+      : root(r),
+        etc(r + "/etc"),
+        install(r + "/install"),
+        config(install + "/ZEP/config/ZEP.dc.properties"),
+        logs(install + "/ZEP/logs") {
     for (auto d : {etc, logs, install + "/ZEP/config"}) std::filesystem::create_directories(d);
     WriteFile(etc + "/ZEPBaseDirConfig.properties", "INSTALLDIR=" + install + "\n");
     if (!std::filesystem::exists(config)) WriteFile(config, settings);
@@ -208,10 +219,15 @@ class Child {
     for (int i = 0; i < seconds * 20 && Running(); ++i) usleep(50000);
     return exited_ ? status_ : -1;
   }
-  void Signal(int sig) { if (Running()) kill(pid_, sig); }
+  void Signal(int sig) {
+    if (Running()) kill(pid_, sig);
+  }
   pid_t pid() const { return pid_; }
   // Sends `sig` and waits for the exit, as Wait(30).
-  int Stop(int sig = SIGTERM) { Signal(sig); return Wait(30); }
+  int Stop(int sig = SIGTERM) {
+    Signal(sig);
+    return Wait(30);
+  }
   std::string Out() const { return ReadFile(out_); }
   std::string Err() const { return ReadFile(err_); }
 
@@ -253,8 +269,10 @@ class RawClient {
     pollfd p{fd_, POLLIN, 0};
     while (!closed_ && poll(&p, 1, wait_ms) == 1) {
       const ssize_t n = recv(fd_, buf, sizeof(buf), 0);
-      if (n <= 0) closed_ = true;
-      else out.append(buf, static_cast<size_t>(n));
+      if (n <= 0)
+        closed_ = true;
+      else
+        out.append(buf, static_cast<size_t>(n));
     }
     return out;
   }

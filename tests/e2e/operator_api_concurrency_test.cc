@@ -15,13 +15,14 @@ TEST(OperatorApiConcurrencyTest, QueriesAndCommandsDuringIngestionAllSucceed) {
   e2e::Agent agent(tmp.path(), {});
   ASSERT_TRUE(agent.Up()) << agent.child().Err();
   // Files keep arriving while the requests run.
-  auto sim = e2e::StartSimulator(tmp.path(), {"--servers", "2", "--rate", "400", "--per-file",
-                                              "100", "--seed", "5"});
+  auto sim = e2e::StartSimulator(
+      tmp.path(), {"--servers", "2", "--rate", "400", "--per-file", "100", "--seed", "5"});
   ASSERT_TRUE(e2e::Eventually(30, [&] { return agent.Subnodes().size() == 2; }));
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
-  const char* const kTargets[] = {"tables/ZEPSMT", "tables/ZEPINV", "tables/ZEPFLCT",
-                                  "tables/ZEPDCMT", "tables/ZEPDCT", "tables/ZEPMATT", "subnodes"};
+  const char* const kTargets[] = {"tables/ZEPSMT",  "tables/ZEPINV", "tables/ZEPFLCT",
+                                  "tables/ZEPDCMT", "tables/ZEPDCT", "tables/ZEPMATT",
+                                  "subnodes"};
   const char* const kCommands[] = {
       "updateLogging;appsrv02;Quill_Runtime;host02.example.com;Warning",
       "updateLogging;appsrv01;Granite_Application_Server;host01.example.com;Info"};

@@ -23,7 +23,7 @@ std::vector<std::map<std::string, std::string>> ReadExpect(const std::string& pa
   const std::vector<std::string> header = e2e::CsvFields(line);
   while (std::getline(in, line)) {
     const std::vector<std::string> fields = e2e::CsvFields(line);
-    if (fields[0] != server) continue;   // the first column
+    if (fields[0] != server) continue;  // the first column
     std::map<std::string, std::string>& row = rows.emplace_back();
     for (size_t i = 0; i < header.size() && i < fields.size(); ++i) row[header[i]] = fields[i];
   }
@@ -36,11 +36,12 @@ TEST(OperatorApiE2eTest, IngestedTrafficShowsInEveryTableWithTheExpectedValues) 
   Agent agent(tmp.path(), {}, {e2e::WindowClockEnv()});
   ASSERT_TRUE(agent.Up()) << agent.child().Err() << agent.Trace();
   const std::string expect = tmp.path() + "/expect.csv";
-  ASSERT_EQ(Simulate("--dir " + agent.dir().logs + " --servers 2 --count 120 --step-ms 50 "
-                     "--seed 11 --fault-ratio 0.25 --time-base " + e2e::WindowClockNow() +
-                     " --expect " + expect), 0);
-  ASSERT_TRUE(e2e::Eventually(30, [&] { return agent.Subnodes().size() == 2; }))
-      << agent.Trace();
+  ASSERT_EQ(Simulate("--dir " + agent.dir().logs +
+                     " --servers 2 --count 120 --step-ms 50 "
+                     "--seed 11 --fault-ratio 0.25 --time-base " +
+                     e2e::WindowClockNow() + " --expect " + expect),
+            0);
+  ASSERT_TRUE(e2e::Eventually(30, [&] { return agent.Subnodes().size() == 2; })) << agent.Trace();
   const std::string subnode = agent.Subnodes()[0], first = "?subnode=" + e2e::UrlEncode(subnode);
   ASSERT_TRUE(e2e::Eventually(20, [&] { return agent.Rows("ZEPSMT", first).size() == 120; }));
 
@@ -56,19 +57,21 @@ TEST(OperatorApiE2eTest, IngestedTrafficShowsInEveryTableWithTheExpectedValues) 
   // Every expected window shows in the inventory with the same numbers.
   json inv = agent.Rows("ZEPINV", first);
   // Each column, named in lower case in the report.
-  const std::string kColumns[] = {"MSGCOUNT", "AVGMSGLEN",  "SDMSGLEN", "MINMSGLEN",
+  const std::string kColumns[] = {"MSGCOUNT",  "AVGMSGLEN",  "SDMSGLEN", "MINMSGLEN",
                                   "MAXMSGLEN", "ETMSGCOUNT", "AVGETIME", "SDETIME",
                                   "MINETIME",  "MAXETIME",   "FLTCOUNT", "INTLENGTH"};
   for (auto& e : expected) {
     const json* match = nullptr;
     for (const json& row : inv) {
-      if (row["SVCOPERTYP"] == e["svcopertyp"] && row["INTBEGTIME"] == e["intbegtime"]) match = &row;
+      if (row["SVCOPERTYP"] == e["svcopertyp"] && row["INTBEGTIME"] == e["intbegtime"])
+        match = &row;
     }
     ASSERT_NE(match, nullptr) << e["svcopertyp"] << " " << e["intbegtime"] << "\n" << inv.dump();
     for (const std::string& column : kColumns) {
       std::string key = column;
       for (char& c : key) c = static_cast<char>(tolower(c));
-      EXPECT_EQ((*match)[column].get<long>(), std::stol(e[key])) << column << " of " << e["svcopertyp"];
+      EXPECT_EQ((*match)[column].get<long>(), std::stol(e[key]))
+          << column << " of " << e["svcopertyp"];
     }
   }
 
@@ -95,7 +98,8 @@ TEST(OperatorApiE2eTest, StartUpFailuresExitWithTheReason) {
       {{"--no-such-option"}, 2, "unknown option: --no-such-option"},
       {{"--listen", "127.0.0.1:" + std::to_string(holder.port())}, 1, "cannot listen"},
       {{"--token-file", root + "/no-such-token"}, 1, "cannot read token file"},
-      {{"--token-file", root + "/token", "--history-db", root + "/no/such/dir/h.db"}, 1,
+      {{"--token-file", root + "/token", "--history-db", root + "/no/such/dir/h.db"},
+       1,
        "cannot open history database"},
   };
   for (const auto& c : cases) {

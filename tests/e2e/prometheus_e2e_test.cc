@@ -61,9 +61,13 @@ TEST(PrometheusEndToEnd, PrometheusScrapesEveryRecordAndPromtoolAcceptsOddNames)
             0);
 
   // Real time: Prometheus scrapes every second on its own clock.
-  ASSERT_TRUE(e2e::Eventually(90, [&] {
-    return Query(promPort, "sum(zep_messages_total)") == std::to_string(450 + odd.size());
-  })) << Query(promPort, "sum(zep_messages_total)") << "\n" << prometheus.Err();
+  ASSERT_TRUE(e2e::Eventually(90,
+                              [&] {
+                                return Query(promPort, "sum(zep_messages_total)") ==
+                                       std::to_string(450 + odd.size());
+                              }))
+      << Query(promPort, "sum(zep_messages_total)") << "\n"
+      << prometheus.Err();
   const std::string p90 =
       Query(promPort, "histogram_quantile(0.9, sum by (le) (zep_elapsed_seconds_bucket))");
   ASSERT_FALSE(p90.empty());
@@ -75,8 +79,10 @@ TEST(PrometheusEndToEnd, PrometheusScrapesEveryRecordAndPromtoolAcceptsOddNames)
   // written; here promtool judges the whole page.)
   e2e::WriteFile(tmp.path() + "/metrics.txt", agent.Get("/metrics").body);
   std::string out;
-  EXPECT_EQ(e2e::RunCommand(std::string(kPromtool) + " check metrics < " + tmp.path() +
-                                "/metrics.txt", &out), 0) << out;
+  EXPECT_EQ(e2e::RunCommand(
+                std::string(kPromtool) + " check metrics < " + tmp.path() + "/metrics.txt", &out),
+            0)
+      << out;
   EXPECT_EQ(out, "") << "promtool warned";
 }
 

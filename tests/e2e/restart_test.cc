@@ -25,8 +25,9 @@ class RestartTest : public ::testing::Test {
     std::vector<std::string> env = {e2e::WindowClockEnv()};
     if (!pause.empty()) env.push_back("ZEP_TEST_PAUSE_AT=" + pause);
     return std::make_unique<e2e::Agent>(
-        root_, std::vector<std::string>{"--history-db", db_, "--history-interval", "1",
-                                        "--history-tables", "ZEPSMT,ZEPINV"},
+        root_,
+        std::vector<std::string>{"--history-db", db_, "--history-interval", "1", "--history-tables",
+                                 "ZEPSMT,ZEPINV"},
         env);
   }
 
@@ -49,9 +50,9 @@ TEST_F(RestartTest, EveryRecordReachesHistoryOnceThroughKillsAndPausePoints) {
   std::mt19937 random(seed);
   const std::string csv = root_ + "/records.csv";
   // 2 servers x 500 records at 100 records/s: about ten seconds of traffic.
-  auto sim = e2e::StartSimulator(root_, {"--servers", "2", "--count", "500", "--rate", "100",
-                                         "--per-file", "40", "--seed", std::to_string(seed),
-                                         "--csv", csv, "--time-base", e2e::WindowClockNow()});
+  auto sim = e2e::StartSimulator(
+      root_, {"--servers", "2", "--count", "500", "--rate", "100", "--per-file", "40", "--seed",
+              std::to_string(seed), "--csv", csv, "--time-base", e2e::WindowClockNow()});
   for (int round = 0; round < 4; ++round) {
     auto agent = Start();
     ASSERT_TRUE(agent->Up()) << agent->Trace() << agent->child().Err();
@@ -61,9 +62,13 @@ TEST_F(RestartTest, EveryRecordReachesHistoryOnceThroughKillsAndPausePoints) {
   }
   for (const std::string pause : {"history-write", "file-rename"}) {
     auto agent = Start(pause);
-    EXPECT_TRUE(e2e::Eventually(30, [&] {
-      return agent->child().Err().find("AXO_TestPausePoint " + pause) != std::string::npos;
-    })) << pause << "\n" << agent->Trace();
+    EXPECT_TRUE(e2e::Eventually(30,
+                                [&] {
+                                  return agent->child().Err().find("AXO_TestPausePoint " + pause) !=
+                                         std::string::npos;
+                                }))
+        << pause << "\n"
+        << agent->Trace();
     agent->child().Stop(SIGKILL);
   }
 
@@ -75,9 +80,8 @@ TEST_F(RestartTest, EveryRecordReachesHistoryOnceThroughKillsAndPausePoints) {
   ASSERT_EQ(written.size(), 1000u);
   const long total = static_cast<long>(written.size());
   // Generous: under a loaded machine (or a sanitizer) the passes are slow.
-  e2e::Eventually(90, [&] {
-    return std::stol(History("SELECT count(*) FROM ZEPSMT")[0][0]) >= total;
-  });
+  e2e::Eventually(90,
+                  [&] { return std::stol(History("SELECT count(*) FROM ZEPSMT")[0][0]) >= total; });
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // one more interval
 
   std::map<std::string, long> stored;

@@ -2,12 +2,11 @@
 // SIGHUP, readiness datagrams, trace records with syslog priorities when
 // standard error is the journal, the banner alone on standard output and a
 // clean stop on SIGTERM.
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <string>
@@ -40,7 +39,8 @@ TEST(ServiceE2eTest, ReloadsOnHangupNotifiesReadinessAndMarksPriorities) {
   addr.sun_family = AF_UNIX;
   memcpy(addr.sun_path + 1, name.data() + 1, name.size() - 1);
   ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr),
-                 static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size())), 0);
+                 static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size())),
+            0);
   WriteFile(err, "");
   struct stat st;
   ASSERT_EQ(stat(err.c_str(), &st), 0);
@@ -54,8 +54,9 @@ TEST(ServiceE2eTest, ReloadsOnHangupNotifiesReadinessAndMarksPriorities) {
   agent.Signal(SIGHUP);
   EXPECT_EQ(Receive(fd), "RELOADING=1");
   EXPECT_EQ(Receive(fd), "READY=1");
-  EXPECT_TRUE(Eventually(30, [&] { return agent.Err().find("Entry runOnePass") != std::string::npos; }))
-      << agent.Err();
+  EXPECT_TRUE(Eventually(30, [&] {
+    return agent.Err().find("Entry runOnePass") != std::string::npos;
+  })) << agent.Err();
   agent.Signal(SIGTERM);
   EXPECT_EQ(Receive(fd), "STOPPING=1");
   EXPECT_EQ(agent.Wait(30), 0);

@@ -18,8 +18,8 @@ TEST(WarehouseEndToEnd, ThreeAgentsStoreEveryRecordOnceThroughRestarts) {
   pgtest::PgServer server;
   ASSERT_EQ(server.error(), "");
   e2e::TempDir tmp;
-  const std::vector<std::string> args = {"--history-db", server.Uri(), "--history-interval", "1",
-                                         "--history-tables", "ZEPSMT"};
+  const std::vector<std::string> args = {
+      "--history-db", server.Uri(), "--history-interval", "1", "--history-tables", "ZEPSMT"};
   std::vector<std::string> roots;
   std::vector<std::unique_ptr<Agent>> agents;
   std::vector<std::unique_ptr<e2e::Child>> sims;
@@ -51,9 +51,8 @@ TEST(WarehouseEndToEnd, ThreeAgentsStoreEveryRecordOnceThroughRestarts) {
     total += c.size();
   }
   ASSERT_EQ(written.size(), total) << "the simulators' records must differ";
-  e2e::Eventually(60, [&] {
-    return server.Psql("SELECT count(*) FROM \"ZEPSMT\"") == std::to_string(total);
-  });
+  e2e::Eventually(
+      60, [&] { return server.Psql("SELECT count(*) FROM \"ZEPSMT\"") == std::to_string(total); });
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // a late duplicate would show
   EXPECT_EQ(server.Psql("SELECT count(*), count(DISTINCT \"CURRCORR\") FROM \"ZEPSMT\""),
             std::to_string(total) + "|" + std::to_string(total));

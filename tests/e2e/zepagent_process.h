@@ -7,12 +7,11 @@
 #include <algorithm>
 #include <ctime>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "e2e/e2e_support.h"
 
@@ -33,8 +32,9 @@ class Agent {
       : dir_(root, "zep.axo.logReadSleepTimeSeconds=1\n"), trace_(root + "/trace.log") {
     WriteSecretFile(root + "/token", std::string(kToken) + "\n");
     WriteFile(trace_, "");
-    std::vector<std::string> argv = {kBuild + "/zepagent", "--listen", "127.0.0.1:0",
-                                     "--token-file", root + "/token", "--trace-file", trace_};
+    std::vector<std::string> argv = {
+        kBuild + "/zepagent", "--listen",     "127.0.0.1:0", "--token-file",
+        root + "/token",      "--trace-file", trace_};
     argv.insert(argv.end(), extra_args.begin(), extra_args.end());
     env.push_back("ZEP_ETC_DIR=" + dir_.etc);
     child_ = std::make_unique<Child>(argv, env, root + "/agent.out", root + "/agent.err");
@@ -43,14 +43,17 @@ class Agent {
   // Waits until the API answers; false when the agent never listened.
   bool Up() {
     static const std::regex kListening("listening on http://127\\.0\\.0\\.1:([0-9]+)");
-    return Eventually(30, [&] {
-      std::smatch m;
-      const std::string trace = ReadFile(trace_);
-      // (An agent that ended ends the wait: Up() reports false below.)
-      if (!child_->Running() || !std::regex_search(trace, m, kListening)) return !child_->Running();
-      port_ = std::stoi(m[1]);
-      return Get("/healthz").status == 200;
-    }) && child_->Running() && port_ > 0;
+    return Eventually(30,
+                      [&] {
+                        std::smatch m;
+                        const std::string trace = ReadFile(trace_);
+                        // (An agent that ended ends the wait: Up() reports false below.)
+                        if (!child_->Running() || !std::regex_search(trace, m, kListening))
+                          return !child_->Running();
+                        port_ = std::stoi(m[1]);
+                        return Get("/healthz").status == 200;
+                      }) &&
+           child_->Running() && port_ > 0;
   }
 
   HttpReply Get(const std::string& target) { return Http(port_, "GET", target); }

@@ -33,10 +33,16 @@ class ZepPropsTest : public ::testing::Test {
 };
 
 TEST_F(ZepPropsTest, LoadFollowsTheFileFormat) {
-  const std::string text = "a=1\n#b=2\n!c=3\nd==x\ne=\n=f\n g = h \nnoequals\n\nk=1\nk=2\n"
-                           "path=C:\\\\dir\\\\x\\n\nlong=" + std::string(3000, 'v') + "\nnext=1\n";
-  const Entries expected = {{"a", "1"}, {"d", "=x"}, {" g ", " h"}, {"k", "2"},
-                            {"path", "C:\\dir\\x\\n"}, {"long", std::string(2046 - 5, 'v')},
+  const std::string text =
+      "a=1\n#b=2\n!c=3\nd==x\ne=\n=f\n g = h \nnoequals\n\nk=1\nk=2\n"
+      "path=C:\\\\dir\\\\x\\n\nlong=" +
+      std::string(3000, 'v') + "\nnext=1\n";
+  const Entries expected = {{"a", "1"},
+                            {"d", "=x"},
+                            {" g ", " h"},
+                            {"k", "2"},
+                            {"path", "C:\\dir\\x\\n"},
+                            {"long", std::string(2046 - 5, 'v')},
                             {"next", "1"}};
   for (const char* eol : {"\n", "\r\n"}) {
     std::string file;

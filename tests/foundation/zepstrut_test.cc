@@ -31,10 +31,19 @@ TEST(StringUtilTest, SplitCompareAndLookupEdges) {
 TEST(StringUtilTest, AtolIsStrictAndItoaRoundTrips) {
   // At most ten characters, the sign included; nothing beyond 32 bits.
   const int E = SU::ATOI_ERROR;
-  for (const auto& [text, value] :
-       {std::pair{"-12", -12}, {"+7", 7}, {"-", 0}, {"2147483647", INT32_MAX},
-        {"-999999999", -999999999}, {" 1", E}, {"1 ", E}, {"1-2", E}, {"", E},
-        {"12345678901", E}, {"-1000000000", E}, {"2147483648", E}, {"--1", E}}) {
+  for (const auto& [text, value] : {std::pair{"-12", -12},
+                                    {"+7", 7},
+                                    {"-", 0},
+                                    {"2147483647", INT32_MAX},
+                                    {"-999999999", -999999999},
+                                    {" 1", E},
+                                    {"1 ", E},
+                                    {"1-2", E},
+                                    {"", E},
+                                    {"12345678901", E},
+                                    {"-1000000000", E},
+                                    {"2147483648", E},
+                                    {"--1", E}}) {
     EXPECT_EQ(value, SU::atol(text)) << text;
     EXPECT_EQ(value, SU::atoi(text)) << text;
   }
@@ -45,8 +54,10 @@ TEST(StringUtilTest, AtolIsStrictAndItoaRoundTrips) {
 
 TEST(StringUtilTest, EscapingDoublesBackslashesAndNeverSplitsAPair) {
   char esc[32], back[32];
-  for (const auto& [in, out] : {std::pair{"\\\\\\", "\\\\"}, {"\\\\\\\\", "\\\\"},
-                                {"a\\nb", "a\\nb"}, {"x\\\\y", "x\\y"}}) {
+  for (const auto& [in, out] : {std::pair{"\\\\\\", "\\\\"},
+                                {"\\\\\\\\", "\\\\"},
+                                {"a\\nb", "a\\nb"},
+                                {"x\\\\y", "x\\y"}}) {
     EXPECT_STREQ(out, SU::unescapeString(in, back)) << in;
   }
   // (The round trip: tests of the properties file.)
@@ -64,7 +75,11 @@ TEST(StringUtilTest, TimestampFillsFixedWidthFieldsWithoutOverflow) {
   SU::formatTimestamp(&t, field, 999, 16);  // a row column: no terminator
   EXPECT_EQ("1261205203137999#", std::string(field, 17));
   SU::formatTimestamp(&t, field + 8, 1, 4);  // four bytes only
-  EXPECT_EQ("12612052" "1261" "7999#", std::string(field, 17));
+  EXPECT_EQ(
+      "12612052"
+      "1261"
+      "7999#",
+      std::string(field, 17));
 }
 
 time_t fixedNow() { return 1796502697; }  // 20:31:37 UTC

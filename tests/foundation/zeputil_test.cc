@@ -26,8 +26,8 @@ TEST(ZepUtilTest, InstallDirFallsBackToTmpAndLogDirToTheConfiguration) {
     EXPECT_EQ(Get(ZEPUTIL::getConfigFileName), tmp.dir() + "/ZEP/config/ZEP.dc.properties");
     EXPECT_EQ(Get(ZEPUTIL::getLogDirName), tmp.dir() + "/ZEP/logs");
   }
-  EXPECT_TRUE(capture.contains("ZEP0252E Could not find install directory. Using tmp dir " +
-                               tmp.dir()));
+  EXPECT_TRUE(
+      capture.contains("ZEP0252E Could not find install directory. Using tmp dir " + tmp.dir()));
   EXPECT_FALSE(tmp.exists("ZEP"));  // looking paths up creates nothing
   // No second separator after a value that ends with one; the log
   // directory exactly as the configuration writes it.

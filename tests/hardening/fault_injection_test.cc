@@ -129,8 +129,9 @@ TEST_F(FaultInjectionTest, FailedConfigurationSaveFailsTheCommandOnly) {
   EXPECT_EQ(tmp_.read("install/ZEP/config/ZEP.dc.properties"), before);
   EXPECT_EQ(action.handleAction(command, D::configProperties, nullptr, 0),
             ZEPACMD_actionCommand::RC_SUCCESS);
-  EXPECT_STREQ(ZEPPROPS_properties(configFile().c_str()).getProperty("1.server1.monitor.control.count"),
-               "1");
+  EXPECT_STREQ(
+      ZEPPROPS_properties(configFile().c_str()).getProperty("1.server1.monitor.control.count"),
+      "1");
 }
 
 }  // namespace

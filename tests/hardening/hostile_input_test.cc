@@ -66,12 +66,15 @@ TEST_F(HostileInputTest, AFifoOrALinkInTheLogDirectoryNeitherStallsNorRedirects)
 
   ASSERT_TRUE(e2e::Eventually(30, [&] { return agent.Subnodes().size() == 2; })) << agent.Trace();
   std::string metrics;
-  EXPECT_TRUE(e2e::Eventually(30, [&] {
-    metrics = agent.Get("/metrics?name=zep_records_read_total&name=zep_dispatcher_pass_seconds")
-                  .body;
-    return SeriesValue(metrics, "zep_records_read_total") >= 400 &&
-           SeriesValue(metrics, "zep_dispatcher_pass_seconds_count") >= 5;
-  })) << metrics << agent.Trace();
+  EXPECT_TRUE(e2e::Eventually(
+      30,
+      [&] {
+        metrics =
+            agent.Get("/metrics?name=zep_records_read_total&name=zep_dispatcher_pass_seconds").body;
+        return SeriesValue(metrics, "zep_records_read_total") >= 400 &&
+               SeriesValue(metrics, "zep_dispatcher_pass_seconds_count") >= 5;
+      }))
+      << metrics << agent.Trace();
   const Clock::time_point asked = Clock::now();
   const e2e::HttpReply scrape = agent.Get("/metrics");
   EXPECT_EQ(scrape.status, 200);
@@ -80,8 +83,9 @@ TEST_F(HostileInputTest, AFifoOrALinkInTheLogDirectoryNeitherStallsNorRedirects)
   EXPECT_EQ(SeriesValue(scrape.body, "zep_files_skipped_total{reason=\"symlink\"}"), 1);
 
   const std::string trace = agent.Trace();
-  for (const std::string& name : {"not a regular file: " + logs + "/ZEP.fifo.000001.metric.log (fifo)",
-                                 "not a regular file: " + logs + "/ZEP.link.metric.log (symlink)"}) {
+  for (const std::string& name :
+       {"not a regular file: " + logs + "/ZEP.fifo.000001.metric.log (fifo)",
+        "not a regular file: " + logs + "/ZEP.link.metric.log (symlink)"}) {
     size_t n = 0;
     for (size_t at = trace.find(name); at != std::string::npos; at = trace.find(name, at + 1)) ++n;
     EXPECT_EQ(n, 1u) << name << "\n" << trace;
@@ -171,7 +175,6 @@ TEST_F(HostileInputTest, AStalledDispatcherStallsNeitherTheApiNorTheShutdown) {
       << agent.Trace();
 }
 
-
 // --- requests before authentication ------------------------------------------
 
 // The agent's peak resident memory (VmHWM) in KiB: a buffer that lived only
@@ -231,7 +234,7 @@ TEST_F(HostileInputTest, SlowAndIdleConnectionsDoNotDelayTheApi) {
     slow.back()->Send("GET /healthz HTTP/1.1\r\n");
   }
   for (const char* target : {"/healthz", "/metrics"}) {
-    for (auto& c : slow) c->Send("X-Slow: 1\r\n");   // one more line, never the end
+    for (auto& c : slow) c->Send("X-Slow: 1\r\n");  // one more line, never the end
     httplib::Client client("127.0.0.1", agent.port());
     client.set_connection_timeout(1);
     client.set_read_timeout(1);
@@ -248,7 +251,8 @@ std::string Situation(const std::string& name, int limit) {
       {"attribute": "RMIPADDR", "op": "=", "value": "*"},
       {"attribute": "PORTNAME", "op": "=", "value": "*"},
       {"attribute": "TMINT", "op": "=", "value": 60},
-      {"attribute": "MSGCNT", "op": ">=", "value": )" + std::to_string(limit) + "}]}";
+      {"attribute": "MSGCNT", "op": ">=", "value": )" +
+         std::to_string(limit) + "}]}";
 }
 
 // Situations are bounded in number (the default 1,000), in name (a name
@@ -291,10 +295,9 @@ TEST_F(HostileInputTest, BadBytesInNamesLeaveBothExpositionFormatsValid) {
   const std::string logs = agent.dir().logs;
   e2e::WriteFile(logs + "/.bad.tmp",
                  zeplogs_test::header("bad\xff\xfesrv") +
-                     zeplogs_test::lines({zeplogs_test::record(
-                         1, time(nullptr) * 1000LL, 10, "OrderPort", "op\xff\xfe")}));
-  ASSERT_EQ(rename((logs + "/.bad.tmp").c_str(), (logs + "/ZEP.bad.000001.metric.log").c_str()),
-            0);
+                     zeplogs_test::lines({zeplogs_test::record(1, time(nullptr) * 1000LL, 10,
+                                                               "OrderPort", "op\xff\xfe")}));
+  ASSERT_EQ(rename((logs + "/.bad.tmp").c_str(), (logs + "/ZEP.bad.000001.metric.log").c_str()), 0);
   ASSERT_TRUE(e2e::Eventually(30, [&] {
     return agent.Get("/metrics?name=zep_messages_total").body.find("zep_messages_total{") !=
            std::string::npos;

@@ -34,9 +34,12 @@ TEST_F(StressConcurrencyTest, AgentThreadsShareTheLocksWithoutLossOrRace) {
   // The simulator writes 3 servers of 600 records into a staging directory.
   const std::string staging = tmp_.path("staging");
   const int written = 1800;
-  ASSERT_EQ(std::system((std::string("'") + ZEP_BUILD_DIR + "/zepdcsim' --dir '" + staging +
-                         "' --servers 3 --services 4 --count 600 --per-file 40 --env 1 --time-base " +
-                         std::to_string(kBaseTime - 600) + " --seed 7").c_str()), 0);
+  ASSERT_EQ(
+      std::system((std::string("'") + ZEP_BUILD_DIR + "/zepdcsim' --dir '" + staging +
+                   "' --servers 3 --services 4 --count 600 --per-file 40 --env 1 --time-base " +
+                   std::to_string(kBaseTime - 600) + " --seed 7")
+                      .c_str()),
+      0);
   tmp_.write("install/ZEP/config/ZEP.dc.properties",
              "1.server1.monitor=on\n1.server1.monitor.control.count=0\n"
              "1.server1.filter.control.count=0\n");
@@ -98,10 +101,15 @@ TEST_F(StressConcurrencyTest, AgentThreadsShareTheLocksWithoutLossOrRace) {
       // Message-count situations (registered with the data computer) and
       // sampled ones take turns.
       const axo::SituationSpec spec =
-          i % 2 == 0 ? axo::SituationSpec{name, "ZEPMATT", 1, {{"RMIPADDR", "=", "*"},
-                       {"PORTNAME", "=", "*"}, {"TMINT", "=", "60"}, {"MSGCNT", ">=", "1"}}}
-                     : axo::SituationSpec{name, "ZEPSMT", axo::kMinSampledInterval,
-                                         {{"PORTNAME", "!=", "none"}}};
+          i % 2 == 0 ? axo::SituationSpec{name,
+                                          "ZEPMATT",
+                                          1,
+                                          {{"RMIPADDR", "=", "*"},
+                                           {"PORTNAME", "=", "*"},
+                                           {"TMINT", "=", "60"},
+                                           {"MSGCNT", ">=", "1"}}}
+                     : axo::SituationSpec{
+                           name, "ZEPSMT", axo::kMinSampledInterval, {{"PORTNAME", "!=", "none"}}};
       if (axo::createSituation(spec, &error) != axo::kOk) ++failures;
       D::pDataComputer->Poll();
       axo::pollSituations(kBaseTime + i);

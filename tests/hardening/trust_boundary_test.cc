@@ -49,8 +49,7 @@ TEST_F(TrustBoundaryTest, LogFilesLinksAndHeaderNamesStayInsideTheLogTree) {
   ASSERT_EQ(D::initWithoutThread(), 0);
   const auto outside = snapshot(tmp_.path("elsewhere"));
   // A link posing as a metric log file, and names built to climb out.
-  fs::create_symlink(tmp_.path("elsewhere/victim.metric.log"),
-                     logDir() + "/ZEP.link.metric.log");
+  fs::create_symlink(tmp_.path("elsewhere/victim.metric.log"), logDir() + "/ZEP.link.metric.log");
   writeLog("ZEP.climb.metric.log",
            header("../../../elsewhere/x", "1", "../../elsewhere") +
                lines({record(2, kBaseTime * 1000LL, 10, "../../elsewhere/p", "../o")}));

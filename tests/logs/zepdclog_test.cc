@@ -27,8 +27,8 @@ class ZepDcLogTest : public ZepLogsTest {
   void feed(const std::string& text, int maxMetrics = 30000, int maxBuckets = 30000) {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
-      log_->processLine("", line.c_str(), static_cast<int32_t>(fakeTime()), maxMetrics,
-                        maxBuckets, nullptr);
+      log_->processLine("", line.c_str(), static_cast<int32_t>(fakeTime()), maxMetrics, maxBuckets,
+                        nullptr);
     }
   }
   // Each line's (message time in milliseconds, location), newest first.
@@ -61,12 +61,17 @@ TEST_F(ZepDcLogTest, RecordFieldsBecomeRowColumns) {
                               r.onewaymsg, r.faultresp, r.msglength, r.appsrvenv}),
             (std::vector<int>{1143553569, 123, kBaseTime, 2, 250, 1, 0, 512, 1}));
   // Each column holds its text blank-padded or cut to the column's width.
-  const std::pair<std::string, std::string> texts[] = {
-      {col(r.msgtime), "1060328134609123"}, {col(r.threadid), std::string(70, 't')},
-      {col(r.portname), "OrderPort"}, {col(r.opname), "submitOrder"}, {col(r.currcorr), "c1"},
-      {col(r.prevcorr), "p1"}, {col(r.rmhstname), "rh"}, {col(r.rmipaddr), "10.1.1.1"},
-      {col(r.appsrvnm), "server1"}, {col(r.tablever), "01.01.00"},
-      {col(r.originnode), log_->getSubnodeName()}};
+  const std::pair<std::string, std::string> texts[] = {{col(r.msgtime), "1060328134609123"},
+                                                       {col(r.threadid), std::string(70, 't')},
+                                                       {col(r.portname), "OrderPort"},
+                                                       {col(r.opname), "submitOrder"},
+                                                       {col(r.currcorr), "c1"},
+                                                       {col(r.prevcorr), "p1"},
+                                                       {col(r.rmhstname), "rh"},
+                                                       {col(r.rmipaddr), "10.1.1.1"},
+                                                       {col(r.appsrvnm), "server1"},
+                                                       {col(r.tablever), "01.01.00"},
+                                                       {col(r.originnode), log_->getSubnodeName()}};
   for (const auto& [got, text] : texts) {
     EXPECT_EQ(got, (text + std::string(got.size(), ' ')).substr(0, got.size()));
   }
@@ -107,14 +112,16 @@ TEST_F(ZepDcLogTest, OddRecordsAreReadAndBadOnesRefused) {
 TEST_F(ZepDcLogTest, LinesAreKeptNewestFirstAndLimitsDropTheOldestLineAndWholeWindow) {
   // Equal times: the later arrival first. Past three lines the oldest goes.
   feed(header("server1") + lines({record(0, kOldMillis + 5000), record(0, kOldMillis + 9000),
-                                  record(1, kOldMillis + 1000), record(3, kOldMillis + 5000)}), 3);
+                                  record(1, kOldMillis + 1000), record(3, kOldMillis + 5000)}),
+       3);
   EXPECT_EQ(held(), (Held{{kOldMillis + 9000, 0}, {kOldMillis + 5000, 3}, {kOldMillis + 5000, 0}}));
   // Three operations in the window of 10:00, then one in 10:05: with room
   // for three buckets, the whole window of 10:00 goes.
   log_ = std::make_unique<ZEPDCLOG_DCMetricsLogFile>("", "ZEP.s2.metric.log");
-  feed(header("server2") + lines({record(0, kOldMillis, 1, "P", "X"),
-                                  record(0, kOldMillis, 1, "P", "Y"),
-                                  record(0, kOldMillis + 1000, 1, "P", "Z")}), 30000, 3);
+  feed(header("server2") +
+           lines({record(0, kOldMillis, 1, "P", "X"), record(0, kOldMillis, 1, "P", "Y"),
+                  record(0, kOldMillis + 1000, 1, "P", "Z")}),
+       30000, 3);
   EXPECT_EQ(log_->svcInventory().getNumAggDataBuckets(), 3);
   feed(record(0, kOldMillis + 300000, 1, "P", "X"), 30000, 3);
   EXPECT_EQ(log_->svcInventory().getNumAggDataBuckets(), 1);

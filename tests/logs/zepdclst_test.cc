@@ -4,12 +4,11 @@
 #include "logs/zepdclst.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <random>
 #include <set>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "axo/axo.h"
 #include "axo/trk1.h"
@@ -58,8 +57,9 @@ class ZepDcLstTest : public ZepLogsTest {
 };
 
 TEST_F(ZepDcLstTest, FilesOfOneServerFeedOneRegisteredLog) {
-  writeAt("ZEP.a.metric.log", header("server1") + lines({record(2, kOldMillis + 1000),
-                                                         record(2, kOldMillis + 2000)}), 1);
+  writeAt("ZEP.a.metric.log",
+          header("server1") + lines({record(2, kOldMillis + 1000), record(2, kOldMillis + 2000)}),
+          1);
   writeAt("ZEP.b.metric.log", header("server1") + record(0, kOldMillis + 3000), 2);
   writeLog("other.log", header("server2") + record(0, kOldMillis + 3000));
   ASSERT_EQ(list_.readLogs(props_), 0);
@@ -153,8 +153,8 @@ TEST_F(ZepDcLstTest, BucketsGoWhenStoredOrAgedThenByWholeOldestWindows) {
           header("srvA") + lines({record(0, ten, 1, "X"), record(0, ten, 1, "Y"),
                                   record(0, ten, 1, "Z"), record(0, ten + five, 1, "X")}),
           1);
-  writeAt("ZEP.b.metric.log", header("srvB") + lines({record(0, ten, 1, "Y"),
-                                                      record(0, ten + five, 1, "Y")}), 2);
+  writeAt("ZEP.b.metric.log",
+          header("srvB") + lines({record(0, ten, 1, "Y"), record(0, ten + five, 1, "Y")}), 2);
   ASSERT_EQ(list_.readLogs(props_), 0);
   ZEPNVLST_SvcInventoryList& a = list_.front()->svcInventory();  // X, Y, Z
   ZEPADLST_AggDataList& x = a.front()->aggDataList();
@@ -254,8 +254,8 @@ TEST_F(ZepDcLstTest, StartUpScanLeavesWhatIsNotARegularFile) {
              header("server1") + lines({record(2, kBaseTime * 1000LL)}));
   tmp_.write("victim", header("victim") + lines({record(2, kBaseTime * 1000LL)}));
   ASSERT_EQ(mkfifo((cacheDir() + "/ZEP.f.metric.log" + stamp).c_str(), 0600), 0);
-  ASSERT_EQ(symlink(tmp_.path("victim").c_str(), (cacheDir() + "/ZEP.l.metric.log" + stamp).c_str()),
-            0);
+  ASSERT_EQ(
+      symlink(tmp_.path("victim").c_str(), (cacheDir() + "/ZEP.l.metric.log" + stamp).c_str()), 0);
   ASSERT_EQ(mkdir((cacheDir() + "/ZEP.d.metric.log" + stamp).c_str(), 0700), 0);
   TRK1_Capture capture;
   EXPECT_EQ(list_.readCachedLogs(props_), 0);

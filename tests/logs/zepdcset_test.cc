@@ -26,10 +26,11 @@ class ZepDcSetTest : public ZepLogsTest {
 
 TEST_F(ZepDcSetTest, SettingsAreBoundedDefaultedAndSavedOnlyOnChange) {
   const std::string window = "zep.axo.aggDataWindowSizeMinutes";
-  for (const auto& [key, value, expected] :
-       {std::tuple{window, "45", "30"}, {window, "100", "60"}, {window, "abc", "5"},
-        {"zep.axo.maxSvcInvRecords", "50", "200"},
-        {"zep.axo.maxMetricsRecords", "40000", "30000"}}) {
+  for (const auto& [key, value, expected] : {std::tuple{window, "45", "30"},
+                                             {window, "100", "60"},
+                                             {window, "abc", "5"},
+                                             {"zep.axo.maxSvcInvRecords", "50", "200"},
+                                             {"zep.axo.maxMetricsRecords", "40000", "30000"}}) {
     ZEPPROPS_properties props = configure(key + "=" + value + "\n");
     EXPECT_TRUE(ZEPDCSET_settings::setDefaultGlobalDCProperties(props)) << key << value;
     EXPECT_STREQ(ZEPPROPS_properties(configFile().c_str()).getProperty(key.c_str()), expected);

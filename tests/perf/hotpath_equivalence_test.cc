@@ -36,8 +36,15 @@ std::string plainTimestamp(time_t t, int millis) {
 
 TEST(HotPathEquivalence, TimestampMatchesGmtime) {
   // The accepted years' ends, times past the arithmetic's limit, the epoch.
-  std::vector<time_t> times = {0, -1, -2208988800LL, -2208988801LL, 29348006399LL, 29348006400LL,
-                               INT64_MAX, INT64_MIN, static_cast<time_t>(1) << 50};
+  std::vector<time_t> times = {0,
+                               -1,
+                               -2208988800LL,
+                               -2208988801LL,
+                               29348006399LL,
+                               29348006400LL,
+                               INT64_MAX,
+                               INT64_MIN,
+                               static_cast<time_t>(1) << 50};
   // Every month end and first of the month, with their neighbouring
   // seconds, in years with and without leap days (1900 and 2100 have none).
   for (int year : {1899, 1900, 1904, 1999, 2000, 2023, 2024, 2100, 2101, 2400, 2899}) {

@@ -35,12 +35,10 @@ class SituationsDataComputerTest : public ::testing::Test {
   // Pushed events go nowhere, not to the framework.
   void SetUp() override { previous_ = ZEPDCMC_MessageCounter::setEventSink(nullptr); }
   void TearDown() override { ZEPDCMC_MessageCounter::setEventSink(previous_); }
-  bool create(const std::string& a, const std::string& s, const std::string& o,
-              const char* name) {
+  bool create(const std::string& a, const std::string& s, const std::string& o, const char* name) {
     return dc.CreateSituation(a.c_str(), s.c_str(), o.c_str(), 60, 1, 1, "N1", name);
   }
-  bool remove(const std::string& a, const std::string& s, const std::string& o,
-              const char* name) {
+  bool remove(const std::string& a, const std::string& s, const std::string& o, const char* name) {
     return dc.DeleteSituation(a.c_str(), s.c_str(), o.c_str(), 60, 1, 1, "N1", name);
   }
   // The window sum of every situation, in creation order, after one tick
@@ -51,8 +49,8 @@ class SituationsDataComputerTest : public ::testing::Test {
     ZEPLLST_LinkedList list;
     dc.GetCDT(&list);
     for (ZEPLELEM_listElem* e = list.front(); e != nullptr; e = list.next(e)) {
-      auto* row = static_cast<ZEPDCROW_DataRow*>(
-          static_cast<ZEPPELEM_PayloadElement*>(e)->getPayload());
+      auto* row =
+          static_cast<ZEPDCROW_DataRow*>(static_cast<ZEPPELEM_PayloadElement*>(e)->getPayload());
       out.emplace_back(text(row->getRow()->sitname), row->getRow()->msgcnt);
       delete row;
     }
@@ -65,14 +63,19 @@ class SituationsDataComputerTest : public ::testing::Test {
 
 TEST_F(SituationsDataComputerTest, MessagesCountInEveryMatchingSituationOnce) {
   const std::string P = pad("otherOp");
-  for (const auto& [a, s, o, name] :
-       {std::tuple{A, S, O, "ASO"}, {A, S, "*", "ASx"}, {"*", "*", "*", "xxx"}, {B, S, O, "BSO"},
-        {"*", S, O, "xSO"}, {A, "*", "*", "Axx"}, {A, S, P, "ASP"}}) {
+  for (const auto& [a, s, o, name] : {std::tuple{A, S, O, "ASO"},
+                                      {A, S, "*", "ASx"},
+                                      {"*", "*", "*", "xxx"},
+                                      {B, S, O, "BSO"},
+                                      {"*", S, O, "xSO"},
+                                      {A, "*", "*", "Axx"},
+                                      {A, S, P, "ASP"}}) {
     ASSERT_TRUE(create(a, s, o, name));
   }
   EXPECT_TRUE(dc.Increment(A.c_str(), S.c_str(), O.c_str()));
-  EXPECT_EQ(windowSums(), (Sums{{"ASO", 1}, {"ASx", 1}, {"xxx", 1}, {"BSO", 0}, {"xSO", 1},
-                                {"Axx", 1}, {"ASP", 0}}));
+  EXPECT_EQ(
+      windowSums(),
+      (Sums{{"ASO", 1}, {"ASx", 1}, {"xxx", 1}, {"BSO", 0}, {"xSO", 1}, {"Axx", 1}, {"ASP", 0}}));
 
   // In the next cell: of the metric lines only location 2 counts; "*"
   // values match the wildcard situation, once.
@@ -85,8 +88,9 @@ TEST_F(SituationsDataComputerTest, MessagesCountInEveryMatchingSituationOnce) {
     EXPECT_TRUE(dc.Increment(&line));
   }
   EXPECT_TRUE(dc.Increment("*", "*", "*"));
-  EXPECT_EQ(windowSums(), (Sums{{"ASO", 0}, {"ASx", 0}, {"xxx", 2}, {"BSO", 1}, {"xSO", 1},
-                                {"Axx", 0}, {"ASP", 0}}));
+  EXPECT_EQ(
+      windowSums(),
+      (Sums{{"ASO", 0}, {"ASx", 0}, {"xxx", 2}, {"BSO", 1}, {"xSO", 1}, {"Axx", 0}, {"ASP", 0}}));
 }
 
 TEST_F(SituationsDataComputerTest, RefusesInvalidAndDuplicateSituations) {

@@ -46,9 +46,9 @@ TEST_F(SituationsCounterTest, WindowOfTheLastCompleteCellsAgainstTheComparator) 
     std::vector<std::string> events;
   };
   const Case cases[] = {
-      {60, 5, 1, {5, 0, 0}, {"1:+5", "3:-0"}},       // two cells
-      {61, 4, 1, {4, 0, 0, 0}, {"1:+4", "4:-0"}},    // rounded up to three cells
-      {90, 6, 1, {2, 2, 1, 3}, {"4:+6"}},            // the first cell's 2 left, 3 arrived
+      {60, 5, 1, {5, 0, 0}, {"1:+5", "3:-0"}},     // two cells
+      {61, 4, 1, {4, 0, 0, 0}, {"1:+4", "4:-0"}},  // rounded up to three cells
+      {90, 6, 1, {2, 2, 1, 3}, {"4:+6"}},          // the first cell's 2 left, 3 arrived
       {60, 2, 0, {2, 3}, {"2:+5"}},
       {60, 3, 2, std::vector<int>(10, 0), {"1:+0"}},  // stays true: one event
       {60, 2, 3, {2, 1}, {"1:+2", "2:-3"}},

@@ -71,7 +71,7 @@ std::string i16(int16_t v) { return std::string(reinterpret_cast<const char*>(&v
 // Adds `t` as the framework would, without checking its shape; the value
 // must outlive the request.
 void add(RequestDetail* request, const Term& t) {
-  FQX1_FILTERINFO term{t.logical, t.oper, {}, t.type, static_cast<short>(t.value.size()),
+  FQX1_FILTERINFO term{t.logical,     t.oper, {}, t.type, static_cast<short>(t.value.size()),
                        t.value.data()};
   std::snprintf(term.columnName, sizeof(term.columnName), "%s", t.column);
   request->terms.push_back(term);
@@ -87,24 +87,48 @@ TEST_F(SituationsZepmattTest, ConditionsRegisterTheSituationForTheObjectsLife) {
   const Term limit10{"MSGCNT", FQX1_GE, FQX1_INTEGER, i32(10)};
   const Case cases[] = {
       // Without an OPNAME condition every operation counts.
-      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "*"}, {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "OrderPort"},
-        {"TMINT", FQX1_EQ, FQX1_INTEGER, i32(45)}, limit10},
-       0, "*|OrderPort|*|60|45|10|1"},
-      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "10.0.0.1"}, {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "*"},
+      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "*"},
+        {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "OrderPort"},
+        {"TMINT", FQX1_EQ, FQX1_INTEGER, i32(45)},
+        limit10},
+       0,
+       "*|OrderPort|*|60|45|10|1"},
+      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "10.0.0.1"},
+        {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "*"},
         {"OPNAME", FQX1_EQ, FQX1_CSTRING, ""},
-        {"TMINT", FQX1_EQ, FQX1_SMALL, i16(100)}, {"MSGCNT", FQX1_GT, FQX1_INTEGER, i32(3)}},
-       0, "10.0.0.1|*|*|120|100|3|0"},
-      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "*"}, {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "*"},
-        {"TMINT", FQX1_EQ, FQX1_INTEGER, i32(90)}, {"MSGCNT", FQX1_LT, FQX1_CSTRING, "4"}},
-       0, "*|*|*|90|90|4|2"},
+        {"TMINT", FQX1_EQ, FQX1_SMALL, i16(100)},
+        {"MSGCNT", FQX1_GT, FQX1_INTEGER, i32(3)}},
+       0,
+       "10.0.0.1|*|*|120|100|3|0"},
+      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "*"},
+        {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "*"},
+        {"TMINT", FQX1_EQ, FQX1_INTEGER, i32(90)},
+        {"MSGCNT", FQX1_LT, FQX1_CSTRING, "4"}},
+       0,
+       "*|*|*|90|90|4|2"},
       // Address, service and interval are required; the request's interval is no stand-in.
-      {{{"PORTNAME", FQX1_EQ, FQX1_CSTRING, "P"}, {"TMINT", FQX1_EQ, FQX1_INTEGER, i32(60)}, limit10}, 0, ""},
-      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "*"}, {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "P"}, limit10}, 60, ""},
-      {{{"MSGCNT", FQX1_LE, FQX1_SMALL, i16(5)}}, 60, "", 0},             // not a situation request
-      {{{"TMINT", FQX1_EQ, FQX1_INTEGER, i32(60)}, {"MSGCNT", FQX1_EQ, FQX1_INTEGER, i32(10)}}, 0, ""},  // no comparator
-      {{{"TMINT", FQX1_EQ, FQX1_INTEGER, i32(60).substr(0, 1)}, limit10}, 0, ""},  // a value shorter than its type
+      {{{"PORTNAME", FQX1_EQ, FQX1_CSTRING, "P"},
+        {"TMINT", FQX1_EQ, FQX1_INTEGER, i32(60)},
+        limit10},
+       0,
+       ""},
+      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "*"},
+        {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "P"},
+        limit10},
+       60,
+       ""},
+      {{{"MSGCNT", FQX1_LE, FQX1_SMALL, i16(5)}}, 60, "", 0},  // not a situation request
+      {{{"TMINT", FQX1_EQ, FQX1_INTEGER, i32(60)}, {"MSGCNT", FQX1_EQ, FQX1_INTEGER, i32(10)}},
+       0,
+       ""},  // no comparator
+      {{{"TMINT", FQX1_EQ, FQX1_INTEGER, i32(60).substr(0, 1)}, limit10},
+       0,
+       ""},  // a value shorter than its type
       {{{"PORTNAME", FQX1_NE, FQX1_CSTRING, "A"}, limit10}, 60, ""},  // only "=" selects messages
-      {{{"PORTNAME", FQX1_EQ, FQX1_CSTRING, "A"}, {"MSGCNT", FQX1_GE, FQX1_INTEGER, i32(1), FQX1_OR}}, 60, ""},
+      {{{"PORTNAME", FQX1_EQ, FQX1_CSTRING, "A"},
+        {"MSGCNT", FQX1_GE, FQX1_INTEGER, i32(1), FQX1_OR}},
+       60,
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
@@ -155,8 +179,11 @@ TEST_F(SituationsZepmattTest, EventsRaiseAndClearTheFrameworksSituations) {
   ASSERT_EQ(zep_zepmatt_init(), 0u);
   std::string error;
   for (const char* name : {"Quiet1", "BusyOrders", "Quiet2"}) {
-    axo::SituationSpec spec{name, "ZEPMATT", 60,
-                            {{"RMIPADDR", "=", "10.1.1.1"}, {"PORTNAME", "=", "OrderPort"},
+    axo::SituationSpec spec{name,
+                            "ZEPMATT",
+                            60,
+                            {{"RMIPADDR", "=", "10.1.1.1"},
+                             {"PORTNAME", "=", "OrderPort"},
                              {"TMINT", "=", "45"},  // a 60-second window; the rows show 45
                              {"MSGCNT", ">=", name[0] == 'B' ? "3" : "4"}}};
     ASSERT_EQ(axo::createSituation(spec, &error), axo::kOk) << error;

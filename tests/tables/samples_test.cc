@@ -82,8 +82,8 @@ TEST_F(SamplesTest, RejectedMetricRowStopsTheRestOfItsLogOnly) {
   // server1: 13 added, 12 rejected, 11 counted but not offered; server2
   // starts afresh.
   EXPECT_EQ(smt({{}, true}), (std::vector<int>{13, 21}));
-  EXPECT_TRUE(capture.contains(
-      "ZEP0403E Error adding row to metric table. rc = 77, row number = 2"));
+  EXPECT_TRUE(
+      capture.contains("ZEP0403E Error adding row to metric table. rc = 77, row number = 2"));
   // The lines not handed over stay unmarked and come with the next sample.
   EXPECT_EQ(smt({{}, true}), (std::vector<int>{12, 11}));
 }

@@ -37,15 +37,17 @@ TEST(ZepTableTest, ColumnsAreDescribedAndComparedByTheirType) {
 
   zep_zepmatt_data_t row;
   std::memset(&row, ' ', sizeof row);
-  row.comparator = 3;   // 16 bits
-  row.msgcnt = 70000;   // needs all 32 bits
+  row.comparator = 3;  // 16 bits
+  row.msgcnt = 70000;  // needs all 32 bits
   std::memcpy(row.sitname, "S1", 2);
   // (attribute, operator, value, passes); blanks are ignored, only attribute names match.
-  for (const auto& [attribute, oper, value, passes] :
-       {std::tuple{"COMPARATOR", FQX1_EQ, "3", true}, {"MSGCNT", FQX1_GE, "70000", true},
-        {"MSGCNT", FQX1_GT, "70000", false}, {"SITNAME", FQX1_EQ, "S1", true},
-        {"SITNAME", FQX1_GT, "S2", false}, {"sitname", FQX1_EQ, "S1", false},
-        {"NOSUCH", FQX1_EQ, "S1", false}}) {
+  for (const auto& [attribute, oper, value, passes] : {std::tuple{"COMPARATOR", FQX1_EQ, "3", true},
+                                                       {"MSGCNT", FQX1_GE, "70000", true},
+                                                       {"MSGCNT", FQX1_GT, "70000", false},
+                                                       {"SITNAME", FQX1_EQ, "S1", true},
+                                                       {"SITNAME", FQX1_GT, "S2", false},
+                                                       {"sitname", FQX1_EQ, "S1", false},
+                                                       {"NOSUCH", FQX1_EQ, "S1", false}}) {
     EXPECT_EQ(passes, object->ColumnIsException(&row, attribute, oper, value) != 0) << attribute;
   }
 }

@@ -157,8 +157,7 @@ std::string RecordLine(const Record& r) {
          std::to_string(r.elapsed) + ";" + r.port + ";" + r.operation + ";" +
          std::to_string(r.one_way) + ";" + std::to_string(r.fault_response) + ";" +
          std::to_string(r.length) + ";" + r.current_correlator + ";0;" + r.previous_correlator +
-         ";" + r.remote_host + ";" + r.remote_ip + ";" + r.fault_code + ";" + r.fault_string +
-         "\n";
+         ";" + r.remote_host + ";" + r.remote_ip + ";" + r.fault_code + ";" + r.fault_string + "\n";
 }
 
 RecordSource::RecordSource(const Options& options, const Server& server)
@@ -230,7 +229,7 @@ void Expectations::Add(const Server& server, const Record& r) {
   int64_t seconds = r.time_ms / 1000;
   int64_t begin = seconds / window_seconds_ * window_seconds_;
   Bucket& b = buckets_[Key(server.server_name, server.host_name, r.port, r.operation,
-                          TypeLetter(r.location), begin)];
+                           TypeLetter(r.location), begin)];
   b.length.Add(r.length);
   b.elapsed.Add(r.elapsed);
   if (!r.fault_code.empty() || !r.fault_string.empty()) ++b.faults;
@@ -253,9 +252,8 @@ void Expectations::Write(FILE* out) const {
     double n = static_cast<double>(s.count);
     double var = s.count > 1 ? (s.sum_sq - s.sum * s.sum / n) / (n - 1) : 0.0;
     if (var < 0) var = 0;
-    snprintf(buf, sizeof(buf), "%ld,%ld,%ld,%ld,%ld,%.0f", s.count,
-             static_cast<long>(s.sum / n), static_cast<long>(std::sqrt(var)), s.min, s.max,
-             s.sum);
+    snprintf(buf, sizeof(buf), "%ld,%ld,%ld,%ld,%ld,%.0f", s.count, static_cast<long>(s.sum / n),
+             static_cast<long>(std::sqrt(var)), s.min, s.max, s.sum);
     return std::string(buf);
   };
   for (const auto& [key, b] : buckets_) {
@@ -264,9 +262,8 @@ void Expectations::Write(FILE* out) const {
     std::string opertyp = port + ":" + operation + ":" + (svctype == 0 ? "R" : "P");
     fprintf(out, "%s,%s,%s,%s,%d,%s,%s,%lld,%ld,%s,%s,%ld,%ld\n", server.c_str(), host.c_str(),
             port.c_str(), operation.c_str(), svctype, opertyp.c_str(), Timestamp(begin).c_str(),
-            static_cast<long long>(begin), window_seconds_ / 60,
-            stats_columns(b.length).c_str(), stats_columns(b.elapsed).c_str(), b.faults,
-            b.location2);
+            static_cast<long long>(begin), window_seconds_ / 60, stats_columns(b.length).c_str(),
+            stats_columns(b.elapsed).c_str(), b.faults, b.location2);
   }
 }
 
@@ -282,8 +279,8 @@ FileSink::~FileSink() {
 bool FileSink::Open() {
   // The temporary name neither begins with "ZEP." nor ends with
   // ".metric.log", so the agent leaves it alone.
-  temp_path_ = JoinPath(dir_, ".zepdcsim." + std::to_string(getpid()) + "." +
-                                  server_.server_name + ".tmp");
+  temp_path_ =
+      JoinPath(dir_, ".zepdcsim." + std::to_string(getpid()) + "." + server_.server_name + ".tmp");
   file_ = fopen(temp_path_.c_str(), "w");
   if (file_ == nullptr) {
     error_ = "cannot create " + temp_path_ + ": " + strerror(errno);
@@ -385,9 +382,15 @@ class Simulation {
     for (int i = 1; i <= o_.servers; ++i) feeds_.push_back(std::make_unique<Feed>(o_, i));
     int64_t start_ms = WallClockMillis();
     switch (o_.time_base) {
-      case TimeBase::kNow: base_ms_ = start_ms; break;
-      case TimeBase::kOld: base_ms_ = start_ms - 86400LL * 1000; break;
-      case TimeBase::kEpoch: base_ms_ = o_.epoch_seconds * 1000; break;
+      case TimeBase::kNow:
+        base_ms_ = start_ms;
+        break;
+      case TimeBase::kOld:
+        base_ms_ = start_ms - 86400LL * 1000;
+        break;
+      case TimeBase::kEpoch:
+        base_ms_ = o_.epoch_seconds * 1000;
+        break;
     }
     bool ok = o_.rate > 0 ? Paced(start_ms) : Burst();
     for (auto& f : feeds_) ok = Complete(*f) && ok;
@@ -465,7 +468,8 @@ class Simulation {
     if (path.empty()) return nullptr;
     if (path == "-") return stdout;
     FILE* f = fopen(path.c_str(), "w");
-    if (f == nullptr) fprintf(stderr, "zepdcsim: cannot write %s: %s\n", path.c_str(), strerror(errno));
+    if (f == nullptr)
+      fprintf(stderr, "zepdcsim: cannot write %s: %s\n", path.c_str(), strerror(errno));
     return f;
   }
 
@@ -473,19 +477,20 @@ class Simulation {
     csv_ = OpenReport(o_.csv_path);
     if (!o_.csv_path.empty() && csv_ == nullptr) return false;
     if (csv_ != nullptr) {
-      fprintf(csv_, "server,host,location,time_ms,thread,elapsed,port,operation,oneway,faultresp,"
-                    "length,currcorr,prevcorr,rmhost,rmip,faultcode,faultstring\n");
+      fprintf(csv_,
+              "server,host,location,time_ms,thread,elapsed,port,operation,oneway,faultresp,"
+              "length,currcorr,prevcorr,rmhost,rmip,faultcode,faultstring\n");
     }
     return true;
   }
 
   void WriteCsv(const Server& s, const Record& r) {
-    fprintf(csv_, "%s,%s,%d,%lld,%s,%ld,%s,%s,%d,%d,%ld,%s,%s,%s,%s,%s,%s\n",
-            s.server_name.c_str(), s.host_name.c_str(), r.location,
-            static_cast<long long>(r.time_ms), CsvField(r.thread_id).c_str(), r.elapsed,
-            r.port.c_str(), r.operation.c_str(), r.one_way, r.fault_response, r.length,
-            r.current_correlator.c_str(), r.previous_correlator.c_str(), r.remote_host.c_str(),
-            r.remote_ip.c_str(), CsvField(r.fault_code).c_str(), CsvField(r.fault_string).c_str());
+    fprintf(csv_, "%s,%s,%d,%lld,%s,%ld,%s,%s,%d,%d,%ld,%s,%s,%s,%s,%s,%s\n", s.server_name.c_str(),
+            s.host_name.c_str(), r.location, static_cast<long long>(r.time_ms),
+            CsvField(r.thread_id).c_str(), r.elapsed, r.port.c_str(), r.operation.c_str(),
+            r.one_way, r.fault_response, r.length, r.current_correlator.c_str(),
+            r.previous_correlator.c_str(), r.remote_host.c_str(), r.remote_ip.c_str(),
+            CsvField(r.fault_code).c_str(), CsvField(r.fault_string).c_str());
   }
 
   bool FinishReports(bool ok) {

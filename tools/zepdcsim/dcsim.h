@@ -43,27 +43,27 @@ struct LocationWeight {
 
 // Everything the command line sets. Defaults are the documented ones.
 struct Options {
-  std::string log_dir;            // where files go; empty: derived from ZEP_ETC_DIR
-  std::string etc_dir;            // --etc-dir, else the ZEP_ETC_DIR environment variable
-  int servers = 1;                // number of distinct simulated servers
-  int services = 4;               // service operations per server
-  int clients = 3;                // distinct remote clients
-  long count = 0;                 // records per server; 0 with a rate: unlimited
-  double rate = 0;                // records per second over all servers; 0: as fast as possible
-  double duration = 0;            // seconds to run in rate mode; 0: until a signal
+  std::string log_dir;  // where files go; empty: derived from ZEP_ETC_DIR
+  std::string etc_dir;  // --etc-dir, else the ZEP_ETC_DIR environment variable
+  int servers = 1;      // number of distinct simulated servers
+  int services = 4;     // service operations per server
+  int clients = 3;      // distinct remote clients
+  long count = 0;       // records per server; 0 with a rate: unlimited
+  double rate = 0;      // records per second over all servers; 0: as fast as possible
+  double duration = 0;  // seconds to run in rate mode; 0: until a signal
   uint64_t seed = 1;
-  double fault_ratio = 0.05;      // share of records that carry a fault
-  double junk_ratio = 0;          // share of extra malformed lines (never counted)
+  double fault_ratio = 0.05;  // share of records that carry a fault
+  double junk_ratio = 0;      // share of extra malformed lines (never counted)
   std::vector<LocationWeight> locations{{0, 1}, {1, 1}, {2, 2}, {3, 1}};
   TimeBase time_base = TimeBase::kNow;
-  int64_t epoch_seconds = 0;      // with TimeBase::kEpoch
-  int64_t step_ms = 100;          // message time between two records of a server (count mode)
-  long per_file = 500;            // records per file
-  double file_seconds = 1.0;      // rate mode: a non-empty file is completed after this long
-  int env = 0;                    // 1..9 forces every server's environment; 0 cycles them
-  int window_minutes = 5;         // aggregation window of --expect
-  std::string expect_path;        // --expect: aggregate report ("-" standard output)
-  std::string csv_path;           // --csv: one CSV line per record ("-" standard output)
+  int64_t epoch_seconds = 0;  // with TimeBase::kEpoch
+  int64_t step_ms = 100;      // message time between two records of a server (count mode)
+  long per_file = 500;        // records per file
+  double file_seconds = 1.0;  // rate mode: a non-empty file is completed after this long
+  int env = 0;                // 1..9 forces every server's environment; 0 cycles them
+  int window_minutes = 5;     // aggregation window of --expect
+  std::string expect_path;    // --expect: aggregate report ("-" standard output)
+  std::string csv_path;       // --csv: one CSV line per record ("-" standard output)
   bool verbose = false;
 };
 
@@ -148,7 +148,7 @@ class Expectations {
 
  private:
   struct Stats {
-    long count = 0;       // lines with a length of 0 or more
+    long count = 0;  // lines with a length of 0 or more
     double sum = 0, sum_sq = 0;
     long min = 2147483647, max = -1;
     void Add(long v);
@@ -156,7 +156,7 @@ class Expectations {
   struct Bucket {
     Stats length, elapsed;
     long faults = 0;
-    long location2 = 0;   // lines the agent's situations count
+    long location2 = 0;  // lines the agent's situations count
   };
   using Key = std::tuple<std::string, std::string, std::string, std::string, char, int64_t>;
   long window_seconds_;

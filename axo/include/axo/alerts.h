@@ -24,11 +24,10 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "axo/request.h"
 
@@ -57,17 +56,17 @@ void StopService();
 class Sender {
  public:
   struct Limits {
-    size_t capacity = 10000;   // most alerts queued
-    size_t batch = 64;         // most alerts in one post
+    size_t capacity = 10000;  // most alerts queued
+    size_t batch = 64;        // most alerts in one post
     int resendSeconds = 60;
     int firstBackoffSeconds = 1;
     int maxBackoffSeconds = 60;
-    int timeoutSeconds = 5;    // connect, read and write timeout of a post
+    int timeoutSeconds = 5;  // connect, read and write timeout of a post
   };
   struct Stats {
     uint64_t sent = 0, dropped = 0, failures = 0;
-    size_t queued = 0;         // alerts waiting
-    size_t raised = 0;         // situations known to be raised
+    size_t queued = 0;  // alerts waiting
+    size_t raised = 0;  // situations known to be raised
   };
 
   Sender() : Sender(Limits()) {}
@@ -91,16 +90,16 @@ class Sender {
  private:
   struct Alert {
     std::string situation;
-    nlohmann::json body;       // as posted
-    uint64_t seq = 0;          // order of queueing
+    nlohmann::json body;  // as posted
+    uint64_t seq = 0;     // order of queueing
   };
   struct Raised {
     Alert alert;
     time_t nextSend = 0;
   };
 
-  void Enqueue(Alert alert);               // requires mu_; drops it without URLs
-  void PopFront();                         // requires mu_ and a queued alert
+  void Enqueue(Alert alert);  // requires mu_; drops it without URLs
+  void PopFront();            // requires mu_ and a queued alert
   void Cleared(const std::string& situation, const Event* event, time_t when);  // requires mu_
   // Posts `body` to `url`; false with `*reason` when it was not accepted.
   // Called with no lock held.
@@ -110,9 +109,9 @@ class Sender {
   mutable std::mutex mu_;
   std::vector<std::string> urls_;
   std::deque<Alert> queue_;
-  std::map<std::string, int> queuedCount_;          // situation -> alerts in queue_
-  std::map<std::string, Raised> raised_;           // by situation
-  std::map<std::string, int> streak_;              // url -> failed posts in a row
+  std::map<std::string, int> queuedCount_;  // situation -> alerts in queue_
+  std::map<std::string, Raised> raised_;    // by situation
+  std::map<std::string, int> streak_;       // url -> failed posts in a row
   uint64_t nextSeq_ = 1;
   time_t retryAt_ = 0;
   int backoff_ = 0;

@@ -46,20 +46,20 @@ class VexorAutomationCapsule;
 struct AXO_Options {
   // --listen HOST:PORT, :PORT or PORT (host 127.0.0.1), or "none". An IPv6
   // host is written in brackets ("[::1]:1920"). Port 0 picks a free port.
-  bool listen = true;                      // false for "none"
+  bool listen = true;  // false for "none"
   std::string listenHost = "127.0.0.1";
   int listenPort = 1920;
-  std::string tokenFile;                   // --token-file PATH, empty: no token
-  std::string trace;                       // --trace UNIT=BITS,...
-  std::string traceFile;                   // --trace-file PATH, empty: stderr
-  std::string historyDb;                   // --history-db PATH, empty: no history
-  int historyInterval = 300;               // --history-interval SECONDS
+  std::string tokenFile;                        // --token-file PATH, empty: no token
+  std::string trace;                            // --trace UNIT=BITS,...
+  std::string traceFile;                        // --trace-file PATH, empty: stderr
+  std::string historyDb;                        // --history-db PATH, empty: no history
+  int historyInterval = 300;                    // --history-interval SECONDS
   std::string historyTables = "ZEPSMT,ZEPINV";  // --history-tables LIST
-  std::string configFile;                  // --config FILE, empty: none
+  std::string configFile;                       // --config FILE, empty: none
   // --alertmanager-url URL, repeatable: where situation events go (see
   // axo/alerts.h); each is http[s]://HOST[:PORT][/PATH].
   std::vector<std::string> alertmanagerUrls;
-  int historyRetainDays = 0;               // --history-retain-days N, 0: keep all
+  int historyRetainDays = 0;  // --history-retain-days N, 0: keep all
   // --max-situations N: situations that may exist at once; a creation past
   // it is refused. Read at each creation, so a reload applies it at once
   // (existing situations stay).
@@ -94,9 +94,9 @@ int OSB1_Main(int* argc, char** argv, const char* program);
 // Results of AXO_ParseOptions.
 enum : int {
   AXO_OPTIONS_OK = 0,
-  AXO_OPTIONS_HELP = 1,      // --help was given
-  AXO_OPTIONS_ERROR = 2,     // described in `*error`; also the exit status
-  AXO_OPTIONS_VERSION = 3,   // --version was given
+  AXO_OPTIONS_HELP = 1,     // --help was given
+  AXO_OPTIONS_ERROR = 2,    // described in `*error`; also the exit status
+  AXO_OPTIONS_VERSION = 3,  // --version was given
 };
 
 // Like OSB1_Main's parsing, without side effects on the process: fills
@@ -173,7 +173,7 @@ int DetermineLocalHost(char* buffer, int size);
 // --- identity -------------------------------------------------------------
 
 // Each setter copies its text; null is treated as empty. Results are 0.
-int AXO_SetAffinity(const char* affinity);        // may be called repeatedly
+int AXO_SetAffinity(const char* affinity);  // may be called repeatedly
 int AXO_SetProduct(const char* product, const char* version);
 int AXO_SetSubsystemId(const char* subsystem);
 int AXO_SetNodeType(const char* node_type);
@@ -195,7 +195,7 @@ struct AXO_Identity {
   std::string hostname;
   std::string originnode;
   std::vector<std::string> affinities;
-  time_t startTime = 0;   // when OSB1_Main bound the process
+  time_t startTime = 0;  // when OSB1_Main bound the process
 };
 AXO_Identity AXO_GetIdentity();
 
@@ -253,23 +253,23 @@ int AXO_Shutdown(int reason);
 
 // Results of the subnode calls besides 0.
 enum : int {
-  AXO_SUBNODE_BAD_ARGUMENT = 4,   // a null, empty or too long name or product
-  AXO_SUBNODE_NOTHING_NEW = 7,    // SendRequest: nothing new to send (a success)
+  AXO_SUBNODE_BAD_ARGUMENT = 4,  // a null, empty or too long name or product
+  AXO_SUBNODE_NOTHING_NEW = 7,   // SendRequest: nothing new to send (a success)
 };
 
 // Queues the registration of subnode `name` (at most 32 characters, kept as
 // given, trailing blanks included) with its product and version, followed by
 // `affinity_count` affinity strings (const char*). Returns 0, or a non-zero
 // code: AXO_SUBNODE_BAD_ARGUMENT.
-int AXO_Subnode_Register_nAff(const char* name, const char* product,
-                              const char* version, int affinity_count, ...);
+int AXO_Subnode_Register_nAff(const char* name, const char* product, const char* version,
+                              int affinity_count, ...);
 
 // Sends the queued registrations: on 0 (or AXO_SUBNODE_NOTHING_NEW) they
 // become visible in the subnode list; on any other result they are dropped.
 int AXO_Subnode_SendRequest();
 
 struct AXO_SubnodeInfo {
-  std::string name;      // as registered, trailing blanks included
+  std::string name;  // as registered, trailing blanks included
   std::string product;
   std::string version;
 };

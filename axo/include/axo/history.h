@@ -38,20 +38,20 @@ std::map<std::string, std::vector<std::string>> DefaultHistoryKeys();
 std::map<std::string, std::string> DefaultHistoryTimeColumns();
 
 struct HistoryOptions {
-  std::string path;                   // the SQLite file or a PostgreSQL URI
+  std::string path;  // the SQLite file or a PostgreSQL URI
   int intervalSeconds = 300;
-  std::vector<std::string> tables;    // e.g. {"ZEPSMT", "ZEPINV"}
-  int busyTimeoutMillis = 5000;       // how long a write waits for a reader's lock
-  size_t maxPendingRows = 1000000;    // rows kept for a retry, per table
+  std::vector<std::string> tables;  // e.g. {"ZEPSMT", "ZEPINV"}
+  int busyTimeoutMillis = 5000;     // how long a write waits for a reader's lock
+  size_t maxPendingRows = 1000000;  // rows kept for a retry, per table
   // Tables keyed by content, with their key columns; an empty list means
   // every column but WRITETIME. A table not named here is a snapshot table.
   std::map<std::string, std::vector<std::string>> keys = DefaultHistoryKeys();
   // A table's own-time column; a table not named here goes by WRITETIME.
   // History queries, retention and the warehouse's partitions go by it.
   std::map<std::string, std::string> timeColumns = DefaultHistoryTimeColumns();
-  int retainDays = 0;                 // rows older than this are removed; 0 keeps all
-  int reconnectMaxMillis = 60000;     // the longest wait between reconnection attempts
-  std::string agentNode;              // the writer's origin node; empty: AXO_GetOriginnode
+  int retainDays = 0;              // rows older than this are removed; 0 keeps all
+  int reconnectMaxMillis = 60000;  // the longest wait between reconnection attempts
+  std::string agentNode;           // the writer's origin node; empty: AXO_GetOriginnode
 };
 
 // A read of stored history: rows of `table` whose time (HistoryTimeColumn)
@@ -103,7 +103,7 @@ std::vector<std::string> ParseTableList(const std::string& text);
 class HistoryCollector {
  public:
   HistoryCollector();
-  ~HistoryCollector();   // stops the thread, closes the database
+  ~HistoryCollector();  // stops the thread, closes the database
   HistoryCollector(const HistoryCollector&) = delete;
   HistoryCollector& operator=(const HistoryCollector&) = delete;
 

@@ -41,10 +41,10 @@ namespace axo {
 
 struct OperatorApiOptions {
   std::string host = "127.0.0.1";
-  int port = 1920;              // 0 picks a free port (see OperatorApi::port)
-  std::string token;            // empty: changes need no token
-  size_t maxBodyBytes = 64 * 1024;   // a request's body, decoded: 413 beyond
-  int threads = 8;              // workers; each serves one complete request at a time
+  int port = 1920;                  // 0 picks a free port (see OperatorApi::port)
+  std::string token;                // empty: changes need no token
+  size_t maxBodyBytes = 64 * 1024;  // a request's body, decoded: 413 beyond
+  int threads = 8;                  // workers; each serves one complete request at a time
   // A request must arrive whole within this time of its first byte (408).
   std::chrono::milliseconds requestTimeout{10000};
   // A connection without a request under way is closed after this time.
@@ -68,7 +68,7 @@ void AppendRowJson(const Row& row, std::string* out);
 class OperatorApi {
  public:
   OperatorApi();
-  ~OperatorApi();   // stops the listener
+  ~OperatorApi();  // stops the listener
   OperatorApi(const OperatorApi&) = delete;
   OperatorApi& operator=(const OperatorApi&) = delete;
 

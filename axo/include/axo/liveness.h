@@ -38,10 +38,10 @@ void Forget(const std::string& part);
 
 struct PartState {
   std::string name;
-  time_t lastRound = 0;      // when the last round completed; 0 before the first
+  time_t lastRound = 0;  // when the last round completed; 0 before the first
   int intervalSeconds = 0;
-  long ageSeconds = 0;       // since lastRound (or since watched), at `now`
-  bool stuck = false;        // by the rule above
+  long ageSeconds = 0;  // since lastRound (or since watched), at `now`
+  bool stuck = false;   // by the rule above
 };
 // Every watched part at `now`, in the order they were first watched.
 std::vector<PartState> Parts(time_t now);

@@ -57,17 +57,17 @@ struct FilterTerm {
 // One decoded column value.
 struct Value {
   bool isText = true;
-  std::string text;         // text columns, trailing blanks removed
-  int64_t number = 0;       // integer columns
+  std::string text;    // text columns, trailing blanks removed
+  int64_t number = 0;  // integer columns
 };
 
 // One decoded row: (upper-case attribute, value) in column order.
 using Row = std::vector<std::pair<std::string, Value>>;
 
 struct ColumnDescription {
-  std::string attribute;   // upper case
-  std::string name;        // lower case, as GetColumnInfo gives it
-  int type = 0;            // COLUMN_TYPE_*
+  std::string attribute;  // upper case
+  std::string name;       // lower case, as GetColumnInfo gives it
+  int type = 0;           // COLUMN_TYPE_*
   int width = 0;
   int offset = 0;
 };
@@ -85,7 +85,7 @@ Status describeTable(const std::string& table, TableDescription* out, std::strin
 
 struct Query {
   std::string table;
-  std::vector<std::string> subnodes;   // with or without trailing blanks
+  std::vector<std::string> subnodes;  // with or without trailing blanks
   bool history = false;
   std::vector<FilterTerm> terms;
 };
@@ -115,7 +115,7 @@ struct SituationInfo {
   std::string table;
   int interval = 0;
   bool raised = false;
-  time_t lastChange = 0;   // 0 while it never changed
+  time_t lastChange = 0;  // 0 while it never changed
   std::vector<FilterTerm> terms;
 };
 
@@ -134,13 +134,13 @@ std::vector<SituationInfo> listSituations();
 void pollSituations(time_t now);
 
 struct Event {
-  int64_t id = 0;          // 1, 2, 3, ... in order of recording
+  int64_t id = 0;  // 1, 2, 3, ... in order of recording
   time_t time = 0;
   std::string situation;
-  std::string table;       // the situation's table
-  bool raised = false;     // "raised" or "cleared"
-  Row row;                 // the row that decided it (empty for a clear
-                           // on a sampled table)
+  std::string table;    // the situation's table
+  bool raised = false;  // "raised" or "cleared"
+  Row row;              // the row that decided it (empty for a clear
+                        // on a sampled table)
 };
 
 // The events with an id greater than `since`, oldest first. The log keeps

@@ -26,10 +26,10 @@
 
 // Level bits.
 enum : int {
-  TRK1_DETAIL = 1,    // detail records and informational messages
-  TRK1_DUMP = 16,     // row dumps, subnode registration record
-  TRK1_FLOW = 64,     // entry and exit events
-  TRK1_ERROR = 128,   // error and warning messages
+  TRK1_DETAIL = 1,   // detail records and informational messages
+  TRK1_DUMP = 16,    // row dumps, subnode registration record
+  TRK1_FLOW = 64,    // entry and exit events
+  TRK1_ERROR = 128,  // error and warning messages
 };
 
 // Event kinds of TRK1_Event.
@@ -47,7 +47,7 @@ struct TRK1_Unit {
   TRK1_Unit& operator=(const TRK1_Unit&) = delete;
 
   const char* name;
-  std::atomic<int> level;       // resolved level, valid when generation matches
+  std::atomic<int> level;  // resolved level, valid when generation matches
   std::atomic<unsigned> generation;
 };
 
@@ -58,8 +58,7 @@ int TRK1_Sync(TRK1_Unit* unit, int line);
 
 // True when the level of `unit` has any of `bits`. The one test every module
 // uses before it writes a record: `if (TRK1_On(&unit, TRK1_DETAIL)) ...`.
-#define TRK1_On(unit, bits) \
-  ((TRK1_Sync((unit), __LINE__) & (bits)) != 0 && TRK1_NoteBits(bits))
+#define TRK1_On(unit, bits) ((TRK1_Sync((unit), __LINE__) & (bits)) != 0 && TRK1_NoteBits(bits))
 
 // Remembers, for this thread's next record, the level bits a TRK1_On test
 // passed with (they give the record its priority). Returns true.
@@ -83,8 +82,7 @@ class TRK1_FlowScope {
   // `line` defaults to the caller's line (a builtin both compilers know,
   // where std::source_location is not available to every one of them).
   TRK1_FlowScope(TRK1_Unit* unit, const char* func, int line = __builtin_LINE())
-      : unit_(unit), func_(func), line_(line),
-        on_((TRK1_Sync(unit, line_) & TRK1_FLOW) != 0) {
+      : unit_(unit), func_(func), line_(line), on_((TRK1_Sync(unit, line_) & TRK1_FLOW) != 0) {
     if (on_) TRK1_Event(unit_, line_, func_, TRK1_ENTRY);
   }
   ~TRK1_FlowScope() {

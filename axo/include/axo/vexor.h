@@ -42,11 +42,11 @@ struct AXO_SituationState;
 
 enum : unsigned int {
   AXO_RC_OK = 0,
-  AXO_RC_BAD_ARGUMENT = 0x21060001,   // null or malformed argument
-  AXO_RC_NO_MEMORY = 0x21060004,      // the row buffer cannot grow
-  AXO_RC_BUFFER_FULL = 0x21060005,    // the row buffer reached its limit
-  AXO_RC_INJECTED = 0x21060006,       // default code of an injected failure
-  AXO_RC_BAD_COLUMN = 0x21060007,     // GetColumnInfo: no column of that index
+  AXO_RC_BAD_ARGUMENT = 0x21060001,  // null or malformed argument
+  AXO_RC_NO_MEMORY = 0x21060004,     // the row buffer cannot grow
+  AXO_RC_BUFFER_FULL = 0x21060005,   // the row buffer reached its limit
+  AXO_RC_INJECTED = 0x21060006,      // default code of an injected failure
+  AXO_RC_BAD_COLUMN = 0x21060007,    // GetColumnInfo: no column of that index
   // TakeSample: the agent's data stayed locked longer than the calling
   // thread's wait limit (OSB1_WaitLimit); nothing was sampled. A caller
   // answers "unavailable" or tries again at its next interval.
@@ -59,29 +59,29 @@ enum : int { AXO_MAX_ROWS = 4000000 };
 // --- columns ------------------------------------------------------------------
 
 enum : unsigned short {
-  COLUMN_TYPE_LONG = 3,    // 32-bit signed integer
-  COLUMN_TYPE_SHORT = 5,   // 16-bit signed integer
-  COLUMN_TYPE_TEXT = 9,    // blank-padded text, no terminator
+  COLUMN_TYPE_LONG = 3,   // 32-bit signed integer
+  COLUMN_TYPE_SHORT = 5,  // 16-bit signed integer
+  COLUMN_TYPE_TEXT = 9,   // blank-padded text, no terminator
 };
 
 // Description of one column, filled by the table's GetColumnInfo.
 struct ColumnInfo {
-  const char* name;        // lower-case column name, lives as long as the program
-  unsigned short offset;   // byte offset in the row record
-  unsigned short width;    // bytes
-  unsigned short type;     // COLUMN_TYPE_*
+  const char* name;       // lower-case column name, lives as long as the program
+  unsigned short offset;  // byte offset in the row record
+  unsigned short width;   // bytes
+  unsigned short type;    // COLUMN_TYPE_*
 };
 
 // --- filter terms --------------------------------------------------------
 
 // Compare operators.
 enum _IntfOper : short {
-  FQX1_GE = 3,    // greater or equal
-  FQX1_LE = 4,    // less or equal
-  FQX1_LT = 5,    // less than
-  FQX1_GT = 6,    // greater than
-  FQX1_EQ = 10,   // equal
-  FQX1_NE = 11,   // not equal
+  FQX1_GE = 3,   // greater or equal
+  FQX1_LE = 4,   // less or equal
+  FQX1_LT = 5,   // less than
+  FQX1_GT = 6,   // greater than
+  FQX1_EQ = 10,  // equal
+  FQX1_NE = 11,  // not equal
 };
 
 // Logical operators: how a term joins the terms before it.
@@ -92,11 +92,11 @@ enum : short {
 
 // Data types of term values.
 enum : int {
-  FQX1_CHAR = 452,      // fixed-length characters, valueLen bytes
-  FQX1_LONG = 456,      // long: 4 or 8 bytes
-  FQX1_CSTRING = 460,   // text of valueLen bytes (terminated as well)
-  FQX1_INTEGER = 496,   // 32-bit integer, 4 bytes
-  FQX1_SMALL = 500,     // 16-bit integer, 2 bytes
+  FQX1_CHAR = 452,     // fixed-length characters, valueLen bytes
+  FQX1_LONG = 456,     // long: 4 or 8 bytes
+  FQX1_CSTRING = 460,  // text of valueLen bytes (terminated as well)
+  FQX1_INTEGER = 496,  // 32-bit integer, 4 bytes
+  FQX1_SMALL = 500,    // 16-bit integer, 2 bytes
 };
 
 // GetFilterInfo's result after the last term.
@@ -105,11 +105,11 @@ enum : int { FQX1_NO_MORE_TERMS = 63 };
 // One filter term. The value bytes are followed by a terminator that
 // valueLen does not count. Valid for the life of the request.
 struct FQX1_FILTERINFO {
-  short logicalOper;      // FQX1_AND or FQX1_OR
-  short compareOper;      // _IntfOper
-  char columnName[33];    // upper-case attribute name, terminated
-  int dataType;           // FQX1_* data type
-  short valueLen;         // bytes at value
+  short logicalOper;    // FQX1_AND or FQX1_OR
+  short compareOper;    // _IntfOper
+  char columnName[33];  // upper-case attribute name, terminated
+  int dataType;         // FQX1_* data type
+  short valueLen;       // bytes at value
   const char* value;
 };
 
@@ -209,7 +209,10 @@ class VexorAutomationCapsule {
   // The command after the prefix ("" when the text was null or short).
   const char* GetCommand() const { return text_.c_str() + 3; }
 
-  void SetResult(long result) { result_ = static_cast<int>(result); result_set_ = true; }
+  void SetResult(long result) {
+    result_ = static_cast<int>(result);
+    result_set_ = true;
+  }
   int GetResult() const { return result_; }
   bool HasResult() const { return result_set_; }
 
@@ -241,8 +244,8 @@ class vexor {
   // `request` and `context` must outlive the sampler. `manager` may be null
   // (framework-internal samplers). `row_size` is the size of one row record,
   // `alloc_size` the number of rows the buffer grows by at least.
-  vexor(RequestDetail* request, ContextInfo* context, TableManager* manager,
-        int row_size, int alloc_size);
+  vexor(RequestDetail* request, ContextInfo* context, TableManager* manager, int row_size,
+        int alloc_size);
   vexor(const vexor&) = delete;
   vexor& operator=(const vexor&) = delete;
 
@@ -265,8 +268,8 @@ class vexor {
   virtual int CheckForException(const void* row);
   // Compares one column of `row` with `value` (the term's value as text).
   // The table overrides it; the framework's own returns 0.
-  virtual unsigned int ColumnIsException(const void* row, const char* attribute,
-                                         _IntfOper oper, const char* value);
+  virtual unsigned int ColumnIsException(const void* row, const char* attribute, _IntfOper oper,
+                                         const char* value);
   // Called when an action command addressed to this sampler has finished.
   virtual void CommandCompleted(VexorAutomationCapsule* capsule);
 
@@ -314,7 +317,7 @@ class vexor {
   void FinishedAutomationCommand(VexorAutomationCapsule* capsule);
 
   // The row buffer.
-  const char* GetRow(int index) const;   // null outside 0 .. count-1
+  const char* GetRow(int index) const;  // null outside 0 .. count-1
   int GetRowSize() const { return rowSize_; }
   void ClearRows() { count = 0; }
   // Empties the buffer and gives its memory back: a long-lived sampler that
@@ -322,12 +325,12 @@ class vexor {
   void ReleaseRows();
 
   // Framework words of the base object (PrintSelf shows both).
-  unsigned int flags;       // AXO_VEXOR_* bits
-  unsigned int handle;      // this sampler's handle
-  int count;                // rows in the buffer
-  int allocated;            // rows the buffer can hold
-  int allocSize;            // growth step in rows
-  char* data;               // the buffer: `allocated` records of GetRowSize() bytes
+  unsigned int flags;   // AXO_VEXOR_* bits
+  unsigned int handle;  // this sampler's handle
+  int count;            // rows in the buffer
+  int allocated;        // rows the buffer can hold
+  int allocSize;        // growth step in rows
+  char* data;           // the buffer: `allocated` records of GetRowSize() bytes
 
   // A table's creation hook refuses a request it cannot serve (a situation
   // whose conditions its table cannot evaluate) with a reason; the framework
@@ -351,7 +354,7 @@ class vexor {
 };
 
 enum : unsigned int {
-  AXO_VEXOR_DESTROYING = 1,   // the sampler is being destroyed
+  AXO_VEXOR_DESTROYING = 1,  // the sampler is being destroyed
 };
 
 // Releases the pin taken with vexor::UseHandle. Returns 0, or non-zero for an
