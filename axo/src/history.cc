@@ -107,11 +107,10 @@ std::string HistoryTimeColumn(const HistoryOptions& options, const std::string& 
 
 Status BuildHistorySelect(const HistoryQuery& query, const std::vector<HistoryColumn>& stored,
                           const std::string& timeColumn, const std::string& from,
-                          const std::string& to, const std::string& placeholder, HistorySelect* out,
-                          std::string* error) {
+                          const std::string& to, const std::string& placeholder,
+                          HistorySelect* out) {
   if (stored.empty()) {
-    *error = "no history of table " + query.table;
-    return kBadRequest;
+    return Status::BadRequest("no history of table " + query.table);
   }
   auto param = [&](const std::string& value) {
     out->params.push_back(value);
@@ -132,8 +131,8 @@ Status BuildHistorySelect(const HistoryQuery& query, const std::vector<HistoryCo
   where += " AND " + timeColumn + " < " + param(to);
   if (!query.subnodes.empty()) {
     if (find("ORIGINNODE") == nullptr) {
-      *error = "table " + query.table + " has no ORIGINNODE to select subnodes by";
-      return kBadRequest;
+      return Status::BadRequest("table " + query.table +
+                                " has no ORIGINNODE to select subnodes by");
     }
     std::string any;
     for (const std::string& s : query.subnodes) {
@@ -146,20 +145,18 @@ Status BuildHistorySelect(const HistoryQuery& query, const std::vector<HistoryCo
   for (const FilterTerm& t : query.terms) {
     const HistoryColumn* c = find(t.attribute);
     if (c == nullptr) {
-      *error = "table " + query.table + " has no attribute " + t.attribute;
-      return kBadRequest;
+      return Status::BadRequest("table " + query.table + " has no attribute " + t.attribute);
     }
     long long ignored;
     if (c->integer && !axo_internal::ParseInteger(t.value, INT64_MIN, INT64_MAX, &ignored)) {
-      *error = "attribute " + t.attribute + " holds integers, not '" + t.value + "'";
-      return kBadRequest;
+      return Status::BadRequest("attribute " + t.attribute + " holds integers, not '" + t.value +
+                                "'");
     }
     // Both back ends read the framework's operators as they are written;
     // only one of those texts reaches the statement.
     _IntfOper code;
     if (!axo_internal::ParseOperator(t.op, &code)) {
-      *error = "unknown operator " + t.op;
-      return kBadRequest;
+      return Status::BadRequest("unknown operator " + t.op);
     }
     std::string placeholder = param(t.value);
     where += " AND " + QuoteName(c->name) + " " + t.op + " " + placeholder;
@@ -168,7 +165,7 @@ Status BuildHistorySelect(const HistoryQuery& query, const std::vector<HistoryCo
   const std::string limit = " LIMIT " + std::to_string(query.limit + 1);
   out->sql = "SELECT " + names + source + " ORDER BY " + timeColumn + limit;
   out->countSql = "SELECT count(*) FROM (SELECT 1" + source + limit + ") AS matched";
-  return kOk;
+  return Status::OK();
 }
 
 void FillHistoryRow(const std::vector<HistoryColumn>& columns,
@@ -188,25 +185,23 @@ void FillHistoryRow(const std::vector<HistoryColumn>& columns,
   }
 }
 
-Status CheckHistoryLimit(const HistoryQuery& query, size_t count, std::string* error) {
-  if (count <= query.limit) return kOk;
-  *error = "more than " + std::to_string(query.limit) +
-           " rows match: narrow the time range or the filters, or raise limit";
-  return kBadRequest;
+Status CheckHistoryLimit(const HistoryQuery& query, size_t count) {
+  if (count <= query.limit) return Status::OK();
+  return Status::BadRequest("more than " + std::to_string(query.limit) +
+                            " rows match: narrow the time range or the filters, or raise limit");
 }
 
 Status RunHistoryQueryAt(const HistoryOptions& store, const HistoryQuery& query,
-                         HistoryAnswer* rows, std::string* error) {
+                         HistoryAnswer* rows) {
   // Only a table the framework publishes: a name never reaches the store's
   // own tables (sqlite_master, a warehouse's bookkeeping).
   TableDescription published;
-  if (Status s = describeTable(query.table, &published, error); s != kOk) return s;
+  if (Status s = describeTable(query.table, &published); !s.ok()) return s;
   if (query.to <= query.from) {
-    *error = "the time range is empty: 'from' must be before 'to'";
-    return kBadRequest;
+    return Status::BadRequest("the time range is empty: 'from' must be before 'to'");
   }
-  return IsPostgresLocation(store.path) ? PostgresHistoryQuery(store, query, rows, error)
-                                        : SqliteHistoryQuery(store, query, rows, error);
+  return IsPostgresLocation(store.path) ? PostgresHistoryQuery(store, query, rows)
+                                        : SqliteHistoryQuery(store, query, rows);
 }
 
 struct HistoryCollector::Impl {
@@ -298,12 +293,11 @@ long HistoryCollector::CollectOnce(time_t now) {
     if (!q.subnodes.empty()) {
       q.table = table;
       std::vector<Row> rows;
-      std::string error;
-      if (runQuery(q, &rows, &error) == kOk) {
+      if (Status s = runQuery(q, &rows); s.ok()) {
         for (Row& r : rows) pending.push_back(HistoryRow{stamp, std::move(r)});
       } else {
         TRK1_Printf(&axohist_unit, __LINE__, "AXO0203E History request on table %s failed: %s",
-                    table.c_str(), error.c_str());
+                    table.c_str(), s.message().c_str());
         failed = true;
       }
     }
@@ -450,17 +444,16 @@ axo::HistoryOptions g_history_store;  // the store of g_history (path empty: non
 
 namespace axo {
 
-Status RunHistoryQuery(const HistoryQuery& query, HistoryAnswer* rows, std::string* error) {
+Status RunHistoryQuery(const HistoryQuery& query, HistoryAnswer* rows) {
   HistoryOptions store;
   {
     std::lock_guard<std::mutex> lock(g_history_mutex);
     store = g_history_store;
   }
   if (store.path.empty()) {
-    *error = "no history is collected (the agent runs without --history-db)";
-    return kNotFound;
+    return Status::NotFound("no history is collected (the agent runs without --history-db)");
   }
-  return RunHistoryQueryAt(store, query, rows, error);
+  return RunHistoryQueryAt(store, query, rows);
 }
 
 void SetHistoryStoreForTesting(const HistoryOptions& store) {

@@ -475,7 +475,7 @@ std::unique_ptr<HistoryWriter> NewPostgresHistoryWriter() {
 }
 
 Status PostgresHistoryQuery(const HistoryOptions& store, const HistoryQuery& query,
-                            HistoryAnswer* answer, std::string* error) {
+                            HistoryAnswer* answer) {
   // The connection outlives this call: the answer fetches rows from a
   // cursor as it is written, a batch at a time, in one read-only snapshot
   // so that the count and the rows agree.
@@ -491,15 +491,15 @@ Status PostgresHistoryQuery(const HistoryOptions& store, const HistoryQuery& que
   reader->conn = ConnectTo(store.path);
   PGconn* conn = reader->conn;
   if (PQstatus(conn) != CONNECTION_OK) {
-    *error = "the history warehouse is out of reach: " + ConnectionError(conn);
-    return kFailed;
+    return Status::Failed("the history warehouse is out of reach: " + ConnectionError(conn));
   }
   Result cols = Exec(conn,
                      "SELECT column_name, data_type FROM information_schema.columns WHERE "
                      "table_schema = current_schema() AND table_name = $1 "
                      "ORDER BY ordinal_position",
                      {query.table});
-  if (!Ok(cols, error)) return kFailed;
+  std::string error;
+  if (!Ok(cols, &error)) return Status::Failed(error);
   std::vector<HistoryColumn> columns;
   for (int i = 0; i < PQntuples(cols.get()); ++i) {
     std::string name = PQgetvalue(cols.get(), i, 0);
@@ -508,16 +508,18 @@ Status PostgresHistoryQuery(const HistoryOptions& store, const HistoryQuery& que
   }
   HistorySelect select;
   Status s = BuildHistorySelect(query, columns, "\"ROWTIME\"", IsoTime(query.from),
-                                IsoTime(query.to), "$", &select, error);
-  if (s != kOk) return s;
-  if (!Ok(Exec(conn, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), error)) return kFailed;
+                                IsoTime(query.to), "$", &select);
+  if (!s.ok()) return s;
+  if (!Ok(Exec(conn, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"), &error)) {
+    return Status::Failed(error);
+  }
   Result count = Exec(conn, select.countSql, select.params);
-  if (!Ok(count, error)) return kFailed;
+  if (!Ok(count, &error)) return Status::Failed(error);
   answer->count = static_cast<size_t>(strtoull(PQgetvalue(count.get(), 0, 0), nullptr, 10));
-  if ((s = CheckHistoryLimit(query, answer->count, error)) != kOk) return s;
+  if (s = CheckHistoryLimit(query, answer->count); !s.ok()) return s;
   if (!Ok(Exec(conn, "DECLARE zep_rows NO SCROLL CURSOR FOR " + select.sql, select.params),
-          error)) {
-    return kFailed;
+          &error)) {
+    return Status::Failed(error);
   }
   reader->columns = std::move(select.columns);
   answer->next = [reader](Row* row) {
@@ -545,7 +547,7 @@ Status PostgresHistoryQuery(const HistoryOptions& store, const HistoryQuery& que
         row);
     return true;
   };
-  return kOk;
+  return Status::OK();
 }
 
 }  // namespace axo

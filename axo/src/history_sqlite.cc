@@ -320,7 +320,7 @@ std::unique_ptr<HistoryWriter> NewSqliteHistoryWriter() {
 }
 
 Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query,
-                          HistoryAnswer* answer, std::string* error) {
+                          HistoryAnswer* answer) {
   // The connection and statement outlive this call: the answer reads rows
   // from them as it is written, inside one read transaction so that the
   // count and the rows agree.
@@ -336,9 +336,8 @@ Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query
   auto reader = std::make_shared<Reader>();
   if (sqlite3_open_v2(store.path.c_str(), &reader->db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW,
                       nullptr) != SQLITE_OK) {
-    *error = "cannot open history database " + store.path + ": " +
-             (reader->db != nullptr ? sqlite3_errmsg(reader->db) : "out of memory");
-    return kFailed;
+    return Status::Failed("cannot open history database " + store.path + ": " +
+                          (reader->db != nullptr ? sqlite3_errmsg(reader->db) : "out of memory"));
   }
   sqlite3* db = reader->db;
   sqlite3_busy_timeout(db, 5000);
@@ -346,21 +345,21 @@ Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query
   // against them, and only these names reach the statement.
   std::vector<std::string> names, types;
   std::string sql = "PRAGMA table_info(" + QuoteName(query.table) + ")";
-  if (!ReadColumn(db, sql, 1, &names, error) || !ReadColumn(db, sql, 2, &types, error)) {
-    return kFailed;
+  std::string error;
+  if (!ReadColumn(db, sql, 1, &names, &error) || !ReadColumn(db, sql, 2, &types, &error)) {
+    return Status::Failed(error);
   }
   std::vector<HistoryColumn> columns;
   for (size_t i = 0; i < names.size(); ++i) columns.push_back({names[i], types[i] == "INTEGER"});
   HistorySelect select;
-  Status s =
-      BuildHistorySelect(query, columns, QuoteName(HistoryTimeColumn(store, query.table)),
-                         HistoryStamp(query.from), HistoryStamp(query.to), "?", &select, error);
-  if (s != kOk) return s;
+  Status s = BuildHistorySelect(query, columns, QuoteName(HistoryTimeColumn(store, query.table)),
+                                HistoryStamp(query.from), HistoryStamp(query.to), "?", &select);
+  if (!s.ok()) return s;
   auto prepare = [&](const std::string& text) {
     sqlite3_finalize(reader->stmt);
     reader->stmt = nullptr;
     if (sqlite3_prepare_v2(db, text.c_str(), -1, &reader->stmt, nullptr) != SQLITE_OK) {
-      *error = sqlite3_errmsg(db);
+      error = sqlite3_errmsg(db);
       return false;
     }
     for (size_t i = 0; i < select.params.size(); ++i) {
@@ -371,18 +370,17 @@ Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query
   };
   char* message = nullptr;
   if (sqlite3_exec(db, "BEGIN", nullptr, nullptr, &message) != SQLITE_OK) {
-    *error = message != nullptr ? message : sqlite3_errmsg(db);
+    error = message != nullptr ? message : sqlite3_errmsg(db);
     sqlite3_free(message);
-    return kFailed;
+    return Status::Failed(error);
   }
-  if (!prepare(select.countSql)) return kFailed;
+  if (!prepare(select.countSql)) return Status::Failed(error);
   if (sqlite3_step(reader->stmt) != SQLITE_ROW) {
-    *error = sqlite3_errmsg(db);
-    return kFailed;
+    return Status::Failed(sqlite3_errmsg(db));
   }
   answer->count = static_cast<size_t>(sqlite3_column_int64(reader->stmt, 0));
-  if ((s = CheckHistoryLimit(query, answer->count, error)) != kOk) return s;
-  if (!prepare(select.sql)) return kFailed;
+  if (s = CheckHistoryLimit(query, answer->count); !s.ok()) return s;
+  if (!prepare(select.sql)) return Status::Failed(error);
   reader->columns = std::move(select.columns);
   answer->next = [reader](Row* row) {
     if (reader->stmt == nullptr) return false;
@@ -405,7 +403,7 @@ Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query
         row);
     return true;
   };
-  return kOk;
+  return Status::OK();
 }
 
 }  // namespace axo

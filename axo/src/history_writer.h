@@ -57,9 +57,9 @@ bool IsPostgresLocation(const std::string& location);
 // The back ends' answers to a history query (the checks of HistoryQuery's
 // fields other than names are done). A name not in the store is kBadRequest.
 Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query,
-                          HistoryAnswer* answer, std::string* error);
+                          HistoryAnswer* answer);
 Status PostgresHistoryQuery(const HistoryOptions& store, const HistoryQuery& query,
-                            HistoryAnswer* answer, std::string* error);
+                            HistoryAnswer* answer);
 
 // A stored column of a history table, as queries see it.
 struct HistoryColumn {
@@ -81,10 +81,10 @@ struct HistorySelect {
 // for one row beyond the limit, for CheckHistoryLimit.
 Status BuildHistorySelect(const HistoryQuery& query, const std::vector<HistoryColumn>& stored,
                           const std::string& timeColumn, const std::string& from,
-                          const std::string& to, const std::string& placeholder, HistorySelect* out,
-                          std::string* error);
+                          const std::string& to, const std::string& placeholder,
+                          HistorySelect* out);
 // kBadRequest when `count` rows are more than the limit.
-Status CheckHistoryLimit(const HistoryQuery& query, size_t count, std::string* error);
+Status CheckHistoryLimit(const HistoryQuery& query, size_t count);
 // Fills `*row` with `columns`, each value from `text(i)` (text, length).
 void FillHistoryRow(const std::vector<HistoryColumn>& columns,
                     const std::function<std::pair<const char*, size_t>(int)>& text, Row* row);

@@ -137,8 +137,7 @@ std::string CsvHeader(const std::string& table, const Row* first) {
     for (const auto& column : *first) header.push_back(column.first);
   } else {
     TableDescription d;
-    std::string error;
-    if (describeTable(table, &d, &error) == kOk) {
+    if (describeTable(table, &d).ok()) {
       for (const auto& c : d.columns) header.push_back(c.attribute);
     }
   }
@@ -210,6 +209,37 @@ std::string ErrorBody(const std::string& message) { return Dump(Json{{"error", m
 void Fail(httplib::Response& res, int status, const std::string& message) {
   res.status = status;
   res.set_content(ErrorBody(message), kJsonType);
+}
+
+void Fail(httplib::Response& res, const Status& status) {
+  // kFailed (the table or the agent could not serve the request) is an
+  // internal failure; kUnavailable (the agent's data stayed locked past the
+  // wait limit) a temporary one.
+  int code = 500;
+  switch (status.code()) {
+    case kOk:
+      code = 200;
+      break;
+    case kBadRequest:
+      code = 400;
+      break;
+    case kNotFound:
+      code = 404;
+      break;
+    case kConflict:
+      code = 409;
+      break;
+    case kFailed:
+      code = 500;
+      break;
+    case kUnavailable:
+      code = 503;
+      break;
+    case kTooMany:
+      code = 429;
+      break;
+  }
+  Fail(res, code, status.message());
 }
 
 Json AgentJson(const AXO_Identity& id, const std::vector<AXO_SubnodeInfo>& subnodes) {

@@ -38,6 +38,9 @@ std::string ErrorBody(const std::string& message);
 void Reply(httplib::Response& res, int status, const Json& body);
 // Answers `status` with {"error": message}.
 void Fail(httplib::Response& res, int status, const std::string& message);
+// Answers a failed Status: its message with the HTTP status of its code
+// (400, 404, 409, 429, 500 or 503).
+void Fail(httplib::Response& res, const Status& status);
 
 // The bodies of the read-only routes.
 Json AgentJson(const AXO_Identity& id, const std::vector<AXO_SubnodeInfo>& subnodes);

@@ -57,29 +57,6 @@ using answer::Reply;
 // gauges' last values: a scrape must never hang.
 constexpr int kScrapeWaitMillis = 1000;
 
-// The HTTP status of a request-API result: kFailed (the table or the agent
-// could not serve the request) is an internal failure; kUnavailable (the
-// agent's data stayed locked past the wait limit) a temporary one.
-int StatusCode(Status s) {
-  switch (s) {
-    case kOk:
-      return 200;
-    case kBadRequest:
-      return 400;
-    case kNotFound:
-      return 404;
-    case kConflict:
-      return 409;
-    case kFailed:
-      return 500;
-    case kUnavailable:
-      return 503;
-    case kTooMany:
-      return 429;
-  }
-  return 500;
-}
-
 // Runs `handler` with the framework's wait limit for the agent's data, so
 // that a request never waits on a stalled part for longer (503 instead).
 template <typename Handler>
@@ -176,9 +153,7 @@ void QueryTable(const httplib::Request& req, httplib::Response& res) {
     return Fail(res, 400, "history must be 0 or 1");
   }
   std::vector<Row> rows;
-  std::string error;
-  Status s = runQuery(q, &rows, &error);
-  if (s != kOk) return Fail(res, StatusCode(s), error);
+  if (Status s = runQuery(q, &rows); !s.ok()) return Fail(res, s);
   answer::AnswerRows(req, res, q.table, std::move(rows), csv);
 }
 
@@ -251,9 +226,7 @@ void QueryHistory(const httplib::Request& req, httplib::Response& res) {
     q.limit = static_cast<size_t>(n);
   }
   HistoryAnswer rows;
-  std::string error;
-  Status s = RunHistoryQuery(q, &rows, &error);
-  if (s != kOk) return Fail(res, StatusCode(s), error);
+  if (Status s = RunHistoryQuery(q, &rows); !s.ok()) return Fail(res, s);
   answer::AnswerRowSource(req, res, q.table, rows.count, std::move(rows.next), csv);
 }
 
@@ -274,9 +247,8 @@ void Action(const httplib::Request& req, httplib::Response& res) {
   }
   if (command.empty()) return Fail(res, 400, "empty command");
   long rc = 0;
-  std::string message, error;
-  Status s = runActionCommand(command, &rc, &message, &error);
-  if (s != kOk) return Fail(res, StatusCode(s), error);
+  std::string message;
+  if (Status s = runActionCommand(command, &rc, &message); !s.ok()) return Fail(res, s);
   if (TRK1_On(&axohttp_unit, TRK1_DETAIL)) {
     TRK1_Printf(&axohttp_unit, __LINE__, "AXO0103I Action command from %s ended with %ld",
                 req.remote_addr.c_str(), rc);
@@ -353,9 +325,7 @@ void CreateSituation(const httplib::Request& req, httplib::Response& res) {
       spec.terms.push_back(t);
     }
   }
-  std::string error;
-  Status s = createSituation(spec, &error);
-  if (s != kOk) return Fail(res, StatusCode(s), error);
+  if (Status s = createSituation(spec); !s.ok()) return Fail(res, s);
   for (const SituationInfo& info : listSituations()) {
     if (info.name == spec.name) return Reply(res, 201, answer::SituationJson(info));
   }
@@ -363,9 +333,7 @@ void CreateSituation(const httplib::Request& req, httplib::Response& res) {
 }
 
 void DeleteSituation(const httplib::Request& req, httplib::Response& res) {
-  std::string error;
-  Status s = deleteSituation(req.matches[1].str(), &error);
-  if (s != kOk) return Fail(res, StatusCode(s), error);
+  if (Status s = deleteSituation(req.matches[1].str()); !s.ok()) return Fail(res, s);
   Reply(res, 200, Json{{"deleted", req.matches[1].str()}});
 }
 

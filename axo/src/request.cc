@@ -57,52 +57,49 @@ void Address(RequestDetail* request, TableManager* manager) {
 
 // Asks a probe sampler for the columns and checks that every column lies
 // inside the row record with a width that fits its type.
-Status Probe(TableManager* manager, TableDescription* out, std::string* error) {
+Status Probe(TableManager* manager, TableDescription* out) {
   RequestDetail request;
   ContextInfo context;
   Address(&request, manager);
   context.created = AXO_Now();
   vexor* v = manager->CreateVexor(&request, &context);
   if (v == nullptr) {
-    *error = std::string("table ") + manager->GetTable() + " cannot create a sampler";
-    return kFailed;
+    return Status::Failed(std::string("table ") + manager->GetTable() + " cannot create a sampler");
   }
   TableDescription d;
   d.application = manager->GetApplication();
   d.table = manager->GetTable();
-  Status status = kOk;
+  bool held = true;
   int n = v->NumColumns();
-  for (int i = 0; i < n && status == kOk; ++i) {
+  for (int i = 0; i < n && held; ++i) {
     ColumnInfo info{};
     if (v->GetColumnInfo(&info, i) != 0 || info.name == nullptr) {
-      status = kFailed;
+      held = false;
       break;
     }
     bool width_ok = (info.type == COLUMN_TYPE_TEXT && info.width > 0) ||
                     (info.type == COLUMN_TYPE_SHORT && info.width == 2) ||
                     (info.type == COLUMN_TYPE_LONG && info.width == 4);
     if (!width_ok || info.offset + info.width > v->GetRowSize()) {
-      status = kFailed;
+      held = false;
       break;
     }
     d.columns.push_back(
         ColumnDescription{Upper(info.name), info.name, info.type, info.width, info.offset});
   }
   delete v;
-  if (status != kOk) {
-    *error = std::string("table ") + manager->GetTable() + " describes a column it cannot hold";
-    return status;
+  if (!held) {
+    return Status::Failed(std::string("table ") + manager->GetTable() +
+                          " describes a column it cannot hold");
   }
   *out = std::move(d);
-  return kOk;
+  return Status::OK();
 }
 
-Status Describe(const std::string& table, TableManager** manager_out, TableDescription* out,
-                std::string* error) {
+Status Describe(const std::string& table, TableManager** manager_out, TableDescription* out) {
   TableManager* manager = AXO_FindTableManager(table.c_str());
   if (manager == nullptr) {
-    *error = "unknown table: " + table;
-    return kNotFound;
+    return Status::NotFound("unknown table: " + table);
   }
   *manager_out = manager;
   Catalogue& c = Cat();
@@ -111,16 +108,16 @@ Status Describe(const std::string& table, TableManager** manager_out, TableDescr
     auto it = c.tables.find(manager);
     if (it != c.tables.end()) {
       *out = it->second;
-      return kOk;
+      return Status::OK();
     }
   }
   TableDescription d;
-  Status status = Probe(manager, &d, error);  // no lock held: calls into the agent
-  if (status != kOk) return status;
+  Status status = Probe(manager, &d);  // no lock held: calls into the agent
+  if (!status.ok()) return status;
   std::lock_guard<std::mutex> guard(c.mu);
   c.tables[manager] = d;
   *out = std::move(d);
-  return kOk;
+  return Status::OK();
 }
 
 // --- filter terms ---------------------------------------------------------------
@@ -128,52 +125,46 @@ Status Describe(const std::string& table, TableManager** manager_out, TableDescr
 // Converts text terms into filter terms of `request`, using the columns of
 // the table to pick each value's data type.
 Status BuildTerms(const TableDescription& d, const std::vector<FilterTerm>& terms,
-                  RequestDetail* request, std::string* error) {
+                  RequestDetail* request) {
   for (const FilterTerm& t : terms) {
     std::string attribute = Upper(t.attribute);
     auto col = std::find_if(d.columns.begin(), d.columns.end(),
                             [&](const ColumnDescription& c) { return c.attribute == attribute; });
     if (col == d.columns.end()) {
-      *error = "unknown attribute " + t.attribute + " in table " + d.table;
-      return kBadRequest;
+      return Status::BadRequest("unknown attribute " + t.attribute + " in table " + d.table);
     }
     _IntfOper oper;
     if (!axo_internal::ParseOperator(t.op, &oper)) {
-      *error = "unknown operator " + t.op + " for " + attribute;
-      return kBadRequest;
+      return Status::BadRequest("unknown operator " + t.op + " for " + attribute);
     }
     short logical = t.orWithPrevious ? FQX1_OR : FQX1_AND;
     unsigned int rc;
     if (col->type == COLUMN_TYPE_TEXT) {
       if (t.value.size() > kMaxValueLength || t.value.find('\0') != std::string::npos) {
-        *error = "bad text value for " + attribute;
-        return kBadRequest;
+        return Status::BadRequest("bad text value for " + attribute);
       }
       rc = request->AddFilterTerm(logical, oper, attribute.c_str(), FQX1_CSTRING, t.value.data(),
                                   static_cast<int>(t.value.size()));
     } else if (col->type == COLUMN_TYPE_SHORT) {
       long long v;
       if (!axo_internal::ParseInteger(t.value, SHRT_MIN, SHRT_MAX, &v)) {
-        *error = "bad 16-bit integer value for " + attribute + ": " + t.value;
-        return kBadRequest;
+        return Status::BadRequest("bad 16-bit integer value for " + attribute + ": " + t.value);
       }
       int16_t s = static_cast<int16_t>(v);
       rc = request->AddFilterTerm(logical, oper, attribute.c_str(), FQX1_SMALL, &s, 2);
     } else {
       long long v;
       if (!axo_internal::ParseInteger(t.value, INT32_MIN, INT32_MAX, &v)) {
-        *error = "bad integer value for " + attribute + ": " + t.value;
-        return kBadRequest;
+        return Status::BadRequest("bad integer value for " + attribute + ": " + t.value);
       }
       int32_t l = static_cast<int32_t>(v);
       rc = request->AddFilterTerm(logical, oper, attribute.c_str(), FQX1_INTEGER, &l, 4);
     }
     if (rc != 0) {
-      *error = "bad filter term for " + attribute;
-      return kBadRequest;
+      return Status::BadRequest("bad filter term for " + attribute);
     }
   }
-  return kOk;
+  return Status::OK();
 }
 
 // The subnodes a request is for: the requested ones in their registered
@@ -292,37 +283,35 @@ std::vector<TableDescription> listTables() {
   std::vector<TableDescription> out;
   for (const std::string& name : AXO_ListTables()) {
     TableDescription d;
-    std::string error;
-    if (describeTable(name, &d, &error) == kOk) out.push_back(std::move(d));
+    if (describeTable(name, &d).ok()) out.push_back(std::move(d));
   }
   return out;
 }
 
-Status describeTable(const std::string& table, TableDescription* out, std::string* error) {
+Status describeTable(const std::string& table, TableDescription* out) {
   TableManager* manager;
-  return Describe(table, &manager, out, error);
+  return Describe(table, &manager, out);
 }
 
-Status runQuery(const Query& query, std::vector<Row>* rows, std::string* error) {
+Status runQuery(const Query& query, std::vector<Row>* rows) {
   rows->clear();
   TableManager* manager;
   TableDescription d;
-  Status status = Describe(query.table, &manager, &d, error);
-  if (status != kOk) return status;
+  Status status = Describe(query.table, &manager, &d);
+  if (!status.ok()) return status;
 
   RequestDetail request;
   ContextInfo context;
   Address(&request, manager);
   request.history = query.history;
   request.subnodes = ResolveSubnodes(query.subnodes);
-  status = BuildTerms(d, query.terms, &request, error);
-  if (status != kOk) return status;
+  status = BuildTerms(d, query.terms, &request);
+  if (!status.ok()) return status;
   context.created = AXO_Now();
 
   vexor* v = manager->CreateVexor(&request, &context);
   if (v == nullptr) {
-    *error = "table " + query.table + " cannot create a sampler";
-    return kFailed;
+    return Status::Failed("table " + query.table + " cannot create a sampler");
   }
   unsigned int rc = v->TakeSample();
   if (rc != 0 && TRK1_On(&request_unit, TRK1_DETAIL)) {
@@ -332,8 +321,7 @@ Status runQuery(const Query& query, std::vector<Row>* rows, std::string* error) 
   if (rc == AXO_RC_BUSY) {
     v->ClearRows();
     delete v;
-    *error = axo_internal::BusyError();
-    return kUnavailable;
+    return Status::Unavailable(axo_internal::BusyError());
   }
   rows->reserve(v->count);
   for (int i = 0; i < v->count; ++i) {
@@ -341,35 +329,33 @@ Status runQuery(const Query& query, std::vector<Row>* rows, std::string* error) 
   }
   v->ClearRows();
   delete v;
-  return kOk;
+  return Status::OK();
 }
 
 // --- situations -------------------------------------------------------------------------
 
-Status createSituation(const SituationSpec& spec, std::string* error) {
+Status createSituation(const SituationSpec& spec) {
   if (!ValidSituationName(spec.name)) {
-    *error =
+    return Status::BadRequest(
         "a situation name has 1 to 32 characters, each a letter, a digit, '_', '.' or "
-        "'-' (and is not '.' or '..')";
-    return kBadRequest;
+        "'-' (and is not '.' or '..')");
   }
   if (spec.interval < 1) {
-    *error = "a situation interval is at least 1 second";
-    return kBadRequest;
+    return Status::BadRequest("a situation interval is at least 1 second");
   }
   auto sit = std::make_shared<Situation>();
   sit->spec = spec;
   TableDescription d;
-  Status status = Describe(spec.table, &sit->manager, &d, error);
-  if (status != kOk) return status;
+  Status status = Describe(spec.table, &sit->manager, &d);
+  if (!status.ok()) return status;
 
   RequestDetail& request = sit->request;
   Address(&request, sit->manager);
   request.sampleType = AXO_SAMPLE_SITUATION;
   CopyBounded(request.situationName, sizeof(request.situationName), spec.name);
   request.interval = spec.interval;
-  status = BuildTerms(d, spec.terms, &request, error);
-  if (status != kOk) return status;
+  status = BuildTerms(d, spec.terms, &request);
+  if (!status.ok()) return status;
 
   AXO_SituationState& state = sit->state;
   state.name = spec.name;
@@ -383,11 +369,10 @@ Status createSituation(const SituationSpec& spec, std::string* error) {
     }
   }
   if (!state.eventDriven && spec.interval < kMinSampledInterval) {
-    *error = "a situation on table " + spec.table +
-             " is sampled every interval: the interval "
-             "must be at least " +
-             std::to_string(kMinSampledInterval) + " seconds";
-    return kBadRequest;
+    return Status::BadRequest("a situation on table " + spec.table +
+                              " is sampled every interval: the interval "
+                              "must be at least " +
+                              std::to_string(kMinSampledInterval) + " seconds");
   }
 
   const int max_situations = AXO_GetOptions().maxSituations;
@@ -395,13 +380,11 @@ Status createSituation(const SituationSpec& spec, std::string* error) {
   {
     std::lock_guard<std::mutex> guard(s.mu);
     if (s.names.size() >= static_cast<size_t>(max_situations) && !s.names.count(spec.name)) {
-      *error = "too many situations: at most " + std::to_string(max_situations) +
-               " may exist (--max-situations); delete one first";
-      return kTooMany;
+      return Status::TooMany("too many situations: at most " + std::to_string(max_situations) +
+                             " may exist (--max-situations); delete one first");
     }
     if (!s.names.insert(spec.name).second) {
-      *error = "situation " + spec.name + " exists";
-      return kConflict;
+      return Status::Conflict("situation " + spec.name + " exists");
     }
   }
   sit->context.created = AXO_Now();
@@ -409,14 +392,12 @@ Status createSituation(const SituationSpec& spec, std::string* error) {
   vexor* v = sit->manager->CreateVexor(&request, &sit->context);  // no lock held
   if (v == nullptr) {
     ReleaseName(spec.name);
-    *error = "table " + spec.table + " cannot create a sampler";
-    return kFailed;
+    return Status::Failed("table " + spec.table + " cannot create a sampler");
   }
   if (!v->GetRefusal().empty()) {
-    *error = v->GetRefusal();
     delete v;  // no framework lock held, as when a situation is deleted
     ReleaseName(spec.name);
-    return kBadRequest;
+    return Status::BadRequest(v->GetRefusal());
   }
   v->AttachSituation(&sit->state);
   sit->sampler = v;
@@ -433,10 +414,10 @@ Status createSituation(const SituationSpec& spec, std::string* error) {
     TRK1_Printf(&request_unit, __LINE__, "Situation %s created on %s, interval %d, %zu terms",
                 spec.name.c_str(), spec.table.c_str(), spec.interval, spec.terms.size());
   }
-  return kOk;
+  return Status::OK();
 }
 
-Status deleteSituation(const std::string& name, std::string* error) {
+Status deleteSituation(const std::string& name) {
   std::shared_ptr<Situation> sit;
   Situations& s = Sits();
   {
@@ -445,8 +426,7 @@ Status deleteSituation(const std::string& name, std::string* error) {
       return e->spec.name == name;
     });
     if (it == s.list.end()) {
-      *error = "unknown situation: " + name;
-      return kNotFound;
+      return Status::NotFound("unknown situation: " + name);
     }
     sit = *it;
     s.list.erase(it);
@@ -460,7 +440,7 @@ Status deleteSituation(const std::string& name, std::string* error) {
   if (TRK1_On(&request_unit, TRK1_DETAIL)) {
     TRK1_Printf(&request_unit, __LINE__, "Situation %s deleted", name.c_str());
   }
-  return kOk;
+  return Status::OK();
 }
 
 std::vector<SituationInfo> listSituations() {
@@ -511,33 +491,28 @@ std::vector<Event> eventsSince(int64_t since) {
   return out;
 }
 
-Status runActionCommand(const std::string& command, long* rc, std::string* message,
-                        std::string* error) {
+Status runActionCommand(const std::string& command, long* rc, std::string* message) {
   AXO_CommandCallback callback = axo_internal::CommandCallback();
   if (callback == nullptr) {
-    *error = "no action-command callback is registered";
-    return kFailed;
+    return Status::Failed("no action-command callback is registered");
   }
   if (command.find('\0') != std::string::npos) {
-    *error = "a command is text without NUL characters";
-    return kBadRequest;
+    return Status::BadRequest("a command is text without NUL characters");
   }
   VexorAutomationCapsule capsule((kCommandPrefix + command).c_str(), nullptr);
   long result = callback(&capsule);
   if (!capsule.HasResult() && result == static_cast<long>(AXO_RC_BUSY)) {
-    *error = axo_internal::BusyError();
-    return kUnavailable;
+    return Status::Unavailable(axo_internal::BusyError());
   }
   *rc = capsule.HasResult() ? capsule.GetResult() : result;
   *message = capsule.GetMessage();
-  return kOk;
+  return Status::OK();
 }
 
 void resetSituationsForTesting() {
   std::vector<std::string> names;
   for (const SituationInfo& info : listSituations()) names.push_back(info.name);
-  std::string error;
-  for (const std::string& name : names) deleteSituation(name, &error);
+  for (const std::string& name : names) deleteSituation(name);
   EventLog& log = Log();
   std::lock_guard<std::mutex> guard(log.mu);
   log.events.clear();

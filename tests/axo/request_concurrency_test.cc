@@ -23,12 +23,11 @@ TEST_F(AxoRequestTest, PushesQueriesAndSituationChangesRunConcurrently) {
     }
   });
   std::thread churn([&] {
-    std::string error;
     for (int i = 0; i < kRounds / 10; ++i) {
       Create("S2", "AXOEV", 60, {{"SMALL", "=", "1"}});
-      axo::deleteSituation("S2", &error);
+      axo::deleteSituation("S2");
       std::vector<axo::Row> rows;
-      axo::runQuery({"AXOSMP", {}, false, {{"NAME", "=", "beta"}}}, &rows, &error);
+      axo::runQuery({"AXOSMP", {}, false, {{"NAME", "=", "beta"}}}, &rows);
       EXPECT_EQ(rows.size(), 1u);
     }
   });

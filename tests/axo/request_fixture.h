@@ -32,11 +32,10 @@ class AxoRequestTest : public ::testing::Test {
     AXO_SetClockForTesting(nullptr);
   }
 
-  axo::Status Create(const std::string& name, const std::string& table, int interval,
-                     std::vector<axo::FilterTerm> terms) {
+  axo::Code Create(const std::string& name, const std::string& table, int interval,
+                   std::vector<axo::FilterTerm> terms) {
     axo::SituationSpec spec{name, table, interval, std::move(terms)};
-    std::string error;
-    return axo::createSituation(spec, &error);
+    return axo::createSituation(spec).code();
   }
 
   TestManager events_{"AXOEV", true};

@@ -23,7 +23,6 @@ TEST_F(AxoRequestTest, SampledSituationFollowsItsIntervalAndDeletes) {
 
   // A busy sample (the agent's data stayed locked) changes nothing: the
   // situation stays raised until a later interval samples; a query says so.
-  std::string error;
   std::vector<axo::Row> rows;
   axo::Query query;
   query.table = "AXOSMP";
@@ -32,8 +31,9 @@ TEST_F(AxoRequestTest, SampledSituationFollowsItsIntervalAndDeletes) {
   axo::pollSituations(1060);
   EXPECT_EQ(axo::eventsSince(1).size(), 0u);
   EXPECT_TRUE(axo::listSituations()[0].raised);
-  EXPECT_EQ(axo::runQuery(query, &rows, &error), axo::kUnavailable);
-  EXPECT_NE(error.find("locked"), std::string::npos) << error;
+  const axo::Status busy = axo::runQuery(query, &rows);
+  EXPECT_EQ(busy.code(), axo::kUnavailable);
+  EXPECT_NE(busy.message().find("locked"), std::string::npos) << busy.message();
   sampled_.sampleRc = 0;
 
   axo::pollSituations(1119);  // not due yet
@@ -45,10 +45,10 @@ TEST_F(AxoRequestTest, SampledSituationFollowsItsIntervalAndDeletes) {
   EXPECT_TRUE(ev[0].row.empty());
 
   const int destroyed = sampled_.log.destroyed;
-  EXPECT_EQ(axo::deleteSituation("HIGH", &error), axo::kOk);
+  EXPECT_EQ(axo::deleteSituation("HIGH").code(), axo::kOk);
   EXPECT_EQ(sampled_.log.destroyed, destroyed + 1);
   EXPECT_EQ(sampled_.log.lastAllocated, 0);  // no rows held between samples
-  EXPECT_EQ(axo::deleteSituation("HIGH", &error), axo::kNotFound);
+  EXPECT_EQ(axo::deleteSituation("HIGH").code(), axo::kNotFound);
   EXPECT_EQ(Create("HIGH", "AXOSMP", 60, {}), axo::kOk);  // the name is free again
 }
 

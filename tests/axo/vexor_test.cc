@@ -24,9 +24,8 @@ class AxoVexorTest : public ::testing::Test {
   // Runs a query and returns the NAME column of each row, joined by ",".
   std::string Names(std::vector<axo::FilterTerm> terms) {
     std::vector<axo::Row> rows;
-    std::string error;
-    EXPECT_EQ(axo::runQuery({"AXOVT", {}, false, std::move(terms)}, &rows, &error), axo::kOk)
-        << error;
+    const axo::Status s = axo::runQuery({"AXOVT", {}, false, std::move(terms)}, &rows);
+    EXPECT_TRUE(s.ok()) << s.message();
     std::string out;
     for (const axo::Row& r : rows) out += (out.empty() ? "" : ",") + r[0].second.text;
     return out;

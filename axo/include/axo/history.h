@@ -88,10 +88,10 @@ struct HistoryAnswer {
 // framework publishes (describeTable); kBadRequest for a table without
 // history, an unknown attribute, a value that does not fit its column, or
 // more rows than the limit. Thread-safe: each call reads on a connection of its own.
-Status RunHistoryQuery(const HistoryQuery& query, HistoryAnswer* answer, std::string* error);
+Status RunHistoryQuery(const HistoryQuery& query, HistoryAnswer* answer);
 // The same on the store `store` names (path and time columns).
 Status RunHistoryQueryAt(const HistoryOptions& store, const HistoryQuery& query,
-                         HistoryAnswer* answer, std::string* error);
+                         HistoryAnswer* answer);
 // For tests: makes RunHistoryQuery read `store` (an empty path: none).
 void SetHistoryStoreForTesting(const HistoryOptions& store);
 

@@ -30,19 +30,13 @@
 #include <utility>
 #include <vector>
 
+#include "axo/status.h"
+
 namespace axo {
 
-// Result of a request-API call.
-enum Status {
-  kOk = 0,
-  kBadRequest = 1,   // malformed input: unknown attribute, operator, value
-  kNotFound = 2,     // unknown table or situation
-  kConflict = 3,     // a situation of that name exists
-  kFailed = 4,       // the table could not serve the request
-  kUnavailable = 5,  // the agent's data stayed locked past the wait limit;
-                     // nothing was done, the request may be sent again
-  kTooMany = 6,      // as many situations as --max-situations allows exist
-};
+// Every call that can fail returns a Status (axo/status.h): ok, or a code
+// (kBadRequest, kNotFound, kConflict, kFailed, kUnavailable, kTooMany) with
+// the reason as its message.
 
 // One filter term as text: attribute (upper or lower case), operator
 // ("=", "!=", "<", "<=", ">", ">="), value (text, or a decimal integer
@@ -80,8 +74,8 @@ struct TableDescription {
 
 // The catalogue of every registered table, in registration order.
 std::vector<TableDescription> listTables();
-// The description of `table`: kOk, or kNotFound / kFailed.
-Status describeTable(const std::string& table, TableDescription* out, std::string* error);
+// The description of `table`: ok, or kNotFound / kFailed.
+Status describeTable(const std::string& table, TableDescription* out);
 
 struct Query {
   std::string table;
@@ -90,12 +84,11 @@ struct Query {
   std::vector<FilterTerm> terms;
 };
 
-// Runs one query. On kOk `rows` holds the sample's rows; otherwise `error`
-// says why (`rows` is then empty): kUnavailable when the sampler answered
-// AXO_RC_BUSY. A requested subnode that is registered is
-// handed to the table in its registered form (blank-padded); a query that
-// names no subnode is for every registered subnode, in registration order.
-Status runQuery(const Query& query, std::vector<Row>* rows, std::string* error);
+// Runs one query. When ok `rows` holds the sample's rows; otherwise `rows`
+// is empty: kUnavailable when the sampler answered AXO_RC_BUSY. A requested subnode that is
+// registered is handed to the table in its registered form (blank-padded); a query that names no
+// subnode is for every registered subnode, in registration order.
+Status runQuery(const Query& query, std::vector<Row>* rows);
 
 struct SituationSpec {
   // 1 to 32 letters, digits, '_', '.' and '-', not "." or "..": a name fits
@@ -122,9 +115,9 @@ struct SituationInfo {
 // Creates a situation. kBadRequest for a name or interval outside the rules
 // of SituationSpec (or bad terms), kConflict when the name exists, kTooMany
 // when --max-situations situations exist (counting ones being created).
-Status createSituation(const SituationSpec& spec, std::string* error);
+Status createSituation(const SituationSpec& spec);
 // Deletes a situation (its sampler is destroyed). kNotFound when unknown.
-Status deleteSituation(const std::string& name, std::string* error);
+Status deleteSituation(const std::string& name);
 // Every situation, in creation order.
 std::vector<SituationInfo> listSituations();
 
@@ -148,13 +141,12 @@ struct Event {
 std::vector<Event> eventsSince(int64_t since);
 
 // Sends `command` (without prefix) to the registered command callback on the
-// calling thread, in a capsule without sampler. Returns kOk with the
+// calling thread, in a capsule without sampler. Returns ok with the
 // command's result in `*rc` and its message in `*message`, kFailed when
 // no callback is registered, or kUnavailable when the callback returned
 // AXO_RC_BUSY without a result (it could not take the agent's locks in time
 // and did nothing).
-Status runActionCommand(const std::string& command, long* rc, std::string* message,
-                        std::string* error);
+Status runActionCommand(const std::string& command, long* rc, std::string* message);
 
 // Deletes every situation and clears the event log (tests only).
 void resetSituationsForTesting();
