@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "axo/history.h"
-#include "axo/http_api.h"
+#include "axo/api/http_api.h"
+#include "axo/history/history.h"
+#include "axo/history/store/store.h"
 #include "axo/pg_server.h"
-#include "history_writer.h"
 #include "zepbench.h"
 
 namespace zepbench {

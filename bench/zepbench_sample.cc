@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "axo/http_api.h"
-#include "axo/vexor.h"
+#include "axo/api/http_api.h"
+#include "axo/tables/vexor.h"
 #include "logs/zepdclst.h"
 #include "runtime/zepdisp.h"
 #include "tables/zepflct.h"

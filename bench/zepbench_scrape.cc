@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "axo/metrics.h"
+#include "axo/metrics/metrics.h"
 #include "zepbench.h"
 
 namespace zepbench {

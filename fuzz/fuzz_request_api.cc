@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "axo/request.h"
+#include "axo/requests/request.h"
 #include "fuzz_support.h"
 #include "runtime/zepdisp.h"
 #include "runtime/zepmain.h"

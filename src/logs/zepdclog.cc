@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "axo/metrics.h"
-#include "axo/testpause.h"
-#include "axo/trk1.h"
+#include "axo/base/testpause.h"
+#include "axo/base/trk1.h"
+#include "axo/metrics/metrics.h"
 #include "foundation/zepcrc32.h"
 #include "foundation/zepdirls.h"
 #include "foundation/zepkvpar.h"
@@ -237,7 +237,7 @@ int ZEPDCLOG_DCMetricsLogFile::renameLogToTmpName(char* cachedPath) {
       }
     }
   }
-  return flow.exit(rc);
+  return flow.exitWith(rc);
 }
 
 int ZEPDCLOG_DCMetricsLogFile::readLogForSubnodeName(const char* cachedPath, ZEP_FILE* file,
@@ -289,7 +289,7 @@ int ZEPDCLOG_DCMetricsLogFile::readCachedLog(const char* cachedPath, int maxMetr
       ZEPADLST_AggDataList::renameToArchive(cachedPath, false);
     }
   }
-  return flow.exit(rc);
+  return flow.exitWith(rc);
 }
 
 int ZEPDCLOG_DCMetricsLogFile::processLine(const char* /*cachedPath*/, const char* line,

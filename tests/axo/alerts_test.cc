@@ -1,10 +1,10 @@
 // The alert sender, driven pass by pass with chosen times, posting to a
 // loopback HTTP sink started here.
-#include "axo/alerts.h"
+#include "axo/alerts/alerts.h"
 
 #include <gtest/gtest.h>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "e2e/e2e_support.h"
 
 namespace {
@@ -95,14 +95,14 @@ TEST(AlertSender, UnreachableCostsBoundedQueueBackoffAndOneTracePerStreak) {
 }
 
 TEST(AlertSender, UrlsAreHttpOrHttpsWithHostOptionalPortAndPath) {
-  std::string error;
   for (const char* good : {"https://am.example:443/prefix/", "http://[::1]:9093", "http://am"}) {
-    EXPECT_TRUE(axo::alerts::ValidUrl(good, &error)) << good << ": " << error;
+    EXPECT_TRUE(axo::alerts::ValidUrl(good).ok())
+        << good << ": " << axo::alerts::ValidUrl(good).message();
   }
   for (const char* bad :
        {"127.0.0.1:9093", "ftp://am:21", "http://:9093", "http://am:0",
         "http://am:", "http://u:p@am:9093", "http://am/?q=1", "http://::1:9093"}) {
-    EXPECT_FALSE(axo::alerts::ValidUrl(bad, &error)) << bad;
+    EXPECT_FALSE(axo::alerts::ValidUrl(bad).ok()) << bad;
   }
 }
 

@@ -1,12 +1,13 @@
 // Process binding: the token file, identity, subnodes and the main loop (SIGTERM
 // ending it: the end-to-end tests). Options: options_file_test.cc.
-#include "axo/axo.h"
+#include "axo/process/axo.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "axo/process/service.h"
 #include "e2e/e2e_support.h"
 
 namespace {
@@ -20,12 +21,12 @@ class AxoProcessTest : public ::testing::Test {
 // (A missing token file: the agent's start-up test.)
 TEST_F(AxoProcessTest, TheTokenIsTheFirstLineOfItsFile) {
   e2e::TempDir dir;
-  std::string token, error;
+  std::string token;
   e2e::WriteSecretFile(dir.path() + "/token", "  abc123 \r\nignored\n");
-  EXPECT_TRUE(AXO_ReadTokenFile(dir.path() + "/token", &token, &error));
+  EXPECT_TRUE(AXO_ReadTokenFile(dir.path() + "/token", &token).ok());
   EXPECT_EQ(token, "abc123");
   e2e::WriteSecretFile(dir.path() + "/empty", "\n");
-  EXPECT_FALSE(AXO_ReadTokenFile(dir.path() + "/empty", &token, &error));
+  EXPECT_FALSE(AXO_ReadTokenFile(dir.path() + "/empty", &token).ok());
 }
 
 // (The results of a refused registration or send: the agent's registration
@@ -58,16 +59,21 @@ unsigned long CountingLoader() {
 }
 void HookA() { g_calls.push_back("hookA"); }
 void HookB() { g_calls.push_back("hookB"); }
-int StartService(std::string*) {
-  g_calls.push_back("start");
-  return 0;
-}
-void StopService() { g_calls.push_back("stop"); }
-int FailingStart(std::string* error) {
-  g_calls.push_back("start-failing");
-  *error = "port in use";
-  return 1;
-}
+// A service that notes its calls, and fails to start when `failing`.
+class TestService : public axo::Service {
+ public:
+  TestService(const char* name, bool failing) : name_(name), failing_(failing) {}
+  const char* name() const override { return name_; }
+  axo::Status Start(const AXO_Options&) override {
+    g_calls.push_back(failing_ ? "start-failing" : "start");
+    return failing_ ? axo::Status::Failed("port in use") : axo::Status::OK();
+  }
+  void Stop() override { g_calls.push_back("stop"); }
+
+ private:
+  const char* name_;
+  bool failing_;
+};
 
 // Loader, services and hooks in order (hooks last registered first, each
 // once). A service that cannot start ends omxmain with 1 at once: what
@@ -80,8 +86,9 @@ TEST_F(AxoProcessTest, MainLoopRunsLoaderServicesAndHooksInOrder) {
   AXO_RegisterShutdownHook(HookA);
   AXO_RegisterShutdownHook(HookB);
   AXO_RegisterShutdownHook(HookA);
-  AXO_RegisterService("svc", StartService, StopService);
-  AXO_RegisterService("svc again", StartService, StopService);
+  TestService svc("svc", false), broken("broken", true), later("later", false);
+  AXO_AddService(&svc);
+  AXO_AddService(&svc);
   AXO_Shutdown(1);  // before the loop: the loop ends right after loading
   EXPECT_EQ(omxmain(0, nullptr), 0);
   EXPECT_EQ(g_calls, (std::vector<std::string>{"load", "start", "stop", "hookB", "hookA"}));
@@ -90,9 +97,9 @@ TEST_F(AxoProcessTest, MainLoopRunsLoaderServicesAndHooksInOrder) {
   g_calls.clear();
   AXO_RegisterAgentLoader(CountingLoader);
   AXO_RegisterShutdownHook(HookA);
-  AXO_RegisterService("svc", StartService, StopService);
-  AXO_RegisterService("broken", FailingStart, StopService);
-  AXO_RegisterService("later", StartService, StopService);
+  AXO_AddService(&svc);
+  AXO_AddService(&broken);
+  AXO_AddService(&later);
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(omxmain(0, nullptr), 1);  // returns without waiting for a shutdown
   const std::string err = ::testing::internal::GetCapturedStderr();

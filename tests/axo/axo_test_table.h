@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "axo/osb1.h"
-#include "axo/request.h"
-#include "axo/vexor.h"
+#include "axo/base/osb1.h"
+#include "axo/requests/request.h"
+#include "axo/tables/vexor.h"
 
 struct TestRow {
   char name[16];  // text, blank-padded

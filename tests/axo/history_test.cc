@@ -1,17 +1,17 @@
 // The history writer and GET /api/v1/history/{TABLE} on both back ends (a
 // SQLite file in a temporary directory and a real PostgreSQL server started
 // by the test), then what only one back end does.
-#include "axo/history.h"
+#include "axo/history/history.h"
 
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
-#include "axo/axo.h"
+#include "axo/api/http_api.h"
 #include "axo/axo_test_table.h"
-#include "axo/http_api.h"
+#include "axo/base/trk1.h"
 #include "axo/pg_server.h"
-#include "axo/trk1.h"
+#include "axo/process/axo.h"
 #include "e2e/e2e_support.h"
 
 namespace {

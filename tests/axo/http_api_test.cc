@@ -1,6 +1,6 @@
 // The operator API in process: a listener on a free loopback port over the
 // framework's small test tables, driven with real HTTP requests.
-#include "axo/http_api.h"
+#include "axo/api/http_api.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,9 +12,9 @@
 #include <string>
 #include <tuple>
 
-#include "axo/axo.h"
 #include "axo/axo_test_table.h"
-#include "axo/request.h"
+#include "axo/process/axo.h"
+#include "axo/requests/request.h"
 #include "e2e/e2e_support.h"
 
 namespace {
@@ -237,7 +237,7 @@ TEST_F(AxoHttpApiTest, DashboardFilesAndUncompressedAnswers) {
                                            {"/ui/style.css", "style.css", "text/css"}}) {
     e2e::HttpReply r = Get(target);
     ASSERT_EQ(r.status, 200) << target;
-    EXPECT_TRUE(r.body == e2e::ReadFile(std::string(ZEP_SOURCE_DIR) + "/axo/ui/" + file))
+    EXPECT_TRUE(r.body == e2e::ReadFile(std::string(ZEP_SOURCE_DIR) + "/axo/api/ui/" + file))
         << target << " is not its source file as it is now";
     EXPECT_EQ(r.headers["content-type"].rfind(type, 0), 0u) << r.headers["content-type"];
     EXPECT_THAT(r.headers["content-security-policy"],

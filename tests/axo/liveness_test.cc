@@ -1,10 +1,10 @@
 // The liveness rule: stuck only when the last round (or the start of the
 // watch) is more than three intervals and at least 30 s old.
-#include "axo/liveness.h"
+#include "axo/process/liveness.h"
 
 #include <gtest/gtest.h>
 
-#include "axo/axo.h"
+#include "axo/process/axo.h"
 
 namespace {
 

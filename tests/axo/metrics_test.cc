@@ -1,5 +1,5 @@
 // The exposition writer of the metrics registry.
-#include "axo/metrics.h"
+#include "axo/metrics/metrics.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

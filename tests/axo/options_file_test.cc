@@ -7,8 +7,8 @@
 #include <tuple>
 #include <vector>
 
-#include "axo/axo.h"
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
+#include "axo/process/axo.h"
 #include "foundation/zeptestdir.h"
 
 TRK1_UNIT(options_test_unit, "OPTTEST");

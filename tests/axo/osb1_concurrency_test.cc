@@ -6,7 +6,7 @@
 #include <future>
 #include <thread>
 
-#include "axo/osb1.h"
+#include "axo/base/osb1.h"
 #include "logs/zepshared.h"
 
 namespace {

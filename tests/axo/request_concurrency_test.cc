@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "axo/axo_test_table.h"
-#include "axo/request.h"
 #include "axo/request_fixture.h"
+#include "axo/requests/request.h"
 
 namespace {
 

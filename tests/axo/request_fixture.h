@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "axo/axo.h"
 #include "axo/axo_test_table.h"
-#include "axo/request.h"
+#include "axo/process/axo.h"
+#include "axo/requests/request.h"
 
 class AxoRequestTest : public ::testing::Test {
  protected:

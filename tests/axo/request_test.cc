@@ -2,7 +2,7 @@
 // cleared by what a sample shows, and deleted with their sampler. Pushed
 // (event) situations are tested with the agent's ZEPMATT table, and request
 // errors through the HTTP routes.
-#include "axo/request.h"
+#include "axo/requests/request.h"
 
 #include <gtest/gtest.h>
 

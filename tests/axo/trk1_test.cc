@@ -1,5 +1,5 @@
 // Trace levels and record capture.
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ int Traced() {
   flowLine = __LINE__ + 1;
   TRK1_FlowScope flow(&test_unit, "Traced");
   exitLine = __LINE__ + 1;
-  return flow.exit(5);
+  return flow.exitWith(5);
 }
 }  // namespace
 

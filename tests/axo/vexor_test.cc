@@ -1,14 +1,14 @@
 // Samplers: comparisons, filters, handles and the table registry. (The
 // filter terms a sampler reads: the agent's situation table tests, and a
 // situation created over the operator API end to end.)
-#include "axo/vexor.h"
+#include "axo/tables/vexor.h"
 
 #include <gtest/gtest.h>
 
-#include "axo/axo.h"
 #include "axo/axo_test_table.h"
-#include "axo/request.h"
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
+#include "axo/process/axo.h"
+#include "axo/requests/request.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <random>
 #include <regex>
 
-#include "axo/history.h"
+#include "axo/history/history.h"
 #include "e2e/zepagent_process.h"
 
 namespace {

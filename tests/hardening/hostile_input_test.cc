@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "axo/axo.h"
+#include "axo/process/axo.h"
 #include "e2e/zepagent_process.h"
 #include "foundation/zeptestdir.h"
 #include "logs/zeplogs_test_util.h"

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "axo/osb1.h"
-#include "axo/request.h"
+#include "axo/base/osb1.h"
+#include "axo/requests/request.h"
 #include "config/zepacmd.h"
 #include "logs/zepdclst.h"
 #include "logs/zeplogs_test_util.h"

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "axo/axo.h"
-#include "axo/request.h"
-#include "axo/trk1.h"
-#include "axo/vexor.h"
+#include "axo/base/trk1.h"
+#include "axo/process/axo.h"
+#include "axo/requests/request.h"
+#include "axo/tables/vexor.h"
 #include "foundation/zeptestdir.h"
 #include "runtime/zepdisp.h"
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "axo/axo.h"
-#include "axo/request.h"
-#include "axo/vexor.h"
+#include "axo/process/axo.h"
+#include "axo/requests/request.h"
+#include "axo/tables/vexor.h"
 #include "runtime/zepdisp.h"
 #include "situations/zepdc.h"
 #include "situations/zepdcmc.h"

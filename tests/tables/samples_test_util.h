@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "axo/osb1.h"
-#include "axo/vexor.h"
+#include "axo/base/osb1.h"
+#include "axo/tables/vexor.h"
 #include "foundation/zepprops.h"
 #include "logs/zepdclst.h"
 #include "logs/zeplogs_test_util.h"

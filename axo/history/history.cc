@@ -1,0 +1,505 @@
+// The history warehouse: history requests appended to the tables of a
+// writer (history_sqlite.cc, history_pg.cc), and history read back.
+#include "axo/history/history.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "axo/base/osb1.h"
+#include "axo/base/text.h"
+#include "axo/base/trk1.h"
+#include "axo/base/wait.h"
+#include "axo/history/store/store.h"
+#include "axo/metrics/metrics.h"
+#include "axo/process/axo.h"
+#include "axo/process/liveness.h"
+#include "axo/requests/request.h"
+#include "axo/tables/catalog.h"
+
+TRK1_UNIT(axohist_unit, "AXOHIST");
+
+namespace axo {
+
+// The name under which the collector reports its rounds to the liveness
+// registry (GET /healthz).
+constexpr char kLivenessName[] = "history writer";
+
+std::vector<std::string> ParseTableList(const std::string& text) {
+  std::vector<std::string> out;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t comma = text.find(',', pos);
+    std::string_view name = std::string_view(text).substr(
+        pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    std::string clean = axo_internal::Upper(std::string(axo_internal::TrimSpace(name)));
+    if (!clean.empty()) out.push_back(clean);
+    if (comma == std::string::npos) break;
+    pos = comma + 1;
+  }
+  return out;
+}
+
+std::string HistoryStamp(time_t t) {
+  struct tm tm;
+  gmtime_r(&t, &tm);
+  char buf[32];
+  snprintf(buf, sizeof(buf), "%d%02d%02d%02d%02d%02d%02d000", tm.tm_year >= 100 ? 1 : 0,
+           tm.tm_year % 100, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return buf;
+}
+
+bool ParseHistoryStamp(const std::string& stamp, time_t* t, int* millis) {
+  if (stamp.size() != 16) return false;
+  for (char c : stamp) {
+    if (c < '0' || c > '9') return false;
+  }
+  auto num = [&](size_t at, size_t n) {
+    int v = 0;
+    for (size_t i = at; i < at + n; ++i) v = v * 10 + (stamp[i] - '0');
+    return v;
+  };
+  struct tm tm = {};
+  tm.tm_year = num(0, 1) * 100 + num(1, 2);
+  tm.tm_mon = num(3, 2) - 1;
+  tm.tm_mday = num(5, 2);
+  tm.tm_hour = num(7, 2);
+  tm.tm_min = num(9, 2);
+  tm.tm_sec = num(11, 2);
+  if (tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 || tm.tm_min > 59 ||
+      tm.tm_sec > 60) {
+    return false;
+  }
+  *t = timegm(&tm);
+  *millis = num(13, 3);
+  return true;
+}
+
+std::string QuoteName(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+bool IsPostgresLocation(const std::string& location) {
+  return location.starts_with("postgresql://") || location.starts_with("postgres://");
+}
+
+std::map<std::string, std::vector<std::string>> DefaultHistoryKeys() {
+  return {{"ZEPSMT", {}}, {"ZEPFLCT", {}}, {"ZEPINV", {"ORIGINNODE", "SVCOPERTYP", "INTBEGTIME"}}};
+}
+
+std::map<std::string, std::string> DefaultHistoryTimeColumns() {
+  return {{"ZEPSMT", "MSGTIME"}, {"ZEPFLCT", "MSGTIME"}, {"ZEPINV", "INTBEGTIME"}};
+}
+
+std::string HistoryTimeColumn(const HistoryOptions& options, const std::string& table) {
+  auto found = options.timeColumns.find(table);
+  return found != options.timeColumns.end() ? found->second : "WRITETIME";
+}
+
+Status BuildHistorySelect(const HistoryQuery& query, const std::vector<HistoryColumn>& stored,
+                          const std::string& timeColumn, const std::string& from,
+                          const std::string& to, const std::string& placeholder,
+                          HistorySelect* out) {
+  if (stored.empty()) {
+    return Status::BadRequest("no history of table " + query.table);
+  }
+  auto param = [&](const std::string& value) {
+    out->params.push_back(value);
+    return placeholder == "$" ? "$" + std::to_string(out->params.size()) : placeholder;
+  };
+  auto find = [&](const std::string& name) -> const HistoryColumn* {
+    for (const HistoryColumn& c : stored) {
+      if (c.name == name) return &c;
+    }
+    return nullptr;
+  };
+  out->columns = stored;
+  std::string names;
+  for (const HistoryColumn& c : stored) names += (names.empty() ? "" : ",") + QuoteName(c.name);
+  // Each placeholder is made in its own statement: the operands of one
+  // expression are evaluated in no fixed order.
+  std::string where = timeColumn + " >= " + param(from);
+  where += " AND " + timeColumn + " < " + param(to);
+  if (!query.subnodes.empty()) {
+    if (find("ORIGINNODE") == nullptr) {
+      return Status::BadRequest("table " + query.table +
+                                " has no ORIGINNODE to select subnodes by");
+    }
+    std::string any;
+    for (const std::string& s : query.subnodes) {
+      std::string name(axo_internal::TrimBlanks(s));
+      std::string placeholder = param(name);
+      any += (any.empty() ? "" : " OR ") + std::string("\"ORIGINNODE\" = ") + placeholder;
+    }
+    where += " AND (" + any + ")";
+  }
+  for (const FilterTerm& t : query.terms) {
+    const HistoryColumn* c = find(t.attribute);
+    if (c == nullptr) {
+      return Status::BadRequest("table " + query.table + " has no attribute " + t.attribute);
+    }
+    long long ignored;
+    if (c->integer && !axo_internal::ParseInteger(t.value, INT64_MIN, INT64_MAX, &ignored)) {
+      return Status::BadRequest("attribute " + t.attribute + " holds integers, not '" + t.value +
+                                "'");
+    }
+    // Both back ends read the framework's operators as they are written;
+    // only one of those texts reaches the statement.
+    _IntfOper code;
+    if (!axo_internal::ParseOperator(t.op, &code)) {
+      return Status::BadRequest("unknown operator " + t.op);
+    }
+    std::string placeholder = param(t.value);
+    where += " AND " + QuoteName(c->name) + " " + t.op + " " + placeholder;
+  }
+  const std::string source = " FROM " + QuoteName(query.table) + " WHERE " + where;
+  const std::string limit = " LIMIT " + std::to_string(query.limit + 1);
+  out->sql = "SELECT " + names + source + " ORDER BY " + timeColumn + limit;
+  out->countSql = "SELECT count(*) FROM (SELECT 1" + source + limit + ") AS matched";
+  return Status::OK();
+}
+
+void FillHistoryRow(const std::vector<HistoryColumn>& columns,
+                    const std::function<std::pair<const char*, size_t>(int)>& text, Row* row) {
+  row->resize(columns.size());
+  for (size_t i = 0; i < columns.size(); ++i) {
+    auto& [name, value] = (*row)[i];
+    name.assign(columns[i].name);
+    auto [data, size] = text(static_cast<int>(i));
+    value.isText = !columns[i].integer;
+    if (value.isText) {
+      value.text.assign(data != nullptr ? data : "", data != nullptr ? size : 0);
+    } else {
+      value.text.clear();
+      value.number = data != nullptr ? strtoll(data, nullptr, 10) : 0;
+    }
+  }
+}
+
+Status CheckHistoryLimit(const HistoryQuery& query, size_t count) {
+  if (count <= query.limit) return Status::OK();
+  return Status::BadRequest("more than " + std::to_string(query.limit) +
+                            " rows match: narrow the time range or the filters, or raise limit");
+}
+
+Status RunHistoryQueryAt(const HistoryOptions& store, const HistoryQuery& query,
+                         HistoryAnswer* rows) {
+  // Only a table the framework publishes: a name never reaches the store's
+  // own tables (sqlite_master, a warehouse's bookkeeping).
+  TableDescription published;
+  if (Status s = describeTable(query.table, &published); !s.ok()) return s;
+  if (query.to <= query.from) {
+    return Status::BadRequest("the time range is empty: 'from' must be before 'to'");
+  }
+  return IsPostgresLocation(store.path) ? PostgresHistoryQuery(store, query, rows)
+                                        : SqliteHistoryQuery(store, query, rows);
+}
+
+struct HistoryCollector::Impl {
+  HistoryOptions options;
+  std::unique_ptr<HistoryWriter> writer;  // null until Open succeeds
+  mutable std::mutex mu;                  // serialises collections and guards the fields below
+  std::map<std::string, std::vector<HistoryRow>> pending;
+  bool failing = false;   // the last collection had a failed write
+  time_t lastRetain = 0;  // when old rows were last removed
+  std::mutex threadMu;    // guards the fields below; taken after `mu`, never before
+  std::condition_variable wake;
+  bool stop = false;
+  int intervalSeconds = 300;
+  bool intervalChanged = false;
+  std::thread thread;
+
+  // Removes rows older than retainDays, at most once an hour of `now`.
+  void Retain(time_t now) {
+    if (options.retainDays <= 0 || (lastRetain != 0 && now - lastRetain < 3600)) return;
+    lastRetain = now;
+    time_t cutoff = now - static_cast<time_t>(options.retainDays) * 86400;
+    for (const std::string& table : options.tables) {
+      std::string error;
+      if (!writer->Retain(table, cutoff, &error)) {
+        TRK1_Printf(&axohist_unit, __LINE__, "AXO0209E History retention of table %s failed: %s",
+                    table.c_str(), error.c_str());
+      }
+    }
+  }
+
+  // Traces the first failed collection of a streak, and the first one that
+  // writes everything again. `failure` is empty when every write succeeded.
+  void Report(const std::string& failure, long written) {
+    if (!failure.empty() && !failing) {
+      TRK1_Printf(&axohist_unit, __LINE__, "AXO0202E %s; retrying at each interval",
+                  failure.c_str());
+    } else if (failure.empty() && failing) {
+      TRK1_Printf(&axohist_unit, __LINE__, "AXO0208I History writing recovered: %ld rows written",
+                  written);
+    }
+    failing = !failure.empty();
+  }
+
+  // Keeps at most maxPendingRows for a retry, dropping the oldest.
+  void Bound(const std::string& table, std::vector<HistoryRow>* rows) {
+    if (rows->size() <= options.maxPendingRows) return;
+    size_t drop = rows->size() - options.maxPendingRows;
+    rows->erase(rows->begin(), rows->begin() + static_cast<long>(drop));
+    TRK1_Printf(&axohist_unit, __LINE__, "AXO0204E History of table %s: %zu unwritten rows dropped",
+                table.c_str(), drop);
+  }
+};
+
+HistoryCollector::HistoryCollector() : impl_(new Impl) {}
+
+HistoryCollector::~HistoryCollector() { Stop(); }
+
+bool HistoryCollector::Open(const HistoryOptions& options, std::string* error) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  if (impl_->writer != nullptr) {
+    *error = "the history database is already open";
+    return false;
+  }
+  impl_->options = options;
+  if (impl_->options.intervalSeconds < 1) impl_->options.intervalSeconds = 1;
+  {
+    std::lock_guard<std::mutex> tlock(impl_->threadMu);
+    impl_->intervalSeconds = impl_->options.intervalSeconds;
+  }
+  std::unique_ptr<HistoryWriter> writer =
+      IsPostgresLocation(options.path) ? NewPostgresHistoryWriter() : NewSqliteHistoryWriter();
+  if (!writer->Open(impl_->options, error)) return false;
+  impl_->writer = std::move(writer);
+  return true;
+}
+
+long HistoryCollector::CollectOnce(time_t now) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  if (impl_->writer == nullptr) return -1;
+  Query q;
+  q.history = true;
+  for (const AXO_SubnodeInfo& s : AXO_ListSubnodes()) q.subnodes.push_back(s.name);
+  std::string stamp = HistoryStamp(now);
+  long written = 0;
+  bool failed = false;  // a request or a write failed
+  std::string failure;  // the first failed write of this collection
+  for (const std::string& table : impl_->options.tables) {
+    std::vector<HistoryRow>& pending = impl_->pending[table];
+    if (!q.subnodes.empty()) {
+      q.table = table;
+      std::vector<Row> rows;
+      if (Status s = runQuery(q, &rows); s.ok()) {
+        for (Row& r : rows) pending.push_back(HistoryRow{stamp, std::move(r)});
+      } else {
+        TRK1_Printf(&axohist_unit, __LINE__, "AXO0203E History request on table %s failed: %s",
+                    table.c_str(), s.message().c_str());
+        failed = true;
+      }
+    }
+    if (pending.empty()) continue;
+    std::string error;
+    metrics::HistorySeries series = metrics::HistoryTable(table);
+    if (impl_->writer->Write(table, pending, &error)) {
+      written += static_cast<long>(pending.size());
+      series.written.Inc(pending.size());
+      pending.clear();
+    } else {
+      if (failure.empty()) {
+        failure = "History write of " + std::to_string(pending.size()) + " rows to table " + table +
+                  " failed: " + error;
+      }
+      series.failed.Inc(pending.size());
+      impl_->Bound(table, &pending);
+    }
+    series.pending.Set(static_cast<double>(pending.size()));
+  }
+  impl_->Report(failure, written);
+  if (failure.empty()) impl_->Retain(now);
+  failed = failed || !failure.empty();
+  if (TRK1_On(&axohist_unit, TRK1_DETAIL)) {
+    TRK1_Printf(&axohist_unit, __LINE__, "AXO0205I History collection wrote %ld rows", written);
+  }
+  return failed ? -1 : written;
+}
+
+bool HistoryCollector::StartThread(std::string* error) {
+  if (impl_->thread.joinable()) {
+    *error = "the history collector is already running";
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(impl_->threadMu);
+    impl_->stop = false;
+  }
+  try {
+    impl_->thread = std::thread([this] {
+      // A busy sample fails its table's collection, which the next
+      // interval tries again.
+      OSB1_WaitLimit limit(axo_internal::kDataWaitMillis);
+      std::unique_lock<std::mutex> lock(impl_->threadMu);
+      liveness::Watch(kLivenessName, impl_->intervalSeconds);
+      for (;;) {
+        impl_->intervalChanged = false;
+        auto interval = std::chrono::seconds(impl_->intervalSeconds);
+        if (impl_->wake.wait_for(lock, interval,
+                                 [this] { return impl_->stop || impl_->intervalChanged; })) {
+          if (impl_->stop) break;
+          liveness::Watch(kLivenessName, impl_->intervalSeconds);
+          continue;  // wait again with the new interval
+        }
+        lock.unlock();
+        CollectOnce(AXO_Now());
+        lock.lock();
+        liveness::Completed(kLivenessName, impl_->intervalSeconds);
+      }
+    });
+  } catch (const std::system_error& e) {
+    *error = std::string("cannot start the history thread: ") + e.what();
+    return false;
+  }
+  return true;
+}
+
+void HistoryCollector::SetInterval(int seconds) {
+  {
+    std::lock_guard<std::mutex> lock(impl_->threadMu);
+    impl_->intervalSeconds = seconds < 1 ? 1 : seconds;
+    impl_->intervalChanged = true;
+  }
+  impl_->wake.notify_all();
+}
+
+void HistoryCollector::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(impl_->threadMu);
+    impl_->stop = true;
+  }
+  impl_->wake.notify_all();
+  if (impl_->thread.joinable()) {
+    impl_->thread.join();
+    liveness::Forget(kLivenessName);
+  }
+}
+
+bool HistoryCollector::ExecForTesting(const std::string& sql, std::string* error) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  if (impl_->writer == nullptr) return false;
+  return impl_->writer->ExecForTesting(sql, error);
+}
+
+bool HistoryCollector::ReopenForTesting(bool readOnly, std::string* error) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  if (impl_->writer == nullptr) return false;
+  return impl_->writer->ReopenForTesting(readOnly, error);
+}
+
+size_t HistoryCollector::PendingRows() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  size_t n = 0;
+  for (const auto& entry : impl_->pending) n += entry.second.size();
+  return n;
+}
+
+bool HistoryReadQuery(const std::string& path, const std::string& sql,
+                      std::vector<std::vector<std::string>>* rows, std::string* error) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    *error = db != nullptr ? sqlite3_errmsg(db) : "cannot open " + path;
+    sqlite3_close(db);
+    return false;
+  }
+  sqlite3_busy_timeout(db, 5000);
+  sqlite3_stmt* stmt = nullptr;
+  bool ok = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK;
+  int rc = SQLITE_ROW;
+  while (ok && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    std::vector<std::string> row;
+    for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+      const unsigned char* text = sqlite3_column_text(stmt, i);
+      row.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+    }
+    rows->push_back(std::move(row));
+  }
+  if (!ok || rc != SQLITE_DONE) {
+    *error = sqlite3_errmsg(db);
+    ok = false;
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return ok;
+}
+
+}  // namespace axo
+
+namespace {
+std::mutex g_history_mutex;
+axo::HistoryCollector* g_history = nullptr;
+axo::HistoryOptions g_history_store;  // the store of g_history (path empty: none)
+}  // namespace
+
+namespace axo {
+
+Status RunHistoryQuery(const HistoryQuery& query, HistoryAnswer* rows) {
+  HistoryOptions store;
+  {
+    std::lock_guard<std::mutex> lock(g_history_mutex);
+    store = g_history_store;
+  }
+  if (store.path.empty()) {
+    return Status::NotFound("no history is collected (the agent runs without --history-db)");
+  }
+  return RunHistoryQueryAt(store, query, rows);
+}
+
+void SetHistoryStoreForTesting(const HistoryOptions& store) {
+  std::lock_guard<std::mutex> lock(g_history_mutex);
+  g_history_store = store;
+}
+
+}  // namespace axo
+
+namespace axo {
+
+Status StartHistory(const HistoryOptions& h, const std::string& tablesText) {
+  std::lock_guard<std::mutex> lock(g_history_mutex);
+  if (g_history != nullptr) return Status::OK();
+  auto* collector = new HistoryCollector;
+  std::string error;
+  if (!collector->Open(h, &error) || !collector->StartThread(&error)) {
+    delete collector;
+    return Status::Failed(error);
+  }
+  // A URI may hold a password: only its scheme and what follows '@' are traced.
+  std::string shown = h.path;
+  if (IsPostgresLocation(shown) && shown.find('@') != std::string::npos) {
+    shown = shown.substr(0, shown.find("://") + 3) + "..." + shown.substr(shown.rfind('@'));
+  }
+  TRK1_Printf(&axohist_unit, __LINE__,
+              "AXO0206I History collection into %s every %d seconds for %s", shown.c_str(),
+              h.intervalSeconds, tablesText.c_str());
+  g_history = collector;
+  g_history_store = h;
+  return Status::OK();
+}
+
+void SetHistoryInterval(int seconds) {
+  std::lock_guard<std::mutex> lock(g_history_mutex);
+  if (g_history != nullptr) g_history->SetInterval(seconds);
+  g_history_store.intervalSeconds = seconds;
+}
+
+void StopHistory() {
+  std::lock_guard<std::mutex> lock(g_history_mutex);
+  delete g_history;
+  g_history = nullptr;
+  g_history_store = HistoryOptions();
+}
+
+}  // namespace axo

@@ -1,0 +1,155 @@
+// The framework's history warehouse: every interval the collector makes one
+// history request per listed table (history flag set, every registered
+// subnode) and appends the rows to a table of the same name, one column per
+// attribute plus WRITETIME (the 16-character UTC time stamp of the write),
+// in one transaction per sample. The store is a SQLite file in WAL mode (so
+// the sqlite3 shell can read it while the agent writes), or, when the
+// location is a postgresql:// or postgres:// URI, a PostgreSQL warehouse
+// many agents share: there each row also holds the writing agent's origin
+// node (AGENTNODE) and its own time (ROWTIME, see HistoryTimeColumn), and
+// tables are partitioned by day of ROWTIME.
+//
+// Tables derived from records are keyed by content (HistoryOptions::keys):
+// a row delivered again, after a restart for instance, is stored once, and
+// two identical records make one row. Snapshot tables keep one row per
+// sample. Rows of a sample whose write failed (disk full, read-only file)
+// are kept in memory up to a bound and written with the next sample; the
+// failure is traced once per streak, and so is the recovery.
+#ifndef AXO_HISTORY_HISTORY_H_
+#define AXO_HISTORY_HISTORY_H_
+
+#include <ctime>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "axo/requests/request.h"
+
+namespace axo {
+
+// The record-derived tables: ZEPSMT and ZEPFLCT keyed by every column,
+// ZEPINV by ORIGINNODE, SVCOPERTYP and INTBEGTIME.
+std::map<std::string, std::vector<std::string>> DefaultHistoryKeys();
+
+// The columns that hold a record-derived row's own time (a table stamp):
+// MSGTIME for ZEPSMT and ZEPFLCT, INTBEGTIME for ZEPINV.
+std::map<std::string, std::string> DefaultHistoryTimeColumns();
+
+struct HistoryOptions {
+  std::string path;  // the SQLite file or a PostgreSQL URI
+  int intervalSeconds = 300;
+  std::vector<std::string> tables;  // e.g. {"ZEPSMT", "ZEPINV"}
+  int busyTimeoutMillis = 5000;     // how long a write waits for a reader's lock
+  size_t maxPendingRows = 1000000;  // rows kept for a retry, per table
+  // Tables keyed by content, with their key columns; an empty list means
+  // every column but WRITETIME. A table not named here is a snapshot table.
+  std::map<std::string, std::vector<std::string>> keys = DefaultHistoryKeys();
+  // A table's own-time column; a table not named here goes by WRITETIME.
+  // History queries, retention and the warehouse's partitions go by it.
+  std::map<std::string, std::string> timeColumns = DefaultHistoryTimeColumns();
+  int retainDays = 0;              // rows older than this are removed; 0 keeps all
+  int reconnectMaxMillis = 60000;  // the longest wait between reconnection attempts
+  std::string agentNode;           // the writer's origin node; empty: AXO_GetOriginnode
+};
+
+// A read of stored history: rows of `table` whose time (HistoryTimeColumn)
+// is in [from, to), of the given subnodes (ORIGINNODE; none: all), passing
+// every term, in time order. At most `limit` rows; more is kBadRequest.
+struct HistoryQuery {
+  std::string table;
+  time_t from = 0;
+  time_t to = 0;
+  std::vector<std::string> subnodes;
+  std::vector<FilterTerm> terms;
+  size_t limit = 10000;
+};
+
+// The time column of `table` (WRITETIME when options name none).
+std::string HistoryTimeColumn(const HistoryOptions& options, const std::string& table);
+
+// Rows read one at a time: fills `*row` (reusing its memory) and returns
+// true, or returns false after the last row.
+using RowSource = std::function<bool(Row* row)>;
+
+// The rows of a history query: `count` of them, WRITETIME and the table's
+// columns in table order, read through `next` as the answer is written.
+// `next` holds its own connection and snapshot; one caller at a time. It
+// throws std::runtime_error when reading fails part-way, so that the answer
+// is cut off rather than ended early as if complete.
+struct HistoryAnswer {
+  size_t count = 0;
+  RowSource next;
+};
+
+// Runs `query` on the store of the running collector (StartHistory).
+// kNotFound when no history is collected or the table is not one the
+// framework publishes (describeTable); kBadRequest for a table without
+// history, an unknown attribute, a value that does not fit its column, or
+// more rows than the limit. Thread-safe: each call reads on a connection of its own.
+Status RunHistoryQuery(const HistoryQuery& query, HistoryAnswer* answer);
+// The same on the store `store` names (path and time columns).
+Status RunHistoryQueryAt(const HistoryOptions& store, const HistoryQuery& query,
+                         HistoryAnswer* answer);
+// For tests: makes RunHistoryQuery read `store` (an empty path: none).
+void SetHistoryStoreForTesting(const HistoryOptions& store);
+
+// Splits "A,B,C" into upper-case table names; blanks around names are dropped.
+std::vector<std::string> ParseTableList(const std::string& text);
+
+// Collects history into one database. Thread-safe: CollectOnce may be called
+// by tests while no thread runs, or by the collector's own thread.
+class HistoryCollector {
+ public:
+  HistoryCollector();
+  ~HistoryCollector();  // stops the thread, closes the database
+  HistoryCollector(const HistoryCollector&) = delete;
+  HistoryCollector& operator=(const HistoryCollector&) = delete;
+
+  // Opens (creating) the database and switches it to WAL. Returns false with
+  // `*error` when it cannot be opened. Tables are created on first write.
+  bool Open(const HistoryOptions& options, std::string* error);
+  // One collection: one history request per table, one transaction per
+  // table. `now` stamps WRITETIME. Returns the number of rows written (those
+  // of earlier failed samples included), or -1 when any write failed.
+  long CollectOnce(time_t now);
+  // Runs CollectOnce every interval on a thread of its own until Stop.
+  bool StartThread(std::string* error);
+  // Changes the interval (at least 1 second); the running thread's next
+  // wait starts over with it. Thread-safe.
+  void SetInterval(int seconds);
+  void Stop();
+  // For tests: runs `sql` on the writer's connection (e.g. PRAGMA
+  // max_page_count to fill the disk), or reopens the file read-only or not.
+  bool ExecForTesting(const std::string& sql, std::string* error);
+  bool ReopenForTesting(bool readOnly, std::string* error);
+  // Rows waiting for a retry, over all tables.
+  size_t PendingRows() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Runs a read-only SQL statement on the database at `path` and returns its
+// rows as text (NULL as ""). For tests and tools. False with `*error` on failure.
+bool HistoryReadQuery(const std::string& path, const std::string& sql,
+                      std::vector<std::vector<std::string>>* rows, std::string* error);
+
+// The framework's collector: opens the store `options` names and collects
+// on a thread of its own until StopHistory; history queries
+// (RunHistoryQuery) read that store. `tablesText` is the table list as the
+// operator gave it, for the trace. A store that cannot be opened (a bad
+// URI, rejected credentials, a newer schema) is kFailed; a warehouse out
+// of reach is traced and retried. A second start while one runs does
+// nothing.
+Status StartHistory(const HistoryOptions& options, const std::string& tablesText);
+void StopHistory();
+// Changes the running collector's interval (a reload of the options);
+// nothing when no history is collected. Thread-safe.
+void SetHistoryInterval(int seconds);
+
+}  // namespace axo
+
+#endif  // AXO_HISTORY_HISTORY_H_
