@@ -27,6 +27,28 @@ TRK1_UNIT(axohist_unit, "AXOHIST");
 
 namespace axo {
 
+namespace {
+
+// The history series of one table, updated after each sample: rows written
+// and failed, and rows waiting to be written.
+struct HistorySeries {
+  metrics::Counter& written;
+  metrics::Counter& failed;
+  metrics::Gauge& pending;
+};
+
+HistorySeries HistoryTable(const std::string& table) {
+  AXO_COUNTER_FAMILY(written, "zep_history_rows_written_total", "History rows written, by table.",
+                     {"table"});
+  AXO_COUNTER_FAMILY(failed, "zep_history_rows_failed_total",
+                     "History rows whose write failed, by table.", {"table"});
+  AXO_GAUGE_FAMILY(pending, "zep_history_rows_pending", "History rows waiting to be written.",
+                   {"table"});
+  return {written.counter({table}), failed.counter({table}), pending.gauge({table})};
+}
+
+}  // namespace
+
 // The name under which the collector reports its rounds to the liveness
 // registry (GET /healthz).
 constexpr char kLivenessName[] = "history writer";
@@ -305,7 +327,7 @@ long HistoryCollector::CollectOnce(time_t now) {
     }
     if (pending.empty()) continue;
     std::string error;
-    metrics::HistorySeries series = metrics::HistoryTable(table);
+    HistorySeries series = HistoryTable(table);
     if (impl_->writer->Write(table, pending, &error)) {
       written += static_cast<long>(pending.size());
       series.written.Inc(pending.size());

@@ -2,10 +2,6 @@
 // OpenMetrics 1.0).
 #include "axo/metrics/metrics.h"
 
-#include <dirent.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -15,8 +11,6 @@
 #include <ctime>
 
 #include "axo/base/text.h"
-#include "axo/process/axo.h"
-#include "axo/requests/request.h"
 
 namespace axo::metrics {
 
@@ -132,9 +126,10 @@ void WriteHeader(std::string* out, const std::string& name, const char* type,
 }
 
 void WriteFamily(std::string* out, const Family& f, Format format) {
-  static const char* const kTypes[] = {"counter", "gauge", "histogram"};
+  static const char* const kTypes[] = {"counter", "gauge", "histogram", "counter"};
+  const bool counter = f.kind() == Kind::kCounter || f.kind() == Kind::kRealCounter;
   std::string headerName = f.name();
-  if (format == Format::kOpenMetrics && f.kind() == Kind::kCounter && headerName.size() > 6 &&
+  if (format == Format::kOpenMetrics && counter && headerName.size() > 6 &&
       headerName.ends_with("_total")) {
     headerName.resize(headerName.size() - 6);
   }
@@ -154,6 +149,7 @@ void WriteFamily(std::string* out, const Family& f, Format format) {
         AppendUint(out, s.counter.Value());
         break;
       case Kind::kGauge:
+      case Kind::kRealCounter:
         AppendSample(out, f.name(), "", labels, nullptr, "");
         AppendDouble(out, s.gauge.Value());
         break;
@@ -175,86 +171,6 @@ void WriteFamily(std::string* out, const Family& f, Format format) {
     }
     out->push_back('\n');
   });
-}
-
-// The standard process_* metrics, read from /proc/self at scrape time.
-void WriteProcess(std::string* out, Format format) {
-  const long page = sysconf(_SC_PAGESIZE);
-  const long ticks = sysconf(_SC_CLK_TCK);
-  unsigned long long vsize = 0;
-  long long rss = 0;
-  unsigned long utime = 0, stime = 0;
-  unsigned long long startTicks = 0;
-  if (FILE* f = std::fopen("/proc/self/stat", "r")) {
-    char buf[1024];
-    size_t n = std::fread(buf, 1, sizeof(buf) - 1, f);
-    std::fclose(f);
-    buf[n] = '\0';
-    // Fields after the command name, which may contain blanks: from ") ".
-    const char* p = std::strrchr(buf, ')');
-    if (p != nullptr) {
-      std::sscanf(p + 2,
-                  "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu %*d %*d %*d %*d %*d %*d "
-                  "%llu %llu %lld",
-                  &utime, &stime, &startTicks, &vsize, &rss);
-    }
-  }
-  double bootTime = 0;
-  if (FILE* f = std::fopen("/proc/stat", "r")) {
-    char line[256];
-    while (std::fgets(line, sizeof(line), f) != nullptr) {
-      if (std::strncmp(line, "btime ", 6) == 0) bootTime = std::atof(line + 6);
-    }
-    std::fclose(f);
-  }
-  int fds = 0;
-  if (DIR* d = opendir("/proc/self/fd")) {
-    while (struct dirent* e = readdir(d)) {
-      if (e->d_name[0] != '.') ++fds;
-    }
-    closedir(d);
-    --fds;  // the descriptor of the listing itself
-  }
-  struct rlimit lim {};
-  getrlimit(RLIMIT_NOFILE, &lim);
-
-  auto gauge = [&](const char* name, const char* help, double v) {
-    WriteHeader(out, name, "gauge", help, format);
-    out->append(name).push_back(' ');
-    AppendDouble(out, v);
-    out->push_back('\n');
-  };
-  WriteHeader(out,
-              format == Format::kOpenMetrics ? "process_cpu_seconds" : "process_cpu_seconds_total",
-              "counter", "Total user and system CPU time spent in seconds.", format);
-  out->append("process_cpu_seconds_total ");
-  AppendDouble(out, static_cast<double>(utime + stime) / static_cast<double>(ticks));
-  out->push_back('\n');
-  gauge("process_resident_memory_bytes", "Resident memory size in bytes.",
-        static_cast<double>(rss) * static_cast<double>(page));
-  gauge("process_virtual_memory_bytes", "Virtual memory size in bytes.",
-        static_cast<double>(vsize));
-  gauge("process_open_fds", "Number of open file descriptors.", fds);
-  gauge("process_max_fds", "Maximum number of open file descriptors.",
-        lim.rlim_cur == RLIM_INFINITY ? -1.0 : static_cast<double>(lim.rlim_cur));
-  gauge("process_start_time_seconds", "Start time of the process since unix epoch in seconds.",
-        bootTime + static_cast<double>(startTicks) / static_cast<double>(ticks));
-}
-
-// Framework-level gauges read at scrape time: build, subnodes, situations.
-void CollectFramework() {
-  AXO_GAUGE_FAMILY(buildInfo, "zep_build_info",
-                   "The agent's product and version; the value is always 1.",
-                   {"product", "version"});
-  AXO_GAUGE(subnodes, "zep_subnodes", "Subnodes registered with the framework.");
-  AXO_GAUGE_FAMILY(situations, "zep_situations", "Situations by state.", {"state"});
-  AXO_Identity id = AXO_GetIdentity();
-  if (!id.version.empty()) buildInfo.gauge({id.product, id.version}).Set(1);
-  subnodes.Set(static_cast<double>(AXO_ListSubnodes().size()));
-  int raised = 0, cleared = 0;
-  for (const SituationInfo& s : listSituations()) ++(s.raised ? raised : cleared);
-  situations.gauge({"raised"}).Set(raised);
-  situations.gauge({"cleared"}).Set(cleared);
 }
 
 }  // namespace
@@ -289,6 +205,7 @@ Family::Series& Family::series(const std::vector<std::string>& values) {
 }
 
 Counter& Family::counter(const std::vector<std::string>& values) { return series(values).counter; }
+Gauge& Family::realCounter(const std::vector<std::string>& values) { return series(values).gauge; }
 Gauge& Family::gauge(const std::vector<std::string>& values) { return series(values).gauge; }
 Histogram& Family::histogram(const std::vector<std::string>& values) {
   return series(values).histogram;
@@ -335,16 +252,6 @@ void AddCollector(std::function<void()> collect) {
 
 void AppendEscaped(std::string* out, const std::string& value) { Escape(out, value, true); }
 
-HistorySeries HistoryTable(const std::string& table) {
-  AXO_COUNTER_FAMILY(written, "zep_history_rows_written_total", "History rows written, by table.",
-                     {"table"});
-  AXO_COUNTER_FAMILY(failed, "zep_history_rows_failed_total",
-                     "History rows whose write failed, by table.", {"table"});
-  AXO_GAUGE_FAMILY(pending, "zep_history_rows_pending", "History rows waiting to be written.",
-                   {"table"});
-  return {written.counter({table}), failed.counter({table}), pending.gauge({table})};
-}
-
 namespace {
 
 // The highest quality value (q, 0 to 1, default 1) that `accept` gives the
@@ -383,7 +290,6 @@ Format NegotiateFormat(const std::string& accept, std::string* contentType) {
 }
 
 std::string Expose(Format format, const std::vector<std::string>& names) {
-  CollectFramework();
   Registry& r = registry();
   std::vector<std::function<void()>> collectors;
   {
@@ -393,12 +299,16 @@ std::string Expose(Format format, const std::vector<std::string>& names) {
   for (const auto& c : collectors) c();
   std::string out;
   out.reserve(1 << 16);
-  ForEachFamily([&](const Family& f) {
-    if (names.empty() || std::find(names.begin(), names.end(), f.name()) != names.end()) {
-      WriteFamily(&out, f, format);
-    }
-  });
-  if (names.empty()) WriteProcess(&out, format);
+  // The standard process_* families come after every other, wherever they
+  // were defined.
+  for (bool process : {false, true}) {
+    ForEachFamily([&](const Family& f) {
+      if (f.name().starts_with("process_") != process) return;
+      if (names.empty() || std::find(names.begin(), names.end(), f.name()) != names.end()) {
+        WriteFamily(&out, f, format);
+      }
+    });
+  }
   if (format == Format::kOpenMetrics) out.append("# EOF\n");
   return out;
 }

@@ -9,8 +9,8 @@
 // takes the family's lock, so callers on a hot path look a series up once
 // and keep the returned reference (series live as long as the process).
 // Updating a series is lock-free (relaxed atomics).
-#ifndef AXO_METRICS_H_
-#define AXO_METRICS_H_
+#ifndef AXO_METRICS_METRICS_H_
+#define AXO_METRICS_METRICS_H_
 
 #include <atomic>
 #include <cstdint>
@@ -66,7 +66,10 @@ class Histogram {
   std::atomic<double> sum_{0};
 };
 
-enum class Kind { kCounter, kGauge, kHistogram };
+// kRealCounter: a counter whose running total is kept elsewhere and set at
+// each scrape (CPU seconds read from the system), written as a counter with
+// a real value.
+enum class Kind { kCounter, kGauge, kHistogram, kRealCounter };
 
 // A metric family: one name, help text, kind and label names; its series.
 // Thread-safety: every member may be called from any thread.
@@ -81,6 +84,8 @@ class Family {
   // Requires: the family's kind matches and values.size() == label count.
   // Returns a reference valid for the life of the process.
   Counter& counter(const std::vector<std::string>& values = {});
+  // Of a kRealCounter family: its total, set (Gauge::Set) from the source.
+  Gauge& realCounter(const std::vector<std::string>& values = {});
   Gauge& gauge(const std::vector<std::string>& values = {});
   Histogram& histogram(const std::vector<std::string>& values = {});
 
@@ -122,8 +127,11 @@ Family& Define(Kind kind, const char* name, const char* help, std::vector<std::s
 // registry's lock is not held while `fn` runs).
 void ForEachFamily(const std::function<void(const Family&)>& fn);
 
-// A function run at the start of every scrape, to set gauges that are read
-// rather than counted (held lines, subnodes). It may take the caller's locks.
+// The collector interface: a function run at the start of every scrape,
+// in registration order, to set series that are read rather than counted
+// (process figures, subnodes, situations, held lines). Every part that
+// produces such metrics registers one; only this part writes the wire
+// formats. It may take the caller's locks, never the registry's.
 void AddCollector(std::function<void()> collect);
 
 // Bucket bounds of web-service latency (seconds) and message size (bytes).
@@ -132,20 +140,11 @@ void AddCollector(std::function<void()> collect);
 const std::vector<double>& LatencyBuckets();
 const std::vector<double>& SizeBuckets();
 
-// The history series of one table, for the history writer to update after
-// each sample: rows written and failed, and rows waiting to be written.
-struct HistorySeries {
-  Counter& written;
-  Counter& failed;
-  Gauge& pending;
-};
-HistorySeries HistoryTable(const std::string& table);
-
 enum class Format { kPrometheus, kOpenMetrics };
 // The Content-Type that answers an Accept header, and its format.
 Format NegotiateFormat(const std::string& accept, std::string* contentType);
-// Runs the collectors and writes every family, plus the process_* metrics;
-// with `names`, only the families of those names (a page that shows a few
+// Runs the collectors and writes every family in registration order, the
+// process_* families last; with `names`, only the families of those names (a page that shows a few
 // series need not receive every service's histograms).
 std::string Expose(Format format, const std::vector<std::string>& names = {});
 // Escapes a label value: backslash, double quote and newline; bytes that
@@ -172,4 +171,4 @@ void AppendEscaped(std::string* out, const std::string& value);
   static ::axo::metrics::Family& var =                        \
       ::axo::metrics::Define(::axo::metrics::Kind::kHistogram, name, help, labels, bounds)
 
-#endif  // AXO_METRICS_H_
+#endif  // AXO_METRICS_METRICS_H_

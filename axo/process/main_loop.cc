@@ -26,6 +26,11 @@ Process& P() {
   return *p;
 }
 
+namespace {
+// Every program that uses the process part scrapes its metrics too.
+const bool g_collectors_registered = (RegisterProcessCollectors(), true);
+}  // namespace
+
 std::string Text(const char* s) { return s == nullptr ? std::string() : std::string(s); }
 
 }  // namespace axo_internal

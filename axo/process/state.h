@@ -57,6 +57,10 @@ std::string Text(const char* s);
 int ParseAllOptions(int argc, char** argv, AXO_Options* options, std::string* error,
                     std::map<std::string, std::string>* given);
 
+// Registers the part's metrics collectors (collectors.cc): zep_build_info,
+// zep_subnodes and the process_* figures. Called once, at start-up.
+void RegisterProcessCollectors();
+
 // Forgets the host and origin-node texts (AXO_ResetForTesting).
 void ForgetHostLocked();
 

@@ -24,6 +24,7 @@
 #include "axo/base/text.h"
 #include "axo/base/trk1.h"
 #include "axo/base/wait.h"
+#include "axo/metrics/metrics.h"
 #include "axo/process/axo.h"
 #include "axo/tables/catalog.h"
 #include "axo/tables/situation_state.h"
@@ -121,6 +122,18 @@ void SetSituationState(AXO_SituationState* state, bool raised, const char* row, 
   log.events.push_back(std::move(e));
   while (log.events.size() > kMaxEvents) log.events.pop_front();
 }
+
+// The zep_situations gauges, set at each scrape.
+void CollectSituations() {
+  AXO_GAUGE_FAMILY(situations, "zep_situations", "Situations by state.", {"state"});
+  int raised = 0, cleared = 0;
+  for (const SituationInfo& s : listSituations()) ++(s.raised ? raised : cleared);
+  situations.gauge({"raised"}).Set(raised);
+  situations.gauge({"cleared"}).Set(cleared);
+}
+
+// Every program that uses the request API scrapes its situations too.
+const bool g_collector_registered = (metrics::AddCollector(CollectSituations), true);
 
 void ReleaseName(const std::string& name) {
   Situations& s = Sits();
