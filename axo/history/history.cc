@@ -2,8 +2,6 @@
 // writer (history_sqlite.cc, history_pg.cc), and history read back.
 #include "axo/history/history.h"
 
-#include <sqlite3.h>
-
 #include <chrono>
 #include <climits>
 #include <condition_variable>
@@ -16,6 +14,8 @@
 #include "axo/base/text.h"
 #include "axo/base/trk1.h"
 #include "axo/base/wait.h"
+#include "axo/history/postgres/postgres.h"
+#include "axo/history/sqlite/sqlite.h"
 #include "axo/history/store/store.h"
 #include "axo/metrics/metrics.h"
 #include "axo/process/axo.h"
@@ -66,153 +66,6 @@ std::vector<std::string> ParseTableList(const std::string& text) {
     pos = comma + 1;
   }
   return out;
-}
-
-std::string HistoryStamp(time_t t) {
-  struct tm tm;
-  gmtime_r(&t, &tm);
-  char buf[32];
-  snprintf(buf, sizeof(buf), "%d%02d%02d%02d%02d%02d%02d000", tm.tm_year >= 100 ? 1 : 0,
-           tm.tm_year % 100, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-  return buf;
-}
-
-bool ParseHistoryStamp(const std::string& stamp, time_t* t, int* millis) {
-  if (stamp.size() != 16) return false;
-  for (char c : stamp) {
-    if (c < '0' || c > '9') return false;
-  }
-  auto num = [&](size_t at, size_t n) {
-    int v = 0;
-    for (size_t i = at; i < at + n; ++i) v = v * 10 + (stamp[i] - '0');
-    return v;
-  };
-  struct tm tm = {};
-  tm.tm_year = num(0, 1) * 100 + num(1, 2);
-  tm.tm_mon = num(3, 2) - 1;
-  tm.tm_mday = num(5, 2);
-  tm.tm_hour = num(7, 2);
-  tm.tm_min = num(9, 2);
-  tm.tm_sec = num(11, 2);
-  if (tm.tm_mon > 11 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 || tm.tm_min > 59 ||
-      tm.tm_sec > 60) {
-    return false;
-  }
-  *t = timegm(&tm);
-  *millis = num(13, 3);
-  return true;
-}
-
-std::string QuoteName(const std::string& name) {
-  std::string out = "\"";
-  for (char c : name) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
-bool IsPostgresLocation(const std::string& location) {
-  return location.starts_with("postgresql://") || location.starts_with("postgres://");
-}
-
-std::map<std::string, std::vector<std::string>> DefaultHistoryKeys() {
-  return {{"ZEPSMT", {}}, {"ZEPFLCT", {}}, {"ZEPINV", {"ORIGINNODE", "SVCOPERTYP", "INTBEGTIME"}}};
-}
-
-std::map<std::string, std::string> DefaultHistoryTimeColumns() {
-  return {{"ZEPSMT", "MSGTIME"}, {"ZEPFLCT", "MSGTIME"}, {"ZEPINV", "INTBEGTIME"}};
-}
-
-std::string HistoryTimeColumn(const HistoryOptions& options, const std::string& table) {
-  auto found = options.timeColumns.find(table);
-  return found != options.timeColumns.end() ? found->second : "WRITETIME";
-}
-
-Status BuildHistorySelect(const HistoryQuery& query, const std::vector<HistoryColumn>& stored,
-                          const std::string& timeColumn, const std::string& from,
-                          const std::string& to, const std::string& placeholder,
-                          HistorySelect* out) {
-  if (stored.empty()) {
-    return Status::BadRequest("no history of table " + query.table);
-  }
-  auto param = [&](const std::string& value) {
-    out->params.push_back(value);
-    return placeholder == "$" ? "$" + std::to_string(out->params.size()) : placeholder;
-  };
-  auto find = [&](const std::string& name) -> const HistoryColumn* {
-    for (const HistoryColumn& c : stored) {
-      if (c.name == name) return &c;
-    }
-    return nullptr;
-  };
-  out->columns = stored;
-  std::string names;
-  for (const HistoryColumn& c : stored) names += (names.empty() ? "" : ",") + QuoteName(c.name);
-  // Each placeholder is made in its own statement: the operands of one
-  // expression are evaluated in no fixed order.
-  std::string where = timeColumn + " >= " + param(from);
-  where += " AND " + timeColumn + " < " + param(to);
-  if (!query.subnodes.empty()) {
-    if (find("ORIGINNODE") == nullptr) {
-      return Status::BadRequest("table " + query.table +
-                                " has no ORIGINNODE to select subnodes by");
-    }
-    std::string any;
-    for (const std::string& s : query.subnodes) {
-      std::string name(axo_internal::TrimBlanks(s));
-      std::string placeholder = param(name);
-      any += (any.empty() ? "" : " OR ") + std::string("\"ORIGINNODE\" = ") + placeholder;
-    }
-    where += " AND (" + any + ")";
-  }
-  for (const FilterTerm& t : query.terms) {
-    const HistoryColumn* c = find(t.attribute);
-    if (c == nullptr) {
-      return Status::BadRequest("table " + query.table + " has no attribute " + t.attribute);
-    }
-    long long ignored;
-    if (c->integer && !axo_internal::ParseInteger(t.value, INT64_MIN, INT64_MAX, &ignored)) {
-      return Status::BadRequest("attribute " + t.attribute + " holds integers, not '" + t.value +
-                                "'");
-    }
-    // Both back ends read the framework's operators as they are written;
-    // only one of those texts reaches the statement.
-    _IntfOper code;
-    if (!axo_internal::ParseOperator(t.op, &code)) {
-      return Status::BadRequest("unknown operator " + t.op);
-    }
-    std::string placeholder = param(t.value);
-    where += " AND " + QuoteName(c->name) + " " + t.op + " " + placeholder;
-  }
-  const std::string source = " FROM " + QuoteName(query.table) + " WHERE " + where;
-  const std::string limit = " LIMIT " + std::to_string(query.limit + 1);
-  out->sql = "SELECT " + names + source + " ORDER BY " + timeColumn + limit;
-  out->countSql = "SELECT count(*) FROM (SELECT 1" + source + limit + ") AS matched";
-  return Status::OK();
-}
-
-void FillHistoryRow(const std::vector<HistoryColumn>& columns,
-                    const std::function<std::pair<const char*, size_t>(int)>& text, Row* row) {
-  row->resize(columns.size());
-  for (size_t i = 0; i < columns.size(); ++i) {
-    auto& [name, value] = (*row)[i];
-    name.assign(columns[i].name);
-    auto [data, size] = text(static_cast<int>(i));
-    value.isText = !columns[i].integer;
-    if (value.isText) {
-      value.text.assign(data != nullptr ? data : "", data != nullptr ? size : 0);
-    } else {
-      value.text.clear();
-      value.number = data != nullptr ? strtoll(data, nullptr, 10) : 0;
-    }
-  }
-}
-
-Status CheckHistoryLimit(const HistoryQuery& query, size_t count) {
-  if (count <= query.limit) return Status::OK();
-  return Status::BadRequest("more than " + std::to_string(query.limit) +
-                            " rows match: narrow the time range or the filters, or raise limit");
 }
 
 Status RunHistoryQueryAt(const HistoryOptions& store, const HistoryQuery& query,
@@ -291,6 +144,10 @@ bool HistoryCollector::Open(const HistoryOptions& options, std::string* error) {
   }
   impl_->options = options;
   if (impl_->options.intervalSeconds < 1) impl_->options.intervalSeconds = 1;
+  if (impl_->options.agentNode.empty()) {
+    const char* node = AXO_GetOriginnode();
+    if (node != nullptr) impl_->options.agentNode = axo_internal::TrimBlanks(node);
+  }
   {
     std::lock_guard<std::mutex> tlock(impl_->threadMu);
     impl_->intervalSeconds = impl_->options.intervalSeconds;
@@ -427,35 +284,6 @@ size_t HistoryCollector::PendingRows() const {
   size_t n = 0;
   for (const auto& entry : impl_->pending) n += entry.second.size();
   return n;
-}
-
-bool HistoryReadQuery(const std::string& path, const std::string& sql,
-                      std::vector<std::vector<std::string>>* rows, std::string* error) {
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    *error = db != nullptr ? sqlite3_errmsg(db) : "cannot open " + path;
-    sqlite3_close(db);
-    return false;
-  }
-  sqlite3_busy_timeout(db, 5000);
-  sqlite3_stmt* stmt = nullptr;
-  bool ok = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK;
-  int rc = SQLITE_ROW;
-  while (ok && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-    std::vector<std::string> row;
-    for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
-      const unsigned char* text = sqlite3_column_text(stmt, i);
-      row.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
-    }
-    rows->push_back(std::move(row));
-  }
-  if (!ok || rc != SQLITE_DONE) {
-    *error = sqlite3_errmsg(db);
-    ok = false;
-  }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return ok;
 }
 
 }  // namespace axo

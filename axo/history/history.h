@@ -25,63 +25,11 @@
 #include <string>
 #include <vector>
 
+#include "axo/base/status.h"
+#include "axo/history/store/store.h"
 #include "axo/requests/request.h"
 
 namespace axo {
-
-// The record-derived tables: ZEPSMT and ZEPFLCT keyed by every column,
-// ZEPINV by ORIGINNODE, SVCOPERTYP and INTBEGTIME.
-std::map<std::string, std::vector<std::string>> DefaultHistoryKeys();
-
-// The columns that hold a record-derived row's own time (a table stamp):
-// MSGTIME for ZEPSMT and ZEPFLCT, INTBEGTIME for ZEPINV.
-std::map<std::string, std::string> DefaultHistoryTimeColumns();
-
-struct HistoryOptions {
-  std::string path;  // the SQLite file or a PostgreSQL URI
-  int intervalSeconds = 300;
-  std::vector<std::string> tables;  // e.g. {"ZEPSMT", "ZEPINV"}
-  int busyTimeoutMillis = 5000;     // how long a write waits for a reader's lock
-  size_t maxPendingRows = 1000000;  // rows kept for a retry, per table
-  // Tables keyed by content, with their key columns; an empty list means
-  // every column but WRITETIME. A table not named here is a snapshot table.
-  std::map<std::string, std::vector<std::string>> keys = DefaultHistoryKeys();
-  // A table's own-time column; a table not named here goes by WRITETIME.
-  // History queries, retention and the warehouse's partitions go by it.
-  std::map<std::string, std::string> timeColumns = DefaultHistoryTimeColumns();
-  int retainDays = 0;              // rows older than this are removed; 0 keeps all
-  int reconnectMaxMillis = 60000;  // the longest wait between reconnection attempts
-  std::string agentNode;           // the writer's origin node; empty: AXO_GetOriginnode
-};
-
-// A read of stored history: rows of `table` whose time (HistoryTimeColumn)
-// is in [from, to), of the given subnodes (ORIGINNODE; none: all), passing
-// every term, in time order. At most `limit` rows; more is kBadRequest.
-struct HistoryQuery {
-  std::string table;
-  time_t from = 0;
-  time_t to = 0;
-  std::vector<std::string> subnodes;
-  std::vector<FilterTerm> terms;
-  size_t limit = 10000;
-};
-
-// The time column of `table` (WRITETIME when options name none).
-std::string HistoryTimeColumn(const HistoryOptions& options, const std::string& table);
-
-// Rows read one at a time: fills `*row` (reusing its memory) and returns
-// true, or returns false after the last row.
-using RowSource = std::function<bool(Row* row)>;
-
-// The rows of a history query: `count` of them, WRITETIME and the table's
-// columns in table order, read through `next` as the answer is written.
-// `next` holds its own connection and snapshot; one caller at a time. It
-// throws std::runtime_error when reading fails part-way, so that the answer
-// is cut off rather than ended early as if complete.
-struct HistoryAnswer {
-  size_t count = 0;
-  RowSource next;
-};
 
 // Runs `query` on the store of the running collector (StartHistory).
 // kNotFound when no history is collected or the table is not one the
@@ -131,11 +79,6 @@ class HistoryCollector {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
-
-// Runs a read-only SQL statement on the database at `path` and returns its
-// rows as text (NULL as ""). For tests and tools. False with `*error` on failure.
-bool HistoryReadQuery(const std::string& path, const std::string& sql,
-                      std::vector<std::vector<std::string>>* rows, std::string* error);
 
 // The framework's collector: opens the store `options` names and collects
 // on a thread of its own until StopHistory; history queries

@@ -10,6 +10,7 @@
 #include "axo/api/http_api.h"
 #include "axo/axo_test_table.h"
 #include "axo/base/trk1.h"
+#include "axo/history/sqlite/sqlite.h"
 #include "axo/pg_server.h"
 #include "axo/process/axo.h"
 #include "e2e/e2e_support.h"

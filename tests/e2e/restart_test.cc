@@ -11,6 +11,7 @@
 #include <regex>
 
 #include "axo/history/history.h"
+#include "axo/history/sqlite/sqlite.h"
 #include "e2e/zepagent_process.h"
 
 namespace {

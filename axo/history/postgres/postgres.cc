@@ -9,6 +9,8 @@
 // CONFLICT DO NOTHING, which COPY alone cannot do, all in one transaction.
 // Schema changes run under one advisory lock, so agents starting together
 // do not race to create the same table or partition.
+#include "axo/history/postgres/postgres.h"
+
 #include <libpq-fe.h>
 
 #include <algorithm>
@@ -21,7 +23,6 @@
 #include "axo/base/text.h"
 #include "axo/base/trk1.h"
 #include "axo/history/store/store.h"
-#include "axo/process/axo.h"
 
 TRK1_UNIT(axohpg_unit, "AXOHPG");
 
@@ -132,8 +133,7 @@ class PostgresHistoryWriter : public HistoryWriter {
 
   bool Open(const HistoryOptions& options, std::string* error) override {
     options_ = options;
-    agent_ = options.agentNode.empty() ? std::string(axo_internal::TrimBlanks(AXO_GetOriginnode()))
-                                       : options.agentNode;
+    agent_ = options.agentNode;
     char* message = nullptr;
     PQconninfoOption* parsed = PQconninfoParse(options.path.c_str(), &message);
     if (parsed == nullptr) {

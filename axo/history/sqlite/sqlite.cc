@@ -1,4 +1,6 @@
 // The SQLite back end of the history warehouse.
+#include "axo/history/sqlite/sqlite.h"
+
 #include <sqlite3.h>
 
 #include <map>
@@ -404,6 +406,35 @@ Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query
     return true;
   };
   return Status::OK();
+}
+
+bool HistoryReadQuery(const std::string& path, const std::string& sql,
+                      std::vector<std::vector<std::string>>* rows, std::string* error) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    *error = db != nullptr ? sqlite3_errmsg(db) : "cannot open " + path;
+    sqlite3_close(db);
+    return false;
+  }
+  sqlite3_busy_timeout(db, 5000);
+  sqlite3_stmt* stmt = nullptr;
+  bool ok = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK;
+  int rc = SQLITE_ROW;
+  while (ok && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    std::vector<std::string> row;
+    for (int i = 0; i < sqlite3_column_count(stmt); ++i) {
+      const unsigned char* text = sqlite3_column_text(stmt, i);
+      row.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+    }
+    rows->push_back(std::move(row));
+  }
+  if (!ok || rc != SQLITE_DONE) {
+    *error = sqlite3_errmsg(db);
+    ok = false;
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return ok;
 }
 
 }  // namespace axo

@@ -1,18 +1,78 @@
-// The storage side of the history warehouse: one writer interface with two
-// back ends (an embedded SQLite file, a PostgreSQL server many agents share),
-// and the helpers both use. Framework-internal.
-#ifndef AXO_SRC_HISTORY_WRITER_H_
-#define AXO_SRC_HISTORY_WRITER_H_
+// The history store interface: what the collector and the history query
+// hand a store (options, queries, rows), the writer both back ends
+// implement (an embedded SQLite file, a PostgreSQL server many agents
+// share), and the helpers both use (the SELECT of a query, time stamps,
+// quoting). Neither back end is known here: axo/history/history.cc picks
+// one from the location.
+#ifndef AXO_HISTORY_STORE_STORE_H_
+#define AXO_HISTORY_STORE_STORE_H_
 
 #include <ctime>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "axo/history/history.h"
-#include "axo/requests/request.h"
+#include "axo/base/status.h"
+#include "axo/tables/catalog.h"
 
 namespace axo {
+
+// The record-derived tables: ZEPSMT and ZEPFLCT keyed by every column,
+// ZEPINV by ORIGINNODE, SVCOPERTYP and INTBEGTIME.
+std::map<std::string, std::vector<std::string>> DefaultHistoryKeys();
+
+// The columns that hold a record-derived row's own time (a table stamp):
+// MSGTIME for ZEPSMT and ZEPFLCT, INTBEGTIME for ZEPINV.
+std::map<std::string, std::string> DefaultHistoryTimeColumns();
+
+struct HistoryOptions {
+  std::string path;  // the SQLite file or a PostgreSQL URI
+  int intervalSeconds = 300;
+  std::vector<std::string> tables;  // e.g. {"ZEPSMT", "ZEPINV"}
+  int busyTimeoutMillis = 5000;     // how long a write waits for a reader's lock
+  size_t maxPendingRows = 1000000;  // rows kept for a retry, per table
+  // Tables keyed by content, with their key columns; an empty list means
+  // every column but WRITETIME. A table not named here is a snapshot table.
+  std::map<std::string, std::vector<std::string>> keys = DefaultHistoryKeys();
+  // A table's own-time column; a table not named here goes by WRITETIME.
+  // History queries, retention and the warehouse's partitions go by it.
+  std::map<std::string, std::string> timeColumns = DefaultHistoryTimeColumns();
+  int retainDays = 0;              // rows older than this are removed; 0 keeps all
+  int reconnectMaxMillis = 60000;  // the longest wait between reconnection attempts
+  std::string agentNode;           // the writer's origin node; empty: the agent's
+};
+
+// A read of stored history: rows of `table` whose time (HistoryTimeColumn)
+// is in [from, to), of the given subnodes (ORIGINNODE; none: all), passing
+// every term, in time order. At most `limit` rows; more is kBadRequest.
+struct HistoryQuery {
+  std::string table;
+  time_t from = 0;
+  time_t to = 0;
+  std::vector<std::string> subnodes;
+  std::vector<FilterTerm> terms;
+  size_t limit = 10000;
+};
+
+// The time column of `table` (WRITETIME when options name none).
+std::string HistoryTimeColumn(const HistoryOptions& options, const std::string& table);
+
+// Rows read one at a time: fills `*row` (reusing its memory) and returns
+// true, or returns false after the last row.
+using RowSource = std::function<bool(Row* row)>;
+
+// The rows of a history query: `count` of them, WRITETIME and the table's
+// columns in table order, read through `next` as the answer is written.
+// `next` holds its own connection and snapshot; one caller at a time. It
+// throws std::runtime_error when reading fails part-way, so that the answer
+// is cut off rather than ended early as if complete.
+struct HistoryAnswer {
+  size_t count = 0;
+  RowSource next;
+};
 
 // One row of a sample and the time stamp of its sample (WRITETIME).
 struct HistoryRow {
@@ -45,21 +105,9 @@ class HistoryWriter {
   virtual bool ReopenForTesting(bool readOnly, std::string* error) = 0;
 };
 
-// The embedded back end: one SQLite file in WAL mode.
-std::unique_ptr<HistoryWriter> NewSqliteHistoryWriter();
-// The warehouse back end: a PostgreSQL server, HistoryOptions::path being a
-// connection URI. Tables are partitioned by day on the row's own time.
-std::unique_ptr<HistoryWriter> NewPostgresHistoryWriter();
-
-// True when `location` is a PostgreSQL connection URI.
+// True when `location` is a PostgreSQL connection URI: the warehouse, not
+// an SQLite file.
 bool IsPostgresLocation(const std::string& location);
-
-// The back ends' answers to a history query (the checks of HistoryQuery's
-// fields other than names are done). A name not in the store is kBadRequest.
-Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query,
-                          HistoryAnswer* answer);
-Status PostgresHistoryQuery(const HistoryOptions& store, const HistoryQuery& query,
-                            HistoryAnswer* answer);
 
 // A stored column of a history table, as queries see it.
 struct HistoryColumn {
@@ -99,4 +147,4 @@ std::string QuoteName(const std::string& name);
 
 }  // namespace axo
 
-#endif  // AXO_SRC_HISTORY_WRITER_H_
+#endif  // AXO_HISTORY_STORE_STORE_H_
