@@ -1,5 +1,5 @@
-// The operator API: HTTP routes over the in-process request API, and the
-// listener's lifecycle. How answers are written is http_answer.cc's job.
+// The operator API's listener: its lifecycle, the bearer token and the
+// count of answered requests. The routes are routes.cc's table.
 #include "axo/api/http_api.h"
 
 #include <arpa/inet.h>
@@ -19,7 +19,7 @@
 
 #include "axo/api/http_answer.h"
 #include "axo/api/http_server.h"
-#include "axo/api/http_ui.h"
+#include "axo/api/routes.h"
 #include "axo/base/osb1.h"
 #include "axo/base/text.h"
 #include "axo/base/trk1.h"
@@ -32,9 +32,6 @@
 #include "axo/tables/catalog.h"
 
 TRK1_UNIT(axohttp_unit, "AXOHTTP");
-
-// The agent's manager-command entry point, when the agent is linked in.
-extern "C" int axo_sendCommand(int argc, char** argv) __attribute__((weak));
 
 namespace axo {
 
@@ -52,338 +49,6 @@ bool ConstantTimeEquals(const std::string& a, const std::string& b) {
 namespace {
 
 using answer::Fail;
-using answer::Json;
-using answer::Reply;
-
-// How long a scrape waits for the agent's data before it answers with the
-// gauges' last values: a scrape must never hang.
-constexpr int kScrapeWaitMillis = 1000;
-
-// Runs `handler` with the framework's wait limit for the agent's data, so
-// that a request never waits on a stalled part for longer (503 instead).
-template <typename Handler>
-httplib::Server::Handler Limited(Handler handler) {
-  return [handler](const httplib::Request& req, httplib::Response& res) {
-    OSB1_WaitLimit limit(axo_internal::kDataWaitMillis);
-    handler(req, res);
-  };
-}
-
-// Splits "ATTR<op>VALUE". The attribute is letters, digits and "_".
-bool ParseWhere(const std::string& text, FilterTerm* term) {
-  size_t i = 0;
-  while (i < text.size() && (isalnum(static_cast<unsigned char>(text[i])) || text[i] == '_')) ++i;
-  if (i == 0) return false;
-  const axo_internal::OperatorName* op = axo_internal::OperatorAt(std::string_view(text).substr(i));
-  if (op == nullptr) return false;
-  term->attribute = text.substr(0, i);
-  term->op = op->text;
-  term->value = text.substr(i + op->text.size());
-  return true;
-}
-
-bool ParseFlag(const std::string& s, bool* out) {
-  if (s == "1" || s == "true" || s == "yes") {
-    *out = true;
-  } else if (s == "0" || s == "false" || s == "no" || s.empty()) {
-    *out = false;
-  } else {
-    return false;
-  }
-  return true;
-}
-
-// A condition value: a string, or an integer given as a JSON number.
-bool ConditionValue(const Json& v, std::string* out) {
-  if (v.is_string()) {
-    *out = v.get<std::string>();
-  } else if (v.is_number_integer()) {
-    *out = std::to_string(v.get<int64_t>());
-  } else if (v.is_number_float() &&
-             v.get<double>() == static_cast<double>(static_cast<int64_t>(v.get<double>()))) {
-    *out = std::to_string(static_cast<int64_t>(v.get<double>()));
-  } else {
-    return false;
-  }
-  return true;
-}
-
-// Parses a JSON object body; answers 400 itself when it is not one.
-bool JsonBody(const httplib::Request& req, httplib::Response& res, Json* out) {
-  *out = Json::parse(req.body, nullptr, false);
-  if (out->is_discarded() || !out->is_object()) {
-    Fail(res, 400, "the body must be a JSON object");
-    return false;
-  }
-  return true;
-}
-
-// The subnode, where and format parameters shared by the table and history
-// routes. Answers 400 itself and returns false when one is malformed.
-bool RowParams(const httplib::Request& req, httplib::Response& res,
-               std::vector<std::string>* subnodes, std::vector<FilterTerm>* terms, bool* csv) {
-  for (size_t i = 0; i < req.get_param_value_count("subnode"); ++i) {
-    subnodes->push_back(req.get_param_value("subnode", i));
-  }
-  for (size_t i = 0; i < req.get_param_value_count("where"); ++i) {
-    FilterTerm t;
-    std::string w = req.get_param_value("where", i);
-    if (!ParseWhere(w, &t)) {
-      Fail(res, 400,
-           "bad where term '" + w +
-               "': expected ATTR<op>VALUE with op one "
-               "of = != < <= > >=");
-      return false;
-    }
-    terms->push_back(t);
-  }
-  std::string format = req.has_param("format") ? req.get_param_value("format") : "json";
-  if (format != "json" && format != "csv") {
-    Fail(res, 400, "format must be json or csv");
-    return false;
-  }
-  *csv = format == "csv";
-  return true;
-}
-
-void QueryTable(const httplib::Request& req, httplib::Response& res) {
-  Query q;
-  q.table = axo_internal::Upper(req.matches[1].str());
-  bool csv = false;
-  if (!RowParams(req, res, &q.subnodes, &q.terms, &csv)) return;
-  if (req.has_param("history") && !ParseFlag(req.get_param_value("history"), &q.history)) {
-    return Fail(res, 400, "history must be 0 or 1");
-  }
-  std::vector<Row> rows;
-  if (Status s = runQuery(q, &rows); !s.ok()) return Fail(res, s);
-  answer::AnswerRows(req, res, q.table, std::move(rows), csv);
-}
-
-// A time as seconds since 1970 or ISO 8601: YYYY-MM-DD, optionally with
-// THH:MM[:SS[.fraction]] and Z or an offset +HH:MM (none: UTC).
-bool ParseTime(const std::string& text, time_t* out) {
-  long long seconds;
-  if (axo_internal::ParseInteger(text, 0, 253402300799LL, &seconds)) {
-    *out = static_cast<time_t>(seconds);
-    return true;
-  }
-  struct tm tm = {};
-  const char* rest = strptime(text.c_str(), "%Y-%m-%d", &tm);
-  if (rest == nullptr || text.size() < 10) return false;
-  if (*rest == 'T' || *rest == ' ') {
-    const char* time = strptime(rest + 1, "%H:%M", &tm);
-    if (time == nullptr) return false;
-    rest = time;
-    if (*rest == ':') {
-      if ((rest = strptime(rest + 1, "%S", &tm)) == nullptr) return false;
-      if (*rest == '.') {
-        ++rest;
-        while (isdigit(static_cast<unsigned char>(*rest))) ++rest;
-      }
-    }
-  }
-  long offset = 0;
-  if (*rest == 'Z') {
-    ++rest;
-  } else if (*rest == '+' || *rest == '-') {
-    int h, m;
-    if (sscanf(rest + 1, "%2d:%2d", &h, &m) != 2 || strlen(rest) != 6 || h > 23 || m > 59) {
-      return false;
-    }
-    offset = (h * 3600L + m * 60L) * (*rest == '-' ? -1 : 1);
-    rest += 6;
-  }
-  if (*rest != '\0') return false;
-  *out = timegm(&tm) - offset;
-  return true;
-}
-
-// GET /api/v1/history/{TABLE}: rows of the history store, the table
-// route's shape and filters over a time range (default: the last day).
-void QueryHistory(const httplib::Request& req, httplib::Response& res) {
-  constexpr size_t kDefaultLimit = 10000;
-  constexpr size_t kMaxLimit = 100000;
-  HistoryQuery q;
-  q.table = axo_internal::Upper(req.matches[1].str());
-  bool csv = false;
-  if (!RowParams(req, res, &q.subnodes, &q.terms, &csv)) return;
-  q.to = AXO_Now() + 1;
-  for (const char* name : {"to", "from"}) {
-    if (!req.has_param(name)) continue;
-    std::string text = req.get_param_value(name);
-    if (!ParseTime(text, name[0] == 't' ? &q.to : &q.from)) {
-      return Fail(res, 400,
-                  std::string("bad time for ") + name + ": '" + text +
-                      "' (expected ISO 8601, e.g. 2026-03-28T13:46:09Z, or seconds "
-                      "since 1970)");
-    }
-  }
-  if (!req.has_param("from")) q.from = q.to - 86400;
-  q.limit = kDefaultLimit;
-  if (req.has_param("limit")) {
-    long long n;
-    if (!axo_internal::ParseInteger(req.get_param_value("limit"), 1, kMaxLimit, &n)) {
-      return Fail(res, 400, "limit must be a number from 1 to " + std::to_string(kMaxLimit));
-    }
-    q.limit = static_cast<size_t>(n);
-  }
-  HistoryAnswer rows;
-  if (Status s = RunHistoryQuery(q, &rows); !s.ok()) return Fail(res, s);
-  answer::AnswerRowSource(req, res, q.table, rows.count, std::move(rows.next), csv);
-}
-
-void Action(const httplib::Request& req, httplib::Response& res) {
-  std::string command = req.body;
-  std::string type = req.get_header_value("Content-Type");
-  if (type.find("json") != std::string::npos || (!command.empty() && command.front() == '{')) {
-    Json body;
-    if (!JsonBody(req, res, &body)) return;
-    auto it = body.find("command");
-    if (it == body.end() || !it->is_string()) {
-      return Fail(res, 400, "the body needs a \"command\" text");
-    }
-    command = it->get<std::string>();
-  }
-  while (!command.empty() && (command.back() == '\n' || command.back() == '\r')) {
-    command.pop_back();
-  }
-  if (command.empty()) return Fail(res, 400, "empty command");
-  long rc = 0;
-  std::string message;
-  if (Status s = runActionCommand(command, &rc, &message); !s.ok()) return Fail(res, s);
-  if (TRK1_On(&axohttp_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&axohttp_unit, __LINE__, "AXO0103I Action command from %s ended with %ld",
-                req.remote_addr.c_str(), rc);
-  }
-  Reply(res, 200, Json{{"rc", rc}, {"message", message}});
-}
-
-void Manager(const httplib::Request& req, httplib::Response& res) {
-  Json body;
-  if (!JsonBody(req, res, &body)) return;
-  auto it = body.find("words");
-  if (it == body.end() || !it->is_array() || it->empty() || it->size() > 16) {
-    return Fail(res, 400, "the body needs \"words\": 1 to 16 texts");
-  }
-  std::vector<std::string> words;
-  for (const Json& w : *it) {
-    if (!w.is_string() || w.get<std::string>().size() > 256) {
-      return Fail(res, 400, "every word must be a text of at most 256 characters");
-    }
-    words.push_back(w.get<std::string>());
-  }
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(w.data());
-  argv.push_back(nullptr);
-  TRK1_Printf(&axohttp_unit, __LINE__, "AXO0104I Manager command from %s", req.remote_addr.c_str());
-  int rc = 0;
-  if (axo_sendCommand != nullptr) {
-    rc = axo_sendCommand(static_cast<int>(words.size()), argv.data());
-  } else if ((words.size() > 2 && words[2].compare(0, 4, "STOP") == 0) ||
-             (words.size() > 3 && words[3].compare(0, 8, "SHUTDOWN") == 0)) {
-    AXO_Shutdown(1);
-  }
-  Reply(res, 200, Json{{"rc", rc}});
-}
-
-void CreateSituation(const httplib::Request& req, httplib::Response& res) {
-  Json body;
-  if (!JsonBody(req, res, &body)) return;
-  SituationSpec spec;
-  auto name = body.find("name");
-  auto table = body.find("table");
-  if (name == body.end() || !name->is_string() || table == body.end() || !table->is_string()) {
-    return Fail(res, 400, "a situation needs a \"name\" and a \"table\"");
-  }
-  spec.name = name->get<std::string>();
-  spec.table = axo_internal::Upper(table->get<std::string>());
-  spec.interval = 60;
-  if (auto it = body.find("interval"); it != body.end()) {
-    if (!it->is_number_integer() || it->get<int64_t>() < 1 || it->get<int64_t>() > 86400) {
-      return Fail(res, 400, "interval must be an integer from 1 to 86400 seconds");
-    }
-    spec.interval = static_cast<int>(it->get<int64_t>());
-  }
-  auto conditions = body.find("conditions");
-  if (conditions != body.end() && (!conditions->is_array() || conditions->size() > 64)) {
-    return Fail(res, 400, "conditions must be a list of at most 64 terms");
-  }
-  if (conditions != body.end()) {
-    for (const Json& c : *conditions) {
-      FilterTerm t;
-      if (!c.is_object() || !c.contains("attribute") || !c["attribute"].is_string() ||
-          !c.contains("op") || !c["op"].is_string() || !c.contains("value") ||
-          !ConditionValue(c["value"], &t.value)) {
-        return Fail(res, 400,
-                    "each condition needs \"attribute\", \"op\" and a text or "
-                    "integer \"value\"");
-      }
-      t.attribute = c["attribute"].get<std::string>();
-      t.op = c["op"].get<std::string>();  // checked with the terms
-      if (c.contains("or")) {
-        if (!c["or"].is_boolean()) return Fail(res, 400, "\"or\" must be true or false");
-        t.orWithPrevious = c["or"].get<bool>();
-      }
-      spec.terms.push_back(t);
-    }
-  }
-  if (Status s = createSituation(spec); !s.ok()) return Fail(res, s);
-  for (const SituationInfo& info : listSituations()) {
-    if (info.name == spec.name) return Reply(res, 201, answer::SituationJson(info));
-  }
-  Reply(res, 201, Json{{"name", spec.name}});
-}
-
-void DeleteSituation(const httplib::Request& req, httplib::Response& res) {
-  if (Status s = deleteSituation(req.matches[1].str()); !s.ok()) return Fail(res, s);
-  Reply(res, 200, Json{{"deleted", req.matches[1].str()}});
-}
-
-// GET /healthz: "ok" with each periodic part's last round, or 503 with
-// "stuck" naming the parts that completed no round for too long (see
-// axo/liveness.h for the rule).
-void Health(const httplib::Request&, httplib::Response& res) {
-  const time_t now = AXO_Now();
-  Json parts = Json::object();
-  std::string reason;
-  for (const liveness::PartState& p : liveness::Parts(now)) {
-    parts[p.name] = Json{
-        {"state", p.stuck ? "stuck" : "ok"},
-        {"last_round", p.lastRound != 0 ? Json(axo_internal::Rfc3339(p.lastRound)) : Json(nullptr)},
-        {"age_seconds", p.ageSeconds},
-        {"interval_seconds", p.intervalSeconds}};
-    if (!p.stuck) continue;
-    reason += (reason.empty() ? "" : "; ") + p.name + ": no round completed for " +
-              std::to_string(p.ageSeconds) + " s (interval " + std::to_string(p.intervalSeconds) +
-              " s)";
-  }
-  Json body{{"status", reason.empty() ? "ok" : "stuck"}};
-  if (!reason.empty()) body["reason"] = reason;
-  body["parts"] = std::move(parts);
-  Reply(res, reason.empty() ? 200 : 503, body);
-}
-
-void Events(const httplib::Request& req, httplib::Response& res) {
-  long long since = 0;
-  if (req.has_param("since") &&
-      !axo_internal::ParseInteger(req.get_param_value("since"), 0, LLONG_MAX, &since)) {
-    return Fail(res, 400, "since must be a non-negative integer");
-  }
-  Reply(res, 200, answer::EventsJson(eventsSince(since)));
-}
-
-// What the listener answers when no handler wrote a body: httplib's own
-// refusals (no route, body too large, bad request line) and failures.
-void Metrics(const httplib::Request& req, httplib::Response& res) {
-  OSB1_WaitLimit limit(kScrapeWaitMillis);
-  std::string type;
-  const auto format = axo::metrics::NegotiateFormat(req.get_header_value("Accept"), &type);
-  std::vector<std::string> names;
-  for (size_t i = 0; i < req.get_param_value_count("name"); ++i) {
-    names.push_back(req.get_param_value("name", i));
-  }
-  res.set_content(axo::metrics::Expose(format, names), type);
-}
 
 // Counts every answered request by route (the path's pattern, never the
 // client or a free-form path: bounded cardinality) and status.
@@ -391,16 +56,7 @@ void CountRequest(const httplib::Request& req, const httplib::Response& res) {
   AXO_COUNTER_FAMILY(requests, "zep_api_requests_total",
                      "Operator API requests answered, by route and status.",
                      {"method", "route", "status"});
-  static const char* const kRoutes[] = {"/healthz",         "/metrics",           "/api/v1/agent",
-                                        "/api/v1/subnodes", "/api/v1/tables",     "/api/v1/actions",
-                                        "/api/v1/manager",  "/api/v1/situations", "/api/v1/events"};
-  std::string route = "other";
-  for (const char* r : kRoutes) {
-    if (req.path == r) route = r;
-  }
-  if (req.path.starts_with("/api/v1/tables/")) route = "/api/v1/tables/{table}";
-  if (req.path.starts_with("/api/v1/history/")) route = "/api/v1/history/{table}";
-  if (req.path.starts_with("/api/v1/situations/")) route = "/api/v1/situations/{name}";
+  const std::string route = api::RouteLabel(req.path);
   const char* method = "other";
   for (const char* m : {"GET", "POST", "DELETE", "PUT", "HEAD"}) {
     if (req.method == m) method = m;
@@ -488,40 +144,30 @@ struct OperatorApi::Impl {
     return ok;
   }
 
-  // Wraps a handler that changes something: it runs only with the token.
-  httplib::Server::Handler Guarded(void (*handler)(const httplib::Request&, httplib::Response&)) {
-    return [this, handler](const httplib::Request& req, httplib::Response& res) {
-      if (Authorized(req, res)) handler(req, res);
-    };
-  }
-
+  // Registers every route of the table: one that changes state runs only
+  // with the token, one that waits for the agent's data within the limit.
   void Routes() {
-    using httplib::Request;
-    using httplib::Response;
-    ApiServer& s = *server;
-    s.Get("/healthz", Health);
-    s.Get("/api/v1/agent", [](const Request&, Response& res) {
-      Reply(res, 200, answer::AgentJson(AXO_GetIdentity(), AXO_ListSubnodes()));
-    });
-    s.Get("/api/v1/subnodes", [](const Request&, Response& res) {
-      Reply(res, 200, Json{{"subnodes", answer::SubnodesJson(AXO_ListSubnodes())}});
-    });
-    s.Get("/api/v1/tables", Limited([](const Request&, Response& res) {
-            Reply(res, 200, answer::TablesJson(listTables()));
-          }));
-    s.Get(R"(/api/v1/tables/([A-Za-z0-9_]{1,32}))", Limited(QueryTable));
-    s.Get(R"(/api/v1/history/([A-Za-z0-9_]{1,32}))", Limited(QueryHistory));
-    s.Post("/api/v1/actions", Limited(Guarded(Action)));
-    s.Post("/api/v1/manager", Guarded(Manager));
-    s.Get("/api/v1/situations", [](const Request&, Response& res) {
-      Reply(res, 200, answer::SituationsJson(listSituations()));
-    });
-    s.Post("/api/v1/situations", Limited(Guarded(CreateSituation)));
-    s.Delete(R"(/api/v1/situations/([^/]{1,64}))", Limited(Guarded(DeleteSituation)));
-    s.Get("/api/v1/events", Events);
-    s.Get("/metrics", Limited(Metrics));
-    ui::AddRoutes(s);
-    s.set_logger(CountRequest);
+    for (const api::Route& route : api::Routes()) {
+      httplib::Server::Handler handler = [this, route](const httplib::Request& req,
+                                                       httplib::Response& res) {
+        if (route.changes && !Authorized(req, res)) return;
+        if (route.waits) {
+          OSB1_WaitLimit limit(axo_internal::kDataWaitMillis);
+          route.handler(req, res);
+        } else {
+          route.handler(req, res);
+        }
+      };
+      const std::string method = route.method;
+      if (method == "GET") {
+        server->Get(route.match, handler);
+      } else if (method == "POST") {
+        server->Post(route.match, handler);
+      } else {
+        server->Delete(route.match, handler);
+      }
+    }
+    server->set_logger(CountRequest);
   }
 };
 

@@ -41,18 +41,14 @@ void Serve(const Asset& asset, httplib::Response& res) {
 
 }  // namespace
 
-void AddRoutes(httplib::Server& server) {
+bool Serve(const std::string& name, httplib::Response& res) {
   for (size_t i = 0; i < kNumAssets; ++i) {
-    const Asset& asset = kAssets[i];
-    auto handler = [&asset](const httplib::Request&, httplib::Response& res) { Serve(asset, res); };
-    std::string pattern = "/ui/";
-    for (const char* c = asset.path; *c != '\0'; ++c) {  // a pattern is a regular expression
-      if (*c == '.') pattern += '\\';
-      pattern += *c;
+    if (name == kAssets[i].path) {
+      Serve(kAssets[i], res);
+      return true;
     }
-    server.Get(pattern, handler);
-    if (std::strcmp(asset.path, "index.html") == 0) server.Get("/", handler);
   }
+  return false;
 }
 
 }  // namespace ui

@@ -5,9 +5,10 @@
 #define AXO_SRC_HTTP_UI_H_
 
 #include <cstddef>
+#include <string>
 
 namespace httplib {
-class Server;
+struct Response;
 }
 
 namespace axo {
@@ -22,10 +23,11 @@ struct Asset {
 extern const Asset kAssets[];
 extern const size_t kNumAssets;
 
-// Adds GET / (index.html) and GET /ui/<path> for every asset, each with its
+// Answers with the asset named `name` ("index.html", "app.js"): its
 // content type, a Content-Security-Policy that allows only the agent's own
-// scripts, styles and requests, and nosniff. Call before the server listens.
-void AddRoutes(httplib::Server& server);
+// scripts, styles and requests, and nosniff. False, leaving `res` alone,
+// when there is no such asset.
+bool Serve(const std::string& name, httplib::Response& res);
 
 }  // namespace ui
 }  // namespace axo
