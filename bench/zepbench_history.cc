@@ -15,10 +15,10 @@
 
 #include "axo/api/http_api.h"
 #include "axo/history/history.h"
+#include "axo/history/pg_server.h"
 #include "axo/history/postgres/postgres.h"
 #include "axo/history/sqlite/sqlite.h"
 #include "axo/history/store/store.h"
-#include "axo/pg_server.h"
 #include "zepbench.h"
 
 namespace zepbench {

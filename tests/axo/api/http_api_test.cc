@@ -12,9 +12,9 @@
 #include <string>
 #include <tuple>
 
-#include "axo/axo_test_table.h"
 #include "axo/process/axo.h"
 #include "axo/requests/request.h"
+#include "axo/requests/test_table.h"
 #include "e2e/e2e_support.h"
 
 namespace {

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "axo/axo_test_table.h"
-#include "axo/request_fixture.h"
+#include "axo/requests/request_fixture.h"
+#include "axo/requests/test_table.h"
 
 namespace {
 

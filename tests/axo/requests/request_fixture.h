@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "axo/axo_test_table.h"
 #include "axo/process/axo.h"
 #include "axo/requests/request.h"
+#include "axo/requests/test_table.h"
 
 class AxoRequestTest : public ::testing::Test {
  protected:

@@ -1,12 +1,12 @@
 // Process binding: the token file, identity, subnodes and the main loop (SIGTERM
 // ending it: the end-to-end tests). Options: options_file_test.cc.
-#include "axo/process/axo.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "axo/metrics/metrics.h"
+#include "axo/process/axo.h"
 #include "axo/process/service.h"
 #include "e2e/e2e_support.h"
 
@@ -105,6 +105,24 @@ TEST_F(AxoProcessTest, MainLoopRunsLoaderServicesAndHooksInOrder) {
   const std::string err = ::testing::internal::GetCapturedStderr();
   EXPECT_EQ(g_calls, (std::vector<std::string>{"load", "start", "start-failing", "stop", "hookA"}));
   EXPECT_NE(err.find("broken not started: port in use"), std::string::npos) << err;
+}
+
+// The process part's collectors: the standard process_* figures after every
+// other family, the CPU time a counter of seconds in both formats, and the
+// agent's build.
+TEST_F(AxoProcessTest, ProcessFiguresAreCollectedAtEachScrapeAndWrittenLast) {
+  namespace m = axo::metrics;
+  AXO_SetProduct("ZP", "01.02.03");
+  const std::string text = m::Expose(m::Format::kPrometheus);
+  EXPECT_NE(text.find("zep_build_info{product=\"ZP\",version=\"01.02.03\"} 1\n"),
+            std::string::npos);
+  const size_t cpu =
+      text.find("# TYPE process_cpu_seconds_total counter\nprocess_cpu_seconds_total ");
+  ASSERT_NE(cpu, std::string::npos) << text;
+  EXPECT_EQ(text.find("\n# HELP zep_", cpu), std::string::npos) << "a family after process_*";
+  EXPECT_NE(text.find("\nprocess_resident_memory_bytes ", cpu), std::string::npos);
+  EXPECT_NE(m::Expose(m::Format::kOpenMetrics).find("# TYPE process_cpu_seconds counter\n"),
+            std::string::npos);
 }
 
 }  // namespace

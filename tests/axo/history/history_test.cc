@@ -8,11 +8,11 @@
 #include <nlohmann/json.hpp>
 
 #include "axo/api/http_api.h"
-#include "axo/axo_test_table.h"
 #include "axo/base/trk1.h"
+#include "axo/history/pg_server.h"
 #include "axo/history/sqlite/sqlite.h"
-#include "axo/pg_server.h"
 #include "axo/process/axo.h"
+#include "axo/requests/test_table.h"
 #include "e2e/e2e_support.h"
 
 namespace {

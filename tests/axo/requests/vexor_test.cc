@@ -5,10 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include "axo/axo_test_table.h"
 #include "axo/base/trk1.h"
 #include "axo/process/axo.h"
 #include "axo/requests/request.h"
+#include "axo/requests/test_table.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
-#include "axo/axo_test_table.h"
-#include "axo/request_fixture.h"
 #include "axo/requests/request.h"
+#include "axo/requests/request_fixture.h"
+#include "axo/requests/test_table.h"
 
 namespace {
 
