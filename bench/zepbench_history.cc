@@ -2,7 +2,7 @@
 // shells' bulk loads of the same rows (psql's \copy into a fresh table with
 // the same key index; the sqlite3 shell's .import), and a one-day history
 // query of ROWS ZEPSMT rows over the operator API from each back end. A
-// PostgreSQL server is started for the run (tests/axo/pg_server.h).
+// PostgreSQL server is started for the run (tests/axo/history/pg_server.h).
 //
 // Prints key=value fields: pg_writer_rows_per_second, pg_copy_rows_per_second,
 // sqlite_writer_rows_per_second, sqlite_import_rows_per_second,

@@ -1,29 +1,13 @@
 // The operator API of the agent framework: HTTP/1.1 with JSON bodies on a
-// loopback address, over the in-process request API (axo/request.h).
+// loopback address, over the in-process request API (axo/requests/request.h).
 //
-//   GET    /healthz                         liveness
-//   GET    /api/v1/agent                    identity, start time, subnodes
-//   GET    /api/v1/subnodes                 registered subnodes
-//   GET    /api/v1/tables                   the table catalogue
-//   GET    /api/v1/tables/{TABLE}           one query: ?subnode=S (repeatable)
-//                                           &history=1 &where=ATTR<op>VALUE
-//                                           (repeatable, ANDed) &format=json|csv
-//   GET    /api/v1/history/{TABLE}          stored history: the same parameters
-//                                           but history, and from=, to= (ISO 8601
-//                                           or seconds since 1970), limit=
-//   POST   /api/v1/actions                  an action command (text or
-//                                           {"command": "..."}) -> {"rc", "message"}
-//   POST   /api/v1/manager                  {"words": [...]} -> axo_sendCommand
-//   GET    /api/v1/situations               situations with their state
-//   POST   /api/v1/situations               create {"name","table","interval","conditions"}
-//   DELETE /api/v1/situations/{name}        delete
-//   GET    /api/v1/events?since=ID          the event log
+// The routes are the entries of one table, Routes() in axo/api/routes.h.
 //
 // Bad input answers 400 {"error": ...}, an unknown table or situation 404, a
 // request that changes something without the configured bearer token 401,
 // a body over the cap 413, and every internal failure (a table or the agent
 // that cannot serve the request, a handler that throws) 500. Requests that
-// exceed the front end's limits (axo/src/http_server.h) are refused before
+// exceed the front end's limits (axo/api/http_server.h) are refused before
 // they are read whole: 408, 413, 414, 415, 431. Complete requests are
 // served on a bounded pool of framework threads; no request can leave a
 // lock held.

@@ -63,7 +63,7 @@ struct AXO_Options {
   std::string historyTables = "ZEPSMT,ZEPINV";  // --history-tables LIST
   std::string configFile;                       // --config FILE, empty: none
   // --alertmanager-url URL, repeatable: where situation events go (see
-  // axo/alerts.h); each is http[s]://HOST[:PORT][/PATH].
+  // axo/alerts/alerts.h); each is http[s]://HOST[:PORT][/PATH].
   std::vector<std::string> alertmanagerUrls;
   int historyRetainDays = 0;  // --history-retain-days N, 0: keep all
   // --max-situations N: situations that may exist at once; a creation past

@@ -125,7 +125,7 @@ TEST_F(HostileInputTest, AConfigurationFileReplacedByALinkIsNotWrittenThrough) {
 }
 
 // A dispatcher stalled inside its pass, holding its locks (the test seam of
-// axo/testpause.h): a table query answers 503 within its bound, /metrics
+// axo/base/testpause.h): a table query answers 503 within its bound, /metrics
 // answers, /healthz answers 503 naming the dispatcher once it missed its
 // rounds, and SIGTERM ends the agent within the shutdown bound.
 TEST_F(HostileInputTest, AStalledDispatcherStallsNeitherTheApiNorTheShutdown) {
