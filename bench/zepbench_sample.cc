@@ -99,7 +99,7 @@ std::vector<std::string> subnodes() {
 template <class Agent>
 int sampleOnce(const std::vector<std::string>& names, bool history) {
   RequestDetail request;
-  for (const std::string& s : names) request.AddSubnode(s);
+  request.subnodes = names;
   request.history = history;
   ContextInfo context;
   ZEPTABLE_object<Agent> sampler(&request, &context, nullptr);

@@ -68,19 +68,6 @@ std::vector<std::string> ParseTableList(const std::string& text) {
   return out;
 }
 
-Status RunHistoryQueryAt(const HistoryOptions& store, const HistoryQuery& query,
-                         HistoryAnswer* rows) {
-  // Only a table the framework publishes: a name never reaches the store's
-  // own tables (sqlite_master, a warehouse's bookkeeping).
-  TableDescription published;
-  if (Status s = describeTable(query.table, &published); !s.ok()) return s;
-  if (query.to <= query.from) {
-    return Status::BadRequest("the time range is empty: 'from' must be before 'to'");
-  }
-  return IsPostgresLocation(store.path) ? PostgresHistoryQuery(store, query, rows)
-                                        : SqliteHistoryQuery(store, query, rows);
-}
-
 struct HistoryCollector::Impl {
   HistoryOptions options;
   std::unique_ptr<HistoryWriter> writer;  // null until Open succeeds
@@ -279,13 +266,6 @@ bool HistoryCollector::ReopenForTesting(bool readOnly, std::string* error) {
   return impl_->writer->ReopenForTesting(readOnly, error);
 }
 
-size_t HistoryCollector::PendingRows() const {
-  std::lock_guard<std::mutex> lock(impl_->mu);
-  size_t n = 0;
-  for (const auto& entry : impl_->pending) n += entry.second.size();
-  return n;
-}
-
 }  // namespace axo
 
 namespace {
@@ -296,6 +276,23 @@ axo::HistoryOptions g_history_store;  // the store of g_history (path empty: non
 
 namespace axo {
 
+namespace {
+
+// RunHistoryQuery on the store `store` names (path and time columns).
+Status QueryStore(const HistoryOptions& store, const HistoryQuery& query, HistoryAnswer* rows) {
+  // Only a table the framework publishes: a name never reaches the store's
+  // own tables (sqlite_master, a warehouse's bookkeeping).
+  TableDescription published;
+  if (Status s = describeTable(query.table, &published); !s.ok()) return s;
+  if (query.to <= query.from) {
+    return Status::BadRequest("the time range is empty: 'from' must be before 'to'");
+  }
+  return IsPostgresLocation(store.path) ? PostgresHistoryQuery(store, query, rows)
+                                        : SqliteHistoryQuery(store, query, rows);
+}
+
+}  // namespace
+
 Status RunHistoryQuery(const HistoryQuery& query, HistoryAnswer* rows) {
   HistoryOptions store;
   {
@@ -305,7 +302,7 @@ Status RunHistoryQuery(const HistoryQuery& query, HistoryAnswer* rows) {
   if (store.path.empty()) {
     return Status::NotFound("no history is collected (the agent runs without --history-db)");
   }
-  return RunHistoryQueryAt(store, query, rows);
+  return QueryStore(store, query, rows);
 }
 
 void SetHistoryStoreForTesting(const HistoryOptions& store) {

@@ -37,9 +37,6 @@ namespace axo {
 // history, an unknown attribute, a value that does not fit its column, or
 // more rows than the limit. Thread-safe: each call reads on a connection of its own.
 Status RunHistoryQuery(const HistoryQuery& query, HistoryAnswer* answer);
-// The same on the store `store` names (path and time columns).
-Status RunHistoryQueryAt(const HistoryOptions& store, const HistoryQuery& query,
-                         HistoryAnswer* answer);
 // For tests: makes RunHistoryQuery read `store` (an empty path: none).
 void SetHistoryStoreForTesting(const HistoryOptions& store);
 
@@ -72,8 +69,6 @@ class HistoryCollector {
   // max_page_count to fill the disk), or reopens the file read-only or not.
   bool ExecForTesting(const std::string& sql, std::string* error);
   bool ReopenForTesting(bool readOnly, std::string* error);
-  // Rows waiting for a retry, over all tables.
-  size_t PendingRows() const;
 
  private:
   struct Impl;

@@ -99,18 +99,13 @@ struct AXO_Options {
 // built, of its own).
 int OSB1_Main(int* argc, char** argv, const char* program);
 
-// Results of OSB1_Main and AXO_ParseOptions.
+// Results of OSB1_Main and AXO_ParseOptionsForTesting.
 enum : int {
   AXO_OPTIONS_OK = 0,
   AXO_OPTIONS_HELP = 1,     // --help was given
   AXO_OPTIONS_ERROR = 2,    // described in `*error`; also the exit status
   AXO_OPTIONS_VERSION = 3,  // --version was given
 };
-
-// Like OSB1_Main's parsing, without side effects on the process: fills
-// `options` from argv and returns AXO_OPTIONS_OK, or another AXO_OPTIONS_*
-// result (then `options` is unchanged).
-int AXO_ParseOptions(int argc, char** argv, AXO_Options* options, std::string* error);
 
 // Reads the bearer token of --token-file from `path`: its first line
 // without surrounding white space. Returns kFailed when the file cannot be
@@ -284,6 +279,12 @@ void AXO_SetSubnodeResultsForTesting(int register_rc, int send_rc);
 // Makes OSB1_Info(0, ...) report `name`; "" makes it fail; null restores the
 // machine's real name.
 void AXO_SetSystemNameForTesting(const char* name);
+
+// The test seam of option parsing: OSB1_Main's parsing without side
+// effects on the process. Fills `options` from argv and returns
+// AXO_OPTIONS_OK, or another AXO_OPTIONS_* result (then `options` is
+// unchanged; on AXO_OPTIONS_ERROR `*error` says why).
+int AXO_ParseOptionsForTesting(int argc, char** argv, AXO_Options* options, std::string* error);
 
 // Forgets options, identity, subnodes, loader, callback, hooks and services,
 // so that a test starts from a fresh process state. Tables stay registered.

@@ -246,7 +246,7 @@ int axo_internal::ParseAllOptions(int argc, char** argv, AXO_Options* options, s
   return AXO_OPTIONS_OK;
 }
 
-int AXO_ParseOptions(int argc, char** argv, AXO_Options* options, std::string* error) {
+int AXO_ParseOptionsForTesting(int argc, char** argv, AXO_Options* options, std::string* error) {
   return axo_internal::ParseAllOptions(argc, argv, options, error, nullptr);
 }
 

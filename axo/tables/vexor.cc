@@ -150,8 +150,6 @@ RequestDetail::RequestDetail() : sampleType(0), interval(0), history(false) {
   secondName[0] = '\0';
 }
 
-void RequestDetail::AddSubnode(const std::string& name) { subnodes.push_back(name); }
-
 unsigned int RequestDetail::AddFilterTerm(short logical_oper, short compare_oper,
                                           const char* column, int data_type, const void* value,
                                           int len) {

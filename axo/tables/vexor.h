@@ -127,8 +127,6 @@ struct RequestDetail {
   RequestDetail(const RequestDetail&) = delete;
   RequestDetail& operator=(const RequestDetail&) = delete;
 
-  // Appends a subnode name (kept as given).
-  void AddSubnode(const std::string& name);
   // Appends a term; copies `len` bytes of `value` and terminates them.
   // Returns AXO_RC_OK, or AXO_RC_BAD_ARGUMENT (nothing appended) for a null
   // or too long column name, an unknown data type or compare operator, a

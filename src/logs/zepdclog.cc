@@ -85,17 +85,6 @@ using SU = ZEPSTRUT_stringUtil;
 const SU::ENUM_CONSTANT kEnvCodes[] = {
     {"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}, {"5", 5}, {"6", 6}, {"7", 7}, {"8", 8}, {"9", 9},
 };
-const char* const kEnvNames[] = {
-    "Granite_Application_Server",
-    "Quill_Runtime",
-    "Marlin_Server",
-    "Osprey",
-    "Kestrel",
-    "Tundra",
-    "Granite_Community_Edition",
-    "Sentinel_Gateway",
-    "Component_Assembly_Runtime",
-};
 constexpr int kNumEnv = sizeof(kEnvCodes) / sizeof(kEnvCodes[0]);
 
 // 2000-01-01T00:00:00Z. No collector wrote a record before it: an earlier
@@ -590,8 +579,4 @@ const char* ZEPDCLOG_DCMetricsLogFile::envEnumToStr(int16_t value) {
                 value);
   }
   return nullptr;
-}
-
-const char* ZEPDCLOG_DCMetricsLogFile::envEnumToName(int16_t value) {
-  return value >= 1 && value <= kNumEnv ? kEnvNames[value - 1] : nullptr;
 }

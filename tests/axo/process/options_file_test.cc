@@ -33,7 +33,7 @@ class OptionsFileTest : public ::testing::Test {
   }
   int Parse(std::vector<std::string> args, AXO_Options* o, std::string* error) {
     char** argv = Argv(std::move(args));
-    return AXO_ParseOptions(static_cast<int>(argv_.size()), argv, o, error);
+    return AXO_ParseOptionsForTesting(static_cast<int>(argv_.size()), argv, o, error);
   }
 
   ZepTestDir dir_;
