@@ -112,9 +112,8 @@ double TimeWriter(axo::HistoryWriter* writer, const std::vector<axo::HistoryRow>
     const size_t end = std::min(at + kBatch, rows.size());
     std::vector<axo::HistoryRow> batch(rows.begin() + static_cast<long>(at),
                                        rows.begin() + static_cast<long>(end));
-    std::string error;
-    if (!writer->Write("ZEPSMT", batch, &error)) {
-      std::fprintf(stderr, "zepbench history: write failed: %s\n", error.c_str());
+    if (axo::Status s = writer->Write("ZEPSMT", batch); !s.ok()) {
+      std::fprintf(stderr, "zepbench history: write failed: %s\n", s.message().c_str());
       return -1;
     }
   }
@@ -184,8 +183,7 @@ void TimeQuery(const char* prefix, const axo::HistoryOptions& store, time_t day,
   axo::OperatorApi api;
   axo::OperatorApiOptions options;
   options.port = 0;
-  std::string error;
-  if (!api.Start(options, &error)) {
+  if (!api.Start(options).ok()) {
     std::printf("%s_query=unavailable ", prefix);
     return;
   }
@@ -218,9 +216,8 @@ int runHistory(int argc, char** argv) {
   pg.path = server.Uri();
   pg.agentNode = "bench";
   auto pgWriter = axo::NewPostgresHistoryWriter();
-  std::string error;
-  if (!pgWriter->Open(pg, &error)) {
-    std::fprintf(stderr, "zepbench history: %s\n", error.c_str());
+  if (axo::Status s = pgWriter->Open(pg); !s.ok()) {
+    std::fprintf(stderr, "zepbench history: %s\n", s.message().c_str());
     return 1;
   }
   const double pgRate = TimeWriter(pgWriter.get(), rows);
@@ -234,8 +231,8 @@ int runHistory(int argc, char** argv) {
   axo::HistoryOptions lite;
   lite.path = dir.root() + "/history.db";
   auto liteWriter = axo::NewSqliteHistoryWriter();
-  if (!liteWriter->Open(lite, &error)) {
-    std::fprintf(stderr, "zepbench history: %s\n", error.c_str());
+  if (axo::Status s = liteWriter->Open(lite); !s.ok()) {
+    std::fprintf(stderr, "zepbench history: %s\n", s.message().c_str());
     return 1;
   }
   const double liteRate = TimeWriter(liteWriter.get(), rows);

@@ -121,9 +121,8 @@ void timeOperatorApi(const Options& o) {
   axo::OperatorApi api;
   axo::OperatorApiOptions options;
   options.port = 0;
-  std::string error;
-  if (!api.Start(options, &error)) {
-    std::printf("api_json=unavailable (%s)\n", error.c_str());
+  if (axo::Status s = api.Start(options); !s.ok()) {
+    std::printf("api_json=unavailable (%s)\n", s.message().c_str());
     return;
   }
   long long bytes = 0;

@@ -175,11 +175,8 @@ OperatorApi::OperatorApi() : impl_(new Impl) {}
 
 OperatorApi::~OperatorApi() { Stop(); }
 
-bool OperatorApi::Start(const OperatorApiOptions& options, std::string* error) {
-  if (impl_->running) {
-    *error = "the operator API is already running";
-    return false;
-  }
+Status OperatorApi::Start(const OperatorApiOptions& options) {
+  if (impl_->running) return Status::Failed("the operator API is already running");
   impl_->options = options;
   impl_->server = std::make_unique<ApiServer>();
   ApiServer& s = *impl_->server;
@@ -191,7 +188,7 @@ bool OperatorApi::Start(const OperatorApiOptions& options, std::string* error) {
   s.set_exception_handler(InternalError);
   impl_->Routes();
   http::FrontEnd& front = impl_->frontEnd;
-  if (!front.Listen(options, error)) return false;
+  if (Status s = front.Listen(options); !s.ok()) return s;
   s.SetListener(front.listener());
   auto serve = [&s](httplib::Stream& stream, bool close_connection, bool* connection_closed) {
     return s.Serve(stream, close_connection, connection_closed);
@@ -205,7 +202,7 @@ bool OperatorApi::Start(const OperatorApiOptions& options, std::string* error) {
     res.status = status;
     CountRequest(req, res);
   };
-  if (!front.Run(serve, refused, error)) return false;
+  if (Status s = front.Run(serve, refused); !s.ok()) return s;
   impl_->port = front.port();
   impl_->running = true;
   TRK1_Printf(&axohttp_unit, __LINE__, "AXO0101I Operator API listening on http://%s:%d%s",
@@ -216,7 +213,7 @@ bool OperatorApi::Start(const OperatorApiOptions& options, std::string* error) {
                 "(--token-file): anyone who reaches the address can use it",
                 options.host.c_str());
   }
-  return true;
+  return Status::OK();
 }
 
 void OperatorApi::Stop() {

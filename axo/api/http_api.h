@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "axo/base/status.h"
 #include "axo/requests/request.h"
 
 namespace axo {
@@ -56,10 +57,10 @@ class OperatorApi {
   OperatorApi(const OperatorApi&) = delete;
   OperatorApi& operator=(const OperatorApi&) = delete;
 
-  // Binds and starts serving on a thread of its own. Returns true when
-  // listening; false with `*error` (address in use or not available). A
+  // Binds and starts serving on a thread of its own. Returns ok when
+  // listening, kFailed when the address is in use or not available. A
   // listener beyond loopback without a token is traced (AXO0110W).
-  bool Start(const OperatorApiOptions& options, std::string* error);
+  Status Start(const OperatorApiOptions& options);
   // Stops serving and joins the threads. Safe to call when not started.
   void Stop();
   // The bound port (the real one when 0 was asked), 0 when not listening.

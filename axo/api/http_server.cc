@@ -823,7 +823,7 @@ FrontEnd::FrontEnd() : impl_(new Impl) {}
 
 FrontEnd::~FrontEnd() { Stop(); }
 
-bool FrontEnd::Listen(const OperatorApiOptions& options, std::string* error) {
+Status FrontEnd::Listen(const OperatorApiOptions& options) {
   Impl& m = *impl_;
   m.options = options;
   addrinfo hints{};
@@ -861,9 +861,8 @@ bool FrontEnd::Listen(const OperatorApiOptions& options, std::string* error) {
   }
   if (m.port <= 0) {
     Stop();
-    *error = "cannot listen on " + options.host + ":" + std::to_string(options.port) +
-             " (address in use or not available)";
-    return false;
+    return Status::Failed("cannot listen on " + options.host + ":" + std::to_string(options.port) +
+                          " (address in use or not available)");
   }
   // The table stays below the process's descriptor limit.
   m.maxConnections = std::max<size_t>(options.maxConnections, 1);
@@ -874,10 +873,10 @@ bool FrontEnd::Listen(const OperatorApiOptions& options, std::string* error) {
                               : limit.rlim_cur / 2;
     m.maxConnections = std::max<size_t>(std::min(m.maxConnections, usable), 1);
   }
-  return true;
+  return Status::OK();
 }
 
-bool FrontEnd::Run(Serve serve, Refused refused, std::string* error) {
+Status FrontEnd::Run(Serve serve, Refused refused) {
   Impl& m = *impl_;
   m.serve = std::move(serve);
   m.refused = std::move(refused);
@@ -889,20 +888,20 @@ bool FrontEnd::Run(Serve serve, Refused refused, std::string* error) {
   e.events = EPOLLIN;
   e.data.ptr = &m.wakeFd;
   if (m.epollFd < 0 || m.wakeFd < 0 || epoll_ctl(m.epollFd, EPOLL_CTL_ADD, m.wakeFd, &e) != 0) {
-    *error = std::string("the operator API cannot wait for connections: ") + strerror(errno);
+    Status failed = Status::Failed(std::string("the operator API cannot wait for connections: ") +
+                                   strerror(errno));
     Stop();
-    return false;
+    return failed;
   }
   try {
     const int threads = m.options.threads > 0 ? m.options.threads : 8;
     for (int i = 0; i < threads; ++i) m.workers.emplace_back([&m] { m.Work(); });
     m.reception = std::thread([&m] { m.Receive(); });
   } catch (const std::system_error& e) {
-    *error = std::string("the operator API cannot start its threads: ") + e.what();
     Stop();
-    return false;
+    return Status::Failed(std::string("the operator API cannot start its threads: ") + e.what());
   }
-  return true;
+  return Status::OK();
 }
 
 void FrontEnd::Stop() {

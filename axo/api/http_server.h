@@ -95,12 +95,11 @@ class FrontEnd {
   FrontEnd& operator=(const FrontEnd&) = delete;
 
   // Binds `options.host`:`options.port` (port 0 picks a free one) and
-  // listens. Returns false with `*error` when the address is in use or not
-  // available.
-  bool Listen(const OperatorApiOptions& options, std::string* error);
+  // listens. Returns kFailed when the address is in use or not available.
+  Status Listen(const OperatorApiOptions& options);
   // Starts the reception thread and the workers on the listening socket.
-  // Returns false with `*error` when a thread cannot be created.
-  bool Run(Serve serve, Refused refused, std::string* error);
+  // Returns kFailed when a thread cannot be created.
+  Status Run(Serve serve, Refused refused);
   // Closes the listener and every connection; a worker finishes the answer
   // it is writing (each wait bounded by the write timeout). Joins every
   // thread. Safe to call when not running.

@@ -88,10 +88,9 @@ struct HistoryCollector::Impl {
     lastRetain = now;
     time_t cutoff = now - static_cast<time_t>(options.retainDays) * 86400;
     for (const std::string& table : options.tables) {
-      std::string error;
-      if (!writer->Retain(table, cutoff, &error)) {
+      if (Status s = writer->Retain(table, cutoff); !s.ok()) {
         TRK1_Printf(&axohist_unit, __LINE__, "AXO0209E History retention of table %s failed: %s",
-                    table.c_str(), error.c_str());
+                    table.c_str(), s.message().c_str());
       }
     }
   }
@@ -123,12 +122,9 @@ HistoryCollector::HistoryCollector() : impl_(new Impl) {}
 
 HistoryCollector::~HistoryCollector() { Stop(); }
 
-bool HistoryCollector::Open(const HistoryOptions& options, std::string* error) {
+Status HistoryCollector::Open(const HistoryOptions& options) {
   std::lock_guard<std::mutex> lock(impl_->mu);
-  if (impl_->writer != nullptr) {
-    *error = "the history database is already open";
-    return false;
-  }
+  if (impl_->writer != nullptr) return Status::Failed("the history database is already open");
   impl_->options = options;
   if (impl_->options.intervalSeconds < 1) impl_->options.intervalSeconds = 1;
   if (impl_->options.agentNode.empty()) {
@@ -141,9 +137,9 @@ bool HistoryCollector::Open(const HistoryOptions& options, std::string* error) {
   }
   std::unique_ptr<HistoryWriter> writer =
       IsPostgresLocation(options.path) ? NewPostgresHistoryWriter() : NewSqliteHistoryWriter();
-  if (!writer->Open(impl_->options, error)) return false;
+  if (Status s = writer->Open(impl_->options); !s.ok()) return s;
   impl_->writer = std::move(writer);
-  return true;
+  return Status::OK();
 }
 
 long HistoryCollector::CollectOnce(time_t now) {
@@ -170,16 +166,15 @@ long HistoryCollector::CollectOnce(time_t now) {
       }
     }
     if (pending.empty()) continue;
-    std::string error;
     HistorySeries series = HistoryTable(table);
-    if (impl_->writer->Write(table, pending, &error)) {
+    if (Status s = impl_->writer->Write(table, pending); s.ok()) {
       written += static_cast<long>(pending.size());
       series.written.Inc(pending.size());
       pending.clear();
     } else {
       if (failure.empty()) {
         failure = "History write of " + std::to_string(pending.size()) + " rows to table " + table +
-                  " failed: " + error;
+                  " failed: " + s.message();
       }
       series.failed.Inc(pending.size());
       impl_->Bound(table, &pending);
@@ -195,11 +190,8 @@ long HistoryCollector::CollectOnce(time_t now) {
   return failed ? -1 : written;
 }
 
-bool HistoryCollector::StartThread(std::string* error) {
-  if (impl_->thread.joinable()) {
-    *error = "the history collector is already running";
-    return false;
-  }
+Status HistoryCollector::StartThread() {
+  if (impl_->thread.joinable()) return Status::Failed("the history collector is already running");
   {
     std::lock_guard<std::mutex> lock(impl_->threadMu);
     impl_->stop = false;
@@ -227,10 +219,9 @@ bool HistoryCollector::StartThread(std::string* error) {
       }
     });
   } catch (const std::system_error& e) {
-    *error = std::string("cannot start the history thread: ") + e.what();
-    return false;
+    return Status::Failed(std::string("cannot start the history thread: ") + e.what());
   }
-  return true;
+  return Status::OK();
 }
 
 void HistoryCollector::SetInterval(int seconds) {
@@ -254,16 +245,16 @@ void HistoryCollector::Stop() {
   }
 }
 
-bool HistoryCollector::ExecForTesting(const std::string& sql, std::string* error) {
+Status HistoryCollector::ExecForTesting(const std::string& sql) {
   std::lock_guard<std::mutex> lock(impl_->mu);
-  if (impl_->writer == nullptr) return false;
-  return impl_->writer->ExecForTesting(sql, error);
+  if (impl_->writer == nullptr) return Status::Failed("the history database is not open");
+  return impl_->writer->ExecForTesting(sql);
 }
 
-bool HistoryCollector::ReopenForTesting(bool readOnly, std::string* error) {
+Status HistoryCollector::ReopenForTesting(bool readOnly) {
   std::lock_guard<std::mutex> lock(impl_->mu);
-  if (impl_->writer == nullptr) return false;
-  return impl_->writer->ReopenForTesting(readOnly, error);
+  if (impl_->writer == nullptr) return Status::Failed("the history database is not open");
+  return impl_->writer->ReopenForTesting(readOnly);
 }
 
 }  // namespace axo
@@ -318,10 +309,11 @@ Status StartHistory(const HistoryOptions& h, const std::string& tablesText) {
   std::lock_guard<std::mutex> lock(g_history_mutex);
   if (g_history != nullptr) return Status::OK();
   auto* collector = new HistoryCollector;
-  std::string error;
-  if (!collector->Open(h, &error) || !collector->StartThread(&error)) {
+  Status s = collector->Open(h);
+  if (s.ok()) s = collector->StartThread();
+  if (!s.ok()) {
     delete collector;
-    return Status::Failed(error);
+    return s;
   }
   // A URI may hold a password: only its scheme and what follows '@' are traced.
   std::string shown = h.path;

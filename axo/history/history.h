@@ -52,23 +52,23 @@ class HistoryCollector {
   HistoryCollector(const HistoryCollector&) = delete;
   HistoryCollector& operator=(const HistoryCollector&) = delete;
 
-  // Opens (creating) the database and switches it to WAL. Returns false with
-  // `*error` when it cannot be opened. Tables are created on first write.
-  bool Open(const HistoryOptions& options, std::string* error);
+  // Opens (creating) the database and switches it to WAL. Returns kFailed
+  // when it cannot be opened. Tables are created on first write.
+  Status Open(const HistoryOptions& options);
   // One collection: one history request per table, one transaction per
   // table. `now` stamps WRITETIME. Returns the number of rows written (those
   // of earlier failed samples included), or -1 when any write failed.
   long CollectOnce(time_t now);
   // Runs CollectOnce every interval on a thread of its own until Stop.
-  bool StartThread(std::string* error);
+  Status StartThread();
   // Changes the interval (at least 1 second); the running thread's next
   // wait starts over with it. Thread-safe.
   void SetInterval(int seconds);
   void Stop();
   // For tests: runs `sql` on the writer's connection (e.g. PRAGMA
   // max_page_count to fill the disk), or reopens the file read-only or not.
-  bool ExecForTesting(const std::string& sql, std::string* error);
-  bool ReopenForTesting(bool readOnly, std::string* error);
+  Status ExecForTesting(const std::string& sql);
+  Status ReopenForTesting(bool readOnly);
 
  private:
   struct Impl;

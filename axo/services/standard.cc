@@ -39,8 +39,7 @@ class OperatorApiService : public Service {
     std::lock_guard<std::mutex> lock(mu_);
     if (api_ != nullptr) return Status::OK();
     auto started = std::make_unique<OperatorApi>();
-    std::string error;
-    if (!started->Start(api, &error)) return Status::Failed(error);
+    if (Status s = started->Start(api); !s.ok()) return s;
     api_ = std::move(started);
     return Status::OK();
   }

@@ -131,7 +131,8 @@ class PostgresHistoryWriter : public HistoryWriter {
  public:
   ~PostgresHistoryWriter() override { Close(); }
 
-  bool Open(const HistoryOptions& options, std::string* error) override {
+ protected:
+  bool DoOpen(const HistoryOptions& options, std::string* error) override {
     options_ = options;
     agent_ = options.agentNode;
     char* message = nullptr;
@@ -156,8 +157,8 @@ class PostgresHistoryWriter : public HistoryWriter {
     return true;
   }
 
-  bool Write(const std::string& table, const std::vector<HistoryRow>& rows,
-             std::string* error) override {
+  bool DoWrite(const std::string& table, const std::vector<HistoryRow>& rows,
+               std::string* error) override {
     if (!Connected(error)) return false;
     bool ok = Ok(Exec(conn_, "BEGIN"), error) && Stage(table, rows, error);
     if (ok) {
@@ -169,7 +170,7 @@ class PostgresHistoryWriter : public HistoryWriter {
   }
 
   // Drops the day partitions that end at or before `cutoff`.
-  bool Retain(const std::string& table, time_t cutoff, std::string* error) override {
+  bool DoRetain(const std::string& table, time_t cutoff, std::string* error) override {
     if (!Connected(error)) return false;
     Result r = Exec(conn_,
                     "SELECT c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid "
@@ -191,12 +192,12 @@ class PostgresHistoryWriter : public HistoryWriter {
     return true;
   }
 
-  bool ExecForTesting(const std::string& sql, std::string* error) override {
+  bool DoExecForTesting(const std::string& sql, std::string* error) override {
     if (!Connected(error)) return false;
     return Ok(Exec(conn_, sql), error) || Failed();
   }
 
-  bool ReopenForTesting(bool, std::string* error) override {
+  bool DoReopenForTesting(bool, std::string* error) override {
     Close();
     nextAttempt_ = {};
     return Connect(error);

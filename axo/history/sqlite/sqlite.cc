@@ -44,7 +44,8 @@ class SqliteHistoryWriter : public HistoryWriter {
  public:
   ~SqliteHistoryWriter() override { Close(); }
 
-  bool Open(const HistoryOptions& options, std::string* error) override {
+ protected:
+  bool DoOpen(const HistoryOptions& options, std::string* error) override {
     options_ = options;
     if (!OpenFile(false, error)) return false;
     // Tables written by an earlier run get their key now, before any row of
@@ -66,8 +67,8 @@ class SqliteHistoryWriter : public HistoryWriter {
     return true;
   }
 
-  bool Write(const std::string& table, const std::vector<HistoryRow>& rows,
-             std::string* error) override {
+  bool DoWrite(const std::string& table, const std::vector<HistoryRow>& rows,
+               std::string* error) override {
     if (db_ == nullptr) {
       *error = "the history database is not open";
       return false;
@@ -89,7 +90,7 @@ class SqliteHistoryWriter : public HistoryWriter {
   }
 
   // Row times are stamps "CYYMMDDHHMMSSmmm", which sort as the times do.
-  bool Retain(const std::string& table, time_t cutoff, std::string* error) override {
+  bool DoRetain(const std::string& table, time_t cutoff, std::string* error) override {
     if (db_ == nullptr) {
       *error = "the history database is not open";
       return false;
@@ -109,11 +110,11 @@ class SqliteHistoryWriter : public HistoryWriter {
     return ok;
   }
 
-  bool ExecForTesting(const std::string& sql, std::string* error) override {
+  bool DoExecForTesting(const std::string& sql, std::string* error) override {
     return Exec(sql, error);
   }
 
-  bool ReopenForTesting(bool readOnly, std::string* error) override {
+  bool DoReopenForTesting(bool readOnly, std::string* error) override {
     Close();
     columns_.clear();
     return OpenFile(readOnly, error);
@@ -408,13 +409,13 @@ Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query
   return Status::OK();
 }
 
-bool HistoryReadQuery(const std::string& path, const std::string& sql,
-                      std::vector<std::vector<std::string>>* rows, std::string* error) {
+Status HistoryReadQuery(const std::string& path, const std::string& sql,
+                        std::vector<std::vector<std::string>>* rows) {
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    *error = db != nullptr ? sqlite3_errmsg(db) : "cannot open " + path;
+    Status failed = Status::Failed(db != nullptr ? sqlite3_errmsg(db) : "cannot open " + path);
     sqlite3_close(db);
-    return false;
+    return failed;
   }
   sqlite3_busy_timeout(db, 5000);
   sqlite3_stmt* stmt = nullptr;
@@ -428,13 +429,11 @@ bool HistoryReadQuery(const std::string& path, const std::string& sql,
     }
     rows->push_back(std::move(row));
   }
-  if (!ok || rc != SQLITE_DONE) {
-    *error = sqlite3_errmsg(db);
-    ok = false;
-  }
+  Status result;
+  if (!ok || rc != SQLITE_DONE) result = Status::Failed(sqlite3_errmsg(db));
   sqlite3_finalize(stmt);
   sqlite3_close(db);
-  return ok;
+  return result;
 }
 
 }  // namespace axo

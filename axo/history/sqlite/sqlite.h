@@ -21,9 +21,10 @@ Status SqliteHistoryQuery(const HistoryOptions& store, const HistoryQuery& query
                           HistoryAnswer* answer);
 
 // Runs a read-only SQL statement on the database at `path` and returns its
-// rows as text (NULL as ""). For tests and tools. False with `*error` on failure.
-bool HistoryReadQuery(const std::string& path, const std::string& sql,
-                      std::vector<std::vector<std::string>>* rows, std::string* error);
+// rows as text (NULL as ""): the test seam that reads what the store
+// holds. kFailed when the file or the statement fails.
+Status HistoryReadQuery(const std::string& path, const std::string& sql,
+                        std::vector<std::vector<std::string>>* rows);
 
 }  // namespace axo
 

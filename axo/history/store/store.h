@@ -88,21 +88,49 @@ class HistoryWriter {
  public:
   virtual ~HistoryWriter() = default;
   // Opens (creating) the store and brings the keyed tables already there to
-  // their key. False with `*error` when the agent must not start (a bad
-  // location, rejected credentials, a newer schema). A store that is only
-  // out of reach is no failure: the writer traces it and retries in Write.
-  virtual bool Open(const HistoryOptions& options, std::string* error) = 0;
+  // their key. kFailed when the agent must not start (a bad location,
+  // rejected credentials, a newer schema). A store that is only out of
+  // reach is no failure: the writer traces it and retries in Write.
+  Status Open(const HistoryOptions& options) {
+    std::string error;
+    return Checked(DoOpen(options, &error), error);
+  }
   // Stores `rows` of `table` in one transaction, creating the table or the
-  // columns it lacks. False with `*error` when nothing was stored.
-  virtual bool Write(const std::string& table, const std::vector<HistoryRow>& rows,
-                     std::string* error) = 0;
+  // columns it lacks. kFailed when nothing was stored.
+  Status Write(const std::string& table, const std::vector<HistoryRow>& rows) {
+    std::string error;
+    return Checked(DoWrite(table, rows, &error), error);
+  }
   // Removes the rows of `table` whose time (HistoryTimeColumn) is before
   // `cutoff`; a back end that stores whole days removes only whole days.
-  virtual bool Retain(const std::string& table, time_t cutoff, std::string* error) = 0;
+  Status Retain(const std::string& table, time_t cutoff) {
+    std::string error;
+    return Checked(DoRetain(table, cutoff, &error), error);
+  }
   // For tests: runs `sql` on the writer's own connection.
-  virtual bool ExecForTesting(const std::string& sql, std::string* error) = 0;
+  Status ExecForTesting(const std::string& sql) {
+    std::string error;
+    return Checked(DoExecForTesting(sql, &error), error);
+  }
   // For tests: closes the store and opens it again, read-only if asked.
-  virtual bool ReopenForTesting(bool readOnly, std::string* error) = 0;
+  Status ReopenForTesting(bool readOnly) {
+    std::string error;
+    return Checked(DoReopenForTesting(readOnly, &error), error);
+  }
+
+ protected:
+  // What each back end implements: true, or false with `*error`.
+  virtual bool DoOpen(const HistoryOptions& options, std::string* error) = 0;
+  virtual bool DoWrite(const std::string& table, const std::vector<HistoryRow>& rows,
+                       std::string* error) = 0;
+  virtual bool DoRetain(const std::string& table, time_t cutoff, std::string* error) = 0;
+  virtual bool DoExecForTesting(const std::string& sql, std::string* error) = 0;
+  virtual bool DoReopenForTesting(bool readOnly, std::string* error) = 0;
+
+ private:
+  static Status Checked(bool ok, const std::string& error) {
+    return ok ? Status::OK() : Status::Failed(error);
+  }
 };
 
 // True when `location` is a PostgreSQL connection URI: the warehouse, not

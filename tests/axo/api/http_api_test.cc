@@ -43,8 +43,7 @@ class AxoHttpApiTest : public ::testing::Test {
     options_.port = 0;
     options_.token = "s3cret-token";
     options_.maxBodyBytes = 4096;
-    std::string error;
-    ASSERT_TRUE(api_.Start(options_, &error)) << error;
+    ASSERT_TRUE(api_.Start(options_).ok());
   }
   // Starts the listener again with deadlines of `ms` milliseconds and
   // `connections` at most.
@@ -52,8 +51,7 @@ class AxoHttpApiTest : public ::testing::Test {
     api_.Stop();
     options_.requestTimeout = options_.idleTimeout = std::chrono::milliseconds(ms);
     options_.maxConnections = connections;
-    std::string error;
-    ASSERT_TRUE(api_.Start(options_, &error)) << error;
+    ASSERT_TRUE(api_.Start(options_).ok());
   }
   void TearDown() override {
     api_.Stop();

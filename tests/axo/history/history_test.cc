@@ -27,6 +27,10 @@ const char* const kDay6 = "1261206100000000";
 const char* const kDay7 = "1261207100000000";
 constexpr time_t kNow = 1796601600;
 
+::testing::AssertionResult Ok(const axo::Status& s) {
+  return s.ok() ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << s.message();
+}
+
 // The rows of AXOSMP waiting for a retry, as the operator sees them.
 size_t PendingRows() {
   namespace m = axo::metrics;
@@ -69,17 +73,16 @@ class HistoryTest : public ::testing::Test {
     AXO_ResetForTesting();
   }
 
-  void Open(axo::HistoryCollector* c, const axo::HistoryOptions& o) {
-    std::string error;
-    ASSERT_TRUE(c->Open(o, &error)) << error;
-  }
+  void Open(axo::HistoryCollector* c, const axo::HistoryOptions& o) { ASSERT_TRUE(Ok(c->Open(o))); }
 
   // The rows `sql` reads from the store: fields split by '|', rows by '\n'.
   std::string Sql(const std::string& sql) {
     if (pg_) return server_->Psql(sql, db_);
     std::vector<std::vector<std::string>> rows;
-    std::string error, out;
-    if (!axo::HistoryReadQuery(store_.path, sql, &rows, &error)) return "ERROR: " + error;
+    std::string out;
+    if (axo::Status s = axo::HistoryReadQuery(store_.path, sql, &rows); !s.ok()) {
+      return "ERROR: " + s.message();
+    }
     for (const auto& row : rows) {
       if (!out.empty()) out += '\n';
       for (size_t i = 0; i < row.size(); ++i) out += (i > 0 ? "|" : "") + row[i];
@@ -89,11 +92,10 @@ class HistoryTest : public ::testing::Test {
 
   // Breaks the store for writes (a read-only file, a stopped server) or mends it.
   void Break(axo::HistoryCollector* c, bool broken) {
-    std::string error;
     if (pg_) {
       ASSERT_TRUE(broken ? server_->Stop() : server_->Start()) << server_->error();
     } else {
-      ASSERT_TRUE(c->ReopenForTesting(broken, &error)) << error;
+      ASSERT_TRUE(Ok(c->ReopenForTesting(broken)));
     }
   }
 
@@ -179,8 +181,7 @@ TEST_P(AxoHistoryTest, TheRouteAnswersRowsOfTheRangeAndRefusesWithTheReason) {
   axo::OperatorApi api;
   axo::OperatorApiOptions o;
   o.port = 0;
-  std::string error;
-  ASSERT_TRUE(api.Start(o, &error)) << error;
+  ASSERT_TRUE(Ok(api.Start(o)));
   auto Get = [&](const std::string& target) { return e2e::Http(api.port(), "GET", target); };
 
   e2e::HttpReply r = Get("/api/v1/history/axosmp?from=2026-12-05T00:00:00Z&to=2026-12-07");
@@ -236,7 +237,7 @@ TEST_F(AxoHistorySqliteTest, AFileThatIsNotADatabaseIsRefusedAtOpen) {
   e2e::WriteFile(store_.path, std::string(4096, 'j'));
   axo::HistoryCollector c;
   std::string error;
-  EXPECT_FALSE(c.Open(store_, &error));
+  error = c.Open(store_).message();
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(c.CollectOnce(1), -1);
 
@@ -244,7 +245,8 @@ TEST_F(AxoHistorySqliteTest, AFileThatIsNotADatabaseIsRefusedAtOpen) {
   e2e::WriteFile(target, "");
   std::remove(store_.path.c_str());
   ASSERT_EQ(symlink(target.c_str(), store_.path.c_str()), 0);
-  EXPECT_FALSE(c.Open(store_, &error));
+  error = c.Open(store_).message();
+  EXPECT_FALSE(error.empty());
   EXPECT_NE(error.find("symbolic link"), std::string::npos) << error;
   EXPECT_TRUE(e2e::ReadFile(target).empty());
 }
@@ -267,15 +269,14 @@ TEST_F(AxoHistorySqliteTest, AFullDiskWritesEachSampleWholeWhenSpaceReturns) {
   EXPECT_EQ(Sql("SELECT typeof(SMALL), typeof(BIG) FROM AXOSMP LIMIT 1"), "integer|integer");
   EXPECT_EQ(Sql("PRAGMA journal_mode"), "wal");
   std::string error;
-  ASSERT_TRUE(c.ExecForTesting("PRAGMA max_page_count=" + Sql("PRAGMA page_count"), &error))
-      << error;
+  ASSERT_TRUE(Ok(c.ExecForTesting("PRAGMA max_page_count=" + Sql("PRAGMA page_count"))));
   TRK1_Capture trace;
   for (TestRow& r : sampled_.rows) r.big = 2;
   EXPECT_EQ(c.CollectOnce(1000002), -1);
   EXPECT_TRUE(trace.contains("full")) << ::testing::PrintToString(trace.messages());
   EXPECT_EQ(PendingRows(), static_cast<size_t>(kRows));
 
-  ASSERT_TRUE(c.ExecForTesting("PRAGMA max_page_count=1000000", &error)) << error;
+  ASSERT_TRUE(Ok(c.ExecForTesting("PRAGMA max_page_count=1000000")));
   for (TestRow& r : sampled_.rows) r.big = 3;
   EXPECT_EQ(c.CollectOnce(1000003), 2 * kRows);
   EXPECT_EQ(Sql("SELECT group_concat(BIG || ':' || n) FROM (SELECT BIG, count(*) n FROM "
@@ -364,7 +365,7 @@ TEST_F(AxoHistoryPgTest, StartUpRefusesWhatCannotWorkAndStartsWithoutTheServer) 
   ASSERT_EQ(Sql("CREATE TABLE zep_history_schema (version integer NOT NULL); "
                 "INSERT INTO zep_history_schema VALUES (2)"),
             "");
-  EXPECT_FALSE(axo::HistoryCollector().Open(store_, &error));
+  error = axo::HistoryCollector().Open(store_).message();
   EXPECT_NE(error.find("schema version 2, newer than version 1"), std::string::npos) << error;
 }
 
