@@ -288,9 +288,10 @@ Status createSituation(const SituationSpec& spec) {
     return Status::Failed("table " + spec.table + " cannot create a sampler");
   }
   if (!v->GetRefusal().empty()) {
+    Status refused = Status::BadRequest(v->GetRefusal());
     delete v;  // no framework lock held, as when a situation is deleted
     ReleaseName(spec.name);
-    return Status::BadRequest(v->GetRefusal());
+    return refused;
   }
   v->AttachSituation(&sit->state);
   sit->sampler = v;
