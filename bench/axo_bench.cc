@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "axo/vexor.h"
+#include "axo/tables/vexor.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "axo/vexor.h"
+#include "axo/tables/vexor.h"
 #include "foundation/zepstrut.h"
 #include "logs/zepadlst.h"
 #include "logs/zepdclog.h"

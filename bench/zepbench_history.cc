@@ -2,7 +2,7 @@
 // shells' bulk loads of the same rows (psql's \copy into a fresh table with
 // the same key index; the sqlite3 shell's .import), and a one-day history
 // query of ROWS ZEPSMT rows over the operator API from each back end. A
-// PostgreSQL server is started for the run (tests/axo/pg_server.h).
+// PostgreSQL server is started for the run (tests/axo/history/pg_server.h).
 //
 // Prints key=value fields: pg_writer_rows_per_second, pg_copy_rows_per_second,
 // sqlite_writer_rows_per_second, sqlite_import_rows_per_second,
@@ -13,10 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "axo/history.h"
-#include "axo/http_api.h"
-#include "axo/pg_server.h"
-#include "history_writer.h"
+#include "axo/api/http_api.h"
+#include "axo/history/history.h"
+#include "axo/history/pg_server.h"
+#include "axo/history/postgres/postgres.h"
+#include "axo/history/sqlite/sqlite.h"
+#include "axo/history/store/store.h"
 #include "zepbench.h"
 
 namespace zepbench {
@@ -110,9 +112,8 @@ double TimeWriter(axo::HistoryWriter* writer, const std::vector<axo::HistoryRow>
     const size_t end = std::min(at + kBatch, rows.size());
     std::vector<axo::HistoryRow> batch(rows.begin() + static_cast<long>(at),
                                        rows.begin() + static_cast<long>(end));
-    std::string error;
-    if (!writer->Write("ZEPSMT", batch, &error)) {
-      std::fprintf(stderr, "zepbench history: write failed: %s\n", error.c_str());
+    if (axo::Status s = writer->Write("ZEPSMT", batch); !s.ok()) {
+      std::fprintf(stderr, "zepbench history: write failed: %s\n", s.message().c_str());
       return -1;
     }
   }
@@ -182,8 +183,7 @@ void TimeQuery(const char* prefix, const axo::HistoryOptions& store, time_t day,
   axo::OperatorApi api;
   axo::OperatorApiOptions options;
   options.port = 0;
-  std::string error;
-  if (!api.Start(options, &error)) {
+  if (!api.Start(options).ok()) {
     std::printf("%s_query=unavailable ", prefix);
     return;
   }
@@ -216,9 +216,8 @@ int runHistory(int argc, char** argv) {
   pg.path = server.Uri();
   pg.agentNode = "bench";
   auto pgWriter = axo::NewPostgresHistoryWriter();
-  std::string error;
-  if (!pgWriter->Open(pg, &error)) {
-    std::fprintf(stderr, "zepbench history: %s\n", error.c_str());
+  if (axo::Status s = pgWriter->Open(pg); !s.ok()) {
+    std::fprintf(stderr, "zepbench history: %s\n", s.message().c_str());
     return 1;
   }
   const double pgRate = TimeWriter(pgWriter.get(), rows);
@@ -232,8 +231,8 @@ int runHistory(int argc, char** argv) {
   axo::HistoryOptions lite;
   lite.path = dir.root() + "/history.db";
   auto liteWriter = axo::NewSqliteHistoryWriter();
-  if (!liteWriter->Open(lite, &error)) {
-    std::fprintf(stderr, "zepbench history: %s\n", error.c_str());
+  if (axo::Status s = liteWriter->Open(lite); !s.ok()) {
+    std::fprintf(stderr, "zepbench history: %s\n", s.message().c_str());
     return 1;
   }
   const double liteRate = TimeWriter(liteWriter.get(), rows);

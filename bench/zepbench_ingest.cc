@@ -39,7 +39,7 @@
 #include <string>
 #include <vector>
 
-#include "axo/metrics.h"
+#include "axo/metrics/metrics.h"
 #include "logs/zepdclst.h"
 #include "runtime/zepdisp.h"
 #include "situations/zepdc.h"

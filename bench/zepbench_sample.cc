@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "axo/http_api.h"
-#include "axo/vexor.h"
+#include "axo/api/http_api.h"
+#include "axo/tables/vexor.h"
 #include "logs/zepdclst.h"
 #include "runtime/zepdisp.h"
 #include "tables/zepflct.h"
@@ -99,7 +99,7 @@ std::vector<std::string> subnodes() {
 template <class Agent>
 int sampleOnce(const std::vector<std::string>& names, bool history) {
   RequestDetail request;
-  for (const std::string& s : names) request.AddSubnode(s);
+  request.subnodes = names;
   request.history = history;
   ContextInfo context;
   ZEPTABLE_object<Agent> sampler(&request, &context, nullptr);
@@ -121,9 +121,8 @@ void timeOperatorApi(const Options& o) {
   axo::OperatorApi api;
   axo::OperatorApiOptions options;
   options.port = 0;
-  std::string error;
-  if (!api.Start(options, &error)) {
-    std::printf("api_json=unavailable (%s)\n", error.c_str());
+  if (axo::Status s = api.Start(options); !s.ok()) {
+    std::printf("api_json=unavailable (%s)\n", s.message().c_str());
     return;
   }
   long long bytes = 0;

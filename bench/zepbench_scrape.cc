@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "axo/metrics.h"
+#include "axo/metrics/metrics.h"
 #include "zepbench.h"
 
 namespace zepbench {
@@ -69,9 +69,10 @@ void touchHealthFamilies() {
   requests.counter({"POST", "/api/v1/situations", "201"}).Inc(5);
   requests.counter({"GET", "/api/v1/tables/{table}", "404"}).Inc(2);
   for (const char* table : {"ZEPSMT", "ZEPINV"}) {
-    m::HistorySeries h = m::HistoryTable(table);
-    h.written.Inc(5000);
-    h.pending.Set(10);
+    m::Define(Kind::kCounter, "zep_history_rows_written_total", "", {"table"})
+        .counter({table})
+        .Inc(5000);
+    m::Define(Kind::kGauge, "zep_history_rows_pending", "", {"table"}).gauge({table}).Set(10);
   }
   m::Define(Kind::kHistogram, "zep_dispatcher_pass_seconds", "", {}, m::LatencyBuckets())
       .histogram()

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "axo/request.h"
+#include "axo/requests/request.h"
 #include "fuzz_support.h"
 #include "runtime/zepdisp.h"
 #include "runtime/zepmain.h"
@@ -92,21 +92,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 
-  std::string error;
   std::vector<axo::Row> rows, allRows;
-  const axo::Status qs = axo::runQuery(query, &rows, &error);
+  const axo::Code qs = axo::runQuery(query, &rows).code();
   ZEPFUZZ_CHECK(qs >= axo::kOk && qs <= axo::kFailed && (qs == axo::kOk || rows.empty()));
   // (A history request marks what it returned, so only ordinary queries
   // can be compared.)
   if (qs == axo::kOk && !anyOr && !query.history) {
     axo::Query all = query;
     all.terms.clear();
-    ZEPFUZZ_CHECK(axo::runQuery(all, &allRows, &error) == axo::kOk);
+    ZEPFUZZ_CHECK(axo::runQuery(all, &allRows).code() == axo::kOk);
     ZEPFUZZ_CHECK(rows.size() <= allRows.size());
   }
   spec.table = query.table;
   spec.terms = query.terms;
-  const axo::Status cs = axo::createSituation(spec, &error);
+  const axo::Code cs = axo::createSituation(spec).code();
   ZEPFUZZ_CHECK(cs >= axo::kOk && cs <= axo::kFailed);
   if (cs == axo::kOk) {
     bool listed = false;
@@ -114,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ZEPFUZZ_CHECK(listed);
     axo::pollSituations(zepfuzz::kNow);
     axo::pollSituations(zepfuzz::kNow + 86400);
-    ZEPFUZZ_CHECK(axo::deleteSituation(spec.name, &error) == axo::kOk);
+    ZEPFUZZ_CHECK(axo::deleteSituation(spec.name).code() == axo::kOk);
   }
   ZEPFUZZ_CHECK(axo::listSituations().empty());
   axo::eventsSince(0);

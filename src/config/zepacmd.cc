@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zepprops.h"
 #include "foundation/zepstrut.h"
 
@@ -596,7 +596,7 @@ int ZEPACMD_actionCommand::handleAction(const char* command, ZEPPROPS_properties
       props.load();
     }
   }
-  return flow.exit(rc);
+  return flow.exitWith(rc);
 }
 
 std::string ZEPACMD_actionCommand::controlStem(const Field* fields, bool monitorList) {

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "axo/axo.h"
-#include "axo/osb1.h"
-#include "axo/trk1.h"
+#include "axo/base/osb1.h"
+#include "axo/base/trk1.h"
+#include "axo/process/axo.h"
 #include "config/zepdcmte.h"
 #include "config/zepfctel.h"
 #include "foundation/zepprops.h"
@@ -227,6 +227,6 @@ ZEPLLST_LinkedList* ZEPCTELE_GlobalCfg::getGlobalConfigTable() {
         ZEPDCSET_settings::viewDCProperties(*props, server, envCode, view);
         ZEPCTELE_appendUnique(rows, new ZEPCTELE_GlobalCfg(server, hostName, envCode, &view));
       });
-  flow.exit(list != nullptr ? list->size() : -1);
+  flow.exitWith(list != nullptr ? list->size() : -1);
   return list;
 }

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zepprops.h"
 
 TRK1_UNIT(zepdcmte_unit, "ZEPDCMTE");
@@ -49,6 +49,6 @@ ZEPLLST_LinkedList* ZEPDCMTE_MonitorCtl::getMonitorCtlTable() {
          ZEPPROPS_properties* props, const char* count) {
         addMonControls(server, hostName, envCode, props, rows, SU::atoi(count));
       });
-  flow.exit(list != nullptr ? list->size() : -1);
+  flow.exitWith(list != nullptr ? list->size() : -1);
   return list;
 }

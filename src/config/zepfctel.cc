@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zepprops.h"
 
 TRK1_UNIT(zepfctel_unit, "ZEPFCTEL");
@@ -44,6 +44,6 @@ ZEPLLST_LinkedList* ZEPFCTEL_FilterCtl::getFilterCtlTable() {
          ZEPPROPS_properties* props, const char* count) {
         addFilterControls(server, hostName, envCode, props, rows, SU::atoi(count));
       });
-  flow.exit(list != nullptr ? list->size() : -1);
+  flow.exitWith(list != nullptr ? list->size() : -1);
   return list;
 }

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "axo/osb1.h"
-#include "axo/trk1.h"
+#include "axo/base/osb1.h"
+#include "axo/base/trk1.h"
 #include "config/zepacmd.h"
 #include "config/zepctele.h"
 #include "config/zepdcmte.h"

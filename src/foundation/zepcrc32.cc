@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdio>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 
 TRK1_UNIT(zepcrc32_unit, "ZEPCRC32");
 

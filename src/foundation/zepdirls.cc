@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zepstrut.h"
 
 TRK1_UNIT(zepdirls_unit, "ZEPDIRLS");

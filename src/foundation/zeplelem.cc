@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 
 TRK1_UNIT(zeplelem_unit, "ZEPLELEM");
 

@@ -1,6 +1,6 @@
 #include "foundation/zepllst.h"
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 
 TRK1_UNIT(zepllst_unit, "ZEPLLST");
 

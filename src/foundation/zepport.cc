@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 
 TRK1_UNIT(zepport_unit, "ZEPPORT");
 

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 
 TRK1_UNIT(zepprops_unit, "ZEPPROPS");
 
@@ -104,7 +104,7 @@ int ZEPPROPS_properties::load(const char* name) {
       lastModified_ = st.mtime();
     }
   }
-  return flow.exit(rc);
+  return flow.exitWith(rc);
 }
 
 int ZEPPROPS_properties::load(ZEP_FILE* file) {
@@ -128,7 +128,7 @@ int ZEPPROPS_properties::load(ZEP_FILE* file) {
     list_.push_back(fresh.list_);
     index_.swap(fresh.index_);
   }
-  return flow.exit(rc);
+  return flow.exitWith(rc);
 }
 
 int ZEPPROPS_properties::loadIfChanged() {
@@ -155,7 +155,7 @@ int ZEPPROPS_properties::save(const char* name, const char* header) {
     if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n", "");
     }
-    return flow.exit(ERROR);
+    return flow.exitWith(ERROR);
   }
   // Only a regular file is replaced: a link (or anything else) found under
   // the name is left alone, never written through.
@@ -163,7 +163,7 @@ int ZEPPROPS_properties::save(const char* name, const char* header) {
   const bool exists = ZEPPORT::zep_lstat(name, &original) == 0;
   if (exists && !original.isRegular()) {
     ReportRefused(name, original.fileType());
-    return flow.exit(ERROR);
+    return flow.exitWith(ERROR);
   }
   // The entries go to a new temporary file beside the file, which replaces
   // it only once it is completely written and on the device.
@@ -172,7 +172,7 @@ int ZEPPROPS_properties::save(const char* name, const char* header) {
     if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n", name);
     }
-    return flow.exit(ERROR);
+    return flow.exitWith(ERROR);
   }
   const std::string tmp = file.path;
   if (exists) MatchAttributes(&file, original, name);
@@ -202,7 +202,7 @@ int ZEPPROPS_properties::save(const char* name, const char* header) {
   } else if (ZEPPORT::zep_lstat(name, &st) == 0) {
     lastModified_ = st.mtime();
   }
-  return flow.exit(rc);
+  return flow.exitWith(rc);
 }
 
 int ZEPPROPS_properties::save(ZEP_FILE* file, const char* header) {
@@ -225,7 +225,7 @@ int ZEPPROPS_properties::save(ZEP_FILE* file, const char* header) {
     TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00205E Error writing properties to output stream\n");
   }
   const int rc = ok ? OK : ERROR;
-  return flow.exit(rc);
+  return flow.exitWith(rc);
 }
 
 ZEPKVPAR_keyValuePair* ZEPPROPS_properties::find(const char* key) const {
@@ -322,6 +322,6 @@ const ZEPSTRUT_stringUtil::ENUM_CONSTANT* ZEPPROPS_properties::copyMappedPropert
       TRK1_Printf(&zepprops_unit, __LINE__, "ZEP0208E Unable to map property: %s\n", value);
     }
   }
-  flow.exit(row != nullptr);
+  flow.exitWith(row != nullptr);
   return row;
 }

@@ -28,7 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "axo/vexor.h"
+#include "axo/tables/vexor.h"
 
 // Column type codes: the framework's.
 enum ZEPROWS_columnType : uint16_t {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zepport.h"
 
 // The toolbox never traces (it sits on the hottest path of the agent); the

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zepport.h"
 #include "foundation/zepprops.h"
 #include "foundation/zepstrut.h"

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "axo/metrics.h"
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
+#include "axo/metrics/metrics.h"
 #include "foundation/zepport.h"
 #include "foundation/zepselem.h"
 #include "foundation/zepstrut.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zepselem.h"
 #include "foundation/zepstrut.h"
 #include "logs/zepmelem.h"

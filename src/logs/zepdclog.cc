@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "axo/metrics.h"
-#include "axo/testpause.h"
-#include "axo/trk1.h"
+#include "axo/base/testpause.h"
+#include "axo/base/trk1.h"
+#include "axo/metrics/metrics.h"
 #include "foundation/zepcrc32.h"
 #include "foundation/zepdirls.h"
 #include "foundation/zepkvpar.h"
@@ -84,17 +84,6 @@ using SU = ZEPSTRUT_stringUtil;
 
 const SU::ENUM_CONSTANT kEnvCodes[] = {
     {"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}, {"5", 5}, {"6", 6}, {"7", 7}, {"8", 8}, {"9", 9},
-};
-const char* const kEnvNames[] = {
-    "Granite_Application_Server",
-    "Quill_Runtime",
-    "Marlin_Server",
-    "Osprey",
-    "Kestrel",
-    "Tundra",
-    "Granite_Community_Edition",
-    "Sentinel_Gateway",
-    "Component_Assembly_Runtime",
 };
 constexpr int kNumEnv = sizeof(kEnvCodes) / sizeof(kEnvCodes[0]);
 
@@ -237,7 +226,7 @@ int ZEPDCLOG_DCMetricsLogFile::renameLogToTmpName(char* cachedPath) {
       }
     }
   }
-  return flow.exit(rc);
+  return flow.exitWith(rc);
 }
 
 int ZEPDCLOG_DCMetricsLogFile::readLogForSubnodeName(const char* cachedPath, ZEP_FILE* file,
@@ -289,7 +278,7 @@ int ZEPDCLOG_DCMetricsLogFile::readCachedLog(const char* cachedPath, int maxMetr
       ZEPADLST_AggDataList::renameToArchive(cachedPath, false);
     }
   }
-  return flow.exit(rc);
+  return flow.exitWith(rc);
 }
 
 int ZEPDCLOG_DCMetricsLogFile::processLine(const char* /*cachedPath*/, const char* line,
@@ -590,8 +579,4 @@ const char* ZEPDCLOG_DCMetricsLogFile::envEnumToStr(int16_t value) {
                 value);
   }
   return nullptr;
-}
-
-const char* ZEPDCLOG_DCMetricsLogFile::envEnumToName(int16_t value) {
-  return value >= 1 && value <= kNumEnv ? kEnvNames[value - 1] : nullptr;
 }

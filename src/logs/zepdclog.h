@@ -151,9 +151,6 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   // value, or null with ZEP00105E.
   static int16_t envStrToEnum(const char* code, int len);
   static const char* envEnumToStr(int16_t value);
-  // The environment name ("Granite_Application_Server", ...) of a value, or
-  // null. Action commands accept these names.
-  static const char* envEnumToName(int16_t value);
 
   // Header fields (zero-terminated texts).
   const char* getDirectory() const { return directory_; }

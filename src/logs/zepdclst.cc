@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "axo/metrics.h"
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
+#include "axo/metrics/metrics.h"
 #include "foundation/zepprops.h"
 #include "foundation/zepstrut.h"
 #include "logs/zepadlst.h"
@@ -160,7 +160,7 @@ int ZEPDCLST_DCMetricsLogList::readLogs(ZEPPROPS_properties& props) {
       if (processLog(props, name, tmpName) != 0) rc = -1;
     }
   }
-  return flow.exit(rc);
+  return flow.exitWith(rc);
 }
 
 int ZEPDCLST_DCMetricsLogList::readCachedLogs(ZEPPROPS_properties& props) {
@@ -189,7 +189,7 @@ int ZEPDCLST_DCMetricsLogList::readCachedLogs(ZEPPROPS_properties& props) {
       if (processLog(props, original, tmpName) != 0) rc = -1;
     }
   }
-  return flow.exit(rc);
+  return flow.exitWith(rc);
 }
 
 int ZEPDCLST_DCMetricsLogList::processLog(ZEPPROPS_properties& props, const char* filename,
@@ -371,7 +371,7 @@ int ZEPDCLST_DCMetricsLogList::purgeLogs(ZEPPROPS_properties& props) {
   }
   enforceSvcInvLimits(props);
   purgeArchive(props);
-  return flow.exit(0);
+  return flow.exitWith(0);
 }
 
 int ZEPDCLST_DCMetricsLogList::purgeArchive(ZEPPROPS_properties& props) {

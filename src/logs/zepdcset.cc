@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zepport.h"
 #include "foundation/zepprops.h"
 #include "foundation/zepstrut.h"

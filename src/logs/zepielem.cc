@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zepstrut.h"
 #include "logs/zepmelem.h"
 

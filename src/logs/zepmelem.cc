@@ -4,7 +4,7 @@
 #include <cstring>
 #include <functional>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zepstrut.h"
 
 TRK1_UNIT(zepmelem_unit, "ZEPMELEM");

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "logs/zepmelem.h"
 #include "logs/zepshared.h"
 

@@ -15,7 +15,7 @@
 #include <ctime>
 #include <optional>
 
-#include "axo/osb1.h"
+#include "axo/base/osb1.h"
 #include "foundation/zepprops.h"
 #include "logs/zepdclst.h"
 

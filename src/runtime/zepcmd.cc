@@ -3,9 +3,9 @@
 
 #include <cstring>
 
-#include "axo/axo.h"
-#include "axo/trk1.h"
-#include "axo/vexor.h"
+#include "axo/base/trk1.h"
+#include "axo/process/axo.h"
+#include "axo/tables/vexor.h"
 #include "config/zepacmd.h"
 #include "foundation/zepprops.h"
 #include "runtime/zepdisp.h"
@@ -53,12 +53,12 @@ int zepRegisterSubnode(char* name) {
       TRK1_Printf(&zepcmd_unit, __LINE__, "AXO_Subnode_SendRequest call returned with %d.", rc);
     }
   }
-  return flow.exit(rc);
+  return flow.exitWith(rc);
 }
 
 long ZEP_CommandHandler(VexorAutomationCapsule* capsule) {
   TRK1_FlowScope flow(&zepcmd_unit, "ZEP_CommandHandler");
-  if (capsule == nullptr) return flow.exit(kRcError);
+  if (capsule == nullptr) return flow.exitWith(kRcError);
   // The capsule's text begins with a three-character prefix, then the
   // command after any leading blanks.
   const char* command = capsule->GetCommand();
@@ -81,7 +81,7 @@ long ZEP_CommandHandler(VexorAutomationCapsule* capsule) {
         TRK1_Printf(&zepcmd_unit, __LINE__, "Command not run: the configuration is busy\n");
       }
       capsule->GetVexor()->FinishedAutomationCommand(capsule);
-      return flow.exit(static_cast<long>(AXO_RC_BUSY));
+      return flow.exitWith(static_cast<long>(AXO_RC_BUSY));
     }
     ZEPACMD_actionCommand action;
     rc = action.handleAction(command, ZEPDISP_dispatcher::configProperties, message,
@@ -99,7 +99,7 @@ long ZEP_CommandHandler(VexorAutomationCapsule* capsule) {
     }
   }
   capsule->GetVexor()->FinishedAutomationCommand(capsule);
-  return flow.exit(rc);
+  return flow.exitWith(rc);
 }
 
 int axo_sendCommand(int argc, char** argv) {
@@ -114,5 +114,5 @@ int axo_sendCommand(int argc, char** argv) {
   } else {
     TRK1_Printf(&zepcmd_unit, __LINE__, "ZEP AXO Manager command operand missing.");
   }
-  return flow.exit(0);
+  return flow.exitWith(0);
 }

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <mutex>
 
-#include "axo/liveness.h"
-#include "axo/metrics.h"
-#include "axo/testpause.h"
-#include "axo/trk1.h"
+#include "axo/base/testpause.h"
+#include "axo/base/trk1.h"
+#include "axo/metrics/metrics.h"
+#include "axo/process/liveness.h"
 #include "foundation/zepdirls.h"
 #include "foundation/zepport.h"
 #include "foundation/zepprops.h"
@@ -126,7 +126,7 @@ void deleteDataComputer() {
 
 int ZEPDISP_dispatcher::init(const char* /*arg*/) {
   TRK1_FlowScope flow(&zepdisp_unit, "init");
-  return flow.exit(initialise(true));
+  return flow.exitWith(initialise(true));
 }
 
 int ZEPDISP_dispatcher::initWithoutThread() { return initialise(false); }
@@ -148,7 +148,7 @@ int ZEPDISP_dispatcher::runOnePass() {
   }
   pass.Observe(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   lastPass.Set(static_cast<double>(ZEPPORT::now()));
-  return flow.exit(sleepSeconds);
+  return flow.exitWith(sleepSeconds);
 }
 
 void ZEPDISP_dispatcher::dispatch() {

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "axo/axo.h"
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
+#include "axo/process/axo.h"
 #include "foundation/zepport.h"
 #include "runtime/zepcmd.h"
 #include "runtime/zepdisp.h"
@@ -115,7 +115,7 @@ bool initZEPAgent(int argc, char** argv) {
   // loop's bound on shutdown.
   AXO_RegisterShutdownHook(ZEPDISP_dispatcher::stop, "dispatcher");
 
-  return flow.exit(failed);
+  return flow.exitWith(failed);
 }
 
 int run_omxmain(int argc, char** argv) {
@@ -128,7 +128,18 @@ int run_omxmain(int argc, char** argv) {
 }
 
 int axo_main(int argc, char** argv) {
-  OSB1_Main(&argc, argv, kProgramName);
+  // The framework never ends the process: --help and --version have printed
+  // their text (status 0), a bad option its message and the usage (status
+  // 2, AXO_OPTIONS_ERROR); only a bound process goes on.
+  switch (OSB1_Main(&argc, argv, kProgramName)) {
+    case AXO_OPTIONS_OK:
+      break;
+    case AXO_OPTIONS_HELP:
+    case AXO_OPTIONS_VERSION:
+      return 0;
+    default:
+      return AXO_OPTIONS_ERROR;
+  }
   TRK1_FlowScope flow(&zepmain_unit, "ZEPAXO_MAIN");
 
   // A failed start-up ends the process with a non-zero status, so that the
@@ -141,7 +152,7 @@ int axo_main(int argc, char** argv) {
   // did not stop, nothing more is waited for: main ends the process.
   if (rc != AXO_SHUTDOWN_UNFINISHED) ZEPDISP_dispatcher::stop();
 
-  return flow.exit(rc);
+  return flow.exitWith(rc);
 }
 
 unsigned long LoadAgents() {
@@ -153,7 +164,7 @@ unsigned long LoadAgents() {
   zep_zepfct_init();
   zep_zepmatt_init();
   zep_zepinv_init();
-  return flow.exit(0ul);
+  return flow.exitWith(0ul);
 }
 
 void get_timestamp(char* buffer) {

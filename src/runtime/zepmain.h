@@ -19,7 +19,8 @@ extern "C" char zep_agent_name[32];   // system name of this machine, or ""
 inline constexpr const char kZepBuildId[] = "200603281600";
 
 // Runs the agent: binds the process, initialises it and runs the framework
-// main loop. Returns the process exit status: the main loop's code after a
+// main loop. Returns the process exit status: 0 after --help or --version,
+// 2 (AXO_OPTIONS_ERROR) for a bad option, the main loop's code after a
 // normal run, 1 when initialisation failed. The agent's background threads
 // are stopped before it returns, unless it returns AXO_SHUTDOWN_UNFINISHED:
 // then a part did not stop in time and the caller must end the process at

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zepllst.h"
 #include "foundation/zepport.h"
 #include "foundation/zeprows.h"
@@ -133,20 +133,20 @@ bool ZEPDC_DataComputer::CreateSituation(const char* clientAddress, const char* 
     if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepdc_unit, __LINE__, "NULL is not a valid parameter\n");
     }
-    return flow.exit(false);
+    return flow.exitWith(false);
   }
   if (std::strcmp(service, "*") == 0 && std::strcmp(operation, "*") != 0) {
     if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepdc_unit, __LINE__, "Service Name cannot be * when Operation Name is not *\n");
     }
-    return flow.exit(false);
+    return flow.exitWith(false);
   }
   if (!ZEPDCMC_MessageCounter::isAcceptableInterval(interval)) {
     if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepdc_unit, __LINE__, "Interval of %d seconds is longer than one day\n",
                   interval);
     }
-    return flow.exit(false);
+    return flow.exitWith(false);
   }
 
   OSB1_ScopedLock guard(&lock_);
@@ -155,7 +155,7 @@ bool ZEPDC_DataComputer::CreateSituation(const char* clientAddress, const char* 
     if (TRK1_On(&zepdc_unit, TRK1_DETAIL)) {
       TRK1_Printf(&zepdc_unit, __LINE__, "Situation Already Exists\n");
     }
-    return flow.exit(false);
+    return flow.exitWith(false);
   }
   ZEPDCFN_FilterNode* opNode = root_->findOrCreateChild(clientAddress)
                                    ->findOrCreateChild(service)
@@ -167,7 +167,7 @@ bool ZEPDC_DataComputer::CreateSituation(const char* clientAddress, const char* 
       if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
         TRK1_Printf(&zepdc_unit, __LINE__, "Situation already exists but is not on the MC List\n");
       }
-      return flow.exit(false);
+      return flow.exitWith(false);
     }
   }
   auto* counter = new ZEPDCMC_MessageCounter(clientAddress, service, operation, interval, limit,
@@ -176,7 +176,7 @@ bool ZEPDC_DataComputer::CreateSituation(const char* clientAddress, const char* 
   auto* mcElement = new ZEPPELEM_PayloadElement(counter);
   mcList_->push_back(mcElement);
   mcIndex_.emplace(std::string_view(counter->getKey()), mcElement);
-  return flow.exit(true);
+  return flow.exitWith(true);
 }
 
 bool ZEPDC_DataComputer::DeleteSituation(const char* clientAddress, const char* service,
@@ -188,7 +188,7 @@ bool ZEPDC_DataComputer::DeleteSituation(const char* clientAddress, const char* 
     if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepdc_unit, __LINE__, "NULL is not a valid parameter\n");
     }
-    return flow.exit(false);
+    return flow.exitWith(false);
   }
   OSB1_ScopedLock guard(&lock_);
   ZEPPELEM_PayloadElement* mcElement = findMC(clientAddress, service, operation, interval, limit,
@@ -197,7 +197,7 @@ bool ZEPDC_DataComputer::DeleteSituation(const char* clientAddress, const char* 
     if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
       TRK1_Printf(&zepdc_unit, __LINE__, "Situation does not exist\n");
     }
-    return flow.exit(false);
+    return flow.exitWith(false);
   }
   ZEPDCMC_MessageCounter* counter = counterOf(mcElement);
   removeFromMCList(mcElement);
@@ -225,7 +225,7 @@ bool ZEPDC_DataComputer::DeleteSituation(const char* clientAddress, const char* 
                   : opNode == nullptr  ? "Operation node does not exist"
                                        : "MessageCounter node does not exist");
     }
-    return flow.exit(false);
+    return flow.exitWith(false);
   }
   opNode->getChildren()->remove(treeElement);
   delete treeElement;
@@ -233,7 +233,7 @@ bool ZEPDC_DataComputer::DeleteSituation(const char* clientAddress, const char* 
   if (opNode->getChildren()->empty()) svcNode->deleteChild(opNode);
   if (svcNode->getChildren()->empty()) addrNode->deleteChild(svcNode);
   if (addrNode->getChildren()->empty()) root_->deleteChild(addrNode);
-  return flow.exit(true);
+  return flow.exitWith(true);
 }
 
 int ZEPDC_DataComputer::collectSituations(ZEPLLST_LinkedList* lists[6], const char* clientAddress,
@@ -318,7 +318,7 @@ bool ZEPDC_DataComputer::Poll() {
   for (ZEPLELEM_listElem* e = mcList_->front(); e != nullptr; e = mcList_->next(e)) {
     counterOf(e)->AdvanceCell();
   }
-  return flow.exit(true);
+  return flow.exitWith(true);
 }
 
 void ZEPDC_DataComputer::GetCDT(ZEPLLST_LinkedList* list) {

@@ -35,7 +35,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "axo/osb1.h"
+#include "axo/base/osb1.h"
 
 class ZEPLLST_LinkedList;
 class ZEPMELEM_MetricLine;

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 
 TRK1_UNIT(zepdcfn_unit, "ZEPDCFN");
 

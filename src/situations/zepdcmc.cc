@@ -5,7 +5,7 @@
 #include <climits>
 #include <cstring>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zeprows.h"
 #include "foundation/zepstrut.h"
 

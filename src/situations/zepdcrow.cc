@@ -1,7 +1,7 @@
 // Data row: owner of one ZEPMATT row record.
 #include "situations/zepdcrow.h"
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zeprows.h"
 
 TRK1_UNIT(zepdcrow_unit, "ZEPDCROW");

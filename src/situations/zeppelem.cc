@@ -1,7 +1,7 @@
 // Payload element: key protocol delegated to the payload.
 #include "situations/zeppelem.h"
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "situations/zeppld.h"
 
 TRK1_UNIT(zeppelem_unit, "ZEPPELEM");

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 
 TRK1_UNIT(zeppld_unit, "ZEPPLD");
 

@@ -22,7 +22,7 @@ void zep_zepdct_agent::TakeSampleDestructor() {
 unsigned int zep_zepdct_agent::TakeSample() {
   TRK1_FlowScope flow(&zepdct_unit, "TakeSample");
   // No rows: the configuration stayed locked past the wait limit.
-  if (configRows == nullptr) return flow.exit(static_cast<unsigned int>(AXO_RC_BUSY));
+  if (configRows == nullptr) return flow.exitWith(static_cast<unsigned int>(AXO_RC_BUSY));
   ZEPCTELE_publishRows<ZEPCTELE_GlobalCfg>(this, configRows);
-  return flow.exit(0u);
+  return flow.exitWith(0u);
 }

@@ -28,7 +28,7 @@ unsigned int zep_zepflct_agent::TakeSample() {
                         /*stopAfterFailure=*/false);
   {
     ZEPSHARED_agentData::LockBoth locks(OSB1_BOUNDED);
-    if (!locks.held()) return flow.exit(static_cast<unsigned int>(AXO_RC_BUSY));
+    if (!locks.held()) return flow.exitWith(static_cast<unsigned int>(AXO_RC_BUSY));
     ZEPDCLST_DCMetricsLogList& logs = ZEPSHARED_agentData::metricsLogList;
     logs.enforceMaxRecordsLimit(ZEPSHARED_agentData::configProperties);
     run.begin();

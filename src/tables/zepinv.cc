@@ -50,7 +50,7 @@ unsigned int zep_zepinv_agent::TakeSample() {
   const bool history = IsHistoryRequest() != 0;
   {
     ZEPSHARED_agentData::LockBoth locks(OSB1_BOUNDED);
-    if (!locks.held()) return flow.exit(static_cast<unsigned int>(AXO_RC_BUSY));
+    if (!locks.held()) return flow.exitWith(static_cast<unsigned int>(AXO_RC_BUSY));
     const ZEPPROPS_properties& props = ZEPSHARED_agentData::configProperties;
     const long window = ZEPSHARED_agentData::aggDataWindowSizeMinutes;
     const int retention =

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "axo/axo.h"
+#include "axo/process/axo.h"
 #include "foundation/zepllst.h"
 #include "foundation/zepstrut.h"
 #include "logs/zepshared.h"
@@ -313,5 +313,5 @@ unsigned int zep_zepmatt_agent::TakeSample() {
     if (status == 0) status = AddData(row, 1);
     delete dataRow;  // and its row record; the list deletes the element
   }
-  return flow.exit(status);
+  return flow.exitWith(status);
 }

@@ -50,7 +50,7 @@ unsigned int zep_zepsmt_agent::TakeSample() {
   const bool history = IsHistoryRequest() != 0;
   {
     ZEPSHARED_agentData::LockBoth locks(OSB1_BOUNDED);
-    if (!locks.held()) return flow.exit(static_cast<unsigned int>(AXO_RC_BUSY));
+    if (!locks.held()) return flow.exitWith(static_cast<unsigned int>(AXO_RC_BUSY));
     ZEPPROPS_properties& props = ZEPSHARED_agentData::configProperties;
     ZEPDCLST_DCMetricsLogList& logs = ZEPSHARED_agentData::metricsLogList;
     logs.enforceMaxRecordsLimit(props);

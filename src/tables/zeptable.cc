@@ -137,5 +137,5 @@ unsigned int ZEPTABLE_managerBase::AddRowsToEvent(const void* rows, int n) {
       RKL1_Drop(h);
     }
   }
-  return flow.exit(result);
+  return flow.exitWith(result);
 }

@@ -14,8 +14,8 @@
 #include <cstdint>
 #include <new>
 
-#include "axo/trk1.h"
-#include "axo/vexor.h"
+#include "axo/base/trk1.h"
+#include "axo/tables/vexor.h"
 #include "foundation/zeprows.h"
 
 // --- the table classes ---------------------------------------------------------
@@ -157,7 +157,7 @@ class ZEPTABLE_manager : public ZEPTABLE_managerBase {
     const unsigned int rc = staticManager == nullptr
                                 ? ZEPTABLE_RC_NO_MANAGER
                                 : TableManager::RegisterWithManager(staticManager);
-    return flow.exit(rc);
+    return flow.exitWith(rc);
   }
 
   // The table's one manager, null until Init has run. Never deleted.

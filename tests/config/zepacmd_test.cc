@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zepprops.h"
 #include "foundation/zeptestdir.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "axo/axo.h"
+#include "axo/process/axo.h"
 #include "tables/samples_test_util.h"
 #include "tables/zepdcmt.h"
 #include "tables/zepdct.h"

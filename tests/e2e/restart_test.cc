@@ -10,7 +10,8 @@
 #include <random>
 #include <regex>
 
-#include "axo/history.h"
+#include "axo/history/history.h"
+#include "axo/history/sqlite/sqlite.h"
 #include "e2e/zepagent_process.h"
 
 namespace {
@@ -35,8 +36,7 @@ class RestartTest : public ::testing::Test {
   // or finds nothing.
   std::vector<std::vector<std::string>> History(const std::string& sql) {
     std::vector<std::vector<std::string>> rows;
-    std::string error;
-    if (!axo::HistoryReadQuery(db_, sql, &rows, &error) || rows.empty()) return {{"-1", "-1"}};
+    if (!axo::HistoryReadQuery(db_, sql, &rows).ok() || rows.empty()) return {{"-1", "-1"}};
     return rows;
   }
 

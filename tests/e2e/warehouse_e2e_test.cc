@@ -7,7 +7,7 @@
 
 #include <set>
 
-#include "axo/pg_server.h"
+#include "axo/history/pg_server.h"
 #include "e2e/zepagent_process.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zeptestdir.h"
 
 namespace {

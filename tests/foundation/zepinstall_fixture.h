@@ -12,8 +12,8 @@
 #include <filesystem>
 #include <string>
 
-#include "axo/trk1.h"
-#include "axo/vexor.h"
+#include "axo/base/trk1.h"
+#include "axo/tables/vexor.h"
 #include "foundation/zepport.h"
 #include "foundation/zeptestdir.h"
 #include "foundation/zeputil.h"

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zepport.h"
 #include "foundation/zeptestdir.h"
 

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zeptestdir.h"
 
 namespace {

@@ -7,8 +7,8 @@
 
 #include <cerrno>
 
-#include "axo/osb1.h"
-#include "axo/trk1.h"
+#include "axo/base/osb1.h"
+#include "axo/base/trk1.h"
 #include "config/zepacmd.h"
 #include "foundation/zepport.h"
 #include "foundation/zepprops.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "axo/axo.h"
+#include "axo/process/axo.h"
 #include "e2e/zepagent_process.h"
 #include "foundation/zeptestdir.h"
 #include "logs/zeplogs_test_util.h"
@@ -125,7 +125,7 @@ TEST_F(HostileInputTest, AConfigurationFileReplacedByALinkIsNotWrittenThrough) {
 }
 
 // A dispatcher stalled inside its pass, holding its locks (the test seam of
-// axo/testpause.h): a table query answers 503 within its bound, /metrics
+// axo/base/testpause.h): a table query answers 503 within its bound, /metrics
 // answers, /healthz answers 503 naming the dispatcher once it missed its
 // rounds, and SIGTERM ends the agent within the shutdown bound.
 TEST_F(HostileInputTest, AStalledDispatcherStallsNeitherTheApiNorTheShutdown) {

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "axo/osb1.h"
-#include "axo/request.h"
+#include "axo/base/osb1.h"
+#include "axo/requests/request.h"
 #include "config/zepacmd.h"
 #include "logs/zepdclst.h"
 #include "logs/zeplogs_test_util.h"
@@ -69,16 +69,14 @@ TEST_F(StressConcurrencyTest, AgentThreadsShareTheLocksWithoutLossOrRace) {
     for (int round = 0; !done || round < 3; ++round) {
       for (const axo::TableDescription& t : tables) {
         std::vector<axo::Row> rows;
-        std::string error;
-        if (axo::runQuery({t.table, {}, false, {}}, &rows, &error) != axo::kOk) ++failures;
+        if (axo::runQuery({t.table, {}, false, {}}, &rows).code() != axo::kOk) ++failures;
       }
     }
   });
   threads.emplace_back([&] {  // history requests mark the lines they return
     while (!done) {
       std::vector<axo::Row> rows;
-      std::string error;
-      if (axo::runQuery({"ZEPSMT", {}, true, {}}, &rows, &error) != axo::kOk) ++failures;
+      if (axo::runQuery({"ZEPSMT", {}, true, {}}, &rows).code() != axo::kOk) ++failures;
       historyRows += static_cast<long>(rows.size());
     }
   });
@@ -95,7 +93,6 @@ TEST_F(StressConcurrencyTest, AgentThreadsShareTheLocksWithoutLossOrRace) {
     }
   });
   threads.emplace_back([&] {  // situations come and go while the timer ticks
-    std::string error;
     for (int i = 0; !done || i < 10; ++i) {
       const std::string name = "Stress" + std::to_string(i % 3);
       // Message-count situations (registered with the data computer) and
@@ -110,10 +107,10 @@ TEST_F(StressConcurrencyTest, AgentThreadsShareTheLocksWithoutLossOrRace) {
                                            {"MSGCNT", ">=", "1"}}}
                      : axo::SituationSpec{
                            name, "ZEPSMT", axo::kMinSampledInterval, {{"PORTNAME", "!=", "none"}}};
-      if (axo::createSituation(spec, &error) != axo::kOk) ++failures;
+      if (axo::createSituation(spec).code() != axo::kOk) ++failures;
       D::pDataComputer->Poll();
       axo::pollSituations(kBaseTime + i);
-      if (axo::deleteSituation(name, &error) != axo::kOk) ++failures;
+      if (axo::deleteSituation(name).code() != axo::kOk) ++failures;
     }
   });
   for (std::thread& t : threads) t.join();
@@ -121,8 +118,7 @@ TEST_F(StressConcurrencyTest, AgentThreadsShareTheLocksWithoutLossOrRace) {
 
   // What the history requests did not take yet, a last one does.
   std::vector<axo::Row> rows;
-  std::string error;
-  ASSERT_EQ(axo::runQuery({"ZEPSMT", {}, true, {}}, &rows, &error), axo::kOk);
+  ASSERT_EQ(axo::runQuery({"ZEPSMT", {}, true, {}}, &rows).code(), axo::kOk);
   historyRows += static_cast<long>(rows.size());
   {
     // Every lock is free again (a held one would block here).

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "logs/zepaelem.h"
 #include "logs/zeplogs_test_util.h"
 

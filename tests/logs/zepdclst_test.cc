@@ -10,8 +10,8 @@
 #include <random>
 #include <set>
 
-#include "axo/axo.h"
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
+#include "axo/process/axo.h"
 #include "foundation/zepport.h"
 #include "foundation/zepprops.h"
 #include "logs/zepaelem.h"

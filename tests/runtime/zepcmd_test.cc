@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "axo/axo.h"
-#include "axo/request.h"
-#include "axo/trk1.h"
-#include "axo/vexor.h"
+#include "axo/base/trk1.h"
+#include "axo/process/axo.h"
+#include "axo/requests/request.h"
+#include "axo/tables/vexor.h"
 #include "foundation/zeptestdir.h"
 #include "runtime/zepdisp.h"
 
@@ -68,9 +68,9 @@ TEST_F(ZepCmdTest, ActionCommandsAnswerTheFramework) {
   useConfig(dir.path("ZEP.dc.properties"));
   AXO_RegisterCommandCallback("ZP", ZEP_CommandHandler);
   long rc = -1;
-  std::string message, error;
-  ASSERT_EQ(axo::kOk, axo::runActionCommand("getKeyVal 1.server1.monitor", &rc, &message, &error))
-      << error;
+  std::string message;
+  const axo::Status s = axo::runActionCommand("getKeyVal 1.server1.monitor", &rc, &message);
+  ASSERT_TRUE(s.ok()) << s.message();
   EXPECT_EQ(0, rc);
   EXPECT_EQ("1.server1.monitor=on", message);
   useConfig("");

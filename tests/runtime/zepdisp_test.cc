@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zeptestdir.h"
 #include "foundation/zeputil.h"
 #include "logs/zepdclst.h"

@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "axo/axo.h"
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
+#include "axo/process/axo.h"
 #include "foundation/zeptestdir.h"
 #include "foundation/zeputil.h"
 #include "runtime/zepdisp.h"

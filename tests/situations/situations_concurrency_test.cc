@@ -3,7 +3,7 @@
 // under ThreadSanitizer by `make tsan`.
 #include <gtest/gtest.h>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "situations/zepdc.h"
 
 TEST(SituationsTimerTest, DestructorStopsTheTimerThread) {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "foundation/zepllst.h"
 #include "logs/zepmelem.h"
 #include "situations/zepdcmc.h"

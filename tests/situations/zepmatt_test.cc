@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "axo/axo.h"
-#include "axo/request.h"
-#include "axo/vexor.h"
+#include "axo/process/axo.h"
+#include "axo/requests/request.h"
+#include "axo/tables/vexor.h"
 #include "runtime/zepdisp.h"
 #include "situations/zepdc.h"
 #include "situations/zepdcmc.h"
@@ -177,7 +177,6 @@ TEST_F(SituationsZepmattTest, SampleOffersOneRowPerSituationWithTheOriginNode) {
 TEST_F(SituationsZepmattTest, EventsRaiseAndClearTheFrameworksSituations) {
   axo::resetSituationsForTesting();
   ASSERT_EQ(zep_zepmatt_init(), 0u);
-  std::string error;
   for (const char* name : {"Quiet1", "BusyOrders", "Quiet2"}) {
     axo::SituationSpec spec{name,
                             "ZEPMATT",
@@ -186,7 +185,8 @@ TEST_F(SituationsZepmattTest, EventsRaiseAndClearTheFrameworksSituations) {
                              {"PORTNAME", "=", "OrderPort"},
                              {"TMINT", "=", "45"},  // a 60-second window; the rows show 45
                              {"MSGCNT", ">=", name[0] == 'B' ? "3" : "4"}}};
-    ASSERT_EQ(axo::createSituation(spec, &error), axo::kOk) << error;
+    const axo::Status s = axo::createSituation(spec);
+    ASSERT_TRUE(s.ok()) << s.message();
   }
   ASSERT_EQ(dc.getMCList()->size(), 3);
 

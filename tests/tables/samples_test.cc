@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "axo/trk1.h"
+#include "axo/base/trk1.h"
 #include "logs/zepdcset.h"
 #include "tables/samples_test_util.h"
 #include "tables/zepflct.h"

@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "axo/osb1.h"
-#include "axo/vexor.h"
+#include "axo/base/osb1.h"
+#include "axo/tables/vexor.h"
 #include "foundation/zepprops.h"
 #include "logs/zepdclst.h"
 #include "logs/zeplogs_test_util.h"
@@ -66,7 +66,7 @@ struct Request {
 template <class Agent>
 std::vector<typename Agent::RowType> sample(const Request& r) {
   RequestDetail request;
-  for (const std::string& s : r.subnodes) request.AddSubnode(s);
+  request.subnodes = r.subnodes;
   request.history = r.history;
   snprintf(request.secondName, sizeof(request.secondName), "%s", r.secondName.c_str());
   ContextInfo context;

@@ -9,7 +9,7 @@
 #include <memory>
 #include <tuple>
 
-#include "axo/vexor.h"
+#include "axo/tables/vexor.h"
 #include "runtime/zepmain.h"
 #include "tables/zepmatt.h"
 

@@ -1,0 +1,70 @@
+// Answer encoding of the operator API: the JSON bodies of its answers, and
+// table answers written as JSON (streamed in chunks) or CSV. The routes
+// (http_api.cc) decide what to answer; this module decides how it is
+// written. Framework-internal.
+//
+// All functions are thread-safe: they keep no state between calls.
+#ifndef AXO_SRC_HTTP_ANSWER_H_
+#define AXO_SRC_HTTP_ANSWER_H_
+
+#include <httplib.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "axo/history/history.h"
+#include "axo/process/axo.h"
+#include "axo/requests/request.h"
+
+namespace axo {
+namespace answer {
+
+// Keys keep the order they were added in.
+using Json = nlohmann::ordered_json;
+
+// The compact text of `j`. Never throws: record fields are bytes, and text
+// that is not UTF-8 is written with replacement characters.
+std::string Dump(const Json& j);
+
+// The content type of every JSON answer. With the charset parameter the
+// listener leaves the answer uncompressed (see http_answer.cc).
+inline constexpr const char* kJsonType = "application/json; charset=utf-8";
+
+// The body of an error answer: {"error": message} and a line end.
+std::string ErrorBody(const std::string& message);
+
+// Answers `status` with `body`.
+void Reply(httplib::Response& res, int status, const Json& body);
+// Answers `status` with {"error": message}.
+void Fail(httplib::Response& res, int status, const std::string& message);
+// Answers a failed Status: its message with the HTTP status of its code
+// (400, 404, 409, 429, 500 or 503).
+void Fail(httplib::Response& res, const Status& status);
+
+// The bodies of the read-only routes.
+Json AgentJson(const AXO_Identity& id, const std::vector<AXO_SubnodeInfo>& subnodes);
+Json SubnodesJson(const std::vector<AXO_SubnodeInfo>& subnodes);
+Json TablesJson(const std::vector<TableDescription>& tables);
+Json SituationJson(const SituationInfo& situation);
+Json SituationsJson(const std::vector<SituationInfo>& situations);
+Json EventsJson(const std::vector<Event>& events);
+
+// Answers a query on `table` with its `rows`, 200. CSV has a header line of
+// the attribute names (the table's columns when there is no row). JSON is
+// {"table": ..., "count": N, "rows": [...]}: to an HTTP/1.1 client in
+// chunks, so that the text never exists whole and each row's memory goes as
+// soon as it is written; to an HTTP/1.0 client, which cannot read chunks,
+// whole with a Content-Length.
+void AnswerRows(const httplib::Request& req, httplib::Response& res, const std::string& table,
+                std::vector<Row> rows, bool csv);
+// The same for `count` rows read from `source` as the answer is written
+// (CSV included, in chunks too). `source` is called on the listener's
+// threads, one call at a time, after the handler has returned.
+void AnswerRowSource(const httplib::Request& req, httplib::Response& res, const std::string& table,
+                     size_t count, RowSource source, bool csv);
+
+}  // namespace answer
+}  // namespace axo
+
+#endif  // AXO_SRC_HTTP_ANSWER_H_

@@ -1,0 +1,229 @@
+// The operator API's listener: its lifecycle, the bearer token and the
+// count of answered requests. The routes are routes.cc's table.
+#include "axo/api/http_api.h"
+
+#include <arpa/inet.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cctype>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+
+#include "axo/api/http_answer.h"
+#include "axo/api/http_server.h"
+#include "axo/api/routes.h"
+#include "axo/base/osb1.h"
+#include "axo/base/text.h"
+#include "axo/base/trk1.h"
+#include "axo/base/wait.h"
+#include "axo/history/history.h"
+#include "axo/metrics/metrics.h"
+#include "axo/process/axo.h"
+#include "axo/process/liveness.h"
+#include "axo/requests/request.h"
+#include "axo/tables/catalog.h"
+
+TRK1_UNIT(axohttp_unit, "AXOHTTP");
+
+namespace axo {
+
+bool ConstantTimeEquals(const std::string& a, const std::string& b) {
+  // Every byte of `a` is compared whatever `b` holds; a length difference
+  // only flips the result.
+  unsigned char diff = a.size() == b.size() ? 0 : 1;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char other = b.empty() ? 0 : static_cast<unsigned char>(b[i % b.size()]);
+    diff |= static_cast<unsigned char>(a[i]) ^ other;
+  }
+  return diff == 0;
+}
+
+namespace {
+
+using answer::Fail;
+
+// Counts every answered request by route (the path's pattern, never the
+// client or a free-form path: bounded cardinality) and status.
+void CountRequest(const httplib::Request& req, const httplib::Response& res) {
+  AXO_COUNTER_FAMILY(requests, "zep_api_requests_total",
+                     "Operator API requests answered, by route and status.",
+                     {"method", "route", "status"});
+  const std::string route = api::RouteLabel(req.path);
+  const char* method = "other";
+  for (const char* m : {"GET", "POST", "DELETE", "PUT", "HEAD"}) {
+    if (req.method == m) method = m;
+  }
+  requests.counter({method, route, std::to_string(res.status)}).Inc();
+}
+
+// True when `host` is a loopback address (127.0.0.0/8, ::1) or "localhost".
+bool IsLoopback(const std::string& host) {
+  in_addr v4;
+  in6_addr v6;
+  if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  if (inet_pton(AF_INET6, host.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
+  return host == "localhost";
+}
+
+httplib::Server::HandlerResponse DefaultError(const httplib::Request&, httplib::Response& res) {
+  if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
+  const char* text = res.status >= 500   ? "internal error"
+                     : res.status == 404 ? "no such resource"
+                     : res.status == 413 ? "request body too large"
+                     : res.status == 405 ? "method not allowed"
+                                         : "bad request";
+  Fail(res, res.status, text);
+  return httplib::Server::HandlerResponse::Handled;
+}
+
+// A handler that threw: 500, and the reason in the trace only.
+void InternalError(const httplib::Request& req, httplib::Response& res, std::exception_ptr ep) {
+  std::string what = "unknown exception";
+  try {
+    if (ep) std::rethrow_exception(ep);
+  } catch (const std::exception& e) {
+    what = e.what();
+  } catch (...) {
+  }
+  TRK1_Printf(&axohttp_unit, __LINE__, "AXO0106E %s %s failed: %s", req.method.c_str(),
+              req.path.c_str(), what.c_str());
+  Fail(res, 500, "internal error");
+}
+
+// httplib's server for what it does well: parsing a request, routing it and
+// writing the answer. It never sees a socket: the front end owns them and
+// hands it complete requests.
+class ApiServer : public httplib::Server {
+ public:
+  // Serves the one request `stream` holds (see http::FrontEnd::Serve).
+  bool Serve(httplib::Stream& stream, bool close_connection, bool* connection_closed) {
+    bool closed = false;
+    // The front end has answered "100 Continue" already, when it was asked.
+    const bool ok = process_request(stream, close_connection, closed,
+                                    [](httplib::Request& req) { req.headers.erase("Expect"); });
+    *connection_closed = closed;
+    return ok;
+  }
+  // The library takes an invalid listening socket for a server shutting
+  // down, and then ends the answers it streams: it holds the front end's
+  // socket while that serves (and never uses it).
+  void SetListener(int fd) { svr_sock_ = fd; }
+};
+
+}  // namespace
+
+struct OperatorApi::Impl {
+  OperatorApiOptions options;
+  std::unique_ptr<ApiServer> server;
+  http::FrontEnd frontEnd;
+  bool running = false;
+  int port = 0;
+
+  bool Authorized(const httplib::Request& req, httplib::Response& res) {
+    if (options.token.empty()) return true;
+    std::string header = req.get_header_value("Authorization");
+    const std::string prefix = "Bearer ";
+    bool ok = header.compare(0, prefix.size(), prefix) == 0 &&
+              ConstantTimeEquals(header.substr(prefix.size()), options.token);
+    if (!ok) {
+      res.set_header("WWW-Authenticate", "Bearer");
+      Fail(res, 401, "missing or wrong bearer token");
+      if (TRK1_On(&axohttp_unit, TRK1_ERROR)) {
+        TRK1_Printf(&axohttp_unit, __LINE__, "AXO0105W Refused %s %s from %s: no valid token",
+                    req.method.c_str(), req.path.c_str(), req.remote_addr.c_str());
+      }
+    }
+    return ok;
+  }
+
+  // Registers every route of the table: one that changes state runs only
+  // with the token, one that waits for the agent's data within the limit.
+  void Routes() {
+    for (const api::Route& route : api::Routes()) {
+      httplib::Server::Handler handler = [this, route](const httplib::Request& req,
+                                                       httplib::Response& res) {
+        if (route.changes && !Authorized(req, res)) return;
+        if (route.waits) {
+          OSB1_WaitLimit limit(axo_internal::kDataWaitMillis);
+          route.handler(req, res);
+        } else {
+          route.handler(req, res);
+        }
+      };
+      const std::string method = route.method;
+      if (method == "GET") {
+        server->Get(route.match, handler);
+      } else if (method == "POST") {
+        server->Post(route.match, handler);
+      } else {
+        server->Delete(route.match, handler);
+      }
+    }
+    server->set_logger(CountRequest);
+  }
+};
+
+OperatorApi::OperatorApi() : impl_(new Impl) {}
+
+OperatorApi::~OperatorApi() { Stop(); }
+
+Status OperatorApi::Start(const OperatorApiOptions& options) {
+  if (impl_->running) return Status::Failed("the operator API is already running");
+  impl_->options = options;
+  impl_->server = std::make_unique<ApiServer>();
+  ApiServer& s = *impl_->server;
+  s.set_payload_max_length(options.maxBodyBytes);
+  // Only for the Keep-Alive field of the answers: the front end keeps time.
+  s.set_keep_alive_max_count(http::kMaxRequestsPerConnection);
+  s.set_keep_alive_timeout(std::chrono::ceil<std::chrono::seconds>(options.idleTimeout).count());
+  s.set_error_handler(httplib::Server::HandlerWithResponse(DefaultError));
+  s.set_exception_handler(InternalError);
+  impl_->Routes();
+  http::FrontEnd& front = impl_->frontEnd;
+  if (Status s = front.Listen(options); !s.ok()) return s;
+  s.SetListener(front.listener());
+  auto serve = [&s](httplib::Stream& stream, bool close_connection, bool* connection_closed) {
+    return s.Serve(stream, close_connection, connection_closed);
+  };
+  // The front end's own answers are counted like every other.
+  auto refused = [](const std::string& method, const std::string& path, int status) {
+    httplib::Request req;
+    req.method = method;
+    req.path = path;
+    httplib::Response res;
+    res.status = status;
+    CountRequest(req, res);
+  };
+  if (Status s = front.Run(serve, refused); !s.ok()) return s;
+  impl_->port = front.port();
+  impl_->running = true;
+  TRK1_Printf(&axohttp_unit, __LINE__, "AXO0101I Operator API listening on http://%s:%d%s",
+              options.host.c_str(), impl_->port, options.token.empty() ? "" : " (token required)");
+  if (options.token.empty() && !IsLoopback(options.host)) {
+    TRK1_Printf(&axohttp_unit, __LINE__,
+                "AXO0110W Operator API on %s listens beyond loopback without a token "
+                "(--token-file): anyone who reaches the address can use it",
+                options.host.c_str());
+  }
+  return Status::OK();
+}
+
+void OperatorApi::Stop() {
+  if (!impl_->running) return;
+  impl_->frontEnd.Stop();
+  impl_->server->SetListener(INVALID_SOCKET);
+  impl_->running = false;
+  impl_->port = 0;
+}
+
+int OperatorApi::port() const { return impl_->port; }
+
+}  // namespace axo

@@ -1,0 +1,76 @@
+// The operator API of the agent framework: HTTP/1.1 with JSON bodies on a
+// loopback address, over the in-process request API (axo/requests/request.h).
+//
+// The routes are the entries of one table, Routes() in axo/api/routes.h.
+//
+// Bad input answers 400 {"error": ...}, an unknown table or situation 404, a
+// request that changes something without the configured bearer token 401,
+// a body over the cap 413, and every internal failure (a table or the agent
+// that cannot serve the request, a handler that throws) 500. Requests that
+// exceed the front end's limits (axo/api/http_server.h) are refused before
+// they are read whole: 408, 413, 414, 415, 431. Complete requests are
+// served on a bounded pool of framework threads; no request can leave a
+// lock held.
+#ifndef AXO_API_HTTP_API_H_
+#define AXO_API_HTTP_API_H_
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "axo/base/status.h"
+#include "axo/requests/request.h"
+
+namespace axo {
+
+struct OperatorApiOptions {
+  std::string host = "127.0.0.1";
+  int port = 1920;                  // 0 picks a free port (see OperatorApi::port)
+  std::string token;                // empty: changes need no token
+  size_t maxBodyBytes = 64 * 1024;  // a request's body, decoded: 413 beyond
+  int threads = 8;                  // workers; each serves one complete request at a time
+  // A request must arrive whole within this time of its first byte (408).
+  std::chrono::milliseconds requestTimeout{10000};
+  // A connection without a request under way is closed after this time.
+  std::chrono::milliseconds idleTimeout{5000};
+  // Each wait for a client to take more of an answer; past it the answer is cut off.
+  std::chrono::milliseconds writeTimeout{5000};
+  // Open connections at most; when full, the one idle longest makes room.
+  size_t maxConnections = 1000;
+};
+
+// Compares two secrets in time that depends only on their lengths.
+bool ConstantTimeEquals(const std::string& a, const std::string& b);
+
+// Appends `row` to `*out` as one JSON object {"ATTR":value,...} in column
+// order: text columns as strings, integer columns as numbers. The text is
+// the same as a JSON document library writes for that object.
+void AppendRowJson(const Row& row, std::string* out);
+
+// One HTTP listener. Start and Stop are called from one thread at a time;
+// the handlers run on the listener's own pool. Not copyable.
+class OperatorApi {
+ public:
+  OperatorApi();
+  ~OperatorApi();  // stops the listener
+  OperatorApi(const OperatorApi&) = delete;
+  OperatorApi& operator=(const OperatorApi&) = delete;
+
+  // Binds and starts serving on a thread of its own. Returns ok when
+  // listening, kFailed when the address is in use or not available. A
+  // listener beyond loopback without a token is traced (AXO0110W).
+  Status Start(const OperatorApiOptions& options);
+  // Stops serving and joins the threads. Safe to call when not started.
+  void Stop();
+  // The bound port (the real one when 0 was asked), 0 when not listening.
+  int port() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace axo
+
+#endif  // AXO_API_HTTP_API_H_

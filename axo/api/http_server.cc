@@ -1,0 +1,938 @@
+// The operator API's connection front end: the request framer, the
+// reception thread and the workers.
+#include "axo/api/http_server.h"
+
+#include <errno.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <strings.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "axo/api/http_answer.h"
+#include "axo/base/text.h"
+#include "axo/base/trk1.h"
+
+TRK1_UNIT(axoserver_unit, "AXOHTTP");
+
+namespace axo {
+namespace http {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kReadBytes = 16 * 1024;  // one read from a connection
+constexpr int kReadsPerWakeup = 4;        // then the other connections get their turn
+constexpr int kAcceptsPerWakeup = 64;
+constexpr int kEventsPerWait = 64;
+// How long accepting pauses when the process has no descriptor left.
+constexpr std::chrono::milliseconds kAcceptPause{100};
+constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// Parses `digits` (at least one, nothing else) in `base` (10 or 16). A
+// value too large for size_t gives SIZE_MAX: it is over every limit anyway.
+bool ParseSize(std::string_view digits, int base, size_t* out) {
+  if (digits.empty()) return false;
+  size_t n = 0;
+  for (char ch : digits) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    const int d = isdigit(c) ? c - '0' : base == 16 && isxdigit(c) ? tolower(c) - 'a' + 10 : -1;
+    if (d < 0) return false;
+    n = n > (SIZE_MAX - static_cast<size_t>(d)) / static_cast<size_t>(base)
+            ? SIZE_MAX
+            : n * static_cast<size_t>(base) + static_cast<size_t>(d);
+  }
+  *out = n;
+  return true;
+}
+
+// Frames one request at the front of a connection's input: finds where it
+// ends, interpreting no more of it than the framing needs, and refuses it as
+// soon as it crosses a limit. Frame is called again with the same input,
+// grown, until it answers kComplete or kRefused; the next request needs a
+// new Framer on input that starts with it.
+class Framer {
+ public:
+  enum class Result { kNeedMore, kComplete, kRefused };
+
+  explicit Framer(size_t max_body) : maxBody_(max_body) {}
+
+  Result Frame(const std::string& in);
+
+  // Complete: the request is in[begin(), end()); empty lines before it are
+  // skipped.
+  size_t begin() const { return begin_; }
+  size_t end() const { return end_; }
+  // Refused: the status and why.
+  int status() const { return status_; }
+  const std::string& reason() const { return reason_; }
+  // The method and path of the request line, empty until it is read.
+  const std::string& method() const { return method_; }
+  const std::string& path() const { return path_; }
+  // True once, when the head asked for "100 Continue" before its body.
+  bool TakeContinue() { return std::exchange(continue_, false); }
+
+ private:
+  enum class Phase { kRequestLine, kFields, kBody, kChunkSize, kChunkData, kTrailer, kDone };
+
+  bool NextLine(const std::string& in, std::string_view* line);
+  Result Refuse(int status, std::string reason);
+  Result HeadLine(std::string_view line);
+  Result HeadEnd();
+  Result ChunkLine(std::string_view line);
+
+  size_t maxBody_;
+  Phase phase_ = Phase::kRequestLine;
+  size_t begin_ = 0, end_ = 0;
+  size_t pos_ = 0;     // where framing goes on
+  size_t scan_ = 0;    // how far the search for the next line end has looked
+  bool crlf_ = false;  // the last line ended with CRLF
+  size_t fields_ = 0;
+  std::string method_, path_, version_;
+  // The fields that frame the body: the first value and the number of each.
+  std::string contentLength_, transferEncoding_;
+  int contentLengths_ = 0, transferEncodings_ = 0;
+  bool lengthsDiffer_ = false, compressed_ = false, expectsContinue_ = false;
+  bool continue_ = false;
+  size_t left_ = 0;     // body or chunk bytes still to come
+  size_t decoded_ = 0;  // chunk data so far
+  size_t framing_ = 0;  // chunk framing so far
+  int status_ = 0;
+  std::string reason_;
+};
+
+// The next whole line at pos_, without its line end; pos_ moves past it.
+bool Framer::NextLine(const std::string& in, std::string_view* line) {
+  const size_t lf = in.find('\n', std::max(scan_, pos_));
+  if (lf == std::string::npos) {
+    scan_ = in.size();
+    return false;
+  }
+  crlf_ = lf > pos_ && in[lf - 1] == '\r';
+  *line = std::string_view(in).substr(pos_, lf - pos_ - (crlf_ ? 1 : 0));
+  pos_ = scan_ = lf + 1;
+  return true;
+}
+
+Framer::Result Framer::Refuse(int status, std::string reason) {
+  status_ = status;
+  reason_ = std::move(reason);
+  return Result::kRefused;
+}
+
+Framer::Result Framer::Frame(const std::string& in) {
+  auto longLine = [&] {
+    return Refuse(414, "request line over " + std::to_string(kMaxRequestLineBytes) + " bytes");
+  };
+  auto largeHead = [&] {
+    return Refuse(431, "request head over " + std::to_string(kMaxHeadBytes) + " bytes");
+  };
+  std::string_view line;
+  for (;;) {
+    switch (phase_) {
+      case Phase::kRequestLine:
+      case Phase::kFields: {
+        // The head counts from the first byte, empty lines before the
+        // request line included.
+        if (!NextLine(in, &line)) {
+          if (phase_ == Phase::kRequestLine && in.size() - pos_ > kMaxRequestLineBytes + 1) {
+            return longLine();
+          }
+          return in.size() > kMaxHeadBytes ? largeHead() : Result::kNeedMore;
+        }
+        if (phase_ == Phase::kRequestLine && line.size() > kMaxRequestLineBytes) return longLine();
+        if (pos_ > kMaxHeadBytes) return largeHead();
+        if (Result r = HeadLine(line); r != Result::kNeedMore) return r;
+        break;
+      }
+      case Phase::kBody:
+        if (in.size() - pos_ < left_) return Result::kNeedMore;
+        end_ = pos_ + left_;
+        phase_ = Phase::kDone;
+        break;
+      case Phase::kChunkSize:
+      case Phase::kTrailer: {
+        const size_t start = pos_;
+        const bool whole = NextLine(in, &line);
+        if (framing_ + (whole ? pos_ : in.size()) - start > kMaxChunkFramingBytes) {
+          return Refuse(413,
+                        "chunked framing over " + std::to_string(kMaxChunkFramingBytes) + " bytes");
+        }
+        if (!whole) return Result::kNeedMore;
+        framing_ += pos_ - start;
+        if (!crlf_) return Refuse(400, "the lines of a chunked body must end with CRLF");
+        if (Result r = ChunkLine(line); r != Result::kNeedMore) return r;
+        break;
+      }
+      case Phase::kChunkData:
+        if (in.size() - pos_ < left_ + 2) return Result::kNeedMore;
+        if (in.compare(pos_ + left_, 2, "\r\n") != 0) {
+          return Refuse(400, "chunk data must end with CRLF");
+        }
+        decoded_ += left_;
+        framing_ += 2;
+        pos_ = scan_ = pos_ + left_ + 2;
+        phase_ = Phase::kChunkSize;
+        break;
+      case Phase::kDone:
+        return Result::kComplete;
+    }
+  }
+}
+
+// A line of the head: the request line (or an empty line before it) or a
+// header field. Only the fields that frame the body are interpreted; what
+// the rest says is the parser's to judge.
+Framer::Result Framer::HeadLine(std::string_view line) {
+  if (phase_ == Phase::kRequestLine) {
+    if (line.empty()) {
+      begin_ = pos_;
+      return Result::kNeedMore;
+    }
+    const size_t sp1 = line.find(' ');
+    const size_t sp2 = sp1 == std::string_view::npos ? sp1 : line.find(' ', sp1 + 1);
+    if (sp2 != std::string_view::npos) {
+      method_ = line.substr(0, sp1);
+      const std::string_view target = line.substr(sp1 + 1, sp2 - sp1 - 1);
+      path_ = target.substr(0, target.find('?'));
+      version_ = line.substr(sp2 + 1);
+    }
+    phase_ = Phase::kFields;
+    return Result::kNeedMore;
+  }
+  if (line.empty()) return HeadEnd();
+  if (++fields_ > kMaxHeaderFields) {
+    return Refuse(431, "more than " + std::to_string(kMaxHeaderFields) + " header fields");
+  }
+  const size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return Result::kNeedMore;
+  const std::string_view name = line.substr(0, colon);
+  const std::string_view value = axo_internal::TrimSpace(line.substr(colon + 1));
+  if (EqualsIgnoringCase(name, "Content-Length")) {
+    if (contentLengths_++ == 0) contentLength_ = value;
+    lengthsDiffer_ |= contentLength_ != value;
+  } else if (EqualsIgnoringCase(name, "Transfer-Encoding")) {
+    if (transferEncodings_++ == 0) transferEncoding_ = value;
+  } else if (EqualsIgnoringCase(name, "Content-Encoding")) {
+    compressed_ |= !EqualsIgnoringCase(value, "identity");
+  } else if (EqualsIgnoringCase(name, "Expect")) {
+    expectsContinue_ = EqualsIgnoringCase(value, "100-continue");
+  }
+  return Result::kNeedMore;
+}
+
+// Decides how the body is framed, now that the head has ended.
+Framer::Result Framer::HeadEnd() {
+  if (transferEncodings_ > 0) {
+    if (contentLengths_ > 0) {
+      return Refuse(400, "Content-Length and Transfer-Encoding in one request");
+    }
+    if (transferEncodings_ > 1 || !EqualsIgnoringCase(transferEncoding_, "chunked")) {
+      return Refuse(400, "the only transfer coding accepted is chunked");
+    }
+    phase_ = Phase::kChunkSize;
+  } else if (contentLengths_ > 0) {
+    if (lengthsDiffer_ || !ParseSize(contentLength_, 10, &left_)) {
+      return Refuse(400, "bad Content-Length");
+    }
+    phase_ = Phase::kBody;
+  } else {
+    end_ = pos_;
+    phase_ = Phase::kDone;
+    return Result::kNeedMore;
+  }
+  if (left_ > maxBody_) {
+    return Refuse(413, "request body over " + std::to_string(maxBody_) + " bytes");
+  }
+  if (compressed_ && (left_ > 0 || phase_ == Phase::kChunkSize)) {
+    return Refuse(415, "a request body must not be compressed (Content-Encoding)");
+  }
+  continue_ = expectsContinue_ && version_ == "HTTP/1.1";
+  return Result::kNeedMore;
+}
+
+// A chunk-size line ("1a;ext") or, after the last chunk, a trailer field.
+Framer::Result Framer::ChunkLine(std::string_view line) {
+  if (phase_ == Phase::kTrailer) {
+    if (line.empty()) {
+      end_ = pos_;
+      phase_ = Phase::kDone;
+    }
+    return Result::kNeedMore;
+  }
+  size_t digits = 0;
+  while (digits < line.size() && isxdigit(static_cast<unsigned char>(line[digits]))) ++digits;
+  const std::string_view rest = axo_internal::TrimSpace(line.substr(digits));
+  size_t size = 0;
+  if (!ParseSize(line.substr(0, digits), 16, &size) || (!rest.empty() && rest[0] != ';')) {
+    return Refuse(400, "bad chunk size line");
+  }
+  if (size > maxBody_ - decoded_) {
+    return Refuse(413, "request body over " + std::to_string(maxBody_) + " bytes");
+  }
+  left_ = size;
+  phase_ = size == 0 ? Phase::kTrailer : Phase::kChunkData;
+  return Result::kNeedMore;
+}
+
+const char* ReasonPhrase(int status) {
+  switch (status) {
+    case 400:
+      return "Bad Request";
+    case 408:
+      return "Request Timeout";
+    case 413:
+      return "Payload Too Large";
+    case 414:
+      return "URI Too Long";
+    case 415:
+      return "Unsupported Media Type";
+    case 431:
+      return "Request Header Fields Too Large";
+  }
+  return "Error";
+}
+
+// An answer of the front end's own: the API's error shape, then close.
+std::string ErrorAnswer(int status, const std::string& reason) {
+  const std::string body = answer::ErrorBody(reason);
+  return "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) +
+         "\r\nContent-Type: " + answer::kJsonType +
+         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+         body;
+}
+
+class PlainTransport final : public Transport {
+ public:
+  explicit PlainTransport(int fd) : fd_(fd) {}
+  ~PlainTransport() override { close(fd_); }
+  PlainTransport(const PlainTransport&) = delete;
+  PlainTransport& operator=(const PlainTransport&) = delete;
+
+  ssize_t Read(char* buf, size_t size) override {
+    return Result(recv(fd_, buf, size, 0), kWantRead);
+  }
+  ssize_t Write(const char* data, size_t size) override {
+    return Result(send(fd_, data, size, MSG_NOSIGNAL), kWantWrite);
+  }
+  void ShutdownWrite() override { shutdown(fd_, SHUT_WR); }
+  int fd() const override { return fd_; }
+
+ private:
+  static ssize_t Result(ssize_t n, ssize_t would_block) {
+    if (n >= 0) return n;
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? would_block : kFailed;
+  }
+  const int fd_;
+};
+
+// The numeric address and port of a socket address.
+void AddressText(const sockaddr* addr, socklen_t len, std::string* ip, int* port) {
+  char host[NI_MAXHOST] = "", service[NI_MAXSERV] = "";  // bounded by getnameinfo
+  if (getnameinfo(addr, len, host, sizeof(host), service, sizeof(service),
+                  NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
+    *ip = host;
+    *port = atoi(service);
+  }
+}
+
+// Waits until `fd` is ready for `events` or `deadline` passes; true when
+// ready (or failed: the next call says how).
+bool WaitUntil(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    pollfd p{fd, events, 0};
+    const int n = poll(&p, 1, static_cast<int>(std::min<long long>(left, INT32_MAX)));
+    if (n > 0) return true;
+    if (n < 0 && errno != EINTR) return false;
+  }
+}
+
+// Whether the front end is stopping, and when a worker's wait to write
+// gives up: after the write timeout, and once stopping, no later than the
+// stop's own deadline.
+struct Stopping {
+  std::atomic<bool> now{false};
+  Clock::time_point deadline;  // written before `now` is set
+  std::chrono::milliseconds writeTimeout{0};
+
+  Clock::time_point WriteDeadline() const {
+    const Clock::time_point d = Clock::now() + writeTimeout;
+    return now.load(std::memory_order_acquire) ? std::min(d, deadline) : d;
+  }
+};
+
+// One connection. Owned by the reception thread's table; while its request
+// is served (kServing) only that worker touches it.
+struct Connection {
+  enum class State {
+    kIdle,       // no byte of a request: closed after the idle timeout
+    kReceiving,  // a request under way: refused (408) at its deadline
+    kServing,    // queued for or served by a worker
+    kClosing,    // answered by the front end: its answer goes out, input is dropped
+  };
+
+  Connection(std::unique_ptr<Transport> t, size_t max_body, uint64_t n)
+      : transport(std::move(t)), framer(max_body), seq(n) {}
+
+  std::unique_ptr<Transport> transport;
+  std::string peerIp;
+  int peerPort = 0;
+  State state = State::kIdle;
+  Clock::time_point since;  // of the state (kReceiving: of the request's first byte)
+  std::string in;           // read and not yet served; starts with the request being framed
+  Framer framer;
+  std::string out;       // kClosing: the rest of the front end's answer
+  int served = 0;        // requests answered
+  bool keep = false;     // set by the worker: the connection goes on
+  uint64_t seq;          // accept order, to tell equally idle connections apart
+  size_t slot = 0;       // index in the table
+  uint32_t watched = 0;  // epoll events asked for; 0 when not registered
+};
+
+}  // namespace
+
+struct FrontEnd::Impl {
+  OperatorApiOptions options;
+  Serve serve;
+  Refused refused;
+  size_t maxConnections = 0;
+  int listenFd = -1;
+  int port = 0;
+  int epollFd = -1;
+  int wakeFd = -1;  // an eventfd: a worker returned a connection, or Stop
+  std::thread reception;
+  std::vector<std::thread> workers;
+
+  // The reception thread's own.
+  std::vector<std::unique_ptr<Connection>> table;
+  uint64_t accepted = 0;
+  bool listenerWatched = false;
+  bool outOfDescriptors = false;
+  Clock::time_point acceptPausedUntil;
+
+  // Shared with the workers, under `mu`.
+  std::mutex mu;
+  std::condition_variable work;
+  std::deque<Connection*> queue;      // complete requests, in arrival order
+  std::vector<Connection*> returned;  // served, back to the reception thread
+  Stopping stopping;
+
+  // --- reception thread ---
+  void Receive();
+  void Accept(Clock::time_point now);
+  bool EvictIdle();
+  void Watch(Connection* c, uint32_t events);
+  void Close(Connection* c);
+  void OnEvent(Connection* c, uint32_t events);
+  void ReadRequest(Connection* c);
+  bool Advance(Connection* c);
+  bool Refuse(Connection* c, int status, const std::string& reason);
+  bool Flush(Connection* c);
+  void TakeBack();
+  Clock::time_point Expire(Clock::time_point now);
+  // --- workers ---
+  void Work();
+};
+
+namespace {
+
+// What a worker hands to the Serve callback: the framed request's bytes,
+// and the connection's socket for the answer.
+class RequestStream final : public httplib::Stream {
+ public:
+  RequestStream(Connection& c, const Stopping& stopping)
+      : c_(c), stopping_(stopping), next_(c.framer.begin()) {}
+
+  bool is_readable() const override { return next_ < c_.framer.end(); }
+  bool is_writable() const override {
+    return WaitUntil(c_.transport->fd(), POLLOUT, stopping_.WriteDeadline());
+  }
+  // Returns 0 at the end of the request: never reads on from the socket.
+  ssize_t read(char* ptr, size_t size) override {
+    const size_t n = std::min(size, c_.framer.end() - next_);
+    memcpy(ptr, c_.in.data() + next_, n);
+    next_ += n;
+    return static_cast<ssize_t>(n);
+  }
+  ssize_t write(const char* ptr, size_t size) override {
+    for (;;) {
+      const ssize_t n = c_.transport->Write(ptr, size);
+      if (n >= 0) return n;
+      const short wait = n == Transport::kWantRead ? POLLIN : POLLOUT;
+      if (n == Transport::kFailed ||
+          !WaitUntil(c_.transport->fd(), wait, stopping_.WriteDeadline())) {
+        return -1;
+      }
+    }
+  }
+  void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    ip = c_.peerIp;
+    port = c_.peerPort;
+  }
+  void get_local_ip_and_port(std::string& ip, int& port) const override {
+    sockaddr_storage addr{};
+    socklen_t len = sizeof(addr);
+    if (getsockname(c_.transport->fd(), reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+      AddressText(reinterpret_cast<sockaddr*>(&addr), len, &ip, &port);
+    }
+  }
+  socket_t socket() const override { return c_.transport->fd(); }
+
+ private:
+  Connection& c_;
+  const Stopping& stopping_;
+  size_t next_;
+};
+
+}  // namespace
+
+// --- the reception thread -------------------------------------------------
+
+void FrontEnd::Impl::Receive() {
+  epoll_event events[kEventsPerWait];
+  while (!stopping.now.load(std::memory_order_acquire)) {
+    const Clock::time_point next = Expire(Clock::now());
+    int timeout = -1;
+    if (next != Clock::time_point::max()) {
+      timeout = static_cast<int>(std::clamp<long long>(
+          std::chrono::ceil<std::chrono::milliseconds>(next - Clock::now()).count(), 0, 60000));
+    }
+    const int n = epoll_wait(epollFd, events, kEventsPerWait, timeout);
+    if (n < 0 && errno != EINTR) {
+      TRK1_Printf(&axoserver_unit, __LINE__, "AXO0108E Operator API connections lost: %s",
+                  strerror(errno));
+      break;
+    }
+    bool accept = false;
+    for (int i = 0; i < n; ++i) {
+      void* tag = events[i].data.ptr;
+      if (tag == &listenFd) {
+        accept = true;  // after the connections of this round: they come first
+      } else if (tag == &wakeFd) {
+        uint64_t count;
+        if (read(wakeFd, &count, sizeof(count)) < 0) {  // nonblocking; a wake-up is enough
+        }
+        TakeBack();
+      } else {
+        OnEvent(static_cast<Connection*>(tag), events[i].events);
+      }
+    }
+    if (accept) Accept(Clock::now());
+  }
+  // Stopping: the listener and every connection not being served close now;
+  // the served ones when their workers are done (Stop).
+  close(listenFd);
+  listenFd = -1;
+  for (size_t i = table.size(); i-- > 0;) {
+    if (table[i]->state != Connection::State::kServing) Close(table[i].get());
+  }
+}
+
+void FrontEnd::Impl::Accept(Clock::time_point now) {
+  for (int i = 0; i < kAcceptsPerWakeup; ++i) {
+    sockaddr_storage addr{};
+    socklen_t len = sizeof(addr);
+    const int fd =
+        accept4(listenFd, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // Out of descriptors: an idle connection makes room, else accepting
+        // pauses (the listener would wake this thread at once again).
+        if (EvictIdle()) continue;
+        if (!outOfDescriptors) {  // once until a connection is accepted again
+          TRK1_Printf(&axoserver_unit, __LINE__,
+                      "AXO0109W Operator API: no descriptor for a new connection (%s); "
+                      "accepting pauses %lld ms at a time",
+                      strerror(errno), static_cast<long long>(kAcceptPause.count()));
+        }
+        outOfDescriptors = true;
+        acceptPausedUntil = now + kAcceptPause;
+        epoll_ctl(epollFd, EPOLL_CTL_DEL, listenFd, nullptr);
+        listenerWatched = false;
+      }
+      return;
+    }
+    outOfDescriptors = false;
+    if (table.size() >= maxConnections && !EvictIdle()) {
+      close(fd);  // every connection has a request under way
+      continue;
+    }
+    auto c = std::make_unique<Connection>(std::make_unique<PlainTransport>(fd),
+                                          options.maxBodyBytes, ++accepted);
+    AddressText(reinterpret_cast<sockaddr*>(&addr), len, &c->peerIp, &c->peerPort);
+    c->since = now;
+    c->slot = table.size();
+    table.push_back(std::move(c));
+    Watch(table.back().get(), EPOLLIN);
+  }
+}
+
+// Closes the connection idle longest. False when none is idle.
+bool FrontEnd::Impl::EvictIdle() {
+  Connection* oldest = nullptr;
+  for (const auto& c : table) {
+    if (c->state == Connection::State::kIdle &&
+        (oldest == nullptr || c->since < oldest->since ||
+         (c->since == oldest->since && c->seq < oldest->seq))) {
+      oldest = c.get();
+    }
+  }
+  if (oldest != nullptr) Close(oldest);
+  return oldest != nullptr;
+}
+
+void FrontEnd::Impl::Watch(Connection* c, uint32_t events) {
+  if (events == c->watched) return;
+  epoll_event e{};
+  e.events = events;
+  e.data.ptr = c;
+  const int op = events == 0 ? EPOLL_CTL_DEL : c->watched == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD;
+  epoll_ctl(epollFd, op, c->transport->fd(), &e);
+  c->watched = events;
+}
+
+void FrontEnd::Impl::Close(Connection* c) {
+  Watch(c, 0);
+  const size_t slot = c->slot;
+  if (slot + 1 != table.size()) {
+    std::swap(table[slot], table.back());
+    table[slot]->slot = slot;
+  }
+  table.pop_back();                         // closes the socket
+  if (!listenerWatched && listenFd >= 0) {  // a descriptor is free again
+    acceptPausedUntil = Clock::time_point();
+  }
+}
+
+void FrontEnd::Impl::OnEvent(Connection* c, uint32_t events) {
+  if (c->state != Connection::State::kClosing) return ReadRequest(c);
+  if ((events & EPOLLOUT) != 0 && !Flush(c)) return;
+  // Drops what the client still sends; its end (or a failure) closes.
+  char drop[kReadBytes];
+  for (int i = 0; i < kReadsPerWakeup; ++i) {
+    const ssize_t n = c->transport->Read(drop, sizeof(drop));
+    if (n == Transport::kWantRead || n == Transport::kWantWrite) return;
+    if (n <= 0) return Close(c);
+  }
+}
+
+void FrontEnd::Impl::ReadRequest(Connection* c) {
+  for (int i = 0; i < kReadsPerWakeup && c->state != Connection::State::kServing; ++i) {
+    const size_t had = c->in.size();
+    c->in.resize(had + kReadBytes);
+    const ssize_t n = c->transport->Read(c->in.data() + had, kReadBytes);
+    c->in.resize(had + static_cast<size_t>(std::max<ssize_t>(n, 0)));
+    if (n == Transport::kWantRead || n == Transport::kWantWrite) return;
+    // The client has gone, or ended its stream without a whole request.
+    if (n <= 0) return Close(c);
+    if (!Advance(c) || c->state == Connection::State::kClosing) return;
+  }
+}
+
+// Frames what `c` has read: hands a complete request to the workers,
+// refuses one that cannot be accepted, or waits for more. False when `c`
+// was closed.
+bool FrontEnd::Impl::Advance(Connection* c) {
+  if (c->in.empty()) return true;
+  if (c->state == Connection::State::kIdle) {
+    c->state = Connection::State::kReceiving;
+    c->since = Clock::now();
+  }
+  switch (c->framer.Frame(c->in)) {
+    case Framer::Result::kNeedMore:
+      if (c->framer.TakeContinue() && c->transport->Write(kContinue, sizeof(kContinue) - 1) !=
+                                          static_cast<ssize_t>(sizeof(kContinue) - 1)) {
+        Close(c);  // a part of the interim answer would corrupt the next
+        return false;
+      }
+      return true;
+    case Framer::Result::kRefused:
+      return Refuse(c, c->framer.status(), c->framer.reason());
+    case Framer::Result::kComplete:
+      break;
+  }
+  Watch(c, 0);
+  c->state = Connection::State::kServing;
+  {
+    std::lock_guard<std::mutex> guard(mu);
+    queue.push_back(c);
+  }
+  work.notify_one();
+  return true;
+}
+
+// Answers `c` with an error of the front end's own, then closes it. False
+// when `c` was closed at once.
+bool FrontEnd::Impl::Refuse(Connection* c, int status, const std::string& reason) {
+  if (refused) refused(c->framer.method(), c->framer.path(), status);
+  c->out = ErrorAnswer(status, reason);
+  std::string().swap(c->in);
+  c->state = Connection::State::kClosing;
+  c->since = Clock::now();
+  return Flush(c);
+}
+
+// Writes what is left of the front end's answer; once it is out, ends the
+// stream. False when the connection was closed.
+bool FrontEnd::Impl::Flush(Connection* c) {
+  while (!c->out.empty()) {
+    const ssize_t n = c->transport->Write(c->out.data(), c->out.size());
+    if (n == Transport::kWantWrite || n == Transport::kWantRead) {
+      Watch(c, EPOLLIN | EPOLLOUT);
+      return true;
+    }
+    if (n <= 0) {
+      Close(c);
+      return false;
+    }
+    c->out.erase(0, static_cast<size_t>(n));
+  }
+  c->transport->ShutdownWrite();
+  Watch(c, EPOLLIN);
+  return true;
+}
+
+// Takes back the connections the workers have served.
+void FrontEnd::Impl::TakeBack() {
+  std::vector<Connection*> back;
+  {
+    std::lock_guard<std::mutex> guard(mu);
+    back.swap(returned);
+  }
+  for (Connection* c : back) {
+    ++c->served;
+    if (!c->keep) {
+      Close(c);
+      continue;
+    }
+    c->in.erase(0, c->framer.end());  // pipelined bytes stay
+    if (c->in.empty() && c->in.capacity() > 2 * kReadBytes) std::string().swap(c->in);
+    c->framer = Framer(options.maxBodyBytes);
+    c->state = Connection::State::kIdle;
+    c->since = Clock::now();
+    Watch(c, EPOLLIN);
+    Advance(c);
+  }
+}
+
+// Closes or refuses the connections whose time is up. Returns the next
+// deadline (time_point::max() when there is none).
+Clock::time_point FrontEnd::Impl::Expire(Clock::time_point now) {
+  Clock::time_point next = Clock::time_point::max();
+  if (!listenerWatched && listenFd >= 0) {
+    if (now >= acceptPausedUntil) {
+      epoll_event e{};
+      e.events = EPOLLIN;
+      e.data.ptr = &listenFd;
+      listenerWatched = epoll_ctl(epollFd, EPOLL_CTL_ADD, listenFd, &e) == 0;
+    } else {
+      next = acceptPausedUntil;
+    }
+  }
+  // Backwards: closing moves the last connection into the slot.
+  for (size_t i = table.size(); i-- > 0;) {
+    Connection* c = table[i].get();
+    Clock::time_point deadline;
+    switch (c->state) {
+      case Connection::State::kIdle:
+        deadline = c->since + options.idleTimeout;
+        break;
+      case Connection::State::kReceiving:
+        deadline = c->since + options.requestTimeout;
+        break;
+      case Connection::State::kClosing:
+        deadline = c->since + kLingerTime;
+        break;
+      case Connection::State::kServing:
+        continue;
+    }
+    if (deadline > now) {
+      next = std::min(next, deadline);
+    } else if (c->state == Connection::State::kReceiving) {
+      char within[48];  // "the request ... within 10 s"
+      snprintf(within, sizeof(within), "%g s",
+               std::chrono::duration<double>(options.requestTimeout).count());
+      Refuse(c, 408, std::string("the request did not arrive whole within ") + within);
+      next = std::min(next, now + kLingerTime);
+    } else {
+      Close(c);
+    }
+  }
+  return next;
+}
+
+// --- workers ------------------------------------------------------------------
+
+void FrontEnd::Impl::Work() {
+  for (;;) {
+    Connection* c = nullptr;
+    {
+      std::unique_lock<std::mutex> lock(mu);
+      work.wait(lock, [&] { return stopping.now.load() || !queue.empty(); });
+      if (stopping.now.load()) return;  // a request not yet started is dropped
+      c = queue.front();
+      queue.pop_front();
+    }
+    const bool last = c->served + 1 >= kMaxRequestsPerConnection;
+    bool closed = false;
+    c->keep = false;
+    try {
+      RequestStream stream(*c, stopping);
+      c->keep = serve(stream, last, &closed) && !closed && !last && !stopping.now.load();
+    } catch (const std::exception& e) {
+      TRK1_Printf(&axoserver_unit, __LINE__, "AXO0108E Operator API request failed: %s", e.what());
+    }
+    {
+      std::lock_guard<std::mutex> guard(mu);
+      returned.push_back(c);
+    }
+    const uint64_t one = 1;
+    if (write(wakeFd, &one, sizeof(one)) < 0) {  // the counter cannot overflow here
+    }
+  }
+}
+
+// --- FrontEnd -------------------------------------------------------------------
+
+FrontEnd::FrontEnd() : impl_(new Impl) {}
+
+FrontEnd::~FrontEnd() { Stop(); }
+
+Status FrontEnd::Listen(const OperatorApiOptions& options) {
+  Impl& m = *impl_;
+  m.options = options;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(options.port);
+  if (options.port >= 0 && options.port <= 65535 &&
+      getaddrinfo(options.host.empty() ? nullptr : options.host.c_str(), service.c_str(), &hints,
+                  &found) == 0) {
+    for (addrinfo* a = found; a != nullptr && m.listenFd < 0; a = a->ai_next) {
+      const int fd =
+          socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+      if (fd < 0) continue;
+      // SO_REUSEADDR lets a restarted agent bind while its old connections
+      // linger; never SO_REUSEPORT, with which a second process would bind
+      // the same port silently and share the requests.
+      const int yes = 1, no = 0;
+      setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+      if (a->ai_family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &no, sizeof(no));
+      if (bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, SOMAXCONN) == 0) {
+        m.listenFd = fd;
+      } else {
+        close(fd);
+      }
+    }
+    freeaddrinfo(found);
+  }
+  sockaddr_storage addr{};
+  socklen_t len = sizeof(addr);
+  std::string ip;
+  if (m.listenFd >= 0 && getsockname(m.listenFd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+    AddressText(reinterpret_cast<sockaddr*>(&addr), len, &ip, &m.port);
+  }
+  if (m.port <= 0) {
+    Stop();
+    return Status::Failed("cannot listen on " + options.host + ":" + std::to_string(options.port) +
+                          " (address in use or not available)");
+  }
+  // The table stays below the process's descriptor limit.
+  m.maxConnections = std::max<size_t>(options.maxConnections, 1);
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    const size_t usable = limit.rlim_cur > 2 * kReservedDescriptors
+                              ? limit.rlim_cur - kReservedDescriptors
+                              : limit.rlim_cur / 2;
+    m.maxConnections = std::max<size_t>(std::min(m.maxConnections, usable), 1);
+  }
+  return Status::OK();
+}
+
+Status FrontEnd::Run(Serve serve, Refused refused) {
+  Impl& m = *impl_;
+  m.serve = std::move(serve);
+  m.refused = std::move(refused);
+  m.stopping.writeTimeout = m.options.writeTimeout;
+  m.stopping.now = false;
+  m.epollFd = epoll_create1(EPOLL_CLOEXEC);
+  m.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  epoll_event e{};
+  e.events = EPOLLIN;
+  e.data.ptr = &m.wakeFd;
+  if (m.epollFd < 0 || m.wakeFd < 0 || epoll_ctl(m.epollFd, EPOLL_CTL_ADD, m.wakeFd, &e) != 0) {
+    Status failed = Status::Failed(std::string("the operator API cannot wait for connections: ") +
+                                   strerror(errno));
+    Stop();
+    return failed;
+  }
+  try {
+    const int threads = m.options.threads > 0 ? m.options.threads : 8;
+    for (int i = 0; i < threads; ++i) m.workers.emplace_back([&m] { m.Work(); });
+    m.reception = std::thread([&m] { m.Receive(); });
+  } catch (const std::system_error& e) {
+    Stop();
+    return Status::Failed(std::string("the operator API cannot start its threads: ") + e.what());
+  }
+  return Status::OK();
+}
+
+void FrontEnd::Stop() {
+  Impl& m = *impl_;
+  {
+    std::lock_guard<std::mutex> guard(m.mu);
+    m.stopping.deadline = Clock::now() + m.options.writeTimeout;
+    m.stopping.now.store(true, std::memory_order_release);
+  }
+  m.work.notify_all();
+  const uint64_t one = 1;
+  if (m.wakeFd >= 0 && write(m.wakeFd, &one, sizeof(one)) < 0) {  // a wake-up is enough
+  }
+  if (m.reception.joinable()) m.reception.join();
+  for (std::thread& t : m.workers) t.join();
+  m.workers.clear();
+  // Every thread has ended: what is left here is this thread's.
+  m.table.clear();
+  m.queue.clear();
+  m.returned.clear();
+  for (int* fd : {&m.listenFd, &m.epollFd, &m.wakeFd}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+  m.port = 0;
+  m.listenerWatched = false;
+}
+
+int FrontEnd::listener() const { return impl_->listenFd; }
+
+int FrontEnd::port() const { return impl_->port; }
+
+}  // namespace http
+}  // namespace axo

@@ -1,0 +1,120 @@
+// The operator API's connection front end: it owns the listening socket and
+// every connection, and hands complete requests, one at a time, to a fixed
+// pool of workers. Framework-internal.
+//
+// One reception thread reads every connection that is not being served,
+// without blocking, and frames exactly one request at a time: the request
+// line and the header fields within their limits, then the body by its
+// Content-Length or its chunked framing within the body limit, all of it
+// within a deadline from its first byte. A request it cannot accept it
+// answers itself ({"error": ...} with Connection: close): 400 when it cannot
+// be framed, 408 when it did not arrive in time, 413 for a body over the
+// limit, 414 for a request line over its limit, 415 for a compressed body
+// (decompressing one could cost far more than the body limit), 431 for a
+// head over its limits.
+//
+// A worker serves a framed request through the Serve callback, with a
+// stream that reads that request's bytes only and writes to the socket, each
+// wait for the socket bounded by the write timeout. A connection kept alive
+// then goes back to the reception thread, with any pipelined bytes already
+// read. A connection without a request is closed after the idle timeout,
+// and the one idle longest makes room when the connection table is full.
+#ifndef AXO_SRC_HTTP_SERVER_H_
+#define AXO_SRC_HTTP_SERVER_H_
+
+#include <httplib.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "axo/api/http_api.h"
+
+namespace axo {
+namespace http {
+
+// Limits of one request besides the body (OperatorApiOptions::maxBodyBytes)
+// and the deadlines (OperatorApiOptions).
+inline constexpr size_t kMaxRequestLineBytes = 8 * 1024;  // longer: 414
+inline constexpr size_t kMaxHeadBytes = 32 * 1024;        // request line and fields: 431
+inline constexpr size_t kMaxHeaderFields = 100;           // more: 431
+// Chunk-size lines, chunk extensions and trailer fields of one chunked body,
+// in bytes: 413 beyond, so that tiny chunks cannot multiply the body limit.
+inline constexpr size_t kMaxChunkFramingBytes = 16 * 1024;
+// Requests answered on one connection; the last answer closes it.
+inline constexpr int kMaxRequestsPerConnection = 100;
+// After an answer of its own the front end closes the connection, but first
+// reads and drops what the client still sends, for at most this long, so
+// that the client reads the answer rather than a reset.
+inline constexpr std::chrono::milliseconds kLingerTime{1000};
+// Descriptors left to the rest of the process below its limit: the
+// connection table is made smaller when the limit would not hold both.
+inline constexpr size_t kReservedDescriptors = 128;
+
+// The byte transport of one connection: plain TCP here; TLS fits behind the
+// same operations. Read and Write never block. Besides a byte count they
+// return kWantRead or kWantWrite (wait until the socket is readable or
+// writable, then call again) or kFailed; Read returns 0 at the end of the
+// peer's stream. Not thread-safe: one thread uses a connection at a time.
+class Transport {
+ public:
+  static constexpr ssize_t kFailed = -1;
+  static constexpr ssize_t kWantRead = -2;
+  static constexpr ssize_t kWantWrite = -3;
+
+  virtual ~Transport() = default;  // closes the connection
+  virtual ssize_t Read(char* buf, size_t size) = 0;
+  virtual ssize_t Write(const char* data, size_t size) = 0;
+  // Ends the sending direction once what was written has gone.
+  virtual void ShutdownWrite() = 0;
+  virtual int fd() const = 0;
+};
+
+// The front end. Listen, Run and Stop are called from one thread at a
+// time; the callbacks run on the front end's threads. Not copyable.
+class FrontEnd {
+ public:
+  // Serves one complete request: reads it from `stream`, which ends with
+  // it, and writes the answer. `close_connection` asks for the last answer
+  // on the connection. Returns false when the connection cannot go on;
+  // sets `*connection_closed` when the client asked to close it.
+  // Called on several workers at once.
+  using Serve =
+      std::function<bool(httplib::Stream& stream, bool close_connection, bool* connection_closed)>;
+  // Told of every answer of the front end's own: the request's method and
+  // path (empty when its request line was not read) and the status.
+  using Refused =
+      std::function<void(const std::string& method, const std::string& path, int status)>;
+
+  FrontEnd();
+  ~FrontEnd();  // stops
+  FrontEnd(const FrontEnd&) = delete;
+  FrontEnd& operator=(const FrontEnd&) = delete;
+
+  // Binds `options.host`:`options.port` (port 0 picks a free one) and
+  // listens. Returns kFailed when the address is in use or not available.
+  Status Listen(const OperatorApiOptions& options);
+  // Starts the reception thread and the workers on the listening socket.
+  // Returns kFailed when a thread cannot be created.
+  Status Run(Serve serve, Refused refused);
+  // Closes the listener and every connection; a worker finishes the answer
+  // it is writing (each wait bounded by the write timeout). Joins every
+  // thread. Safe to call when not running.
+  void Stop();
+
+  // The listening socket and its port; -1 and 0 when not listening.
+  int listener() const;
+  int port() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace http
+}  // namespace axo
+
+#endif  // AXO_SRC_HTTP_SERVER_H_

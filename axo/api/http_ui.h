@@ -1,0 +1,35 @@
+// The dashboard page of the operator API: its files, embedded in the binary
+// at build time (cmake/embed_files.cmake writes the table from axo/ui/), and
+// the routes that serve them. Framework-internal.
+#ifndef AXO_SRC_HTTP_UI_H_
+#define AXO_SRC_HTTP_UI_H_
+
+#include <cstddef>
+#include <string>
+
+namespace httplib {
+struct Response;
+}
+
+namespace axo {
+namespace ui {
+
+// One embedded file: its path under axo/ui/ ("app.js") and its bytes.
+struct Asset {
+  const char* path;
+  const unsigned char* data;
+  size_t size;
+};
+extern const Asset kAssets[];
+extern const size_t kNumAssets;
+
+// Answers with the asset named `name` ("index.html", "app.js"): its
+// content type, a Content-Security-Policy that allows only the agent's own
+// scripts, styles and requests, and nosniff. False, leaving `res` alone,
+// when there is no such asset.
+bool Serve(const std::string& name, httplib::Response& res);
+
+}  // namespace ui
+}  // namespace axo
+
+#endif  // AXO_SRC_HTTP_UI_H_

@@ -1,0 +1,174 @@
+// Metrics registry of the framework stand-in: counters, gauges and
+// histograms, with or without labels, exposed by the operator API at
+// GET /metrics in the Prometheus text format 0.0.4 or OpenMetrics 1.0.
+//
+// Metrics are defined at namespace scope, as trace units are:
+//   AXO_COUNTER(recordsRead, "zep_records_read_total", "Record lines read.");
+//   recordsRead.Inc();
+// A labelled family hands out one series per label-value list; the lookup
+// takes the family's lock, so callers on a hot path look a series up once
+// and keep the returned reference (series live as long as the process).
+// Updating a series is lock-free (relaxed atomics).
+#ifndef AXO_METRICS_METRICS_H_
+#define AXO_METRICS_METRICS_H_
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace axo::metrics {
+
+// Benchmark-only switch: when off, Inc/Set/Observe do nothing.
+extern std::atomic<bool> g_enabled;
+inline bool Enabled() { return g_enabled.load(std::memory_order_relaxed); }
+void SetEnabled(bool on);
+
+class Counter {
+ public:
+  void Inc(uint64_t n = 1) {
+    if (Enabled()) value_.fetch_add(n, std::memory_order_relaxed);
+  }
+  uint64_t Value() const { return value_.load(std::memory_order_relaxed); }
+
+ private:
+  std::atomic<uint64_t> value_{0};
+};
+
+class Gauge {
+ public:
+  void Set(double v) { value_.store(v, std::memory_order_relaxed); }
+  void Add(double v) { value_.fetch_add(v, std::memory_order_relaxed); }
+  double Value() const { return value_.load(std::memory_order_relaxed); }
+
+ private:
+  std::atomic<double> value_{0};
+};
+
+// Buckets by upper bound (le), stored non-cumulative; the writer sums them.
+class Histogram {
+ public:
+  explicit Histogram(const std::vector<double>* bounds);
+  void Observe(double v);
+  const std::vector<double>& Bounds() const { return *bounds_; }
+  // Count of bucket i (i == Bounds().size() is the +Inf bucket), not cumulative.
+  uint64_t BucketCount(size_t i) const { return buckets_[i].load(std::memory_order_relaxed); }
+  double Sum() const { return sum_.load(std::memory_order_relaxed); }
+
+ private:
+  const std::vector<double>* bounds_;
+  std::unique_ptr<std::atomic<uint64_t>[]> buckets_;
+  std::atomic<double> sum_{0};
+};
+
+// kRealCounter: a counter whose running total is kept elsewhere and set at
+// each scrape (CPU seconds read from the system), written as a counter with
+// a real value.
+enum class Kind { kCounter, kGauge, kHistogram, kRealCounter };
+
+// A metric family: one name, help text, kind and label names; its series.
+// Thread-safety: every member may be called from any thread.
+class Family {
+ public:
+  Family(Kind kind, std::string name, std::string help, std::vector<std::string> labels,
+         std::vector<double> bounds);
+  Family(const Family&) = delete;
+  Family& operator=(const Family&) = delete;
+
+  // The series of `values` (one per label name), created on first use.
+  // Requires: the family's kind matches and values.size() == label count.
+  // Returns a reference valid for the life of the process.
+  Counter& counter(const std::vector<std::string>& values = {});
+  // Of a kRealCounter family: its total, set (Gauge::Set) from the source.
+  Gauge& realCounter(const std::vector<std::string>& values = {});
+  Gauge& gauge(const std::vector<std::string>& values = {});
+  Histogram& histogram(const std::vector<std::string>& values = {});
+
+  Kind kind() const { return kind_; }
+  const std::string& name() const { return name_; }
+  const std::string& help() const { return help_; }
+  const std::vector<std::string>& labels() const { return labels_; }
+  const std::vector<double>& bounds() const { return bounds_; }
+
+  struct Series {
+    explicit Series(const std::vector<double>* bounds) : histogram(bounds) {}
+    Counter counter;
+    Gauge gauge;
+    Histogram histogram;
+  };
+  // Calls `fn` for every series in label order. The family's lock is held
+  // only to list the series (they are never removed), not while `fn` runs,
+  // so a scrape keeps a new series' lookup waiting for one short hold.
+  void ForEach(const std::function<void(const std::vector<std::string>&, const Series&)>& fn) const;
+
+ private:
+  Series& series(const std::vector<std::string>& values);
+
+  const Kind kind_;
+  const std::string name_;
+  const std::string help_;
+  const std::vector<std::string> labels_;
+  const std::vector<double> bounds_;
+  mutable std::mutex mu_;
+  std::map<std::vector<std::string>, std::unique_ptr<Series>> series_;
+};
+
+// Registers a family for exposition; the registry owns it. Registering an
+// existing name returns the existing family.
+Family& Define(Kind kind, const char* name, const char* help, std::vector<std::string> labels = {},
+               std::vector<double> bounds = {});
+
+// Calls `fn` for every registered family, in registration order (the
+// registry's lock is not held while `fn` runs).
+void ForEachFamily(const std::function<void(const Family&)>& fn);
+
+// The collector interface: a function run at the start of every scrape,
+// in registration order, to set series that are read rather than counted
+// (process figures, subnodes, situations, held lines). Every part that
+// produces such metrics registers one; only this part writes the wire
+// formats. It may take the caller's locks, never the registry's.
+void AddCollector(std::function<void()> collect);
+
+// Bucket bounds of web-service latency (seconds) and message size (bytes).
+// Functions, not globals: families defined at namespace scope in other
+// files are initialised in no fixed order with respect to a global.
+const std::vector<double>& LatencyBuckets();
+const std::vector<double>& SizeBuckets();
+
+enum class Format { kPrometheus, kOpenMetrics };
+// The Content-Type that answers an Accept header, and its format.
+Format NegotiateFormat(const std::string& accept, std::string* contentType);
+// Runs the collectors and writes every family in registration order, the
+// process_* families last; with `names`, only the families of those names (a page that shows a few
+// series need not receive every service's histograms).
+std::string Expose(Format format, const std::vector<std::string>& names = {});
+// Escapes a label value: backslash, double quote and newline; bytes that
+// are not UTF-8 become U+FFFD.
+void AppendEscaped(std::string* out, const std::string& value);
+
+}  // namespace axo::metrics
+
+#define AXO_COUNTER(var, name, help)    \
+  static ::axo::metrics::Counter& var = \
+      ::axo::metrics::Define(::axo::metrics::Kind::kCounter, name, help).counter()
+#define AXO_GAUGE(var, name, help)    \
+  static ::axo::metrics::Gauge& var = \
+      ::axo::metrics::Define(::axo::metrics::Kind::kGauge, name, help).gauge()
+// Labelled families: AXO_COUNTER_FAMILY(rejected, "zep_x_total", "help", {"cause"}).
+#define AXO_COUNTER_FAMILY(var, name, help, ...) \
+  static ::axo::metrics::Family& var =           \
+      ::axo::metrics::Define(::axo::metrics::Kind::kCounter, name, help, __VA_ARGS__)
+#define AXO_GAUGE_FAMILY(var, name, help, ...) \
+  static ::axo::metrics::Family& var =         \
+      ::axo::metrics::Define(::axo::metrics::Kind::kGauge, name, help, __VA_ARGS__)
+// AXO_HISTOGRAM_FAMILY(var, name, help, {labels}, bounds)
+#define AXO_HISTOGRAM_FAMILY(var, name, help, labels, bounds) \
+  static ::axo::metrics::Family& var =                        \
+      ::axo::metrics::Define(::axo::metrics::Kind::kHistogram, name, help, labels, bounds)
+
+#endif  // AXO_METRICS_METRICS_H_

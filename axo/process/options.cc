@@ -1,0 +1,289 @@
+// The framework's command-line options and the options file, the usage
+// text, and the files that hold secrets.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <map>
+
+#include "axo/base/text.h"
+#include "axo/base/trk1.h"
+#include "axo/process/axo.h"
+#include "axo/process/state.h"
+
+using axo_internal::P;
+using axo_internal::Process;
+
+namespace {
+
+// Parses a --listen value into `o`; see AXO_Options.
+bool ParseListen(const std::string& value, AXO_Options* o) {
+  if (value == "none") {
+    o->listen = false;
+    return true;
+  }
+  size_t colon = value.rfind(':');
+  std::string host = colon == std::string::npos ? "" : value.substr(0, colon);
+  std::string port = colon == std::string::npos ? value : value.substr(colon + 1);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+    if (host.empty()) return false;
+  } else if (host.find(':') != std::string::npos) {
+    return false;  // an IPv6 host goes in brackets
+  }
+  long long n;
+  if (!axo_internal::ParseInteger(port, 0, 65535, &n)) return false;
+  o->listen = true;
+  o->listenHost = host.empty() ? "127.0.0.1" : host;
+  o->listenPort = static_cast<int>(n);
+  return true;
+}
+
+// Parses a count of seconds or days: 1 to 999999999.
+bool ParseCount(const std::string& v, int* out) {
+  long long n;
+  if (!axo_internal::ParseInteger(v, 1, 999999999, &n)) return false;
+  *out = static_cast<int>(n);
+  return true;
+}
+
+// Every option that takes a value (all but --help and --version), in the
+// order of the usage text, with its lines there, and where its value goes:
+// a text that must not be empty, a count of 1 to 999999999, or (neither) a
+// value with a rule of its own in ApplyOption.
+struct OptionSpec {
+  const char* name;
+  const char* usage;
+  std::string AXO_Options::*text = nullptr;
+  int AXO_Options::*count = nullptr;
+};
+const OptionSpec kOptionSpecs[] = {
+    {"--listen",
+     "  --listen HOST:PORT        operator API address (default 127.0.0.1:1920);\n"
+     "                            :PORT or PORT listen on 127.0.0.1; none: no API\n"},
+    {"--token-file", "  --token-file PATH         require this bearer token on changing requests\n",
+     &AXO_Options::tokenFile},
+    {"--trace", "  --trace UNIT=BITS,...     trace levels per unit (all= for every unit)\n",
+     &AXO_Options::trace},
+    {"--trace-file",
+     "  --trace-file PATH         write trace records to PATH (default standard error)\n",
+     &AXO_Options::traceFile},
+    {"--history-db",
+     "  --history-db PATH|URI     collect history into this SQLite file, or into\n"
+     "                            the PostgreSQL warehouse at a postgresql:// URI\n",
+     &AXO_Options::historyDb},
+    {"--history-interval",
+     "  --history-interval SECS   history collection interval (default 300)\n", nullptr,
+     &AXO_Options::historyInterval},
+    {"--history-tables", "  --history-tables LIST     tables collected (default ZEPSMT,ZEPINV)\n",
+     &AXO_Options::historyTables},
+    {"--history-retain-days",
+     "  --history-retain-days N   remove history older than N days (default: keep)\n", nullptr,
+     &AXO_Options::historyRetainDays},
+    {"--config",
+     "  --config FILE             read options from FILE (key = value lines);\n"
+     "                            the command line wins; SIGHUP re-reads it\n",
+     &AXO_Options::configFile},
+    {"--alertmanager-url",
+     "  --alertmanager-url URL    send situation events to this Alertmanager\n"
+     "                            (http[s]://HOST[:PORT][/PATH]; repeatable)\n"},
+    {"--max-situations",
+     "  --max-situations N        situations that may exist at once (default 1000)\n", nullptr,
+     &AXO_Options::maxSituations},
+};
+
+const OptionSpec* FindOption(const std::string& name) {
+  for (const OptionSpec& spec : kOptionSpecs) {
+    if (name == spec.name) return &spec;
+  }
+  return nullptr;
+}
+
+bool TakesValue(const std::string& name) { return FindOption(name) != nullptr; }
+
+}  // namespace
+
+// --- the usage text ---------------------------------------------------------------
+
+void AXO_PrintUsage(FILE* out, const char* program) {
+  fprintf(out, "Usage: %s [options]\n", program == nullptr ? "agent" : program);
+  for (const OptionSpec& spec : kOptionSpecs) fputs(spec.usage, out);
+  fputs(
+      "  --help                    print this text\n"
+      "  --version                 print the version\n",
+      out);
+}
+
+namespace {
+
+// One option as given: its name with "--", its value, and where it was
+// given ("" on the command line, "FILE:LINE: " in the options file).
+struct OptionPair {
+  std::string name;
+  std::string value;
+  std::string where;
+};
+
+// Applies one option to `o`, the one place that knows every option's
+// values. Requires: TakesValue(pair.name). Returns false with `*error` for
+// a bad value.
+bool ApplyOption(const OptionPair& pair, AXO_Options* o, std::string* error) {
+  const std::string& name = pair.name;
+  const std::string& value = pair.value;
+  const OptionSpec* spec = FindOption(name);
+  std::string reason = value;  // what the message shows after the name
+  bool ok = true;
+  if (spec->text != nullptr) {
+    ok = !value.empty() && (name != "--trace" || TRK1_CheckSpec(value));
+    o->*spec->text = value;
+  } else if (spec->count != nullptr) {
+    ok = ParseCount(value, &(o->*spec->count));
+  } else if (name == "--listen") {
+    ok = ParseListen(value, o);
+    if (!ok) reason += " (expected HOST:PORT, :PORT, PORT or none)";
+  } else if (name == "--alertmanager-url") {
+    const axo::Status url = axo_internal::CheckHttpUrl(value, "an Alertmanager URL");
+    ok = url.ok();
+    if (ok)
+      o->alertmanagerUrls.push_back(value);
+    else
+      reason = url.message();
+  }
+  if (!ok) {
+    // In the file an option is named by its key, without "--".
+    *error = pair.where + "bad value for " + (pair.where.empty() ? name : name.substr(2)) + ": " +
+             reason;
+  }
+  return ok;
+}
+
+// Reads the "key = value" lines of the options file `path` into `pairs`.
+bool ReadOptionsFile(const std::string& path, std::vector<OptionPair>* pairs, std::string* error) {
+  std::ifstream in(path);
+  if (!in) {
+    *error = "cannot read the options file " + path;
+    return false;
+  }
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    std::string_view text = axo_internal::TrimSpace(line);
+    if (text.empty() || text.front() == '#') continue;
+    const std::string where = path + ":" + std::to_string(number) + ": ";
+    const size_t eq = text.find('=');
+    const std::string key(axo_internal::TrimSpace(text.substr(0, eq == text.npos ? 0 : eq)));
+    if (eq == text.npos || key.empty()) {
+      *error = where + "expected key = value";
+      return false;
+    }
+    if (key == "config") {
+      *error = where + "config cannot be set in an options file";
+      return false;
+    }
+    if (key.rfind("--", 0) == 0 || !TakesValue("--" + key)) {
+      *error = where + "unknown option: " + key;
+      return false;
+    }
+    pairs->push_back(
+        {"--" + key, std::string(axo_internal::TrimSpace(text.substr(eq + 1))), where});
+  }
+  return true;
+}
+
+}  // namespace
+
+int axo_internal::ParseAllOptions(int argc, char** argv, AXO_Options* options, std::string* error,
+                                  std::map<std::string, std::string>* given) {
+  std::vector<OptionPair> command_line;
+  std::string config_file;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i] == nullptr ? "" : argv[i];
+    if (arg == "--help") return AXO_OPTIONS_HELP;
+    if (arg == "--version") return AXO_OPTIONS_VERSION;
+    std::string name = arg, value;
+    bool has_value = false;
+    size_t eq = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      value = arg.substr(eq + 1);
+      has_value = true;
+    }
+    if (!TakesValue(name)) {
+      *error = "unknown option: " + arg;
+      return AXO_OPTIONS_ERROR;
+    }
+    if (!has_value) {
+      if (i + 1 >= argc || argv[i + 1] == nullptr) {
+        *error = "option " + name + " needs a value";
+        return AXO_OPTIONS_ERROR;
+      }
+      value = argv[++i];
+    }
+    if (name == "--config") config_file = value;
+    command_line.push_back({name, value, ""});
+  }
+  // The file's values first, without the options the command line gives.
+  std::vector<OptionPair> pairs;
+  if (!config_file.empty() && !ReadOptionsFile(config_file, &pairs, error)) {
+    return AXO_OPTIONS_ERROR;
+  }
+  std::erase_if(pairs, [&](const OptionPair& f) {
+    return std::any_of(command_line.begin(), command_line.end(),
+                       [&](const OptionPair& c) { return c.name == f.name; });
+  });
+  pairs.insert(pairs.end(), command_line.begin(), command_line.end());
+  AXO_Options o;
+  std::map<std::string, std::string> values;
+  for (const OptionPair& pair : pairs) {
+    if (!ApplyOption(pair, &o, error)) return AXO_OPTIONS_ERROR;
+    std::string& v = values[pair.name.substr(2)];
+    v += (v.empty() ? "" : " ") + pair.value;
+  }
+  *options = o;
+  if (given != nullptr) *given = std::move(values);
+  return AXO_OPTIONS_OK;
+}
+
+int AXO_ParseOptionsForTesting(int argc, char** argv, AXO_Options* options, std::string* error) {
+  return axo_internal::ParseAllOptions(argc, argv, options, error, nullptr);
+}
+
+axo::Status AXO_ReadTokenFile(const std::string& path, std::string* token) {
+  std::ifstream in(path);
+  std::string line;
+  if (!in) return axo::Status::Failed("cannot read token file " + path);
+  if (axo::Status s = AXO_CheckSecretFile("token file", path); !s.ok()) return s;
+  if (!std::getline(in, line)) return axo::Status::Failed("cannot read token file " + path);
+  std::string_view text = axo_internal::TrimSpace(line);
+  if (text.empty()) return axo::Status::Failed("token file " + path + " holds no token");
+  *token = text;
+  return axo::Status::OK();
+}
+
+axo::Status AXO_CheckSecretFile(const std::string& what, const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    return axo::Status::Failed("cannot examine " + what + " " + path + ": " + strerror(errno));
+  }
+  if ((st.st_mode & 077) != 0) {
+    char mode[8];
+    snprintf(mode, sizeof(mode), "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return axo::Status::Failed(what + " " + path + " has mode " + mode +
+                               ": it must be readable and writable by its owner only (chmod 600)");
+  }
+  const uid_t self = geteuid();
+  if (st.st_uid != 0 && st.st_uid != self) {
+    return axo::Status::Failed(
+        what + " " + path + " is owned by user " + std::to_string(st.st_uid) +
+        ": it must be owned by root or by the agent's own user (" + std::to_string(self) + ")");
+  }
+  return axo::Status::OK();
+}
+
+AXO_Options AXO_GetOptions() {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  return p.options;
+}

@@ -1,0 +1,134 @@
+// The standard services: each one turns the process's options into a
+// started part, and a reload into the part's new settings.
+#include "axo/services/standard.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "axo/alerts/alerts.h"
+#include "axo/api/http_api.h"
+#include "axo/base/clock.h"
+#include "axo/base/every_second.h"
+#include "axo/base/osb1.h"
+#include "axo/base/wait.h"
+#include "axo/history/history.h"
+#include "axo/process/axo.h"
+#include "axo/process/service.h"
+#include "axo/requests/request.h"
+
+namespace axo::services {
+namespace {
+
+// The operator API on --listen, with the bearer token of --token-file. An
+// address that cannot be bound or a token file that cannot be read (or is
+// readable by others) is a start-up failure.
+class OperatorApiService : public Service {
+ public:
+  const char* name() const override { return "operator API"; }
+
+  Status Start(const AXO_Options& options) override {
+    if (!options.listen) return Status::OK();
+    OperatorApiOptions api;
+    api.host = options.listenHost;
+    api.port = options.listenPort;
+    if (!options.tokenFile.empty()) {
+      if (Status s = AXO_ReadTokenFile(options.tokenFile, &api.token); !s.ok()) return s;
+    }
+    std::lock_guard<std::mutex> lock(mu_);
+    if (api_ != nullptr) return Status::OK();
+    auto started = std::make_unique<OperatorApi>();
+    if (Status s = started->Start(api); !s.ok()) return s;
+    api_ = std::move(started);
+    return Status::OK();
+  }
+
+  void Stop() override {
+    std::unique_ptr<OperatorApi> api;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      api = std::move(api_);
+    }
+    api.reset();  // stops and joins, without the lock
+  }
+
+ private:
+  std::mutex mu_;
+  std::unique_ptr<OperatorApi> api_;  // guarded by mu_
+};
+
+// The history collector into --history-db; the interval may be reloaded.
+class HistoryService : public Service {
+ public:
+  const char* name() const override { return "history collector"; }
+
+  Status Start(const AXO_Options& options) override {
+    if (options.historyDb.empty()) return Status::OK();
+    HistoryOptions h;
+    h.path = options.historyDb;
+    h.intervalSeconds = options.historyInterval;
+    h.tables = ParseTableList(options.historyTables);
+    h.retainDays = options.historyRetainDays;
+    return StartHistory(h, options.historyTables);
+  }
+
+  std::vector<std::string> ReloadableOptions() const override { return {"history-interval"}; }
+  void Reload(const AXO_Options&, const AXO_Options& after) override {
+    SetHistoryInterval(after.historyInterval);
+  }
+
+  void Stop() override { StopHistory(); }
+};
+
+// The alert sender to every --alertmanager-url; the list may be reloaded.
+class AlertService : public Service {
+ public:
+  const char* name() const override { return "alert sender"; }
+
+  Status Start(const AXO_Options& options) override {
+    return alerts::Start(options.alertmanagerUrls);
+  }
+
+  std::vector<std::string> ReloadableOptions() const override { return {"alertmanager-url"}; }
+  void Reload(const AXO_Options&, const AXO_Options& after) override {
+    alerts::SetUrls(after.alertmanagerUrls);  // checked when the file was parsed
+  }
+
+  void Stop() override { alerts::Stop(); }
+};
+
+// The situation timer: samples the situations of sampled tables every
+// second. --max-situations is read at each creation: a reload applies it
+// with nothing to do here.
+class SituationTimerService : public Service {
+ public:
+  const char* name() const override { return "situation timer"; }
+
+  Status Start(const AXO_Options&) override {
+    return timer_.Start(
+        [] {
+          OSB1_WaitLimit limit(axo_internal::kDataWaitMillis);  // busy: tried next interval
+          pollSituations(AXO_Now());
+        },
+        "timer");
+  }
+
+  std::vector<std::string> ReloadableOptions() const override { return {"max-situations"}; }
+
+  void Stop() override { timer_.Stop(); }
+
+ private:
+  axo_internal::EverySecond timer_;
+};
+
+}  // namespace
+
+void RegisterStandard() {
+  // Never destroyed: the process may stop them at exit.
+  static Service* const kServices[] = {new OperatorApiService, new HistoryService, new AlertService,
+                                       new SituationTimerService};
+  for (Service* s : kServices) AXO_AddService(s);
+}
+
+}  // namespace axo::services

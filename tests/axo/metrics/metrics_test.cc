@@ -1,0 +1,66 @@
+// The exposition writer of the metrics registry.
+#include "axo/metrics/metrics.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using axo::metrics::Expose;
+using axo::metrics::Format;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// Each format's escapes (bytes that are not UTF-8: the hostile-input test).
+TEST(MetricsExposition, LabelValuesEscapedAndCountersTyped) {
+  AXO_COUNTER_FAMILY(odd, "zep_test_odd_total", "Help with \\ and\nnewline, \"quoted\".",
+                     {"service"});
+  odd.counter({"a\"b\\c\nd"}).Inc(3);
+  odd.counter({"Bestellung\xC3\xBC"}).Inc();
+  const std::string text = Expose(Format::kPrometheus);
+  EXPECT_THAT(text,
+              HasSubstr("# HELP zep_test_odd_total Help with \\\\ and\\nnewline, \"quoted\".\n"));
+  EXPECT_THAT(Expose(Format::kOpenMetrics),
+              HasSubstr("# HELP zep_test_odd Help with \\\\ and\\nnewline, \\\"quoted\\\".\n"));
+  EXPECT_THAT(text, HasSubstr("# TYPE zep_test_odd_total counter\n"));
+  EXPECT_THAT(text, HasSubstr("zep_test_odd_total{service=\"a\\\"b\\\\c\\nd\"} 3\n"));
+  EXPECT_THAT(text, HasSubstr("zep_test_odd_total{service=\"Bestellung\xC3\xBC\"} 1\n"));
+  EXPECT_THAT(text, Not(HasSubstr("# EOF")));
+}
+
+TEST(MetricsExposition, HistogramBucketsCumulativeWithInfSumAndCount) {
+  static const std::vector<double> kBounds = {0.5, 2};
+  AXO_HISTOGRAM_FAMILY(h, "zep_test_latency_seconds", "Latency.", (std::vector<std::string>{"op"}),
+                       kBounds);
+  axo::metrics::Histogram& s = h.histogram({"x"});
+  s.Observe(0.25);
+  s.Observe(0.5);  // on the bound: counted in le="0.5"
+  s.Observe(1);
+  s.Observe(7);
+  const std::string text = Expose(Format::kPrometheus);
+  EXPECT_THAT(text, HasSubstr("zep_test_latency_seconds_bucket{op=\"x\",le=\"0.5\"} 2\n"
+                              "zep_test_latency_seconds_bucket{op=\"x\",le=\"2\"} 3\n"
+                              "zep_test_latency_seconds_bucket{op=\"x\",le=\"+Inf\"} 4\n"
+                              "zep_test_latency_seconds_sum{op=\"x\"} 8.75\n"
+                              "zep_test_latency_seconds_count{op=\"x\"} 4\n"));
+}
+
+TEST(MetricsExposition, OpenMetricsNegotiatedWithEofAndCounterFamilyNames) {
+  std::string type;
+  EXPECT_EQ(axo::metrics::NegotiateFormat("", &type), Format::kPrometheus);
+  EXPECT_EQ(type, "text/plain; version=0.0.4; charset=utf-8");
+  EXPECT_EQ(axo::metrics::NegotiateFormat(
+                "application/openmetrics-text;version=1.0.0,text/plain;q=0.5", &type),
+            Format::kOpenMetrics);
+  EXPECT_TRUE(type.starts_with("application/openmetrics-text; version=1.0.0"));
+
+  AXO_COUNTER(plain, "zep_test_plain_total", "Plain.");
+  plain.Inc();
+  const std::string text = Expose(Format::kOpenMetrics);
+  EXPECT_THAT(text, HasSubstr("# TYPE zep_test_plain counter\nzep_test_plain_total 1\n"));
+  EXPECT_TRUE(text.ends_with("\n# EOF\n"));
+}
+
+}  // namespace
