@@ -16,7 +16,7 @@ import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-from common import FleetError, Proc, http, http_json, run, wait_for
+from common import http_json, run, serve, wait_for, write_json
 from net import CENTER_IP
 
 PG_PORT, PROM_PORT, AM_PORT, HOOK_PORT = 5432, 9090, 9093, 5001
@@ -104,27 +104,19 @@ class Prometheus:
                 {"static_configs": [{"targets": ["%s:%d" % (CENTER_IP, AM_PORT)]}]}]},
             "scrape_configs": [scrape_job(self.targets)],
         }
-        with open(dir + "/prometheus.yml", "w") as f:
-            json.dump(config, f, indent=1)
+        write_json(dir + "/prometheus.yml", config)
         run("promtool", "check", "config", dir + "/prometheus.yml")
 
     def start(self):
-        self.proc = Proc(["prometheus", "--config.file=" + self.dir + "/prometheus.yml",
-                          "--storage.tsdb.path=" + self.dir + "/tsdb",
-                          "--web.listen-address=127.0.0.1:%d" % PROM_PORT], self.dir + "/log")
-        wait_for("Prometheus to be ready",
-                 lambda: http("GET", self.url + "/-/ready")[0] == 200 or self._dead(), 60)
-
-    def _dead(self):
-        if not self.proc.alive():
-            raise FleetError("Prometheus exited: " + self.proc.tail())
+        self.proc = serve("Prometheus", ["prometheus", "--config.file=" + self.dir + "/prometheus.yml",
+                                         "--storage.tsdb.path=" + self.dir + "/tsdb",
+                                         "--web.listen-address=127.0.0.1:%d" % PROM_PORT],
+                          self.dir + "/log", self.url + "/-/ready")
 
     def write_targets(self, hosts):
-        """Lists `hosts` (each with .name and .address) as the scrape targets;
-        the file is replaced whole, so Prometheus never reads half of it."""
-        with open(self.targets + ".tmp", "w") as f:
-            json.dump([{"targets": [h.address], "labels": {"host": h.name}} for h in hosts], f)
-        os.rename(self.targets + ".tmp", self.targets)
+        """Lists `hosts` (each with .name and .address) as the scrape targets."""
+        write_json(self.targets, [{"targets": [h.address], "labels": {"host": h.name}}
+                                  for h in hosts])
 
     def scraping(self, address):
         """True when Prometheus has `address` among its active targets."""
@@ -167,20 +159,15 @@ class Alertmanager:
             "receivers": [{"name": "hook", "webhook_configs": [
                 {"url": "http://127.0.0.1:%d/" % HOOK_PORT, "send_resolved": True}]}],
         }
-        with open(dir + "/alertmanager.yml", "w") as f:
-            json.dump(config, f, indent=1)
+        write_json(dir + "/alertmanager.yml", config)
         self.proc = None
 
     def start(self):
-        self.proc = Proc(["prometheus-alertmanager", "--config.file=" + self.dir + "/alertmanager.yml",
-                          "--storage.path=" + self.dir + "/data", "--cluster.listen-address=",
-                          "--web.listen-address=%s:%d" % (CENTER_IP, AM_PORT)], self.dir + "/log")
-        wait_for("Alertmanager to be ready",
-                 lambda: http("GET", self.url + "/-/ready")[0] == 200 or self._dead(), 60)
-
-    def _dead(self):
-        if not self.proc.alive():
-            raise FleetError("Alertmanager exited: " + self.proc.tail())
+        self.proc = serve("Alertmanager", [
+            "prometheus-alertmanager", "--config.file=" + self.dir + "/alertmanager.yml",
+            "--storage.path=" + self.dir + "/data", "--cluster.listen-address=",
+            "--web.listen-address=%s:%d" % (CENTER_IP, AM_PORT)],
+            self.dir + "/log", self.url + "/-/ready")
 
     def stop(self):
         if self.proc:

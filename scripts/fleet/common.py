@@ -139,6 +139,28 @@ class Proc:
             return ""
 
 
+def serve(what, argv, log, ready_url, tries=3):
+    """Starts a server and waits until `ready_url` answers 200. A server that
+    exits at once (its address still held by its previous run) is started
+    again, at most `tries` times. Returns its Proc; raises FleetError."""
+    for attempt in range(1, tries + 1):
+        proc = Proc(argv, log)
+        ready = lambda: http("GET", ready_url)[0] == 200 or not proc.alive()
+        wait_for(what + " to be ready", ready, 60)
+        if proc.alive():
+            return proc
+        status.say("%s exited at start (attempt %d): %s" % (what, attempt, proc.tail(300)))
+        time.sleep(2 * attempt)
+    raise FleetError("%s does not start: %s" % (what, proc.tail()))
+
+
+def write_json(path, value):
+    """Writes `value` as JSON through a temporary file, so no reader sees half."""
+    with open(path + ".tmp", "w") as f:
+        json.dump(value, f, indent=1)
+    os.rename(path + ".tmp", path)
+
+
 _opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
 
 

@@ -130,7 +130,7 @@ class Host:
 
     def up(self):
         self.up_or_fail()
-        return http("GET", "http://%s/healthz" % self.address)[0] == 200
+        return http("GET", self.url("/healthz"))[0] == 200
 
     def start_load(self, rate, seed):
         self.loading = True
@@ -199,8 +199,12 @@ class Host:
 
     # --- the operator API -------------------------------------------------------
 
+    def url(self, path):
+        """The address of the agent's `path`. (With TLS: https, and the CA.)"""
+        return "http://%s%s" % (self.address, path)
+
     def api(self, method, path, body=None):
-        return http_json(method, "http://%s%s" % (self.address, path), body, self.token)
+        return http_json(method, self.url(path), body, self.token)
 
     def create_situation(self):
         """Raised when 40 PaymentPort messages arrive within 60 seconds."""
