@@ -39,7 +39,7 @@ class Status:
         if self.tty:
             sys.stdout.write("\r\033[K" + self.line()[:200])
             sys.stdout.flush()
-        elif now - self.last >= 10:
+        elif now - self.last >= 10 and self.line():
             print(self.line(), flush=True)
         else:
             return

@@ -6,6 +6,7 @@ host name of its own; the systemd host installs the package and runs it
 under its own systemd (scripts/fleet/systemd-box)."""
 
 import os
+import re
 import secrets
 import shlex
 import signal
@@ -106,13 +107,19 @@ class Host:
         self.create_situation()
 
     def _box_child(self):
+        """The box's PID 1 once it exists: the child of `unshare` that is
+        process 1 of its own PID namespace (the script forks helpers first)."""
         if not self.box.alive():
             raise FleetError("the systemd box of %s ended: %s" % (self.name, self.box.tail()))
         try:
             with open("/proc/%d/task/%d/children" % (self.box.pid, self.box.pid)) as f:
-                return int(f.read().split()[0])
-        except (OSError, IndexError):
-            return None
+                for child in f.read().split():
+                    with open("/proc/%s/status" % child) as status:
+                        if re.search(r"^NSpid:\s+\d+\s+1$", status.read(), re.M):
+                            return int(child)
+        except OSError:
+            pass
+        return None
 
     def _start_agent(self):
         env = dict(os.environ, ZEP_ETC_DIR=self.dir + "/etc")
