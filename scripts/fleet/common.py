@@ -3,6 +3,7 @@ and the one status line that says where the run is."""
 
 import json
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -37,7 +38,8 @@ class Status:
         self.watch()
         now = time.time()
         if self.tty:
-            sys.stdout.write("\r\033[K" + self.line()[:200])
+            width = shutil.get_terminal_size((120, 24)).columns - 1
+            sys.stdout.write("\r\033[K" + self.line()[:width])
             sys.stdout.flush()
         elif now - self.last >= 10 and self.line():
             print(self.line(), flush=True)

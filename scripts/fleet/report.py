@@ -39,10 +39,10 @@ def _pair(a, b, scale, fmt):
 
 
 def _columns(rows):
-    widths = [max(len(r[i]) for r in rows if i < len(r) - 1) if any(i < len(r) - 1 for r in rows)
-              else 0 for i in range(len(rows[0]))]
-    return "\n".join("  ".join(c.ljust(widths[i]) if i < len(r) - 1 else c
-                               for i, c in enumerate(r)) for r in rows) + "\n"
+    """Rows of cells as aligned text; the last column is not padded."""
+    widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]) - 1)] + [0]
+    return "".join("  ".join(c.ljust(w) for c, w in zip(r, widths)).rstrip() + "\n"
+                   for r in rows)
 
 
 def write(report, plots, path_json, path_html):
