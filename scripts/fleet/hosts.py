@@ -196,7 +196,10 @@ class Host:
         if self.pid1 is not None:
             self.box_run("journalctl", "-u", "zepagent", "--no-pager", check=False,
                          out=self.dir + "/journal.txt")
-            os.kill(self.pid1, signal.SIGKILL)
+            try:
+                os.kill(self.pid1, signal.SIGKILL)
+            except OSError:
+                pass                  # the box is gone already
         if self.box is not None:
             self.box.stop(signal.SIGKILL, 10)
         elif self.agent is not None:

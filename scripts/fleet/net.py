@@ -1,8 +1,9 @@
 """The fleet's network: a center namespace holding a bridge, and a namespace
 per host joined to the bridge by a veth pair, each host on its own address.
-A partition is a host's bridge port taken down. Every namespace, link and
-cgroup carries one name prefix, so that `sweep` finds whatever is left,
-also after a failure, and says what it removed."""
+A partition is a host's bridge port taken down. Every namespace and cgroup
+carries one name prefix (the links live inside those namespaces), so that
+`sweep` finds whatever is left, also after a failure, and says what it
+removed."""
 
 import ctypes
 import glob
