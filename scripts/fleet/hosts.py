@@ -57,7 +57,9 @@ class Host:
         inside = "/etc/zepagent" if self.systemd else self.dir
         options = [("listen", self.address), ("token-file", inside + "/token"),
                    ("history-db", f.pg.uri), ("history-interval", HISTORY_INTERVAL),
-                   ("alertmanager-url", f.am.url), ("trace", self.trace)]
+                   ("alertmanager-url", f.am.url), ("trace", self.trace),
+                   ("situations-file", ("/var/lib/zepagent" if self.systemd else self.dir) +
+                    "/situations.json")]
         if not self.systemd:
             options.append(("trace-file", self.dir + "/agent.trace"))
         return "# zepagent options of fleet host %s\n" % self.name + \
