@@ -20,6 +20,7 @@
 #include "axo/api/http_answer.h"
 #include "axo/api/http_server.h"
 #include "axo/api/routes.h"
+#include "axo/api/web_config.h"
 #include "axo/base/osb1.h"
 #include "axo/base/text.h"
 #include "axo/base/trk1.h"
@@ -103,12 +104,15 @@ void InternalError(const httplib::Request& req, httplib::Response& res, std::exc
 // hands it complete requests.
 class ApiServer : public httplib::Server {
  public:
-  // Serves the one request `stream` holds (see http::FrontEnd::Serve).
-  bool Serve(httplib::Stream& stream, bool close_connection, bool* connection_closed) {
+  // Serves the one request `stream` holds (see http::FrontEnd::Serve); the
+  // handlers find the connection's TLS session, if any, in `req.ssl`.
+  bool Serve(httplib::Stream& stream, SSL* ssl, bool close_connection, bool* connection_closed) {
     bool closed = false;
     // The front end has answered "100 Continue" already, when it was asked.
-    const bool ok = process_request(stream, close_connection, closed,
-                                    [](httplib::Request& req) { req.headers.erase("Expect"); });
+    const bool ok = process_request(stream, close_connection, closed, [ssl](httplib::Request& req) {
+      req.headers.erase("Expect");
+      req.ssl = ssl;
+    });
     *connection_closed = closed;
     return ok;
   }
@@ -122,6 +126,7 @@ class ApiServer : public httplib::Server {
 
 struct OperatorApi::Impl {
   OperatorApiOptions options;
+  api::WebConfigWatch webConfig;
   std::unique_ptr<ApiServer> server;
   http::FrontEnd frontEnd;
   bool running = false;
@@ -177,6 +182,7 @@ OperatorApi::~OperatorApi() { Stop(); }
 
 Status OperatorApi::Start(const OperatorApiOptions& options) {
   if (impl_->running) return Status::Failed("the operator API is already running");
+  if (Status s = impl_->webConfig.Start(options.webConfig); !s.ok()) return s;
   impl_->options = options;
   impl_->server = std::make_unique<ApiServer>();
   ApiServer& s = *impl_->server;
@@ -190,8 +196,9 @@ Status OperatorApi::Start(const OperatorApiOptions& options) {
   http::FrontEnd& front = impl_->frontEnd;
   if (Status s = front.Listen(options); !s.ok()) return s;
   s.SetListener(front.listener());
-  auto serve = [&s](httplib::Stream& stream, bool close_connection, bool* connection_closed) {
-    return s.Serve(stream, close_connection, connection_closed);
+  auto serve = [&s](httplib::Stream& stream, SSL* ssl, bool close_connection,
+                    bool* connection_closed) {
+    return s.Serve(stream, ssl, close_connection, connection_closed);
   };
   // The front end's own answers are counted like every other.
   auto refused = [](const std::string& method, const std::string& path, int status) {

@@ -26,8 +26,11 @@ namespace axo {
 
 struct OperatorApiOptions {
   std::string host = "127.0.0.1";
-  int port = 1920;                  // 0 picks a free port (see OperatorApi::port)
-  std::string token;                // empty: changes need no token
+  int port = 1920;    // 0 picks a free port (see OperatorApi::port)
+  std::string token;  // empty: changes need no token
+  // The web configuration file (axo/api/web_config.h); empty: plain HTTP
+  // and open reads.
+  std::string webConfig;
   size_t maxBodyBytes = 64 * 1024;  // a request's body, decoded: 413 beyond
   int threads = 8;                  // workers; each serves one complete request at a time
   // A request must arrive whole within this time of its first byte (408).
@@ -58,8 +61,9 @@ class OperatorApi {
   OperatorApi& operator=(const OperatorApi&) = delete;
 
   // Binds and starts serving on a thread of its own. Returns ok when
-  // listening, kFailed when the address is in use or not available. A
-  // listener beyond loopback without a token is traced (AXO0110W).
+  // listening, kFailed when the address is in use or not available, and
+  // the reason when the web configuration does not load. A listener beyond
+  // loopback without a token is traced (AXO0110W).
   Status Start(const OperatorApiOptions& options);
   // Stops serving and joins the threads. Safe to call when not started.
   void Stop();

@@ -9,6 +9,7 @@
 
 #include "axo/alerts/alerts.h"
 #include "axo/api/http_api.h"
+#include "axo/api/web_config.h"
 #include "axo/base/clock.h"
 #include "axo/base/every_second.h"
 #include "axo/base/osb1.h"
@@ -28,11 +29,19 @@ class OperatorApiService : public Service {
  public:
   const char* name() const override { return "operator API"; }
 
+  // --check-web-config: every check a start would make of the file.
+  Status Check(const AXO_Options& options) override {
+    std::shared_ptr<const api::ActiveWebConfig> loaded;
+    return options.checkWebConfig.empty() ? Status::OK()
+                                          : api::LoadWebConfig(options.checkWebConfig, &loaded);
+  }
+
   Status Start(const AXO_Options& options) override {
     if (!options.listen) return Status::OK();
     OperatorApiOptions api;
     api.host = options.listenHost;
     api.port = options.listenPort;
+    api.webConfig = options.webConfig;
     if (!options.tokenFile.empty()) {
       if (Status s = AXO_ReadTokenFile(options.tokenFile, &api.token); !s.ok()) return s;
     }

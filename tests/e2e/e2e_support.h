@@ -86,6 +86,19 @@ inline int RunCommand(const std::string& command, std::string* output) {
   return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
+// Makes a private authority and the certificates it signs in `dir` with the
+// README's example script (deploy/examples/network/make-certs.sh): ca.crt,
+// agent.crt and agent.key for `names`, prometheus.crt and prometheus.key.
+// Returns the script's output when it failed, else "".
+inline std::string MakeCertificates(const std::string& dir,
+                                    const std::string& names = "localhost 127.0.0.1") {
+  std::string out;
+  const int rc = RunCommand("cd '" + dir + "' && sh " + std::string(ZEP_SOURCE_DIR) +
+                                "/deploy/examples/network/make-certs.sh " + names,
+                            &out);
+  return rc == 0 ? "" : "make-certs.sh failed: " + out;
+}
+
 // The fields of one CSV line; a field in double quotes may hold commas and
 // doubled quotes.
 inline std::vector<std::string> CsvFields(const std::string& line) {
