@@ -20,6 +20,7 @@
 #include "axo/api/http_answer.h"
 #include "axo/api/http_server.h"
 #include "axo/api/routes.h"
+#include "axo/api/tls.h"
 #include "axo/api/web_config.h"
 #include "axo/base/osb1.h"
 #include "axo/base/text.h"
@@ -209,11 +210,21 @@ Status OperatorApi::Start(const OperatorApiOptions& options) {
     res.status = status;
     CountRequest(req, res);
   };
-  if (Status s = front.Run(serve, refused); !s.ok()) return s;
+  // Each new connection opens under the web configuration in force, read
+  // again first when it changed.
+  auto make = [this](int fd) {
+    impl_->webConfig.Refresh();
+    const std::shared_ptr<const api::ActiveWebConfig> config = impl_->webConfig.Current();
+    return config->tls != nullptr ? api::TlsContext::Wrap(config->tls, fd)
+                                  : http::NewPlainTransport(fd);
+  };
+  if (Status s = front.Run(serve, refused, make); !s.ok()) return s;
   impl_->port = front.port();
   impl_->running = true;
-  TRK1_Printf(&axohttp_unit, __LINE__, "AXO0101I Operator API listening on http://%s:%d%s",
-              options.host.c_str(), impl_->port, options.token.empty() ? "" : " (token required)");
+  const bool tls = impl_->webConfig.Current()->tls != nullptr;
+  TRK1_Printf(&axohttp_unit, __LINE__, "AXO0101I Operator API listening on http%s://%s:%d%s",
+              tls ? "s" : "", options.host.c_str(), impl_->port,
+              options.token.empty() ? "" : " (token required)");
   if (options.token.empty() && !IsLoopback(options.host)) {
     TRK1_Printf(&axohttp_unit, __LINE__,
                 "AXO0110W Operator API on %s listens beyond loopback without a token "
@@ -232,5 +243,7 @@ void OperatorApi::Stop() {
 }
 
 int OperatorApi::port() const { return impl_->port; }
+
+void OperatorApi::RefreshWebConfig() { impl_->webConfig.Refresh(); }
 
 }  // namespace axo

@@ -69,6 +69,9 @@ class OperatorApi {
   void Stop();
   // The bound port (the real one when 0 was asked), 0 when not listening.
   int port() const;
+  // Reads the web configuration again if it or a file it names changed
+  // (as each new connection does). Thread-safe.
+  void RefreshWebConfig();
 
  private:
   struct Impl;

@@ -164,7 +164,9 @@ typedef std::function<void(const AXO_Options& before, const AXO_Options& after)>
 
 // Registers `hook` for the options named in `options` (without "--", as in
 // the options file: "history-interval"). The hook runs once per reload in
-// which any of them changed. Hooks run in registration order.
+// which any of them changed; with no option named, once per reload (for
+// files that a reload re-reads whatever the options say). Hooks run in
+// registration order.
 void AXO_OnReload(std::vector<std::string> options, AXO_ReloadHook hook);
 
 // Re-reads the options file now, as SIGHUP does. Returns 0, or 1 when no

@@ -22,9 +22,11 @@
 namespace axo::services {
 namespace {
 
-// The operator API on --listen, with the bearer token of --token-file. An
-// address that cannot be bound or a token file that cannot be read (or is
-// readable by others) is a start-up failure.
+// The operator API on --listen, with the bearer token of --token-file and
+// the web configuration of --web-config. An address that cannot be bound,
+// a token file that cannot be read (or is readable by others) or a web
+// configuration refused is a start-up failure. A reload (SIGHUP) reads the
+// web configuration again when it changed; its path needs a restart.
 class OperatorApiService : public Service {
  public:
   const char* name() const override { return "operator API"; }
@@ -50,6 +52,13 @@ class OperatorApiService : public Service {
     auto started = std::make_unique<OperatorApi>();
     if (Status s = started->Start(api); !s.ok()) return s;
     api_ = std::move(started);
+    if (!hooked_) {  // a reload reads the web configuration again if it changed
+      hooked_ = true;
+      AXO_OnReload({}, [this](const AXO_Options&, const AXO_Options&) {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (api_ != nullptr) api_->RefreshWebConfig();
+      });
+    }
     return Status::OK();
   }
 
@@ -65,6 +74,7 @@ class OperatorApiService : public Service {
  private:
   std::mutex mu_;
   std::unique_ptr<OperatorApi> api_;  // guarded by mu_
+  bool hooked_ = false;               // guarded by mu_
 };
 
 // The history collector into --history-db; the interval may be reloaded.
