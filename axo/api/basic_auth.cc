@@ -68,21 +68,21 @@ BasicAuth::BasicAuth(std::vector<std::pair<std::string, std::string>> users)
   }
 }
 
-bool BasicAuth::Check(const std::string& authorization, std::string* user) {
+BasicAuth::Verdict BasicAuth::Check(const std::string& authorization, std::string* user) {
   static const std::string kScheme = "Basic ";
   std::string decoded;
   if (users_.empty() || authorization.compare(0, kScheme.size(), kScheme) != 0 ||
       !DecodeBase64(authorization.substr(kScheme.size()), &decoded)) {
-    return false;
+    return Verdict::kNoCredentials;
   }
   const size_t colon = decoded.find(':');
-  if (colon == std::string::npos) return false;
+  if (colon == std::string::npos) return Verdict::kNoCredentials;
   *user = decoded.substr(0, colon);
   const std::string password = decoded.substr(colon + 1);
   const std::string digest = PairDigest(*user, password);
   {
     std::lock_guard<std::mutex> guard(mu_);
-    if (verified_.count(digest) != 0) return true;
+    if (verified_.count(digest) != 0) return Verdict::kAccepted;
   }
   const std::string* hash = nullptr;
   for (const auto& [name, h] : users_) {
@@ -91,13 +91,14 @@ bool BasicAuth::Check(const std::string& authorization, std::string* user) {
   // An unknown user's password is hashed too, and then refused.
   hashed_.fetch_add(1, std::memory_order_relaxed);
   const bool matches = Matches(password, hash != nullptr ? *hash : costliest_);
-  const bool ok = hash != nullptr && matches;
-  if (ok && !digest.empty()) {
+  if (hash == nullptr) return Verdict::kUnknownUser;
+  if (!matches) return Verdict::kWrongPassword;
+  if (!digest.empty()) {
     std::lock_guard<std::mutex> guard(mu_);
     if (verified_.size() >= kMaxVerified) verified_.clear();
     verified_.insert(digest);
   }
-  return ok;
+  return Verdict::kAccepted;
 }
 
 }  // namespace axo::api

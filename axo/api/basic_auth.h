@@ -29,12 +29,14 @@ class BasicAuth {
   // No users: nothing to check.
   bool empty() const { return users_.empty(); }
 
-  // True when `authorization`, the value of an Authorization header, is
-  // "Basic " and the base64 of "user:password" for a user whose hash the
-  // password matches. An unknown user costs the same bcrypt work as a wrong
-  // password, so that timing tells no names. Sets `*user` to the name given
-  // (for the trace), when one could be read.
-  bool Check(const std::string& authorization, std::string* user);
+  enum class Verdict { kAccepted, kNoCredentials, kUnknownUser, kWrongPassword };
+
+  // Judges `authorization`, the value of an Authorization header: accepted
+  // when it is "Basic " and the base64 of "user:password" for a user whose
+  // hash the password matches. An unknown user costs the same bcrypt work
+  // as a wrong password, so that timing tells no names. Sets `*user` to the
+  // name given (for the trace), when one could be read.
+  Verdict Check(const std::string& authorization, std::string* user);
 
   // The passwords hashed so far (bcrypt runs): the cost a cache saves.
   size_t hashed() const { return hashed_.load(std::memory_order_relaxed); }

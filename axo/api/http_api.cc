@@ -17,6 +17,8 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 
+#include "axo/api/access.h"
+#include "axo/api/basic_auth.h"
 #include "axo/api/http_answer.h"
 #include "axo/api/http_server.h"
 #include "axo/api/routes.h"
@@ -127,36 +129,27 @@ class ApiServer : public httplib::Server {
 
 struct OperatorApi::Impl {
   OperatorApiOptions options;
+  api::AccessPolicy policy;
   api::WebConfigWatch webConfig;
   std::unique_ptr<ApiServer> server;
   http::FrontEnd frontEnd;
   bool running = false;
   int port = 0;
 
-  bool Authorized(const httplib::Request& req, httplib::Response& res) {
-    if (options.token.empty()) return true;
-    std::string header = req.get_header_value("Authorization");
-    const std::string prefix = "Bearer ";
-    bool ok = header.compare(0, prefix.size(), prefix) == 0 &&
-              ConstantTimeEquals(header.substr(prefix.size()), options.token);
-    if (!ok) {
-      res.set_header("WWW-Authenticate", "Bearer");
-      Fail(res, 401, "missing or wrong bearer token");
-      if (TRK1_On(&axohttp_unit, TRK1_ERROR)) {
-        TRK1_Printf(&axohttp_unit, __LINE__, "AXO0105W Refused %s %s from %s: no valid token",
-                    req.method.c_str(), req.path.c_str(), req.remote_addr.c_str());
-      }
-    }
-    return ok;
-  }
-
-  // Registers every route of the table: one that changes state runs only
-  // with the token, one that waits for the agent's data within the limit.
+  // Registers every route of the table (one that waits for the agent's
+  // data does so within the limit), and before them the admission of each
+  // request (axo/api/access.h) with the web configuration's headers.
   void Routes() {
+    server->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+      const std::shared_ptr<const api::ActiveWebConfig> web = webConfig.Current();
+      for (const auto& [name, value] : web->headers) res.set_header(name, value);
+      return api::Admit(req, api::FindRoute(req.method, req.path), policy, *web, res)
+                 ? httplib::Server::HandlerResponse::Unhandled
+                 : httplib::Server::HandlerResponse::Handled;
+    });
     for (const api::Route& route : api::Routes()) {
-      httplib::Server::Handler handler = [this, route](const httplib::Request& req,
-                                                       httplib::Response& res) {
-        if (route.changes && !Authorized(req, res)) return;
+      httplib::Server::Handler handler = [route](const httplib::Request& req,
+                                                 httplib::Response& res) {
         if (route.waits) {
           OSB1_WaitLimit limit(axo_internal::kDataWaitMillis);
           route.handler(req, res);
@@ -185,6 +178,9 @@ Status OperatorApi::Start(const OperatorApiOptions& options) {
   if (impl_->running) return Status::Failed("the operator API is already running");
   if (Status s = impl_->webConfig.Start(options.webConfig); !s.ok()) return s;
   impl_->options = options;
+  impl_->policy.token = options.token;
+  impl_->policy.allowUnauthenticatedChanges = options.allowUnauthenticatedChanges;
+  impl_->policy.allowedHosts = api::ParseAllowedHosts(options.allowedHosts);
   impl_->server = std::make_unique<ApiServer>();
   ApiServer& s = *impl_->server;
   s.set_payload_max_length(options.maxBodyBytes);
@@ -221,15 +217,31 @@ Status OperatorApi::Start(const OperatorApiOptions& options) {
   if (Status s = front.Run(serve, refused, make); !s.ok()) return s;
   impl_->port = front.port();
   impl_->running = true;
-  const bool tls = impl_->webConfig.Current()->tls != nullptr;
+  const std::shared_ptr<const api::ActiveWebConfig> web = impl_->webConfig.Current();
+  const bool tls = web->tls != nullptr;
+  const bool unauthenticated = options.token.empty() && options.allowUnauthenticatedChanges;
   TRK1_Printf(&axohttp_unit, __LINE__, "AXO0101I Operator API listening on http%s://%s:%d%s",
               tls ? "s" : "", options.host.c_str(), impl_->port,
-              options.token.empty() ? "" : " (token required)");
-  if (options.token.empty() && !IsLoopback(options.host)) {
+              !options.token.empty() ? " (token required)"
+              : unauthenticated      ? " (changes open to anyone)"
+                                     : " (changes refused: no token)");
+  if (unauthenticated) {
     TRK1_Printf(&axohttp_unit, __LINE__,
-                "AXO0110W Operator API on %s listens beyond loopback without a token "
-                "(--token-file): anyone who reaches the address can use it",
-                options.host.c_str());
+                "AXO0112W Operator API: --allow-unauthenticated-changes without a token: "
+                "ANYONE WHO REACHES %s:%d CAN CHANGE THE AGENT'S CONFIGURATION, SITUATIONS AND "
+                "STOP IT (for demos and tests only)",
+                options.host.c_str(), impl_->port);
+  }
+  const bool readsOpen = web->users->empty() && (!tls || !web->tls->requiresClientCertificate());
+  if (!IsLoopback(options.host) && (!tls || readsOpen)) {
+    std::string why = tls ? "" : " without TLS: tokens and passwords cross the network in clear";
+    if (readsOpen) {
+      why += std::string(tls ? "" : ";") +
+             " with open reads: whoever reaches it reads every table and metric";
+    }
+    TRK1_Printf(&axohttp_unit, __LINE__,
+                "AXO0110W Operator API on %s listens beyond loopback%s (--web-config)",
+                options.host.c_str(), why.c_str());
   }
   return Status::OK();
 }

@@ -3,14 +3,15 @@
 //
 // The routes are the entries of one table, Routes() in axo/api/routes.h.
 //
-// Bad input answers 400 {"error": ...}, an unknown table or situation 404, a
-// request that changes something without the configured bearer token 401,
-// a body over the cap 413, and every internal failure (a table or the agent
-// that cannot serve the request, a handler that throws) 500. Requests that
-// exceed the front end's limits (axo/api/http_server.h) are refused before
-// they are read whole: 408, 413, 414, 415, 431. Complete requests are
-// served on a bounded pool of framework threads; no request can leave a
-// lock held.
+// Who may do what is decided before any handler (axo/api/access.h): 421
+// for a Host that does not name the agent, 403 for a change sent by
+// another site's page or made with no token configured, 401 without the
+// bearer token or a user's credentials. Bad input answers 400
+// {"error": ...}, an unknown table or situation 404, a body over the cap 413, and every internal
+// failure (a table or the agent that cannot serve the request, a handler that throws) 500. Requests
+// that exceed the front end's limits (axo/api/http_server.h) are refused before they are read
+// whole: 408, 413, 414, 415, 431. Complete requests are served on a bounded pool of framework
+// threads; no request can leave a lock held.
 #ifndef AXO_API_HTTP_API_H_
 #define AXO_API_HTTP_API_H_
 
@@ -27,7 +28,11 @@ namespace axo {
 struct OperatorApiOptions {
   std::string host = "127.0.0.1";
   int port = 1920;    // 0 picks a free port (see OperatorApi::port)
-  std::string token;  // empty: changes need no token
+  std::string token;  // the bearer token changes need; empty: changes are refused
+  // ... unless this is set: then they are open (demos and tests only).
+  bool allowUnauthenticatedChanges = false;
+  // --allowed-hosts: names a request's Host may give (axo/api/access.h).
+  std::string allowedHosts;
   // The web configuration file (axo/api/web_config.h); empty: plain HTTP
   // and open reads.
   std::string webConfig;

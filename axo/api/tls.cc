@@ -193,6 +193,8 @@ class TlsTransport final : public http::Transport {
 Status TlsContext::Make(const TlsSettings& s, std::shared_ptr<const TlsContext>* out) {
   std::shared_ptr<TlsContext> made(new TlsContext);
   made->allowedSans_ = s.allowedSans;
+  made->requiresClient_ =
+      s.clientAuth == ClientAuth::kRequireAny || s.clientAuth == ClientAuth::kRequireAndVerify;
   ERR_clear_error();
   SSL_CTX* ctx = made->ctx_ = SSL_CTX_new(TLS_server_method());
   if (ctx == nullptr) return Refuse("cert_file", "cannot make a TLS context: " + SslReason("?"));

@@ -33,11 +33,15 @@ class TlsContext {
   // then checks client_allowed_sans.
   static std::unique_ptr<http::Transport> Wrap(std::shared_ptr<const TlsContext> self, int fd);
 
+  // True when no connection opens without a client certificate.
+  bool requiresClientCertificate() const { return requiresClient_; }
+
  private:
   TlsContext() = default;
 
   SSL_CTX* ctx_ = nullptr;
   std::vector<std::string> allowedSans_;
+  bool requiresClient_ = false;
 };
 
 }  // namespace axo::api

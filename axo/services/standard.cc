@@ -44,6 +44,8 @@ class OperatorApiService : public Service {
     api.host = options.listenHost;
     api.port = options.listenPort;
     api.webConfig = options.webConfig;
+    api.allowedHosts = options.allowedHosts;
+    api.allowUnauthenticatedChanges = options.allowUnauthenticatedChanges;
     if (!options.tokenFile.empty()) {
       if (Status s = AXO_ReadTokenFile(options.tokenFile, &api.token); !s.ok()) return s;
     }
