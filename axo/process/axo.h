@@ -84,6 +84,9 @@ struct AXO_Options {
   bool allowUnauthenticatedChanges = false;
   // --check-web-config FILE: check that file and end (AXO_OPTIONS_CHECKED).
   std::string checkWebConfig;
+  // --situations-file FILE: the situations are kept there over restarts;
+  // empty: they live as long as the process. Read at start only.
+  std::string situationsFile;
 };
 
 // The options file (--config FILE) holds the same options, one per line as

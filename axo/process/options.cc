@@ -111,6 +111,8 @@ const OptionSpec kOptionSpecs[] = {
     {"--max-situations",
      "  --max-situations N        situations that may exist at once (default 1000)\n", nullptr,
      &AXO_Options::maxSituations},
+    {"--situations-file", "  --situations-file FILE    keep the situations in FILE over restarts\n",
+     &AXO_Options::situationsFile},
     {"--web-config",
      "  --web-config FILE         TLS, client certificates, basic-auth users and\n"
      "                            headers of the operator API (exporter toolkit format)\n",
