@@ -64,6 +64,9 @@ int runScrape(int argc, char** argv);
 // `zepbench history [ROWS]`: the history writers against the database
 // shells' bulk loads, and a one-day history query over the operator API.
 int runHistory(int argc, char** argv);
+// `zepbench tls [SCRAPES]`: GET /metrics in plain HTTP and over TLS, kept
+// alive, and the first scrape of a new TLS connection.
+int runTls(int argc, char** argv);
 
 }  // namespace zepbench
 

@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <strings.h>
 #include <sys/epoll.h>
@@ -589,6 +590,12 @@ void FrontEnd::Impl::Accept(Clock::time_point now) {
       return;
     }
     outOfDescriptors = false;
+    // An answer leaves in more than one write (head, body, chunks): with
+    // Nagle's algorithm each later write would wait for the client's
+    // delayed acknowledgement, some 40 ms per answer on a kept-alive
+    // connection (a scrape every 15 s over one connection, as Prometheus does).
+    const int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
     if (table.size() >= maxConnections && !EvictIdle()) {
       close(fd);  // every connection has a request under way
       continue;
