@@ -128,12 +128,7 @@ void mirror(prometheus::Registry& registry) {
 
 }  // namespace
 
-int runScrape(int argc, char** argv) {
-  const int scrapes = argc > 0 ? std::atoi(argv[0]) : 20;
-  if (scrapes < 1) {
-    std::fprintf(stderr, "usage: zepbench scrape [SCRAPES]\n");
-    return 2;
-  }
+int defineServiceFamilies() {
   using m::Kind;
   const std::vector<std::string> names = {"subnode", "port", "operation", "msgloc"};
   m::Family& messages = m::Define(Kind::kCounter, "zep_messages_total", "Messages.", names);
@@ -151,6 +146,16 @@ int runScrape(int argc, char** argv) {
     length.histogram(v).Observe(100.0 * (1 + i % 3000));
     ++i;
   }
+  return i;
+}
+
+int runScrape(int argc, char** argv) {
+  const int scrapes = argc > 0 ? std::atoi(argv[0]) : 20;
+  if (scrapes < 1) {
+    std::fprintf(stderr, "usage: zepbench scrape [SCRAPES]\n");
+    return 2;
+  }
+  const int i = defineServiceFamilies();
   touchHealthFamilies();
   auto registry = std::make_shared<prometheus::Registry>();
   mirror(*registry);

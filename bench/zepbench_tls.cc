@@ -1,8 +1,8 @@
 // zepbench tls [SCRAPES]: GET /metrics of an operator API in this process,
-// over one kept-alive connection in plain HTTP and in TLS (the web
-// configuration of the README's example, a P-256 certificate), and over a
-// new TLS connection per scrape, its handshake included. Prints the median
-// time of each, in milliseconds, and the page's size.
+// with the service families at fleet size, over one kept-alive connection in plain HTTP and in TLS
+// (the web configuration of the README's example, a P-256 certificate), and over a new TLS
+// connection per scrape, its handshake included. Prints the median time of each, in milliseconds,
+// and the page's size.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +35,7 @@ double MedianMs(int scrapes, const std::function<int()>& scrape) {
 }  // namespace
 
 int runTls(int argc, char** argv) {
-  const int scrapes = argc >= 1 ? std::max(1, std::atoi(argv[0])) : 200;
+  const int scrapes = argc >= 1 ? std::max(1, std::atoi(argv[0])) : 50;
   InstallDir dir;  // a fresh temporary directory, removed at the end
   const auto path = [&](const char* name) { return dir.root() + "/" + name; };
   if (const std::string why = e2e::MakeCertificates(dir.root()); !why.empty()) {
@@ -46,6 +46,7 @@ int runTls(int argc, char** argv) {
       std::string(ZEP_SOURCE_DIR) + "/deploy/examples/network/web-config-client-cert.yml",
       path("web.yml"));
   AXO_ResetForTesting();
+  defineServiceFamilies();
   axo::OperatorApiOptions options;
   options.port = 0;
   axo::OperatorApi plain, tls;
