@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -84,9 +85,12 @@ void touchHealthFamilies() {
 }
 
 // Copies every family and series of the registry into `registry`, and the
-// process_* metrics the exposition adds, as gauges and a counter.
+// process_* metrics the exposition adds that the registry does not hold
+// itself, as gauges and a counter.
 void mirror(prometheus::Registry& registry) {
+  std::set<std::string> names;
   m::ForEachFamily([&](const m::Family& f) {
+    names.insert(f.name());
     auto labels = [&](const std::vector<std::string>& values) {
       prometheus::Labels l;
       for (size_t i = 0; i < values.size(); ++i) l[f.labels()[i]] = values[i];
@@ -114,14 +118,17 @@ void mirror(prometheus::Registry& registry) {
       });
     }
   });
-  prometheus::BuildCounter()
-      .Name("process_cpu_seconds_total")
-      .Help("CPU.")
-      .Register(registry)
-      .Add({})
-      .Increment(1.5);
+  if (names.count("process_cpu_seconds_total") == 0) {
+    prometheus::BuildCounter()
+        .Name("process_cpu_seconds_total")
+        .Help("CPU.")
+        .Register(registry)
+        .Add({})
+        .Increment(1.5);
+  }
   for (const char* gauge : {"process_resident_memory_bytes", "process_virtual_memory_bytes",
                             "process_open_fds", "process_max_fds", "process_start_time_seconds"}) {
+    if (names.count(gauge) != 0) continue;
     prometheus::BuildGauge().Name(gauge).Help("Process.").Register(registry).Add({}).Set(1e6);
   }
 }
