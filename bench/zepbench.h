@@ -59,11 +59,19 @@ long long httpGet(int port, const std::string& path);
 // Return the process exit status.
 int runIngest(int argc, char** argv);
 int runSample(int argc, char** argv);
+// Defines the service families of GET /metrics at fleet size (100 servers x
+// 20 operations x 4 message locations) with a value in every series;
+// returns the number of label sets.
+int defineServiceFamilies();
+
 // `zepbench scrape [SCRAPES]`: registry exposition against the client library.
 int runScrape(int argc, char** argv);
 // `zepbench history [ROWS]`: the history writers against the database
 // shells' bulk loads, and a one-day history query over the operator API.
 int runHistory(int argc, char** argv);
+// `zepbench tls [SCRAPES]`: GET /metrics in plain HTTP and over TLS, kept
+// alive, and the first scrape of a new TLS connection.
+int runTls(int argc, char** argv);
 
 }  // namespace zepbench
 

@@ -122,7 +122,8 @@ long long httpGet(int port, const std::string& path) {
   long long total = -1;
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0) {
     const std::string req =
-        "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+        "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+        "\r\nConnection: close\r\n\r\n";  // the API answers 421 to a Host not naming it
     if (::send(fd, req.data(), req.size(), 0) == static_cast<ssize_t>(req.size())) {
       std::vector<char> buf(1 << 16);
       total = 0;

@@ -17,6 +17,9 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "history") == 0) {
     return zepbench::runHistory(argc - 2, argv + 2);
   }
+  if (argc >= 2 && std::strcmp(argv[1], "tls") == 0) {
+    return zepbench::runTls(argc - 2, argv + 2);
+  }
   if (argc >= 2 && std::strcmp(argv[1], "sample") == 0) {
     return zepbench::runSample(argc - 2, argv + 2);
   }

@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -84,9 +85,12 @@ void touchHealthFamilies() {
 }
 
 // Copies every family and series of the registry into `registry`, and the
-// process_* metrics the exposition adds, as gauges and a counter.
+// process_* metrics the exposition adds that the registry does not hold
+// itself, as gauges and a counter.
 void mirror(prometheus::Registry& registry) {
+  std::set<std::string> names;
   m::ForEachFamily([&](const m::Family& f) {
+    names.insert(f.name());
     auto labels = [&](const std::vector<std::string>& values) {
       prometheus::Labels l;
       for (size_t i = 0; i < values.size(); ++i) l[f.labels()[i]] = values[i];
@@ -114,26 +118,24 @@ void mirror(prometheus::Registry& registry) {
       });
     }
   });
-  prometheus::BuildCounter()
-      .Name("process_cpu_seconds_total")
-      .Help("CPU.")
-      .Register(registry)
-      .Add({})
-      .Increment(1.5);
+  if (names.count("process_cpu_seconds_total") == 0) {
+    prometheus::BuildCounter()
+        .Name("process_cpu_seconds_total")
+        .Help("CPU.")
+        .Register(registry)
+        .Add({})
+        .Increment(1.5);
+  }
   for (const char* gauge : {"process_resident_memory_bytes", "process_virtual_memory_bytes",
                             "process_open_fds", "process_max_fds", "process_start_time_seconds"}) {
+    if (names.count(gauge) != 0) continue;
     prometheus::BuildGauge().Name(gauge).Help("Process.").Register(registry).Add({}).Set(1e6);
   }
 }
 
 }  // namespace
 
-int runScrape(int argc, char** argv) {
-  const int scrapes = argc > 0 ? std::atoi(argv[0]) : 20;
-  if (scrapes < 1) {
-    std::fprintf(stderr, "usage: zepbench scrape [SCRAPES]\n");
-    return 2;
-  }
+int defineServiceFamilies() {
   using m::Kind;
   const std::vector<std::string> names = {"subnode", "port", "operation", "msgloc"};
   m::Family& messages = m::Define(Kind::kCounter, "zep_messages_total", "Messages.", names);
@@ -151,6 +153,16 @@ int runScrape(int argc, char** argv) {
     length.histogram(v).Observe(100.0 * (1 + i % 3000));
     ++i;
   }
+  return i;
+}
+
+int runScrape(int argc, char** argv) {
+  const int scrapes = argc > 0 ? std::atoi(argv[0]) : 20;
+  if (scrapes < 1) {
+    std::fprintf(stderr, "usage: zepbench scrape [SCRAPES]\n");
+    return 2;
+  }
+  const int i = defineServiceFamilies();
   touchHealthFamilies();
   auto registry = std::make_shared<prometheus::Registry>();
   mirror(*registry);

@@ -17,9 +17,13 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 
+#include "axo/api/access.h"
+#include "axo/api/basic_auth.h"
 #include "axo/api/http_answer.h"
 #include "axo/api/http_server.h"
 #include "axo/api/routes.h"
+#include "axo/api/tls.h"
+#include "axo/api/web_config.h"
 #include "axo/base/osb1.h"
 #include "axo/base/text.h"
 #include "axo/base/trk1.h"
@@ -103,12 +107,15 @@ void InternalError(const httplib::Request& req, httplib::Response& res, std::exc
 // hands it complete requests.
 class ApiServer : public httplib::Server {
  public:
-  // Serves the one request `stream` holds (see http::FrontEnd::Serve).
-  bool Serve(httplib::Stream& stream, bool close_connection, bool* connection_closed) {
+  // Serves the one request `stream` holds (see http::FrontEnd::Serve); the
+  // handlers find the connection's TLS session, if any, in `req.ssl`.
+  bool Serve(httplib::Stream& stream, SSL* ssl, bool close_connection, bool* connection_closed) {
     bool closed = false;
     // The front end has answered "100 Continue" already, when it was asked.
-    const bool ok = process_request(stream, close_connection, closed,
-                                    [](httplib::Request& req) { req.headers.erase("Expect"); });
+    const bool ok = process_request(stream, close_connection, closed, [ssl](httplib::Request& req) {
+      req.headers.erase("Expect");
+      req.ssl = ssl;
+    });
     *connection_closed = closed;
     return ok;
   }
@@ -122,35 +129,27 @@ class ApiServer : public httplib::Server {
 
 struct OperatorApi::Impl {
   OperatorApiOptions options;
+  api::AccessPolicy policy;
+  api::WebConfigWatch webConfig;
   std::unique_ptr<ApiServer> server;
   http::FrontEnd frontEnd;
   bool running = false;
   int port = 0;
 
-  bool Authorized(const httplib::Request& req, httplib::Response& res) {
-    if (options.token.empty()) return true;
-    std::string header = req.get_header_value("Authorization");
-    const std::string prefix = "Bearer ";
-    bool ok = header.compare(0, prefix.size(), prefix) == 0 &&
-              ConstantTimeEquals(header.substr(prefix.size()), options.token);
-    if (!ok) {
-      res.set_header("WWW-Authenticate", "Bearer");
-      Fail(res, 401, "missing or wrong bearer token");
-      if (TRK1_On(&axohttp_unit, TRK1_ERROR)) {
-        TRK1_Printf(&axohttp_unit, __LINE__, "AXO0105W Refused %s %s from %s: no valid token",
-                    req.method.c_str(), req.path.c_str(), req.remote_addr.c_str());
-      }
-    }
-    return ok;
-  }
-
-  // Registers every route of the table: one that changes state runs only
-  // with the token, one that waits for the agent's data within the limit.
+  // Registers every route of the table (one that waits for the agent's
+  // data does so within the limit), and before them the admission of each
+  // request (axo/api/access.h) with the web configuration's headers.
   void Routes() {
+    server->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+      const std::shared_ptr<const api::ActiveWebConfig> web = webConfig.Current();
+      for (const auto& [name, value] : web->headers) res.set_header(name, value);
+      return api::Admit(req, api::FindRoute(req.method, req.path), policy, *web, res)
+                 ? httplib::Server::HandlerResponse::Unhandled
+                 : httplib::Server::HandlerResponse::Handled;
+    });
     for (const api::Route& route : api::Routes()) {
-      httplib::Server::Handler handler = [this, route](const httplib::Request& req,
-                                                       httplib::Response& res) {
-        if (route.changes && !Authorized(req, res)) return;
+      httplib::Server::Handler handler = [route](const httplib::Request& req,
+                                                 httplib::Response& res) {
         if (route.waits) {
           OSB1_WaitLimit limit(axo_internal::kDataWaitMillis);
           route.handler(req, res);
@@ -177,7 +176,11 @@ OperatorApi::~OperatorApi() { Stop(); }
 
 Status OperatorApi::Start(const OperatorApiOptions& options) {
   if (impl_->running) return Status::Failed("the operator API is already running");
+  if (Status s = impl_->webConfig.Start(options.webConfig); !s.ok()) return s;
   impl_->options = options;
+  impl_->policy.token = options.token;
+  impl_->policy.allowUnauthenticatedChanges = options.allowUnauthenticatedChanges;
+  impl_->policy.allowedHosts = api::ParseAllowedHosts(options.allowedHosts);
   impl_->server = std::make_unique<ApiServer>();
   ApiServer& s = *impl_->server;
   s.set_payload_max_length(options.maxBodyBytes);
@@ -190,8 +193,9 @@ Status OperatorApi::Start(const OperatorApiOptions& options) {
   http::FrontEnd& front = impl_->frontEnd;
   if (Status s = front.Listen(options); !s.ok()) return s;
   s.SetListener(front.listener());
-  auto serve = [&s](httplib::Stream& stream, bool close_connection, bool* connection_closed) {
-    return s.Serve(stream, close_connection, connection_closed);
+  auto serve = [&s](httplib::Stream& stream, SSL* ssl, bool close_connection,
+                    bool* connection_closed) {
+    return s.Serve(stream, ssl, close_connection, connection_closed);
   };
   // The front end's own answers are counted like every other.
   auto refused = [](const std::string& method, const std::string& path, int status) {
@@ -202,16 +206,42 @@ Status OperatorApi::Start(const OperatorApiOptions& options) {
     res.status = status;
     CountRequest(req, res);
   };
-  if (Status s = front.Run(serve, refused); !s.ok()) return s;
+  // Each new connection opens under the web configuration in force, read
+  // again first when it changed.
+  auto make = [this](int fd) {
+    impl_->webConfig.Refresh();
+    const std::shared_ptr<const api::ActiveWebConfig> config = impl_->webConfig.Current();
+    return config->tls != nullptr ? api::TlsContext::Wrap(config->tls, fd)
+                                  : http::NewPlainTransport(fd);
+  };
+  if (Status s = front.Run(serve, refused, make); !s.ok()) return s;
   impl_->port = front.port();
   impl_->running = true;
-  TRK1_Printf(&axohttp_unit, __LINE__, "AXO0101I Operator API listening on http://%s:%d%s",
-              options.host.c_str(), impl_->port, options.token.empty() ? "" : " (token required)");
-  if (options.token.empty() && !IsLoopback(options.host)) {
+  const std::shared_ptr<const api::ActiveWebConfig> web = impl_->webConfig.Current();
+  const bool tls = web->tls != nullptr;
+  const bool unauthenticated = options.token.empty() && options.allowUnauthenticatedChanges;
+  TRK1_Printf(&axohttp_unit, __LINE__, "AXO0101I Operator API listening on http%s://%s:%d%s",
+              tls ? "s" : "", options.host.c_str(), impl_->port,
+              !options.token.empty() ? " (token required)"
+              : unauthenticated      ? " (changes open to anyone)"
+                                     : " (changes refused: no token)");
+  if (unauthenticated) {
     TRK1_Printf(&axohttp_unit, __LINE__,
-                "AXO0110W Operator API on %s listens beyond loopback without a token "
-                "(--token-file): anyone who reaches the address can use it",
-                options.host.c_str());
+                "AXO0112W Operator API: --allow-unauthenticated-changes without a token: "
+                "ANYONE WHO REACHES %s:%d CAN CHANGE THE AGENT'S CONFIGURATION, SITUATIONS AND "
+                "STOP IT (for demos and tests only)",
+                options.host.c_str(), impl_->port);
+  }
+  const bool readsOpen = web->users->empty() && (!tls || !web->tls->requiresClientCertificate());
+  if (!IsLoopback(options.host) && (!tls || readsOpen)) {
+    std::string why = tls ? "" : " without TLS: tokens and passwords cross the network in clear";
+    if (readsOpen) {
+      why += std::string(tls ? "" : ";") +
+             " with open reads: whoever reaches it reads every table and metric";
+    }
+    TRK1_Printf(&axohttp_unit, __LINE__,
+                "AXO0110W Operator API on %s listens beyond loopback%s (--web-config)",
+                options.host.c_str(), why.c_str());
   }
   return Status::OK();
 }
@@ -225,5 +255,7 @@ void OperatorApi::Stop() {
 }
 
 int OperatorApi::port() const { return impl_->port; }
+
+void OperatorApi::RefreshWebConfig() { impl_->webConfig.Refresh(); }
 
 }  // namespace axo

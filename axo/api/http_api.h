@@ -3,14 +3,15 @@
 //
 // The routes are the entries of one table, Routes() in axo/api/routes.h.
 //
-// Bad input answers 400 {"error": ...}, an unknown table or situation 404, a
-// request that changes something without the configured bearer token 401,
-// a body over the cap 413, and every internal failure (a table or the agent
-// that cannot serve the request, a handler that throws) 500. Requests that
-// exceed the front end's limits (axo/api/http_server.h) are refused before
-// they are read whole: 408, 413, 414, 415, 431. Complete requests are
-// served on a bounded pool of framework threads; no request can leave a
-// lock held.
+// Who may do what is decided before any handler (axo/api/access.h): 421
+// for a Host that does not name the agent, 403 for a change sent by
+// another site's page or made with no token configured, 401 without the
+// bearer token or a user's credentials. Bad input answers 400
+// {"error": ...}, an unknown table or situation 404, a body over the cap 413, and every internal
+// failure (a table or the agent that cannot serve the request, a handler that throws) 500. Requests
+// that exceed the front end's limits (axo/api/http_server.h) are refused before they are read
+// whole: 408, 413, 414, 415, 431. Complete requests are served on a bounded pool of framework
+// threads; no request can leave a lock held.
 #ifndef AXO_API_HTTP_API_H_
 #define AXO_API_HTTP_API_H_
 
@@ -26,8 +27,15 @@ namespace axo {
 
 struct OperatorApiOptions {
   std::string host = "127.0.0.1";
-  int port = 1920;                  // 0 picks a free port (see OperatorApi::port)
-  std::string token;                // empty: changes need no token
+  int port = 1920;    // 0 picks a free port (see OperatorApi::port)
+  std::string token;  // the bearer token changes need; empty: changes are refused
+  // ... unless this is set: then they are open (demos and tests only).
+  bool allowUnauthenticatedChanges = false;
+  // --allowed-hosts: names a request's Host may give (axo/api/access.h).
+  std::string allowedHosts;
+  // The web configuration file (axo/api/web_config.h); empty: plain HTTP
+  // and open reads.
+  std::string webConfig;
   size_t maxBodyBytes = 64 * 1024;  // a request's body, decoded: 413 beyond
   int threads = 8;                  // workers; each serves one complete request at a time
   // A request must arrive whole within this time of its first byte (408).
@@ -58,13 +66,17 @@ class OperatorApi {
   OperatorApi& operator=(const OperatorApi&) = delete;
 
   // Binds and starts serving on a thread of its own. Returns ok when
-  // listening, kFailed when the address is in use or not available. A
-  // listener beyond loopback without a token is traced (AXO0110W).
+  // listening, kFailed when the address is in use or not available, and
+  // the reason when the web configuration does not load. A listener beyond
+  // loopback without a token is traced (AXO0110W).
   Status Start(const OperatorApiOptions& options);
   // Stops serving and joins the threads. Safe to call when not started.
   void Stop();
   // The bound port (the real one when 0 was asked), 0 when not listening.
   int port() const;
+  // Reads the web configuration again if it or a file it names changed
+  // (as each new connection does). Thread-safe.
+  void RefreshWebConfig();
 
  private:
   struct Impl;

@@ -54,11 +54,12 @@ inline constexpr std::chrono::milliseconds kLingerTime{1000};
 // connection table is made smaller when the limit would not hold both.
 inline constexpr size_t kReservedDescriptors = 128;
 
-// The byte transport of one connection: plain TCP here; TLS fits behind the
-// same operations. Read and Write never block. Besides a byte count they
-// return kWantRead or kWantWrite (wait until the socket is readable or
-// writable, then call again) or kFailed; Read returns 0 at the end of the
-// peer's stream. Not thread-safe: one thread uses a connection at a time.
+// The byte transport of one connection: plain TCP (NewPlainTransport) or
+// TLS (axo/api/tls.h). Open, Read and Write never block. Besides a byte
+// count they return kWantRead or kWantWrite (wait until the socket is
+// readable or writable, then call again) or kFailed; Read returns 0 at the
+// end of the peer's stream. Not thread-safe: one thread uses a connection
+// at a time.
 class Transport {
  public:
   static constexpr ssize_t kFailed = -1;
@@ -66,24 +67,44 @@ class Transport {
   static constexpr ssize_t kWantWrite = -3;
 
   virtual ~Transport() = default;  // closes the connection
+  // Runs the connection's opening exchange (a TLS handshake) as far as it
+  // goes: 0 once done (at once on plain TCP), kWantRead, kWantWrite, or
+  // kFailed with the reason in `*why`, which stays empty when the client
+  // only went away (nothing worth a trace record).
+  virtual ssize_t Open(std::string* why) {
+    (void)why;
+    return 0;
+  }
   virtual ssize_t Read(char* buf, size_t size) = 0;
   virtual ssize_t Write(const char* data, size_t size) = 0;
+  // True when bytes were received and decoded but not yet read: the socket
+  // will not say so.
+  virtual bool Pending() const { return false; }
   // Ends the sending direction once what was written has gone.
   virtual void ShutdownWrite() = 0;
   virtual int fd() const = 0;
+  // The connection's TLS session, null on plain TCP.
+  virtual SSL* ssl() const { return nullptr; }
 };
+
+// A plain TCP transport that owns `fd`, a non-blocking socket.
+std::unique_ptr<Transport> NewPlainTransport(int fd);
 
 // The front end. Listen, Run and Stop are called from one thread at a
 // time; the callbacks run on the front end's threads. Not copyable.
 class FrontEnd {
  public:
   // Serves one complete request: reads it from `stream`, which ends with
-  // it, and writes the answer. `close_connection` asks for the last answer
-  // on the connection. Returns false when the connection cannot go on;
-  // sets `*connection_closed` when the client asked to close it.
+  // it, and writes the answer. `ssl` is the connection's TLS session (null
+  // on plain TCP). `close_connection` asks for the last answer on the
+  // connection. Returns false when the connection cannot go on; sets
+  // `*connection_closed` when the client asked to close it.
   // Called on several workers at once.
-  using Serve =
-      std::function<bool(httplib::Stream& stream, bool close_connection, bool* connection_closed)>;
+  using Serve = std::function<bool(httplib::Stream& stream, SSL* ssl, bool close_connection,
+                                   bool* connection_closed)>;
+  // Makes the transport of a connection just accepted on socket `fd`,
+  // which it owns from then on. Called on the reception thread.
+  using MakeTransport = std::function<std::unique_ptr<Transport>(int fd)>;
   // Told of every answer of the front end's own: the request's method and
   // path (empty when its request line was not read) and the status.
   using Refused =
@@ -97,9 +118,12 @@ class FrontEnd {
   // Binds `options.host`:`options.port` (port 0 picks a free one) and
   // listens. Returns kFailed when the address is in use or not available.
   Status Listen(const OperatorApiOptions& options);
-  // Starts the reception thread and the workers on the listening socket.
-  // Returns kFailed when a thread cannot be created.
-  Status Run(Serve serve, Refused refused);
+  // Starts the reception thread and the workers on the listening socket;
+  // connections get their transports from `make` (plain TCP when null).
+  // A connection must open (Transport::Open) within the request timeout;
+  // one that fails to is closed, and the reason traced. Returns kFailed
+  // when a thread cannot be created.
+  Status Run(Serve serve, Refused refused, MakeTransport make = nullptr);
   // Closes the listener and every connection; a worker finishes the answer
   // it is writing (each wait bounded by the write timeout). Joins every
   // thread. Safe to call when not running.

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <string_view>
 #include <vector>
 
@@ -217,6 +218,19 @@ static_assert(NoChangeOnGet(), "a route that changes state must not be a GET");
 }  // namespace
 
 std::span<const Route> Routes() { return kRoutes; }
+
+const Route* FindRoute(const std::string& method, const std::string& path) {
+  static const std::vector<std::regex> kMatches = [] {
+    std::vector<std::regex> m;
+    for (const Route& r : kRoutes) m.emplace_back(r.match);
+    return m;
+  }();
+  const std::string wanted = method == "HEAD" ? "GET" : method;
+  for (size_t i = 0; i < std::size(kRoutes); ++i) {
+    if (wanted == kRoutes[i].method && std::regex_match(path, kMatches[i])) return &kRoutes[i];
+  }
+  return nullptr;
+}
 
 std::string RouteLabel(const std::string& path) {
   for (const Route& r : kRoutes) {

@@ -23,8 +23,8 @@ struct Route {
   // The route label of zep_api_requests_total (a pattern: bounded), or null
   // when the route is counted as "other" (the dashboard's files).
   const char* label;
-  // Changes the agent's state: needs the bearer token when one is set, and
-  // is never a GET.
+  // Changes the agent's state: needs the bearer token (axo/api/access.h),
+  // is refused to other sites, and is never a GET.
   bool changes;
   // Waits for the agent's data at most the framework's wait limit, then
   // answers 503 (the routes that read tables or run commands).
@@ -35,6 +35,10 @@ struct Route {
 
 // Every route, in the order registered.
 std::span<const Route> Routes();
+
+// The route a request for `method` and `path` reaches (HEAD reaches GET's,
+// as the library routes it), or null when none does. Thread-safe.
+const Route* FindRoute(const std::string& method, const std::string& path);
 
 // The metrics label of a request for `path`, whatever its method: the
 // label of the route whose pattern it matches (a pattern's variable part

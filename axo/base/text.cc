@@ -67,6 +67,30 @@ std::string UtcTime(time_t t, const char* format) {
   return strftime(buf, sizeof(buf), format, &tm) == 0 ? std::string() : std::string(buf);
 }
 
+bool SplitAuthority(std::string_view authority, std::string* host, int* port) {
+  std::string_view name = authority, digits;
+  if (!authority.empty() && authority[0] == '[') {
+    const size_t close = authority.find(']');
+    if (close == std::string_view::npos) return false;
+    name = authority.substr(1, close - 1);
+    const std::string_view after = authority.substr(close + 1);
+    if (!after.empty() && (after[0] != ':' || after.size() == 1)) return false;
+    if (!after.empty()) digits = after.substr(1);
+  } else if (const size_t colon = authority.find(':'); colon != std::string_view::npos) {
+    name = authority.substr(0, colon);
+    digits = authority.substr(colon + 1);
+    if (digits.empty()) return false;
+  }
+  long long n = 0;
+  if (name.empty() || name.find_first_of(" \t\r\n/@?#[]") != std::string_view::npos ||
+      (!digits.empty() && !ParseInteger(digits, 1, 65535, &n))) {
+    return false;
+  }
+  *host = name;
+  *port = static_cast<int>(n);
+  return true;
+}
+
 axo::Status CheckHttpUrl(const std::string& url, const char* what, std::string* base,
                          std::string* path) {
   const size_t sep = url.find("://");
@@ -80,21 +104,9 @@ axo::Status CheckHttpUrl(const std::string& url, const char* what, std::string* 
                                    " has no user, query, fragment or blank: " + url);
   }
   const std::string authority = rest.substr(0, rest.find('/'));
-  std::string host = authority, port;
-  if (!authority.empty() && authority[0] == '[') {
-    const size_t close = authority.find(']');
-    host = close == std::string::npos ? "" : authority.substr(1, close - 1);
-    const std::string after = close == std::string::npos ? "x" : authority.substr(close + 1);
-    if (!after.empty() && after[0] != ':') host.clear();
-    port = after.empty() ? "" : after.substr(1);
-    if (!after.empty() && port.empty()) host.clear();
-  } else if (const size_t colon = authority.find(':'); colon != std::string::npos) {
-    host = authority.substr(0, colon);
-    port = authority.substr(colon + 1);
-    if (port.empty()) host.clear();
-  }
-  long long n;
-  if (host.empty() || (!port.empty() && !ParseInteger(port, 1, 65535, &n))) {
+  std::string host;
+  int port = 0;
+  if (!SplitAuthority(authority, &host, &port)) {
     return axo::Status::BadRequest(std::string(what) + " is http://HOST[:PORT][/PATH]: " + url);
   }
   if (base != nullptr) *base = scheme + "://" + authority;

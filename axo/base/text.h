@@ -38,6 +38,12 @@ std::string ValidUtf8(std::string_view text);
 // terminated. Returns false when it was cut.
 bool CopyBounded(char* dst, size_t size, std::string_view src);
 
+// Splits an authority, "HOST", "HOST:PORT", "[IPV6]" or "[IPV6]:PORT", into
+// the host (never empty; without the brackets) and the port (1 to 65535, or
+// 0 when none is given). Returns false for anything else; a host holds no
+// blank, '/', '@', '?' or '#'.
+bool SplitAuthority(std::string_view authority, std::string* host, int* port);
+
 // Checks an http:// or https:// URL: a host (an IPv6 host in brackets), an
 // optional port, an optional path; no user, query, fragment or blank.
 // Returns ok, with "scheme://authority" in `*base` and the path without a

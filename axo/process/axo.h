@@ -22,6 +22,7 @@
 //   - an operator API address that cannot be bound (in use, not local),
 //   - a token file (--token-file) that cannot be read, holds no token, or
 //     can be read or written by others than its owner (AXO_CheckSecretFile),
+//   - a web configuration (--web-config) that does not pass its checks,
 //   - a history database (--history-db) that cannot be opened or created,
 //   - an alert sender (--alertmanager-url) whose thread cannot be created,
 // and the situation timer when its thread cannot be created. An agent that
@@ -70,6 +71,19 @@ struct AXO_Options {
   // it is refused. Read at each creation, so a reload applies it at once
   // (existing situations stay).
   int maxSituations = 1000;
+  // --web-config FILE: TLS, client certificates, basic-auth users and extra
+  // answer headers of the operator API, in the exporter toolkit's web
+  // configuration format (see axo/api/web_config.h); empty: plain HTTP,
+  // reads open. Re-read when it or a file it names changes.
+  std::string webConfig;
+  // --allowed-hosts LIST: names (NAME or NAME:PORT, comma-separated) that
+  // a request's Host may give besides the address it arrived on.
+  std::string allowedHosts;
+  // --allow-unauthenticated-changes: without a token, changes are open to
+  // whoever reaches the API instead of refused (demos and tests only).
+  bool allowUnauthenticatedChanges = false;
+  // --check-web-config FILE: check that file and end (AXO_OPTIONS_CHECKED).
+  std::string checkWebConfig;
   // --situations-file FILE: the situations are kept there over restarts;
   // empty: they live as long as the process. Read at start only.
   std::string situationsFile;
@@ -108,6 +122,11 @@ enum : int {
   AXO_OPTIONS_HELP = 1,     // --help was given
   AXO_OPTIONS_ERROR = 2,    // described in `*error`; also the exit status
   AXO_OPTIONS_VERSION = 3,  // --version was given
+  // --check-web-config was given and the services' checks ran (Service::
+  // Check): "OK" is printed on standard output and the program ends with
+  // status 0, or the reasons on standard error and status 1.
+  AXO_OPTIONS_CHECKED = 4,
+  AXO_OPTIONS_CHECK_FAILED = 5,
 };
 
 // Reads the bearer token of --token-file from `path`: its first line
@@ -148,7 +167,9 @@ typedef std::function<void(const AXO_Options& before, const AXO_Options& after)>
 
 // Registers `hook` for the options named in `options` (without "--", as in
 // the options file: "history-interval"). The hook runs once per reload in
-// which any of them changed. Hooks run in registration order.
+// which any of them changed; with no option named, once per reload (for
+// files that a reload re-reads whatever the options say). Hooks run in
+// registration order.
 void AXO_OnReload(std::vector<std::string> options, AXO_ReloadHook hook);
 
 // Re-reads the options file now, as SIGHUP does. Returns 0, or 1 when no

@@ -47,6 +47,30 @@ constexpr int kShutdownSeconds = 10;
 
 }  // namespace
 
+namespace {
+
+// --check-web-config: every registered service checks what it would read;
+// "OK", or each reason on standard error.
+int CheckFiles(const AXO_Options& options) {
+  std::vector<axo::Service*> services;
+  {
+    Process& p = P();
+    std::lock_guard<std::mutex> guard(p.mu);
+    services = p.services;
+  }
+  bool ok = true;
+  for (axo::Service* s : services) {
+    if (axo::Status st = s->Check(options); !st.ok()) {
+      fprintf(stderr, "%s\n", st.message().c_str());
+      ok = false;
+    }
+  }
+  if (ok) printf("OK\n");
+  return ok ? AXO_OPTIONS_CHECKED : AXO_OPTIONS_CHECK_FAILED;
+}
+
+}  // namespace
+
 int OSB1_Main(int* argc, char** argv, const char* program) {
   Process& p = P();
   {
@@ -67,6 +91,7 @@ int OSB1_Main(int* argc, char** argv, const char* program) {
     printf("%s (%s)\n", program == nullptr ? "agent" : program, kFrameworkVersion);
     return rc;
   }
+  if (rc == AXO_OPTIONS_CHECKED) return CheckFiles(options);
   if (rc == AXO_OPTIONS_OK && !options.trace.empty()) TRK1_Configure(options.trace);
   if (rc == AXO_OPTIONS_OK && !options.traceFile.empty() && !TRK1_SetTraceFile(options.traceFile)) {
     error = "cannot open the trace file " + options.traceFile;

@@ -42,6 +42,22 @@ bool ParseListen(const std::string& value, AXO_Options* o) {
   return true;
 }
 
+// Checks an --allowed-hosts value: entries NAME or NAME:PORT ([IPV6] in
+// brackets), comma-separated, none empty.
+bool CheckHostList(const std::string& value) {
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = value.find(',', start);
+    std::string host;
+    int port = 0;
+    if (!axo_internal::SplitAuthority(value.substr(start, comma - start), &host, &port)) {
+      return false;
+    }
+    if (comma == std::string::npos) return true;
+    start = comma + 1;
+  }
+}
+
 // Parses a count of seconds or days: 1 to 999999999.
 bool ParseCount(const std::string& v, int* out) {
   long long n;
@@ -50,15 +66,17 @@ bool ParseCount(const std::string& v, int* out) {
   return true;
 }
 
-// Every option that takes a value (all but --help and --version), in the
-// order of the usage text, with its lines there, and where its value goes:
-// a text that must not be empty, a count of 1 to 999999999, or (neither) a
-// value with a rule of its own in ApplyOption.
+// Every option but --help and --version, in the order of the usage text,
+// with its lines there, and where its value goes: a text that must not be
+// empty, a count of 1 to 999999999, a flag (given alone on the command
+// line, "true" or "false" in the file), or (none of them) a value with a
+// rule of its own in ApplyOption.
 struct OptionSpec {
   const char* name;
   const char* usage;
   std::string AXO_Options::*text = nullptr;
   int AXO_Options::*count = nullptr;
+  bool AXO_Options::*flag = nullptr;
 };
 const OptionSpec kOptionSpecs[] = {
     {"--listen",
@@ -95,6 +113,21 @@ const OptionSpec kOptionSpecs[] = {
      &AXO_Options::maxSituations},
     {"--situations-file", "  --situations-file FILE    keep the situations in FILE over restarts\n",
      &AXO_Options::situationsFile},
+    {"--web-config",
+     "  --web-config FILE         TLS, client certificates, basic-auth users and\n"
+     "                            headers of the operator API (exporter toolkit format)\n",
+     &AXO_Options::webConfig},
+    {"--allowed-hosts",
+     "  --allowed-hosts LIST      names a request's Host may give besides the API's\n"
+     "                            address (NAME or NAME:PORT, comma-separated)\n"},
+    {"--allow-unauthenticated-changes",
+     "  --allow-unauthenticated-changes\n"
+     "                            without --token-file, let anyone change the agent\n"
+     "                            (demos and tests only; changes are refused otherwise)\n",
+     nullptr, nullptr, &AXO_Options::allowUnauthenticatedChanges},
+    {"--check-web-config",
+     "  --check-web-config FILE   check a web configuration file, print OK or why not\n",
+     &AXO_Options::checkWebConfig},
 };
 
 const OptionSpec* FindOption(const std::string& name) {
@@ -143,6 +176,14 @@ bool ApplyOption(const OptionPair& pair, AXO_Options* o, std::string* error) {
     o->*spec->text = value;
   } else if (spec->count != nullptr) {
     ok = ParseCount(value, &(o->*spec->count));
+  } else if (spec->flag != nullptr) {
+    ok = value == "true" || value == "false";
+    o->*spec->flag = value == "true";
+    if (!ok) reason += " (expected true or false)";
+  } else if (name == "--allowed-hosts") {
+    ok = CheckHostList(value);
+    if (ok) o->allowedHosts = value;
+    if (!ok) reason += " (expected NAME or NAME:PORT, comma-separated)";
   } else if (name == "--listen") {
     ok = ParseListen(value, o);
     if (!ok) reason += " (expected HOST:PORT, :PORT, PORT or none)";
@@ -180,8 +221,8 @@ bool ReadOptionsFile(const std::string& path, std::vector<OptionPair>* pairs, st
       *error = where + "expected key = value";
       return false;
     }
-    if (key == "config") {
-      *error = where + "config cannot be set in an options file";
+    if (key == "config" || key == "check-web-config") {
+      *error = where + key + " cannot be set in an options file";
       return false;
     }
     if (key.rfind("--", 0) == 0 || !TakesValue("--" + key)) {
@@ -212,11 +253,14 @@ int axo_internal::ParseAllOptions(int argc, char** argv, AXO_Options* options, s
       value = arg.substr(eq + 1);
       has_value = true;
     }
-    if (!TakesValue(name)) {
+    const OptionSpec* spec = FindOption(name);
+    if (spec == nullptr) {
       *error = "unknown option: " + arg;
       return AXO_OPTIONS_ERROR;
     }
-    if (!has_value) {
+    if (!has_value && spec->flag != nullptr) {
+      value = "true";
+    } else if (!has_value) {
       if (i + 1 >= argc || argv[i + 1] == nullptr) {
         *error = "option " + name + " needs a value";
         return AXO_OPTIONS_ERROR;
@@ -245,7 +289,7 @@ int axo_internal::ParseAllOptions(int argc, char** argv, AXO_Options* options, s
   }
   *options = o;
   if (given != nullptr) *given = std::move(values);
-  return AXO_OPTIONS_OK;
+  return o.checkWebConfig.empty() ? AXO_OPTIONS_OK : AXO_OPTIONS_CHECKED;
 }
 
 int AXO_ParseOptionsForTesting(int argc, char** argv, AXO_Options* options, std::string* error) {

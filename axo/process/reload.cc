@@ -81,8 +81,8 @@ int AXO_ReloadOptions() {
     p.given = given;
   }
   for (const Process::ReloadHook& h : hooks) {
-    if (std::any_of(changed.begin(), changed.end(),
-                    [&](const std::string& n) { return hook_names(h, n); })) {
+    if (h.options.empty() || std::any_of(changed.begin(), changed.end(),
+                                         [&](const std::string& n) { return hook_names(h, n); })) {
       h.hook(before, after);
     }
   }

@@ -26,6 +26,13 @@ class Service {
   // runs or has nothing to do (its option is not given), or the reason it
   // cannot run: a start-up failure, which ends the agent (see axo.h).
   virtual Status Start(const AXO_Options& options) = 0;
+  // Checks the files `options` names for this service without starting
+  // anything (--check-web-config): ok, or the reasons. Runs on the main
+  // thread before omxmain, in place of it.
+  virtual Status Check(const AXO_Options& options) {
+    (void)options;
+    return Status::OK();
+  }
   // The options (names without "--", as in the options file) whose change
   // Reload applies without a restart.
   virtual std::vector<std::string> ReloadableOptions() const { return {}; }

@@ -9,6 +9,7 @@
 
 #include "axo/alerts/alerts.h"
 #include "axo/api/http_api.h"
+#include "axo/api/web_config.h"
 #include "axo/base/clock.h"
 #include "axo/base/every_second.h"
 #include "axo/base/osb1.h"
@@ -21,18 +22,30 @@
 namespace axo::services {
 namespace {
 
-// The operator API on --listen, with the bearer token of --token-file. An
-// address that cannot be bound or a token file that cannot be read (or is
-// readable by others) is a start-up failure.
+// The operator API on --listen, with the bearer token of --token-file and
+// the web configuration of --web-config. An address that cannot be bound,
+// a token file that cannot be read (or is readable by others) or a web
+// configuration refused is a start-up failure. A reload (SIGHUP) reads the
+// web configuration again when it changed; its path needs a restart.
 class OperatorApiService : public Service {
  public:
   const char* name() const override { return "operator API"; }
+
+  // --check-web-config: every check a start would make of the file.
+  Status Check(const AXO_Options& options) override {
+    std::shared_ptr<const api::ActiveWebConfig> loaded;
+    return options.checkWebConfig.empty() ? Status::OK()
+                                          : api::LoadWebConfig(options.checkWebConfig, &loaded);
+  }
 
   Status Start(const AXO_Options& options) override {
     if (!options.listen) return Status::OK();
     OperatorApiOptions api;
     api.host = options.listenHost;
     api.port = options.listenPort;
+    api.webConfig = options.webConfig;
+    api.allowedHosts = options.allowedHosts;
+    api.allowUnauthenticatedChanges = options.allowUnauthenticatedChanges;
     if (!options.tokenFile.empty()) {
       if (Status s = AXO_ReadTokenFile(options.tokenFile, &api.token); !s.ok()) return s;
     }
@@ -41,6 +54,13 @@ class OperatorApiService : public Service {
     auto started = std::make_unique<OperatorApi>();
     if (Status s = started->Start(api); !s.ok()) return s;
     api_ = std::move(started);
+    if (!hooked_) {  // a reload reads the web configuration again if it changed
+      hooked_ = true;
+      AXO_OnReload({}, [this](const AXO_Options&, const AXO_Options&) {
+        std::lock_guard<std::mutex> lock(mu_);
+        if (api_ != nullptr) api_->RefreshWebConfig();
+      });
+    }
     return Status::OK();
   }
 
@@ -56,6 +76,7 @@ class OperatorApiService : public Service {
  private:
   std::mutex mu_;
   std::unique_ptr<OperatorApi> api_;  // guarded by mu_
+  bool hooked_ = false;               // guarded by mu_
 };
 
 // The history collector into --history-db; the interval may be reloaded.

@@ -83,7 +83,7 @@ class Prometheus:
     """Scrapes the agents listed in a file for service discovery and loads
     the package's rules; sends its alerts to the Alertmanager."""
 
-    def __init__(self, dir, rules_file, scrape_seconds, hold_seconds):
+    def __init__(self, dir, rules_file, scrape_seconds, hold_seconds, tls):
         self.dir = dir
         self.url = "http://127.0.0.1:%d" % PROM_PORT
         self.targets = dir + "/targets.json"
@@ -102,7 +102,7 @@ class Prometheus:
             "rule_files": [dir + "/rules.yml"],
             "alerting": {"alertmanagers": [
                 {"static_configs": [{"targets": ["%s:%d" % (CENTER_IP, AM_PORT)]}]}]},
-            "scrape_configs": [scrape_job(self.targets)],
+            "scrape_configs": [scrape_job(self.targets, tls)],
         }
         write_json(dir + "/prometheus.yml", config)
         run("promtool", "check", "config", dir + "/prometheus.yml")
@@ -134,10 +134,12 @@ class Prometheus:
         return answer.get("data", {}).get("result", [])
 
 
-def scrape_job(targets_file):
-    """The scrape job for the agents. (TLS and basic auth go here: scheme,
-    tls_config and basic_auth, the same files every agent's web-config names.)"""
-    return {"job_name": "zepagent", "metrics_path": "/metrics",
+def scrape_job(targets_file, tls):
+    """The scrape job for the agents: over TLS, trusting the fleet's
+    authority, as the user every agent's web configuration names."""
+    return {"job_name": "zepagent", "metrics_path": "/metrics", "scheme": "https",
+            "tls_config": {"ca_file": tls.ca},
+            "basic_auth": {"username": tls.USER, "password_file": tls.password_file},
             "file_sd_configs": [{"files": [targets_file], "refresh_interval": "2s"}]}
 
 

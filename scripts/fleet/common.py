@@ -1,9 +1,12 @@
 """What every part of the fleet run shares: child processes, bounded waits,
 and the one status line that says where the run is."""
 
+import base64
 import json
 import os
+import secrets
 import shutil
+import ssl
 import signal
 import subprocess
 import sys
@@ -166,14 +169,54 @@ def write_json(path, value):
 _opener = urllib.request.build_opener(urllib.request.ProxyHandler({}))
 
 
-def http(method, url, body=None, token=None, timeout=5):
-    """One HTTP request; returns (status, text), status 0 when no answer came."""
+class FleetTls:
+    """What the agents' web configuration and Prometheus's scrape job share:
+    a private authority and the agents' certificate for every host address
+    (made by the README's deploy/examples/network/make-certs.sh), and
+    Prometheus's user with a random password. Makes https requests of
+    `http` trust the authority."""
+
+    USER = "prometheus"
+
+    def __init__(self, repo, dir, addresses):
+        global _opener
+        self.dir = dir
+        os.makedirs(dir)
+        run("sh", repo + "/deploy/examples/network/make-certs.sh", *addresses, cwd=dir)
+        self.ca = dir + "/ca.crt"
+        self.password = secrets.token_hex(12)
+        self.password_file = dir + "/prometheus.password"
+        with open(os.open(self.password_file, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
+            f.write(self.password)
+        hashed = run("perl", "-le", 'print crypt($ARGV[0], "\\$2b\\$10\\$" . join "", map '
+                     '{ ("a".."z", "A".."Z", 0..9, ".", "/")[rand 64] } 1..22)',
+                     self.password).strip()
+        self.web_config = ("tls_server_config:\n  cert_file: agent.crt\n  key_file: agent.key\n"
+                           "basic_auth_users:\n  %s: %s\n" % (self.USER, hashed))
+        self.basic = "Basic " + base64.b64encode(
+            ("%s:%s" % (self.USER, self.password)).encode()).decode()
+        _opener = urllib.request.build_opener(
+            urllib.request.ProxyHandler({}),
+            urllib.request.HTTPSHandler(context=ssl.create_default_context(cafile=self.ca)))
+
+    def files(self):
+        """The files each agent gets beside its options file: name -> (text, mode)."""
+        read = lambda name: open(os.path.join(self.dir, name)).read()
+        return {"web-config.yml": (self.web_config, 0o644),
+                "agent.crt": (read("agent.crt"), 0o644), "agent.key": (read("agent.key"), 0o600)}
+
+
+def http(method, url, body=None, token=None, timeout=5, auth=None):
+    """One HTTP request; returns (status, text), status 0 when no answer came.
+    `token` goes as a bearer token, else `auth` as the Authorization header."""
     data = None if body is None else (body if isinstance(body, str) else json.dumps(body)).encode()
     req = urllib.request.Request(url, data=data, method=method)
     if data is not None:
         req.add_header("Content-Type", "application/json")
     if token:
         req.add_header("Authorization", "Bearer " + token)
+    elif auth:
+        req.add_header("Authorization", auth)
     try:
         with _opener.open(req, timeout=timeout) as r:
             return r.status, r.read().decode(errors="replace")

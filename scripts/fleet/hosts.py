@@ -51,11 +51,12 @@ class Host:
     # --- what the agent is told ---------------------------------------------
 
     def options_file(self):
-        """The agent's options file, laid out as deploy/debian/zepagent.conf.
-        (TLS and basic auth plug in here: web-config = <file>.)"""
+        """The agent's options file, laid out as deploy/debian/zepagent.conf:
+        TLS and Prometheus's user by the fleet's web configuration."""
         f = self.fleet
         inside = "/etc/zepagent" if self.systemd else self.dir
         options = [("listen", self.address), ("token-file", inside + "/token"),
+                   ("web-config", inside + "/web-config.yml"),
                    ("history-db", f.pg.uri), ("history-interval", HISTORY_INTERVAL),
                    ("alertmanager-url", f.am.url), ("trace", self.trace),
                    ("situations-file", ("/var/lib/zepagent" if self.systemd else self.dir) +
@@ -74,10 +75,13 @@ class Host:
             os.makedirs(self.dir + "/etc")
             files["etc/ZEPBaseDirConfig.properties"] = "INSTALLDIR=%s\n" % install
             files["install/ZEP/config/ZEP.dc.properties"] = files.pop("ZEP.dc.properties")
+        modes = {"token": 0o600}
+        for name, (text, mode) in self.fleet.tls.files().items():
+            files[name], modes[name] = text, mode
         for name, text in files.items():
             with open(os.path.join(self.share, name), "w") as out:
                 out.write(text)
-        os.chmod(self.share + "/token", 0o600)
+            os.chmod(os.path.join(self.share, name), modes.get(name, 0o644))
 
     def _exec_start(self):
         """The unit's ExecStart, with the built agent and this host's options."""
@@ -139,7 +143,7 @@ class Host:
 
     def up(self):
         self.up_or_fail()
-        return http("GET", self.url("/healthz"))[0] == 200
+        return http("GET", self.url("/healthz"), auth=self.fleet.tls.basic)[0] == 200
 
     def start_load(self, rate, seed):
         self.loading = True
@@ -212,8 +216,8 @@ class Host:
     # --- the operator API -------------------------------------------------------
 
     def url(self, path):
-        """The address of the agent's `path`. (With TLS: https, and the CA.)"""
-        return "http://%s%s" % (self.address, path)
+        """The address of the agent's `path` (TLS; `http` trusts the fleet's authority)."""
+        return "https://%s%s" % (self.address, path)
 
     def api(self, method, path, body=None):
         return http_json(method, self.url(path), body, self.token)

@@ -129,14 +129,18 @@ int run_omxmain(int argc, char** argv) {
 
 int axo_main(int argc, char** argv) {
   // The framework never ends the process: --help and --version have printed
-  // their text (status 0), a bad option its message and the usage (status
-  // 2, AXO_OPTIONS_ERROR); only a bound process goes on.
+  // their text (status 0), --check-web-config its verdict (status 0 or 1), a
+  // bad option its message and the usage (status 2, AXO_OPTIONS_ERROR);
+  // only a bound process goes on.
   switch (OSB1_Main(&argc, argv, kProgramName)) {
     case AXO_OPTIONS_OK:
       break;
     case AXO_OPTIONS_HELP:
     case AXO_OPTIONS_VERSION:
+    case AXO_OPTIONS_CHECKED:
       return 0;
+    case AXO_OPTIONS_CHECK_FAILED:
+      return 1;
     default:
       return AXO_OPTIONS_ERROR;
   }

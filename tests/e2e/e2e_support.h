@@ -37,13 +37,12 @@ struct HttpReply {
   std::string body;
 };
 
-// Sends one request to 127.0.0.1:`port` and reads the whole answer (a
-// chunked one joined). `extra_headers` are "Name: value" lines. Gives up
-// after 15 seconds without data; status 0 when no answer came.
-inline HttpReply Http(int port, const std::string& method, const std::string& target,
-                      const std::string& body = "",
-                      const std::vector<std::string>& extra_headers = {}) {
-  httplib::Client client("127.0.0.1", port);
+// Sends one request through `client` and reads the whole answer (a chunked
+// one joined). `extra_headers` are "Name: value" lines. Gives up after 15
+// seconds without data; status 0 when no answer came.
+template <typename Client>
+HttpReply Send(Client& client, const std::string& method, const std::string& target,
+               const std::string& body, const std::vector<std::string>& extra_headers) {
   client.set_read_timeout(15, 0);
   client.set_write_timeout(15, 0);
   httplib::Request request;
@@ -57,6 +56,33 @@ inline HttpReply Http(int port, const std::string& method, const std::string& ta
   httplib::Result result = client.send(request);
   if (!result) return {};
   return {result->status, {result->headers.begin(), result->headers.end()}, result->body};
+}
+
+// Sends one request to 127.0.0.1:`port` (see Send).
+inline HttpReply Http(int port, const std::string& method, const std::string& target,
+                      const std::string& body = "",
+                      const std::vector<std::string>& extra_headers = {}) {
+  httplib::Client client("127.0.0.1", port);
+  return Send(client, method, target, body, extra_headers);
+}
+
+// The client's side of TLS: the authority it trusts, the name the server's
+// certificate must carry, and its own certificate and key (none when empty).
+struct TlsClient {
+  std::string caFile;
+  std::string certFile, keyFile;
+  std::string host = "127.0.0.1";
+};
+
+// Sends one request over TLS to `tls.host`:`port` (see Send); status 0 when
+// the handshake failed.
+inline HttpReply Https(int port, const TlsClient& tls, const std::string& method,
+                       const std::string& target, const std::string& body = "",
+                       const std::vector<std::string>& extra_headers = {}) {
+  httplib::SSLClient client(tls.host, port, tls.certFile, tls.keyFile);
+  client.set_ca_cert_path(tls.caFile.c_str());
+  client.enable_server_certificate_verification(true);
+  return Send(client, method, target, body, extra_headers);
 }
 
 // A loopback port free at the time of the call.
@@ -84,6 +110,19 @@ inline int RunCommand(const std::string& command, std::string* output) {
   while ((n = fread(buf, 1, sizeof(buf), p)) > 0) output->append(buf, n);
   int st = pclose(p);
   return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+// Makes a private authority and the certificates it signs in `dir` with the
+// README's example script (deploy/examples/network/make-certs.sh): ca.crt,
+// agent.crt and agent.key for `names`, prometheus.crt and prometheus.key.
+// Returns the script's output when it failed, else "".
+inline std::string MakeCertificates(const std::string& dir,
+                                    const std::string& names = "localhost 127.0.0.1") {
+  std::string out;
+  const int rc = RunCommand("cd '" + dir + "' && sh " + std::string(ZEP_SOURCE_DIR) +
+                                "/deploy/examples/network/make-certs.sh " + names,
+                            &out);
+  return rc == 0 ? "" : "make-certs.sh failed: " + out;
 }
 
 // The fields of one CSV line; a field in double quotes may hold commas and

@@ -82,14 +82,18 @@ TEST(OperatorApiE2eTest, IngestedTrafficShowsInEveryTableWithTheExpectedValues) 
 
 // Every start-up failure ends the agent and says why on standard error: an
 // unknown option with status 2 and nothing on standard output, an API
-// address in use, a token file that cannot be read and a history database
-// that cannot be opened with status 1.
+// address in use, a token file that cannot be read, a web configuration
+// refused and a history database that cannot be opened with status 1.
+// --check-web-config judges the same file and ends: status 1 and the
+// reason, or 0 and "OK".
 TEST(OperatorApiE2eTest, StartUpFailuresExitWithTheReason) {
   e2e::TempDir tmp;
   e2e::HttpSink holder;  // holds a port
   const std::string root = tmp.path();
   e2e::InstallDir dir(root);
   e2e::WriteSecretFile(root + "/token", "t0ken\n");
+  e2e::WriteFile(root + "/bad.yml", "basic_auth_users:\n  alice: secret\n");
+  e2e::WriteFile(root + "/good.yml", "basic_auth_users: {}\n");
   const struct {
     std::vector<std::string> args;
     int status;
@@ -98,6 +102,9 @@ TEST(OperatorApiE2eTest, StartUpFailuresExitWithTheReason) {
       {{"--no-such-option"}, 2, "unknown option: --no-such-option"},
       {{"--listen", "127.0.0.1:" + std::to_string(holder.port())}, 1, "cannot listen"},
       {{"--token-file", root + "/no-such-token"}, 1, "cannot read token file"},
+      {{"--web-config", root + "/bad.yml"}, 1, "bad.yml: basic_auth_users.alice: not a bcrypt"},
+      {{"--check-web-config", root + "/bad.yml"}, 1, "bad.yml: basic_auth_users.alice: not a"},
+      {{"--check-web-config", root + "/good.yml"}, 0, ""},
       {{"--token-file", root + "/token", "--history-db", root + "/no/such/dir/h.db"},
        1,
        "cannot open history database"},
@@ -111,6 +118,9 @@ TEST(OperatorApiE2eTest, StartUpFailuresExitWithTheReason) {
     EXPECT_EQ(agent.Wait(30), c.status);
     EXPECT_NE(agent.Err().find(c.reason), std::string::npos) << agent.Err();
     EXPECT_EQ(c.status == 2 ? agent.Out() : "", "");  // a usage error prints nothing else
+    if (c.args[0] == "--check-web-config") {
+      EXPECT_EQ(agent.Out(), c.status == 0 ? "OK\n" : "");
+    }
   }
 }
 

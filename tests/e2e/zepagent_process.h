@@ -40,9 +40,17 @@ class Agent {
     child_ = std::make_unique<Child>(argv, env, root + "/agent.out", root + "/agent.err");
   }
 
+  // From now on, talks to the agent over TLS as `tls` says, with `headers`
+  // (e.g. a user's basic credentials) on every request: for an agent
+  // started with --web-config.
+  void UseTls(const TlsClient& tls, std::vector<std::string> headers = {}) {
+    tls_ = std::make_unique<TlsClient>(tls);
+    headers_ = std::move(headers);
+  }
+
   // Waits until the API answers; false when the agent never listened.
   bool Up() {
-    static const std::regex kListening("listening on http://127\\.0\\.0\\.1:([0-9]+)");
+    static const std::regex kListening("listening on https?://127\\.0\\.0\\.1:([0-9]+)");
     return Eventually(30,
                       [&] {
                         std::smatch m;
@@ -56,11 +64,11 @@ class Agent {
            child_->Running() && port_ > 0;
   }
 
-  HttpReply Get(const std::string& target) { return Http(port_, "GET", target); }
+  HttpReply Get(const std::string& target) { return Call("GET", target, "", headers_); }
   // A request that carries the bearer token.
   HttpReply Send(const std::string& method, const std::string& target,
                  const std::string& body = "") {
-    return Http(port_, method, target, body, {std::string("Authorization: Bearer ") + kToken});
+    return Call(method, target, body, {std::string("Authorization: Bearer ") + kToken});
   }
   json GetJson(const std::string& target) { return json::parse(Get(target).body, nullptr, false); }
 
@@ -83,8 +91,16 @@ class Agent {
   std::string Trace() const { return ReadFile(trace_); }
 
  private:
+  HttpReply Call(const std::string& method, const std::string& target, const std::string& body,
+                 const std::vector<std::string>& headers) {
+    return tls_ ? Https(port_, *tls_, method, target, body, headers)
+                : Http(port_, method, target, body, headers);
+  }
+
   InstallDir dir_;
   std::string trace_;
+  std::unique_ptr<TlsClient> tls_;  // null: plain HTTP
+  std::vector<std::string> headers_;
   std::unique_ptr<Child> child_;
   int port_ = 0;
 };

@@ -19,8 +19,9 @@ export async function eventually(what, seconds, check) {
 }
 
 // Starts zepagent from `build` with its own install directory under a new
-// temporary directory; resolves once its API answers.
-export async function startAgent(build) {
+// temporary directory, with the token TOKEN unless `token` is false and
+// with `args` added; resolves once its API answers.
+export async function startAgent(build, {token = true, args = []} = {}) {
   const root = fs.mkdtempSync(path.join(os.tmpdir(), 'zep-ui-'));
   const etc = path.join(root, 'etc'), install = path.join(root, 'install');
   const logs = path.join(install, 'ZEP/logs');
@@ -31,7 +32,8 @@ export async function startAgent(build) {
   fs.writeFileSync(path.join(root, 'token'), TOKEN + '\n', {mode: 0o600});
   const trace = path.join(root, 'trace.log');
   const child = spawn(path.join(build, 'zepagent'),
-    ['--listen', '127.0.0.1:0', '--token-file', path.join(root, 'token'), '--trace-file', trace],
+    ['--listen', '127.0.0.1:0', '--trace-file', trace,
+     ...(token ? ['--token-file', path.join(root, 'token')] : []), ...args],
     {env: {...process.env, ZEP_ETC_DIR: etc}, stdio: 'ignore'});
   let exited = null;
   const ended = new Promise((resolve) => child.on('exit', (code) => { exited = code; resolve(); }));
@@ -47,7 +49,7 @@ export async function startAgent(build) {
     await ended;
     fs.rmSync(root, {recursive: true, force: true});
   };
-  return {root, logs, base, api, stop,
+  return {root, logs, base, api, stop, trace: () => fs.readFileSync(trace, 'utf8'),
           simulate: (args) => {
             const r = spawnSync(path.join(build, 'zepdcsim'), ['--dir', logs, ...args]);
             if (r.status !== 0) throw new Error(`zepdcsim ${args.join(' ')}: ${r.stderr}`);
@@ -69,9 +71,10 @@ export function writeLog(dir, server, records, timeMs = Date.now()) {
   fs.renameSync(name + '.tmp', name);
 }
 
-// Chromium with a fresh profile, removed by close(); fails with the reason
-// when chromium or playwright-core is missing.
-export async function launchBrowser() {
+// Chromium with a fresh profile, removed by close(), and `args` added to its
+// command line; fails with the reason when chromium or playwright-core is
+// missing.
+export async function launchBrowser(args = []) {
   const {chromium} = await import('playwright-core').catch((e) => {
     throw new Error(`playwright-core is not installed (run scripts/install-deps): ${e.message}`);
   });
@@ -82,7 +85,8 @@ export async function launchBrowser() {
   const browser = await chromium.launchPersistentContext(profile, {
     executablePath: '/usr/bin/chromium', headless: true, viewport: {width: 1280, height: 800},
     args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-           '--disable-background-networking', '--disable-component-update', '--disable-sync']});
+           '--disable-background-networking', '--disable-component-update', '--disable-sync',
+           ...args]});
   const close = browser.close.bind(browser);
   browser.close = async () => {   // and then the profile goes
     await close();

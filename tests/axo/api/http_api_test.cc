@@ -42,6 +42,7 @@ class AxoHttpApiTest : public ::testing::Test {
     EXPECT_EQ(options_.host, "127.0.0.1");  // loopback unless told otherwise
     options_.port = 0;
     options_.token = "s3cret-token";
+    options_.allowedHosts = "a";  // the raw requests' Host
     options_.maxBodyBytes = 4096;
     ASSERT_TRUE(api_.Start(options_).ok());
   }

@@ -70,11 +70,22 @@ TEST_F(OptionsFileTest, TheCommandLineChecksEveryValue) {
                                                         {"stray"},
                                                         {"--listen"},
                                                         {"--history-interval", "0"},
-                                                        {"--alertmanager-url", "am:9093"}};
+                                                        {"--alertmanager-url", "am:9093"},
+                                                        {"--allowed-hosts", "a,,b"},
+                                                        {"--allowed-hosts", "a:0"},
+                                                        {"--allow-unauthenticated-changes=yes"}};
   for (const auto& args : errors) {
     EXPECT_EQ(Parse(args, &o, &error), AXO_OPTIONS_ERROR) << args[0];
-    EXPECT_NE(error.find(args[0]), std::string::npos) << error;
+    EXPECT_NE(error.find(args[0].substr(0, args[0].find('='))), std::string::npos) << error;
   }
+  // A flag stands alone; --check-web-config is a run of its own.
+  ASSERT_EQ(Parse({"--allow-unauthenticated-changes", "--allowed-hosts", "a.example,[::1]:9,b:80"},
+                  &o, &error),
+            AXO_OPTIONS_OK)
+      << error;
+  EXPECT_TRUE(o.allowUnauthenticatedChanges);
+  EXPECT_EQ(o.allowedHosts, "a.example,[::1]:9,b:80");
+  EXPECT_EQ(Parse({"--check-web-config", "web.yml"}, &o, &error), AXO_OPTIONS_CHECKED);
 }
 
 TEST_F(OptionsFileTest, FileGivesEveryOptionAndTheCommandLineWins) {
@@ -113,6 +124,8 @@ TEST_F(OptionsFileTest, ABadLineStopsWithFileLineAndReason) {
       {"history-interval = 5s\n", ":1: bad value for history-interval: 5s"},
       {"listen\n", ":1: expected key = value"},
       {"config = other\n", ":1: config cannot be set in an options file"},
+      {"check-web-config = w.yml\n", ":1: check-web-config cannot be set in an options file"},
+      {"allow-unauthenticated-changes\n", ":1: expected key = value"},
   };
   AXO_Options o;
   std::string error;

@@ -1,0 +1,115 @@
+// The operator API's web configuration file (--web-config): the exporter
+// toolkit's YAML format, so that one file serves every exporter on a host.
+// Framework-internal.
+//
+//   tls_server_config:          # absent or empty: plain HTTP
+//     cert_file, key_file       # PEM; paths relative to the file's folder
+//     client_auth_type          # NoClientCert (default), RequestClientCert,
+//                               # RequireAnyClientCert, VerifyClientCertIfGiven,
+//                               # RequireAndVerifyClientCert
+//     client_ca_file            # needed to verify client certificates
+//     client_allowed_sans       # a client certificate must carry one of these
+//     min_version, max_version  # TLS10 .. TLS13 (default TLS12 .. TLS13)
+//     cipher_suites             # TLS 1.2 suites by their IANA names
+//     prefer_server_cipher_suites, curve_preferences (CurveP256, CurveP384,
+//                               # CurveP521, X25519)
+//   http_server_config:
+//     headers                   # Content-Security-Policy, X-Frame-Options,
+//                               # X-Content-Type-Options, X-XSS-Protection,
+//                               # Strict-Transport-Security only
+//     http2                     # accepted; the API speaks HTTP/1.1
+//   basic_auth_users:           # user: bcrypt hash; reads need one of them
+//
+// Every key is checked: an unknown one, a missing or unreadable file, a key
+// that does not match its certificate, a CA file without a certificate, a
+// hash that is not bcrypt is refused with the file, the key and the reason.
+// Inline PEM (cert, key, client_ca) and rate_limit are refused as not
+// supported rather than ignored.
+#ifndef AXO_API_WEB_CONFIG_H_
+#define AXO_API_WEB_CONFIG_H_
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "axo/base/status.h"
+
+namespace axo::api {
+
+class BasicAuth;
+class TlsContext;
+
+enum class ClientAuth {
+  kNone,              // NoClientCert
+  kRequest,           // RequestClientCert: asked for, neither required nor verified
+  kRequireAny,        // RequireAnyClientCert: required, not verified
+  kVerifyIfGiven,     // VerifyClientCertIfGiven
+  kRequireAndVerify,  // RequireAndVerifyClientCert
+};
+
+struct TlsSettings {
+  std::string certFile, keyFile, clientCaFile;  // resolved against the file's folder
+  ClientAuth clientAuth = ClientAuth::kNone;
+  int minVersion = 0x0303;                // protocol numbers: TLS12
+  int maxVersion = 0x0304;                // TLS13
+  std::vector<std::string> cipherSuites;  // IANA names, as given
+  bool preferServerCipherSuites = true;
+  std::vector<std::string> curves;  // OpenSSL group names ("P-256", "X25519")
+  std::vector<std::string> allowedSans;
+};
+
+// The file's content, checked for form (not yet against the files it names).
+struct WebConfig {
+  bool tls = false;
+  TlsSettings tlsSettings;
+  std::vector<std::pair<std::string, std::string>> users;    // name, bcrypt hash
+  std::vector<std::pair<std::string, std::string>> headers;  // name, value (not blank)
+};
+
+// Reads and checks the file `path`. Returns kBadRequest "PATH: KEY: reason"
+// when it cannot be read, is not YAML, or a key or value is not accepted.
+Status ParseWebConfig(const std::string& path, WebConfig* out);
+
+// What a web configuration puts in force. Immutable; shared by the
+// connections and requests that started under it.
+struct ActiveWebConfig {
+  std::string path;
+  std::shared_ptr<const TlsContext> tls;  // null: plain HTTP
+  std::shared_ptr<BasicAuth> users;       // never null; empty: reads are open
+  std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// Parses `path` and builds everything it names (TLS context, users), with
+// every check a start makes. The key file must pass AXO_CheckSecretFile.
+// `*files` (unless null) receives the file and the files it names, as far
+// as it was read, whether it loads or not.
+Status LoadWebConfig(const std::string& path, std::shared_ptr<const ActiveWebConfig>* out,
+                     std::vector<std::string>* files = nullptr);
+
+// The web configuration in force, re-read when it changes. Thread-safe.
+class WebConfigWatch {
+ public:
+  // Loads `path` (empty: none, plain HTTP with open reads). Returns the
+  // reason when it does not load: nothing is in force then.
+  Status Start(const std::string& path);
+  // Loads the file again when it or a file it names changed since the last
+  // load (a stat of each). A failure keeps the configuration in force and
+  // is traced once, until the files change again (AXO0113E); a success is
+  // traced (AXO0114I). Cheap when nothing changed.
+  void Refresh();
+  // The configuration in force (never null after a successful Start).
+  std::shared_ptr<const ActiveWebConfig> Current() const;
+
+ private:
+  mutable std::mutex mu_;
+  std::string path_;
+  std::shared_ptr<const ActiveWebConfig> current_;
+  std::vector<std::string> files_;  // of the last load, in force or refused
+  std::string stamp_;               // of files_ then: a change makes a reload
+};
+
+}  // namespace axo::api
+
+#endif  // AXO_API_WEB_CONFIG_H_

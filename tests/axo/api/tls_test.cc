@@ -1,0 +1,105 @@
+// The operator API over TLS in process: the handshake on the reception
+// thread within the request deadline, and certificates replaced while it
+// runs.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "axo/api/http_api.h"
+#include "axo/process/axo.h"
+#include "e2e/e2e_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// An API on a free port under a web configuration with TLS, whose files
+// are those of authority "a"; authority "b" has a set of its own.
+class TlsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    AXO_ResetForTesting();
+    for (const char* ca : {"a", "b"}) {
+      fs::create_directory(dir_.path(ca));
+      ASSERT_EQ(e2e::MakeCertificates(dir_.path(ca)), "");
+    }
+    options_.port = 0;
+    options_.webConfig = dir_.path("a/web.yml");
+  }
+  void TearDown() override { api_.Stop(); }
+
+  void Start(const std::string& yaml) {
+    e2e::WriteFile(options_.webConfig, yaml);
+    ASSERT_TRUE(api_.Start(options_).ok());
+  }
+  // GET /healthz over TLS, trusting authority `ca`; 0 when no answer came.
+  int Health(const std::string& ca, const std::string& client_ca = "") {
+    e2e::TlsClient tls;
+    tls.caFile = dir_.path(ca + "/ca.crt");
+    if (!client_ca.empty()) {
+      tls.certFile = dir_.path(client_ca + "/prometheus.crt");
+      tls.keyFile = dir_.path(client_ca + "/prometheus.key");
+    }
+    return e2e::Https(api_.port(), tls, "GET", "/healthz").status;
+  }
+  // Puts `ca`'s agent key and certificate in a's place.
+  void Replace(const std::string& ca) {
+    for (const char* f : {"agent.key", "agent.crt"}) {
+      fs::copy_file(dir_.path(ca + "/" + f), dir_.path(std::string("a/") + f),
+                    fs::copy_options::overwrite_existing);
+    }
+  }
+
+  ZepTestDir dir_;
+  axo::OperatorApiOptions options_;
+  axo::OperatorApi api_;
+};
+
+const char kTls[] = "tls_server_config:\n  cert_file: agent.crt\n  key_file: agent.key\n";
+
+// A new certificate is served from the next connection on, without a
+// restart; a broken one keeps the last good one in force.
+TEST_F(TlsTest, ANewCertificateIsServedOnTheNextConnectionAndABadOneIsNot) {
+  Start(kTls);
+  EXPECT_EQ(Health("a"), 200);
+  EXPECT_EQ(e2e::Http(api_.port(), "GET", "/healthz").status, 0) << "no plain HTTP on a TLS port";
+  Replace("b");
+  EXPECT_EQ(Health("b"), 200);
+  EXPECT_EQ(Health("a"), 0) << "a's certificate is no longer served";
+  e2e::WriteFile(dir_.path("a/agent.crt"), "-----BEGIN CERTIFICATE-----\nbroken\n");
+  EXPECT_EQ(Health("b"), 200) << "the broken certificate is refused; b's stays";
+  api_.RefreshWebConfig();  // as a reload does: still nothing better
+  EXPECT_EQ(Health("b"), 200);
+}
+
+// A client that opens a connection and never finishes its handshake holds
+// none of the workers (here: one), and is closed at the request deadline.
+TEST_F(TlsTest, AStalledHandshakeHoldsNoWorkerAndEndsAtTheDeadline) {
+  options_.threads = 1;
+  options_.requestTimeout = std::chrono::milliseconds(500);
+  Start(kTls);
+  e2e::RawClient stalled(api_.port());
+  ASSERT_TRUE(stalled.Send(std::string("\x16\x03\x01\x02\x00\x01", 6)));  // a ClientHello begun
+  EXPECT_EQ(Health("a"), 200);
+  stalled.Receive(5000);
+  EXPECT_TRUE(stalled.closed());
+}
+
+// A client certificate of the right authority and name opens; one of
+// another authority, or without an allowed name, or none at all does not.
+TEST_F(TlsTest, ClientCertificatesAreVerifiedAndTheirNamesChecked) {
+  Start(std::string(kTls) +
+        "  client_auth_type: RequireAndVerifyClientCert\n  client_ca_file: ca.crt\n"
+        "  client_allowed_sans: [prometheus]\n");
+  EXPECT_EQ(Health("a", "a"), 200);
+  EXPECT_EQ(Health("a", "b"), 0);
+  EXPECT_EQ(Health("a"), 0);
+  e2e::WriteFile(options_.webConfig,
+                 std::string(kTls) +
+                     "  client_auth_type: RequireAndVerifyClientCert\n  client_ca_file: ca.crt\n"
+                     "  client_allowed_sans: [scraper.example]\n");
+  EXPECT_EQ(Health("a", "a"), 0);
+}
+
+}  // namespace
