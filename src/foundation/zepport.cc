@@ -370,7 +370,13 @@ char* ZEPPORT::zep_fgets(char* buffer, int size, ZEP_FILE* handle) {
     handle->failed = true;
     return nullptr;
   }
+  // A handle belongs to one thread at a time: the stream's own lock, taken
+  // and released with two atomic operations per line, guards nothing.
+#if defined(__GLIBC__)
+  return fgets_unlocked(buffer, size, handle->fp);
+#else
   return fgets(buffer, size, handle->fp);
+#endif
 }
 
 int ZEPPORT::zep_feof(ZEP_FILE* handle) { return handle->fp != nullptr ? feof(handle->fp) : 1; }
@@ -395,7 +401,8 @@ int ZEPPORT::zep_mkdir(const char* path, int permission_bits) {
   return mkdir(path, static_cast<mode_t>(permission_bits)) == 0 ? 0 : -1;
 }
 
-char* ZEPPORT::getline(ZEP_FILE* handle, char* buffer, int size) {
+char* ZEPPORT::getline(ZEP_FILE* handle, char* buffer, int size, size_t* length) {
+  if (length != nullptr) *length = 0;
   if (size <= 0) return nullptr;
   buffer[0] = '\0';
   // fgets writes its terminator into the last byte only when it fills the
@@ -410,6 +417,7 @@ char* ZEPPORT::getline(ZEP_FILE* handle, char* buffer, int size) {
   // The common line: ends with its line feed and holds no carriage return.
   if (len > 0 && buffer[len - 1] == '\n' && memchr(buffer, '\r', len - 1) == nullptr) {
     buffer[len - 1] = '\0';
+    if (length != nullptr) *length = len - 1;
     return buffer;
   }
   const bool filled = buffer[size - 1] == '\0';
@@ -436,6 +444,8 @@ char* ZEPPORT::getline(ZEP_FILE* handle, char* buffer, int size) {
       }
     }
   }
-  buffer[strcspn(buffer, ZEPPORT_ENDLINE_CHARS)] = '\0';
+  const size_t end = strcspn(buffer, ZEPPORT_ENDLINE_CHARS);
+  buffer[end] = '\0';
+  if (length != nullptr) *length = end;
   return buffer;
 }
