@@ -105,13 +105,11 @@ const Row* findByName(const char* str, const Row* table, int count, int len) {
 inline uint64_t delimiterMask(const char* p, char delim) {
 #if defined(__SSE2__)
   const __m128i pattern = _mm_set1_epi8(delim);
-  uint64_t mask = 0;
-  for (int i = 0; i < 4; ++i) {
+  auto part = [&](int i) -> uint64_t {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-    const uint64_t part = static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, pattern)));
-    mask |= part << (16 * i);
-  }
-  return mask;
+    return static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, pattern)));
+  };
+  return part(0) | part(1) << 16 | part(2) << 32 | part(3) << 48;
 #else
   // Eight bytes at a time: the high bit of each byte that is zero after the
   // XOR with the delimiter (exact, no false hits), gathered to one bit per
@@ -150,17 +148,21 @@ int ZEPSTRUT_stringUtil::split(const char* str, SPI* segs, int maxSegs, char del
   // A record line is split at every call of the ingestion: the text is
   // searched 64 bytes at a time, each block giving a mask with one bit per
   // byte that equals the delimiter; the delimiters are then taken from the
-  // mask lowest bit first. A short last block is searched in a copy.
+  // mask lowest bit first. A short last block is searched as the last 64
+  // bytes of the text, its mask shifted to drop the bytes searched before;
+  // a text shorter than 64 bytes in a copy.
   const char* cur = str;
   const char* const end = str + len;
   int n = 0;
   for (const char* block = str; block < end && n < maxSegs - 1; block += 64) {
+    const size_t rest = static_cast<size_t>(end - block);
     uint64_t hits;
-    if (end - block >= 64) {
+    if (rest >= 64) {
       hits = delimiterMask(block, delim);
+    } else if (len >= 64) {
+      hits = delimiterMask(end - 64, delim) >> (64 - rest);
     } else {
       char tail[64] = {};
-      const size_t rest = static_cast<size_t>(end - block);
       std::memcpy(tail, block, rest);
       hits = delimiterMask(tail, delim) & ((uint64_t{1} << rest) - 1);
     }

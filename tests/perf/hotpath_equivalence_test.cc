@@ -69,13 +69,13 @@ TEST(HotPathEquivalence, TimestampMatchesGmtime) {
   }
 }
 
-// One search per delimiter: every length around the word size, delimiters
-// at word edges, runs of them, high and NUL bytes, any segment cap.
+// One search per delimiter: every length around the block sizes, delimiters
+// at block edges, runs of them, high and NUL bytes, any segment cap.
 TEST(HotPathEquivalence, SplitMatchesASearchPerDelimiter) {
   std::mt19937 rng(21);
   const char alphabet[] = {';', ';', 'a', 'z', '\0', '\x80', '\xbb', '\xff', ':'};
   for (int i = 0; i < 20000; ++i) {
-    std::string text(rng() % 40, 'x');
+    std::string text(rng() % (i % 2 == 0 ? 40 : 200), 'x');
     for (char& c : text) c = alphabet[rng() % sizeof(alphabet)];
     const char delim = i % 5 == 0 ? '\xbb' : ';';
     const int maxSegs = 1 + static_cast<int>(rng() % 20);
