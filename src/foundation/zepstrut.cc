@@ -227,6 +227,17 @@ char* ZEPSTRUT_stringUtil::stripTrailing(char* str, int len, const char* chars) 
   return str;
 }
 
+size_t ZEPSTRUT_stringUtil::lengthWithoutPad(const char* text, size_t len, char pad) {
+  // Two 64-byte columns are trimmed per record (the inventory's key): a
+  // block at a time from the end, the pad bytes counted from its mask.
+  for (; len >= 64; len -= 64) {
+    const uint64_t pads = delimiterMask(text + len - 64, pad);
+    if (pads != ~uint64_t{0}) return len - static_cast<size_t>(std::countl_one(pads));
+  }
+  while (len > 0 && text[len - 1] == pad) --len;
+  return len;
+}
+
 SPI* ZEPSTRUT_stringUtil::stripTrailing(SPI* seg, const char* chars) {
   if (seg == nullptr || seg->ptr == nullptr) return seg;
   chars = setOrDefault(chars);
