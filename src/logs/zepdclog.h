@@ -20,6 +20,7 @@
 #ifndef ZEP_LOGS_ZEPDCLOG_H_
 #define ZEP_LOGS_ZEPDCLOG_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "foundation/zeplelem.h"
@@ -35,6 +36,9 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   static constexpr int SUBNODE_NAME_LEN = 32;
   static constexpr int NUM_FIELDS = 16;          // fields of a record line
   static constexpr int MAX_SUBNODE_BUDGET = 19;  // host + server characters
+  // How many lines ahead of the oldest deleteOldestMetric fetches into the
+  // processor's cache.
+  static constexpr int DELETE_LOOK_AHEAD = 4;
   static constexpr const char* CACHE_SUBDIR = "ZEP.DCA.CACHE";
 
   // A server object for file `filename` of log `directory`: every text field
@@ -127,8 +131,13 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   ZEPMELEM_MetricLine* next(const ZEPMELEM_MetricLine* l) const {
     return static_cast<ZEPMELEM_MetricLine*>(lines_.next(l));
   }
+  ZEPMELEM_MetricLine* previous(const ZEPMELEM_MetricLine* l) const {
+    return static_cast<ZEPMELEM_MetricLine*>(lines_.previous(l));
+  }
   int32_t getNumMetrics() const { return lines_.size(); }
-  // Unlinks and deletes the oldest line; false when there is none.
+  // Unlinks and deletes the oldest line, and fetches the storage of the
+  // line DELETE_LOOK_AHEAD places before it into the cache (its storage
+  // serves a new line soon); false when there is none.
   bool deleteOldestMetric();
 
   // The lines not yet handed to history, newest first; null at the end.
@@ -175,6 +184,9 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   void setRegistered() { registered_ = 1; }
 
  private:
+  // processLine of a line of `length` characters.
+  int processText(const char* line, size_t length, int32_t readTime, int maxMetricsRecords,
+                  int maxSvcInvRecords, NewestWindow* newest);
   // True when the server may be read: server name set, environment >= 1.
   bool isAccepted() const { return serverName_[0] != '\0' && envValue_ >= 1; }
   // Counts and reports one refused record line (see processLine).

@@ -3,6 +3,8 @@
 
 #include <cstring>
 #include <functional>
+#include <new>
+#include <vector>
 
 #include "axo/base/trk1.h"
 #include "foundation/zepstrut.h"
@@ -18,7 +20,91 @@ void copyColumn(char (&dst)[N], const char (&src)[M]) {
   std::memcpy(dst, src, N);
 }
 
+// The storage of deleted lines one thread keeps for its next lines: a
+// stack, so that the storage deleted last (just fetched into the cache) is
+// used first. Only a thread that makes lines keeps storage, up to
+// kMaxKeptBytes: a limit applied after a file deletes as many lines as the
+// file brought. A thread that only deletes lines (a sample applying the
+// record limit) gives the storage straight back.
+class LineStorage {
+ public:
+  static constexpr size_t kBlock = sizeof(ZEPMELEM_MetricLine);
+  static constexpr size_t kMaxKeptBytes = 16 << 20;
+
+  LineStorage() = default;
+  LineStorage(const LineStorage&) = delete;
+  LineStorage& operator=(const LineStorage&) = delete;
+  // Static objects that hold lines (the agent's log list) are destroyed
+  // after the main thread's storage: from then on lines go straight to the
+  // C library.
+  ~LineStorage() {
+    release();
+    closed_ = true;
+  }
+
+  void* take() {
+    makesLines_ = true;
+    if (closed_ || kept_.empty()) return ::operator new(kBlock);
+    void* p = kept_.back();
+    kept_.pop_back();
+    // The storage a few lines on may have been freed long ago (a limit
+    // applied in bulk): fetch it while the records between are read.
+    if (kept_.size() >= kTakeLookAhead) prefetchBlock(kept_[kept_.size() - kTakeLookAhead]);
+    return p;
+  }
+
+  void give(void* p) {
+    if (closed_ || !makesLines_ || (kept_.size() + 1) * kBlock > kMaxKeptBytes) {
+      ::operator delete(p);
+      return;
+    }
+    try {
+      kept_.push_back(p);
+    } catch (const std::bad_alloc&) {
+      ::operator delete(p);
+    }
+  }
+
+  void release() {
+    if (closed_) return;
+    for (void* p : kept_) ::operator delete(p);
+    std::vector<void*>().swap(kept_);
+  }
+
+  // Fetches a block of line storage into the cache for a write.
+  static void prefetchBlock(const void* block) {
+    const char* p = static_cast<const char*>(block);
+    for (size_t at = 0; at < kBlock; at += 64) __builtin_prefetch(p + at, 1);
+  }
+
+ private:
+  static constexpr size_t kTakeLookAhead = 4;
+  // Set by the destructor; trivially destructible, so it outlives it.
+  static thread_local bool closed_;
+  std::vector<void*> kept_;
+  bool makesLines_ = false;
+};
+
+thread_local bool LineStorage::closed_ = false;
+thread_local LineStorage lineStorage;
+
 }  // namespace
+
+void* ZEPMELEM_MetricLine::operator new(size_t size) {
+  return size == LineStorage::kBlock ? lineStorage.take() : ::operator new(size);
+}
+
+void ZEPMELEM_MetricLine::operator delete(void* storage, size_t size) {
+  if (size == LineStorage::kBlock) {
+    lineStorage.give(storage);
+  } else {
+    ::operator delete(storage);
+  }
+}
+
+void ZEPMELEM_MetricLine::releaseFreeStorage() { lineStorage.release(); }
+
+void ZEPMELEM_MetricLine::prefetch() const { LineStorage::prefetchBlock(this); }
 
 ZEPMELEM_MetricLine::ZEPMELEM_MetricLine(int32_t readTime) : readTime(readTime) {
   std::memset(&metricsRow, ' ', sizeof(metricsRow));
