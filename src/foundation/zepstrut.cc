@@ -410,12 +410,15 @@ char* ZEPSTRUT_stringUtil::unescapeString(const char* src, char* dst, int dstSiz
 char* ZEPSTRUT_stringUtil::formatTimestamp(const time_t* t, char* buf, int millis, int bufSize) {
   if (buf == nullptr || bufSize < 1) return buf;
   if (millis < 0 || millis > 999) millis = 0;
+  // A stamp of full width is written in place: built in a copy and moved
+  // in one piece, its bytes would be read back before the processor had
+  // stored them.
+  char copy[17];
+  char* text = bufSize >= 16 ? buf : copy;
   // Years 1900..2899 fit the three digits of CYY; anything else, and a time
   // the C library cannot break down, gives an all-zero stamp rather than a
   // text of the wrong width.
-  char text[17];
   std::memset(text, '0', 16);
-  text[16] = '\0';
   // Far-off times are refused before the arithmetic could overflow.
   constexpr time_t kLimit = static_cast<time_t>(1) << 50;
   if (t != nullptr && *t > -kLimit && *t < kLimit) {
@@ -449,7 +452,8 @@ char* ZEPSTRUT_stringUtil::formatTimestamp(const time_t* t, char* buf, int milli
       put3(text + 13, millis);
     }
   }
-  std::memcpy(buf, text, bufSize > 16 ? 17 : static_cast<size_t>(bufSize));
+  if (bufSize > 16) buf[16] = '\0';
+  if (text == copy) std::memcpy(buf, copy, static_cast<size_t>(bufSize));
   return buf;
 }
 
