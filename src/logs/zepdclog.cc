@@ -367,7 +367,9 @@ int ZEPDCLOG_DCMetricsLogFile::processText(const char* line, size_t length, int3
   }
   enforceSvcInvLimits(maxSvcInvRecords);
   static axo::metrics::Counter& overLimit = recordsDropped.counter({"record_limit"});
-  while (lines_.size() > maxMetricsRecords && deleteOldestMetric()) overLimit.IncSerialized();
+  while (lines_.size() > maxMetricsRecords && deleteOldestMetric(true)) {
+    overLimit.IncSerialized();
+  }
   return 0;
 }
 
@@ -452,22 +454,36 @@ void ZEPDCLOG_DCMetricsLogFile::insert(ZEPMELEM_MetricLine* line, ZEPMELEM_Metri
 }
 
 void ZEPDCLOG_DCMetricsLogFile::deleteMetric(ZEPMELEM_MetricLine* line) {
+  if (line == fetchedAhead_) fetchedAhead_ = nullptr;
   if (line->hasFault()) --numFaults_;
   lines_.remove(line);
   delete line;
 }
 
-bool ZEPDCLOG_DCMetricsLogFile::deleteOldestMetric() {
+bool ZEPDCLOG_DCMetricsLogFile::deleteOldestMetric(bool forReuse) {
   ZEPMELEM_MetricLine* oldest = back();
   if (oldest == nullptr) return false;
   deleteMetric(oldest);
   // The oldest lines were read long ago and have left the processor's
   // caches; at the record limit one goes per record read, and its storage
   // serves the next line. Fetching a line a few deletions ahead hides that
-  // wait behind the records read meanwhile.
-  const ZEPMELEM_MetricLine* ahead = back();
-  for (int i = 0; i < DELETE_LOOK_AHEAD && ahead != nullptr; ++i) ahead = previous(ahead);
-  if (ahead != nullptr) ahead->prefetch();
+  // wait behind the records read meanwhile. Deleted in bulk, a line's
+  // storage serves a line much later: only its links are fetched.
+  ZEPMELEM_MetricLine* ahead = fetchedAhead_;
+  if (ahead != nullptr) {
+    ahead = previous(ahead);
+  } else {
+    ahead = back();
+    for (int i = 0; i < DELETE_LOOK_AHEAD && ahead != nullptr; ++i) ahead = previous(ahead);
+  }
+  fetchedAhead_ = ahead;
+  if (ahead != nullptr) {
+    if (forReuse) {
+      ahead->prefetch();
+    } else {
+      __builtin_prefetch(ahead, 1);
+    }
+  }
   return true;
 }
 

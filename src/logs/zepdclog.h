@@ -135,10 +135,11 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
     return static_cast<ZEPMELEM_MetricLine*>(lines_.previous(l));
   }
   int32_t getNumMetrics() const { return lines_.size(); }
-  // Unlinks and deletes the oldest line, and fetches the storage of the
-  // line DELETE_LOOK_AHEAD places before it into the cache (its storage
-  // serves a new line soon); false when there is none.
-  bool deleteOldestMetric();
+  // Unlinks and deletes the oldest line; false when there is none. Fetches
+  // a line about DELETE_LOOK_AHEAD places before it into the processor's
+  // cache for its own deletion: its links, or with `forReuse` its whole
+  // storage (a new line is made for each one deleted, in that storage).
+  bool deleteOldestMetric(bool forReuse = false);
 
   // The lines not yet handed to history, newest first; null at the end.
   ZEPMELEM_MetricLine* frontUnstoredMetric() const;
@@ -220,6 +221,10 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   int32_t numFaults_ = 0;
   int32_t refusedRecords_ = 0;
   bool refusing_ = false;  // the last record line was refused
+  // The line deleteOldestMetric fetched ahead last, while it is held: the
+  // next one is the line before it, one step from a line in the cache
+  // instead of a walk from the oldest.
+  ZEPMELEM_MetricLine* fetchedAhead_ = nullptr;
   zep_zepsmt_data_t headerRow_;
   bool headerRowValid_ = false;
 };
