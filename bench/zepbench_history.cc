@@ -19,6 +19,7 @@
 #include "axo/history/postgres/postgres.h"
 #include "axo/history/sqlite/sqlite.h"
 #include "axo/history/store/store.h"
+#include "tables/zepsmt.h"
 #include "zepbench.h"
 
 namespace zepbench {
@@ -245,6 +246,8 @@ int runHistory(int argc, char** argv) {
                       imported + "' '.mode tabs' '.import " + liteTsv + " ZEPSMT' >/dev/null",
                   rows.size());
 
+  // The history route answers the tables the agent publishes only.
+  zep_zepsmt_init();
   std::printf(
       "history_rows=%ld pg_writer_rows_per_second=%.0f pg_copy_rows_per_second=%.0f "
       "sqlite_writer_rows_per_second=%.0f sqlite_import_rows_per_second=%.0f ",
