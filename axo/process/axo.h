@@ -70,6 +70,9 @@ struct AXO_Options {
   // it is refused. Read at each creation, so a reload applies it at once
   // (existing situations stay).
   int maxSituations = 1000;
+  // --situations-file FILE: the situations are kept there over restarts;
+  // empty: they live as long as the process. Read at start only.
+  std::string situationsFile;
 };
 
 // The options file (--config FILE) holds the same options, one per line as

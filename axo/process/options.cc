@@ -93,6 +93,8 @@ const OptionSpec kOptionSpecs[] = {
     {"--max-situations",
      "  --max-situations N        situations that may exist at once (default 1000)\n", nullptr,
      &AXO_Options::maxSituations},
+    {"--situations-file", "  --situations-file FILE    keep the situations in FILE over restarts\n",
+     &AXO_Options::situationsFile},
 };
 
 const OptionSpec* FindOption(const std::string& name) {
