@@ -465,25 +465,27 @@ bool ZEPDCLOG_DCMetricsLogFile::deleteOldestMetric(bool forReuse) {
   if (oldest == nullptr) return false;
   deleteMetric(oldest);
   // The oldest lines were read long ago and have left the processor's
-  // caches; at the record limit one goes per record read, and its storage
-  // serves the next line. Fetching a line a few deletions ahead hides that
-  // wait behind the records read meanwhile. Deleted in bulk, a line's
-  // storage serves a line much later: only its links are fetched.
+  // caches. At the record limit one goes per record read, and its storage
+  // serves the next line: the whole of the line a few deletions ahead is
+  // fetched, hidden behind the records read meanwhile. Deleted in bulk, one
+  // after the other, a line's storage serves a line much later: only the
+  // links are fetched, further ahead, each line one step from the one
+  // fetched before.
+  if (forReuse) {
+    const ZEPMELEM_MetricLine* ahead = back();
+    for (int i = 0; i < DELETE_LOOK_AHEAD && ahead != nullptr; ++i) ahead = previous(ahead);
+    if (ahead != nullptr) ahead->prefetch();
+    return true;
+  }
   ZEPMELEM_MetricLine* ahead = fetchedAhead_;
   if (ahead != nullptr) {
     ahead = previous(ahead);
   } else {
     ahead = back();
-    for (int i = 0; i < DELETE_LOOK_AHEAD && ahead != nullptr; ++i) ahead = previous(ahead);
+    for (int i = 0; i < BULK_DELETE_LOOK_AHEAD && ahead != nullptr; ++i) ahead = previous(ahead);
   }
   fetchedAhead_ = ahead;
-  if (ahead != nullptr) {
-    if (forReuse) {
-      ahead->prefetch();
-    } else {
-      __builtin_prefetch(ahead, 1);
-    }
-  }
+  if (ahead != nullptr) __builtin_prefetch(ahead, 1);
   return true;
 }
 

@@ -37,8 +37,10 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   static constexpr int NUM_FIELDS = 16;          // fields of a record line
   static constexpr int MAX_SUBNODE_BUDGET = 19;  // host + server characters
   // How many lines ahead of the oldest deleteOldestMetric fetches into the
-  // processor's cache.
+  // processor's cache: the whole line when its storage serves the next new
+  // line (one deletion per record read), its links in a bulk deletion.
   static constexpr int DELETE_LOOK_AHEAD = 4;
+  static constexpr int BULK_DELETE_LOOK_AHEAD = 16;
   static constexpr const char* CACHE_SUBDIR = "ZEP.DCA.CACHE";
 
   // A server object for file `filename` of log `directory`: every text field
@@ -136,9 +138,10 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   }
   int32_t getNumMetrics() const { return lines_.size(); }
   // Unlinks and deletes the oldest line; false when there is none. Fetches
-  // a line about DELETE_LOOK_AHEAD places before it into the processor's
-  // cache for its own deletion: its links, or with `forReuse` its whole
-  // storage (a new line is made for each one deleted, in that storage).
+  // a line ahead into the processor's cache: with `forReuse` (a new line is
+  // made for each one deleted, in that storage) the whole line
+  // DELETE_LOOK_AHEAD places before it, otherwise the links of the line
+  // about BULK_DELETE_LOOK_AHEAD places before it.
   bool deleteOldestMetric(bool forReuse = false);
 
   // The lines not yet handed to history, newest first; null at the end.
@@ -221,9 +224,9 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   int32_t numFaults_ = 0;
   int32_t refusedRecords_ = 0;
   bool refusing_ = false;  // the last record line was refused
-  // The line deleteOldestMetric fetched ahead last, while it is held: the
-  // next one is the line before it, one step from a line in the cache
-  // instead of a walk from the oldest.
+  // The line a bulk deletion fetched ahead last, while it is held: the next
+  // one is the line before it, one step from a line in the cache instead of
+  // a walk from the oldest.
   ZEPMELEM_MetricLine* fetchedAhead_ = nullptr;
   zep_zepsmt_data_t headerRow_;
   bool headerRowValid_ = false;

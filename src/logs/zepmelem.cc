@@ -20,16 +20,18 @@ void copyColumn(char (&dst)[N], const char (&src)[M]) {
   std::memcpy(dst, src, N);
 }
 
-// The storage of deleted lines one thread keeps for its next lines: a
-// stack, so that the storage deleted last (just fetched into the cache) is
-// used first. Only a thread that makes lines keeps storage, up to
-// kMaxKeptBytes: a limit applied after a file deletes as many lines as the
-// file brought. A thread that only deletes lines (a sample applying the
-// record limit) gives the storage straight back.
+// The storage of deleted lines one thread keeps for its next lines, used
+// oldest first: lines read one after another then lie in the order their
+// storage was freed, which is the order a limit deletes them in, so that a
+// bulk deletion reads memory in sequence rather than at random. Only a
+// thread that makes lines keeps storage, up to kMaxKeptBytes: a limit
+// applied after a file deletes as many lines as the file brought. A thread
+// that only deletes lines (a sample applying the record limit) gives the
+// storage straight back.
 class LineStorage {
  public:
   static constexpr size_t kBlock = sizeof(ZEPMELEM_MetricLine);
-  static constexpr size_t kMaxKeptBytes = 16 << 20;
+  static constexpr size_t kMaxKept = (16 << 20) / kBlock;
 
   LineStorage() = default;
   LineStorage(const LineStorage&) = delete;
@@ -44,31 +46,30 @@ class LineStorage {
 
   void* take() {
     makesLines_ = true;
-    if (closed_ || kept_.empty()) return ::operator new(kBlock);
-    void* p = kept_.back();
-    kept_.pop_back();
+    if (closed_ || count_ == 0) return ::operator new(kBlock);
+    void* p = ring_[first_];
+    first_ = (first_ + 1) % kMaxKept;
+    --count_;
     // The storage a few lines on may have been freed long ago (a limit
     // applied in bulk): fetch it while the records between are read.
-    if (kept_.size() >= kTakeLookAhead) prefetchBlock(kept_[kept_.size() - kTakeLookAhead]);
+    if (count_ >= kTakeLookAhead) prefetchBlock(ring_[(first_ + kTakeLookAhead - 1) % kMaxKept]);
     return p;
   }
 
   void give(void* p) {
-    if (closed_ || !makesLines_ || (kept_.size() + 1) * kBlock > kMaxKeptBytes) {
+    if (closed_ || !makesLines_ || count_ == kMaxKept || !reserve()) {
       ::operator delete(p);
       return;
     }
-    try {
-      kept_.push_back(p);
-    } catch (const std::bad_alloc&) {
-      ::operator delete(p);
-    }
+    ring_[(first_ + count_) % kMaxKept] = p;
+    ++count_;
   }
 
   void release() {
     if (closed_) return;
-    for (void* p : kept_) ::operator delete(p);
-    std::vector<void*>().swap(kept_);
+    for (; count_ > 0; --count_, first_ = (first_ + 1) % kMaxKept) ::operator delete(ring_[first_]);
+    std::vector<void*>().swap(ring_);
+    first_ = 0;
   }
 
   // Fetches a block of line storage into the cache for a write.
@@ -79,9 +80,23 @@ class LineStorage {
 
  private:
   static constexpr size_t kTakeLookAhead = 4;
+
+  // Allocates the ring on first use; false when it cannot be had.
+  bool reserve() {
+    if (!ring_.empty()) return true;
+    try {
+      ring_.resize(kMaxKept);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+
   // Set by the destructor; trivially destructible, so it outlives it.
   static thread_local bool closed_;
-  std::vector<void*> kept_;
+  std::vector<void*> ring_;  // kept storage: count_ blocks from first_ on
+  size_t first_ = 0;
+  size_t count_ = 0;
   bool makesLines_ = false;
 };
 
