@@ -13,7 +13,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -84,23 +83,21 @@ void touchHealthFamilies() {
   }
 }
 
-// Copies every family and series of the registry into `registry`, and the
-// process_* metrics the exposition adds that the registry does not hold
-// itself, as gauges and a counter.
+// Copies every family and series of the registry into `registry`, the
+// process_* metrics (a real counter and gauges of the registry) among them.
 void mirror(prometheus::Registry& registry) {
-  std::set<std::string> names;
   m::ForEachFamily([&](const m::Family& f) {
-    names.insert(f.name());
     auto labels = [&](const std::vector<std::string>& values) {
       prometheus::Labels l;
       for (size_t i = 0; i < values.size(); ++i) l[f.labels()[i]] = values[i];
       return l;
     };
     using Series = m::Family::Series;
-    if (f.kind() == m::Kind::kCounter) {
+    if (f.kind() == m::Kind::kCounter || f.kind() == m::Kind::kRealCounter) {
+      const bool real = f.kind() == m::Kind::kRealCounter;
       auto& c = prometheus::BuildCounter().Name(f.name()).Help(f.help()).Register(registry);
       f.ForEach([&](const std::vector<std::string>& v, const Series& s) {
-        c.Add(labels(v)).Increment(static_cast<double>(s.counter.Value()));
+        c.Add(labels(v)).Increment(real ? s.gauge.Value() : static_cast<double>(s.counter.Value()));
       });
     } else if (f.kind() == m::Kind::kGauge) {
       auto& g = prometheus::BuildGauge().Name(f.name()).Help(f.help()).Register(registry);
@@ -118,19 +115,6 @@ void mirror(prometheus::Registry& registry) {
       });
     }
   });
-  if (names.count("process_cpu_seconds_total") == 0) {
-    prometheus::BuildCounter()
-        .Name("process_cpu_seconds_total")
-        .Help("CPU.")
-        .Register(registry)
-        .Add({})
-        .Increment(1.5);
-  }
-  for (const char* gauge : {"process_resident_memory_bytes", "process_virtual_memory_bytes",
-                            "process_open_fds", "process_max_fds", "process_start_time_seconds"}) {
-    if (names.count(gauge) != 0) continue;
-    prometheus::BuildGauge().Name(gauge).Help("Process.").Register(registry).Add({}).Set(1e6);
-  }
 }
 
 }  // namespace

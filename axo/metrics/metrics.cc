@@ -175,18 +175,33 @@ void WriteFamily(std::string* out, const Family& f, Format format) {
 
 }  // namespace
 
-Histogram::Histogram(const std::vector<double>* bounds)
-    : bounds_(bounds), buckets_(new std::atomic<uint64_t>[bounds->size() + 1]) {
-  for (size_t i = 0; i <= bounds->size(); ++i) buckets_[i].store(0, std::memory_order_relaxed);
+Histogram::Histogram(const std::vector<double>* bounds) : bounds_(bounds), buckets_(inline_) {
+  if (bounds->size() + 1 > kInlineBuckets) {
+    heap_.reset(new std::atomic<uint64_t>[bounds->size() + 1]);
+    for (size_t i = 0; i <= bounds->size(); ++i) heap_[i].store(0, std::memory_order_relaxed);
+    buckets_ = heap_.get();
+  }
+}
+
+size_t Histogram::BucketOf(double v) const {
+  // Counted rather than searched: no branch to mispredict, and the same
+  // bucket as the first bound v does not exceed, the bounds being ascending.
+  size_t i = 0;
+  for (const double bound : *bounds_) i += v > bound ? 1 : 0;
+  return i;
 }
 
 void Histogram::Observe(double v) {
   if (!Enabled()) return;
-  const std::vector<double>& b = *bounds_;
-  size_t i = 0;
-  while (i < b.size() && v > b[i]) ++i;
-  buckets_[i].fetch_add(1, std::memory_order_relaxed);
+  buckets_[BucketOf(v)].fetch_add(1, std::memory_order_relaxed);
   sum_.fetch_add(v, std::memory_order_relaxed);
+}
+
+void Histogram::ObserveSerialized(double v) {
+  if (!Enabled()) return;
+  std::atomic<uint64_t>& bucket = buckets_[BucketOf(v)];
+  bucket.store(bucket.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  sum_.store(sum_.load(std::memory_order_relaxed) + v, std::memory_order_relaxed);
 }
 
 Family::Family(Kind kind, std::string name, std::string help, std::vector<std::string> labels,

@@ -8,7 +8,12 @@
 // A labelled family hands out one series per label-value list; the lookup
 // takes the family's lock, so callers on a hot path look a series up once
 // and keep the returned reference (series live as long as the process).
-// Updating a series is lock-free (relaxed atomics).
+// Updating a series is lock-free (relaxed atomics). A series whose every
+// update is made under one lock of the caller's (the agent's per-record
+// series, under its metric log list lock) may use the Serialized updates:
+// a plain load and store instead of a locked read-modify-write, which on
+// a hot path also has to wait for every store still pending. Readers
+// (scrapes) need no lock either way.
 #ifndef AXO_METRICS_METRICS_H_
 #define AXO_METRICS_METRICS_H_
 
@@ -34,6 +39,12 @@ class Counter {
   void Inc(uint64_t n = 1) {
     if (Enabled()) value_.fetch_add(n, std::memory_order_relaxed);
   }
+  // Inc for a caller that serialises every update of this series (above).
+  void IncSerialized(uint64_t n = 1) {
+    if (Enabled()) {
+      value_.store(value_.load(std::memory_order_relaxed) + n, std::memory_order_relaxed);
+    }
+  }
   uint64_t Value() const { return value_.load(std::memory_order_relaxed); }
 
  private:
@@ -51,19 +62,33 @@ class Gauge {
 };
 
 // Buckets by upper bound (le), stored non-cumulative; the writer sums them.
+// The bounds are ascending. Up to kInlineBuckets buckets are kept in the
+// object itself, beside the sum: an observation touches one or two cache
+// lines, not also a separate array.
 class Histogram {
  public:
+  static constexpr size_t kInlineBuckets = 16;
+
   explicit Histogram(const std::vector<double>* bounds);
+  Histogram(const Histogram&) = delete;
+  Histogram& operator=(const Histogram&) = delete;
   void Observe(double v);
+  // Observe for a caller that serialises every update of this series (above).
+  void ObserveSerialized(double v);
   const std::vector<double>& Bounds() const { return *bounds_; }
   // Count of bucket i (i == Bounds().size() is the +Inf bucket), not cumulative.
   uint64_t BucketCount(size_t i) const { return buckets_[i].load(std::memory_order_relaxed); }
   double Sum() const { return sum_.load(std::memory_order_relaxed); }
 
  private:
+  // The bucket of `v`: the number of bounds below it (0 for NaN).
+  size_t BucketOf(double v) const;
+
   const std::vector<double>* bounds_;
-  std::unique_ptr<std::atomic<uint64_t>[]> buckets_;
   std::atomic<double> sum_{0};
+  std::atomic<uint64_t>* buckets_;  // inline_, or heap_ for more buckets
+  std::unique_ptr<std::atomic<uint64_t>[]> heap_;
+  std::atomic<uint64_t> inline_[kInlineBuckets] = {};
 };
 
 // kRealCounter: a counter whose running total is kept elsewhere and set at

@@ -186,8 +186,9 @@ class ZEPPORT {
   // (in a last line without line feed the first NUL ends the line).
   // Returns `buffer`, or nullptr when nothing could be read: at end of file
   // (zep_feof is then non-zero) or on a read error (zep_ferror is non-zero).
-  // Line loops stop on nullptr; the buffer is empty then.
-  static char* getline(ZEP_FILE* handle, char* buffer, int size);
+  // Line loops stop on nullptr; the buffer is empty then. With `length`,
+  // *length is set to the line's length (strlen of the buffer).
+  static char* getline(ZEP_FILE* handle, char* buffer, int size, size_t* length = nullptr);
 };
 
 #endif  // ZEP_FOUNDATION_ZEPPORT_H_

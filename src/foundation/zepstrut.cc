@@ -1,5 +1,9 @@
 #include "foundation/zepstrut.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -97,6 +101,35 @@ const Row* findByName(const char* str, const Row* table, int count, int len) {
   return nullptr;
 }
 
+// A mask of the 64 bytes at `p`: bit i is set when byte i equals `delim`.
+inline uint64_t delimiterMask(const char* p, char delim) {
+#if defined(__SSE2__)
+  const __m128i pattern = _mm_set1_epi8(delim);
+  auto part = [&](int i) -> uint64_t {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+    return static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, pattern)));
+  };
+  return part(0) | part(1) << 16 | part(2) << 32 | part(3) << 48;
+#else
+  // Eight bytes at a time: the high bit of each byte that is zero after the
+  // XOR with the delimiter (exact, no false hits), gathered to one bit per
+  // byte.
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  const uint64_t pattern = 0x0101010101010101ull * static_cast<unsigned char>(delim);
+  uint64_t mask = 0;
+  for (int i = 0; i < 8; ++i) {
+    uint64_t bytes;
+    std::memcpy(&bytes, p + 8 * i, 8);
+    if constexpr (std::endian::native == std::endian::big) bytes = __builtin_bswap64(bytes);
+    const uint64_t x = bytes ^ pattern;
+    const uint64_t high = ~(((x & kLow7) + kLow7) | x | kLow7);
+    // The high bits 7, 15, ..., 63 moved to bits 0..7.
+    mask |= ((high >> 7) * 0x0102040810204080ull >> 56) << (8 * i);
+  }
+  return mask;
+#endif
+}
+
 // Shifts `t` by `windows` window lengths; a window below 1 minute is no
 // shift.
 inline time_t shiftWindows(time_t t, long minutes, int windows) {
@@ -113,42 +146,33 @@ int ZEPSTRUT_stringUtil::split(const char* str, SPI* segs, int maxSegs, char del
   len = resolveLength(str, len);
   if (str == nullptr) str = "";
   // A record line is split at every call of the ingestion: the text is
-  // searched eight bytes at a time, each word giving a mask with the high
-  // bit of every byte that equals the delimiter (exact, no false hits).
-  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-  const uint64_t pattern = 0x0101010101010101ull * static_cast<unsigned char>(delim);
+  // searched 64 bytes at a time, each block giving a mask with one bit per
+  // byte that equals the delimiter; the delimiters are then taken from the
+  // mask lowest bit first. A short last block is searched as the last 64
+  // bytes of the text, its mask shifted to drop the bytes searched before;
+  // a text shorter than 64 bytes in a copy.
   const char* cur = str;
   const char* const end = str + len;
   int n = 0;
-  // Records the delimiters that `hits` marks in the word at `word`.
-  auto take = [&](const char* word, uint64_t hits) {
-    while (hits != 0 && n < maxSegs - 1) {
-      const char* hit = word + (std::countr_zero(hits) >> 3);  // first byte lowest
+  for (const char* block = str; block < end && n < maxSegs - 1; block += 64) {
+    const size_t rest = static_cast<size_t>(end - block);
+    uint64_t hits;
+    if (rest >= 64) {
+      hits = delimiterMask(block, delim);
+    } else if (len >= 64) {
+      hits = delimiterMask(end - 64, delim) >> (64 - rest);
+    } else {
+      char tail[64] = {};
+      std::memcpy(tail, block, rest);
+      hits = delimiterMask(tail, delim) & ((uint64_t{1} << rest) - 1);
+    }
+    for (; hits != 0 && n < maxSegs - 1; hits &= hits - 1) {
+      const char* hit = block + std::countr_zero(hits);
       segs[n].ptr = cur;
       segs[n].len = static_cast<int>(hit - cur);
       ++n;
       cur = hit + 1;
-      hits &= hits - 1;
     }
-  };
-  auto delimiters = [&](uint64_t bytes) {
-    if constexpr (std::endian::native == std::endian::big) bytes = __builtin_bswap64(bytes);
-    const uint64_t x = bytes ^ pattern;  // a zero byte where the delimiter is
-    return ~(((x & kLow7) + kLow7) | x | kLow7);
-  };
-  const char* word = str;
-  for (; end - word >= 8 && n < maxSegs - 1; word += 8) {
-    uint64_t bytes;
-    std::memcpy(&bytes, word, 8);
-    take(word, delimiters(bytes));
-  }
-  if (word < end && n < maxSegs - 1) {
-    const size_t rest = static_cast<size_t>(end - word);
-    char tail[8] = {};
-    std::memcpy(tail, word, rest);
-    uint64_t bytes;
-    std::memcpy(&bytes, tail, 8);
-    take(word, delimiters(bytes) & ((uint64_t{1} << (8 * rest)) - 1));
   }
   segs[n].ptr = cur;
   segs[n].len = static_cast<int>(end - cur);
@@ -201,6 +225,17 @@ char* ZEPSTRUT_stringUtil::stripTrailing(char* str, int len, const char* chars) 
     str[i] = '\0';
   }
   return str;
+}
+
+size_t ZEPSTRUT_stringUtil::lengthWithoutPad(const char* text, size_t len, char pad) {
+  // Two 64-byte columns are trimmed per record (the inventory's key): a
+  // block at a time from the end, the pad bytes counted from its mask.
+  for (; len >= 64; len -= 64) {
+    const uint64_t pads = delimiterMask(text + len - 64, pad);
+    if (pads != ~uint64_t{0}) return len - static_cast<size_t>(std::countl_one(pads));
+  }
+  while (len > 0 && text[len - 1] == pad) --len;
+  return len;
 }
 
 SPI* ZEPSTRUT_stringUtil::stripTrailing(SPI* seg, const char* chars) {
@@ -375,12 +410,15 @@ char* ZEPSTRUT_stringUtil::unescapeString(const char* src, char* dst, int dstSiz
 char* ZEPSTRUT_stringUtil::formatTimestamp(const time_t* t, char* buf, int millis, int bufSize) {
   if (buf == nullptr || bufSize < 1) return buf;
   if (millis < 0 || millis > 999) millis = 0;
+  // A stamp of full width is written in place: built in a copy and moved
+  // in one piece, its bytes would be read back before the processor had
+  // stored them.
+  char copy[17];
+  char* text = bufSize >= 16 ? buf : copy;
   // Years 1900..2899 fit the three digits of CYY; anything else, and a time
   // the C library cannot break down, gives an all-zero stamp rather than a
   // text of the wrong width.
-  char text[17];
   std::memset(text, '0', 16);
-  text[16] = '\0';
   // Far-off times are refused before the arithmetic could overflow.
   constexpr time_t kLimit = static_cast<time_t>(1) << 50;
   if (t != nullptr && *t > -kLimit && *t < kLimit) {
@@ -414,7 +452,8 @@ char* ZEPSTRUT_stringUtil::formatTimestamp(const time_t* t, char* buf, int milli
       put3(text + 13, millis);
     }
   }
-  std::memcpy(buf, text, bufSize > 16 ? 17 : static_cast<size_t>(bufSize));
+  if (bufSize > 16) buf[16] = '\0';
+  if (text == copy) std::memcpy(buf, copy, static_cast<size_t>(bufSize));
   return buf;
 }
 

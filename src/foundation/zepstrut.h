@@ -19,7 +19,9 @@
 #ifndef ZEP_FOUNDATION_ZEPSTRUT_H_
 #define ZEP_FOUNDATION_ZEPSTRUT_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 
 class ZEPSTRUT_stringUtil {
@@ -88,6 +90,10 @@ class ZEPSTRUT_stringUtil {
   // at the end of a fixed-width field is passed over like blanks. Returns
   // `str`.
   static char* stripTrailing(char* str, int len = -1, const char* chars = nullptr);
+  // The length of the `len` bytes at `text` without the run of `pad` bytes
+  // at their end: of a blank-padded column, the length of its text. Only
+  // `pad` is passed over (a NUL is not). Searches 64 bytes at a time.
+  static size_t lengthWithoutPad(const char* text, size_t len, char pad = ' ');
   // Shortens `seg` while its last character is in the set (NUL included).
   // The buffer is not changed. Returns `seg`.
   static STRING_PARSE_INFO* stripTrailing(STRING_PARSE_INFO* seg, const char* chars = nullptr);
@@ -136,6 +142,42 @@ class ZEPSTRUT_stringUtil {
   // with `pad`. No terminator. Returns `dst`.
   static void* memcpyWithPad(void* dst, const void* src, unsigned srcLen, unsigned dstLen,
                              char pad = ' ');
+
+  // memcpy and memcmp() == 0 of `n` bytes, for the short texts of a record
+  // handled several times per record: up to 64 bytes they are done in
+  // place with overlapping moves (or comparisons) that stay within the
+  // ranges, sparing a call of the C library's function and its dispatch on
+  // the size. The ranges of copyBytes must not overlap.
+  static void copyBytes(char* dst, const char* src, size_t n) {
+    if (n > 64) {
+      std::memcpy(dst, src, n);
+    } else if (n > 32) {
+      move<Bytes16>(dst, src, 0);
+      move<Bytes16>(dst, src, 16);
+      move<Bytes16>(dst, src, n - 32);
+      move<Bytes16>(dst, src, n - 16);
+    } else if (n >= 16) {
+      move<Bytes16>(dst, src, 0);
+      move<Bytes16>(dst, src, n - 16);
+    } else if (n >= 8) {
+      move<uint64_t>(dst, src, 0);
+      move<uint64_t>(dst, src, n - 8);
+    } else if (n >= 4) {
+      move<uint32_t>(dst, src, 0);
+      move<uint32_t>(dst, src, n - 4);
+    } else if (n > 0) {
+      dst[0] = src[0];
+      dst[n / 2] = src[n / 2];
+      dst[n - 1] = src[n - 1];
+    }
+  }
+  static bool equalBytes(const char* a, const char* b, size_t n) {
+    if (n > 32) return std::memcmp(a, b, n) == 0;
+    if (n >= 16) return same<Bytes16>(a, b, 0) && same<Bytes16>(a, b, n - 16);
+    if (n >= 8) return same<uint64_t>(a, b, 0) && same<uint64_t>(a, b, n - 8);
+    if (n >= 4) return same<uint32_t>(a, b, 0) && same<uint32_t>(a, b, n - 4);
+    return n == 0 || (a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1]);
+  }
 
   // The last position of `c` within the first `len` characters of `str`, or
   // null.
@@ -197,6 +239,25 @@ class ZEPSTRUT_stringUtil {
   static time_t* latestCompleteTimeWindowEnd(time_t* t, long minutes);
   // Sets `*t` to the start of that most recent complete window. Returns `t`.
   static time_t* latestCompleteTimeWindowBegin(time_t* t, long minutes);
+
+ private:
+  struct Bytes16 {
+    uint64_t lo, hi;
+    bool operator==(const Bytes16& o) const { return lo == o.lo && hi == o.hi; }
+  };
+  template <typename Word>
+  static void move(char* dst, const char* src, size_t at) {
+    Word w;
+    std::memcpy(&w, src + at, sizeof(w));
+    std::memcpy(dst + at, &w, sizeof(w));
+  }
+  template <typename Word>
+  static bool same(const char* a, const char* b, size_t at) {
+    Word x, y;
+    std::memcpy(&x, a + at, sizeof(x));
+    std::memcpy(&y, b + at, sizeof(y));
+    return x == y;
+  }
 };
 
 #endif  // ZEP_FOUNDATION_ZEPSTRUT_H_

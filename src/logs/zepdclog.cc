@@ -25,6 +25,8 @@ TRK1_UNIT(zepdclog_unit, "ZEPDCLOG");
 namespace {
 
 AXO_COUNTER(filesTaken, "zep_files_taken_total", "Metric log files taken into the cache.");
+// The per-record series below are updated under metricsLogListLock only,
+// through their serialised updates (axo/metrics/metrics.h).
 AXO_COUNTER(recordsRead, "zep_records_read_total", "Record lines read from metric log files.");
 AXO_COUNTER(bytesRead, "zep_read_bytes_total", "Bytes of record lines read from metric log files.");
 AXO_COUNTER_FAMILY(recordsRejected, "zep_records_rejected_total",
@@ -74,10 +76,11 @@ void countRecord(ZEPIELEM_SvcInv* svc, const char* subnode, const zep_zepsmt_dat
     s->elapsed = &svcElapsed.histogram(labels);
     s->length = &svcLength.histogram(labels);
   }
-  s->messages->Inc();
-  if (fault) s->faults->Inc();
-  if (row.elpsdtime >= 0) s->elapsed->Observe(row.elpsdtime / 1000.0);
-  if (row.msglength >= 0) s->length->Observe(row.msglength);
+  // Every update runs under metricsLogListLock: the serialised updates.
+  s->messages->IncSerialized();
+  if (fault) s->faults->IncSerialized();
+  if (row.elpsdtime >= 0) s->elapsed->ObserveSerialized(row.elpsdtime / 1000.0);
+  if (row.msglength >= 0) s->length->ObserveSerialized(row.msglength);
 }
 
 using SU = ZEPSTRUT_stringUtil;
@@ -115,7 +118,7 @@ int16_t codeField(const SU::STRING_PARSE_INFO& f) {
 // blanks after the text are already there.
 template <size_t N>
 void textField(char (&column)[N], const SU::STRING_PARSE_INFO& f) {
-  std::memcpy(column, f.ptr, std::min(static_cast<size_t>(f.len), N));
+  SU::copyBytes(column, f.ptr, std::min(static_cast<size_t>(f.len), N));
 }
 
 template <size_t N>
@@ -263,8 +266,9 @@ int ZEPDCLOG_DCMetricsLogFile::readCachedLog(const char* cachedPath, int maxMetr
     if (line[0] != '\0') {
       processLine(cachedPath, line, readTime, maxMetricsRecords, maxSvcInvRecords, &newest);
     }
-    while (ZEPPORT::getline(file, line, LINE_SIZE) != nullptr) {
-      processLine(cachedPath, line, readTime, maxMetricsRecords, maxSvcInvRecords, &newest);
+    size_t length;
+    while (ZEPPORT::getline(file, line, LINE_SIZE, &length) != nullptr) {
+      processText(line, length, readTime, maxMetricsRecords, maxSvcInvRecords, &newest);
     }
     line[0] = '\0';
     ZEPPORT::zep_close(file);
@@ -284,16 +288,23 @@ int ZEPDCLOG_DCMetricsLogFile::readCachedLog(const char* cachedPath, int maxMetr
 int ZEPDCLOG_DCMetricsLogFile::processLine(const char* /*cachedPath*/, const char* line,
                                            int32_t readTime, int maxMetricsRecords,
                                            int maxSvcInvRecords, NewestWindow* newest) {
+  return processText(line, std::strlen(line), readTime, maxMetricsRecords, maxSvcInvRecords,
+                     newest);
+}
+
+int ZEPDCLOG_DCMetricsLogFile::processText(const char* line, size_t length, int32_t readTime,
+                                           int maxMetricsRecords, int maxSvcInvRecords,
+                                           NewestWindow* newest) {
   if (line[0] == '#') return processKeyVal(line);
   SU::STRING_PARSE_INFO f[NUM_FIELDS];
-  recordsRead.Inc();
-  bytesRead.Inc(std::strlen(line));
-  if (SU::split(line, f, NUM_FIELDS, ';') != NUM_FIELDS) {
+  recordsRead.IncSerialized();
+  bytesRead.IncSerialized(length);
+  if (SU::split(line, f, NUM_FIELDS, ';', static_cast<int>(length)) != NUM_FIELDS) {
     static axo::metrics::Counter& fieldCount = recordsRejected.counter({"field_count"});
     fieldCount.Inc();
     return 0;
   }
-  if (std::strchr(line, ZEPPORT::NUL_SUBSTITUTE) != nullptr) {
+  if (std::memchr(line, ZEPPORT::NUL_SUBSTITUTE, length) != nullptr) {
     static axo::metrics::Counter& damaged = recordsRejected.counter({"other"});
     damaged.Inc();
     refuseRecord("it holds a NUL byte", line);
@@ -356,7 +367,9 @@ int ZEPDCLOG_DCMetricsLogFile::processLine(const char* /*cachedPath*/, const cha
   }
   enforceSvcInvLimits(maxSvcInvRecords);
   static axo::metrics::Counter& overLimit = recordsDropped.counter({"record_limit"});
-  while (lines_.size() > maxMetricsRecords && deleteOldestMetric()) overLimit.Inc();
+  while (lines_.size() > maxMetricsRecords && deleteOldestMetric(true)) {
+    overLimit.IncSerialized();
+  }
   return 0;
 }
 
@@ -441,15 +454,38 @@ void ZEPDCLOG_DCMetricsLogFile::insert(ZEPMELEM_MetricLine* line, ZEPMELEM_Metri
 }
 
 void ZEPDCLOG_DCMetricsLogFile::deleteMetric(ZEPMELEM_MetricLine* line) {
+  if (line == fetchedAhead_) fetchedAhead_ = nullptr;
   if (line->hasFault()) --numFaults_;
   lines_.remove(line);
   delete line;
 }
 
-bool ZEPDCLOG_DCMetricsLogFile::deleteOldestMetric() {
+bool ZEPDCLOG_DCMetricsLogFile::deleteOldestMetric(bool forReuse) {
   ZEPMELEM_MetricLine* oldest = back();
   if (oldest == nullptr) return false;
   deleteMetric(oldest);
+  // The oldest lines were read long ago and have left the processor's
+  // caches. At the record limit one goes per record read, and its storage
+  // serves the next line: the whole of the line a few deletions ahead is
+  // fetched, hidden behind the records read meanwhile. Deleted in bulk, one
+  // after the other, a line's storage serves a line much later: only the
+  // links are fetched, further ahead, each line one step from the one
+  // fetched before.
+  if (forReuse) {
+    const ZEPMELEM_MetricLine* ahead = back();
+    for (int i = 0; i < DELETE_LOOK_AHEAD && ahead != nullptr; ++i) ahead = previous(ahead);
+    if (ahead != nullptr) ahead->prefetch();
+    return true;
+  }
+  ZEPMELEM_MetricLine* ahead = fetchedAhead_;
+  if (ahead != nullptr) {
+    ahead = previous(ahead);
+  } else {
+    ahead = back();
+    for (int i = 0; i < BULK_DELETE_LOOK_AHEAD && ahead != nullptr; ++i) ahead = previous(ahead);
+  }
+  fetchedAhead_ = ahead;
+  if (ahead != nullptr) __builtin_prefetch(ahead, 1);
   return true;
 }
 

@@ -20,6 +20,7 @@
 #ifndef ZEP_LOGS_ZEPDCLOG_H_
 #define ZEP_LOGS_ZEPDCLOG_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "foundation/zeplelem.h"
@@ -35,6 +36,11 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   static constexpr int SUBNODE_NAME_LEN = 32;
   static constexpr int NUM_FIELDS = 16;          // fields of a record line
   static constexpr int MAX_SUBNODE_BUDGET = 19;  // host + server characters
+  // How many lines ahead of the oldest deleteOldestMetric fetches into the
+  // processor's cache: the whole line when its storage serves the next new
+  // line (one deletion per record read), its links in a bulk deletion.
+  static constexpr int DELETE_LOOK_AHEAD = 4;
+  static constexpr int BULK_DELETE_LOOK_AHEAD = 16;
   static constexpr const char* CACHE_SUBDIR = "ZEP.DCA.CACHE";
 
   // A server object for file `filename` of log `directory`: every text field
@@ -127,9 +133,16 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   ZEPMELEM_MetricLine* next(const ZEPMELEM_MetricLine* l) const {
     return static_cast<ZEPMELEM_MetricLine*>(lines_.next(l));
   }
+  ZEPMELEM_MetricLine* previous(const ZEPMELEM_MetricLine* l) const {
+    return static_cast<ZEPMELEM_MetricLine*>(lines_.previous(l));
+  }
   int32_t getNumMetrics() const { return lines_.size(); }
-  // Unlinks and deletes the oldest line; false when there is none.
-  bool deleteOldestMetric();
+  // Unlinks and deletes the oldest line; false when there is none. Fetches
+  // a line ahead into the processor's cache: with `forReuse` (a new line is
+  // made for each one deleted, in that storage) the whole line
+  // DELETE_LOOK_AHEAD places before it, otherwise the links of the line
+  // about BULK_DELETE_LOOK_AHEAD places before it.
+  bool deleteOldestMetric(bool forReuse = false);
 
   // The lines not yet handed to history, newest first; null at the end.
   ZEPMELEM_MetricLine* frontUnstoredMetric() const;
@@ -175,6 +188,9 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   void setRegistered() { registered_ = 1; }
 
  private:
+  // processLine of a line of `length` characters.
+  int processText(const char* line, size_t length, int32_t readTime, int maxMetricsRecords,
+                  int maxSvcInvRecords, NewestWindow* newest);
   // True when the server may be read: server name set, environment >= 1.
   bool isAccepted() const { return serverName_[0] != '\0' && envValue_ >= 1; }
   // Counts and reports one refused record line (see processLine).
@@ -208,6 +224,10 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   int32_t numFaults_ = 0;
   int32_t refusedRecords_ = 0;
   bool refusing_ = false;  // the last record line was refused
+  // The line a bulk deletion fetched ahead last, while it is held: the next
+  // one is the line before it, one step from a line in the cache instead of
+  // a walk from the oldest.
+  ZEPMELEM_MetricLine* fetchedAhead_ = nullptr;
   zep_zepsmt_data_t headerRow_;
   bool headerRowValid_ = false;
 };

@@ -59,6 +59,8 @@ ZEPIELEM_SvcInv::ZEPIELEM_SvcInv(const ZEPMELEM_MetricLine& line, int windowMinu
 
   const int portLen = trimmedLength(m.portname, sizeof(m.portname));
   const int opLen = trimmedLength(m.opname, sizeof(m.opname));
+  portLength_ = static_cast<uint8_t>(keyText(row.portname).size());
+  opLength_ = static_cast<uint8_t>(keyText(row.opname).size());
   char* out = row.svcopertyp;  // 140 blanks: 64 + 1 + 64 + 2 always fit
   std::memcpy(out, m.portname, portLen);
   out += portLen;

@@ -14,9 +14,11 @@
 #define ZEP_LOGS_ZEPIELEM_H_
 
 #include <cstdint>
+#include <string_view>
 
 #include "foundation/zeplelem.h"
 #include "foundation/zeprows.h"
+#include "foundation/zepstrut.h"
 #include "logs/zepadlst.h"
 
 class ZEPMELEM_MetricLine;
@@ -49,6 +51,19 @@ class ZEPIELEM_SvcInv : public ZEPLELEM_listElem {
   // The same order against a metric line's service operation.
   int compareToMetric(const ZEPMELEM_MetricLine& line) const;
 
+  // A PORTNAME or OPNAME column (64 bytes) as its key text: without its
+  // trailing blanks. Two columns are equal exactly when their key texts are.
+  static std::string_view keyText(const char* column) {
+    return std::string_view(column, ZEPSTRUT_stringUtil::lengthWithoutPad(column, 64));
+  }
+  // True when this entry is the service operation of the key texts `port`
+  // and `op` (see keyText) and service type `type`.
+  bool matches(std::string_view port, std::string_view op, int16_t type) const {
+    return type == row.svctype && port.size() == portLength_ && op.size() == opLength_ &&
+           ZEPSTRUT_stringUtil::equalBytes(port.data(), row.portname, port.size()) &&
+           ZEPSTRUT_stringUtil::equalBytes(op.data(), row.opname, op.size());
+  }
+
   // The bucket list of this service operation.
   ZEPADLST_AggDataList& aggDataList() { return aggDataList_; }
   const ZEPADLST_AggDataList& aggDataList() const { return aggDataList_; }
@@ -69,6 +84,8 @@ class ZEPIELEM_SvcInv : public ZEPLELEM_listElem {
 
  private:
   ZEPADLST_AggDataList aggDataList_;
+  uint8_t portLength_;  // the key texts' lengths: PORTNAME and OPNAME
+  uint8_t opLength_;    // without their trailing blanks
 };
 
 #endif  // ZEP_LOGS_ZEPIELEM_H_

@@ -6,13 +6,23 @@
 // (the retention clock), and a ZEPFLCT row only when the record carries a
 // fault code or a fault string.
 //
+// One line is made and the oldest one deleted per record read at the
+// record limit. A line is about a kilobyte, which the C library's allocator
+// serves from its general bins: the thread that makes lines (the
+// dispatcher's) keeps the storage of the lines it deletes, bounded, and
+// gives it to its next lines. The oldest line was written long ago and has
+// left the processor's caches; prefetch() fetches the storage of a line due
+// for deletion before the new line is written into it.
+//
 // Ownership: the line owns its fault row. The server object's list of metric
 // lines owns the lines.
 //
-// Thread-safety: none of its own; used under metricsLogListLock.
+// Thread-safety: none of its own; used under metricsLogListLock. The kept
+// storage belongs to the thread that deleted the lines.
 #ifndef ZEP_LOGS_ZEPMELEM_H_
 #define ZEP_LOGS_ZEPMELEM_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "foundation/zeplelem.h"
@@ -31,6 +41,16 @@ class ZEPMELEM_MetricLine : public ZEPLELEM_listElem {
 
   ZEPMELEM_MetricLine(const ZEPMELEM_MetricLine&) = delete;
   ZEPMELEM_MetricLine& operator=(const ZEPMELEM_MetricLine&) = delete;
+
+  // Lines come from the storage the calling thread keeps (see above), or
+  // from the C library's allocator.
+  static void* operator new(size_t size);
+  static void operator delete(void* storage, size_t size);
+  // Gives the calling thread's kept storage back to the C library.
+  static void releaseFreeStorage();
+  // Asks the processor to fetch the line's storage into its cache for a
+  // write: the line is about to be deleted and its storage reused.
+  void prefetch() const;
 
   // The key of a metric line is the line itself; compareKeys gives 0 for the
   // same line and otherwise orders by address, so that find() locates a given

@@ -3,8 +3,10 @@
 // ZEPNVLST_SvcInventoryList keeps one ZEPIELEM_SvcInv per service operation
 // in ascending key order (port name, operation name, service type), with a
 // hash index beside the list so that finding the entry of a metric line
-// costs the same however many operations the server has. It also keeps the
-// running number of buckets of all its entries.
+// costs the same however many operations the server has: the index hashes
+// the port and operation names without their column padding and probes a
+// flat table of (hash, entry) slots. It also keeps the running number of
+// buckets of all its entries.
 //
 // Ownership: the inventory owns its entries.
 //
@@ -14,7 +16,7 @@
 
 #include <cstdint>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "foundation/zepllst.h"
 #include "logs/zepielem.h"
@@ -64,21 +66,22 @@ class ZEPNVLST_SvcInventoryList {
   int32_t expireWindow(int32_t begin);
 
  private:
-  // Index key: the 64-byte PORTNAME and OPNAME columns and the service type.
-  struct Key {
-    const char* port;
-    const char* op;
-    int16_t type;
-    bool operator==(const Key& o) const;
+  // One slot of the index; an empty slot has no entry.
+  struct Slot {
+    uint64_t hash = 0;
+    ZEPIELEM_SvcInv* entry = nullptr;
   };
-  struct KeyHash {
-    size_t operator()(const Key& k) const;
-  };
+  // The hash of a service operation's key texts (ZEPIELEM_SvcInv::keyText).
+  static uint64_t hashKey(std::string_view port, std::string_view op, int16_t type);
+  // Enters `entry` into the index, growing it to keep it at most half full.
+  void indexEntry(ZEPIELEM_SvcInv* entry);
+  // Rebuilds the index from the list.
+  void reindex();
 
   int windowMinutes_;
   int32_t numBuckets_ = 0;
   ZEPLLST_LinkedList list_;
-  std::unordered_map<Key, ZEPIELEM_SvcInv*, KeyHash> index_;
+  std::vector<Slot> index_;  // open addressing, linear probing; a power of 2
 };
 
 #endif  // ZEP_LOGS_ZEPNVLST_H_

@@ -24,7 +24,11 @@ class ZepPortTest : public ::testing::Test {
     EXPECT_EQ(ZEPPORT::zep_open(dir_.path("f").c_str(), "r", &f, 0666), 0);
     Lines lines;
     std::vector<char> buf(size);
-    while (ZEPPORT::getline(&f, buf.data(), size) != nullptr) lines.emplace_back(buf.data());
+    size_t length;
+    while (ZEPPORT::getline(&f, buf.data(), size, &length) != nullptr) {
+      lines.emplace_back(buf.data());
+      EXPECT_EQ(length, lines.back().size());
+    }
     EXPECT_NE(ZEPPORT::zep_feof(&f), 0);
     ZEPPORT::zep_close(&f);
     return lines;
@@ -69,6 +73,21 @@ TEST_F(ZepPortTest, GetlineFollowsThePlainRule) {
     }
   }
   EXPECT_EQ(ReadLines("cr\rinside\n\nx", 64), (Lines{"cr", "", "x"}));
+}
+
+// Lines are mostly taken straight from the stream's buffer: a file of many
+// buffers' worth, with lines across every buffer boundary and the odd line
+// for the general path (a carriage return, a NUL, past the line buffer).
+TEST_F(ZepPortTest, GetlineAcrossTheStreamBuffers) {
+  std::mt19937 rng(4);
+  std::string content;
+  while (content.size() < 400000) {
+    std::string line(rng() % 10 == 0 ? 2000 + rng() % 100 : rng() % 200, 'x');
+    for (char& c : line) c = static_cast<char>('a' + rng() % 26);
+    if (!line.empty() && rng() % 20 == 0) line[rng() % line.size()] = "\r\0"[rng() % 2];
+    content += line + "\n";
+  }
+  ASSERT_EQ(ReadLines(content, 2048), PlainLines(content, 2048));
 }
 
 }  // namespace

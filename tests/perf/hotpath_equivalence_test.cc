@@ -2,10 +2,12 @@
 // on random and edge inputs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <tuple>
@@ -16,6 +18,7 @@
 #include "logs/zepaelem.h"
 #include "logs/zeplogs_test_util.h"
 #include "logs/zepmelem.h"
+#include "logs/zepnvlst.h"
 
 namespace {
 
@@ -69,13 +72,13 @@ TEST(HotPathEquivalence, TimestampMatchesGmtime) {
   }
 }
 
-// One search per delimiter: every length around the word size, delimiters
-// at word edges, runs of them, high and NUL bytes, any segment cap.
+// One search per delimiter: every length around the block sizes, delimiters
+// at block edges, runs of them, high and NUL bytes, any segment cap.
 TEST(HotPathEquivalence, SplitMatchesASearchPerDelimiter) {
   std::mt19937 rng(21);
   const char alphabet[] = {';', ';', 'a', 'z', '\0', '\x80', '\xbb', '\xff', ':'};
   for (int i = 0; i < 20000; ++i) {
-    std::string text(rng() % 40, 'x');
+    std::string text(rng() % (i % 2 == 0 ? 40 : 200), 'x');
     for (char& c : text) c = alphabet[rng() % sizeof(alphabet)];
     const char delim = i % 5 == 0 ? '\xbb' : ';';
     const int maxSegs = 1 + static_cast<int>(rng() % 20);
@@ -92,6 +95,75 @@ TEST(HotPathEquivalence, SplitMatchesASearchPerDelimiter) {
     std::vector<std::string> got;
     for (int k = 0; k < n; ++k) got.emplace_back(segs[k].ptr, segs[k].len);
     ASSERT_EQ(got, plain) << i;
+  }
+}
+
+// The short copy and comparison against memcpy and memcmp: every length up
+// to past the inline limit, a difference at every position.
+TEST(HotPathEquivalence, ShortCopyAndCompareMatchTheCLibrary) {
+  std::mt19937 rng(3);
+  for (size_t n = 0; n <= 80; ++n) {
+    std::string src(n, 'x'), dst(n + 2, '#');
+    for (char& c : src) c = static_cast<char>(rng());
+    SU::copyBytes(&dst[1], src.data(), n);
+    ASSERT_EQ(dst, "#" + src + "#") << n;
+    ASSERT_TRUE(SU::equalBytes(src.data(), &dst[1], n)) << n;
+    for (size_t at = 0; at < n; ++at) {
+      std::string other = src;
+      other[at] ^= 0x40;
+      ASSERT_FALSE(SU::equalBytes(src.data(), other.data(), n)) << n << " " << at;
+    }
+  }
+}
+
+// A padded text's length without its pad, against a byte-by-byte walk:
+// every length around the block size, runs of pads, pads inside the text.
+TEST(HotPathEquivalence, LengthWithoutPadMatchesAWalk) {
+  std::mt19937 rng(7);
+  for (int i = 0; i < 5000; ++i) {
+    std::string text(rng() % 200, ' ');
+    for (char& c : text) c = " \0a"[rng() % (i % 3 == 0 ? 1 : 3)];
+    text.append(rng() % 70, ' ');
+    size_t plain = text.size();
+    while (plain > 0 && text[plain - 1] == ' ') --plain;
+    ASSERT_EQ(SU::lengthWithoutPad(text.data(), text.size()), plain) << i;
+  }
+}
+
+// The inventory's index against a walk of its key-ordered list: names that
+// differ only past their 64th character or in trailing blanks are the same
+// operation, as their columns are; every other name is a new one.
+TEST(HotPathEquivalence, InventoryIndexFindsTheEntryTheListWalkFinds) {
+  std::mt19937 rng(9);
+  ZEPNVLST_SvcInventoryList inv(5);
+  auto name = [&rng] {
+    std::string n(rng() % 3 == 0 ? 60 + rng() % 10 : rng() % 6, 'p');
+    for (char& c : n) c = "pq "[rng() % 3];
+    return n;
+  };
+  for (int i = 0; i < 3000; ++i) {
+    const std::string port = name(), op = name();
+    auto line = std::make_unique<ZEPMELEM_MetricLine>(0);
+    line->metricsRow.msgloc = static_cast<int16_t>(rng() % 6);
+    SU::memcpyWithPad(line->metricsRow.portname, port.data(), std::min<unsigned>(port.size(), 64),
+                      64, ' ');
+    SU::memcpyWithPad(line->metricsRow.opname, op.data(), std::min<unsigned>(op.size(), 64), 64,
+                      ' ');
+    ZEPIELEM_SvcInv* walked = inv.front();
+    while (walked != nullptr && walked->compareToMetric(*line) < 0) walked = inv.next(walked);
+    if (walked != nullptr && walked->compareToMetric(*line) != 0) walked = nullptr;
+    const int32_t before = inv.size();
+    ZEPIELEM_SvcInv* found = inv.add(*line);
+    if (walked != nullptr) {
+      ASSERT_EQ(found, walked) << i;
+      ASSERT_EQ(inv.size(), before);
+    } else {
+      ASSERT_EQ(inv.size(), before + 1) << i;
+      ASSERT_EQ(found->compareToMetric(*line), 0);
+    }
+  }
+  for (ZEPIELEM_SvcInv* e = inv.front(); inv.next(e) != nullptr; e = inv.next(e)) {
+    ASSERT_LT(e->compareKeys(inv.next(e)->getElemKey()), 0);  // still in key order
   }
 }
 

@@ -34,6 +34,8 @@ constexpr int kSchemaVersion = 1;
 constexpr const char* kVersionTable = "zep_history_schema";
 // The advisory lock key of schema changes ("zephist" in ASCII).
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(31093251334367604)";
+// COPY text is sent in pieces of about this many bytes as it is made.
+constexpr size_t kCopyPiece = 256 << 10;
 
 using Result = std::unique_ptr<PGresult, void (*)(PGresult*)>;
 
@@ -82,19 +84,14 @@ bool OutOfReach(const std::string& message) {
   return false;
 }
 
-// Appends "YYYY-MM-DD HH:MM:SS.mmm+00" of a table time stamp (`fallback`
-// when it is not one) and sets `*day` to the midnight before it.
-void AppendIsoOfStamp(const std::string& stamp, time_t fallback, time_t* day, std::string* out) {
-  time_t t;
-  int millis = 0;
-  if (!ParseHistoryStamp(stamp, &t, &millis)) t = fallback;
+// Appends "YYYY-MM-DD HH:MM:SS.mmm+00" of time `t` and `millis`.
+void AppendIso(time_t t, int millis, std::string* out) {
   struct tm tm;
   gmtime_r(&t, &tm);
   char buf[48];
   snprintf(buf, sizeof(buf), "%04d-%02d-%02d %02d:%02d:%02d.%03d+00", tm.tm_year + 1900,
            tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, millis);
   out->append(buf);
-  *day = t - t % 86400;
 }
 
 // A timestamptz literal of `t`.
@@ -353,9 +350,11 @@ class PostgresHistoryWriter : public HistoryWriter {
     return true;
   }
 
-  // Copies `rows` into a temporary table and inserts them from there.
+  // Copies `rows` straight into the table; when one is stored already,
+  // into a temporary table and inserts them from there.
   bool Stage(const std::string& table, const std::vector<HistoryRow>& rows, std::string* error) {
-    // The columns of the batch, in first-seen order.
+    // The columns of the batch, in first-seen order, and each row's time:
+    // its day's partition must exist before the copy starts.
     std::vector<std::string> names;
     std::vector<bool> integer;
     std::map<std::string, size_t> index;
@@ -368,29 +367,54 @@ class PostgresHistoryWriter : public HistoryWriter {
       }
     }
     const std::string timeColumn = HistoryTimeColumn(options_, table);
-    auto timeAt = index.find(timeColumn);
-    std::string copy;
+    std::vector<std::pair<time_t, int>> times(rows.size());
     std::set<time_t> days;
-    std::vector<const Value*> fields(names.size());
     std::string stamp;  // the WRITETIME of the rows before: all of a sample share one
-    time_t written = 0, writeDay = 0;
-    for (const HistoryRow& r : rows) {
+    time_t written = 0;
+    for (size_t at = 0; at < rows.size(); ++at) {
+      const HistoryRow& r = rows[at];
       if (r.writeTime != stamp) {
         stamp = r.writeTime;
         int millis;
         if (!ParseHistoryStamp(stamp, &written, &millis)) written = 0;
-        writeDay = written - written % 86400;
-        days.insert(writeDay + 86400);  // the next day's partition, made ahead
+        days.insert(written - written % 86400 + 86400);  // the next day's partition, made ahead
       }
+      const std::string* text = &r.writeTime;
+      for (const auto& [attribute, value] : r.row) {
+        if (attribute == timeColumn) text = &value.text;
+      }
+      auto& [t, millis] = times[at];
+      millis = 0;
+      if (!ParseHistoryStamp(*text, &t, &millis)) t = written;
+      days.insert(t - t % 86400);
+    }
+    bool locked = false;
+    if (!EnsureTable(table, names, integer, &locked, error)) return false;
+    for (time_t day : days) {
+      if (!EnsurePartition(table, day, &locked, error)) return false;
+    }
+    std::string columns = "\"ROWTIME\",\"AGENTNODE\",\"WRITETIME\"";
+    for (const std::string& n : names) columns += "," + QuoteName(n);
+    // Rows new to the table, the usual case, are copied straight in, the
+    // text sent in pieces as it is made so that the server stores rows
+    // while the rest are made. When one is there already (delivered again)
+    // the copy fails whole; the rows are then copied into a temporary table
+    // and inserted from there, skipping those stored.
+    const std::string target = QuoteName(table) + " (" + columns + ")";
+    if (!Ok(Exec(conn_, "SAVEPOINT zep_copy"), error)) return false;
+    if (!Ok(Exec(conn_, "COPY " + target + " FROM STDIN"), error)) return false;
+    std::string copy;
+    size_t sent = 0;
+    bool sending = true;
+    std::vector<const Value*> fields(names.size());
+    for (size_t at = 0; at < rows.size(); ++at) {
+      const HistoryRow& r = rows[at];
       std::fill(fields.begin(), fields.end(), nullptr);
       for (size_t i = 0; i < r.row.size(); ++i) {
         const auto& [attribute, value] = r.row[i];  // rows of a table share their order
         fields[i < names.size() && names[i] == attribute ? i : index[attribute]] = &value;
       }
-      const Value* time = timeAt != index.end() ? fields[timeAt->second] : nullptr;
-      time_t day;
-      AppendIsoOfStamp(time != nullptr ? time->text : r.writeTime, written, &day, &copy);
-      days.insert(day);
+      AppendIso(times[at].first, times[at].second, &copy);
       copy.push_back('\t');
       AppendCopyField(agent_, &copy);
       copy.push_back('\t');
@@ -406,47 +430,55 @@ class PostgresHistoryWriter : public HistoryWriter {
         }
       }
       copy.push_back('\n');
+      // A server that refused a row takes no more of the copy: the rest is
+      // still made, for the temporary table, and the ending tells why.
+      if (sending && copy.size() - sent >= kCopyPiece) sending = Put(copy, &sent);
     }
-    bool locked = false;
-    if (!EnsureTable(table, names, integer, &locked, error)) return false;
-    for (time_t day : days) {
-      if (!EnsurePartition(table, day, &locked, error)) return false;
-    }
-    std::string columns = "\"ROWTIME\",\"AGENTNODE\",\"WRITETIME\"";
-    for (const std::string& n : names) columns += "," + QuoteName(n);
-    // Rows new to the table, the usual case, are copied straight in. When
-    // one is there already (delivered again) the copy fails whole; the rows
-    // are then copied into a temporary table and inserted from there,
-    // skipping those stored.
-    const std::string target = QuoteName(table) + " (" + columns + ")";
+    if (sending) sending = Put(copy, &sent);
     std::string why;
     bool duplicate = false;
-    if (!Ok(Exec(conn_, "SAVEPOINT zep_copy"), error)) return false;
-    if (Copy(target, copy, &why, &duplicate)) {
+    if (EndCopy(&why, &duplicate) && sending) {
       return Ok(Exec(conn_, "RELEASE SAVEPOINT zep_copy"), error);
     }
     if (!duplicate) {
-      *error = why;
+      *error = why.empty() ? ConnectionError(conn_) : why;
       return false;
     }
-    return Ok(Exec(conn_, "ROLLBACK TO SAVEPOINT zep_copy"), error) &&
-           Ok(Exec(conn_,
-                   "CREATE TEMP TABLE zep_stage (LIKE " + QuoteName(table) + ") ON COMMIT DROP"),
-              error) &&
-           Copy("zep_stage (" + columns + ")", copy, error, &duplicate) &&
-           Ok(Exec(conn_, "INSERT INTO " + target + " SELECT " + columns +
+    if (!Ok(Exec(conn_, "ROLLBACK TO SAVEPOINT zep_copy"), error) ||
+        !Ok(Exec(conn_,
+                 "CREATE TEMP TABLE zep_stage (LIKE " + QuoteName(table) + ") ON COMMIT DROP"),
+            error) ||
+        !Ok(Exec(conn_, "COPY zep_stage (" + columns + ") FROM STDIN"), error)) {
+      return false;
+    }
+    sent = 0;
+    sending = Put(copy, &sent);
+    const bool ended = EndCopy(error, &duplicate);
+    if (!ended || !sending) {
+      if (ended) *error = ConnectionError(conn_);
+      return false;
+    }
+    return Ok(Exec(conn_, "INSERT INTO " + target + " SELECT " + columns +
                               " FROM zep_stage ON CONFLICT DO NOTHING"),
               error);
   }
 
-  // COPY of `data` (text format) into `target`. `*duplicate` tells a
-  // failure by a row already stored.
-  bool Copy(const std::string& target, const std::string& data, std::string* error,
-            bool* duplicate) {
+  // Sends `data` from `*sent` on to the COPY in progress and advances
+  // `*sent`; false when the server takes no more (EndCopy tells why).
+  bool Put(const std::string& data, size_t* sent) {
+    if (*sent == data.size()) return true;
+    if (PQputCopyData(conn_, data.data() + *sent, static_cast<int>(data.size() - *sent)) != 1) {
+      return false;
+    }
+    *sent = data.size();
+    return true;
+  }
+
+  // Ends the COPY in progress. `*duplicate` tells a failure by a row
+  // already stored.
+  bool EndCopy(std::string* error, bool* duplicate) {
     *duplicate = false;
-    if (!Ok(Exec(conn_, "COPY " + target + " FROM STDIN"), error)) return false;
-    if (PQputCopyData(conn_, data.data(), static_cast<int>(data.size())) != 1 ||
-        PQputCopyEnd(conn_, nullptr) != 1) {
+    if (PQputCopyEnd(conn_, nullptr) != 1 && PQstatus(conn_) == CONNECTION_BAD) {
       *error = ConnectionError(conn_);
       return false;
     }

@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -266,17 +267,29 @@ class SqliteHistoryWriter : public HistoryWriter {
   bool InsertAll(const std::string& table, const std::vector<HistoryRow>& rows,
                  std::string* error) {
     sqlite3_stmt* stmt = nullptr;
-    std::string prepared_for;  // the attribute list the statement was made for
+    // The attributes the statement was made for: rows of a table share
+    // them, so a row is compared, not described again.
+    std::vector<std::string> preparedFor;
+    auto sameAttributes = [&preparedFor](const HistoryRow& r) {
+      return r.row.size() == preparedFor.size() &&
+             std::equal(
+                 r.row.begin(), r.row.end(), preparedFor.begin(),
+                 [](const auto& column, const std::string& name) { return column.first == name; });
+    };
     bool ok = true;
     for (const HistoryRow& p : rows) {
-      std::string names = "\"WRITETIME\"";
-      for (const auto& column : p.row) names += "," + QuoteName(column.first);
-      if (stmt == nullptr || names != prepared_for) {
+      if (stmt == nullptr || !sameAttributes(p)) {
         sqlite3_finalize(stmt);
         stmt = nullptr;
         if (!EnsureTable(table, p.row, error)) {
           ok = false;
           break;
+        }
+        std::string names = "\"WRITETIME\"";
+        preparedFor.clear();
+        for (const auto& column : p.row) {
+          names += "," + QuoteName(column.first);
+          preparedFor.push_back(column.first);
         }
         // Only a uniqueness conflict is skipped; any other constraint fails.
         std::string sql = "INSERT INTO " + QuoteName(table) + " (" + names + ") VALUES (?";
@@ -287,15 +300,15 @@ class SqliteHistoryWriter : public HistoryWriter {
           ok = false;
           break;
         }
-        prepared_for = names;
       }
-      sqlite3_bind_text(stmt, 1, p.writeTime.c_str(), -1, SQLITE_TRANSIENT);
+      // The row outlives the step: its texts are bound in place.
+      sqlite3_bind_text(stmt, 1, p.writeTime.c_str(), -1, SQLITE_STATIC);
       for (size_t i = 0; i < p.row.size(); ++i) {
         const Value& v = p.row[i].second;
         int index = static_cast<int>(i) + 2;
         if (v.isText) {
           sqlite3_bind_text(stmt, index, v.text.data(), static_cast<int>(v.text.size()),
-                            SQLITE_TRANSIENT);
+                            SQLITE_STATIC);
         } else {
           sqlite3_bind_int64(stmt, index, v.number);
         }

@@ -369,6 +369,20 @@ TEST_F(AxoHistoryPgTest, RowsArePartitionedByDayPerAgentAndRetainedByWholeDays) 
   EXPECT_EQ(Sql("SELECT count(*) FROM \"AXOSMP\""), "4");
 }
 
+// A sample sent to the server in several pieces, delivered again with one
+// new row: the server refuses the copy while pieces are still on their way,
+// and every row is stored once, the new one too.
+TEST_F(AxoHistoryPgTest, ALargeSampleDeliveredAgainIsStoredOnce) {
+  sampled_.rows.clear();
+  for (int i = 0; i < 10000; ++i) sampled_.rows.push_back(MakeRow(kDay6, i % 100, i));
+  axo::HistoryCollector c;
+  Open(&c, store_);
+  EXPECT_EQ(c.CollectOnce(kNow), 10000);
+  sampled_.rows.push_back(MakeRow(kDay6, 1, -1));
+  EXPECT_EQ(c.CollectOnce(kNow + 300), 10001);
+  EXPECT_EQ(Sql("SELECT count(*), count(DISTINCT \"BIG\") FROM \"AXOSMP\""), "10001|10001");
+}
+
 TEST_F(AxoHistoryPgTest, StartUpRefusesWhatCannotWorkAndStartsWithoutTheServer) {
   std::string error;
   axo::HistoryOptions o = store_;

@@ -4,7 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -45,6 +47,32 @@ TEST(MetricsExposition, HistogramBucketsCumulativeWithInfSumAndCount) {
                               "zep_test_latency_seconds_bucket{op=\"x\",le=\"+Inf\"} 4\n"
                               "zep_test_latency_seconds_sum{op=\"x\"} 8.75\n"
                               "zep_test_latency_seconds_count{op=\"x\"} 4\n"));
+}
+
+// A bucket is the first bound a value does not exceed, through both updates
+// and with the buckets inline (up to 16) or on the heap: values on and
+// beside every bound, negative, infinite and NaN (which no bound exceeds).
+TEST(MetricsHistogram, BucketIsTheFirstBoundNotExceeded) {
+  std::vector<double> many;
+  for (int i = 0; i < 20; ++i) many.push_back(i * 1.5);
+  for (const std::vector<double>* bounds :
+       {&axo::metrics::LatencyBuckets(), static_cast<const std::vector<double>*>(&many)}) {
+    std::vector<double> values = {-1.0, 0.0, INFINITY, -INFINITY, NAN, 1e300};
+    for (double b : *bounds) {
+      for (double v : {b, std::nextafter(b, -1e9), std::nextafter(b, 1e9)}) values.push_back(v);
+    }
+    for (double v : values) {
+      axo::metrics::Histogram plain(bounds), serialized(bounds);
+      plain.Observe(v);
+      serialized.ObserveSerialized(v);
+      size_t want = 0;
+      while (want < bounds->size() && v > (*bounds)[want]) ++want;  // the search
+      for (size_t i = 0; i <= bounds->size(); ++i) {
+        ASSERT_EQ(plain.BucketCount(i), i == want ? 1u : 0u) << v << " bucket " << i;
+        ASSERT_EQ(serialized.BucketCount(i), i == want ? 1u : 0u) << v << " bucket " << i;
+      }
+    }
+  }
 }
 
 TEST(MetricsExposition, OpenMetricsNegotiatedWithEofAndCounterFamilyNames) {
