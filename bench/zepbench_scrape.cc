@@ -87,30 +87,31 @@ void touchHealthFamilies() {
 // process_* metrics the exposition adds, as gauges and a counter.
 void mirror(prometheus::Registry& registry) {
   m::ForEachFamily([&](const m::Family& f) {
-    auto labels = [&](const std::vector<std::string>& values) {
+    using Names = std::vector<std::string>;
+    auto labels = [&](const Names& names, const Names& values) {
       prometheus::Labels l;
-      for (size_t i = 0; i < values.size(); ++i) l[f.labels()[i]] = values[i];
+      for (size_t i = 0; i < values.size(); ++i) l[names[i]] = values[i];
       return l;
     };
     using Series = m::Family::Series;
     if (f.kind() == m::Kind::kCounter) {
       auto& c = prometheus::BuildCounter().Name(f.name()).Help(f.help()).Register(registry);
-      f.ForEach([&](const std::vector<std::string>& v, const Series& s) {
-        c.Add(labels(v)).Increment(static_cast<double>(s.counter.Value()));
+      f.ForEach([&](const Names& n, const Names& v, const Series& s) {
+        c.Add(labels(n, v)).Increment(static_cast<double>(s.counter.Value()));
       });
     } else if (f.kind() == m::Kind::kGauge) {
       auto& g = prometheus::BuildGauge().Name(f.name()).Help(f.help()).Register(registry);
-      f.ForEach([&](const std::vector<std::string>& v, const Series& s) {
-        g.Add(labels(v)).Set(s.gauge.Value());
+      f.ForEach([&](const Names& n, const Names& v, const Series& s) {
+        g.Add(labels(n, v)).Set(s.gauge.Value());
       });
     } else {
       auto& h = prometheus::BuildHistogram().Name(f.name()).Help(f.help()).Register(registry);
-      f.ForEach([&](const std::vector<std::string>& v, const Series& s) {
+      f.ForEach([&](const Names& n, const Names& v, const Series& s) {
         std::vector<double> counts;
         for (size_t i = 0; i <= f.bounds().size(); ++i) {
           counts.push_back(static_cast<double>(s.histogram.BucketCount(i)));
         }
-        h.Add(labels(v), f.bounds()).ObserveMultiple(counts, s.histogram.Sum());
+        h.Add(labels(n, v), f.bounds()).ObserveMultiple(counts, s.histogram.Sum());
       });
     }
   });

@@ -36,6 +36,7 @@
 #define AXO_PROCESS_AXO_H_
 
 #include <cstdio>
+#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -43,6 +44,7 @@
 
 #include "axo/base/clock.h"  // AXO_Now, the framework clock
 #include "axo/base/status.h"
+#include "axo/metrics/metrics.h"
 
 class VexorAutomationCapsule;
 
@@ -70,6 +72,14 @@ struct AXO_Options {
   // it is refused. Read at each creation, so a reload applies it at once
   // (existing situations stay).
   int maxSituations = 1000;
+  // The bounded metric families (axo/metrics/metrics.h, "Bounded
+  // families"): --metrics-labels LIST, the labels they carry;
+  // --metrics-max-series N, label sets per family; --metrics-series-ttl
+  // DURATION (seconds, or a number with s, m or h; 0: never), how long a
+  // label set stays without an update. A reload applies all three.
+  std::string metricsLabels = "subnode,operation,msgloc";
+  int metricsMaxSeries = 20000;
+  int64_t metricsSeriesTtl = 3600;
 };
 
 // The options file (--config FILE) holds the same options, one per line as
@@ -126,6 +136,10 @@ void AXO_PrintUsage(FILE* out, const char* program);
 // re-read from the options file: an option that takes effect only at a
 // restart shows its new value here before it is in effect.
 AXO_Options AXO_GetOptions();
+
+// The bounded metric families' settings that `options` give (labels, cap,
+// TTL); OSB1_Main applies them, a reload re-applies them.
+axo::metrics::BoundedSettings AXO_BoundedSettings(const AXO_Options& options);
 
 // --- reloading the options file ----------------------------------------------
 //
