@@ -3,7 +3,7 @@ BUILD      ?= build
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test asan tsan run bench fuzz package clean
+.PHONY: all deps build test asan tsan run bench fuzz package fleet clean
 
 all: build
 
@@ -41,6 +41,14 @@ fuzz: deps
 package: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target zepagent zepconsole zepdcsim manpages
 	cd $(BUILD) && cpack -G DEB
+
+# A fleet of agents on hosts of their own (network namespaces, as root)
+# with one PostgreSQL, Prometheus and Alertmanager, through outages;
+# report in $(BUILD)/fleet. The long run: make fleet HOSTS=20 MINUTES=30.
+HOSTS   ?= 3
+MINUTES ?= 5
+fleet: build package
+	scripts/fleet/fleet --hosts $(HOSTS) --minutes $(MINUTES) --build $(BUILD)
 
 run: build
 	scripts/run-demo $(BUILD)

@@ -41,21 +41,6 @@ bool ParseFlag(const std::string& s, bool* out) {
   return true;
 }
 
-// A condition value: a string, or an integer given as a JSON number.
-bool ConditionValue(const Json& v, std::string* out) {
-  if (v.is_string()) {
-    *out = v.get<std::string>();
-  } else if (v.is_number_integer()) {
-    *out = std::to_string(v.get<int64_t>());
-  } else if (v.is_number_float() &&
-             v.get<double>() == static_cast<double>(static_cast<int64_t>(v.get<double>()))) {
-    *out = std::to_string(static_cast<int64_t>(v.get<double>()));
-  } else {
-    return false;
-  }
-  return true;
-}
-
 // Parses a JSON object body.
 Status JsonBody(const std::string& body, Json* out) {
   *out = Json::parse(body, nullptr, false);
@@ -212,47 +197,6 @@ Status ParseManagerWords(const std::string& body, std::vector<std::string>* word
       return Status::BadRequest("every word must be a text of at most 256 characters");
     }
     words->push_back(w.get<std::string>());
-  }
-  return Status::OK();
-}
-
-Status ParseSituation(const std::string& body, SituationSpec* spec) {
-  Json j;
-  if (Status s = JsonBody(body, &j); !s.ok()) return s;
-  auto name = j.find("name");
-  auto table = j.find("table");
-  if (name == j.end() || !name->is_string() || table == j.end() || !table->is_string()) {
-    return Status::BadRequest("a situation needs a \"name\" and a \"table\"");
-  }
-  spec->name = name->get<std::string>();
-  spec->table = axo_internal::Upper(table->get<std::string>());
-  spec->interval = 60;
-  if (auto it = j.find("interval"); it != j.end()) {
-    if (!it->is_number_integer() || it->get<int64_t>() < 1 || it->get<int64_t>() > 86400) {
-      return Status::BadRequest("interval must be an integer from 1 to 86400 seconds");
-    }
-    spec->interval = static_cast<int>(it->get<int64_t>());
-  }
-  auto conditions = j.find("conditions");
-  if (conditions != j.end() && (!conditions->is_array() || conditions->size() > 64)) {
-    return Status::BadRequest("conditions must be a list of at most 64 terms");
-  }
-  if (conditions == j.end()) return Status::OK();
-  for (const Json& c : *conditions) {
-    FilterTerm t;
-    if (!c.is_object() || !c.contains("attribute") || !c["attribute"].is_string() ||
-        !c.contains("op") || !c["op"].is_string() || !c.contains("value") ||
-        !ConditionValue(c["value"], &t.value)) {
-      return Status::BadRequest(
-          "each condition needs \"attribute\", \"op\" and a text or integer \"value\"");
-    }
-    t.attribute = c["attribute"].get<std::string>();
-    t.op = c["op"].get<std::string>();  // checked with the terms
-    if (c.contains("or")) {
-      if (!c["or"].is_boolean()) return Status::BadRequest("\"or\" must be true or false");
-      t.orWithPrevious = c["or"].get<bool>();
-    }
-    spec->terms.push_back(t);
   }
   return Status::OK();
 }

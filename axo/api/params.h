@@ -55,12 +55,7 @@ Status ParseCommand(const std::string& body, const std::string& contentType, std
 // characters.
 Status ParseManagerWords(const std::string& body, std::vector<std::string>* words);
 
-// The situation route's body {"name", "table", "interval", "conditions":
-// [{"attribute", "op", "value", "or"}]}: the interval 1 to 86400 seconds
-// (default 60), at most 64 conditions, each value a text or an integer.
-// The table is upper-cased; names, operators and values are checked by
-// createSituation.
-Status ParseSituation(const std::string& body, SituationSpec* spec);
+// The situation route's body is parsed by the request API: ParseSituationSpec.
 
 }  // namespace axo::api
 

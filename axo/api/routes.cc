@@ -146,7 +146,7 @@ void Situations(const httplib::Request&, httplib::Response& res) {
 
 void CreateSituation(const httplib::Request& req, httplib::Response& res) {
   SituationSpec spec;
-  if (Status s = ParseSituation(req.body, &spec); !s.ok()) return Fail(res, s);
+  if (Status s = ParseSituationSpec(req.body, &spec); !s.ok()) return Fail(res, s);
   if (Status s = createSituation(spec); !s.ok()) return Fail(res, s);
   for (const SituationInfo& info : listSituations()) {
     if (info.name == spec.name) return Reply(res, 201, answer::SituationJson(info));

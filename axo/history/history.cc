@@ -30,11 +30,12 @@ namespace axo {
 namespace {
 
 // The history series of one table, updated after each sample: rows written
-// and failed, and rows waiting to be written.
+// and failed, rows waiting to be written, and rows dropped from the wait.
 struct HistorySeries {
   metrics::Counter& written;
   metrics::Counter& failed;
   metrics::Gauge& pending;
+  metrics::Counter& dropped;
 };
 
 HistorySeries HistoryTable(const std::string& table) {
@@ -44,7 +45,20 @@ HistorySeries HistoryTable(const std::string& table) {
                      "History rows whose write failed, by table.", {"table"});
   AXO_GAUGE_FAMILY(pending, "zep_history_rows_pending", "History rows waiting to be written.",
                    {"table"});
-  return {written.counter({table}), failed.counter({table}), pending.gauge({table})};
+  AXO_COUNTER_FAMILY(dropped, "zep_history_rows_dropped_total",
+                     "History rows dropped unwritten because too many waited, by table.",
+                     {"table"});
+  return {written.counter({table}), failed.counter({table}), pending.gauge({table}),
+          dropped.counter({table})};
+}
+
+// What a waiting row holds in memory, roughly: its strings and their slots.
+size_t RowBytes(const HistoryRow& r) {
+  size_t bytes = sizeof(HistoryRow) + r.writeTime.capacity();
+  for (const auto& [attribute, value] : r.row) {
+    bytes += sizeof(r.row[0]) + attribute.capacity() + value.text.capacity();
+  }
+  return bytes;
 }
 
 }  // namespace
@@ -108,11 +122,20 @@ struct HistoryCollector::Impl {
     failing = !failure.empty();
   }
 
-  // Keeps at most maxPendingRows for a retry, dropping the oldest.
-  void Bound(const std::string& table, std::vector<HistoryRow>* rows) {
-    if (rows->size() <= options.maxPendingRows) return;
-    size_t drop = rows->size() - options.maxPendingRows;
+  // Keeps at most maxPendingRows, taking at most maxPendingBytes, for a
+  // retry: the newest rows stay, the oldest are dropped and counted.
+  void Bound(const std::string& table, std::vector<HistoryRow>* rows, metrics::Counter& dropped) {
+    size_t keep = 0, bytes = 0;
+    for (auto it = rows->rbegin(); it != rows->rend() && keep < options.maxPendingRows; ++it) {
+      bytes += RowBytes(*it);
+      if (bytes > options.maxPendingBytes) break;
+      ++keep;
+    }
+    const size_t drop = rows->size() - keep;
+    if (drop == 0) return;
     rows->erase(rows->begin(), rows->begin() + static_cast<long>(drop));
+    rows->shrink_to_fit();  // the memory goes back, not only the rows
+    dropped.Inc(drop);
     TRK1_Printf(&axohist_unit, __LINE__, "AXO0204E History of table %s: %zu unwritten rows dropped",
                 table.c_str(), drop);
   }
@@ -177,7 +200,7 @@ long HistoryCollector::CollectOnce(time_t now) {
                   " failed: " + s.message();
       }
       series.failed.Inc(pending.size());
-      impl_->Bound(table, &pending);
+      impl_->Bound(table, &pending, series.dropped);
     }
     series.pending.Set(static_cast<double>(pending.size()));
   }

@@ -80,6 +80,9 @@ struct AXO_Options {
   std::string metricsLabels = "subnode,operation,msgloc";
   int metricsMaxSeries = 20000;
   int64_t metricsSeriesTtl = 3600;
+  // --situations-file FILE: the situations are kept there over restarts;
+  // empty: they live as long as the process. Read at start only.
+  std::string situationsFile;
 };
 
 // The options file (--config FILE) holds the same options, one per line as

@@ -127,6 +127,8 @@ const OptionSpec kOptionSpecs[] = {
     {"--metrics-series-ttl",
      "  --metrics-series-ttl TIME a label set not updated this long leaves /metrics\n"
      "                            (seconds, or with s, m or h; default 1h; 0: never)\n"},
+    {"--situations-file", "  --situations-file FILE    keep the situations in FILE over restarts\n",
+     &AXO_Options::situationsFile},
 };
 
 const OptionSpec* FindOption(const std::string& name) {

@@ -16,10 +16,12 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <thread>
 
 #include "axo/base/clock.h"
+#include "axo/base/files.h"
 #include "axo/base/osb1.h"
 #include "axo/base/text.h"
 #include "axo/base/trk1.h"
@@ -226,7 +228,10 @@ Status runQuery(const Query& query, std::vector<Row>* rows) {
 
 // --- situations -------------------------------------------------------------------------
 
-Status createSituation(const SituationSpec& spec) {
+namespace {
+
+// Creates the situation in this process only (see createSituation).
+Status CreateInMemory(const SituationSpec& spec) {
   if (!ValidSituationName(spec.name)) {
     return Status::BadRequest(
         "a situation name has 1 to 32 characters, each a letter, a digit, '_', '.' or "
@@ -311,7 +316,8 @@ Status createSituation(const SituationSpec& spec) {
   return Status::OK();
 }
 
-Status deleteSituation(const std::string& name) {
+// Deletes the situation in this process only; `*removed` receives its spec.
+Status DeleteInMemory(const std::string& name, SituationSpec* removed) {
   std::shared_ptr<Situation> sit;
   Situations& s = Sits();
   {
@@ -325,6 +331,7 @@ Status deleteSituation(const std::string& name) {
     sit = *it;
     s.list.erase(it);
   }
+  *removed = sit->spec;
   {
     std::lock_guard<std::mutex> guard(sit->runMu);
     sit->deleted = true;
@@ -333,6 +340,179 @@ Status deleteSituation(const std::string& name) {
   ReleaseName(name);
   if (TRK1_On(&request_unit, TRK1_DETAIL)) {
     TRK1_Printf(&request_unit, __LINE__, "Situation %s deleted", name.c_str());
+  }
+  return Status::OK();
+}
+
+// --- the situations file ----------------------------------------------------------
+
+using Json = nlohmann::ordered_json;
+
+// The largest situations file read: 1,000 situations of 64 conditions fit.
+constexpr size_t kMaxSituationsFileBytes = 16 << 20;
+
+// Where the situations are kept; empty: nowhere. `mu` serialises writing the
+// file and is held only around a snapshot of the list and a local write
+// (nothing else waits on it), so that the last write holds every change
+// made before it.
+struct Keeper {
+  std::mutex mu;
+  std::string path;  // guarded by mu
+};
+
+Keeper& Kept() {
+  static Keeper* k = new Keeper;
+  return *k;
+}
+
+Json SpecJson(const SituationSpec& spec) {
+  Json conditions = Json::array();
+  for (const FilterTerm& t : spec.terms) {
+    Json c{{"attribute", t.attribute}, {"op", t.op}, {"value", t.value}};
+    if (t.orWithPrevious) c["or"] = true;
+    conditions.push_back(c);
+  }
+  return Json{{"name", spec.name},
+              {"table", spec.table},
+              {"interval", spec.interval},
+              {"conditions", conditions}};
+}
+
+// A condition value: a text, or an integer given as a JSON number.
+bool ConditionValue(const Json& v, std::string* out) {
+  if (v.is_string()) {
+    *out = v.get<std::string>();
+  } else if (v.is_number_integer()) {
+    *out = std::to_string(v.get<int64_t>());
+  } else if (v.is_number_float() &&
+             v.get<double>() == static_cast<double>(static_cast<int64_t>(v.get<double>()))) {
+    *out = std::to_string(static_cast<int64_t>(v.get<double>()));
+  } else {
+    return false;
+  }
+  return true;
+}
+
+Status SpecFromJson(const Json& j, SituationSpec* spec) {
+  if (!j.is_object()) return Status::BadRequest("a situation is a JSON object");
+  auto name = j.find("name");
+  auto table = j.find("table");
+  if (name == j.end() || !name->is_string() || table == j.end() || !table->is_string()) {
+    return Status::BadRequest("a situation needs a \"name\" and a \"table\"");
+  }
+  spec->name = name->get<std::string>();
+  spec->table = axo_internal::Upper(table->get<std::string>());
+  spec->interval = 60;
+  if (auto it = j.find("interval"); it != j.end()) {
+    if (!it->is_number_integer() || it->get<int64_t>() < 1 || it->get<int64_t>() > 86400) {
+      return Status::BadRequest("interval must be an integer from 1 to 86400 seconds");
+    }
+    spec->interval = static_cast<int>(it->get<int64_t>());
+  }
+  auto conditions = j.find("conditions");
+  if (conditions != j.end() && (!conditions->is_array() || conditions->size() > 64)) {
+    return Status::BadRequest("conditions must be a list of at most 64 terms");
+  }
+  if (conditions == j.end()) return Status::OK();
+  for (const Json& c : *conditions) {
+    FilterTerm t;
+    if (!c.is_object() || !c.contains("attribute") || !c["attribute"].is_string() ||
+        !c.contains("op") || !c["op"].is_string() || !c.contains("value") ||
+        !ConditionValue(c["value"], &t.value)) {
+      return Status::BadRequest(
+          "each condition needs \"attribute\", \"op\" and a text or integer \"value\"");
+    }
+    t.attribute = c["attribute"].get<std::string>();
+    t.op = c["op"].get<std::string>();  // checked with the terms
+    if (c.contains("or")) {
+      if (!c["or"].is_boolean()) return Status::BadRequest("\"or\" must be true or false");
+      t.orWithPrevious = c["or"].get<bool>();
+    }
+    spec->terms.push_back(t);
+  }
+  return Status::OK();
+}
+
+// Rewrites the situations file, if there is one, with every situation.
+Status Keep() {
+  Keeper& k = Kept();
+  std::lock_guard<std::mutex> guard(k.mu);
+  if (k.path.empty()) return Status::OK();
+  Json list = Json::array();
+  {
+    Situations& s = Sits();
+    std::lock_guard<std::mutex> listGuard(s.mu);
+    for (const auto& sit : s.list) list.push_back(SpecJson(sit->spec));
+  }
+  const std::string text = Json{{"situations", list}}.dump(2) + "\n";
+  Status kept = axo_internal::ReplaceFile(k.path, text, 0640);
+  if (!kept.ok()) {
+    TRK1_Printf(&request_unit, __LINE__, "AXO0401E Situations not kept: %s",
+                kept.message().c_str());
+  }
+  return kept;
+}
+
+}  // namespace
+
+Status ParseSituationSpec(const std::string& json, SituationSpec* spec) {
+  const Json j = Json::parse(json, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) {
+    return Status::BadRequest("the body must be a JSON object");
+  }
+  return SpecFromJson(j, spec);
+}
+
+Status createSituation(const SituationSpec& spec) {
+  if (Status s = CreateInMemory(spec); !s.ok()) return s;
+  if (Status kept = Keep(); !kept.ok()) {
+    SituationSpec ignored;
+    DeleteInMemory(spec.name, &ignored);
+    return Status::Failed("situation " + spec.name + " not created: " + kept.message());
+  }
+  return Status::OK();
+}
+
+Status deleteSituation(const std::string& name) {
+  SituationSpec removed;
+  if (Status s = DeleteInMemory(name, &removed); !s.ok()) return s;
+  if (Status kept = Keep(); !kept.ok()) {
+    CreateInMemory(removed);  // back as it was, so the file and the agent agree
+    return Status::Failed("situation " + name + " not deleted: " + kept.message());
+  }
+  return Status::OK();
+}
+
+Status LoadSituations(const std::string& path) {
+  std::string text;
+  Status read = axo_internal::ReadRegularFile(path, kMaxSituationsFileBytes, &text);
+  if (!read.ok() && read.code() != kNotFound) {
+    return Status::Failed("situations file: " + read.message());
+  }
+  if (read.ok()) {
+    const Json j = Json::parse(text, nullptr, false);
+    if (j.is_discarded() || !j.is_object() || !j.contains("situations") ||
+        !j["situations"].is_array()) {
+      return Status::Failed("situations file " + path +
+                            ": not a JSON object with a \"situations\" list");
+    }
+    size_t number = 0;
+    for (const Json& entry : j["situations"]) {
+      ++number;
+      SituationSpec spec;
+      Status s = SpecFromJson(entry, &spec);
+      if (s.ok()) s = CreateInMemory(spec);
+      if (!s.ok()) {
+        return Status::Failed("situations file " + path + ", situation " + std::to_string(number) +
+                              (spec.name.empty() ? "" : " (" + spec.name + ")") + ": " +
+                              s.message());
+      }
+    }
+  }
+  {
+    Keeper& k = Kept();
+    std::lock_guard<std::mutex> guard(k.mu);
+    k.path = path;
   }
   return Status::OK();
 }
@@ -404,6 +584,11 @@ Status runActionCommand(const std::string& command, long* rc, std::string* messa
 }
 
 void resetSituationsForTesting() {
+  {
+    Keeper& k = Kept();
+    std::lock_guard<std::mutex> guard(k.mu);
+    k.path.clear();
+  }
   std::vector<std::string> names;
   for (const SituationInfo& info : listSituations()) names.push_back(info.name);
   for (const std::string& name : names) deleteSituation(name);

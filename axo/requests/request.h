@@ -83,6 +83,23 @@ Status deleteSituation(const std::string& name);
 // Every situation, in creation order.
 std::vector<SituationInfo> listSituations();
 
+// Parses a situation as the operator API receives it and the situations
+// file keeps it: {"name", "table", "interval" (default 60), "conditions":
+// [{"attribute", "op", "value" (a text or an integer), "or" (optional)}]},
+// at most 64 conditions. The table is upper-cased; names, operators and
+// values are checked by createSituation.
+Status ParseSituationSpec(const std::string& json, SituationSpec* spec);
+
+// The situations file (--situations-file): the situations a restart must
+// not lose. LoadSituations creates every situation `path` holds (nothing
+// when there is no file yet) and from then on every creation and deletion
+// rewrites the file before it answers (a change that cannot be kept is
+// undone and fails). It fails, naming the file and the situation, when the
+// file cannot be read or parsed or one of its situations is refused: the
+// caller does not start without the situations it was asked to keep.
+// Called once, at start, before the situations are used.
+Status LoadSituations(const std::string& path);
+
 // Samples every situation on a non-event table whose interval has elapsed
 // at `now` (a new situation is due at once). The situation timer calls it
 // every second; tests call it directly.

@@ -99,14 +99,17 @@ class AlertService : public Service {
   void Stop() override { alerts::Stop(); }
 };
 
-// The situation timer: samples the situations of sampled tables every
-// second. --max-situations is read at each creation: a reload applies it
-// with nothing to do here.
+// The situation timer: creates the situations kept in --situations-file,
+// then samples the situations of sampled tables every second. --max-situations is read at each
+// creation: a reload applies it with nothing to do here.
 class SituationTimerService : public Service {
  public:
   const char* name() const override { return "situation timer"; }
 
-  Status Start(const AXO_Options&) override {
+  Status Start(const AXO_Options& options) override {
+    if (!options.situationsFile.empty()) {
+      if (Status s = LoadSituations(options.situationsFile); !s.ok()) return s;
+    }
     return timer_.Start(
         [] {
           OSB1_WaitLimit limit(axo_internal::kDataWaitMillis);  // busy: tried next interval

@@ -114,3 +114,48 @@ TEST_F(RestartTest, EveryRecordReachesHistoryOnceThroughKillsAndPausePoints) {
 }
 
 }  // namespace
+
+// Situations kept in --situations-file come back after a SIGKILL, as they
+// were created; a file that cannot be used stops the start instead of
+// letting the agent run without the situations it was asked to keep.
+TEST(SituationsFileTest, SituationsSurviveAKillAndABadFileStopsTheStart) {
+  e2e::TempDir tmp;
+  const std::string root = tmp.path();
+  const std::string file = root + "/situations.json";
+  const std::vector<std::string> args = {"--situations-file", file};
+  const std::string body = R"({"name": "ManyOrders", "table": "ZEPMATT", "conditions": [
+      {"attribute": "RMIPADDR", "op": "=", "value": "*"},
+      {"attribute": "PORTNAME", "op": "=", "value": "OrderPort"},
+      {"attribute": "TMINT", "op": "=", "value": 60},
+      {"attribute": "MSGCNT", "op": ">=", "value": 10}]})";
+  json before;
+  {
+    e2e::Agent agent(root, args);
+    ASSERT_TRUE(agent.Up()) << agent.Trace();
+    ASSERT_EQ(agent.Send("POST", "/api/v1/situations", body).status, 201);
+    ASSERT_EQ(agent
+                  .Send("POST", "/api/v1/situations",
+                        R"({"name": "Gone", "table": "ZEPINV", "interval": 60})")
+                  .status,
+              201);
+    ASSERT_EQ(agent.Send("DELETE", "/api/v1/situations/Gone").status, 200);
+    before = agent.GetJson("/api/v1/situations");
+    agent.child().Signal(SIGKILL);
+    agent.child().Wait(10);
+  }
+  e2e::Agent again(root, args);
+  ASSERT_TRUE(again.Up()) << again.Trace();
+  const json after = again.GetJson("/api/v1/situations");
+  ASSERT_EQ(after["situations"].size(), 1u) << after.dump();
+  EXPECT_EQ(after["situations"][0]["name"], "ManyOrders");
+  EXPECT_EQ(after["situations"][0]["conditions"], before["situations"][0]["conditions"]);
+  again.child().Signal(SIGTERM);
+  again.child().Wait(15);
+
+  e2e::WriteFile(file, R"({"situations": [{"name": "a/b", "table": "ZEPMATT"}]})");
+  e2e::Agent refused(root, args);
+  EXPECT_EQ(refused.child().Wait(30), 1);
+  EXPECT_NE(refused.child().Err().find("situations file " + file + ", situation 1 (a/b): "),
+            std::string::npos)
+      << refused.child().Err();
+}

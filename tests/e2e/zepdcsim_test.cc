@@ -4,6 +4,7 @@
 // through the operator API; the Alertmanager test has it find the log
 // directory through the base-directory file.)
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include "e2e/zepagent_process.h"
 
@@ -21,6 +22,25 @@ TEST(ZepdcsimTest, WritesBesideWaitingFiles) {
   EXPECT_EQ(e2e::ReadFile(existing), "not mine\n");
   EXPECT_NE(e2e::ReadFile(dir + "/ZEP.appsrv01.000002.metric.log").find("#ZEP.servername=appsrv01"),
             std::string::npos);
+}
+
+// Simulators of different hosts write servers of different names; a prefix
+// that would overflow a subnode name, or carry a separator, is refused.
+TEST(ZepdcsimTest, ServerPrefixNamesFilesHeadersAndRecords) {
+  e2e::TempDir tmp;
+  const std::string dir = tmp.path();
+  ASSERT_EQ(e2e::Simulate("--dir " + dir + " --count 2 --servers 2 --server-prefix h07 --csv " +
+                          dir + "/records.csv"),
+            0);
+  EXPECT_NE(e2e::ReadFile(dir + "/ZEP.h07appsrv02.000001.metric.log")
+                .find("#ZEP.servername=h07appsrv02\n"),
+            std::string::npos);
+  EXPECT_NE(e2e::ReadFile(dir + "/records.csv").find("\nh07appsrv01,host01.example.com,"),
+            std::string::npos);
+  for (const char* bad : {"h07-", "123456789"}) {
+    const int status = e2e::Simulate("--dir " + dir + " --count 1 --server-prefix '" + bad + "'");
+    EXPECT_EQ(WEXITSTATUS(status), 2) << bad;
+  }
 }
 
 }  // namespace

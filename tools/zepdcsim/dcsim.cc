@@ -124,12 +124,12 @@ uint64_t Rng::Next() {
   return z ^ (z >> 31);
 }
 
-Server MakeServer(int index, int forced_env) {
+Server MakeServer(int index, int forced_env, const std::string& prefix) {
   Server s;
   char buf[64];
   s.index = index;
   snprintf(buf, sizeof(buf), "appsrv%02d", index);
-  s.server_name = buf;
+  s.server_name = prefix + buf;
   snprintf(buf, sizeof(buf), "host%02d.example.com", index);
   s.host_name = buf;
   snprintf(buf, sizeof(buf), "10.0.%d.%d", index / 250, index % 250 + 1);
@@ -370,7 +370,9 @@ struct Feed {
   long written = 0;
   int64_t file_opened_ms = 0;
   Feed(const Options& o, int index)
-      : server(MakeServer(index, o.env)), source(o, server), sink(o.log_dir, server) {}
+      : server(MakeServer(index, o.env, o.server_prefix)),
+        source(o, server),
+        sink(o.log_dir, server) {}
 };
 
 class Simulation {

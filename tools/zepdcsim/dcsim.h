@@ -43,14 +43,15 @@ struct LocationWeight {
 
 // Everything the command line sets. Defaults are the documented ones.
 struct Options {
-  std::string log_dir;  // where files go; empty: derived from ZEP_ETC_DIR
-  std::string etc_dir;  // --etc-dir, else the ZEP_ETC_DIR environment variable
-  int servers = 1;      // number of distinct simulated servers
-  int services = 4;     // service operations per server
-  int clients = 3;      // distinct remote clients
-  long count = 0;       // records per server; 0 with a rate: unlimited
-  double rate = 0;      // records per second over all servers; 0: as fast as possible
-  double duration = 0;  // seconds to run in rate mode; 0: until a signal
+  std::string log_dir;        // where files go; empty: derived from ZEP_ETC_DIR
+  std::string etc_dir;        // --etc-dir, else the ZEP_ETC_DIR environment variable
+  int servers = 1;            // number of distinct simulated servers
+  std::string server_prefix;  // put before each server's name (fleets of simulators)
+  int services = 4;           // service operations per server
+  int clients = 3;            // distinct remote clients
+  long count = 0;             // records per server; 0 with a rate: unlimited
+  double rate = 0;            // records per second over all servers; 0: as fast as possible
+  double duration = 0;        // seconds to run in rate mode; 0: until a signal
   uint64_t seed = 1;
   double fault_ratio = 0.05;  // share of records that carry a fault
   double junk_ratio = 0;      // share of extra malformed lines (never counted)
@@ -81,8 +82,9 @@ struct Server {
   int env = 1;
 };
 
-// Builds the identity of server `index` (1-based); `forced_env` 0 cycles 1..9.
-Server MakeServer(int index, int forced_env);
+// Builds the identity of server `index` (1-based): its name is `prefix`
+// followed by "appsrv" and the index; `forced_env` 0 cycles 1..9.
+Server MakeServer(int index, int forced_env, const std::string& prefix);
 
 // One record line's content.
 struct Record {

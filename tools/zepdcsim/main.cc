@@ -25,6 +25,9 @@ void PrintUsage(FILE* out) {
       "What:\n"
       "  --servers N           simulated servers, each with its own name, host, node,\n"
       "                        cell, cluster and environment (1..999, default 1)\n"
+      "  --server-prefix P     put P before every server's name, so that simulators\n"
+      "                        of different hosts differ (letters, digits, '_';\n"
+      "                        at most 8 characters; default none)\n"
       "  --services N          service operations per server (1..18, default 4)\n"
       "  --clients N           distinct remote clients (1..250, default 3)\n"
       "  --env CODE            environment code 1..9 for every server (default: cycle 1..9)\n"
@@ -148,6 +151,14 @@ int ParseOptions(int argc, char** argv, Options* o) {
     } else if (arg == "--servers") {
       if (!need() || !ParseLong(value, 1, 999, &n)) return bad();
       o->servers = static_cast<int>(n);
+    } else if (arg == "--server-prefix") {
+      // Subnode names hold 20 characters of host and server name.
+      const char* const kNameChars =
+          "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_";
+      if (!need() || value.size() > 8 || value.find_first_not_of(kNameChars) != std::string::npos) {
+        return bad();
+      }
+      o->server_prefix = value;
     } else if (arg == "--services") {
       if (!need() || !ParseLong(value, 1, 18, &n)) return bad();
       o->services = static_cast<int>(n);

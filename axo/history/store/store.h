@@ -34,6 +34,10 @@ struct HistoryOptions {
   std::vector<std::string> tables;  // e.g. {"ZEPSMT", "ZEPINV"}
   int busyTimeoutMillis = 5000;     // how long a write waits for a reader's lock
   size_t maxPendingRows = 1000000;  // rows kept for a retry, per table
+  // The memory those rows may take, per table: the oldest go first when
+  // either bound is passed. 256 MiB (about 150,000 ZEPSMT rows) keeps the
+  // two default tables within the service unit's MemoryMax.
+  size_t maxPendingBytes = size_t{256} << 20;
   // Tables keyed by content, with their key columns; an empty list means
   // every column but WRITETIME. A table not named here is a snapshot table.
   std::map<std::string, std::vector<std::string>> keys = DefaultHistoryKeys();

@@ -109,7 +109,7 @@ TEST(OperatorApiParams, BadValuesAreRefusedWithTheirReason) {
 
   axo::SituationSpec spec;
   const std::string head = R"({"name": "S", "table": "t")";
-  ASSERT_TRUE(axo::api::ParseSituation(
+  ASSERT_TRUE(axo::ParseSituationSpec(
                   head + R"(, "conditions": [{"attribute": "A", "op": "<", "value": 2.0}]})", &spec)
                   .ok());
   EXPECT_EQ(spec.table, "T");
@@ -120,7 +120,7 @@ TEST(OperatorApiParams, BadValuesAreRefusedWithTheirReason) {
         head + R"(, "conditions": [{"attribute": "A", "op": "=", "value": 1.5}]})",
         head + R"(, "conditions": [{"attribute": "A", "op": "=", "value": 1, "or": 1}]})"}) {
     axo::SituationSpec ignored;
-    EXPECT_EQ(axo::api::ParseSituation(bad, &ignored).code(), axo::kBadRequest) << bad;
+    EXPECT_EQ(axo::ParseSituationSpec(bad, &ignored).code(), axo::kBadRequest) << bad;
   }
 }
 

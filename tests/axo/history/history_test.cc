@@ -171,6 +171,23 @@ TEST_P(AxoHistoryTest, RowsWaitThroughAnOutageWithinTheirBoundAndAreWrittenOnceA
             "100\n200\n300\n400\n1100\n1200\n1300\n1400\n2100\n2200\n2300\n2400");
 }
 
+// The waiting rows are bounded by their memory too: past it the oldest go,
+// and every dropped row is counted.
+TEST_P(AxoHistoryTest, RowsWaitWithinTheirMemoryBoundAndDroppedRowsAreCounted) {
+  store_.maxPendingBytes = 1;  // less than one row
+  axo::HistoryCollector c;
+  Open(&c, store_);
+  Break(&c, true);
+  namespace m = axo::metrics;
+  m::Counter& dropped =
+      m::Define(m::Kind::kCounter, "zep_history_rows_dropped_total", "", {"table"})
+          .counter({"AXOSMP"});
+  const double before = dropped.Value();
+  EXPECT_EQ(c.CollectOnce(kNow), -1);
+  EXPECT_EQ(PendingRows(), 0u);
+  EXPECT_EQ(dropped.Value() - before, 3);
+}
+
 // The route answers the rows of the range, filtered, in the table route's
 // shape, and refuses what it cannot answer with the reason.
 TEST_P(AxoHistoryTest, TheRouteAnswersRowsOfTheRangeAndRefusesWithTheReason) {
