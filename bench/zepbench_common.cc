@@ -103,14 +103,13 @@ bool writeMetricLog(const std::string& path, int server, int services, long long
     const bool fault = i % 50 == 49;
     std::fprintf(f,
                  uniqueNames ? "%d;%lld;worker-%u;%d;Port%03d;operation%04d;0;%d;%u;"
-                             "%08x%08x%08x%08x%08x;;;client%02u.example;10.1.0.%u;%s;%s\n"
+                               "%08x%08x%08x%08x%08x;;;client%02u.example;10.1.0.%u;%s;%s\n"
                              : "%d;%lld;worker-%u;%d;Port%03d;operation%02d;0;%d;%u;"
-                 "%08x%08x%08x%08x%08x;;;client%02u.example;10.1.0.%u;%s;%s\n",
+                               "%08x%08x%08x%08x%08x;;;client%02u.example;10.1.0.%u;%s;%s\n",
                  loc, firstMillis + i * stepMillis, (state >> 4) % 32, elapsed, svc / 10,
-                 uniqueNames ? svc : svc % 10,
-                 fault ? 1 : 0, 100 + (state >> 12) % 900, state, state ^ 1u, state ^ 2u,
-                 state ^ 3u, static_cast<unsigned>(i), (state >> 16) % 20, (state >> 16) % 20,
-                 fault ? "E42" : "", fault ? "service failed" : "");
+                 uniqueNames ? svc : svc % 10, fault ? 1 : 0, 100 + (state >> 12) % 900, state,
+                 state ^ 1u, state ^ 2u, state ^ 3u, static_cast<unsigned>(i), (state >> 16) % 20,
+                 (state >> 16) % 20, fault ? "E42" : "", fault ? "service failed" : "");
   }
   return std::fclose(f) == 0;
 }

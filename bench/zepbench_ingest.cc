@@ -72,7 +72,7 @@ struct Options {
   std::vector<std::string> files;
   bool scrape = false;
   bool uniqueNames = false;  // --unique-operations: every operation named apart
-  long long maxSeries = 0;  // 0: the agent's default
+  long long maxSeries = 0;   // 0: the agent's default
 };
 
 int usage() {

@@ -10,7 +10,6 @@
 #include <prometheus/histogram.h>
 #include <prometheus/registry.h>
 #include <prometheus/text_serializer.h>
-
 #include <zlib.h>
 
 #include <cstdio>
@@ -154,7 +153,8 @@ ScrapeFigures compareScrape(int scrapes) {
   ScrapeFigures f;
   auto registry = std::make_shared<prometheus::Registry>();
   mirror(*registry);
-  m::ForEachFamily([&](const m::Family& family) { f.families += !family.name().starts_with("process_"); });
+  m::ForEachFamily(
+      [&](const m::Family& family) { f.families += !family.name().starts_with("process_"); });
   f.families += 6;  // the process_* families the exposition adds
   std::string text;
   double t0 = monotonicSeconds();

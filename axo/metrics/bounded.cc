@@ -130,7 +130,8 @@ Family::Series* Family::Acquire(Handle* handle, const std::vector<std::string>& 
     auto it = series_.find(key);
     if (it != series_.end()) {
       *handle = *it;
-    } else if (count_.load(std::memory_order_relaxed) < maxSeries_.load(std::memory_order_relaxed)) {
+    } else if (count_.load(std::memory_order_relaxed) <
+               maxSeries_.load(std::memory_order_relaxed)) {
       *handle = *series_.insert(std::make_shared<Series>(&bounds_, std::move(key))).first;
       count_.fetch_add(1, std::memory_order_relaxed);
     } else {
@@ -217,11 +218,12 @@ bool ParseBoundedLabels(const std::string& labels, BoundedSettings* settings, st
   size_t begin = 0;
   while (begin <= labels.size()) {
     const size_t end = std::min(labels.find(',', begin), labels.size());
-    const std::string label(axo_internal::TrimSpace(std::string_view(labels).substr(begin, end - begin)));
+    const std::string label(
+        axo_internal::TrimSpace(std::string_view(labels).substr(begin, end - begin)));
     begin = end + 1;
     if (label.empty()) {
-      *error = labels + " (an empty label name; expected a comma-separated list of " +
-               knownText + ")";
+      *error =
+          labels + " (an empty label name; expected a comma-separated list of " + knownText + ")";
       return false;
     }
     if (std::find(known.begin(), known.end(), label) == known.end()) {

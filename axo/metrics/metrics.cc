@@ -227,9 +227,9 @@ Histogram& Family::histogram(const std::vector<std::string>& values) {
   return series(values).histogram;
 }
 
-void Family::ForEach(const std::function<void(const std::vector<std::string>&,
-                                              const std::vector<std::string>&, const Series&)>& fn)
-    const {
+void Family::ForEach(
+    const std::function<void(const std::vector<std::string>&, const std::vector<std::string>&,
+                             const Series&)>& fn) const {
   // Handles, not pointers: a bounded family's series may be removed while
   // `fn` runs.
   std::vector<Handle> listed;

@@ -144,9 +144,9 @@ class Family {
   // values are listed together). The family's lock is held only to list the
   // series, not while `fn` runs, so a scrape keeps a new series' lookup
   // waiting for one short hold; a series removed meanwhile stays readable.
-  void ForEach(const std::function<void(const std::vector<std::string>& labels,
-                                        const std::vector<std::string>& values,
-                                        const Series&)>& fn) const;
+  void ForEach(
+      const std::function<void(const std::vector<std::string>& labels,
+                               const std::vector<std::string>& values, const Series&)>& fn) const;
 
   // --- bounded families (DefineBounded) ---
   //
@@ -169,13 +169,15 @@ class Family {
   Series& Use(Handle* handle, Values&& values) {
     Series* s = handle->get();
     if (s == nullptr || s->removed.load(std::memory_order_relaxed) ||
-        (s->overflow && count_.load(std::memory_order_relaxed) < maxSeries_.load(std::memory_order_relaxed)))
-        [[unlikely]] {
+        (s->overflow && count_.load(std::memory_order_relaxed) <
+                            maxSeries_.load(std::memory_order_relaxed))) [[unlikely]] {
       s = Acquire(handle, values());
     }
     const int64_t tick = tick_.load(std::memory_order_relaxed);
-    if (s->stamp.load(std::memory_order_relaxed) != tick) s->stamp.store(tick, std::memory_order_relaxed);
-    if (s->overflow) [[unlikely]] overflowed_->IncSerialized();
+    if (s->stamp.load(std::memory_order_relaxed) != tick)
+      s->stamp.store(tick, std::memory_order_relaxed);
+    if (s->overflow) [[unlikely]]
+      overflowed_->IncSerialized();
     return *s;
   }
   // Removes every series whose label `label` reads `value` (nothing when
@@ -215,7 +217,7 @@ class Family {
   // indexes in labels_ (guarded by mu_; changed under the writers' lock).
   std::vector<std::string> exposed_;
   std::vector<size_t> keep_;
-  Handle overflow_;  // guarded by mu_
+  Handle overflow_;      // guarded by mu_
   bool warned_ = false;  // the first overflow was traced; guarded by mu_
   std::atomic<size_t> count_{0};
   std::atomic<size_t> maxSeries_{SIZE_MAX};

@@ -35,8 +35,8 @@
 #ifndef AXO_PROCESS_AXO_H_
 #define AXO_PROCESS_AXO_H_
 
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <string>

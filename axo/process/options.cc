@@ -329,7 +329,8 @@ axo::Status AXO_CheckSecretFile(const std::string& what, const std::string& path
 axo::metrics::BoundedSettings AXO_BoundedSettings(const AXO_Options& options) {
   axo::metrics::BoundedSettings settings;
   std::string error;
-  axo::metrics::ParseBoundedLabels(options.metricsLabels, &settings, &error);  // checked when parsed
+  axo::metrics::ParseBoundedLabels(options.metricsLabels, &settings,
+                                   &error);  // checked when parsed
   settings.maxSeries = static_cast<size_t>(options.metricsMaxSeries);
   settings.ttlSeconds = options.metricsSeriesTtl;
   return settings;

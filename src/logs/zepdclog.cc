@@ -41,14 +41,13 @@ AXO_COUNTER_FAMILY(recordsDropped, "zep_records_dropped_total",
 axo::metrics::Family& svcMessages = axo::metrics::DefineBounded(
     axo::metrics::Kind::kCounter, "zep_messages_total", "Service messages counted.",
     {"subnode", "port", "operation", "msgloc"});
-axo::metrics::Family& svcFaults =
-    axo::metrics::DefineBounded(axo::metrics::Kind::kCounter, "zep_faults_total",
-                                "Service messages that carried a fault.",
-                                {"subnode", "port", "operation", "msgloc"});
-axo::metrics::Family& svcElapsed = axo::metrics::DefineBounded(
-    axo::metrics::Kind::kHistogram, "zep_elapsed_seconds",
-    "Elapsed time of request-response service messages.", {"subnode", "port", "operation"},
-    axo::metrics::LatencyBuckets());
+axo::metrics::Family& svcFaults = axo::metrics::DefineBounded(
+    axo::metrics::Kind::kCounter, "zep_faults_total", "Service messages that carried a fault.",
+    {"subnode", "port", "operation", "msgloc"});
+axo::metrics::Family& svcElapsed =
+    axo::metrics::DefineBounded(axo::metrics::Kind::kHistogram, "zep_elapsed_seconds",
+                                "Elapsed time of request-response service messages.",
+                                {"subnode", "port", "operation"}, axo::metrics::LatencyBuckets());
 axo::metrics::Family& svcLength = axo::metrics::DefineBounded(
     axo::metrics::Kind::kHistogram, "zep_message_length_bytes", "Length of service messages.",
     {"subnode", "port", "operation"}, axo::metrics::SizeBuckets());

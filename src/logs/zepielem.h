@@ -16,12 +16,11 @@
 #include <cstdint>
 #include <string_view>
 
+#include "axo/metrics/metrics.h"
 #include "foundation/zeplelem.h"
 #include "foundation/zeprows.h"
 #include "foundation/zepstrut.h"
 #include "logs/zepadlst.h"
-
-#include "axo/metrics/metrics.h"
 
 class ZEPMELEM_MetricLine;
 

@@ -27,6 +27,8 @@ TEST(BoundedFamilyRace, ExpiryOverflowAndScrapesNeverLoseARecord) {
     return true;
   });
   m::BoundedSettings settings;
+  settings.labels = {"subnode"};
+  m::ConfigureBounded(settings);  // other labels: the family starts empty
   settings.labels = {"subnode", "operation"};
   settings.maxSeries = 40;  // below the 64 label sets: some records overflow
   settings.ttlSeconds = 1;  // a label set left alone for a tick goes
@@ -42,10 +44,12 @@ TEST(BoundedFamilyRace, ExpiryOverflowAndScrapesNeverLoseARecord) {
       std::vector<m::Family::Handle> handles(kLabelSets);
       for (int i = 0; i < kRecords; ++i) {
         // Writer w favours its own half, so the other half goes silent now and then.
-        const int set = (i % 5 == 0 ? i * 7 : w * kLabelSets / 2 + i % (kLabelSets / 2)) % kLabelSets;
+        const int set =
+            (i % 5 == 0 ? i * 7 : w * kLabelSets / 2 + i % (kLabelSets / 2)) % kLabelSets;
         OSB1_ScopedLock lock(writers);
         m::Family::Series& s = f.Use(&handles[set], [set] {
-          return std::vector<std::string>{"s" + std::to_string(set % 8), "op" + std::to_string(set)};
+          return std::vector<std::string>{"s" + std::to_string(set % 8),
+                                          "op" + std::to_string(set)};
         });
         ASSERT_FALSE(s.removed.load());
         s.counter.IncSerialized();

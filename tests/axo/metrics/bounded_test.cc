@@ -22,17 +22,15 @@ using Values = std::vector<std::string>;
 
 const Values kLabels = {"subnode", "port", "operation", "msgloc"};
 
-m::Family& Counted() {
-  static m::Family& f = m::DefineBounded(m::Kind::kCounter, "zep_test_bounded_total",
-                                         "Records counted.", kLabels);
-  return f;
-}
-m::Family& Lengths() {
-  static m::Family& f =
-      m::DefineBounded(m::Kind::kHistogram, "zep_test_bounded_bytes", "Record lengths.",
-                       {"subnode", "port", "operation"}, m::SizeBuckets());
-  return f;
-}
+// Defined at start-up, as the agent's are.
+m::Family& counted =
+    m::DefineBounded(m::Kind::kCounter, "zep_test_bounded_total", "Records counted.",
+                     {"subnode", "port", "operation", "msgloc"});
+m::Family& lengths =
+    m::DefineBounded(m::Kind::kHistogram, "zep_test_bounded_bytes", "Record lengths.",
+                     {"subnode", "port", "operation"}, m::SizeBuckets());
+m::Family& Counted() { return counted; }
+m::Family& Lengths() { return lengths; }
 
 void Configure(Values labels, size_t maxSeries, int64_t ttl) {
   m::BoundedSettings s;
@@ -96,10 +94,9 @@ TEST(BoundedFamilies, CapFoldsNewLabelSetsIntoOneOverflowSeriesAndEverySumStaysE
   EXPECT_EQ(Sum(samples), 2.0 * 18000);
   EXPECT_EQ(Samples("zep_test_bounded_bytes", "_count").size(), 5001u);
   EXPECT_EQ(Sum(Samples("zep_test_bounded_bytes", "_count")), 2.0 * 18000);
-  EXPECT_EQ(
-      Samples("zep_metrics_series_overflowed_total")["{family=\"zep_test_bounded_total\"}"] -
-          overflowedBefore,
-      2.0 * (18000 - 5000));
+  EXPECT_EQ(Samples("zep_metrics_series_overflowed_total")["{family=\"zep_test_bounded_total\"}"] -
+                overflowedBefore,
+            2.0 * (18000 - 5000));
   EXPECT_EQ(Samples("zep_metrics_series")["{family=\"zep_test_bounded_total\"}"], 5000);
 
   // The answer passes promtool's checks.
@@ -158,9 +155,10 @@ TEST(BoundedFamilies, SilentLabelSetsLeaveAfterTheTtlAndComeBackFromZero) {
   EXPECT_EQ(Lengths().seriesCount(), 1u);
   // b writes again through its old handle: a new series, from zero.
   w.Record(b);
-  EXPECT_EQ(Samples("zep_test_bounded_total")
-                ["{subnode=\"s2\",port=\"P\",operation=\"op\",msgloc=\"1\"}"],
-            1);
+  EXPECT_EQ(
+      Samples(
+          "zep_test_bounded_total")["{subnode=\"s2\",port=\"P\",operation=\"op\",msgloc=\"1\"}"],
+      1);
 
   // A subnode that leaves takes its series at once, in every family.
   Counted().RemoveWhere("subnode", "s1");
@@ -174,9 +172,9 @@ TEST(BoundedFamilies, SilentLabelSetsLeaveAfterTheTtlAndComeBackFromZero) {
   Configure(kLabels, 1, 3600);
   const Values c = {"s3", "P", "op", "1"};
   w.Record(c);
-  EXPECT_EQ(Samples("zep_test_bounded_total").count(
-                "{subnode=\"__overflow__\",port=\"__overflow__\",operation=\"__overflow__\","
-                "msgloc=\"__overflow__\"}"),
+  EXPECT_EQ(Samples("zep_test_bounded_total")
+                .count("{subnode=\"__overflow__\",port=\"__overflow__\",operation=\"__overflow__\","
+                       "msgloc=\"__overflow__\"}"),
             1u);
   m::SweepBounded(1'000'000 + 7202);  // b leaves, and so does the overflow series
   w.Record(c);
