@@ -183,15 +183,4 @@ TEST(BoundedFamilies, SilentLabelSetsLeaveAfterTheTtlAndComeBackFromZero) {
   EXPECT_EQ(samples["{subnode=\"s3\",port=\"P\",operation=\"op\",msgloc=\"1\"}"], 1);
 }
 
-TEST(BoundedFamilies, LabelListsAreChecked) {
-  m::BoundedSettings s;
-  std::string error;
-  EXPECT_TRUE(m::ParseBoundedLabels("subnode, operation", &s, &error)) << error;
-  EXPECT_EQ(s.labels, (Values{"subnode", "operation"}));
-  for (const char* bad : {"", "subnode,,port", "subnode,host", "port,port"}) {
-    EXPECT_FALSE(m::ParseBoundedLabels(bad, &s, &error)) << bad;
-  }
-  EXPECT_THAT(error, ::testing::HasSubstr("port named twice"));
-}
-
 }  // namespace
