@@ -125,19 +125,22 @@ class Family {
   const std::vector<std::string>& labels() const { return labels_; }
   const std::vector<double>& bounds() const { return bounds_; }
 
+  // What an update touches comes first, in the object's first cache line:
+  // the bounded family's marks, the counter, the histogram's sum and first
+  // buckets.
   struct Series {
     Series(const std::vector<double>* bounds, std::vector<std::string> v)
-        : values(std::move(v)), histogram(bounds) {}
-    const std::vector<std::string> values;  // one per label carried
-    Counter counter;
-    Gauge gauge;
-    Histogram histogram;
+        : histogram(bounds), values(std::move(v)) {}
     // Of a bounded family only: the sweep tick of the last update, and
     // whether the series has left the family. Written and read under the
     // writers' lock (relaxed atomics only so that a scrape may list them).
     std::atomic<int64_t> stamp{0};
     std::atomic<bool> removed{false};
     bool overflow = false;  // the family's __overflow__ series; fixed at creation
+    Counter counter;
+    Gauge gauge;
+    Histogram histogram;
+    const std::vector<std::string> values;  // one per label carried
   };
   // Calls `fn` for every series in label order with the label names it
   // carries (a bounded family's may change at a reload; the names and the
