@@ -248,6 +248,40 @@ def scrape(args, table, details):
               goal=("ratio", "<=", 1.0))
 
 
+def series(args, table, details):
+    """The bounded per-service series at fleet size: 100 servers x 1,000
+    operations of names of their own, fed through the agent with the default
+    labels and cap; ingestion with the registry's updates on and off (taking
+    turns), then what GET /metrics answers. The series' memory is the heap of
+    registering every operation less that of a run capped at one label set
+    per family."""
+    m = 300000
+    fleet = [args.bench, "ingest", "--generate", str(m), "--servers", "100", "--services", "1000",
+             "--unique-operations"]
+    runs = {"on": [], "off": []}
+    for _ in range(args.rounds):
+        for state in ("on", "off"):
+            out = RUN.run(fleet + ["--metrics", state], "fleet ingest --metrics " + state)[3]
+            runs[state].append(fields(out)["cpu_seconds"] / m * 1e9)
+    fs = fields(RUN.run(fleet + ["--scrape"], "fleet ingest --scrape")[3])
+    capped = fields(RUN.run(fleet + ["--scrape", "--max-series", "1"],
+                            "fleet ingest --max-series 1")[3])
+    table.add("ns per record with the metrics registry's updates (100 x 1,000, default labels)",
+              median_of(runs["on"]), "ns", baseline=("updates off", median_of(runs["off"])),
+              goal=("ratio", "<=", 1.1))
+    table.add("/metrics of 100 x 1,000 with the default labels and cap (%s bytes, %s gzip)"
+              % (format(int(fs["scrape_bytes"]), ","), format(int(fs["scrape_gzip_bytes"]), ",")),
+              fs["scrape_ms"], "ms", baseline=("Prometheus C++ client", fs["client_ms"]),
+              ratio=fs["scrape_ratio"], goal=("ratio", "<=", 1.0))
+    table.add("memory of those series", (fs["warm_heap_bytes"] - capped["warm_heap_bytes"])
+              / 1048576, "MiB")
+    details.append("100 x 1,000 with the defaults: %d label sets per counter family, %d per "
+                   "histogram family; %s records into __overflow__; %s sample lines"
+                   % (fs["label_sets_zep_messages_total"], fs["label_sets_zep_elapsed_seconds"],
+                      format(int(fs["overflowed_records"]), ","),
+                      format(int(fs["sample_lines"]), ",")))
+
+
 def tls(args, table, details):
     """GET /metrics kept alive in plain HTTP and over TLS, and the first
     scrape of a new TLS connection, with its handshake."""
@@ -306,7 +340,7 @@ def history(args, table, details):
 
 
 SECTIONS = [("ingest", ingest), ("per-record", per_record), ("metrics", metrics),
-            ("scrape", scrape), ("tls", tls), ("sample", sample), ("dashboard", dashboard),
+            ("scrape", scrape), ("series", series), ("tls", tls), ("sample", sample), ("dashboard", dashboard),
             ("history", history)]
 
 

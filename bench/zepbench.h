@@ -47,13 +47,25 @@ double cpuSeconds();
 
 // Writes a metric log file of `records` lines for server `server` with
 // `services` service operations, message times from `firstMillis` on, one
-// record every `stepMillis`. Returns false when the file cannot be written.
+// record every `stepMillis`. Operation i is named "operation" and i % 10 in
+// port i / 10, or, with `uniqueNames`, a name of its own. Returns false when
+// the file cannot be written.
 bool writeMetricLog(const std::string& path, int server, int services, long long records,
-                    long long firstMillis, int stepMillis);
+                    long long firstMillis, int stepMillis, bool uniqueNames = false);
 
 // GET `path` from 127.0.0.1:`port`; returns the bytes of the answer (head
 // and body), or -1.
 long long httpGet(int port, const std::string& path);
+
+// The registry's exposition timed against the client library's serializer
+// holding a copy of the same families and series, `scrapes` times each;
+// also the answer's size gzip-compressed (as a scraper receives it).
+struct ScrapeFigures {
+  double registryMs = 0, clientMs = 0;
+  size_t registryBytes = 0, clientBytes = 0, gzipBytes = 0;
+  int families = 0;
+};
+ScrapeFigures compareScrape(int scrapes);
 
 // The end-to-end commands; `argv` starts after the command word.
 // Return the process exit status.

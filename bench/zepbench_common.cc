@@ -84,7 +84,7 @@ double monotonicSeconds() {
 }
 
 bool writeMetricLog(const std::string& path, int server, int services, long long records,
-                    long long firstMillis, int stepMillis) {
+                    long long firstMillis, int stepMillis, bool uniqueNames) {
   FILE* f = std::fopen(path.c_str(), "w");
   if (f == nullptr) return false;
   std::fprintf(f,
@@ -102,12 +102,14 @@ bool writeMetricLog(const std::string& path, int server, int services, long long
     const int elapsed = (state >> 8) % 37 == 0 ? -1 : static_cast<int>((state >> 8) % 900);
     const bool fault = i % 50 == 49;
     std::fprintf(f,
-                 "%d;%lld;worker-%u;%d;Port%03d;operation%02d;0;%d;%u;"
-                 "%08x%08x%08x%08x%08x;;;client%02u.example;10.1.0.%u;%s;%s\n",
-                 loc, firstMillis + i * stepMillis, (state >> 4) % 32, elapsed, svc / 10, svc % 10,
-                 fault ? 1 : 0, 100 + (state >> 12) % 900, state, state ^ 1u, state ^ 2u,
-                 state ^ 3u, static_cast<unsigned>(i), (state >> 16) % 20, (state >> 16) % 20,
-                 fault ? "E42" : "", fault ? "service failed" : "");
+                 uniqueNames ? "%d;%lld;worker-%u;%d;Port%03d;operation%04d;0;%d;%u;"
+                               "%08x%08x%08x%08x%08x;;;client%02u.example;10.1.0.%u;%s;%s\n"
+                             : "%d;%lld;worker-%u;%d;Port%03d;operation%02d;0;%d;%u;"
+                               "%08x%08x%08x%08x%08x;;;client%02u.example;10.1.0.%u;%s;%s\n",
+                 loc, firstMillis + i * stepMillis, (state >> 4) % 32, elapsed, svc / 10,
+                 uniqueNames ? svc : svc % 10, fault ? 1 : 0, 100 + (state >> 12) % 900, state,
+                 state ^ 1u, state ^ 2u, state ^ 3u, static_cast<unsigned>(i), (state >> 16) % 20,
+                 (state >> 16) % 20, fault ? "E42" : "", fault ? "service failed" : "");
   }
   return std::fclose(f) == 0;
 }

@@ -27,6 +27,16 @@
 // Prints "records=N seconds=S records_per_second=R rss_mib=M", then a second
 // line with the processor seconds of the timed part, the lines kept and the
 // heap bytes each kept line holds (with the allocator's overhead).
+//
+// The per-service metric families carry the agent's default labels and cap
+// (--max-series N changes the cap). With --scrape, a third line gives what
+// GET /metrics then answers: the label sets of each per-service family, the
+// records folded into overflow, the sample lines, the bytes plain and
+// gzip-compressed, the time per scrape against the Prometheus C++ client's
+// serializer holding the same series, and the heap the untimed registration
+// of every operation took (series and inventory: a run with --max-series 1
+// gives the part that is not the series'). --unique-operations names every
+// operation apart (by default the names repeat from port to port).
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/stat.h>
@@ -41,6 +51,7 @@
 #include <vector>
 
 #include "axo/metrics/metrics.h"
+#include "axo/process/axo.h"
 #include "logs/zepdclst.h"
 #include "logs/zepmelem.h"
 #include "runtime/zepdisp.h"
@@ -59,6 +70,9 @@ struct Options {
   int servers = 1;
   int services = 50;
   std::vector<std::string> files;
+  bool scrape = false;
+  bool uniqueNames = false;  // --unique-operations: every operation named apart
+  long long maxSeries = 0;   // 0: the agent's default
 };
 
 int usage() {
@@ -66,7 +80,8 @@ int usage() {
                "usage: zepbench ingest [--situations K] [--times old|new] FILE...\n"
                "       zepbench ingest [--situations K] [--times old|new] --generate N "
                "[--servers S] [--services V]\n"
-               "       (either form also takes --metrics on|off)\n");
+               "       (either form also takes --metrics on|off, --max-series N, --scrape,\n"
+               "        --unique-operations)\n");
   return 2;
 }
 
@@ -91,13 +106,19 @@ bool parse(int argc, char** argv, Options* o) {
       const std::string v = argv[++i];
       if (v != "on" && v != "off") return false;
       axo::metrics::SetEnabled(v == "on");
+    } else if (a == "--scrape") {
+      o->scrape = true;
+    } else if (a == "--unique-operations") {
+      o->uniqueNames = true;
+    } else if (a == "--max-series" && hasValue) {
+      o->maxSeries = std::atoll(argv[++i]);
     } else if (a.rfind("--", 0) == 0) {
       return false;
     } else {
       o->files.push_back(a);
     }
   }
-  if (o->situations < 0 || o->servers < 1 || o->services < 1) return false;
+  if (o->situations < 0 || o->servers < 1 || o->services < 1 || o->maxSeries < 0) return false;
   // Files are counted by the agent's own counter, which --metrics off stops.
   if (!axo::metrics::Enabled() && o->generate == 0) return false;
   return o->generate > 0 ? o->files.empty() : !o->files.empty();
@@ -181,11 +202,41 @@ void registerSituations(int k) {
 
 size_t heapInUse() { return mallinfo2().uordblks; }
 
+// The third line of --scrape (see the top of this file).
+void printScrape(size_t warmHeap) {
+  namespace m = axo::metrics;
+  std::string sets;
+  m::ForEachFamily([&](const m::Family& f) {
+    if (f.bounded() && f.name().starts_with("zep_")) {
+      sets += "label_sets_" + f.name() + "=" + std::to_string(f.seriesCount()) + " ";
+    }
+  });
+  uint64_t folded = 0;
+  m::Define(m::Kind::kCounter, "zep_metrics_series_overflowed_total", "", {"family"})
+      .ForEach([&](const auto&, const auto&, const m::Family::Series& s) {
+        folded += s.counter.Value();
+      });
+  const std::string text = m::Expose(m::Format::kPrometheus);
+  size_t lines = 0;
+  for (size_t at = 0; at < text.size(); at = text.find('\n', at) + 1) {
+    if (text[at] != '#') ++lines;
+  }
+  const ScrapeFigures f = compareScrape(5);
+  std::printf(
+      "%soverflowed_records=%llu sample_lines=%zu scrape_bytes=%zu scrape_gzip_bytes=%zu "
+      "scrape_ms=%.1f client_ms=%.1f scrape_ratio=%.3f warm_heap_bytes=%zu\n",
+      sets.c_str(), static_cast<unsigned long long>(folded), lines, f.registryBytes, f.gzipBytes,
+      f.registryMs, f.clientMs, f.registryMs / f.clientMs, warmHeap);
+}
+
 }  // namespace
 
 int runIngest(int argc, char** argv) {
   Options o;
   if (!parse(argc, argv, &o)) return usage();
+  axo::metrics::BoundedSettings series = AXO_BoundedSettings(AXO_Options());
+  if (o.maxSeries > 0) series.maxSeries = static_cast<size_t>(o.maxSeries);
+  axo::metrics::ConfigureBounded(series);
   InstallDir install;
   if (!install.ok()) {
     std::fprintf(stderr, "zepbench: cannot create a temporary install directory\n");
@@ -202,7 +253,8 @@ int runIngest(int argc, char** argv) {
       const std::string path = install.root() + "/ZEP.bench" + std::to_string(s) + ".metric.log";
       // Records one hour long in all, as the peers' file.
       const int step = static_cast<int>(3600000 / (n > 0 ? n : 1));
-      if (!writeMetricLog(path, s, o.services, n, firstMillis, step > 0 ? step : 1)) {
+      if (!writeMetricLog(path, s, o.services, n, firstMillis, step > 0 ? step : 1,
+                          o.uniqueNames)) {
         std::fprintf(stderr, "zepbench: cannot write %s\n", path.c_str());
         return 1;
       }
@@ -235,19 +287,24 @@ int runIngest(int argc, char** argv) {
   // operations (both service types) are registered beforehand, untimed,
   // from a short file, and the generated files are moved into the log
   // directory afterwards.
+  size_t warmHeap = 0;
   if (o.generate > 0) {
     for (int s = 0; s < o.servers; ++s) {
       const std::string path = install.logDir() + "/ZEP.warm" + std::to_string(s) + ".metric.log";
       // Record i is of operation i % V, a provider's when i % 4 is 3.
       const long long warm = std::lcm(static_cast<long long>(o.services), 4LL);
-      if (!writeMetricLog(path, s, o.services, warm, firstMillis - 1000, 1)) return 1;
+      if (!writeMetricLog(path, s, o.services, warm, firstMillis - 1000, 1, o.uniqueNames)) {
+        return 1;
+      }
     }
     if (D::initWithoutThread() != 0) {
       std::fprintf(stderr, "zepbench: dispatcher init failed\n");
       return 1;
     }
     registerSituations(o.situations);
+    const size_t heapBefore = heapInUse();
     D::runOnePass();
+    warmHeap = heapInUse() - heapBefore;
     for (int s = 0; s < o.servers; ++s) {
       const std::string name = "/ZEP.bench" + std::to_string(s) + ".metric.log";
       if (std::rename((install.root() + name).c_str(), (install.logDir() + name).c_str()) != 0) {
@@ -299,6 +356,7 @@ int runIngest(int argc, char** argv) {
   std::printf("cpu_seconds=%.3f lines_kept=%d bytes_per_kept_line=%.0f situations=%d times=%s\n",
               cpu, kept, kept > 0 ? static_cast<double>(heapWithLines - heapWithout) / kept : 0.0,
               o.situations, o.newTimes ? "new" : "old");
+  if (o.scrape) printScrape(warmHeap);
   D::resetForTesting();
   restoreClock();
   return 0;

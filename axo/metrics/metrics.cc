@@ -141,8 +141,9 @@ void WriteFamily(std::string* out, const Family& f, Format format) {
     AppendDouble(&le.back(), b);
   }
   le.push_back("+Inf");
-  f.ForEach([&](const std::vector<std::string>& values, const Family::Series& s) {
-    const std::string labels = LabelText(f.labels(), values);
+  f.ForEach([&](const std::vector<std::string>& names, const std::vector<std::string>& values,
+                const Family::Series& s) {
+    const std::string labels = LabelText(names, values);
     switch (f.kind()) {
       case Kind::kCounter:
         AppendSample(out, f.name(), "", labels, nullptr, "");
@@ -214,9 +215,9 @@ Family::Family(Kind kind, std::string name, std::string help, std::vector<std::s
 
 Family::Series& Family::series(const std::vector<std::string>& values) {
   std::lock_guard<std::mutex> lock(mu_);
-  std::unique_ptr<Series>& s = series_[values];
-  if (!s) s = std::make_unique<Series>(&bounds_);
-  return *s;
+  auto it = series_.find(values);
+  if (it == series_.end()) it = series_.insert(std::make_shared<Series>(&bounds_, values)).first;
+  return **it;
 }
 
 Counter& Family::counter(const std::vector<std::string>& values) { return series(values).counter; }
@@ -227,14 +228,20 @@ Histogram& Family::histogram(const std::vector<std::string>& values) {
 }
 
 void Family::ForEach(
-    const std::function<void(const std::vector<std::string>&, const Series&)>& fn) const {
-  std::vector<std::pair<const std::vector<std::string>*, const Series*>> listed;
+    const std::function<void(const std::vector<std::string>&, const std::vector<std::string>&,
+                             const Series&)>& fn) const {
+  // Handles, not pointers: a bounded family's series may be removed while
+  // `fn` runs.
+  std::vector<Handle> listed;
+  std::vector<std::string> names;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    listed.reserve(series_.size());
-    for (const auto& [values, s] : series_) listed.emplace_back(&values, s.get());
+    names = bounded() ? exposed_ : labels_;
+    listed.reserve(series_.size() + 1);
+    listed.assign(series_.begin(), series_.end());
+    if (overflow_ != nullptr) listed.push_back(overflow_);
   }
-  for (const auto& [values, s] : listed) fn(*values, *s);
+  for (const Handle& s : listed) fn(names, s->values, *s);
 }
 
 Family& Define(Kind kind, const char* name, const char* help, std::vector<std::string> labels,

@@ -14,6 +14,10 @@
 // a plain load and store instead of a locked read-modify-write, which on
 // a hot path also has to wait for every store still pending. Readers
 // (scrapes) need no lock either way.
+//
+// Bounded families (DefineBounded) are the exception to "series live as
+// long as the process": their label sets are chosen by the operator, capped
+// and expired (see "Bounded families" below).
 #ifndef AXO_METRICS_METRICS_H_
 #define AXO_METRICS_METRICS_H_
 
@@ -24,6 +28,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -120,19 +125,89 @@ class Family {
   const std::vector<std::string>& labels() const { return labels_; }
   const std::vector<double>& bounds() const { return bounds_; }
 
+  // What an update touches comes first, in the object's first cache line:
+  // the bounded family's marks, the counter, the histogram's sum and first
+  // buckets.
   struct Series {
-    explicit Series(const std::vector<double>* bounds) : histogram(bounds) {}
+    Series(const std::vector<double>* bounds, std::vector<std::string> v)
+        : histogram(bounds), values(std::move(v)) {}
+    // Of a bounded family only: the sweep tick of the last update, and
+    // whether the series has left the family. Written and read under the
+    // writers' lock (relaxed atomics only so that a scrape may list them).
+    std::atomic<int64_t> stamp{0};
+    std::atomic<bool> removed{false};
+    bool overflow = false;  // the family's __overflow__ series; fixed at creation
     Counter counter;
     Gauge gauge;
     Histogram histogram;
+    const std::vector<std::string> values;  // one per label carried
   };
-  // Calls `fn` for every series in label order. The family's lock is held
-  // only to list the series (they are never removed), not while `fn` runs,
-  // so a scrape keeps a new series' lookup waiting for one short hold.
-  void ForEach(const std::function<void(const std::vector<std::string>&, const Series&)>& fn) const;
+  // Calls `fn` for every series in label order with the label names it
+  // carries (a bounded family's may change at a reload; the names and the
+  // values are listed together). The family's lock is held only to list the
+  // series, not while `fn` runs, so a scrape keeps a new series' lookup
+  // waiting for one short hold; a series removed meanwhile stays readable.
+  void ForEach(
+      const std::function<void(const std::vector<std::string>& labels,
+                               const std::vector<std::string>& values, const Series&)>& fn) const;
+
+  // --- bounded families (DefineBounded) ---
+  //
+  // A writer caches a Handle per label-value list and calls Use for every
+  // update. Every update of a bounded family runs under one lock of the
+  // writers' (SetBoundedWritersLock), and so do expiry and removal: a series
+  // is removed only while no writer is inside it, it is never written after
+  // it is gone (Use finds it removed and takes the new one), and a scrape
+  // that still lists a series shows every record counted into it. Removal
+  // frees nothing a handle still holds.
+  using Handle = std::shared_ptr<Series>;
+
+  // The series of `*handle` for one update, re-looked-up (with values(),
+  // one per label given to DefineBounded) when the handle is empty, its
+  // series was removed, or it is folded into the overflow series while the
+  // family has room again. Counts a record folded into the overflow series.
+  // Cost per call: a few loads and at most one store (a lookup when the
+  // handle changes). Requires: the writers' lock is held.
+  template <class Values>
+  Series& Use(Handle* handle, Values&& values) {
+    Series* s = handle->get();
+    if (s == nullptr || s->removed.load(std::memory_order_relaxed) ||
+        (s->overflow && count_.load(std::memory_order_relaxed) <
+                            maxSeries_.load(std::memory_order_relaxed))) [[unlikely]] {
+      s = Acquire(handle, values());
+    }
+    const int64_t tick = tick_.load(std::memory_order_relaxed);
+    if (s->stamp.load(std::memory_order_relaxed) != tick)
+      s->stamp.store(tick, std::memory_order_relaxed);
+    if (s->overflow) [[unlikely]]
+      overflowed_->IncSerialized();
+    return *s;
+  }
+  // Removes every series whose label `label` reads `value` (nothing when
+  // the family does not carry `label`: its series hold other values too).
+  // Requires: the writers' lock is held.
+  void RemoveWhere(const std::string& label, const std::string& value);
+  // Label sets present, the overflow series not included.
+  size_t seriesCount() const { return count_.load(std::memory_order_relaxed); }
+  bool bounded() const { return overflowed_ != nullptr; }
 
  private:
+  friend struct BoundedAccess;
   Series& series(const std::vector<std::string>& values);
+  Series* Acquire(Handle* handle, const std::vector<std::string>& values);
+  // Series ordered by their values; looked up by a value list too.
+  struct ByValues {
+    using is_transparent = void;
+    static const std::vector<std::string>& V(const Handle& h) { return h->values; }
+    static const std::vector<std::string>& V(const std::vector<std::string>& v) { return v; }
+    template <class A, class B>
+    bool operator()(const A& a, const B& b) const {
+      return V(a) < V(b);
+    }
+  };
+  using SeriesSet = std::set<Handle, ByValues>;
+  // Marks the series removed and drops it. Requires: mu_ and the writers' lock.
+  void RemoveLocked(SeriesSet::iterator it);
 
   const Kind kind_;
   const std::string name_;
@@ -140,13 +215,64 @@ class Family {
   const std::vector<std::string> labels_;
   const std::vector<double> bounds_;
   mutable std::mutex mu_;
-  std::map<std::vector<std::string>, std::unique_ptr<Series>> series_;
+  SeriesSet series_;
+  // Bounded families only. exposed_/keep_: the labels carried and their
+  // indexes in labels_ (guarded by mu_; changed under the writers' lock).
+  std::vector<std::string> exposed_;
+  std::vector<size_t> keep_;
+  Handle overflow_;      // guarded by mu_
+  bool warned_ = false;  // the first overflow was traced; guarded by mu_
+  std::atomic<size_t> count_{0};
+  std::atomic<size_t> maxSeries_{SIZE_MAX};
+  std::atomic<int64_t> tick_{0};
+  Counter* overflowed_ = nullptr;
 };
 
 // Registers a family for exposition; the registry owns it. Registering an
 // existing name returns the existing family.
 Family& Define(Kind kind, const char* name, const char* help, std::vector<std::string> labels = {},
                std::vector<double> bounds = {});
+
+// --- bounded families ---
+//
+// A family whose label sets come from what is watched (servers,
+// operations) and so could grow without end. The operator chooses which of
+// its labels it carries (the counts of the others are summed), caps its
+// label sets (past the cap a new label set's records count into one series
+// whose labels all read "__overflow__", so every sum over the family still
+// equals what was counted; zep_metrics_series_overflowed_total{family}
+// counts them and the first overflow is traced once as AXO0501W), and lets
+// a label set that no update touched for the TTL leave (it starts from zero
+// when it comes back, which Prometheus reads as a counter reset).
+// zep_metrics_series{family} shows the label sets present.
+Family& DefineBounded(Kind kind, const char* name, const char* help,
+                      std::vector<std::string> labels, std::vector<double> bounds = {});
+
+struct BoundedSettings {
+  std::vector<std::string> labels;  // carried by every bounded family that has them
+  size_t maxSeries = 20000;         // label sets per family, above 0
+  int64_t ttlSeconds = 3600;        // 0: never expire
+};
+// Checks `labels` (a comma-separated list) against the labels of the
+// bounded families; on success fills settings->labels. Returns false with
+// `*error` for an empty list, a label no bounded family has, or a repeat.
+bool ParseBoundedLabels(const std::string& labels, BoundedSettings* settings, std::string* error);
+// Applies `settings` to every bounded family: new labels drop the family's
+// series (its handles take new ones), a new cap or TTL applies from the next
+// update or sweep. Takes the writers' lock.
+void ConfigureBounded(const BoundedSettings& settings);
+// Runs `fn` under the lock every update of a bounded family holds; returns
+// false when the lock could not be taken (busy: the sweep tries again). The
+// default runs `fn` under a lock of its own, for writers that update from
+// one thread at a time. Set before the first sweep.
+using WritersLock = std::function<bool(const std::function<void()>& fn)>;
+void SetBoundedWritersLock(WritersLock lock);
+// One expiry round at time `now` (seconds, the framework clock): every
+// bounded family's tick becomes `now` and the label sets not updated for the
+// TTL leave. Takes the writers' lock for at most kSweepBatch removals at a
+// time, never the registry's, and never runs on the scrape path.
+void SweepBounded(int64_t now);
+constexpr size_t kSweepBatch = 64;
 
 // Calls `fn` for every registered family, in registration order (the
 // registry's lock is not held while `fn` runs).

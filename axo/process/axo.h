@@ -36,6 +36,7 @@
 #ifndef AXO_PROCESS_AXO_H_
 #define AXO_PROCESS_AXO_H_
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -44,6 +45,7 @@
 
 #include "axo/base/clock.h"  // AXO_Now, the framework clock
 #include "axo/base/status.h"
+#include "axo/metrics/metrics.h"
 
 class VexorAutomationCapsule;
 
@@ -84,6 +86,14 @@ struct AXO_Options {
   bool allowUnauthenticatedChanges = false;
   // --check-web-config FILE: check that file and end (AXO_OPTIONS_CHECKED).
   std::string checkWebConfig;
+  // The bounded metric families (axo/metrics/metrics.h, "Bounded
+  // families"): --metrics-labels LIST, the labels they carry;
+  // --metrics-max-series N, label sets per family; --metrics-series-ttl
+  // DURATION (seconds, or a number with s, m or h; 0: never), how long a
+  // label set stays without an update. A reload applies all three.
+  std::string metricsLabels = "subnode,operation,msgloc";
+  int metricsMaxSeries = 20000;
+  int64_t metricsSeriesTtl = 3600;
   // --situations-file FILE: the situations are kept there over restarts;
   // empty: they live as long as the process. Read at start only.
   std::string situationsFile;
@@ -148,6 +158,10 @@ void AXO_PrintUsage(FILE* out, const char* program);
 // re-read from the options file: an option that takes effect only at a
 // restart shows its new value here before it is in effect.
 AXO_Options AXO_GetOptions();
+
+// The bounded metric families' settings that `options` give (labels, cap,
+// TTL); OSB1_Main applies them, a reload re-applies them.
+axo::metrics::BoundedSettings AXO_BoundedSettings(const AXO_Options& options);
 
 // --- reloading the options file ----------------------------------------------
 //

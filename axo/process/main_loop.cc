@@ -12,6 +12,7 @@
 
 #include "axo/base/clock.h"
 #include "axo/base/trk1.h"
+#include "axo/metrics/metrics.h"
 #include "axo/process/axo.h"
 #include "axo/process/service.h"
 #include "axo/process/state.h"
@@ -113,6 +114,7 @@ int OSB1_Main(int* argc, char** argv, const char* program) {
     p.identity.startTime = AXO_Now();
     p.bound = true;
   }
+  axo::metrics::ConfigureBounded(AXO_BoundedSettings(options));
   // Each pooled request thread would otherwise get a malloc arena of its
   // own and keep the memory of the largest answer it ever built: with a pool
   // of request threads that is many times the agent's real working set.

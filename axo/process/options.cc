@@ -11,6 +11,7 @@
 
 #include "axo/base/text.h"
 #include "axo/base/trk1.h"
+#include "axo/metrics/metrics.h"
 #include "axo/process/axo.h"
 #include "axo/process/state.h"
 
@@ -66,6 +67,28 @@ bool ParseCount(const std::string& v, int* out) {
   return true;
 }
 
+// Parses a duration: a whole number of seconds, or of minutes or hours
+// with the unit m or h (s for seconds may be written), 0 to 10 years.
+bool ParseDuration(const std::string& v, int64_t* out) {
+  static const struct {
+    char unit;
+    int64_t seconds;
+  } kUnits[] = {{'s', 1}, {'m', 60}, {'h', 3600}};
+  std::string digits = v;
+  int64_t scale = 1;
+  for (const auto& u : kUnits) {
+    if (!v.empty() && v.back() == u.unit) {
+      digits = v.substr(0, v.size() - 1);
+      scale = u.seconds;
+    }
+  }
+  long long n;
+  constexpr long long kTenYears = 10LL * 366 * 86400;
+  if (!axo_internal::ParseInteger(digits, 0, kTenYears / scale, &n)) return false;
+  *out = n * scale;
+  return true;
+}
+
 // Every option but --help and --version, in the order of the usage text,
 // with its lines there, and where its value goes: a text that must not be
 // empty, a count of 1 to 999999999, a flag (given alone on the command
@@ -111,6 +134,17 @@ const OptionSpec kOptionSpecs[] = {
     {"--max-situations",
      "  --max-situations N        situations that may exist at once (default 1000)\n", nullptr,
      &AXO_Options::maxSituations},
+    {"--metrics-labels",
+     "  --metrics-labels LIST     labels of the per-service metrics, some of subnode,\n"
+     "                            port,operation,msgloc (default subnode,operation,\n"
+     "                            msgloc; the histograms never carry msgloc)\n"},
+    {"--metrics-max-series",
+     "  --metrics-max-series N    label sets per per-service metric (default 20000);\n"
+     "                            the records of more count as __overflow__\n",
+     nullptr, &AXO_Options::metricsMaxSeries},
+    {"--metrics-series-ttl",
+     "  --metrics-series-ttl TIME a label set not updated this long leaves /metrics\n"
+     "                            (seconds, or with s, m or h; default 1h; 0: never)\n"},
     {"--situations-file", "  --situations-file FILE    keep the situations in FILE over restarts\n",
      &AXO_Options::situationsFile},
     {"--web-config",
@@ -176,6 +210,7 @@ bool ApplyOption(const OptionPair& pair, AXO_Options* o, std::string* error) {
     o->*spec->text = value;
   } else if (spec->count != nullptr) {
     ok = ParseCount(value, &(o->*spec->count));
+    if (!ok && name == "--metrics-max-series") reason += " (expected 1 to 999999999 label sets)";
   } else if (spec->flag != nullptr) {
     ok = value == "true" || value == "false";
     o->*spec->flag = value == "true";
@@ -187,6 +222,13 @@ bool ApplyOption(const OptionPair& pair, AXO_Options* o, std::string* error) {
   } else if (name == "--listen") {
     ok = ParseListen(value, o);
     if (!ok) reason += " (expected HOST:PORT, :PORT, PORT or none)";
+  } else if (name == "--metrics-labels") {
+    axo::metrics::BoundedSettings settings;
+    ok = axo::metrics::ParseBoundedLabels(value, &settings, &reason);
+    if (ok) o->metricsLabels = value;
+  } else if (name == "--metrics-series-ttl") {
+    ok = ParseDuration(value, &o->metricsSeriesTtl);
+    if (!ok) reason += " (expected seconds, or a number with the unit s, m or h; 0: never)";
   } else if (name == "--alertmanager-url") {
     const axo::Status url = axo_internal::CheckHttpUrl(value, "an Alertmanager URL");
     ok = url.ok();
@@ -326,6 +368,16 @@ axo::Status AXO_CheckSecretFile(const std::string& what, const std::string& path
         ": it must be owned by root or by the agent's own user (" + std::to_string(self) + ")");
   }
   return axo::Status::OK();
+}
+
+axo::metrics::BoundedSettings AXO_BoundedSettings(const AXO_Options& options) {
+  axo::metrics::BoundedSettings settings;
+  std::string error;
+  axo::metrics::ParseBoundedLabels(options.metricsLabels, &settings,
+                                   &error);  // checked when parsed
+  settings.maxSeries = static_cast<size_t>(options.metricsMaxSeries);
+  settings.ttlSeconds = options.metricsSeriesTtl;
+  return settings;
 }
 
 AXO_Options AXO_GetOptions() {

@@ -15,6 +15,7 @@
 #include "axo/base/osb1.h"
 #include "axo/base/wait.h"
 #include "axo/history/history.h"
+#include "axo/metrics/metrics.h"
 #include "axo/process/axo.h"
 #include "axo/process/service.h"
 #include "axo/requests/request.h"
@@ -146,12 +147,41 @@ class SituationTimerService : public Service {
   axo_internal::EverySecond timer_;
 };
 
+// The expiry of the bounded metric families: a sweep a second, off the
+// scrape path; a reload re-applies their labels, cap and TTL.
+class MetricsSeriesService : public Service {
+ public:
+  const char* name() const override { return "metrics series expiry"; }
+
+  Status Start(const AXO_Options&) override {
+    return sweeper_.Start(
+        [] {
+          OSB1_WaitLimit limit(kSweepWaitMillis);  // busy: the rest waits for the next round
+          metrics::SweepBounded(AXO_Now());
+        },
+        "metrics series expiry");
+  }
+
+  std::vector<std::string> ReloadableOptions() const override {
+    return {"metrics-labels", "metrics-max-series", "metrics-series-ttl"};
+  }
+  void Reload(const AXO_Options&, const AXO_Options& after) override {
+    metrics::ConfigureBounded(AXO_BoundedSettings(after));  // checked when the file was parsed
+  }
+
+  void Stop() override { sweeper_.Stop(); }
+
+ private:
+  static constexpr int kSweepWaitMillis = 200;
+  axo_internal::EverySecond sweeper_;
+};
+
 }  // namespace
 
 void RegisterStandard() {
   // Never destroyed: the process may stop them at exit.
   static Service* const kServices[] = {new OperatorApiService, new HistoryService, new AlertService,
-                                       new SituationTimerService};
+                                       new SituationTimerService, new MetricsSeriesService};
   for (Service* s : kServices) AXO_AddService(s);
 }
 

@@ -17,6 +17,7 @@ from net import host_ip
 
 API_PORT = 1920
 HISTORY_INTERVAL = 5        # seconds between two history writes of an agent
+SERIES_TTL = 30             # seconds a silent per-service label set stays in /metrics
 STEADY_SERVERS, STEADY_SERVICES = 2, 3   # ports OrderPort and InventoryPort
 # A burst: 25 location-2 records from each of 7 servers at once; servers 6
 # and 7 are the only ones offering PaymentPort, so the situation below sees
@@ -60,7 +61,8 @@ class Host:
                    ("history-db", f.pg.uri), ("history-interval", HISTORY_INTERVAL),
                    ("alertmanager-url", f.am.url), ("trace", self.trace),
                    ("situations-file", ("/var/lib/zepagent" if self.systemd else self.dir) +
-                    "/situations.json")]
+                    "/situations.json"),
+                   ("metrics-series-ttl", "%ds" % SERIES_TTL)]
         if not self.systemd:
             options.append(("trace-file", self.dir + "/agent.trace"))
         return "# zepagent options of fleet host %s\n" % self.name + \
@@ -231,6 +233,15 @@ class Host:
             {"attribute": "MSGCNT", "op": ">=", "value": BURST_THRESHOLD}]}
         if self.api("POST", "/api/v1/situations", body) is None:
             raise FleetError("%s refused the situation" % self.name)
+
+    def service_series(self):
+        """The label sets of zep_messages_total in the agent's /metrics; -1
+        when it did not answer."""
+        code, text = http("GET", self.url("/metrics?name=zep_messages_total"),
+                          auth=self.fleet.tls.basic)
+        if code != 200:
+            return -1
+        return sum(1 for line in text.splitlines() if line.startswith("zep_messages_total{"))
 
     def situation_state(self):
         for s in (self.api("GET", "/api/v1/situations") or {}).get("situations", []):

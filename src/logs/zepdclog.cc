@@ -35,17 +35,31 @@ AXO_COUNTER_FAMILY(recordsDropped, "zep_records_dropped_total",
                    "Held metric lines dropped before their time, by reason (record_limit, "
                    "retention).",
                    {"reason"});
-AXO_COUNTER_FAMILY(svcMessages, "zep_messages_total", "Service messages counted.",
-                   {"subnode", "port", "operation", "msgloc"});
-AXO_COUNTER_FAMILY(svcFaults, "zep_faults_total", "Service messages that carried a fault.",
-                   {"subnode", "port", "operation", "msgloc"});
-AXO_HISTOGRAM_FAMILY(svcElapsed, "zep_elapsed_seconds",
-                     "Elapsed time of request-response service messages.",
-                     (std::vector<std::string>{"subnode", "port", "operation", "msgloc"}),
-                     axo::metrics::LatencyBuckets());
-AXO_HISTOGRAM_FAMILY(svcLength, "zep_message_length_bytes", "Length of service messages.",
-                     (std::vector<std::string>{"subnode", "port", "operation", "msgloc"}),
-                     axo::metrics::SizeBuckets());
+// The per-service families: bounded (labels chosen by the operator,
+// capped, expired), updated under metricsLogListLock, which their expiry
+// takes too. The histograms never carry the message location.
+axo::metrics::Family& svcMessages = axo::metrics::DefineBounded(
+    axo::metrics::Kind::kCounter, "zep_messages_total", "Service messages counted.",
+    {"subnode", "port", "operation", "msgloc"});
+axo::metrics::Family& svcFaults = axo::metrics::DefineBounded(
+    axo::metrics::Kind::kCounter, "zep_faults_total", "Service messages that carried a fault.",
+    {"subnode", "port", "operation", "msgloc"});
+axo::metrics::Family& svcElapsed =
+    axo::metrics::DefineBounded(axo::metrics::Kind::kHistogram, "zep_elapsed_seconds",
+                                "Elapsed time of request-response service messages.",
+                                {"subnode", "port", "operation"}, axo::metrics::LatencyBuckets());
+axo::metrics::Family& svcLength = axo::metrics::DefineBounded(
+    axo::metrics::Kind::kHistogram, "zep_message_length_bytes", "Length of service messages.",
+    {"subnode", "port", "operation"}, axo::metrics::SizeBuckets());
+const bool kWritersLockSet = [] {
+  axo::metrics::SetBoundedWritersLock([](const std::function<void()>& fn) {
+    OSB1_ScopedLock lock(&ZEPSHARED_agentData::metricsLogListLock, OSB1_BOUNDED);
+    if (!lock.held()) return false;
+    fn();
+    return true;
+  });
+  return true;
+}();
 
 // Records refused for their time: not a number, or before 2000.
 axo::metrics::Counter& badTime() {
@@ -67,20 +81,22 @@ void countRecord(ZEPIELEM_SvcInv* svc, const char* subnode, const zep_zepsmt_dat
   ZEPIELEM_SvcInv::Series local;
   ZEPIELEM_SvcInv::Series* s =
       row.msgloc >= 0 && row.msgloc < 4 ? &svc->series[row.msgloc] : &local;
-  if (s->messages == nullptr) {
-    const std::vector<std::string> labels = {
+  // The label values, made only when a handle needs a lookup.
+  auto values = [&] {
+    return std::vector<std::string>{
         Trimmed(subnode, std::strlen(subnode)), Trimmed(row.portname, sizeof(row.portname)),
         Trimmed(row.opname, sizeof(row.opname)), std::to_string(row.msgloc)};
-    s->messages = &svcMessages.counter(labels);
-    s->faults = &svcFaults.counter(labels);
-    s->elapsed = &svcElapsed.histogram(labels);
-    s->length = &svcLength.histogram(labels);
-  }
+  };
   // Every update runs under metricsLogListLock: the serialised updates.
-  s->messages->IncSerialized();
-  if (fault) s->faults->IncSerialized();
-  if (row.elpsdtime >= 0) s->elapsed->ObserveSerialized(row.elpsdtime / 1000.0);
-  if (row.msglength >= 0) s->length->ObserveSerialized(row.msglength);
+  // Each family is touched on every record, so that none of an operation's
+  // series expires while it is counted.
+  svcMessages.Use(&s->messages, values).counter.IncSerialized();
+  axo::metrics::Counter& faults = svcFaults.Use(&s->faults, values).counter;
+  if (fault) faults.IncSerialized();
+  axo::metrics::Histogram& elapsed = svcElapsed.Use(&s->elapsed, values).histogram;
+  if (row.elpsdtime >= 0) elapsed.ObserveSerialized(row.elpsdtime / 1000.0);
+  axo::metrics::Histogram& length = svcLength.Use(&s->length, values).histogram;
+  if (row.msglength >= 0) length.ObserveSerialized(row.msglength);
 }
 
 using SU = ZEPSTRUT_stringUtil;
@@ -360,6 +376,7 @@ int ZEPDCLOG_DCMetricsLogFile::processText(const char* line, size_t length, int3
   if (dc != nullptr && ml->timeSeconds > ZEPSHARED_agentData::dcaStartTime) dc->Increment(ml);
   ZEPIELEM_SvcInv* svc = svcInventory_.add(*ml);
   countRecord(svc, subnodeName_, row, ml->hasFault());
+  counted_ = true;
   const int32_t begin = svc->aggDataList().add(*ml)->begin;
   if (newest != nullptr && (newest->entry == nullptr || begin > newest->begin)) {
     newest->entry = svc;
@@ -371,6 +388,14 @@ int ZEPDCLOG_DCMetricsLogFile::processText(const char* line, size_t length, int3
     overLimit.IncSerialized();
   }
   return 0;
+}
+
+ZEPDCLOG_DCMetricsLogFile::~ZEPDCLOG_DCMetricsLogFile() {
+  if (!counted_) return;
+  const std::string subnode = Trimmed(subnodeName_, sizeof(subnodeName_));
+  for (axo::metrics::Family* f : {&svcMessages, &svcFaults, &svcElapsed, &svcLength}) {
+    f->RemoveWhere("subnode", subnode);
+  }
 }
 
 void ZEPDCLOG_DCMetricsLogFile::refuseRecord(const char* cause, const char* text) {

@@ -47,7 +47,10 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   // zero-filled, path fields set (see setMetricsLogFilename), no lines,
   // environment value 0, not registered.
   ZEPDCLOG_DCMetricsLogFile(const char* directory, const char* filename);
-  ~ZEPDCLOG_DCMetricsLogFile() override = default;
+  // The server's per-service metric series leave with it when it counted
+  // records (an object that only read a file's header, to find its server,
+  // leaves the server's series alone). Requires: metricsLogListLock.
+  ~ZEPDCLOG_DCMetricsLogFile() override;
 
   ZEPDCLOG_DCMetricsLogFile(const ZEPDCLOG_DCMetricsLogFile&) = delete;
   ZEPDCLOG_DCMetricsLogFile& operator=(const ZEPDCLOG_DCMetricsLogFile&) = delete;
@@ -224,6 +227,7 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   int32_t numFaults_ = 0;
   int32_t refusedRecords_ = 0;
   bool refusing_ = false;  // the last record line was refused
+  bool counted_ = false;   // a record was counted into the service metrics
   // The line a bulk deletion fetched ahead last, while it is held: the next
   // one is the line before it, one step from a line in the cache instead of
   // a walk from the oldest.

@@ -16,16 +16,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include "axo/metrics/metrics.h"
 #include "foundation/zeplelem.h"
 #include "foundation/zeprows.h"
 #include "foundation/zepstrut.h"
 #include "logs/zepadlst.h"
 
 class ZEPMELEM_MetricLine;
-namespace axo::metrics {
-class Counter;
-class Histogram;
-}  // namespace axo::metrics
 
 class ZEPIELEM_SvcInv : public ZEPLELEM_listElem {
  public:
@@ -72,13 +69,15 @@ class ZEPIELEM_SvcInv : public ZEPLELEM_listElem {
   // calcAggData, INTSTATUS for the inventory table.
   zep_zepinv_data_t row;
 
-  // The registry series of this operation per message location 0..3,
-  // looked up on the first record of each (see ZEPDCLOG processRecord).
+  // The registry series of this operation per message location 0..3, as
+  // the bounded families hand them out (axo/metrics/metrics.h): looked up on
+  // the first record of each and again when a series left (expired, or the
+  // labels changed) or the family has room for one folded into overflow.
   struct Series {
-    axo::metrics::Counter* messages = nullptr;
-    axo::metrics::Counter* faults = nullptr;
-    axo::metrics::Histogram* elapsed = nullptr;
-    axo::metrics::Histogram* length = nullptr;
+    axo::metrics::Family::Handle messages;
+    axo::metrics::Family::Handle faults;
+    axo::metrics::Family::Handle elapsed;
+    axo::metrics::Family::Handle length;
   };
   Series series[4];
 

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "axo/base/trk1.h"
+#include "axo/metrics/metrics.h"
 #include "logs/zepaelem.h"
 #include "logs/zeplogs_test_util.h"
 
@@ -197,6 +198,43 @@ TEST_F(ZepDcLogTest, TakingAFileIntoTheCacheNeverReplaces) {
   EXPECT_EQ(log.renameLogToTmpName(cached), -1);
   EXPECT_EQ(tmp_.read("install/ZEP/logs/ZEP.DCA.CACHE/ZEP.s1.metric.log.1060328134609000-CA"),
             header("server1"));
+}
+
+// The per-service series go with their server object, and only with one
+// that counted records (the list makes one per file to find its server).
+TEST_F(ZepDcLogTest, AServerThatGoesTakesItsServiceSeriesAlong) {
+  auto seriesOf = [](const std::string& subnode) {
+    const std::string text = axo::metrics::Expose(
+        axo::metrics::Format::kPrometheus, {"zep_messages_total", "zep_message_length_bytes"});
+    int n = 0;
+    for (size_t at = 0; (at = text.find("subnode=\"" + subnode + "\"", at)) != text.npos; ++at) ++n;
+    return n;
+  };
+  feed(header("server1") + lines({record(2, kOldMillis), record(1, kOldMillis, 10, "P", "op2")}));
+  ZEPDCLOG_DCMetricsLogFile other("", "ZEP.s2.metric.log");
+  std::istringstream in(header("server2") + lines({record(2, kOldMillis)}));
+  for (std::string line; std::getline(in, line);) {
+    other.processLine("", line.c_str(), static_cast<int32_t>(fakeTime()), 30000, 30000, nullptr);
+  }
+  auto trimmed = [](std::string name) { return name.substr(0, name.find_last_not_of(' ') + 1); };
+  const std::string s1 = trimmed(log_->getSubnodeName()), s2 = trimmed(other.getSubnodeName());
+  ASSERT_NE(s1, s2);
+  const int before = seriesOf(s1);
+  EXPECT_GT(before, 0);
+  {
+    std::filesystem::create_directories(cacheDir());
+    writeLog("ZEP.DCA.CACHE/probe", header("server1") + lines({record(2, kOldMillis)}));
+    ZEPDCLOG_DCMetricsLogFile probe("", "ZEP.s1.metric.log");
+    ZEP_FILE file;
+    char line[ZEPDCLOG_DCMetricsLogFile::LINE_SIZE];
+    ASSERT_EQ(probe.readLogForSubnodeName((cacheDir() + "/probe").c_str(), &file, line), 0);
+    ZEPPORT::zep_close(&file);
+    ASSERT_EQ(trimmed(probe.getSubnodeName()), s1);
+  }
+  EXPECT_EQ(seriesOf(s1), before);
+  log_.reset();
+  EXPECT_EQ(seriesOf(s1), 0);
+  EXPECT_GT(seriesOf(s2), 0);
 }
 
 }  // namespace
