@@ -476,10 +476,14 @@ void ZEPDCLOG_DCMetricsLogFile::insert(ZEPMELEM_MetricLine* line, ZEPMELEM_Metri
   while (before != nullptr && before->isNewerThan(*line)) before = next(before);
   lines_.insert_before(line, before);
   if (line->hasFault()) ++numFaults_;
+  const uint8_t slot = static_cast<uint8_t>(inserted_++ % BULK_DELETE_LOOK_AHEAD);
+  if (recent_[slot] != nullptr) recent_[slot]->laterLine = line;
+  recent_[slot] = line;
+  line->recentSlot = slot;
 }
 
 void ZEPDCLOG_DCMetricsLogFile::deleteMetric(ZEPMELEM_MetricLine* line) {
-  if (line == fetchedAhead_) fetchedAhead_ = nullptr;
+  if (recent_[line->recentSlot] == line) recent_[line->recentSlot] = nullptr;
   if (line->hasFault()) --numFaults_;
   lines_.remove(line);
   delete line;
@@ -488,29 +492,22 @@ void ZEPDCLOG_DCMetricsLogFile::deleteMetric(ZEPMELEM_MetricLine* line) {
 bool ZEPDCLOG_DCMetricsLogFile::deleteOldestMetric(bool forReuse) {
   ZEPMELEM_MetricLine* oldest = back();
   if (oldest == nullptr) return false;
+  const ZEPMELEM_MetricLine* later = oldest->laterLine;
   deleteMetric(oldest);
   // The oldest lines were read long ago and have left the processor's
   // caches. At the record limit one goes per record read, and its storage
   // serves the next line: the whole of the line a few deletions ahead is
   // fetched, hidden behind the records read meanwhile. Deleted in bulk, one
   // after the other, a line's storage serves a line much later: only the
-  // links are fetched, further ahead, each line one step from the one
-  // fetched before.
+  // links are fetched, further ahead: those of the line laterLine names, as
+  // a walk of the links would wait on memory at every step.
   if (forReuse) {
     const ZEPMELEM_MetricLine* ahead = back();
     for (int i = 0; i < DELETE_LOOK_AHEAD && ahead != nullptr; ++i) ahead = previous(ahead);
     if (ahead != nullptr) ahead->prefetch();
     return true;
   }
-  ZEPMELEM_MetricLine* ahead = fetchedAhead_;
-  if (ahead != nullptr) {
-    ahead = previous(ahead);
-  } else {
-    ahead = back();
-    for (int i = 0; i < BULK_DELETE_LOOK_AHEAD && ahead != nullptr; ++i) ahead = previous(ahead);
-  }
-  fetchedAhead_ = ahead;
-  if (ahead != nullptr) __builtin_prefetch(ahead, 1);
+  if (later != nullptr) __builtin_prefetch(later, 1);
   return true;
 }
 

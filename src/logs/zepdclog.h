@@ -144,7 +144,7 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   // a line ahead into the processor's cache: with `forReuse` (a new line is
   // made for each one deleted, in that storage) the whole line
   // DELETE_LOOK_AHEAD places before it, otherwise the links of the line
-  // about BULK_DELETE_LOOK_AHEAD places before it.
+  // inserted BULK_DELETE_LOOK_AHEAD lines after it.
   bool deleteOldestMetric(bool forReuse = false);
 
   // The lines not yet handed to history, newest first; null at the end.
@@ -228,10 +228,11 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   int32_t refusedRecords_ = 0;
   bool refusing_ = false;  // the last record line was refused
   bool counted_ = false;   // a record was counted into the service metrics
-  // The line a bulk deletion fetched ahead last, while it is held: the next
-  // one is the line before it, one step from a line in the cache instead of
-  // a walk from the oldest.
-  ZEPMELEM_MetricLine* fetchedAhead_ = nullptr;
+  // The last BULK_DELETE_LOOK_AHEAD lines inserted that are still held,
+  // by insertion count modulo its size (null once deleted): each new line
+  // becomes the laterLine of the line inserted that many before it.
+  ZEPMELEM_MetricLine* recent_[BULK_DELETE_LOOK_AHEAD] = {};
+  uint32_t inserted_ = 0;
   zep_zepsmt_data_t headerRow_;
   bool headerRowValid_ = false;
 };

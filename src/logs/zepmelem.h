@@ -85,8 +85,14 @@ class ZEPMELEM_MetricLine : public ZEPLELEM_listElem {
   int32_t timeSeconds = 0;                 // message time: seconds ...
   int32_t timeMillis = 0;                  // ... and milliseconds; the sort key
   uint8_t addedToHistory = 0;              // 1 once handed to history
+  uint8_t recentSlot = 0;                  // the server's use (see laterLine)
   zep_zepflct_data_t* faultRow = nullptr;  // owned; null without a fault
-  zep_zepsmt_data_t metricsRow;            // the ready ZEPSMT row
+  // A line of the same server read some lines after this one, or null: a
+  // bulk deletion fetches it while it deletes this one, without walking the
+  // links. A hint only: it may be a line since deleted, and is never read
+  // through, only fetched.
+  ZEPMELEM_MetricLine* laterLine = nullptr;
+  zep_zepsmt_data_t metricsRow;  // the ready ZEPSMT row
 };
 
 #endif  // ZEP_LOGS_ZEPMELEM_H_

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <sstream>
+#include <thread>
 
 #include "axo/base/trk1.h"
 #include "axo/metrics/metrics.h"
@@ -126,6 +127,29 @@ TEST_F(ZepDcLogTest, LinesAreKeptNewestFirstAndLimitsDropTheOldestLineAndWholeWi
   EXPECT_EQ(log_->svcInventory().getNumAggDataBuckets(), 3);
   feed(record(0, kOldMillis + 300000, 1, "P", "X"), 30000, 3);
   EXPECT_EQ(log_->svcInventory().getNumAggDataBuckets(), 1);
+}
+
+TEST_F(ZepDcLogTest, LinesDeletedInAnyOrderLeaveTheRestWhole) {
+  // Late arrivals go at once under the limit of 4; a thread that makes no
+  // lines (a sampler) deletes two, which frees their storage; more records
+  // come. The server remembers the lines it inserted lately: a deleted one
+  // must never be written to again (valgrind or a sanitizer sees it).
+  std::vector<std::string> records;
+  for (int i = 0; i < 20; ++i) records.push_back(record(0, kOldMillis + 100000 - i * 1000));
+  for (int i = 1; i <= 20; ++i) records.push_back(record(1, kOldMillis + 100000 + i * 1000));
+  feed(header("server1") + lines(records), 4);
+  std::thread([this] {
+    log_->deleteOldestMetric();
+    log_->deleteOldestMetric();
+  }).join();
+  EXPECT_EQ(held(), (Held{{kOldMillis + 120000, 1}, {kOldMillis + 119000, 1}}));
+  records.clear();
+  for (int i = 1; i <= 16; ++i) records.push_back(record(2, kOldMillis + 120000 + i * 1000));
+  feed(lines(records), 4);
+  EXPECT_EQ(held(), (Held{{kOldMillis + 136000, 2},
+                          {kOldMillis + 135000, 2},
+                          {kOldMillis + 134000, 2},
+                          {kOldMillis + 133000, 2}}));
 }
 
 // The subnode name is a server's identity towards the framework: a change of
