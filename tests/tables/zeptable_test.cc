@@ -30,10 +30,6 @@ TEST(ZepTableTest, ColumnsAreDescribedAndComparedByTheirType) {
     EXPECT_EQ(ZEPTABLE_RC_BAD_COLUMN, object->GetColumnInfo(&info, index));
     EXPECT_STREQ("untouched", info.name);
   }
-  ColumnInfo last;
-  ASSERT_EQ(0u, object->GetColumnInfo(&last, object->NumColumns() - 1));
-  EXPECT_STREQ("sitname", last.name);
-  EXPECT_EQ(312, last.offset);
 
   zep_zepmatt_data_t row;
   std::memset(&row, ' ', sizeof row);

@@ -95,14 +95,8 @@ TEST(OperatorApiParams, BadValuesAreRefusedWithTheirReason) {
   EXPECT_EQ(h.limit, axo::api::kDefaultHistoryLimit);
   const axo::Status badTime = axo::api::ParseHistoryQuery("T", {{"to", "2026-13-01"}}, 0, &h, &csv);
   EXPECT_EQ(badTime.message().rfind("bad time for to: '2026-13-01'", 0), 0u) << badTime.message();
-  EXPECT_FALSE(axo::api::ParseHistoryQuery("T", {{"limit", "100001"}}, 0, &h, &csv).ok());
 
-  long long since = 0;
-  EXPECT_FALSE(axo::api::ParseSince({{"since", "-1"}}, &since).ok());
   std::string command;
-  ASSERT_TRUE(axo::api::ParseCommand(R"({"command": "json"})", "", &command).ok());
-  EXPECT_EQ(command, "json");
-  EXPECT_FALSE(axo::api::ParseCommand("{\"command\": ", "", &command).ok());
   EXPECT_FALSE(axo::api::ParseCommand("\r\n", "text/plain", &command).ok());
   std::vector<std::string> words;
   EXPECT_FALSE(axo::api::ParseManagerWords(R"({"words": "STOP"})", &words).ok());
