@@ -174,34 +174,32 @@ void Dashboard(const httplib::Request& req, httplib::Response& res) {
 }
 
 constexpr Route kRoutes[] = {
-    {"GET", "/healthz", "/healthz", "/healthz", false, false,
+    {"GET", "/healthz", "/healthz", true, false, false,
      "liveness: each periodic part's last round; 503 when one is stuck", Health},
-    {"GET", "/metrics", "/metrics", "/metrics", false, true,
+    {"GET", "/metrics", "/metrics", true, false, true,
      "the metrics in the Prometheus text format or OpenMetrics", Metrics},
-    {"GET", "/", "/", nullptr, false, false, "the dashboard", Dashboard},
-    {"GET", "/ui/{file}", R"(/ui/([A-Za-z0-9_.-]{1,64}))", nullptr, false, false,
+    {"GET", "/", "/", false, false, false, "the dashboard", Dashboard},
+    {"GET", "/ui/{file}", R"(/ui/([A-Za-z0-9_.-]{1,64}))", false, false, false,
      "the dashboard's files", Dashboard},
-    {"GET", "/api/v1/agent", "/api/v1/agent", "/api/v1/agent", false, false,
-     "identity, start time, subnodes", Agent},
-    {"GET", "/api/v1/subnodes", "/api/v1/subnodes", "/api/v1/subnodes", false, false,
-     "registered subnodes", Subnodes},
-    {"GET", "/api/v1/tables", "/api/v1/tables", "/api/v1/tables", false, true,
-     "the table catalogue", Tables},
-    {"GET", "/api/v1/tables/{table}", R"(/api/v1/tables/([A-Za-z0-9_]{1,32}))",
-     "/api/v1/tables/{table}", false, true, "one sample of a table", QueryTable},
-    {"GET", "/api/v1/history/{table}", R"(/api/v1/history/([A-Za-z0-9_]{1,32}))",
-     "/api/v1/history/{table}", false, true, "stored history of a table", QueryHistory},
-    {"POST", "/api/v1/actions", "/api/v1/actions", "/api/v1/actions", true, true,
-     "runs a take-action command", Action},
-    {"POST", "/api/v1/manager", "/api/v1/manager", "/api/v1/manager", true, false,
-     "a manager command", Manager},
-    {"GET", "/api/v1/situations", "/api/v1/situations", "/api/v1/situations", false, false,
+    {"GET", "/api/v1/agent", "/api/v1/agent", true, false, false, "identity, start time, subnodes",
+     Agent},
+    {"GET", "/api/v1/subnodes", "/api/v1/subnodes", true, false, false, "registered subnodes",
+     Subnodes},
+    {"GET", "/api/v1/tables", "/api/v1/tables", true, false, true, "the table catalogue", Tables},
+    {"GET", "/api/v1/tables/{table}", R"(/api/v1/tables/([A-Za-z0-9_]{1,32}))", true, false, true,
+     "one sample of a table", QueryTable},
+    {"GET", "/api/v1/history/{table}", R"(/api/v1/history/([A-Za-z0-9_]{1,32}))", true, false, true,
+     "stored history of a table", QueryHistory},
+    {"POST", "/api/v1/actions", "/api/v1/actions", true, true, true, "runs a take-action command",
+     Action},
+    {"POST", "/api/v1/manager", "/api/v1/manager", true, true, false, "a manager command", Manager},
+    {"GET", "/api/v1/situations", "/api/v1/situations", true, false, false,
      "situations with their state", Situations},
-    {"POST", "/api/v1/situations", "/api/v1/situations", "/api/v1/situations", true, true,
-     "creates a situation", CreateSituation},
-    {"DELETE", "/api/v1/situations/{name}", R"(/api/v1/situations/([^/]{1,64}))",
-     "/api/v1/situations/{name}", true, true, "deletes a situation", DeleteSituation},
-    {"GET", "/api/v1/events", "/api/v1/events", "/api/v1/events", false, false,
+    {"POST", "/api/v1/situations", "/api/v1/situations", true, true, true, "creates a situation",
+     CreateSituation},
+    {"DELETE", "/api/v1/situations/{name}", R"(/api/v1/situations/([^/]{1,64}))", true, true, true,
+     "deletes a situation", DeleteSituation},
+    {"GET", "/api/v1/events", "/api/v1/events", true, false, false,
      "the event log after an event id", Events},
 };
 
@@ -234,12 +232,12 @@ const Route* FindRoute(const std::string& method, const std::string& path) {
 
 std::string RouteLabel(const std::string& path) {
   for (const Route& r : kRoutes) {
-    if (r.label == nullptr) continue;
-    const std::string_view label(r.label);
+    if (!r.labelled) continue;
+    const std::string_view label(r.pattern);
     const size_t variable = label.find('{');
     if (variable == std::string_view::npos ? path == label
                                            : path.starts_with(label.substr(0, variable))) {
-      return r.label;
+      return r.pattern;
     }
   }
   return "other";

@@ -1,6 +1,7 @@
 // The operator API's routes: one table, each entry a method, the path as
-// operators read it, the expression that matches it, its metrics label,
-// whether it changes the agent's state, a line of help and the handler.
+// operators read it, the expression that matches it, whether the path
+// labels its requests on metrics, whether it changes the agent's state,
+// whether it waits for the agent's data, a line of help and the handler.
 // Registration, the route label of zep_api_requests_total and the token
 // check all come from it; the README's route table and the dashboard's
 // calls are checked against it.
@@ -20,9 +21,10 @@ struct Route {
   const char* method;   // "GET", "POST" or "DELETE"
   const char* pattern;  // as operators read it: "/api/v1/tables/{table}"
   const char* match;    // the path's regular expression; groups feed the handler
-  // The route label of zep_api_requests_total (a pattern: bounded), or null
-  // when the route is counted as "other" (the dashboard's files).
-  const char* label;
+  // Counted under its own pattern in the route label of
+  // zep_api_requests_total (bounded); false: counted as "other" (the
+  // dashboard's files).
+  bool labelled;
   // Changes the agent's state: needs the bearer token (axo/api/access.h),
   // is refused to other sites, and is never a GET.
   bool changes;
