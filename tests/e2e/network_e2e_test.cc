@@ -127,8 +127,7 @@ TEST(NetworkExample, PrometheusScrapesWithAClientCertificateAndNotWithoutOne) {
         "peer did not return a certificate"},
        {"other-ca", "prometheus.crt\n      key_file: prometheus.key",
         "../other/prometheus.crt\n      key_file: ../other/prometheus.key",
-        "certificate verify failed"},
-       kOldTls});
+        "certificate verify failed"}});  // (TLS 1.1: refused in the password run)
 }
 
 }  // namespace
