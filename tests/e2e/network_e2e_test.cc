@@ -33,14 +33,6 @@ TEST(NetworkExample, TheReadmeQuotesTheExampleFilesAsTheyAre) {
   }
 }
 
-// The first value of an instant query, or "" when there is none.
-std::string Query(int port, const std::string& expr) {
-  HttpReply r = Http(port, "GET", "/api/v1/query?query=" + UrlEncode(expr));
-  json j = json::parse(r.body, nullptr, false);
-  if (!j.is_object() || j["status"] != "success" || j["data"]["result"].empty()) return "";
-  return j["data"]["result"][0]["value"][1].get<std::string>();
-}
-
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
   const size_t at = text.find(from);
   return at == std::string::npos ? text : text.replace(at, from.size(), to);
@@ -99,17 +91,17 @@ void RunExample(const std::string& web_config, const std::vector<std::string>& c
 
   // Real time: Prometheus scrapes every second on its own clock.
   const auto all_scraped = [&] {
-    if (Query(promPort, "zep_records_read_total{job=\"zepagent\"}") != "240") return false;
+    if (PromQuery(promPort, "zep_records_read_total{job=\"zepagent\"}") != "240") return false;
     for (const FailingJob& f : failing) {
-      if (Query(promPort, std::string("up{job=\"") + f.name + "\"}") != "0") return false;
+      if (PromQuery(promPort, std::string("up{job=\"") + f.name + "\"}") != "0") return false;
     }
     return true;
   };
-  ASSERT_TRUE(Eventually(90, all_scraped)) << Query(promPort, "zep_records_read_total") << "\n"
-                                           << Query(promPort, "up") << "\n"
+  ASSERT_TRUE(Eventually(90, all_scraped)) << PromQuery(promPort, "zep_records_read_total") << "\n"
+                                           << PromQuery(promPort, "up") << "\n"
                                            << prometheus.Err() << "\n"
                                            << agent.Trace();
-  EXPECT_EQ(Query(promPort, "up{job=\"zepagent\"}"), "1");
+  EXPECT_EQ(PromQuery(promPort, "up{job=\"zepagent\"}"), "1");
   const std::string trace = agent.Trace();
   for (const FailingJob& f : failing) {
     EXPECT_NE(trace.find(f.traced), std::string::npos) << f.name << " not traced:\n" << trace;
@@ -135,8 +127,7 @@ TEST(NetworkExample, PrometheusScrapesWithAClientCertificateAndNotWithoutOne) {
         "peer did not return a certificate"},
        {"other-ca", "prometheus.crt\n      key_file: prometheus.key",
         "../other/prometheus.crt\n      key_file: ../other/prometheus.key",
-        "certificate verify failed"},
-       kOldTls});
+        "certificate verify failed"}});  // (TLS 1.1: refused in the password run)
 }
 
 }  // namespace

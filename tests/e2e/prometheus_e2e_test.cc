@@ -15,14 +15,6 @@ using namespace e2e;
 const char* const kPromtool = "/usr/bin/promtool";
 const char* const kPrometheus = "/usr/bin/prometheus";
 
-// The first value of an instant query, or "" when there is none.
-std::string Query(int port, const std::string& expr) {
-  e2e::HttpReply r = e2e::Http(port, "GET", "/api/v1/query?query=" + e2e::UrlEncode(expr));
-  json j = json::parse(r.body, nullptr, false);
-  if (!j.is_object() || j["status"] != "success" || j["data"]["result"].empty()) return "";
-  return j["data"]["result"][0]["value"][1].get<std::string>();
-}
-
 // A Prometheus server on `promPort` that scrapes the agent on `agentPort`
 // every second, its files under `dir`.
 e2e::Child StartPrometheus(const std::string& dir, int agentPort, int promPort) {
@@ -70,13 +62,13 @@ TEST(PrometheusEndToEnd, PrometheusScrapesEveryRecordAndPromtoolAcceptsOddNames)
   // Real time: Prometheus scrapes every second on its own clock.
   ASSERT_TRUE(e2e::Eventually(90,
                               [&] {
-                                return Query(promPort, "sum(zep_messages_total)") ==
+                                return PromQuery(promPort, "sum(zep_messages_total)") ==
                                        std::to_string(450 + odd.size());
                               }))
-      << Query(promPort, "sum(zep_messages_total)") << "\n"
+      << PromQuery(promPort, "sum(zep_messages_total)") << "\n"
       << prometheus.Err();
   const std::string p90 =
-      Query(promPort, "histogram_quantile(0.9, sum by (le) (zep_elapsed_seconds_bucket))");
+      PromQuery(promPort, "histogram_quantile(0.9, sum by (le) (zep_elapsed_seconds_bucket))");
   ASSERT_FALSE(p90.empty());
   // The simulator's elapsed times lie between 1 ms and 500 ms.
   EXPECT_GT(std::stod(p90), 0.1);
@@ -127,7 +119,7 @@ TEST(PrometheusEndToEnd, OverflowAndExpiryKeepRatesWholeAndABadReloadChangesNoth
       << agent.Get("/metrics").body;
   EXPECT_EQ(present(), 6);
   ASSERT_TRUE(e2e::Eventually(30, [&] {
-    return !Query(promPort, "zep_messages_total" + overflow).empty();
+    return !PromQuery(promPort, "zep_messages_total" + overflow).empty();
   })) << prometheus.Err();
   const double start = static_cast<double>(time(nullptr));  // Prometheus scrapes by now
 

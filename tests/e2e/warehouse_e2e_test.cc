@@ -1,8 +1,7 @@
 // Many agents, one warehouse: a real PostgreSQL server and three real agents,
 // each on its own install directory fed by its own simulator, all writing
 // at once. One agent and then the server restart in the middle; every
-// record of every agent is stored exactly once, and each agent's history
-// route answers from the warehouse.
+// record of every agent is stored exactly once.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -60,12 +59,7 @@ TEST(WarehouseEndToEnd, ThreeAgentsStoreEveryRecordOnceThroughRestarts) {
   std::set<std::string> found;
   for (std::string line; std::getline(stored, line);) found.insert(line);
   EXPECT_EQ(found, written);
-
-  for (auto& agent : agents) {
-    e2e::json answer = agent->GetJson("/api/v1/history/ZEPSMT?limit=100000");
-    ASSERT_TRUE(answer.is_object()) << agent->Get("/api/v1/history/ZEPSMT").body;
-    EXPECT_EQ(answer["count"].get<size_t>(), total);
-  }
+  // (The history route on PostgreSQL: AxoHistoryTest/Postgres in tests/axo/history.)
 }
 
 }  // namespace

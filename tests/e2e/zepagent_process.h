@@ -105,6 +105,15 @@ class Agent {
   int port_ = 0;
 };
 
+// The first value of Prometheus's instant query `expr` on `port`, or ""
+// when there is none.
+inline std::string PromQuery(int port, const std::string& expr) {
+  HttpReply r = Http(port, "GET", "/api/v1/query?query=" + UrlEncode(expr));
+  json j = json::parse(r.body, nullptr, false);
+  if (!j.is_object() || j["status"] != "success" || j["data"]["result"].empty()) return "";
+  return j["data"]["result"][0]["value"][1].get<std::string>();
+}
+
 // Runs zepdcsim to completion with `args`.
 // A run that compares aggregation windows holds the agent and the simulator
 // on a clock 2 s into a 5-minute window, so that no window ends within the
