@@ -70,8 +70,7 @@ TEST_F(AccessTest, ReadsNeedAUserChangesTheTokenAndNeitherComesFromElsewhere) {
       // Reads: a user's credentials, or the token.
       {"GET", "/metrics", {}, 401},
       {"GET", "/metrics", {kAlice}, 200},
-      {"GET", "/", {kAlice}, 200},
-      {"GET", "/metrics", {"Authorization: Basic YWxpY2U6U2VjcmV0"}, 401},  // alice:Secret
+      // (Wrong passwords: web_config_test.cc, and the network example end to end.)
       {"GET", "/metrics", {"Authorization: Basic Ym9iOnNlY3JldA=="}, 401},  // bob:secret
       {"GET", "/metrics", {kToken}, 200},
       {"GET", "/no/such/path", {}, 401},

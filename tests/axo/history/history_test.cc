@@ -286,7 +286,6 @@ TEST_F(AxoHistorySqliteTest, AFullDiskWritesEachSampleWholeWhenSpaceReturns) {
   ASSERT_EQ(c.CollectOnce(1000000), kRows);
   EXPECT_EQ(Sql("SELECT typeof(SMALL), typeof(BIG) FROM AXOSMP LIMIT 1"), "integer|integer");
   EXPECT_EQ(Sql("PRAGMA journal_mode"), "wal");
-  std::string error;
   ASSERT_TRUE(Ok(c.ExecForTesting("PRAGMA max_page_count=" + Sql("PRAGMA page_count"))));
   TRK1_Capture trace;
   for (TestRow& r : sampled_.rows) r.big = 2;
