@@ -67,6 +67,10 @@ struct Term {
 };
 std::string i32(int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
 std::string i16(int16_t v) { return std::string(reinterpret_cast<const char*>(&v), 2); }
+Term eq(const char* column, const std::string& value) {
+  return {column, FQX1_EQ, FQX1_CSTRING, value};
+}
+Term num(const char* column, short oper, int32_t v) { return {column, oper, FQX1_INTEGER, i32(v)}; }
 
 // Adds `t` as the framework would, without checking its shape; the value
 // must outlive the request.
@@ -84,51 +88,28 @@ TEST_F(SituationsZepmattTest, ConditionsRegisterTheSituationForTheObjectsLife) {
     std::string expected;  // "" when nothing may be registered
     int sampleType = AXO_SAMPLE_SITUATION;
   };
-  const Term limit10{"MSGCNT", FQX1_GE, FQX1_INTEGER, i32(10)};
+  const Term limit10 = num("MSGCNT", FQX1_GE, 10);
   const Case cases[] = {
       // Without an OPNAME condition every operation counts.
-      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "*"},
-        {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "OrderPort"},
-        {"TMINT", FQX1_EQ, FQX1_INTEGER, i32(45)},
-        limit10},
+      {{eq("RMIPADDR", "*"), eq("PORTNAME", "OrderPort"), num("TMINT", FQX1_EQ, 45), limit10},
        0,
        "*|OrderPort|*|60|45|10|1"},
-      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "10.0.0.1"},
-        {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "*"},
-        {"OPNAME", FQX1_EQ, FQX1_CSTRING, ""},
-        {"TMINT", FQX1_EQ, FQX1_SMALL, i16(100)},
-        {"MSGCNT", FQX1_GT, FQX1_INTEGER, i32(3)}},
+      {{eq("RMIPADDR", "10.0.0.1"), eq("PORTNAME", "*"), eq("OPNAME", ""),
+        Term{"TMINT", FQX1_EQ, FQX1_SMALL, i16(100)}, num("MSGCNT", FQX1_GT, 3)},
        0,
        "10.0.0.1|*|*|120|100|3|0"},
-      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "*"},
-        {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "*"},
-        {"TMINT", FQX1_EQ, FQX1_INTEGER, i32(90)},
-        {"MSGCNT", FQX1_LT, FQX1_CSTRING, "4"}},
+      {{eq("RMIPADDR", "*"), eq("PORTNAME", "*"), num("TMINT", FQX1_EQ, 90),
+        Term{"MSGCNT", FQX1_LT, FQX1_CSTRING, "4"}},
        0,
        "*|*|*|90|90|4|2"},
       // Address, service and interval are required; the request's interval is no stand-in.
-      {{{"PORTNAME", FQX1_EQ, FQX1_CSTRING, "P"},
-        {"TMINT", FQX1_EQ, FQX1_INTEGER, i32(60)},
-        limit10},
-       0,
-       ""},
-      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "*"},
-        {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "P"},
-        limit10},
-       60,
-       ""},
-      {{{"MSGCNT", FQX1_LE, FQX1_SMALL, i16(5)}}, 60, "", 0},  // not a situation request
-      {{{"TMINT", FQX1_EQ, FQX1_INTEGER, i32(60)}, {"MSGCNT", FQX1_EQ, FQX1_INTEGER, i32(10)}},
-       0,
-       ""},  // no comparator
-      {{{"TMINT", FQX1_EQ, FQX1_INTEGER, i32(60).substr(0, 1)}, limit10},
-       0,
-       ""},  // a value shorter than its type
-      {{{"PORTNAME", FQX1_NE, FQX1_CSTRING, "A"}, limit10}, 60, ""},  // only "=" selects messages
-      {{{"PORTNAME", FQX1_EQ, FQX1_CSTRING, "A"},
-        {"MSGCNT", FQX1_GE, FQX1_INTEGER, i32(1), FQX1_OR}},
-       60,
-       ""},
+      {{eq("PORTNAME", "P"), num("TMINT", FQX1_EQ, 60), limit10}, 0, ""},
+      {{eq("RMIPADDR", "*"), eq("PORTNAME", "P"), limit10}, 60, ""},
+      {{{"MSGCNT", FQX1_LE, FQX1_SMALL, i16(5)}}, 60, "", 0},            // not a situation request
+      {{num("TMINT", FQX1_EQ, 60), num("MSGCNT", FQX1_EQ, 10)}, 0, ""},  // no comparator
+      {{{"TMINT", FQX1_EQ, FQX1_INTEGER, i32(60).substr(0, 1)}, limit10}, 0, ""},  // too short
+      {{{"PORTNAME", FQX1_NE, FQX1_CSTRING, "A"}, limit10}, 60, ""},  // only "=" selects
+      {{eq("PORTNAME", "A"), {"MSGCNT", FQX1_GE, FQX1_INTEGER, i32(1), FQX1_OR}}, 60, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
