@@ -28,17 +28,9 @@ class SituationsCounterTest : public ::testing::Test {
   ZEPDCMC_MessageCounter::EventSink previous_ = nullptr;
 };
 
-// (Rounding up to whole cells: the registration tests of situations.)
-TEST_F(SituationsCounterTest, IntervalIsNormalisedAndBoundedByADay) {
-  EXPECT_EQ(ZEPDCMC_MessageCounter::normalizeInterval(-5), 60);
-  EXPECT_EQ(ZEPDCMC_MessageCounter::normalizeInterval(INT32_MAX), 2147483670LL);  // no wrap
-  EXPECT_TRUE(ZEPDCMC_MessageCounter::isAcceptableInterval(86400));
-  EXPECT_FALSE(ZEPDCMC_MessageCounter::isAcceptableInterval(86401));
-}
-
 // Each case counts counts[i] messages before tick i + 1 and expects the
 // pushed events as "tick:+sum" (became true) or "tick:-sum" (became false).
-TEST_F(SituationsCounterTest, WindowOfTheLastCompleteCellsAgainstTheComparator) {
+TEST_F(SituationsCounterTest, IntervalsAndTheWindowOfTheLastCompleteCellsAgainstTheComparator) {
   struct Case {
     int32_t interval, limit;
     uint8_t comparator;  // 0 >, 1 >=, 2 <, 3 <=, others never true
@@ -77,6 +69,11 @@ TEST_F(SituationsCounterTest, WindowOfTheLastCompleteCellsAgainstTheComparator) 
     }
     EXPECT_EQ(seen, c.events);
   }
+  // An interval is at least a minute, at most a day, and does not wrap.
+  EXPECT_EQ(ZEPDCMC_MessageCounter::normalizeInterval(-5), 60);
+  EXPECT_EQ(ZEPDCMC_MessageCounter::normalizeInterval(INT32_MAX), 2147483670LL);
+  EXPECT_TRUE(ZEPDCMC_MessageCounter::isAcceptableInterval(86400));
+  EXPECT_FALSE(ZEPDCMC_MessageCounter::isAcceptableInterval(86401));
 }
 
 }  // namespace
