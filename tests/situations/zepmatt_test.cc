@@ -5,13 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "axo/process/axo.h"
 #include "axo/requests/request.h"
 #include "axo/tables/vexor.h"
 #include "runtime/zepdisp.h"
+#include "runtime/zepmain.h"
 #include "situations/zepdc.h"
 #include "situations/zepdcmc.h"
 #include "situations/zeppelem.h"
@@ -67,6 +70,10 @@ struct Term {
 };
 std::string i32(int32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
 std::string i16(int16_t v) { return std::string(reinterpret_cast<const char*>(&v), 2); }
+Term eq(const char* column, const std::string& value) {
+  return {column, FQX1_EQ, FQX1_CSTRING, value};
+}
+Term num(const char* column, short oper, int32_t v) { return {column, oper, FQX1_INTEGER, i32(v)}; }
 
 // Adds `t` as the framework would, without checking its shape; the value
 // must outlive the request.
@@ -84,51 +91,28 @@ TEST_F(SituationsZepmattTest, ConditionsRegisterTheSituationForTheObjectsLife) {
     std::string expected;  // "" when nothing may be registered
     int sampleType = AXO_SAMPLE_SITUATION;
   };
-  const Term limit10{"MSGCNT", FQX1_GE, FQX1_INTEGER, i32(10)};
+  const Term limit10 = num("MSGCNT", FQX1_GE, 10);
   const Case cases[] = {
       // Without an OPNAME condition every operation counts.
-      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "*"},
-        {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "OrderPort"},
-        {"TMINT", FQX1_EQ, FQX1_INTEGER, i32(45)},
-        limit10},
+      {{eq("RMIPADDR", "*"), eq("PORTNAME", "OrderPort"), num("TMINT", FQX1_EQ, 45), limit10},
        0,
        "*|OrderPort|*|60|45|10|1"},
-      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "10.0.0.1"},
-        {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "*"},
-        {"OPNAME", FQX1_EQ, FQX1_CSTRING, ""},
-        {"TMINT", FQX1_EQ, FQX1_SMALL, i16(100)},
-        {"MSGCNT", FQX1_GT, FQX1_INTEGER, i32(3)}},
+      {{eq("RMIPADDR", "10.0.0.1"), eq("PORTNAME", "*"), eq("OPNAME", ""),
+        Term{"TMINT", FQX1_EQ, FQX1_SMALL, i16(100)}, num("MSGCNT", FQX1_GT, 3)},
        0,
        "10.0.0.1|*|*|120|100|3|0"},
-      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "*"},
-        {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "*"},
-        {"TMINT", FQX1_EQ, FQX1_INTEGER, i32(90)},
-        {"MSGCNT", FQX1_LT, FQX1_CSTRING, "4"}},
+      {{eq("RMIPADDR", "*"), eq("PORTNAME", "*"), num("TMINT", FQX1_EQ, 90),
+        Term{"MSGCNT", FQX1_LT, FQX1_CSTRING, "4"}},
        0,
        "*|*|*|90|90|4|2"},
       // Address, service and interval are required; the request's interval is no stand-in.
-      {{{"PORTNAME", FQX1_EQ, FQX1_CSTRING, "P"},
-        {"TMINT", FQX1_EQ, FQX1_INTEGER, i32(60)},
-        limit10},
-       0,
-       ""},
-      {{{"RMIPADDR", FQX1_EQ, FQX1_CSTRING, "*"},
-        {"PORTNAME", FQX1_EQ, FQX1_CSTRING, "P"},
-        limit10},
-       60,
-       ""},
-      {{{"MSGCNT", FQX1_LE, FQX1_SMALL, i16(5)}}, 60, "", 0},  // not a situation request
-      {{{"TMINT", FQX1_EQ, FQX1_INTEGER, i32(60)}, {"MSGCNT", FQX1_EQ, FQX1_INTEGER, i32(10)}},
-       0,
-       ""},  // no comparator
-      {{{"TMINT", FQX1_EQ, FQX1_INTEGER, i32(60).substr(0, 1)}, limit10},
-       0,
-       ""},  // a value shorter than its type
-      {{{"PORTNAME", FQX1_NE, FQX1_CSTRING, "A"}, limit10}, 60, ""},  // only "=" selects messages
-      {{{"PORTNAME", FQX1_EQ, FQX1_CSTRING, "A"},
-        {"MSGCNT", FQX1_GE, FQX1_INTEGER, i32(1), FQX1_OR}},
-       60,
-       ""},
+      {{eq("PORTNAME", "P"), num("TMINT", FQX1_EQ, 60), limit10}, 0, ""},
+      {{eq("RMIPADDR", "*"), eq("PORTNAME", "P"), limit10}, 60, ""},
+      {{{"MSGCNT", FQX1_LE, FQX1_SMALL, i16(5)}}, 60, "", 0},            // not a situation request
+      {{num("TMINT", FQX1_EQ, 60), num("MSGCNT", FQX1_EQ, 10)}, 0, ""},  // no comparator
+      {{{"TMINT", FQX1_EQ, FQX1_INTEGER, i32(60).substr(0, 1)}, limit10}, 0, ""},  // too short
+      {{{"PORTNAME", FQX1_NE, FQX1_CSTRING, "A"}, limit10}, 60, ""},  // only "=" selects
+      {{eq("PORTNAME", "A"), {"MSGCNT", FQX1_GE, FQX1_INTEGER, i32(1), FQX1_OR}}, 60, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
@@ -203,6 +187,42 @@ TEST_F(SituationsZepmattTest, EventsRaiseAndClearTheFrameworksSituations) {
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].situation, "BusyOrders");
   EXPECT_FALSE(events[0].raised);
+}
+
+// The table pattern on ZEPMATT: its manager is created once, its columns are
+// described within bounds, and a row's column is compared through the reader
+// of its own type.
+TEST(ZepTableTest, ColumnsAreDescribedAndComparedByTheirType) {
+  EXPECT_EQ(0ul, LoadAgents());
+  zep_zepmatt_manager* first = zep_zepmatt_static_manager;
+  EXPECT_EQ(0ul, LoadAgents());  // a second load keeps the managers in use
+  EXPECT_EQ(first, zep_zepmatt_static_manager);
+
+  RequestDetail request;
+  ContextInfo context;
+  std::unique_ptr<vexor> object(zep_zepmatt_static_manager->CreateVexor(&request, &context));
+  ASSERT_NE(nullptr, object);
+  for (int index : {-1, object->NumColumns()}) {
+    ColumnInfo info = {"untouched", 1, 2, 3};
+    EXPECT_EQ(ZEPTABLE_RC_BAD_COLUMN, object->GetColumnInfo(&info, index));
+    EXPECT_STREQ("untouched", info.name);
+  }
+
+  zep_zepmatt_data_t row;
+  std::memset(&row, ' ', sizeof row);
+  row.comparator = 3;  // 16 bits
+  row.msgcnt = 70000;  // needs all 32 bits
+  std::memcpy(row.sitname, "S1", 2);
+  // (attribute, operator, value, passes); blanks are ignored, only attribute names match.
+  for (const auto& [attribute, oper, value, passes] : {std::tuple{"COMPARATOR", FQX1_EQ, "3", true},
+                                                       {"MSGCNT", FQX1_GE, "70000", true},
+                                                       {"MSGCNT", FQX1_GT, "70000", false},
+                                                       {"SITNAME", FQX1_EQ, "S1", true},
+                                                       {"SITNAME", FQX1_GT, "S2", false},
+                                                       {"sitname", FQX1_EQ, "S1", false},
+                                                       {"NOSUCH", FQX1_EQ, "S1", false}}) {
+    EXPECT_EQ(passes, object->ColumnIsException(&row, attribute, oper, value) != 0) << attribute;
+  }
 }
 
 }  // namespace
