@@ -146,13 +146,10 @@ std::string listFile(const std::string& kind, const std::string& list) {
 
 TEST_F(ActionCommandTest, ControlListsKeepTheirPriorityOrder) {
   const std::string on = "1.server1.monitor=on\n1.server1.monitor.control.";
-  struct Case {
-    std::string list;     // stored controls, "|"-separated, or a damaged file
-    std::string command;  // verb;port;operation;level or client
-    int rc;
-    const char* expect;  // the resulting list, or the rejection's message
-  };
-  const Case cases[] = {
+  // The stored controls ("|"-separated) or a damaged file; the command
+  // (verb;port;operation;level or client); its result; the resulting list,
+  // or the rejection's message.
+  const std::tuple<std::string, std::string, int, const char*> cases[] = {
       {"*;*;*;none", "addMonitorControl;OrderPort;submitOrder;Full", A::RC_SUCCESS,
        "OrderPort;submitOrder;*;full|*;*;*;none"},
       {"OrderPort;submitOrder;*;full|*;*;*;none", "addMonitorControl;OrderPort;*;Body",
@@ -188,17 +185,17 @@ TEST_F(ActionCommandTest, ControlListsKeepTheirPriorityOrder) {
       {on + "count=2000000000\n", "deleteMonitorControl;P;o", A::RC_ERROR,
        "missing a property: 1.server1.monitor.control.1"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.command);
-    const std::string verb = c.command.substr(0, c.command.find(';'));
+  for (const auto& [stored, words, rc, expect] : cases) {
+    SCOPED_TRACE(words);
+    const std::string verb = words.substr(0, words.find(';'));
     const std::string kind = verb.find("Monitor") != std::string::npos ? "monitor" : "filter";
-    write(listFile(kind, c.list));
-    const std::string command = cmd(verb, c.command.substr(verb.size() + 1));
-    if (c.rc == A::RC_ERROR) {
-      expectRejected(command, c.expect);
+    write(listFile(kind, stored));
+    const std::string command = cmd(verb, words.substr(verb.size() + 1));
+    if (rc == A::RC_ERROR) {
+      expectRejected(command, expect);
       continue;
     }
-    EXPECT_EQ(run(command), c.rc);
+    EXPECT_EQ(run(command), rc);
     // Every control and the count as the file has them now.
     std::string list;
     const std::string stem = "1.server1." + kind + ".control.";
@@ -206,7 +203,7 @@ TEST_F(ActionCommandTest, ControlListsKeepTheirPriorityOrder) {
     for (; value(stem + std::to_string(n + 1)) != "<absent>"; ++n) {
       list += (n > 0 ? "|" : "") + value(stem + std::to_string(n + 1));
     }
-    EXPECT_EQ(list, c.expect);
+    EXPECT_EQ(list, expect);
     EXPECT_EQ(value(stem + "count"), n > 0 ? std::to_string(n) : "<absent>");
   }
 }
