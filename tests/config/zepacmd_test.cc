@@ -5,6 +5,7 @@
 
 #include <sstream>
 #include <string>
+#include <tuple>
 
 #include "axo/base/trk1.h"
 #include "foundation/zepprops.h"
@@ -59,13 +60,8 @@ class ActionCommandTest : public ::testing::Test {
 };
 
 TEST_F(ActionCommandTest, SettingsChangeOnceAndStoreCanonicalWords) {
-  struct Step {
-    std::string command;
-    int rc;
-    const char* key;
-    const char* value;
-  };
-  const Step steps[] = {
+  // command, result, a key and its value afterwards
+  const std::tuple<std::string, int, const char*, const char*> steps[] = {
       {"ENABLEMONITORING; server1 ;granite_application_server; host1 ", A::RC_SUCCESS,
        "1.server1.monitor", "on"},
       {cmd("enableMonitoring"), A::RC_NO_CHANGE, "1.server1.monitor", "on"},
@@ -83,42 +79,35 @@ TEST_F(ActionCommandTest, SettingsChangeOnceAndStoreCanonicalWords) {
       {"setKeyVal a.b=", A::RC_SUCCESS, "a.b", "<absent>"},
   };
   write(std::string(kServer1) + "2.app.node1.monitor=on\n");
-  for (const Step& s : steps) {
-    SCOPED_TRACE(s.command);
+  for (const auto& [command, rc, key, expected] : steps) {
+    SCOPED_TRACE(command);
     // A save would drop this comment: only a change saves.
     write(file() + "# hand-written note\n");
-    EXPECT_EQ(run(s.command), s.rc);
-    EXPECT_EQ(value(s.key), s.value);
-    EXPECT_EQ(file().find("# hand-written note") != std::string::npos, s.rc == A::RC_NO_CHANGE);
+    EXPECT_EQ(run(command), rc);
+    EXPECT_EQ(value(key), expected);
+    EXPECT_EQ(file().find("# hand-written note") != std::string::npos, rc == A::RC_NO_CHANGE);
   }
   EXPECT_EQ(file().rfind("#ZEPAC0003I Data collector configuration file\n", 0), 0u);
 }
 
 TEST_F(ActionCommandTest, RejectionsReportEveryFaultAndLeaveTheFileAlone) {
+  // Each fault's message, by its number and the words that tell it apart.
   const std::pair<std::string, const char*> cases[] = {
-      {"enableMonitoring;server1;Granite_Application_Server",
-       "ZEPAC0003E The number of command parameters is incorrect"},
+      {"enableMonitoring;server1;Granite_Application_Server", "ZEPAC0003E The number"},
       {"enableMonitoring;server1;Granite_Application_Server;" + std::string(65, 'h'),
-       "ZEPAC0010E The host name is missing or not valid"},
-      {"enableMonitoring;server9;Granite_Application_Server;host1",
-       "ZEPAC0008E The application server name is missing or not valid"},
-      {"enableMonitoring;server1;Granite;host1",
-       "ZEPAC0009E The application server environment is missing or not valid"},
-      {cmd("updateLogging", "debug"), "ZEPAC0004E The logging level is missing or not valid"},
-      {cmd("updateTracing", "yes"), "ZEPAC0005E The trace level is missing or not valid"},
-      {cmd("addMonitorControl", "*;submitOrder;Full"),
-       "ZEPAC0010E The combination of WSDL port name and operation name is not valid"},
-      {cmd("addMonitorControl", "OrderPort;submitOrder;headers"),
-       "ZEPAC0006E The monitor level is missing or not valid"},
-      {cmd("addMonitorControl", std::string(65, 'p') + ";op;Full"),
-       "ZEPAC0011E The WSDL port name is missing or not valid"},
-      {cmd("addMonitorControl", "OrderPort;" + std::string(65, 'o') + ";Full"),
-       "ZEPAC0012E The WSDL operation name is missing or not valid"},
-      {cmd("addFilterControl", "OrderPort;submitOrder"),
-       "ZEPAC0010E The client address is missing or not valid"},
+       "ZEPAC0010E The host name"},
+      {"enableMonitoring;server9;Granite_Application_Server;host1", "ZEPAC0008E"},
+      {"enableMonitoring;server1;Granite;host1", "ZEPAC0009E"},
+      {cmd("updateLogging", "debug"), "ZEPAC0004E"},
+      {cmd("updateTracing", "yes"), "ZEPAC0005E"},
+      {cmd("addMonitorControl", "*;submitOrder;Full"), "ZEPAC0010E The combination"},
+      {cmd("addMonitorControl", "OrderPort;submitOrder;headers"), "ZEPAC0006E"},
+      {cmd("addMonitorControl", std::string(65, 'p') + ";op;Full"), "ZEPAC0011E"},
+      {cmd("addMonitorControl", "OrderPort;" + std::string(65, 'o') + ";Full"), "ZEPAC0012E"},
+      {cmd("addFilterControl", "OrderPort;submitOrder"), "ZEPAC0010E The client address"},
       {"reboot;x", "ZEPAC0002E The command specified is not a valid action command: reboot"},
-      {"   ", "ZEPAC0001E The command string contains no command name or parameters"},
-      {"setKeyVal #note=1", "ZEPAC0013E The property cannot be stored in the configuration file: "},
+      {"   ", "ZEPAC0001E"},
+      {"setKeyVal #note=1", "ZEPAC0013E"},
       {"setKeyVal k=" + std::string(3000, 'v'), "ZEPAC0013E"},
   };
   for (const auto& [command, message] : cases) expectRejected(command, message);
@@ -157,13 +146,10 @@ std::string listFile(const std::string& kind, const std::string& list) {
 
 TEST_F(ActionCommandTest, ControlListsKeepTheirPriorityOrder) {
   const std::string on = "1.server1.monitor=on\n1.server1.monitor.control.";
-  struct Case {
-    std::string list;     // stored controls, "|"-separated, or a damaged file
-    std::string command;  // verb;port;operation;level or client
-    int rc;
-    const char* expect;  // the resulting list, or the rejection's message
-  };
-  const Case cases[] = {
+  // The stored controls ("|"-separated) or a damaged file; the command
+  // (verb;port;operation;level or client); its result; the resulting list,
+  // or the rejection's message.
+  const std::tuple<std::string, std::string, int, const char*> cases[] = {
       {"*;*;*;none", "addMonitorControl;OrderPort;submitOrder;Full", A::RC_SUCCESS,
        "OrderPort;submitOrder;*;full|*;*;*;none"},
       {"OrderPort;submitOrder;*;full|*;*;*;none", "addMonitorControl;OrderPort;*;Body",
@@ -185,35 +171,31 @@ TEST_F(ActionCommandTest, ControlListsKeepTheirPriorityOrder) {
       {"P;o;*;full", "deleteMonitorControl;X;o", A::RC_NO_CHANGE, "P;o;*;full"},
       // Duplicates are found even in a hand-edited list out of rank order.
       {"*;*;*;none|P;o;*;full", "addMonitorControl;P;o;Body", A::RC_ERROR,
-       "ZEPAC0010E The configuration file already contains a matching control: "
-       "1.server1.monitor.control.2"},
+       "already contains a matching control: 1.server1.monitor.control.2"},
       {"*;*;*;none", "updateMonitorControlTraceLevel;Q;o;Body", A::RC_ERROR, ""},
       {"*;*;*;reject|*;*", "addFilterControl;P;o;c", A::RC_ERROR,
-       "ZEPAC0010E The configuration file contains a bad control value: "
-       "1.server1.filter.control.2"},
+       "bad control value: 1.server1.filter.control.2"},
       // Damaged lists: a bad count, a missing control, a count far beyond the file.
       {on + "count=abc\n", "addMonitorControl;P;o;Full", A::RC_ERROR,
-       "ZEPAC0010E The configuration file contains a bad count value: "
-       "1.server1.monitor.control.count"},
+       "bad count value: 1.server1.monitor.control.count"},
       {on + "count=3\n" + on + "1=*;*;*;none\n" + on + "3=*;*;*;none\n", "deleteMonitorControl;P;o",
-       A::RC_ERROR,
-       "ZEPAC0010E The configuration file is missing a property: 1.server1.monitor.control.2"},
+       A::RC_ERROR, "missing a property: 1.server1.monitor.control.2"},
       {on + "count=2000000000\n", "addMonitorControl;P;o;Full", A::RC_ERROR,
-       "ZEPAC0010E The configuration file is missing a property: 1.server1.monitor.control.1"},
+       "missing a property: 1.server1.monitor.control.1"},
       {on + "count=2000000000\n", "deleteMonitorControl;P;o", A::RC_ERROR,
-       "ZEPAC0010E The configuration file is missing a property: 1.server1.monitor.control.1"},
+       "missing a property: 1.server1.monitor.control.1"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.command);
-    const std::string verb = c.command.substr(0, c.command.find(';'));
+  for (const auto& [stored, words, rc, expect] : cases) {
+    SCOPED_TRACE(words);
+    const std::string verb = words.substr(0, words.find(';'));
     const std::string kind = verb.find("Monitor") != std::string::npos ? "monitor" : "filter";
-    write(listFile(kind, c.list));
-    const std::string command = cmd(verb, c.command.substr(verb.size() + 1));
-    if (c.rc == A::RC_ERROR) {
-      expectRejected(command, c.expect);
+    write(listFile(kind, stored));
+    const std::string command = cmd(verb, words.substr(verb.size() + 1));
+    if (rc == A::RC_ERROR) {
+      expectRejected(command, expect);
       continue;
     }
-    EXPECT_EQ(run(command), c.rc);
+    EXPECT_EQ(run(command), rc);
     // Every control and the count as the file has them now.
     std::string list;
     const std::string stem = "1.server1." + kind + ".control.";
@@ -221,7 +203,7 @@ TEST_F(ActionCommandTest, ControlListsKeepTheirPriorityOrder) {
     for (; value(stem + std::to_string(n + 1)) != "<absent>"; ++n) {
       list += (n > 0 ? "|" : "") + value(stem + std::to_string(n + 1));
     }
-    EXPECT_EQ(list, c.expect);
+    EXPECT_EQ(list, expect);
     EXPECT_EQ(value(stem + "count"), n > 0 ? std::to_string(n) : "<absent>");
   }
 }

@@ -33,7 +33,7 @@ TEST_F(ZepDirListTest, ListsFilesOldestFirstInStreamOrderForEqualTimes) {
   const time_t t = 1700000000;
   for (int i = 0; i < 14; ++i) {
     const std::string name = i == 12 ? "newest" : i == 13 ? "oldest" : "same" + std::to_string(i);
-    dir_.write(name, i < 12 ? "x" : "12345");
+    dir_.write(name, "x");
     dir_.setMtime(name, i == 12 ? t + 60 : i == 13 ? t - 60 : t);
   }
   ASSERT_EQ(mkdir(dir_.path("subdir").c_str(), 0775), 0);
@@ -47,9 +47,7 @@ TEST_F(ZepDirListTest, ListsFilesOldestFirstInStreamOrderForEqualTimes) {
   closedir(d);
   expected.push_back("newest");
   EXPECT_EQ(NamesOf(list), expected);
-  auto* newest = static_cast<ZEPDIREN_dirEntry*>(list.fileList.back());
-  EXPECT_EQ(newest->getFilesize(), 5);
-  EXPECT_EQ(newest->getTimestamp(), t + 60);
+  // (Sizes and times as the archive purge uses them: tests of the list.)
   // (A listing read again each pass: the dispatcher's tests.)
 }
 

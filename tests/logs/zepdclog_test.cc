@@ -26,10 +26,12 @@ std::string col(const char (&column)[N]) {
 class ZepDcLogTest : public ZepLogsTest {
  protected:
   // Feeds lines through processLine, as readCachedLog does.
-  void feed(const std::string& text, int maxMetrics = 30000, int maxBuckets = 30000) {
+  void feed(const std::string& text, int maxMetrics = 30000, int maxBuckets = 30000,
+            ZEPDCLOG_DCMetricsLogFile* log = nullptr) {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
-      log_->processLine("", line.c_str(), static_cast<int32_t>(fakeTime()), maxMetrics, maxBuckets,
+      (log != nullptr ? log : log_.get())
+          ->processLine("", line.c_str(), static_cast<int32_t>(fakeTime()), maxMetrics, maxBuckets,
                         nullptr);
     }
   }
@@ -236,10 +238,7 @@ TEST_F(ZepDcLogTest, AServerThatGoesTakesItsServiceSeriesAlong) {
   };
   feed(header("server1") + lines({record(2, kOldMillis), record(1, kOldMillis, 10, "P", "op2")}));
   ZEPDCLOG_DCMetricsLogFile other("", "ZEP.s2.metric.log");
-  std::istringstream in(header("server2") + lines({record(2, kOldMillis)}));
-  for (std::string line; std::getline(in, line);) {
-    other.processLine("", line.c_str(), static_cast<int32_t>(fakeTime()), 30000, 30000, nullptr);
-  }
+  feed(header("server2") + lines({record(2, kOldMillis)}), 30000, 30000, &other);
   auto trimmed = [](std::string name) { return name.substr(0, name.find_last_not_of(' ') + 1); };
   const std::string s1 = trimmed(log_->getSubnodeName()), s2 = trimmed(other.getSubnodeName());
   ASSERT_NE(s1, s2);
