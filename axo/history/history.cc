@@ -95,7 +95,7 @@ struct HistoryCollector::Impl {
   std::chrono::steady_clock::time_point retryAt = std::chrono::steady_clock::time_point::max();
   int retryBoundMillis = 0;
   std::mt19937_64 random{std::random_device{}()};  // sample ids and retry waits
-  std::mutex threadMu;    // guards the fields below; taken after `mu`, never before
+  std::mutex threadMu;  // guards the fields below; taken after `mu`, never before
   std::condition_variable wake;
   bool stop = false;
   int intervalSeconds = 300;

@@ -12,7 +12,6 @@
 #include "axo/history/postgres/postgres.h"
 
 #include <libpq-fe.h>
-
 #include <poll.h>
 
 #include <algorithm>
@@ -91,8 +90,8 @@ bool OutOfReach(const std::string& message) {
         "Network is unreachable", "starting up", "shutting down", "No such file or directory",
         "server closed the connection", "Connection timed out", "Connection reset",
         "Temporary failure in name resolution", "not yet accepting connections",
-        "not accepting connections", "in recovery mode", "session is read-only",
-        "hot standby mode", "session is not read-only"}) {
+        "not accepting connections", "in recovery mode", "session is read-only", "hot standby mode",
+        "session is not read-only"}) {
     if (message.find(sign) != std::string::npos) return true;
   }
   return false;
@@ -338,11 +337,11 @@ class PostgresHistoryWriter : public HistoryWriter {
     char* message = nullptr;
     PQconninfoOption* parsed = PQconninfoParse(options.path.c_str(), &message);
     if (parsed == nullptr) {
-      *error = MaskPasswords("bad history warehouse connection string: " +
-                                 std::string(axo_internal::TrimSpace(message != nullptr ? message
-                                                                                        : "")) +
-                                 " (an SQLite file whose name holds '=' is given as ./NAME)",
-                             options.path);
+      *error = MaskPasswords(
+          "bad history warehouse connection string: " +
+              std::string(axo_internal::TrimSpace(message != nullptr ? message : "")) +
+              " (an SQLite file whose name holds '=' is given as ./NAME)",
+          options.path);
       PQfreemem(message);
       return false;
     }
@@ -487,15 +486,16 @@ class PostgresHistoryWriter : public HistoryWriter {
   // for good (fatal_).
   bool CheckSchema(std::string* error) {
     std::string table = QuoteName(kVersionTable);
-    bool ok = link_.Ok(link_.Exec("BEGIN"), error) && link_.Ok(link_.Exec(kSchemaLock), error) &&
-              link_.Ok(link_.Exec("CREATE TABLE IF NOT EXISTS " + table + " (version integer NOT NULL)"),
+    bool ok =
+        link_.Ok(link_.Exec("BEGIN"), error) && link_.Ok(link_.Exec(kSchemaLock), error) &&
+        link_.Ok(link_.Exec("CREATE TABLE IF NOT EXISTS " + table + " (version integer NOT NULL)"),
                  error);
     if (!ok) return false;
     Result r = link_.Exec("SELECT max(version) FROM " + table);
     if (!link_.Ok(r, error)) return false;
     if (PQgetisnull(r.get(), 0, 0)) {
-      if (!link_.Ok(link_.Exec("INSERT INTO " + table + " VALUES ($1)",
-                   {std::to_string(kSchemaVersion)}),
+      if (!link_.Ok(
+              link_.Exec("INSERT INTO " + table + " VALUES ($1)", {std::to_string(kSchemaVersion)}),
               error)) {
         return false;
       }
@@ -548,8 +548,8 @@ class PostgresHistoryWriter : public HistoryWriter {
         key += "," + QuoteName(n);
       }
       if (!link_.Ok(link_.Exec("CREATE UNIQUE INDEX IF NOT EXISTS " + QuoteName(table + "_KEY") +
-                              " ON " + QuoteName(table) + " (" + key + ") NULLS NOT DISTINCT"),
-              error)) {
+                               " ON " + QuoteName(table) + " (" + key + ") NULLS NOT DISTINCT"),
+                    error)) {
         return false;
       }
     }
@@ -579,9 +579,9 @@ class PostgresHistoryWriter : public HistoryWriter {
     if (partitions_.count(name) > 0) return true;
     if (!Lock(locked, error)) return false;
     if (!link_.Ok(link_.Exec("CREATE TABLE IF NOT EXISTS " + QuoteName(name) + " PARTITION OF " +
-                            QuoteName(table) + " FOR VALUES FROM ('" + IsoTime(day) + "') TO ('" +
-                            IsoTime(day + 86400) + "')"),
-            error)) {
+                             QuoteName(table) + " FOR VALUES FROM ('" + IsoTime(day) + "') TO ('" +
+                             IsoTime(day + 86400) + "')"),
+                  error)) {
       return false;
     }
     partitions_.insert(name);
@@ -698,8 +698,8 @@ class PostgresHistoryWriter : public HistoryWriter {
     sending = link_.Put(copy, &sent);
     if (!EndCopy(sending, error, &duplicate)) return false;
     return link_.Ok(link_.Exec("INSERT INTO " + target + " SELECT " + columns +
-                              " FROM zep_stage ON CONFLICT DO NOTHING"),
-              error);
+                               " FROM zep_stage ON CONFLICT DO NOTHING"),
+                    error);
   }
 
   // Ends the COPY in progress, whose data was all sent when `sent`.

@@ -49,11 +49,11 @@ struct HistoryOptions {
   // A table's own-time column; a table not named here goes by WRITETIME.
   // History queries, retention and the warehouse's partitions go by it.
   std::map<std::string, std::string> timeColumns = DefaultHistoryTimeColumns();
-  int retainDays = 0;              // rows older than this are removed; 0 keeps all
+  int retainDays = 0;  // rows older than this are removed; 0 keeps all
   // The longest wait before waiting rows are tried again: each retry waits
   // a random time up to twice the last bound (0.5 s first), at most this.
   int reconnectMaxMillis = 10000;
-  std::string agentNode;           // the writer's origin node; empty: the agent's
+  std::string agentNode;  // the writer's origin node; empty: the agent's
 };
 
 // A read of stored history: rows of `table` whose time (HistoryTimeColumn)

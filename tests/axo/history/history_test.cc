@@ -7,7 +7,6 @@
 
 #include <chrono>
 #include <filesystem>
-
 #include <nlohmann/json.hpp>
 
 #include "axo/api/http_api.h"
@@ -524,7 +523,8 @@ TEST_F(AxoHistoryPgTest, AnOlderUnkeyedTableIsUpgradedInPlaceAndARetriedSampleSt
   std::vector<axo::HistoryRow> rows;
   for (int i = 0; i < 2; ++i) {
     axo::HistoryRow r{"1261207000000000", {}, 42, i};
-    r.row = {{"NAME", axo::Value{true, kDay5, 0}}, {"SMALL", axo::Value{false, "", 1}},
+    r.row = {{"NAME", axo::Value{true, kDay5, 0}},
+             {"SMALL", axo::Value{false, "", 1}},
              {"BIG", axo::Value{false, "", 100}}};
     rows.push_back(r);
   }

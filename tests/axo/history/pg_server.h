@@ -38,8 +38,8 @@ class PgServer {
       error_ = "cannot create the replication slot " + name;
       return;
     }
-    if (Run("pg_basebackup -h 127.0.0.1 -p " + std::to_string(primary.port()) + " -U zep -D '" +
-                dir_ + "/data' -R -X stream -S " + name,
+    if (Run("pg_basebackup -h 127.0.0.1 -p " + std::to_string(primary.port()) +
+                " -U zep -c fast -D '" + dir_ + "/data' -R -X stream -S " + name,
             "pg_basebackup")) {
       Start();
     }
