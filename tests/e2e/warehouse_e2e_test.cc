@@ -1,7 +1,8 @@
 // Many agents, one warehouse: a real PostgreSQL server and three real agents,
 // each on its own install directory fed by its own simulator, all writing
 // at once. One agent and then the server restart in the middle; every
-// record of every agent is stored exactly once.
+// record of every agent is stored exactly once, and the password of the
+// connection string is in no trace.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -18,7 +19,9 @@ TEST(WarehouseEndToEnd, ThreeAgentsStoreEveryRecordOnceThroughRestarts) {
   ASSERT_EQ(server.error(), "");
   e2e::TempDir tmp;
   const std::vector<std::string> args = {
-      "--history-db", server.Uri(), "--history-interval", "1", "--history-tables", "ZEPSMT"};
+      "--history-db",       server.Uri() + "?password=e2e-secret&target_session_attrs=read-write",
+      "--history-interval", "1",
+      "--history-tables",   "ZEPSMT"};
   std::vector<std::string> roots;
   std::vector<std::unique_ptr<Agent>> agents;
   std::vector<std::unique_ptr<e2e::Child>> sims;
@@ -59,6 +62,11 @@ TEST(WarehouseEndToEnd, ThreeAgentsStoreEveryRecordOnceThroughRestarts) {
   std::set<std::string> found;
   for (std::string line; std::getline(stored, line);) found.insert(line);
   EXPECT_EQ(found, written);
+  for (const auto& agent : agents) {
+    const std::string trace = agent->Trace();
+    EXPECT_NE(trace.find("password=***"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("e2e-secret"), std::string::npos) << trace;
+  }
   // (The history route on PostgreSQL: AxoHistoryTest/Postgres in tests/axo/history.)
 }
 
