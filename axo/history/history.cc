@@ -391,11 +391,13 @@ Status StartHistory(const HistoryOptions& h, const std::string& tablesText) {
     delete collector;
     return Status::Failed(MaskPasswords(s.message(), h.path));
   }
-  TRK1_Printf(&axohist_unit, __LINE__,
-              "AXO0206I History collection into %s every %d seconds for %s (writes time out "
-              "after %d seconds)",
-              MaskPasswords(h.path).c_str(), h.intervalSeconds, tablesText.c_str(),
-              WriteTimeoutSeconds(h));
+  const std::string deadline =
+      IsPostgresLocation(h.path)
+          ? " (writes time out after " + std::to_string(WriteTimeoutSeconds(h)) + " seconds)"
+          : "";
+  TRK1_Printf(
+      &axohist_unit, __LINE__, "AXO0206I History collection into %s every %d seconds for %s%s",
+      MaskPasswords(h.path).c_str(), h.intervalSeconds, tablesText.c_str(), deadline.c_str());
   g_history = collector;
   g_history_store = h;
   return Status::OK();
