@@ -58,13 +58,13 @@ struct AXO_Options {
   bool listen = true;  // false for "none"
   std::string listenHost = "127.0.0.1";
   int listenPort = 1920;
-  std::string tokenFile;                        // --token-file PATH, empty: no token
-  std::string trace;                            // --trace UNIT=BITS,...
-  std::string traceFile;                        // --trace-file PATH, empty: stderr
-  std::string historyDb;                        // --history-db PATH, empty: no history
-  int historyInterval = 300;                    // --history-interval SECONDS
+  std::string tokenFile;      // --token-file PATH, empty: no token
+  std::string trace;          // --trace UNIT=BITS,...
+  std::string traceFile;      // --trace-file PATH, empty: stderr
+  std::string historyDb;      // --history-db PATH, empty: no history
+  int historyInterval = 300;  // --history-interval SECONDS
   std::string historyTables;  // --history-tables LIST; empty: the agent's defaults
-  std::string configFile;                       // --config FILE, empty: none
+  std::string configFile;     // --config FILE, empty: none
   // --alertmanager-url URL, repeatable: where situation events go (see
   // axo/alerts/alerts.h); each is http[s]://HOST[:PORT][/PATH].
   std::vector<std::string> alertmanagerUrls;

@@ -49,7 +49,7 @@ HandleTable& Handles() {
 
 struct ManagerRegistry {
   std::mutex mu;
-  std::vector<TableManager*> managers;              // registration order, one per table
+  std::vector<TableManager*> managers;            // registration order, one per table
   std::map<std::string, TableHistory> histories;  // by table name
 };
 
