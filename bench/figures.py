@@ -40,7 +40,8 @@ class Table:
     def __init__(self):
         self.rows = []
 
-    def add(self, figure, value, unit, baseline=None, ratio=None, goal=None):
+    def add(self, figure, value, unit, baseline=None, ratio=None, goal=None, why=None):
+        """`why` says, in the baseline's column, why a figure has no baseline."""
         if ratio is None and baseline is not None and baseline[1]:
             ratio = value / baseline[1]
         met = None
@@ -48,7 +49,7 @@ class Table:
             what, op, limit = goal
             met = OPS[op](ratio if what == "ratio" else value, limit)
         self.rows.append(dict(figure=figure, value=value, unit=unit, baseline=baseline,
-                              ratio=ratio, goal=goal, met=met))
+                              ratio=ratio, goal=goal, met=met, why=why))
 
     def missed(self):
         return [r for r in self.rows if r["met"] is False]
@@ -58,7 +59,7 @@ class Table:
         out = ["| figure | measured | baseline (same run) | ratio | goal | met |",
                "|---|---:|---|---:|---|---|"]
         for r in self.rows:
-            base = ""
+            base = "none: " + r["why"] if r["why"] else ""
             if r["baseline"] is not None:
                 base = "%s: %s %s" % (r["baseline"][0], number(r["baseline"][1]), r["unit"])
             goal, met = "", ""
@@ -146,7 +147,8 @@ def ingest(args, table, details):
                         "zepbench ingest --generate")
         f = fields(out[3])
         table.add("ingest %s generated records, records per processor second" % format(n, ","),
-                  n / f["cpu_seconds"], "/s")
+                  n / f["cpu_seconds"], "/s",
+                  why="the peers' kit (C++ reference) is absent: set PEERS_DIR")
         held_line(table, f)
         return
     subprocess.run(["python3", os.path.join(args.peers, "gen_metric_log.py"), "-n", str(n),

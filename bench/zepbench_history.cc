@@ -217,7 +217,11 @@ int runHistory(int argc, char** argv) {
   const time_t day = (time(nullptr) / 86400 - 1) * 86400;
   const std::vector<axo::HistoryRow> rows = MakeRows(n, day);
 
-  axo::HistoryOptions pg;
+  // ZEPSMT as the agent declares it: keyed by every column, by its own time.
+  axo::HistoryOptions smt;
+  smt.keys = {{"ZEPSMT", {}}};
+  smt.timeColumns = {{"ZEPSMT", "MSGTIME"}};
+  axo::HistoryOptions pg = smt;
   pg.path = server.Uri();
   pg.agentNode = "bench";
   auto pgWriter = axo::NewPostgresHistoryWriter();
@@ -233,7 +237,7 @@ int runHistory(int argc, char** argv) {
       server.bin() + "/psql -X -q '" + server.Uri() + "' -c \"\\copy copied FROM '" + pgTsv + "'\"",
       rows.size());
 
-  axo::HistoryOptions lite;
+  axo::HistoryOptions lite = smt;
   lite.path = dir.root() + "/history.db";
   auto liteWriter = axo::NewSqliteHistoryWriter();
   if (axo::Status s = liteWriter->Open(lite); !s.ok()) {

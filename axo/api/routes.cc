@@ -23,9 +23,6 @@
 
 TRK1_UNIT(axohttp_unit, "AXOHTTP");
 
-// The agent's manager-command entry point, when the agent is linked in.
-extern "C" int axo_sendCommand(int argc, char** argv) __attribute__((weak));
-
 namespace axo::api {
 namespace {
 
@@ -132,11 +129,8 @@ void Manager(const httplib::Request& req, httplib::Response& res) {
   argv.push_back(nullptr);
   TRK1_Printf(&axohttp_unit, __LINE__, "AXO0104I Manager command from %s", req.remote_addr.c_str());
   int rc = 0;
-  if (axo_sendCommand != nullptr) {
-    rc = axo_sendCommand(static_cast<int>(words.size()), argv.data());
-  } else if ((words.size() > 2 && words[2].compare(0, 4, "STOP") == 0) ||
-             (words.size() > 3 && words[3].compare(0, 8, "SHUTDOWN") == 0)) {
-    AXO_Shutdown(1);
+  if (!AXO_RunManagerCommand(static_cast<int>(words.size()), argv.data(), &rc)) {
+    return Fail(res, Status::Failed("no manager command entry point is registered"));
   }
   Reply(res, 200, Json{{"rc", rc}});
 }

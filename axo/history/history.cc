@@ -83,6 +83,16 @@ std::vector<std::string> ParseTableList(const std::string& text) {
   return out;
 }
 
+void ApplyDeclaredHistory(const std::string& tablesText, HistoryOptions* h) {
+  h->tables = ParseTableList(tablesText);
+  const bool byDefault = h->tables.empty();
+  for (const TableDescription& t : listTables()) {
+    if (t.history.keyed) h->keys[t.table] = t.history.keyColumns;
+    if (!t.history.timeColumn.empty()) h->timeColumns[t.table] = t.history.timeColumn;
+    if (byDefault && t.history.collectByDefault) h->tables.push_back(t.table);
+  }
+}
+
 struct HistoryCollector::Impl {
   HistoryOptions options;
   std::unique_ptr<HistoryWriter> writer;  // null until Open succeeds

@@ -46,6 +46,11 @@ void SetHistoryStoreForTesting(const HistoryOptions& store);
 // Splits "A,B,C" into upper-case table names; blanks around names are dropped.
 std::vector<std::string> ParseTableList(const std::string& text);
 
+// Fills `h`'s tables, keys and time columns from what the tables' owner
+// declared in the catalogue (TableHistory): the tables of `tablesText`
+// ("A,B"), or, when it names none, those declared collected by default.
+void ApplyDeclaredHistory(const std::string& tablesText, HistoryOptions* h);
+
 // Collects history into one database. Thread-safe: CollectOnce may be called
 // by tests while no thread runs, or by the collector's own thread.
 class HistoryCollector {

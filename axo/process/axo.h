@@ -58,13 +58,13 @@ struct AXO_Options {
   bool listen = true;  // false for "none"
   std::string listenHost = "127.0.0.1";
   int listenPort = 1920;
-  std::string tokenFile;                        // --token-file PATH, empty: no token
-  std::string trace;                            // --trace UNIT=BITS,...
-  std::string traceFile;                        // --trace-file PATH, empty: stderr
-  std::string historyDb;                        // --history-db PATH, empty: no history
-  int historyInterval = 300;                    // --history-interval SECONDS
-  std::string historyTables = "ZEPSMT,ZEPINV";  // --history-tables LIST
-  std::string configFile;                       // --config FILE, empty: none
+  std::string tokenFile;      // --token-file PATH, empty: no token
+  std::string trace;          // --trace UNIT=BITS,...
+  std::string traceFile;      // --trace-file PATH, empty: stderr
+  std::string historyDb;      // --history-db PATH, empty: no history
+  int historyInterval = 300;  // --history-interval SECONDS
+  std::string historyTables;  // --history-tables LIST; empty: the agent's defaults
+  std::string configFile;     // --config FILE, empty: none
   // --alertmanager-url URL, repeatable: where situation events go (see
   // axo/alerts/alerts.h); each is http[s]://HOST[:PORT][/PATH].
   std::vector<std::string> alertmanagerUrls;
@@ -251,6 +251,18 @@ typedef long (*AXO_CommandCallback)(VexorAutomationCapsule* capsule);
 int AXO_RegisterAgentLoader(AXO_AgentLoader loader);
 // Registers the action-command callback of `product`. A later call replaces it.
 int AXO_RegisterCommandCallback(const char* product, AXO_CommandCallback callback);
+
+// The agent's manager-command entry point: the words of one manager command
+// (argv[argc] is null); returns the command's result code.
+typedef int (*AXO_ManagerCommand)(int argc, char** argv);
+// Registers the entry point that manager commands (POST /api/v1/manager) are
+// handed to; a later call replaces it. The framework applies no rule of its
+// own to the words: what STOP or SHUTDOWN do is the agent's.
+int AXO_RegisterManagerCommand(AXO_ManagerCommand entry);
+// Hands one manager command to the registered entry point and stores its
+// result in `*rc`. Returns false, touching nothing, when none is registered.
+// Thread-safe; the entry point runs on the calling thread.
+bool AXO_RunManagerCommand(int argc, char** argv, int* rc);
 
 // Registers a function that omxmain calls after its services have stopped,
 // before it returns (the agent stops its own threads here). Hooks run in the

@@ -139,6 +139,25 @@ int AXO_RegisterCommandCallback(const char* product, AXO_CommandCallback callbac
   return 0;
 }
 
+int AXO_RegisterManagerCommand(AXO_ManagerCommand entry) {
+  Process& p = P();
+  std::lock_guard<std::mutex> guard(p.mu);
+  p.managerCommand = entry;
+  return 0;
+}
+
+bool AXO_RunManagerCommand(int argc, char** argv, int* rc) {
+  AXO_ManagerCommand entry;
+  {
+    Process& p = P();
+    std::lock_guard<std::mutex> guard(p.mu);
+    entry = p.managerCommand;
+  }
+  if (entry == nullptr) return false;
+  *rc = entry(argc, argv);  // not under p.mu: STOP takes it to shut down
+  return true;
+}
+
 void AXO_RegisterShutdownHook(void (*hook)(), const char* name) {
   if (hook == nullptr) return;
   Process& p = P();
@@ -316,6 +335,7 @@ void AXO_ResetForTesting() {
   p.loader = nullptr;
   axo_internal::SetCommandCallback(nullptr);
   p.callbackProduct.clear();
+  p.managerCommand = nullptr;
   p.hooks.clear();
   p.services.clear();
   p.subnodes.clear();

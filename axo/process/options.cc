@@ -120,7 +120,7 @@ const OptionSpec kOptionSpecs[] = {
     {"--history-interval",
      "  --history-interval SECS   history collection interval (default 300)\n", nullptr,
      &AXO_Options::historyInterval},
-    {"--history-tables", "  --history-tables LIST     tables collected (default ZEPSMT,ZEPINV)\n",
+    {"--history-tables", "  --history-tables LIST     tables collected (default: the agent's)\n",
      &AXO_Options::historyTables},
     {"--history-retain-days",
      "  --history-retain-days N   remove history older than N days (default: keep)\n", nullptr,

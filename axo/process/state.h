@@ -28,6 +28,7 @@ struct Process {
   AXO_Identity identity;
   AXO_AgentLoader loader = nullptr;
   std::string callbackProduct;  // the callback itself is kept with the samplers
+  AXO_ManagerCommand managerCommand = nullptr;
   std::vector<ShutdownHook> hooks;
   std::vector<axo::Service*> services;  // in start order; not owned
   std::vector<AXO_SubnodeInfo> subnodes;

@@ -7,7 +7,7 @@
 // numbers), in the order the sample produced them.
 //
 // A situation is a named long-lived request (sample type 4) with filter
-// terms. On ZEPMATT the agent evaluates it and pushes event rows; the
+// terms. On an event table the agent evaluates it and pushes event rows; the
 // sampler's Dispatch raises the situation when the pushed row whose SITNAME
 // names it passed the terms, and clears it when that row did not. On every
 // other table the framework samples at the situation's interval

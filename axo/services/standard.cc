@@ -90,10 +90,12 @@ class HistoryService : public Service {
     HistoryOptions h;
     h.path = options.historyDb;
     h.intervalSeconds = options.historyInterval;
-    h.tables = ParseTableList(options.historyTables);
+    ApplyDeclaredHistory(options.historyTables, &h);
     h.retainDays = options.historyRetainDays;
     h.writeTimeoutSeconds = options.historyWriteTimeout;
-    return StartHistory(h, options.historyTables);
+    std::string tablesText;
+    for (const std::string& t : h.tables) tablesText += (tablesText.empty() ? "" : ",") + t;
+    return StartHistory(h, tablesText);
   }
 
   std::vector<std::string> ReloadableOptions() const override { return {"history-interval"}; }

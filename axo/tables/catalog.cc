@@ -84,20 +84,25 @@ Status Describe(const std::string& table, TableManager** manager_out, TableDescr
   }
   *manager_out = manager;
   Catalogue& c = Cat();
+  bool cached = false;
   {
     std::lock_guard<std::mutex> guard(c.mu);
     auto it = c.tables.find(manager);
     if (it != c.tables.end()) {
       *out = it->second;
-      return Status::OK();
+      cached = true;
     }
   }
-  TableDescription d;
-  Status status = Probe(manager, &d);  // no lock held: calls into the agent
-  if (!status.ok()) return status;
-  std::lock_guard<std::mutex> guard(c.mu);
-  c.tables[manager] = d;
-  *out = std::move(d);
+  if (!cached) {
+    TableDescription d;
+    Status status = Probe(manager, &d);  // no lock held: calls into the agent
+    if (!status.ok()) return status;
+    std::lock_guard<std::mutex> guard(c.mu);
+    c.tables[manager] = d;
+    *out = std::move(d);
+  }
+  // Not cached: the owner may declare it after the first description.
+  out->history = AXO_TableHistory(table);
   return Status::OK();
 }
 

@@ -51,12 +51,8 @@ struct TableDescription {
   std::string application;
   std::string table;
   std::vector<ColumnDescription> columns;
+  TableHistory history;  // as the table's owner declared it
 };
-
-// The catalogue of every registered table, in registration order.
-std::vector<TableDescription> listTables();
-// The description of `table`: ok, or kNotFound / kFailed.
-Status describeTable(const std::string& table, TableDescription* out);
 
 // The catalogue of every registered table, in registration order.
 std::vector<TableDescription> listTables();

@@ -19,7 +19,7 @@
 struct AXO_SituationState {
   std::string name;
   std::string table;
-  bool eventDriven = false;  // decided by pushed rows (ZEPMATT)
+  bool eventDriven = false;  // decided by pushed rows (an event table)
   int sitnameOffset = -1;    // the SITNAME column, -1 when the table has none
   int sitnameWidth = 0;
   std::vector<axo::ColumnDescription> columns;  // for decoding event rows

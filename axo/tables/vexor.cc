@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <string_view>
 #include <unordered_map>
@@ -48,7 +49,8 @@ HandleTable& Handles() {
 
 struct ManagerRegistry {
   std::mutex mu;
-  std::vector<TableManager*> managers;  // registration order, one per table
+  std::vector<TableManager*> managers;            // registration order, one per table
+  std::map<std::string, TableHistory> histories;  // by table name
 };
 
 ManagerRegistry& Registry() {
@@ -507,6 +509,21 @@ unsigned int TableManager::RegisterWithManager(TableManager* manager) {
                 manager->table_);
   }
   return AXO_RC_OK;
+}
+
+unsigned int AXO_DeclareHistory(const char* table, const TableHistory& history) {
+  if (AXO_FindTableManager(table) == nullptr) return AXO_RC_BAD_ARGUMENT;
+  ManagerRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mu);
+  r.histories[table] = history;
+  return AXO_RC_OK;
+}
+
+TableHistory AXO_TableHistory(const std::string& table) {
+  ManagerRegistry& r = Registry();
+  std::lock_guard<std::mutex> guard(r.mu);
+  auto found = r.histories.find(table);
+  return found != r.histories.end() ? found->second : TableHistory();
 }
 
 TableManager* AXO_FindTableManager(const char* table) {

@@ -410,6 +410,24 @@ TableManager* AXO_FindTableManager(const char* table);
 // The names of the registered tables in registration order.
 std::vector<std::string> AXO_ListTables();
 
+// How the history collector keeps a table's rows, as the agent that owns
+// the table declares it. The framework knows no table of its own accord.
+struct TableHistory {
+  bool collectByDefault = false;  // collected when no table list is given
+  // Rows keyed by their content, so that a row delivered twice is stored
+  // once: by `keyColumns`, or by every column when that is empty.
+  bool keyed = false;
+  std::vector<std::string> keyColumns;  // upper-case attribute names
+  std::string timeColumn;               // the row's own time; empty: WRITETIME
+};
+// Declares the history of the registered table `table`; a later call
+// replaces it. Returns AXO_RC_OK, or AXO_RC_BAD_ARGUMENT when no table of
+// that name is registered. Thread-safe.
+unsigned int AXO_DeclareHistory(const char* table, const TableHistory& history);
+// What was declared for `table`; a default TableHistory when nothing was.
+// Thread-safe.
+TableHistory AXO_TableHistory(const std::string& table);
+
 // The action-command callback that vexor::ExecuteCommand and the request
 // API call (AXO_RegisterCommandCallback in axo/process/axo.h stores it).
 typedef long (*AXO_CommandCallback)(VexorAutomationCapsule* capsule);

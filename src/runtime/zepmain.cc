@@ -65,6 +65,23 @@ void SetAgentName() {
   AXO_SetHostname(zep_agent_name);
 }
 
+// How the history collector keeps the tables: the record tables keyed by
+// every column and the inventory by its window, each by its own time; the
+// message records and the inventory are collected unless told otherwise.
+void DeclareHistory() {
+  const TableHistory kRecords{
+      .collectByDefault = true, .keyed = true, .keyColumns = {}, .timeColumn = "MSGTIME"};
+  AXO_DeclareHistory(zep_zepsmt_table, kRecords);
+  TableHistory faults = kRecords;
+  faults.collectByDefault = false;
+  AXO_DeclareHistory(zep_zepflct_table, faults);
+  AXO_DeclareHistory(zep_zepinv_table,
+                     TableHistory{.collectByDefault = true,
+                                  .keyed = true,
+                                  .keyColumns = {"ORIGINNODE", "SVCOPERTYP", "INTBEGTIME"},
+                                  .timeColumn = "INTBEGTIME"});
+}
+
 void PrintBanner() {
   std::fputs(kBannerTitle, stdout);
   std::fputs(kBannerNotice, stdout);
@@ -111,6 +128,7 @@ bool initZEPAgent(int argc, char** argv) {
 
   AXO_RegisterAgentLoader(LoadAgents);
   AXO_RegisterCommandCallback(kProductCode, ZEP_CommandHandler);
+  AXO_RegisterManagerCommand(axo_sendCommand);
   // The dispatcher stops after the framework's services, within the main
   // loop's bound on shutdown.
   AXO_RegisterShutdownHook(ZEPDISP_dispatcher::stop, "dispatcher");
@@ -168,6 +186,7 @@ unsigned long LoadAgents() {
   zep_zepfct_init();
   zep_zepmatt_init();
   zep_zepinv_init();
+  DeclareHistory();
   return flow.exitWith(0ul);
 }
 

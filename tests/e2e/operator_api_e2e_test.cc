@@ -78,6 +78,10 @@ TEST(OperatorApiE2eTest, IngestedTrafficShowsInEveryTableWithTheExpectedValues) 
   // A history request hands every server's lines over, each line once.
   EXPECT_EQ(agent.Rows("ZEPSMT", first + "&history=1").size(), 240u);
   EXPECT_EQ(agent.Rows("ZEPSMT", first + "&history=1").size(), 0u);
+
+  // A manager STOP reaches the agent's own entry point, which ends it.
+  EXPECT_EQ(agent.Send("POST", "/api/v1/manager", R"({"words": ["", "", "STOP"]})").status, 200);
+  EXPECT_EQ(agent.child().Wait(30), 0) << agent.Trace();
 }
 
 // Every start-up failure ends the agent and says why on standard error: an

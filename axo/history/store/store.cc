@@ -143,14 +143,6 @@ int WriteTimeoutSeconds(const HistoryOptions& options) {
   return std::clamp(options.intervalSeconds, 10, 60);
 }
 
-std::map<std::string, std::vector<std::string>> DefaultHistoryKeys() {
-  return {{"ZEPSMT", {}}, {"ZEPFLCT", {}}, {"ZEPINV", {"ORIGINNODE", "SVCOPERTYP", "INTBEGTIME"}}};
-}
-
-std::map<std::string, std::string> DefaultHistoryTimeColumns() {
-  return {{"ZEPSMT", "MSGTIME"}, {"ZEPFLCT", "MSGTIME"}, {"ZEPINV", "INTBEGTIME"}};
-}
-
 std::string HistoryTimeColumn(const HistoryOptions& options, const std::string& table) {
   auto found = options.timeColumns.find(table);
   return found != options.timeColumns.end() ? found->second : "WRITETIME";

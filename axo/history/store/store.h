@@ -20,14 +20,6 @@
 
 namespace axo {
 
-// The record-derived tables: ZEPSMT and ZEPFLCT keyed by every column,
-// ZEPINV by ORIGINNODE, SVCOPERTYP and INTBEGTIME.
-std::map<std::string, std::vector<std::string>> DefaultHistoryKeys();
-
-// The columns that hold a record-derived row's own time (a table stamp):
-// MSGTIME for ZEPSMT and ZEPFLCT, INTBEGTIME for ZEPINV.
-std::map<std::string, std::string> DefaultHistoryTimeColumns();
-
 struct HistoryOptions {
   std::string path;  // the SQLite file or a libpq connection string
   int intervalSeconds = 300;
@@ -36,19 +28,20 @@ struct HistoryOptions {
   // at most 60 seconds (WriteTimeoutSeconds). At the deadline the
   // connection is dropped and the rows wait.
   int writeTimeoutSeconds = 0;
-  std::vector<std::string> tables;  // e.g. {"ZEPSMT", "ZEPINV"}
+  std::vector<std::string> tables;  // the tables collected
   int busyTimeoutMillis = 5000;     // how long a write waits for a reader's lock
   size_t maxPendingRows = 1000000;  // rows kept for a retry, per table
   // The memory those rows may take, per table: the oldest go first when
-  // either bound is passed. 256 MiB (about 150,000 ZEPSMT rows) keeps the
-  // two default tables within the service unit's MemoryMax.
+  // either bound is passed. 256 MiB (about 150,000 rows of 1.7 KiB) keeps
+  // two collected tables within the service unit's MemoryMax.
   size_t maxPendingBytes = size_t{256} << 20;
   // Tables keyed by content, with their key columns; an empty list means
   // every column but WRITETIME. A table not named here is a snapshot table.
-  std::map<std::string, std::vector<std::string>> keys = DefaultHistoryKeys();
+  // Filled from what the tables' owner declared (TableHistory).
+  std::map<std::string, std::vector<std::string>> keys;
   // A table's own-time column; a table not named here goes by WRITETIME.
   // History queries, retention and the warehouse's partitions go by it.
-  std::map<std::string, std::string> timeColumns = DefaultHistoryTimeColumns();
+  std::map<std::string, std::string> timeColumns;
   int retainDays = 0;  // rows older than this are removed; 0 keeps all
   // The longest wait before waiting rows are tried again: each retry waits
   // a random time up to twice the last bound (0.5 s first), at most this.

@@ -48,7 +48,7 @@ TEST_F(OptionsFileTest, TheCommandLineChecksEveryValue) {
   ASSERT_EQ(Parse({}, &o, &error), AXO_OPTIONS_OK) << error;
   EXPECT_TRUE(o.listen);
   EXPECT_EQ(o.listenPort, 1920);
-  EXPECT_EQ(o.historyTables, "ZEPSMT,ZEPINV");
+  EXPECT_EQ(o.historyTables, "");
   EXPECT_EQ(Parse({"--help"}, &o, &error), AXO_OPTIONS_HELP);
   EXPECT_EQ(Parse({"--version"}, &o, &error), AXO_OPTIONS_VERSION);
 
