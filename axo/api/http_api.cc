@@ -77,8 +77,8 @@ bool IsLoopback(const std::string& host) {
   return host == "localhost";
 }
 
-// Every answer says nosniff: a browser must not take JSON, CSV or metrics
-// for a page or a script. (The dashboard's page sets the same.)
+// Every answer says nosniff, the dashboard's files included: a browser
+// must not take JSON, CSV or metrics for a page or a script.
 void NoSniff(httplib::Response& res) {
   if (!res.has_header("X-Content-Type-Options"))
     res.set_header("X-Content-Type-Options", "nosniff");
