@@ -77,7 +77,15 @@ bool IsLoopback(const std::string& host) {
   return host == "localhost";
 }
 
+// Every answer says nosniff, the dashboard's files included: a browser
+// must not take JSON, CSV or metrics for a page or a script.
+void NoSniff(httplib::Response& res) {
+  if (!res.has_header("X-Content-Type-Options"))
+    res.set_header("X-Content-Type-Options", "nosniff");
+}
+
 httplib::Server::HandlerResponse DefaultError(const httplib::Request&, httplib::Response& res) {
+  NoSniff(res);
   if (!res.body.empty()) return httplib::Server::HandlerResponse::Unhandled;
   const char* text = res.status >= 500   ? "internal error"
                      : res.status == 404 ? "no such resource"
@@ -136,16 +144,25 @@ struct OperatorApi::Impl {
   bool running = false;
   int port = 0;
 
+  // The admission of a request (axo/api/access.h), with the web
+  // configuration's headers and nosniff on `res`: true when it may go on.
+  // Run on the head of a request with a body, and on every whole request.
+  bool Admit(const httplib::Request& req, httplib::Response& res) {
+    const std::shared_ptr<const api::ActiveWebConfig> web = webConfig.Current();
+    for (const auto& [name, value] : web->headers) {
+      if (!res.has_header(name)) res.set_header(name, value);
+    }
+    NoSniff(res);
+    return api::Admit(req, api::FindRoute(req.method, req.path), policy, *web, res);
+  }
+
   // Registers every route of the table (one that waits for the agent's
   // data does so within the limit), and before them the admission of each
-  // request (axo/api/access.h) with the web configuration's headers.
+  // request.
   void Routes() {
     server->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-      const std::shared_ptr<const api::ActiveWebConfig> web = webConfig.Current();
-      for (const auto& [name, value] : web->headers) res.set_header(name, value);
-      return api::Admit(req, api::FindRoute(req.method, req.path), policy, *web, res)
-                 ? httplib::Server::HandlerResponse::Unhandled
-                 : httplib::Server::HandlerResponse::Handled;
+      return Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
+                             : httplib::Server::HandlerResponse::Handled;
     });
     for (const api::Route& route : api::Routes()) {
       httplib::Server::Handler handler = [route](const httplib::Request& req,
@@ -214,7 +231,12 @@ Status OperatorApi::Start(const OperatorApiOptions& options) {
     return config->tls != nullptr ? api::TlsContext::Wrap(config->tls, fd)
                                   : http::NewPlainTransport(fd);
   };
-  if (Status s = front.Run(serve, refused, make); !s.ok()) return s;
+  // A request's body is read only once its head is admitted ("100
+  // Continue" included); the whole request is admitted again.
+  auto check = [this](const httplib::Request& head, httplib::Response* refusal) {
+    return impl_->Admit(head, *refusal);
+  };
+  if (Status s = front.Run(serve, refused, make, check); !s.ok()) return s;
   impl_->port = front.port();
   impl_->running = true;
   const std::shared_ptr<const api::ActiveWebConfig> web = impl_->webConfig.Current();

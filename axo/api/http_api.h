@@ -44,8 +44,13 @@ struct OperatorApiOptions {
   std::chrono::milliseconds idleTimeout{5000};
   // Each wait for a client to take more of an answer; past it the answer is cut off.
   std::chrono::milliseconds writeTimeout{5000};
-  // Open connections at most; when full, the one idle longest makes room.
+  // Open connections at most; when full, the address holding the most
+  // makes room (axo/api/http_server.h).
   size_t maxConnections = 1000;
+  // Connections of one peer address at most; 0: an eighth of maxConnections.
+  size_t maxConnectionsPerAddress = 0;
+  // Requests of one peer address with the workers at once; more wait.
+  int maxRequestsPerAddress = 2;
 };
 
 // Compares two secrets in time that depends only on their lengths.

@@ -25,12 +25,15 @@
 #include <mutex>
 #include <string_view>
 #include <thread>
+#include <tuple>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "axo/api/http_answer.h"
 #include "axo/base/text.h"
 #include "axo/base/trk1.h"
+#include "axo/metrics/metrics.h"
 
 TRK1_UNIT(axoserver_unit, "AXOHTTP");
 
@@ -47,6 +50,19 @@ constexpr int kEventsPerWait = 64;
 // How long accepting pauses when the process has no descriptor left.
 constexpr std::chrono::milliseconds kAcceptPause{100};
 constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
+
+AXO_COUNTER_FAMILY(connectionsRefused, "zep_api_connections_refused_total",
+                   "Operator API connections closed as soon as accepted, by reason: "
+                   "address_share (its address held its share of the table), table_full "
+                   "(no connection could make room).",
+                   {"reason"});
+AXO_COUNTER_FAMILY(connectionsEvicted, "zep_api_connections_evicted_total",
+                   "Operator API connections closed to make room for a new one, by reason: "
+                   "table_full, no_descriptor.",
+                   {"reason"});
+AXO_COUNTER(requestsHeld, "zep_api_requests_held_total",
+            "Operator API requests that waited on the reception side while their address "
+            "had its share of requests with the workers.");
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
@@ -92,8 +108,13 @@ class Framer {
   // The method and path of the request line, empty until it is read.
   const std::string& method() const { return method_; }
   const std::string& path() const { return path_; }
-  // True once, when the head asked for "100 Continue" before its body.
-  bool TakeContinue() { return std::exchange(continue_, false); }
+  // True once, when the head has ended and a body is to follow.
+  bool TakeHeadEnd() { return std::exchange(headEnded_, false); }
+  // The head, request line and fields, is in[begin(), headEnd()); known
+  // once TakeHeadEnd() was true.
+  size_t headEnd() const { return headEnd_; }
+  // True when the head asked for "100 Continue" before its body.
+  bool expectsContinue() const { return continue_; }
 
  private:
   enum class Phase { kRequestLine, kFields, kBody, kChunkSize, kChunkData, kTrailer, kDone };
@@ -116,7 +137,8 @@ class Framer {
   std::string contentLength_, transferEncoding_;
   int contentLengths_ = 0, transferEncodings_ = 0;
   bool lengthsDiffer_ = false, compressed_ = false, expectsContinue_ = false;
-  bool continue_ = false;
+  bool continue_ = false, headEnded_ = false;
+  size_t headEnd_ = 0;
   size_t left_ = 0;     // body or chunk bytes still to come
   size_t decoded_ = 0;  // chunk data so far
   size_t framing_ = 0;  // chunk framing so far
@@ -207,6 +229,12 @@ Framer::Result Framer::Frame(const std::string& in) {
 // header field. Only the fields that frame the body are interpreted; what
 // the rest says is the parser's to judge.
 Framer::Result Framer::HeadLine(std::string_view line) {
+  // A proxy in front may read these otherwise than the parser here (a
+  // bare CR as a line end, a NUL as the end of the text), and so frame
+  // another request: refused, whatever field they are in.
+  if (line.find_first_of(std::string_view("\r\0", 2)) != std::string_view::npos) {
+    return Refuse(400, "a bare CR or a NUL in the request head");
+  }
   if (phase_ == Phase::kRequestLine) {
     if (line.empty()) {
       begin_ = pos_;
@@ -227,9 +255,15 @@ Framer::Result Framer::HeadLine(std::string_view line) {
   if (++fields_ > kMaxHeaderFields) {
     return Refuse(431, "more than " + std::to_string(kMaxHeaderFields) + " header fields");
   }
+  if (line.front() == ' ' || line.front() == '\t') {
+    return Refuse(400, "a header field continued on the next line (obsolete line folding)");
+  }
   const size_t colon = line.find(':');
-  if (colon == std::string_view::npos) return Result::kNeedMore;
+  if (colon == std::string_view::npos) return Refuse(400, "a header line without a colon");
   const std::string_view name = line.substr(0, colon);
+  if (name.find_first_of(" \t") != std::string_view::npos) {
+    return Refuse(400, "whitespace in a header field name or before its colon");
+  }
   const std::string_view value = axo_internal::TrimSpace(line.substr(colon + 1));
   if (EqualsIgnoringCase(name, "Content-Length")) {
     if (contentLengths_++ == 0) contentLength_ = value;
@@ -271,6 +305,8 @@ Framer::Result Framer::HeadEnd() {
     return Refuse(415, "a request body must not be compressed (Content-Encoding)");
   }
   continue_ = expectsContinue_ && version_ == "HTTP/1.1";
+  headEnded_ = true;
+  headEnd_ = pos_;
   return Result::kNeedMore;
 }
 
@@ -302,6 +338,10 @@ const char* ReasonPhrase(int status) {
   switch (status) {
     case 400:
       return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
     case 408:
       return "Request Timeout";
     case 413:
@@ -310,19 +350,59 @@ const char* ReasonPhrase(int status) {
       return "URI Too Long";
     case 415:
       return "Unsupported Media Type";
+    case 421:
+      return "Misdirected Request";
     case 431:
       return "Request Header Fields Too Large";
   }
   return "Error";
 }
 
-// An answer of the front end's own: the API's error shape, then close.
+// An answer of the front end's own, `res` (status, headers, body), that
+// closes the connection. Every answer says nosniff: a browser must not take
+// an error's JSON for a page or a script.
+std::string CloseAnswer(const httplib::Response& res) {
+  std::string out = "HTTP/1.1 " + std::to_string(res.status) + " " + ReasonPhrase(res.status) +
+                    "\r\nX-Content-Type-Options: nosniff\r\n";
+  for (const auto& [name, value] : res.headers) {
+    if (!EqualsIgnoringCase(name, "X-Content-Type-Options")) out += name + ": " + value + "\r\n";
+  }
+  return out + "Content-Length: " + std::to_string(res.body.size()) +
+         "\r\nConnection: close\r\n\r\n" + res.body;
+}
+
+// The front end's refusal: the API's error shape.
 std::string ErrorAnswer(int status, const std::string& reason) {
-  const std::string body = answer::ErrorBody(reason);
-  return "HTTP/1.1 " + std::to_string(status) + " " + ReasonPhrase(status) +
-         "\r\nContent-Type: " + answer::kJsonType +
-         "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
-         body;
+  httplib::Response res;
+  res.status = status;
+  res.set_content(answer::ErrorBody(reason), answer::kJsonType);
+  return CloseAnswer(res);
+}
+
+// The head in[0, end) as the request the API decides on: request line and
+// fields, framed by Framer already (one field a line, no folding).
+void HeadRequest(std::string_view head, httplib::Request* req) {
+  bool first = true;
+  while (!head.empty()) {
+    const size_t lf = std::min(head.find('\n'), head.size());
+    std::string_view line = head.substr(0, lf);
+    head.remove_prefix(std::min(lf + 1, head.size()));
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) continue;
+    if (first) {
+      first = false;
+      const size_t sp1 = line.find(' '), sp2 = line.rfind(' ');
+      if (sp1 == std::string_view::npos || sp2 <= sp1) continue;
+      req->method = line.substr(0, sp1);
+      req->target = line.substr(sp1 + 1, sp2 - sp1 - 1);
+      req->version = line.substr(sp2 + 1);
+      req->path = httplib::detail::decode_url(req->target.substr(0, req->target.find('?')), false);
+      continue;
+    }
+    const size_t colon = line.find(':');
+    req->headers.emplace(std::string(line.substr(0, colon)),
+                         std::string(axo_internal::TrimSpace(line.substr(colon + 1))));
+  }
 }
 
 class PlainTransport final : public Transport {
@@ -394,6 +474,15 @@ struct Stopping {
   }
 };
 
+struct Connection;
+
+// What one peer address holds. The reception thread's own.
+struct Peer {
+  size_t connections = 0;           // in the table
+  int serving = 0;                  // requests queued for or held by a worker
+  std::deque<Connection*> waiting;  // complete requests past its share, in order
+};
+
 // One connection. Owned by the reception thread's table; while its request
 // is served (kServing) only that worker touches it.
 struct Connection {
@@ -402,6 +491,7 @@ struct Connection {
     kIdle,       // no byte of a request: closed after the idle timeout
     kReceiving,  // a request under way: refused (408) at its deadline
     kServing,    // queued for or served by a worker
+    kWaiting,    // complete, waiting for its address's turn (Peer::waiting)
     kClosing,    // answered by the front end: its answer goes out, input is dropped
   };
 
@@ -411,13 +501,18 @@ struct Connection {
   std::unique_ptr<Transport> transport;
   std::string peerIp;
   int peerPort = 0;
+  Peer* peer = nullptr;  // the entry of peerIp
   State state = State::kIdle;
   Clock::time_point since;  // of the state (kReceiving: of the request's first byte)
   std::string in;           // read and not yet served; starts with the request being framed
   Framer framer;
-  std::string out;       // kClosing: the rest of the front end's answer
-  int served = 0;        // requests answered
-  bool keep = false;     // set by the worker: the connection goes on
+  std::string out;    // kClosing: the rest of the front end's answer
+  int served = 0;     // requests answered
+  bool keep = false;  // set by the worker: the connection goes on
+  // Queued for its head's check (CheckHead) rather than to be served; the
+  // worker leaves a refusal in `out` and its status in `refusal`.
+  bool checkingHead = false;
+  int refusal = 0;
   uint64_t seq;          // accept order, to tell equally idle connections apart
   size_t slot = 0;       // index in the table
   uint32_t watched = 0;  // epoll events asked for; 0 when not registered
@@ -430,7 +525,9 @@ struct FrontEnd::Impl {
   Serve serve;
   Refused refused;
   MakeTransport make;
+  CheckHead check;
   size_t maxConnections = 0;
+  size_t maxPerAddress = 0;
   int listenFd = -1;
   int port = 0;
   int epollFd = -1;
@@ -440,6 +537,7 @@ struct FrontEnd::Impl {
 
   // The reception thread's own.
   std::vector<std::unique_ptr<Connection>> table;
+  std::unordered_map<std::string, Peer> peers;  // by address; those in the table
   uint64_t accepted = 0;
   bool listenerWatched = false;
   bool outOfDescriptors = false;
@@ -455,19 +553,26 @@ struct FrontEnd::Impl {
   // --- reception thread ---
   void Receive();
   void Accept(Clock::time_point now);
-  bool EvictIdle();
+  bool MakeRoom(const Peer* newcomer, const char* reason);
+  void Dispatch(Connection* c);
+  void Queue(Connection* c);
+  void TakeBackHead(Connection* c);
   void Watch(Connection* c, uint32_t events);
   void Close(Connection* c);
   void OnEvent(Connection* c, uint32_t events);
   void Open(Connection* c);
   void ReadRequest(Connection* c);
   bool Advance(Connection* c);
+  bool Continue(Connection* c);
   bool Refuse(Connection* c, int status, const std::string& reason);
+  bool Answer(Connection* c, int status, std::string answer);
   bool Flush(Connection* c);
   void TakeBack();
   Clock::time_point Expire(Clock::time_point now);
   // --- workers ---
   void Work();
+  void DecideHead(Connection* c);
+  void Return(Connection* c);
 };
 
 namespace {
@@ -573,9 +678,9 @@ void FrontEnd::Impl::Accept(Clock::time_point now) {
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        // Out of descriptors: an idle connection makes room, else accepting
+        // Out of descriptors: a connection makes room, else accepting
         // pauses (the listener would wake this thread at once again).
-        if (EvictIdle()) continue;
+        if (MakeRoom(nullptr, "no_descriptor")) continue;
         if (!outOfDescriptors) {  // once until a connection is accepted again
           TRK1_Printf(&axoserver_unit, __LINE__,
                       "AXO0109W Operator API: no descriptor for a new connection (%s); "
@@ -596,13 +701,27 @@ void FrontEnd::Impl::Accept(Clock::time_point now) {
     // connection (a scrape every 15 s over one connection, as Prometheus does).
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    if (table.size() >= maxConnections && !EvictIdle()) {
-      close(fd);  // every connection has a request under way
+    std::string ip;
+    int peerPort = 0;
+    AddressText(reinterpret_cast<sockaddr*>(&addr), len, &ip, &peerPort);
+    const auto [at, added] = peers.try_emplace(ip);
+    Peer* peer = &at->second;
+    const char* refusal = peer->connections >= maxPerAddress ? "address_share"
+                          : table.size() >= maxConnections && !MakeRoom(peer, "table_full")
+                              ? "table_full"
+                              : nullptr;
+    if (refusal != nullptr) {
+      close(fd);
+      connectionsRefused.counter({refusal}).Inc();
+      if (peer->connections == 0) peers.erase(at);
       continue;
     }
     auto c = std::make_unique<Connection>(make ? make(fd) : NewPlainTransport(fd),
                                           options.maxBodyBytes, ++accepted);
-    AddressText(reinterpret_cast<sockaddr*>(&addr), len, &c->peerIp, &c->peerPort);
+    c->peerIp = std::move(ip);
+    c->peerPort = peerPort;
+    c->peer = peer;
+    ++peer->connections;
     c->state = Connection::State::kOpening;
     c->since = now;
     c->slot = table.size();
@@ -611,19 +730,33 @@ void FrontEnd::Impl::Accept(Clock::time_point now) {
   }
 }
 
-// Closes the connection idle longest (one still opening counts as idle:
-// no request is under way on it). False when none is idle.
-bool FrontEnd::Impl::EvictIdle() {
-  Connection* oldest = nullptr;
+// Closes a connection of the address holding the most connections, when
+// it holds more than `newcomer` (null: an address not known yet): the one
+// waiting longest for its first request (or still opening), else the one
+// whose request began first. A kept-alive connection, or one whose request
+// is with the workers or waiting for them, never goes. Counts the eviction
+// under `reason`; false when no connection may go.
+bool FrontEnd::Impl::MakeRoom(const Peer* newcomer, const char* reason) {
+  const size_t floor = newcomer == nullptr ? 0 : newcomer->connections;
+  // Rank: the address's connections, then idle before receiving, then age.
+  auto rank = [](const Connection& c) {
+    return std::make_tuple(c.peer->connections, c.state != Connection::State::kReceiving,
+                           Clock::time_point::max() - c.since, UINT64_MAX - c.seq);
+  };
+  Connection* victim = nullptr;
   for (const auto& c : table) {
-    if ((c->state == Connection::State::kIdle || c->state == Connection::State::kOpening) &&
-        (oldest == nullptr || c->since < oldest->since ||
-         (c->since == oldest->since && c->seq < oldest->seq))) {
-      oldest = c.get();
+    const bool evictable = c->state == Connection::State::kOpening ||
+                           c->state == Connection::State::kReceiving ||
+                           (c->state == Connection::State::kIdle && c->served == 0);
+    if (evictable && c->peer->connections > floor &&
+        (victim == nullptr || rank(*c) > rank(*victim))) {
+      victim = c.get();
     }
   }
-  if (oldest != nullptr) Close(oldest);
-  return oldest != nullptr;
+  if (victim == nullptr) return false;
+  connectionsEvicted.counter({reason}).Inc();
+  Close(victim);
+  return true;
 }
 
 void FrontEnd::Impl::Watch(Connection* c, uint32_t events) {
@@ -638,6 +771,9 @@ void FrontEnd::Impl::Watch(Connection* c, uint32_t events) {
 
 void FrontEnd::Impl::Close(Connection* c) {
   Watch(c, 0);
+  Peer* peer = c->peer;
+  if (c->state == Connection::State::kWaiting) std::erase(peer->waiting, c);
+  if (--peer->connections == 0) peers.erase(c->peerIp);
   const size_t slot = c->slot;
   if (slot + 1 != table.size()) {
     std::swap(table[slot], table.back());
@@ -688,7 +824,8 @@ void FrontEnd::Impl::ReadRequest(Connection* c) {
   // Bytes the transport decoded but did not hand out yet are read too: no
   // event would announce them.
   for (int i = 0;
-       (i < kReadsPerWakeup || c->transport->Pending()) && c->state != Connection::State::kServing;
+       (i < kReadsPerWakeup || c->transport->Pending()) &&
+       c->state != Connection::State::kServing && c->state != Connection::State::kWaiting;
        ++i) {
     const size_t had = c->in.size();
     c->in.resize(had + kReadBytes);
@@ -712,32 +849,67 @@ bool FrontEnd::Impl::Advance(Connection* c) {
   }
   switch (c->framer.Frame(c->in)) {
     case Framer::Result::kNeedMore:
-      if (c->framer.TakeContinue() && c->transport->Write(kContinue, sizeof(kContinue) - 1) !=
-                                          static_cast<ssize_t>(sizeof(kContinue) - 1)) {
-        Close(c);  // a part of the interim answer would corrupt the next
-        return false;
+      if (!c->framer.TakeHeadEnd()) return true;
+      if (check) {  // the body is read once the head is let through
+        c->checkingHead = true;
+        Dispatch(c);
+        return true;
       }
-      return true;
+      return Continue(c);
     case Framer::Result::kRefused:
       return Refuse(c, c->framer.status(), c->framer.reason());
     case Framer::Result::kComplete:
       break;
   }
+  Dispatch(c);
+  return true;
+}
+
+// Sends "100 Continue" when the head of `c` asked for it. False when `c`
+// was closed.
+bool FrontEnd::Impl::Continue(Connection* c) {
+  if (c->framer.expectsContinue() && c->transport->Write(kContinue, sizeof(kContinue) - 1) !=
+                                         static_cast<ssize_t>(sizeof(kContinue) - 1)) {
+    Close(c);  // a part of the interim answer would corrupt the next
+    return false;
+  }
+  return true;
+}
+
+// Hands `c` to the workers, or, when its address has its share of requests
+// with them, makes it wait for its address's turn.
+void FrontEnd::Impl::Dispatch(Connection* c) {
   Watch(c, 0);
+  if (c->peer->serving >= options.maxRequestsPerAddress) {
+    c->state = Connection::State::kWaiting;
+    c->peer->waiting.push_back(c);
+    requestsHeld.Inc();
+    return;
+  }
+  Queue(c);
+}
+
+void FrontEnd::Impl::Queue(Connection* c) {
+  ++c->peer->serving;
   c->state = Connection::State::kServing;
   {
     std::lock_guard<std::mutex> guard(mu);
     queue.push_back(c);
   }
   work.notify_one();
-  return true;
 }
 
 // Answers `c` with an error of the front end's own, then closes it. False
 // when `c` was closed at once.
 bool FrontEnd::Impl::Refuse(Connection* c, int status, const std::string& reason) {
+  return Answer(c, status, ErrorAnswer(status, reason));
+}
+
+// Sends `answer`, of `status`, then closes `c`. False when `c` was closed
+// at once.
+bool FrontEnd::Impl::Answer(Connection* c, int status, std::string answer) {
   if (refused) refused(c->framer.method(), c->framer.path(), status);
-  c->out = ErrorAnswer(status, reason);
+  c->out = std::move(answer);
   std::string().swap(c->in);
   c->state = Connection::State::kClosing;
   c->since = Clock::now();
@@ -772,6 +944,18 @@ void FrontEnd::Impl::TakeBack() {
     back.swap(returned);
   }
   for (Connection* c : back) {
+    // The address's next waiting request takes the place this one leaves.
+    Peer* peer = c->peer;
+    --peer->serving;
+    if (!peer->waiting.empty() && peer->serving < options.maxRequestsPerAddress) {
+      Connection* next = peer->waiting.front();
+      peer->waiting.pop_front();
+      Queue(next);
+    }
+    if (c->checkingHead) {
+      TakeBackHead(c);
+      continue;
+    }
     ++c->served;
     if (!c->keep) {
       Close(c);
@@ -785,6 +969,20 @@ void FrontEnd::Impl::TakeBack() {
     Watch(c, EPOLLIN);
     Advance(c);
   }
+}
+
+// Goes on with `c` once its head was decided: answers the refusal, or
+// reads the body, the request's deadline running on from its first byte.
+void FrontEnd::Impl::TakeBackHead(Connection* c) {
+  c->checkingHead = false;
+  if (!c->out.empty()) {
+    Answer(c, c->refusal, std::move(c->out));
+    return;
+  }
+  c->state = Connection::State::kReceiving;
+  Watch(c, EPOLLIN);
+  // Then reads on: bytes a TLS transport decoded already raise no event.
+  if (Continue(c) && Advance(c) && c->state == Connection::State::kReceiving) ReadRequest(c);
 }
 
 // Closes or refuses the connections whose time is up. Returns the next
@@ -817,6 +1015,7 @@ Clock::time_point FrontEnd::Impl::Expire(Clock::time_point now) {
         deadline = c->since + kLingerTime;
         break;
       case Connection::State::kServing:
+      case Connection::State::kWaiting:
         continue;
     }
     if (deadline > now) {
@@ -846,6 +1045,11 @@ void FrontEnd::Impl::Work() {
       c = queue.front();
       queue.pop_front();
     }
+    if (c->checkingHead) {
+      DecideHead(c);
+      Return(c);
+      continue;
+    }
     const bool last = c->served + 1 >= kMaxRequestsPerConnection;
     bool closed = false;
     c->keep = false;
@@ -856,13 +1060,42 @@ void FrontEnd::Impl::Work() {
     } catch (const std::exception& e) {
       TRK1_Printf(&axoserver_unit, __LINE__, "AXO0108E Operator API request failed: %s", e.what());
     }
-    {
-      std::lock_guard<std::mutex> guard(mu);
-      returned.push_back(c);
-    }
-    const uint64_t one = 1;
-    if (write(wakeFd, &one, sizeof(one)) < 0) {  // the counter cannot overflow here
-    }
+    Return(c);
+  }
+}
+
+// Asks the CheckHead callback about the head of `c`; a refusal is left in
+// c->out for the reception thread to send.
+void FrontEnd::Impl::DecideHead(Connection* c) {
+  httplib::Request head;
+  HeadRequest(
+      std::string_view(c->in).substr(c->framer.begin(), c->framer.headEnd() - c->framer.begin()),
+      &head);
+  RequestStream stream(*c, stopping);  // for the addresses, as the parser takes them
+  stream.get_remote_ip_and_port(head.remote_addr, head.remote_port);
+  stream.get_local_ip_and_port(head.local_addr, head.local_port);
+  head.ssl = c->transport->ssl();
+  httplib::Response res;
+  try {
+    if (check(head, &res)) return;
+  } catch (const std::exception& e) {
+    TRK1_Printf(&axoserver_unit, __LINE__, "AXO0108E Operator API request failed: %s", e.what());
+    res = httplib::Response();
+    res.status = 500;
+    res.set_content(answer::ErrorBody("internal error"), answer::kJsonType);
+  }
+  c->refusal = res.status;
+  c->out = CloseAnswer(res);
+}
+
+// Hands `c` back to the reception thread.
+void FrontEnd::Impl::Return(Connection* c) {
+  {
+    std::lock_guard<std::mutex> guard(mu);
+    returned.push_back(c);
+  }
+  const uint64_t one = 1;
+  if (write(wakeFd, &one, sizeof(one)) < 0) {  // the counter cannot overflow here
   }
 }
 
@@ -922,11 +1155,19 @@ Status FrontEnd::Listen(const OperatorApiOptions& options) {
                               : limit.rlim_cur / 2;
     m.maxConnections = std::max<size_t>(std::min(m.maxConnections, usable), 1);
   }
+  m.maxPerAddress = options.maxConnectionsPerAddress > 0 ? options.maxConnectionsPerAddress
+                                                         : m.maxConnections / 8;
+  m.maxPerAddress = std::clamp<size_t>(m.maxPerAddress, 1, m.maxConnections);
+  m.options.maxRequestsPerAddress = std::max(options.maxRequestsPerAddress, 1);
+  // Every reason shows in /metrics from the start, at 0.
+  for (const char* reason : {"address_share", "table_full"}) connectionsRefused.counter({reason});
+  for (const char* reason : {"table_full", "no_descriptor"}) connectionsEvicted.counter({reason});
   return Status::OK();
 }
 
-Status FrontEnd::Run(Serve serve, Refused refused, MakeTransport make) {
+Status FrontEnd::Run(Serve serve, Refused refused, MakeTransport make, CheckHead check) {
   Impl& m = *impl_;
+  m.check = std::move(check);
   m.serve = std::move(serve);
   m.refused = std::move(refused);
   m.make = std::move(make);
@@ -970,6 +1211,7 @@ void FrontEnd::Stop() {
   m.workers.clear();
   // Every thread has ended: what is left here is this thread's.
   m.table.clear();
+  m.peers.clear();
   m.queue.clear();
   m.returned.clear();
   for (int* fd : {&m.listenFd, &m.epollFd, &m.wakeFd}) {

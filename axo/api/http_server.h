@@ -17,8 +17,21 @@
 // stream that reads that request's bytes only and writes to the socket, each
 // wait for the socket bounded by the write timeout. A connection kept alive
 // then goes back to the reception thread, with any pipelined bytes already
-// read. A connection without a request is closed after the idle timeout,
-// and the one idle longest makes room when the connection table is full.
+// read. A connection without a request is closed after the idle timeout.
+//
+// Fair shares: one peer address holds at most maxConnectionsPerAddress
+// connections (more are closed at once) and has at most
+// maxRequestsPerAddress requests with the workers; its further complete
+// requests wait on the reception side, in arrival order, holding no
+// worker. When the table is full, room is made by the address holding the
+// most connections, if it holds more than the newcomer's: its connection
+// idle longest goes (one opening or without a request first, then one
+// whose request is under way); a connection kept alive after an answer, or
+// with a request served or waiting, is never evicted. The head is strict:
+// whitespace before a field's colon, a folded field, a bare CR or a NUL is
+// refused with 400. A head that announces a body goes to the CheckHead
+// callback (on a worker) before its body is read: a refused head is
+// answered at once, and "100 Continue" goes out only to a head let through.
 #ifndef AXO_SRC_HTTP_SERVER_H_
 #define AXO_SRC_HTTP_SERVER_H_
 
@@ -109,6 +122,12 @@ class FrontEnd {
   // path (empty when its request line was not read) and the status.
   using Refused =
       std::function<void(const std::string& method, const std::string& path, int status)>;
+  // Decides on the head of a request with a body before the body is read:
+  // `head` holds the method, target, path, version, header fields, the
+  // peer's address (remote_addr, remote_port) and the TLS session (ssl),
+  // no body. Returns true to go on, or false with the answer in `*refusal`
+  // (the connection then closes). Called on several workers at once.
+  using CheckHead = std::function<bool(const httplib::Request& head, httplib::Response* refusal)>;
 
   FrontEnd();
   ~FrontEnd();  // stops
@@ -123,7 +142,7 @@ class FrontEnd {
   // A connection must open (Transport::Open) within the request timeout;
   // one that fails to is closed, and the reason traced. Returns kFailed
   // when a thread cannot be created.
-  Status Run(Serve serve, Refused refused, MakeTransport make = nullptr);
+  Status Run(Serve serve, Refused refused, MakeTransport make = nullptr, CheckHead check = nullptr);
   // Closes the listener and every connection; a worker finishes the answer
   // it is writing (each wait bounded by the write timeout). Joins every
   // thread. Safe to call when not running.

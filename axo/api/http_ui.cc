@@ -33,7 +33,6 @@ const char* ContentType(std::string_view path) {
 
 void Serve(const Asset& asset, httplib::Response& res) {
   res.set_header("Content-Security-Policy", kPolicy);
-  res.set_header("X-Content-Type-Options", "nosniff");
   res.set_header("Referrer-Policy", "no-referrer");
   res.set_header("Cache-Control", "no-cache");
   res.set_content(reinterpret_cast<const char*>(asset.data), asset.size, ContentType(asset.path));

@@ -85,6 +85,14 @@ struct AXO_Options {
   // --allow-unauthenticated-changes: without a token, changes are open to
   // whoever reaches the API instead of refused (demos and tests only).
   bool allowUnauthenticatedChanges = false;
+  // The operator API's connection table (axo/api/http_server.h), read at
+  // start: --api-max-connections N, connections open at once;
+  // --api-connections-per-address N, of them one peer address may hold (0:
+  // an eighth of the table); --api-requests-per-address N, requests of one
+  // address with the workers at once (its further requests wait).
+  int apiMaxConnections = 1000;
+  int apiConnectionsPerAddress = 0;
+  int apiRequestsPerAddress = 2;
   // --check-web-config FILE: check that file and end (AXO_OPTIONS_CHECKED).
   std::string checkWebConfig;
   // The bounded metric families (axo/metrics/metrics.h, "Bounded

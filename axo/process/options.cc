@@ -166,6 +166,20 @@ const OptionSpec kOptionSpecs[] = {
      "                            without --token-file, let anyone change the agent\n"
      "                            (demos and tests only; changes are refused otherwise)\n",
      nullptr, nullptr, &AXO_Options::allowUnauthenticatedChanges},
+    {"--api-max-connections",
+     "  --api-max-connections N   operator API connections open at once (default 1000;\n"
+     "                            fewer under a low descriptor limit)\n",
+     nullptr, &AXO_Options::apiMaxConnections},
+    {"--api-connections-per-address",
+     "  --api-connections-per-address N\n"
+     "                            of them, connections one client address may hold\n"
+     "                            (default: an eighth of --api-max-connections)\n",
+     nullptr, &AXO_Options::apiConnectionsPerAddress},
+    {"--api-requests-per-address",
+     "  --api-requests-per-address N\n"
+     "                            requests of one client address served at once; its\n"
+     "                            further requests wait their turn (default 2)\n",
+     nullptr, &AXO_Options::apiRequestsPerAddress},
     {"--check-web-config",
      "  --check-web-config FILE   check a web configuration file, print OK or why not\n",
      &AXO_Options::checkWebConfig},

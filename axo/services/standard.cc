@@ -47,6 +47,9 @@ class OperatorApiService : public Service {
     api.webConfig = options.webConfig;
     api.allowedHosts = options.allowedHosts;
     api.allowUnauthenticatedChanges = options.allowUnauthenticatedChanges;
+    api.maxConnections = static_cast<size_t>(options.apiMaxConnections);
+    api.maxConnectionsPerAddress = static_cast<size_t>(options.apiConnectionsPerAddress);
+    api.maxRequestsPerAddress = options.apiRequestsPerAddress;
     if (!options.tokenFile.empty()) {
       if (Status s = AXO_ReadTokenFile(options.tokenFile, &api.token); !s.ok()) return s;
     }

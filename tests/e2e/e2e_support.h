@@ -281,10 +281,16 @@ class Child {
 // request cut off, sent slowly, or larger than the server accepts.
 class RawClient {
  public:
-  explicit RawClient(int port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  // Connects from the loopback address `from` (127.0.0.1 when null).
+  explicit RawClient(int port, const char* from = nullptr)
+      : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in local = addr;
+    if (from != nullptr && inet_pton(AF_INET, from, &local.sin_addr) == 1) {
+      bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof(local));  // a failure shows in connect
+    }
     addr.sin_port = htons(static_cast<uint16_t>(port));
     if (connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) closed_ = true;
   }
