@@ -47,6 +47,7 @@ class OperatorApiService : public Service {
     api.webConfig = options.webConfig;
     api.allowedHosts = options.allowedHosts;
     api.allowUnauthenticatedChanges = options.allowUnauthenticatedChanges;
+    api.maxPasswordChecks = options.maxPasswordChecks;
     if (!options.tokenFile.empty()) {
       if (Status s = AXO_ReadTokenFile(options.tokenFile, &api.token); !s.ok()) return s;
     }
