@@ -10,6 +10,7 @@
 #include "axo/api/http_api.h"
 #include "axo/base/text.h"
 #include "axo/base/trk1.h"
+#include "axo/metrics/metrics.h"
 
 TRK1_UNIT(axoaccess_unit, "AXOHTTP");
 
@@ -100,9 +101,15 @@ bool ReadAllowed(const httplib::Request& req, const AccessPolicy& policy,
   if (web.users->empty() || HasToken(req, policy)) return true;
   std::string user;
   const char* why = "";
-  switch (web.users->Check(req.get_header_value("Authorization"), &user)) {
+  switch (web.users->Check(req.get_header_value("Authorization"), *policy.passwordChecks, &user)) {
     case BasicAuth::Verdict::kAccepted:
       return true;
+    case BasicAuth::Verdict::kBusy:
+      // Counted, not traced: a flood would fill the trace.
+      PasswordChecksRefused().Inc();
+      res.set_header("Retry-After", "1");
+      answer::Fail(res, 429, "too many password checks at once: retry in a second");
+      return false;
     case BasicAuth::Verdict::kNoCredentials:
       why = "no user's credentials";
       break;
@@ -119,6 +126,13 @@ bool ReadAllowed(const httplib::Request& req, const AccessPolicy& policy,
 }
 
 }  // namespace
+
+metrics::Counter& PasswordChecksRefused() {
+  AXO_COUNTER(refused, "zep_api_password_checks_refused_total",
+              "Requests turned away unhashed (429) because every password check slot "
+              "(--max-password-checks) was taken.");
+  return refused;
+}
 
 std::vector<std::pair<std::string, int>> ParseAllowedHosts(const std::string& list) {
   std::vector<std::pair<std::string, int>> out;

@@ -19,7 +19,9 @@
 //     passes step 3.
 //  3. Every other route (reads) needs, when the web configuration has
 //     users, a user's basic credentials or the bearer token (401 with a
-//     Basic challenge, which makes a browser ask for the user).
+//     Basic challenge, which makes a browser ask for the user). Credentials
+//     not verified before that find every password check slot taken are
+//     turned away unhashed (429 with Retry-After).
 // (Client certificates are checked by the TLS handshake, before any
 // request.) No Access-Control-Allow-* header is ever sent.
 #ifndef AXO_API_ACCESS_H_
@@ -27,14 +29,18 @@
 
 #include <httplib.h>
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "axo/api/routes.h"
 #include "axo/api/web_config.h"
+#include "axo/metrics/metrics.h"
 
 namespace axo::api {
+
+class CheckSlots;
 
 struct AccessPolicy {
   std::string token;  // the bearer token; empty: none configured
@@ -42,10 +48,16 @@ struct AccessPolicy {
   // --allowed-hosts: a name (lower case; an IP address in its canonical
   // form) and its port, 0 for any.
   std::vector<std::pair<std::string, int>> allowedHosts;
+  // The password checks that may hash at once (never null).
+  std::shared_ptr<CheckSlots> passwordChecks;
 };
 
 // Parses an --allowed-hosts value (checked when the options were read).
 std::vector<std::pair<std::string, int>> ParseAllowedHosts(const std::string& list);
+
+// Requests turned away by the bound on password checks (defined, at 0,
+// on the first call).
+metrics::Counter& PasswordChecksRefused();
 
 // Decides whether `req`, which reaches `route` (null: none), may go on
 // under `policy` and the web configuration `web`. When not, writes the

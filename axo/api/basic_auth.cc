@@ -44,9 +44,17 @@ bool Matches(const std::string& password, const std::string& hash) {
   return result != nullptr && ConstantTimeEquals(result, hash);
 }
 
-int Cost(const std::string& hash) { return (hash[4] - '0') * 10 + (hash[5] - '0'); }
-
 }  // namespace
+
+int BcryptCost(const std::string& hash) { return (hash[4] - '0') * 10 + (hash[5] - '0'); }
+
+bool CheckSlots::TryAcquire() {
+  int busy = busy_.load(std::memory_order_relaxed);
+  while (busy < limit_) {
+    if (busy_.compare_exchange_weak(busy, busy + 1, std::memory_order_acquire)) return true;
+  }
+  return false;
+}
 
 bool IsBcryptHash(const std::string& hash) {
   static const std::string kAlphabet =
@@ -57,18 +65,19 @@ bool IsBcryptHash(const std::string& hash) {
       !isdigit(static_cast<unsigned char>(hash[5])) || hash[6] != '$') {
     return false;
   }
-  const int cost = Cost(hash);
+  const int cost = BcryptCost(hash);
   return cost >= 4 && cost <= 31 && hash.find_first_not_of(kAlphabet, 7) == std::string::npos;
 }
 
 BasicAuth::BasicAuth(std::vector<std::pair<std::string, std::string>> users)
     : users_(std::move(users)) {
   for (const auto& [name, hash] : users_) {
-    if (costliest_.empty() || Cost(hash) > Cost(costliest_)) costliest_ = hash;
+    if (costliest_.empty() || BcryptCost(hash) > BcryptCost(costliest_)) costliest_ = hash;
   }
 }
 
-BasicAuth::Verdict BasicAuth::Check(const std::string& authorization, std::string* user) {
+BasicAuth::Verdict BasicAuth::Check(const std::string& authorization, CheckSlots& slots,
+                                    std::string* user) {
   static const std::string kScheme = "Basic ";
   std::string decoded;
   if (users_.empty() || authorization.compare(0, kScheme.size(), kScheme) != 0 ||
@@ -88,9 +97,17 @@ BasicAuth::Verdict BasicAuth::Check(const std::string& authorization, std::strin
   for (const auto& [name, h] : users_) {
     if (name == *user) hash = &h;
   }
-  // An unknown user's password is hashed too, and then refused.
-  hashed_.fetch_add(1, std::memory_order_relaxed);
-  const bool matches = Matches(password, hash != nullptr ? *hash : costliest_);
+  if (!slots.TryAcquire()) return Verdict::kBusy;
+  bool matches;
+  {
+    struct Slot {
+      CheckSlots& slots;
+      ~Slot() { slots.Release(); }
+    } slot{slots};
+    // An unknown user's password is hashed too, and then refused.
+    hashed_.fetch_add(1, std::memory_order_relaxed);
+    matches = Matches(password, hash != nullptr ? *hash : costliest_);
+  }
   if (hash == nullptr) return Verdict::kUnknownUser;
   if (!matches) return Verdict::kWrongPassword;
   if (!digest.empty()) {

@@ -198,6 +198,8 @@ Status OperatorApi::Start(const OperatorApiOptions& options) {
   impl_->policy.token = options.token;
   impl_->policy.allowUnauthenticatedChanges = options.allowUnauthenticatedChanges;
   impl_->policy.allowedHosts = api::ParseAllowedHosts(options.allowedHosts);
+  impl_->policy.passwordChecks = std::make_shared<api::CheckSlots>(options.maxPasswordChecks);
+  api::PasswordChecksRefused();  // exposed from the start, at 0
   impl_->server = std::make_unique<ApiServer>();
   ApiServer& s = *impl_->server;
   s.set_payload_max_length(options.maxBodyBytes);
@@ -223,10 +225,9 @@ Status OperatorApi::Start(const OperatorApiOptions& options) {
     res.status = status;
     CountRequest(req, res);
   };
-  // Each new connection opens under the web configuration in force, read
-  // again first when it changed.
+  // Each new connection opens under the web configuration in force (its
+  // watch re-reads it off this thread).
   auto make = [this](int fd) {
-    impl_->webConfig.Refresh();
     const std::shared_ptr<const api::ActiveWebConfig> config = impl_->webConfig.Current();
     return config->tls != nullptr ? api::TlsContext::Wrap(config->tls, fd)
                                   : http::NewPlainTransport(fd);
@@ -271,6 +272,7 @@ Status OperatorApi::Start(const OperatorApiOptions& options) {
 void OperatorApi::Stop() {
   if (!impl_->running) return;
   impl_->frontEnd.Stop();
+  impl_->webConfig.Stop();
   impl_->server->SetListener(INVALID_SOCKET);
   impl_->running = false;
   impl_->port = 0;

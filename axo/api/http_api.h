@@ -38,6 +38,11 @@ struct OperatorApiOptions {
   std::string webConfig;
   size_t maxBodyBytes = 64 * 1024;  // a request's body, decoded: 413 beyond
   int threads = 8;                  // workers; each serves one complete request at a time
+  // Password checks (bcrypt runs, some 70 ms at cost 10) at once; a request
+  // whose credentials were not verified before and find none free is
+  // answered 429 unhashed. Below `threads`, so that a password flood leaves
+  // workers to everyone else.
+  int maxPasswordChecks = 2;
   // A request must arrive whole within this time of its first byte (408).
   std::chrono::milliseconds requestTimeout{10000};
   // A connection without a request under way is closed after this time.
@@ -80,7 +85,7 @@ class OperatorApi {
   // The bound port (the real one when 0 was asked), 0 when not listening.
   int port() const;
   // Reads the web configuration again if it or a file it names changed
-  // (as each new connection does). Thread-safe.
+  // (as its watch does once a second). Thread-safe.
   void RefreshWebConfig();
 
  private:

@@ -2,7 +2,9 @@
 #include "axo/api/tls.h"
 
 #include <arpa/inet.h>
+#include <openssl/bio.h>
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <sys/socket.h>
@@ -13,6 +15,7 @@
 #include <climits>
 #include <cstring>
 
+#include "axo/base/files.h"
 #include "axo/process/axo.h"
 
 namespace axo::api {
@@ -31,11 +34,77 @@ Status Refuse(const char* key, const std::string& reason) {
   return Status::BadRequest(std::string("tls_server_config.") + key + ": " + reason);
 }
 
-// Whether `path` can be opened for reading; the reason when not.
-bool Readable(const std::string& path, std::string* why) {
-  if (access(path.c_str(), R_OK) == 0) return true;
-  *why = "cannot read " + path + ": " + strerror(errno);
-  return false;
+// The PEM text of the file `path`, named by tls_server_config.`key`, read
+// as every file the web configuration names is (a regular file, never
+// through a link or waiting on a FIFO), into a memory BIO the caller owns.
+// The library is never handed the path: what was checked is what it reads.
+
+Status ReadPem(const char* key, const std::string& path, BIO** out) {
+  std::string text;
+  Status read = std::string(key) == "key_file"
+                    ? AXO_ReadSecretFile("TLS key file", path, kMaxWebConfigFileBytes, &text)
+                    : axo_internal::ReadRegularFile(path, kMaxWebConfigFileBytes, &text);
+  if (!read.ok()) return Refuse(key, read.message());
+  *out = BIO_new(BIO_s_mem());
+  if (*out == nullptr || BIO_write(*out, text.data(), static_cast<int>(text.size())) !=
+                             static_cast<int>(text.size())) {
+    return Refuse(key, "cannot hold " + path + ": " + SslReason("out of memory"));
+  }
+  return Status::OK();
+}
+
+// Frees a BIO on every path out.
+struct BioOwner {
+  BIO* bio = nullptr;
+  ~BioOwner() { BIO_free(bio); }
+};
+
+// Loads the key, then the certificate chain (the first certificate the
+// server's, the rest its chain) and checks that they belong together.
+Status LoadKeyAndChain(SSL_CTX* ctx, const TlsSettings& s) {
+  BioOwner keyPem, certPem;
+  if (Status st = ReadPem("key_file", s.keyFile, &keyPem.bio); !st.ok()) return st;
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(keyPem.bio, nullptr, nullptr, nullptr);
+  const bool keyUsed = key != nullptr && SSL_CTX_use_PrivateKey(ctx, key) == 1;
+  EVP_PKEY_free(key);
+  if (!keyUsed) return Refuse("key_file", s.keyFile + " holds no usable key: " + SslReason("?"));
+  if (Status st = ReadPem("cert_file", s.certFile, &certPem.bio); !st.ok()) return st;
+  X509* cert = PEM_read_bio_X509_AUX(certPem.bio, nullptr, nullptr, nullptr);
+  const bool certUsed = cert != nullptr && SSL_CTX_use_certificate(ctx, cert) == 1;
+  X509_free(cert);
+  if (!certUsed) {
+    return Refuse("cert_file", s.certFile + " holds no usable certificate: " + SslReason("?"));
+  }
+  while (X509* link = PEM_read_bio_X509(certPem.bio, nullptr, nullptr, nullptr)) {
+    if (SSL_CTX_add0_chain_cert(ctx, link) != 1) {  // takes `link` when it succeeds
+      X509_free(link);
+      return Refuse("cert_file", s.certFile + ": its chain is refused: " + SslReason("?"));
+    }
+  }
+  ERR_clear_error();  // the end of the PEM text
+  if (SSL_CTX_check_private_key(ctx) != 1) {
+    ERR_clear_error();
+    return Refuse("key_file", s.keyFile + " is not the key of the certificate " + s.certFile);
+  }
+  return Status::OK();
+}
+
+// Trusts every certificate of the client CA file for client certificates,
+// and names them to clients as acceptable issuers.
+Status LoadClientCa(SSL_CTX* ctx, const std::string& path) {
+  BioOwner pem;
+  if (Status st = ReadPem("client_ca_file", path, &pem.bio); !st.ok()) return st;
+  int loaded = 0;
+  while (X509* ca = PEM_read_bio_X509(pem.bio, nullptr, nullptr, nullptr)) {
+    const bool ok = X509_STORE_add_cert(SSL_CTX_get_cert_store(ctx), ca) == 1 &&
+                    SSL_CTX_add_client_CA(ctx, ca) == 1;
+    X509_free(ca);
+    if (!ok) return Refuse("client_ca_file", path + ": refused: " + SslReason("?"));
+    ++loaded;
+  }
+  ERR_clear_error();
+  if (loaded == 0) return Refuse("client_ca_file", path + " holds no certificate");
+  return Status::OK();
 }
 
 // Accepts whatever certificate a client offers (RequestClientCert,
@@ -198,33 +267,9 @@ Status TlsContext::Make(const TlsSettings& s, std::shared_ptr<const TlsContext>*
   ERR_clear_error();
   SSL_CTX* ctx = made->ctx_ = SSL_CTX_new(TLS_server_method());
   if (ctx == nullptr) return Refuse("cert_file", "cannot make a TLS context: " + SslReason("?"));
-  // The key first: the certificate is then checked against it.
-  std::string why;
-  if (Status secret = AXO_CheckSecretFile("TLS key file", s.keyFile); !secret.ok()) {
-    return Refuse("key_file", secret.message());
-  }
-  if (!Readable(s.keyFile, &why)) return Refuse("key_file", why);
-  if (SSL_CTX_use_PrivateKey_file(ctx, s.keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
-    return Refuse("key_file", s.keyFile + " holds no usable key: " + SslReason("?"));
-  }
-  if (!Readable(s.certFile, &why)) return Refuse("cert_file", why);
-  if (SSL_CTX_use_certificate_chain_file(ctx, s.certFile.c_str()) != 1) {
-    return Refuse("cert_file", s.certFile + " holds no usable certificate: " + SslReason("?"));
-  }
-  if (SSL_CTX_check_private_key(ctx) != 1) {
-    ERR_clear_error();
-    return Refuse("key_file", s.keyFile + " is not the key of the certificate " + s.certFile);
-  }
+  if (Status st = LoadKeyAndChain(ctx, s); !st.ok()) return st;
   if (!s.clientCaFile.empty()) {
-    if (!Readable(s.clientCaFile, &why)) return Refuse("client_ca_file", why);
-    STACK_OF(X509_NAME)* names = SSL_load_client_CA_file(s.clientCaFile.c_str());
-    if (names == nullptr ||
-        SSL_CTX_load_verify_locations(ctx, s.clientCaFile.c_str(), nullptr) != 1) {
-      sk_X509_NAME_pop_free(names, X509_NAME_free);
-      ERR_clear_error();
-      return Refuse("client_ca_file", s.clientCaFile + " holds no certificate");
-    }
-    SSL_CTX_set_client_CA_list(ctx, names);  // takes `names`
+    if (Status st = LoadClientCa(ctx, s.clientCaFile); !st.ok()) return st;
   }
   int mode = SSL_VERIFY_NONE;
   SSL_verify_cb callback = nullptr;
@@ -254,12 +299,16 @@ Status TlsContext::Make(const TlsSettings& s, std::shared_ptr<const TlsContext>*
       SSL_CTX_set_max_proto_version(ctx, s.maxVersion) != 1) {
     return Refuse("min_version", "this TLS library refuses it: " + SslReason("?"));
   }
+  // TLS 1.2 suites; without a list, only forward-secret key exchange
+  // (ECDHE) with AEAD ciphers: no RSA key exchange, no CBC. (TLS 1.3's
+  // suites are all such, and are left as the library has them.)
+  std::string list = "ECDHE+AESGCM:ECDHE+CHACHA20:!aNULL:!PSK";
   if (!s.cipherSuites.empty()) {
-    std::string list;
+    list.clear();
     if (Status st = CipherList(s.cipherSuites, &list); !st.ok()) return st;
-    if (SSL_CTX_set_cipher_list(ctx, list.c_str()) != 1) {
-      return Refuse("cipher_suites", "refused by the TLS library: " + SslReason("?"));
-    }
+  }
+  if (SSL_CTX_set_cipher_list(ctx, list.c_str()) != 1) {
+    return Refuse("cipher_suites", "refused by the TLS library: " + SslReason("?"));
   }
   if (!s.curves.empty()) {
     std::string list;

@@ -20,7 +20,7 @@ namespace axo::api {
 class TlsContext {
  public:
   // Loads the certificate chain and its key (which must match it and pass
-  // AXO_CheckSecretFile), the client CA file (at least one certificate),
+  // AXO_ReadSecretFile), the client CA file (at least one certificate),
   // and sets the versions, suites, curves and client certificate policy.
   // Returns kBadRequest "tls_server_config.KEY: reason".
   static Status Make(const TlsSettings& settings, std::shared_ptr<const TlsContext>* out);

@@ -9,11 +9,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 
 #include "axo/api/basic_auth.h"
 #include "axo/api/tls.h"
+#include "axo/base/files.h"
 #include "axo/base/trk1.h"
 
 TRK1_UNIT(axowebcfg_unit, "AXOHTTP");
@@ -153,10 +153,10 @@ void ParseTls(const YAML::Node& node, const std::string& config, TlsSettings* t)
     throw Refusal{"tls_server_config.client_ca_file",
                   "given, but client_auth_type NoClientCert asks for no client certificate"};
   }
-  if (!t->allowedSans.empty() && t->clientAuth != ClientAuth::kRequireAny &&
-      t->clientAuth != ClientAuth::kRequireAndVerify) {
+  if (!t->allowedSans.empty() && t->clientAuth != ClientAuth::kRequireAndVerify) {
     throw Refusal{"tls_server_config.client_allowed_sans",
-                  "needs client_auth_type RequireAnyClientCert or RequireAndVerifyClientCert"};
+                  "needs client_auth_type RequireAndVerifyClientCert: a name in a certificate "
+                  "nobody verified proves nothing"};
   }
 }
 
@@ -210,6 +210,15 @@ void ParseRoot(const YAML::Node& root, const std::string& path, WebConfig* c) {
         if (!IsBcryptHash(hash)) {
           throw Refusal{ukey, "not a bcrypt hash ($2y$, $2b$ or $2a$, as htpasswd -B makes)"};
         }
+        // One cost for all: an unknown user is checked at the highest, so
+        // a cheaper user would be told apart from an unknown one by time.
+        if (!c->users.empty() && BcryptCost(hash) != BcryptCost(c->users.front().second)) {
+          throw Refusal{ukey,
+                        "bcrypt cost " + std::to_string(BcryptCost(hash)) + " differs from " +
+                            c->users.front().first + "'s " +
+                            std::to_string(BcryptCost(c->users.front().second)) +
+                            ": hash every user at one cost, or their timing tells them apart"};
+        }
         c->users.emplace_back(user, hash);
       });
     } else if (name == "http_server_config") {
@@ -250,15 +259,13 @@ std::string StampOf(const std::vector<std::string>& files) {
 }  // namespace
 
 Status ParseWebConfig(const std::string& path, WebConfig* out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    return Status::BadRequest("cannot read the web configuration " + path + ": " + strerror(errno));
+  std::string text;
+  if (Status s = axo_internal::ReadRegularFile(path, kMaxWebConfigFileBytes, &text); !s.ok()) {
+    return Status::BadRequest("cannot read the web configuration " + path + ": " + s.message());
   }
-  std::stringstream text;
-  text << in.rdbuf();
   WebConfig c;
   try {
-    ParseRoot(YAML::Load(text.str()), path, &c);
+    ParseRoot(YAML::Load(text), path, &c);
   } catch (const Refusal& r) {
     return Status::BadRequest(path + ": " + r.key + ": " + r.reason);
   } catch (const YAML::Exception& e) {
@@ -293,7 +300,10 @@ Status LoadWebConfig(const std::string& path, std::shared_ptr<const ActiveWebCon
   return Status::OK();
 }
 
+WebConfigWatch::~WebConfigWatch() { Stop(); }
+
 Status WebConfigWatch::Start(const std::string& path) {
+  std::lock_guard<std::mutex> reloading(reloadMu_);
   std::shared_ptr<const ActiveWebConfig> loaded;
   std::vector<std::string> files;
   if (path.empty()) {
@@ -303,16 +313,22 @@ Status WebConfigWatch::Start(const std::string& path) {
   } else if (Status s = LoadWebConfig(path, &loaded, &files); !s.ok()) {
     return s;
   }
-  std::lock_guard<std::mutex> guard(mu_);
   path_ = path;
-  current_ = std::move(loaded);
   files_ = std::move(files);
   stamp_ = StampOf(files_);
-  return Status::OK();
+  {
+    std::lock_guard<std::mutex> guard(mu_);
+    current_ = std::move(loaded);
+  }
+  return path.empty() ? Status::OK()
+                      : watch_.Start([this] { Refresh(); }, "web configuration watch");
 }
 
+void WebConfigWatch::Stop() { watch_.Stop(); }
+
 void WebConfigWatch::Refresh() {
-  std::lock_guard<std::mutex> guard(mu_);  // a reload is rare: callers may wait for it
+  // Readers take mu_ only, and never wait for a load.
+  std::lock_guard<std::mutex> reloading(reloadMu_);
   if (path_.empty()) return;
   const std::string stamp = StampOf(files_);
   if (stamp == stamp_) return;
@@ -328,9 +344,13 @@ void WebConfigWatch::Refresh() {
                 s.message().c_str());
     return;
   }
-  current_ = std::move(loaded);
+  const bool tls = loaded->tls != nullptr;
+  {
+    std::lock_guard<std::mutex> guard(mu_);
+    current_ = std::move(loaded);
+  }
   TRK1_Printf(&axowebcfg_unit, __LINE__, "AXO0114I Web configuration %s reloaded (%s)",
-              path_.c_str(), current_->tls != nullptr ? "TLS" : "no TLS");
+              path_.c_str(), tls ? "TLS" : "no TLS");
 }
 
 std::shared_ptr<const ActiveWebConfig> WebConfigWatch::Current() const {

@@ -36,23 +36,48 @@ struct Fd {
 
 }  // namespace
 
-Status ReadRegularFile(const std::string& path, size_t limit, std::string* out) {
-  Fd f{open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+int OpenRegular(const char* path, int flags, mode_t mode, mode_t* refused) {
+  if (refused != nullptr) *refused = 0;
   struct stat st;
+  const int fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
+  if (fd < 0) {
+    const int err = errno;
+    if (refused != nullptr && lstat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+      *refused = st.st_mode & S_IFMT;
+    }
+    errno = err;
+    return -1;
+  }
+  if (fstat(fd, &st) != 0) st.st_mode = 0;
+  if (!S_ISREG(st.st_mode)) {
+    if (refused != nullptr) *refused = st.st_mode & S_IFMT;
+    close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    const int err = errno;
+    close(fd);
+    errno = err;
+    return -1;
+  }
+  return fd;
+}
+
+Status ReadRegularFile(const std::string& path, size_t limit, std::string* out, struct stat* info) {
+  mode_t refused = 0;
+  Fd f{OpenRegular(path.c_str(), O_RDONLY, 0, &refused)};
+  if (refused != 0) return Status::Failed(path + " is " + KindOf(refused) + ", not a regular file");
   if (f.fd < 0) {
     if (errno == ENOENT) return Status::NotFound(path + " does not exist");
-    if (errno == ELOOP && lstat(path.c_str(), &st) == 0) {
-      return Status::Failed(path + " is " + KindOf(st.st_mode) + ", not a regular file");
-    }
     return Errno("open", path);
   }
+  struct stat st;
   if (fstat(f.fd, &st) != 0) return Errno("examine", path);
-  if (!S_ISREG(st.st_mode)) {
-    return Status::Failed(path + " is " + KindOf(st.st_mode) + ", not a regular file");
-  }
   if (static_cast<unsigned long long>(st.st_size) > limit) {
     return Status::Failed(path + " holds more than " + std::to_string(limit) + " bytes");
   }
+  if (info != nullptr) *info = st;
   out->clear();
   char buf[16384];
   for (;;) {

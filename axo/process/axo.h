@@ -21,7 +21,7 @@
 // (the agent's exit status). The standard services fail to start on
 //   - an operator API address that cannot be bound (in use, not local),
 //   - a token file (--token-file) that cannot be read, holds no token, or
-//     can be read or written by others than its owner (AXO_CheckSecretFile),
+//     can be read or written by others than its owner (AXO_ReadSecretFile),
 //   - a web configuration (--web-config) that does not pass its checks,
 //   - a history database (--history-db) that cannot be opened or created,
 //   - an alert sender (--alertmanager-url) whose thread cannot be created,
@@ -93,6 +93,10 @@ struct AXO_Options {
   int apiMaxConnections = 1000;
   int apiConnectionsPerAddress = 0;
   int apiRequestsPerAddress = 2;
+  // --max-password-checks N: basic-auth passwords checked (bcrypt) at
+  // once; past it a request with credentials not verified before is
+  // answered 429 without hashing. Read at start.
+  int maxPasswordChecks = 2;
   // --check-web-config FILE: check that file and end (AXO_OPTIONS_CHECKED).
   std::string checkWebConfig;
   // The bounded metric families (axo/metrics/metrics.h, "Bounded
@@ -150,15 +154,18 @@ enum : int {
 
 // Reads the bearer token of --token-file from `path`: its first line
 // without surrounding white space. Returns kFailed when the file cannot be
-// read, fails AXO_CheckSecretFile, or holds no token.
+// read, fails AXO_ReadSecretFile, or holds no token.
 axo::Status AXO_ReadTokenFile(const std::string& path, std::string* token);
 
-// Checks a file that holds a secret (the bearer token, a TLS key): no
-// permission bits for group or others, and owned by root or by the user the
-// agent runs as, so that nobody else can read or replace it. Returns kFailed
-// naming `what` ("token file"), the path and its mode or owner when it is
-// not so, or when it cannot be examined.
-axo::Status AXO_CheckSecretFile(const std::string& what, const std::string& path);
+// Reads a file that holds a secret (the bearer token, a TLS key) whole into
+// `*out`, as axo_internal::ReadRegularFile does (a regular file of at most
+// `limit` bytes, never through a link, never waiting on a FIFO), and checks
+// the file it read: no permission bits for group or others, and owned by
+// root or by the user the agent runs as, so that nobody else can read or
+// replace it. Returns kFailed naming `what` ("token file"), the path and
+// the reason, its mode or its owner when it is not so.
+axo::Status AXO_ReadSecretFile(const std::string& what, const std::string& path, size_t limit,
+                               std::string* out);
 
 // Writes the usage text of the framework options to `out`.
 void AXO_PrintUsage(FILE* out, const char* program);

@@ -6,9 +6,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <map>
+#include <sstream>
 
+#include "axo/base/files.h"
 #include "axo/base/text.h"
 #include "axo/base/trk1.h"
 #include "axo/metrics/metrics.h"
@@ -161,6 +162,10 @@ const OptionSpec kOptionSpecs[] = {
     {"--allowed-hosts",
      "  --allowed-hosts LIST      names a request's Host may give besides the API's\n"
      "                            address (NAME or NAME:PORT, comma-separated)\n"},
+    {"--max-password-checks",
+     "  --max-password-checks N   basic-auth passwords checked at once (default 2);\n"
+     "                            past it a new password is answered 429 unchecked\n",
+     nullptr, &AXO_Options::maxPasswordChecks},
     {"--allow-unauthenticated-changes",
      "  --allow-unauthenticated-changes\n"
      "                            without --token-file, let anyone change the agent\n"
@@ -268,11 +273,14 @@ bool ApplyOption(const OptionPair& pair, AXO_Options* o, std::string* error) {
 
 // Reads the "key = value" lines of the options file `path` into `pairs`.
 bool ReadOptionsFile(const std::string& path, std::vector<OptionPair>* pairs, std::string* error) {
-  std::ifstream in(path);
-  if (!in) {
-    *error = "cannot read the options file " + path;
+  constexpr size_t kMaxOptionsFileBytes = 1 << 20;
+  std::string content;
+  if (axo::Status s = axo_internal::ReadRegularFile(path, kMaxOptionsFileBytes, &content);
+      !s.ok()) {
+    *error = "cannot read the options file " + path + ": " + s.message();
     return false;
   }
+  std::istringstream in(content);
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     std::string_view text = axo_internal::TrimSpace(line);
@@ -360,21 +368,23 @@ int AXO_ParseOptionsForTesting(int argc, char** argv, AXO_Options* options, std:
 }
 
 axo::Status AXO_ReadTokenFile(const std::string& path, std::string* token) {
-  std::ifstream in(path);
-  std::string line;
-  if (!in) return axo::Status::Failed("cannot read token file " + path);
-  if (axo::Status s = AXO_CheckSecretFile("token file", path); !s.ok()) return s;
-  if (!std::getline(in, line)) return axo::Status::Failed("cannot read token file " + path);
-  std::string_view text = axo_internal::TrimSpace(line);
-  if (text.empty()) return axo::Status::Failed("token file " + path + " holds no token");
-  *token = text;
+  constexpr size_t kMaxTokenFileBytes = 64 * 1024;
+  std::string text;
+  if (axo::Status s = AXO_ReadSecretFile("token file", path, kMaxTokenFileBytes, &text); !s.ok()) {
+    return s;
+  }
+  text.resize(std::min(text.size(), text.find('\n')));  // the first line
+  const std::string_view line = axo_internal::TrimSpace(text);
+  if (line.empty()) return axo::Status::Failed("token file " + path + " holds no token");
+  *token = line;
   return axo::Status::OK();
 }
 
-axo::Status AXO_CheckSecretFile(const std::string& what, const std::string& path) {
+axo::Status AXO_ReadSecretFile(const std::string& what, const std::string& path, size_t limit,
+                               std::string* out) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    return axo::Status::Failed("cannot examine " + what + " " + path + ": " + strerror(errno));
+  if (axo::Status s = axo_internal::ReadRegularFile(path, limit, out, &st); !s.ok()) {
+    return axo::Status::Failed("cannot read " + what + " " + path + ": " + s.message());
   }
   if ((st.st_mode & 077) != 0) {
     char mode[8];

@@ -50,6 +50,7 @@ class OperatorApiService : public Service {
     api.maxConnections = static_cast<size_t>(options.apiMaxConnections);
     api.maxConnectionsPerAddress = static_cast<size_t>(options.apiConnectionsPerAddress);
     api.maxRequestsPerAddress = options.apiRequestsPerAddress;
+    api.maxPasswordChecks = options.maxPasswordChecks;
     if (!options.tokenFile.empty()) {
       if (Status s = AXO_ReadTokenFile(options.tokenFile, &api.token); !s.ok()) return s;
     }

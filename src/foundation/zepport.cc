@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "axo/base/files.h"
 #include "axo/base/trk1.h"
 
 TRK1_UNIT(zepport_unit, "ZEPPORT");
@@ -210,12 +211,6 @@ int AccessFlags(const char* mode, bool* creates, bool* truncates) {
   return plus ? O_RDWR : O_RDONLY;
 }
 
-// The file type found at `path` without following a link, or 0.
-mode_t TypeAt(const char* path) {
-  struct stat st;
-  return lstat(path, &st) == 0 ? (st.st_mode & S_IFMT) : 0;
-}
-
 }  // namespace
 
 int ZEPPORT::zep_stat(const char* path, ZEP_STAT* st) { return GuardedStat(&stat, path, st); }
@@ -265,30 +260,14 @@ int ZEPPORT::zep_open(const char* path, const char* mode, ZEP_FILE* handle, int 
 
   bool creates;
   bool truncates;
-  int flags =
-      AccessFlags(mode, &creates, &truncates) | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  int flags = AccessFlags(mode, &creates, &truncates);
   if (creates) flags |= O_CREAT;
-  // O_NONBLOCK: opening a FIFO or a device must not wait for a peer, and
-  // O_NOCTTY keeps a terminal from becoming the agent's. The type is
+  // Never through a link, never waiting on a FIFO or a device; the type is
   // checked before anything is read, written or truncated.
-  int fd = open(path, flags, static_cast<mode_t>(permission_bits));
-  if (fd < 0) {
-    const int err = errno;
-    const mode_t type = TypeAt(path);
-    if (type != 0 && type != S_IFREG) handle->refusedType = type;
-    errno = err;
-    return -1;
-  }
-  struct stat st;
-  if (fstat(fd, &st) != 0) st.st_mode = 0;
-  if (!S_ISREG(st.st_mode)) {
-    handle->refusedType = st.st_mode & S_IFMT;
-    close(fd);
-    errno = EINVAL;
-    return -1;
-  }
-  if (fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
-      (truncates && ftruncate(fd, 0) != 0)) {
+  const int fd = axo_internal::OpenRegular(path, flags, static_cast<mode_t>(permission_bits),
+                                           &handle->refusedType);
+  if (fd < 0) return -1;
+  if (truncates && ftruncate(fd, 0) != 0) {
     const int err = errno;
     close(fd);
     errno = err;

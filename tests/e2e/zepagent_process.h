@@ -48,6 +48,9 @@ class Agent {
     headers_ = std::move(headers);
   }
 
+  // From now on, sends `headers` on every request over plain HTTP.
+  void UseHeaders(std::vector<std::string> headers) { headers_ = std::move(headers); }
+
   // Waits until the API answers; false when the agent never listened.
   bool Up() {
     static const std::regex kListening("listening on https?://127\\.0\\.0\\.1:([0-9]+)");

@@ -1,6 +1,6 @@
 // The operator API over TLS in process: the handshake on the reception
-// thread within the request deadline, and certificates replaced while it
-// runs.
+// thread within the request deadline, certificates replaced while it runs,
+// and the TLS 1.2 suites offered by default.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -58,19 +58,45 @@ class TlsTest : public ::testing::Test {
 
 const char kTls[] = "tls_server_config:\n  cert_file: agent.crt\n  key_file: agent.key\n";
 
-// A new certificate is served from the next connection on, without a
-// restart; a broken one keeps the last good one in force.
-TEST_F(TlsTest, ANewCertificateIsServedOnTheNextConnectionAndABadOneIsNot) {
+// A new certificate is served once the watch has read it (driven here as
+// a reload does), without a restart; a broken one keeps the last good one.
+TEST_F(TlsTest, ANewCertificateIsServedAfterItsReloadAndABadOneIsNot) {
   Start(kTls);
   EXPECT_EQ(Health("a"), 200);
   EXPECT_EQ(e2e::Http(api_.port(), "GET", "/healthz").status, 0) << "no plain HTTP on a TLS port";
   Replace("b");
+  api_.RefreshWebConfig();
   EXPECT_EQ(Health("b"), 200);
   EXPECT_EQ(Health("a"), 0) << "a's certificate is no longer served";
   e2e::WriteFile(dir_.path("a/agent.crt"), "-----BEGIN CERTIFICATE-----\nbroken\n");
+  api_.RefreshWebConfig();
   EXPECT_EQ(Health("b"), 200) << "the broken certificate is refused; b's stays";
-  api_.RefreshWebConfig();  // as a reload does: still nothing better
-  EXPECT_EQ(Health("b"), 200);
+}
+
+// Without cipher_suites, TLS 1.2 offers forward-secret AEAD suites only: a
+// client that offers only RSA key exchange, or CBC with SHA-1, gets no
+// handshake. (An RSA certificate: with it both would otherwise be chosen.)
+TEST_F(TlsTest, Tls12WithoutCipherSuitesOffersOnlyForwardSecretAeadSuites) {
+  std::string out;
+  ASSERT_EQ(
+      e2e::RunCommand("cd '" + dir_.path("a") +
+                          "' && openssl req -x509 -newkey rsa:2048 -nodes -days 2"
+                          " -subj /CN=localhost -keyout rsa.key -out rsa.crt && chmod 600 rsa.key",
+                      &out),
+      0)
+      << out;
+  Start("tls_server_config:\n  cert_file: rsa.crt\n  key_file: rsa.key\n");
+  const std::pair<const char*, int> suites[] = {
+      {"AES128-GCM-SHA256", 1}, {"ECDHE-RSA-AES128-SHA", 1}, {"ECDHE-RSA-AES128-GCM-SHA256", 0}};
+  for (const auto& [suite, status] : suites) {
+    out.clear();
+    EXPECT_EQ(e2e::RunCommand("openssl s_client -connect 127.0.0.1:" + std::to_string(api_.port()) +
+                                  " -tls1_2 -cipher " + suite + " < /dev/null",
+                              &out),
+              status)
+        << suite << "\n"
+        << out;
+  }
 }
 
 // A client that opens a connection and never finishes its handshake holds
@@ -98,6 +124,7 @@ TEST_F(TlsTest, ClientCertificatesAreVerifiedAndTheirNamesChecked) {
                  std::string(kTls) +
                      "  client_auth_type: RequireAndVerifyClientCert\n  client_ca_file: ca.crt\n"
                      "  client_allowed_sans: [scraper.example]\n");
+  api_.RefreshWebConfig();
   EXPECT_EQ(Health("a", "a"), 0);
 }
 

@@ -36,8 +36,9 @@ class WebConfigTest : public ::testing::Test {
 };
 
 const char kTls[] = "tls_server_config:\n  cert_file: agent.crt\n  key_file: agent.key\n";
-// "secret", hashed at cost 4.
+// "secret", hashed at cost 4; another password at cost 10.
 const char kHash[] = "$2y$04$VQDlvnsV6XCSZ6/JWnjNNuX2CYx8bApB76C57105JNrhWRwqgBOHO";
+const char kHash10[] = "$2b$10$sjmjv22sMp9Z.V4tmpUlWucc7JIMIj1GEHpZ5AX8/pHTZgfWr1PnW";
 
 TEST_F(WebConfigTest, EveryKeyOfTheFormatLoads) {
   const axo::Status s =
@@ -70,15 +71,17 @@ TEST_F(WebConfigTest, ABadFileIsRefusedWithKeyAndReason) {
       {"tls_server_config:\n  cert_file: agent.crt\n  key_file: " + other + "\n",
        "key_file: " + other + " is not the key of the certificate"},
       {"tls_server_config:\n  cert_file: none.crt\n  key_file: agent.key\n",
-       "cert_file: cannot read " + dir_.path("a/none.crt")},
+       "cert_file: " + dir_.path("a/none.crt") + " does not exist"},
+      {"tls_server_config:\n  cert_file: fifo\n  key_file: agent.key\n",
+       "cert_file: " + dir_.path("a/fifo") + " is a FIFO, not a regular file"},
       {std::string(kTls) + "  client_auth_type: RequireAndVerifyClientCert\n"
                            "  client_ca_file: agent.key\n",
        "client_ca_file: " + dir_.path("a/agent.key") + " holds no certificate"},
       {std::string(kTls) + "  client_auth_type: VerifyClientCertIfGiven\n",
        "client_ca_file: missing"},
       {std::string(kTls) + "  client_ca_file: ca.crt\n", "NoClientCert asks for no client"},
-      {std::string(kTls) + "  client_auth_type: RequestClientCert\n  client_allowed_sans: [x]\n",
-       "client_allowed_sans: needs client_auth_type"},
+      {std::string(kTls) + "  client_auth_type: RequireAnyClientCert\n  client_allowed_sans: [x]\n",
+       "client_allowed_sans: needs client_auth_type RequireAndVerifyClientCert"},
       {std::string(kTls) + "  client_auth_type: Always\n", "unknown policy Always"},
       {std::string(kTls) + "  min_version: TLS13\n  max_version: TLS12\n",
        "min_version: the lowest version is above the highest"},
@@ -86,9 +89,12 @@ TEST_F(WebConfigTest, ABadFileIsRefusedWithKeyAndReason) {
       {std::string(kTls) + "  curve_preferences: [P256]\n", "unknown curve P256"},
       {"basic_auth_users:\n  alice: $1$salt$hash\n", "basic_auth_users.alice: not a bcrypt hash"},
       {"basic_auth_users:\n  alice: secret\n", "not a bcrypt hash"},
+      {"basic_auth_users:\n  alice: " + std::string(kHash) + "\n  bob: " + kHash10 + "\n",
+       "basic_auth_users.bob: bcrypt cost 10 differs from alice's 4"},
       {"http_server_config:\n  headers:\n    Server: x\n", "headers.Server: this header cannot"},
       {"http_server_config:\n  headers:\n    X-Frame-Options: allow\n", "expected deny|sameorigin"},
   };
+  ASSERT_EQ(mkfifo(dir_.path("a/fifo").c_str(), 0600), 0);
   for (const auto& c : cases) {
     const axo::Status s = Load(c.yaml);
     EXPECT_FALSE(s.ok()) << c.yaml;
@@ -104,13 +110,15 @@ TEST_F(WebConfigTest, ABadFileIsRefusedWithKeyAndReason) {
 }
 
 // Users: the right password only; a wrong one and an unknown user are
-// refused alike; and a pair once verified is not hashed again.
-TEST_F(WebConfigTest, BasicAuthChecksBcryptAndKeepsVerifiedPairs) {
+// refused alike; a pair once verified is not hashed again, and passes when
+// every check slot is taken, while a new pair is then turned away unhashed.
+TEST_F(WebConfigTest, BasicAuthChecksBcryptKeepsVerifiedPairsAndBoundsChecks) {
   axo::api::BasicAuth users(std::vector<std::pair<std::string, std::string>>{{"alice", kHash}});
+  axo::api::CheckSlots slots(1);
   using Verdict = axo::api::BasicAuth::Verdict;
   std::string user;
-  EXPECT_EQ(users.Check("Basic YWxpY2U6c2VjcmV0", &user), Verdict::kAccepted);  // alice:secret
-  EXPECT_EQ(user, "alice");
+  EXPECT_EQ(users.Check("Basic YWxpY2U6c2VjcmV0", slots, &user), Verdict::kAccepted);
+  EXPECT_EQ(user, "alice");  // alice:secret
   const std::pair<const char*, Verdict> refused[] = {
       {"Basic YWxpY2U6U2VjcmV0", Verdict::kWrongPassword},  // alice:Secret
       {"Basic Ym9iOnNlY3JldA==", Verdict::kUnknownUser},    // bob:secret
@@ -118,11 +126,17 @@ TEST_F(WebConfigTest, BasicAuthChecksBcryptAndKeepsVerifiedPairs) {
       {"Bearer YWxpY2U6c2VjcmV0", Verdict::kNoCredentials},
       {"Basic !!!!", Verdict::kNoCredentials}};
   for (const auto& [header, verdict] : refused) {
-    EXPECT_EQ(users.Check(header, &user), verdict) << header;
+    EXPECT_EQ(users.Check(header, slots, &user), verdict) << header;
   }
   EXPECT_EQ(users.hashed(), 3u) << "an unknown user is hashed too";
-  for (int i = 0; i < 10; ++i) users.Check("Basic YWxpY2U6c2VjcmV0", &user);
-  EXPECT_EQ(users.hashed(), 3u) << "a verified pair is not hashed again";
+  ASSERT_TRUE(slots.TryAcquire());  // the one slot, taken by a check under way
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(users.Check("Basic YWxpY2U6c2VjcmV0", slots, &user), Verdict::kAccepted);
+  }
+  EXPECT_EQ(users.Check("Basic YWxpY2U6U2VjcmV0", slots, &user), Verdict::kBusy);
+  EXPECT_EQ(users.hashed(), 3u) << "neither a verified pair nor a busy refusal hashes";
+  slots.Release();
+  EXPECT_EQ(users.Check("Basic YWxpY2U6U2VjcmV0", slots, &user), Verdict::kWrongPassword);
 }
 
 }  // namespace

@@ -135,7 +135,8 @@ TEST_F(OptionsFileTest, ABadLineStopsWithFileLineAndReason) {
     EXPECT_EQ(error, file + c.error);
   }
   EXPECT_EQ(Parse({"--config", dir_.path("missing")}, &o, &error), AXO_OPTIONS_ERROR);
-  EXPECT_EQ(error, "cannot read the options file " + dir_.path("missing"));
+  EXPECT_EQ(error, "cannot read the options file " + dir_.path("missing") + ": " +
+                       dir_.path("missing") + " does not exist");
 }
 
 TEST_F(OptionsFileTest, ReloadAppliesTraceAndHooksAndNamesWhatNeedsARestart) {
