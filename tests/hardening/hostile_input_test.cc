@@ -225,6 +225,31 @@ TEST_F(HostileInputTest, HugeSlowAndIdleRequestsNeitherExhaustNorDelayTheApi) {
   }
 }
 
+// A flood of refused requests (a foreign Host: 421) leaves a few trace
+// records a second, where each once wrote one, and its full count in /metrics.
+TEST_F(HostileInputTest, RefusedRequestsAreCountedInFullAndTracedAFewASecond) {
+  Agent agent(tmp_.path(), {});
+  ASSERT_TRUE(agent.Up()) << agent.child().Err();
+  const size_t before = agent.Trace().size();
+  constexpr int kRefusals = 5000;
+  httplib::Client client("127.0.0.1", agent.port());
+  client.set_keep_alive(true);
+  int refused = 0;
+  for (int i = 0; i < kRefusals; ++i) {
+    httplib::Result r = client.Get("/api/v1/agent", {{"Host", "evil.example"}});
+    refused += r && r->status == 421;
+  }
+  ASSERT_EQ(refused, kRefusals);
+  const std::string trace = agent.Trace();
+  EXPECT_NE(trace.find("AXO0105W Refused GET /api/v1/agent", before), std::string::npos);
+  // Each record is some 180 bytes: the bound allows a flood of 20 s.
+  EXPECT_LT((trace.size() - before) * 1000 / kRefusals, 4000u) << trace.substr(before, 3000);
+  EXPECT_EQ(
+      SeriesValue(agent.Get("/metrics").body,
+                  R"(zep_api_requests_total{method="GET",route="/api/v1/agent",status="421"})"),
+      kRefusals);
+}
+
 // --- operator objects, exposition, secrets and names --------------------------
 
 // A message-count situation on ZEPMATT, its limit telling it apart.
