@@ -88,8 +88,9 @@ bool Refuse(const httplib::Request& req, httplib::Response& res, int status,
             const std::string& answer, const std::string& why) {
   answer::Fail(res, status, answer);
   if (TRK1_On(&axoaccess_unit, TRK1_ERROR)) {
-    TRK1_Printf(&axoaccess_unit, __LINE__, "AXO0105W Refused %s %s from %s: %s", req.method.c_str(),
-                req.path.c_str(), req.remote_addr.c_str(), why.c_str());
+    // Counted in zep_api_requests_total; traced at most a few a second.
+    TRK1_PrintfLimited(&axoaccess_unit, __LINE__, "AXO0105W Refused %s %s from %s: %s",
+                       req.method.c_str(), req.path.c_str(), req.remote_addr.c_str(), why.c_str());
   }
   return false;
 }

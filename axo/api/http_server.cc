@@ -36,6 +36,9 @@
 #include "axo/metrics/metrics.h"
 
 TRK1_UNIT(axoserver_unit, "AXOHTTP");
+// Each is traced too (AXO0111W), at most a few a second.
+AXO_COUNTER(handshakesFailed, "zep_api_handshakes_failed_total",
+            "Operator API connections closed because their TLS handshake failed.");
 
 namespace axo {
 namespace http {
@@ -682,10 +685,10 @@ void FrontEnd::Impl::Accept(Clock::time_point now) {
         // pauses (the listener would wake this thread at once again).
         if (MakeRoom(nullptr, "no_descriptor")) continue;
         if (!outOfDescriptors) {  // once until a connection is accepted again
-          TRK1_Printf(&axoserver_unit, __LINE__,
-                      "AXO0109W Operator API: no descriptor for a new connection (%s); "
-                      "accepting pauses %lld ms at a time",
-                      strerror(errno), static_cast<long long>(kAcceptPause.count()));
+          TRK1_PrintfLimited(&axoserver_unit, __LINE__,
+                             "AXO0109W Operator API: no descriptor for a new connection (%s); "
+                             "accepting pauses %lld ms at a time",
+                             strerror(errno), static_cast<long long>(kAcceptPause.count()));
         }
         outOfDescriptors = true;
         acceptPausedUntil = now + kAcceptPause;
@@ -808,9 +811,10 @@ void FrontEnd::Impl::Open(Connection* c) {
   }
   if (r != 0) {
     if (!why.empty()) {
-      TRK1_Printf(&axoserver_unit, __LINE__,
-                  "AXO0111W Operator API connection from %s:%d refused: %s", c->peerIp.c_str(),
-                  c->peerPort, why.c_str());
+      handshakesFailed.Inc();
+      TRK1_PrintfLimited(&axoserver_unit, __LINE__,
+                         "AXO0111W Operator API connection from %s:%d refused: %s",
+                         c->peerIp.c_str(), c->peerPort, why.c_str());
     }
     return Close(c);
   }

@@ -10,10 +10,8 @@
 time_t AXO_Now();
 
 // Replaces the framework clock (time()) used for event times, situation
-// sampling and liveness; null restores time(). A running process's clock
-// can be moved by end-to-end tests instead: when the environment variable
-// ZEP_TEST_CLOCK_FILE names a file, its whole number of seconds (re-read at
-// most once a second) is added to time().
+// sampling and liveness; null restores time(). The agent the end-to-end
+// tests start adds AXO_TestClockFileOffset() to time() (axo/base/testpause.h).
 void AXO_SetClockForTesting(time_t (*clock)());
 
 #endif  // AXO_BASE_CLOCK_H_

@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -13,7 +14,9 @@
 #include <map>
 #include <mutex>
 #include <string_view>
+#include <utility>
 
+#include "axo/base/clock.h"
 #include "axo/base/text.h"
 
 namespace {
@@ -28,6 +31,13 @@ struct TraceState {
   FILE* out = stderr;
   bool own_out = false;
   std::vector<std::vector<std::string>*> captures;  // live TRK1_Capture records
+  // TRK1_PrintfLimited's share of each message number in its current second.
+  struct Share {
+    time_t second = 0;
+    int written = 0;                    // records written in `second`
+    unsigned long long suppressed = 0;  // records dropped since the last one written
+  };
+  std::map<std::string, Share, std::less<>> shares;  // by message number, a bounded set
   int journal = -1;  // standard error is the journal: 1, not: 0, not known yet: -1
 };
 
@@ -45,15 +55,24 @@ bool StderrIsJournal() {
   return sscanf(stream, "%llu:%llu", &dev, &ino) == 2 && dev == st.st_dev && ino == st.st_ino;
 }
 
-// The syslog priority of a record: see the top of trk1.h.
-int Priority(std::string_view text, bool event, int noted_bits) {
+// The message number that starts `text` ("ZEP0252E": three or four capitals,
+// four or five digits, a letter, then a blank or the end), or "".
+std::string_view MessageId(std::string_view text) {
   size_t i = 0;
   while (i < text.size() && i < 4 && text[i] >= 'A' && text[i] <= 'Z') ++i;
   size_t digits = i;
   while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
   if (i >= 3 && digits - i >= 4 && digits - i <= 5 && digits < text.size() &&
       (digits + 1 == text.size() || text[digits + 1] == ' ')) {
-    switch (text[digits]) {
+    return text.substr(0, digits + 1);
+  }
+  return {};
+}
+
+// The syslog priority of a record: see the top of trk1.h.
+int Priority(std::string_view text, bool event, int noted_bits) {
+  if (const std::string_view id = MessageId(text); !id.empty()) {
+    switch (id.back()) {
       case 'E':
         return 3;
       case 'W':
@@ -156,13 +175,60 @@ void TRK1_Event(TRK1_Unit* unit, int line, const char* func, int kind, long rc) 
   Write(unit, line, text, true);
 }
 
-void TRK1_Printf(TRK1_Unit* unit, int line, const char* fmt, ...) {
+namespace {
+
+// Writes the record that `fmt` and `ap` format, cut at 4 KiB.
+void WriteFormatted(TRK1_Unit* unit, int line, const char* fmt, va_list ap) {
   char text[4096];
+  vsnprintf(text, sizeof text, fmt, ap);
+  Write(unit, line, text);
+}
+
+}  // namespace
+
+void TRK1_Printf(TRK1_Unit* unit, int line, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  vsnprintf(text, sizeof text, fmt, ap);
+  WriteFormatted(unit, line, fmt, ap);
   va_end(ap);
-  Write(unit, line, text);
+}
+
+void TRK1_PrintfLimited(TRK1_Unit* unit, int line, const char* fmt, ...) {
+  std::string_view key = MessageId(fmt);
+  if (key.empty()) key = fmt;
+  const time_t now = AXO_Now();  // read before the facility's mutex is taken
+  unsigned long long suppressed = 0;
+  {
+    TraceState& s = State();
+    std::lock_guard<std::mutex> guard(s.mu);
+    auto it = s.shares.find(key);
+    if (it == s.shares.end()) it = s.shares.emplace(std::string(key), TraceState::Share{}).first;
+    TraceState::Share& share = it->second;
+    if (share.second != now) {  // a new second (or a clock set back)
+      share.second = now;
+      share.written = 0;
+    }
+    if (share.written >= TRK1_LIMITED_PER_SECOND) {
+      ++share.suppressed;
+      t_noted_bits = 0;  // this record's: the next record has its own
+      return;
+    }
+    ++share.written;
+    suppressed = std::exchange(share.suppressed, 0);
+  }
+  if (suppressed > 0) {
+    const int noted_bits = t_noted_bits;  // Write takes them; they are the record's below
+    char text[256];
+    snprintf(text, sizeof text, "%.*s %llu more suppressed (at most %d a second)",
+             static_cast<int>(std::min<size_t>(key.size(), 128)), key.data(), suppressed,
+             TRK1_LIMITED_PER_SECOND);
+    Write(unit, line, text);
+    t_noted_bits = noted_bits;
+  }
+  va_list ap;
+  va_start(ap, fmt);
+  WriteFormatted(unit, line, fmt, ap);
+  va_end(ap);
 }
 
 namespace {

@@ -72,6 +72,19 @@ void TRK1_Event(TRK1_Unit* unit, int line, const char* func, int kind, long rc =
 void TRK1_Printf(TRK1_Unit* unit, int line, const char* fmt, ...)
     __attribute__((format(printf, 3, 4)));
 
+// Writes one formatted record, as TRK1_Printf does, unless the records of its
+// message number (the format's first word, "AXO0105W") have used their share:
+// at most TRK1_LIMITED_PER_SECOND records per message number in each second
+// of the framework clock (AXO_Now). Later records of that second are dropped
+// and counted; the next record of the message number after that second is
+// preceded by one record "<number> <N> more suppressed". For records that an
+// unauthenticated peer can cause once per request or connection, so that a
+// flood cannot fill the trace: their counters in /metrics keep the full count.
+// A format without a message number is limited under its whole text.
+void TRK1_PrintfLimited(TRK1_Unit* unit, int line, const char* fmt, ...)
+    __attribute__((format(printf, 3, 4)));
+inline constexpr int TRK1_LIMITED_PER_SECOND = 5;
+
 // Writes the entry event of `func` now and its exit event when the scope
 // ends, when the unit's level has TRK1_FLOW. Both records carry the caller's
 // source line: the entry the line that opened the scope, the exit the line

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "axo/base/files.h"
+#include "axo/base/testpause.h"
 #include "axo/base/trk1.h"
 
 TRK1_UNIT(zepport_unit, "ZEPPORT");
@@ -34,22 +35,7 @@ constexpr char kUnfilled = '\x7f';             // any byte but NUL: see getline
 
 // --- clock -----------------------------------------------------------------
 
-// ZEP_TEST_CLOCK_OFFSET when it is a whole number of seconds within a day,
-// else 0.
-time_t ClockOffsetFromEnvironment() {
-  const char* text = getenv("ZEP_TEST_CLOCK_OFFSET");
-  if (text == nullptr || *text == '\0') return 0;
-  char* end = nullptr;
-  errno = 0;
-  const long long offset = strtoll(text, &end, 10);
-  if (errno != 0 || *end != '\0' || offset <= -86400 || offset >= 86400) return 0;
-  return static_cast<time_t>(offset);
-}
-
-time_t SystemClock() {
-  static const time_t offset = ClockOffsetFromEnvironment();
-  return time(nullptr) + offset;
-}
+time_t SystemClock() { return time(nullptr) + AXO_TestClockOffset(); }
 
 std::atomic<time_t (*)()> g_clock{&SystemClock};
 

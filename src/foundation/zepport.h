@@ -63,11 +63,10 @@ class ZEPPORT {
   // --- clock seam ----------------------------------------------------------
 
   // Returns the current time in seconds since the epoch. Every read of the
-  // current time in the agent goes through here. The environment variable
-  // ZEP_TEST_CLOCK_OFFSET (whole seconds, less than a day either way) shifts
-  // the system clock for a whole process: end-to-end tests move the agent's
-  // clock and the simulator's record times together to keep a run inside
-  // one aggregation window. Other values are ignored.
+  // current time in the agent goes through here. In the agent the
+  // end-to-end tests start, AXO_TestClockOffset() (axo/base/testpause.h)
+  // shifts it: they move the agent's clock and the simulator's record times
+  // together to keep a run inside one aggregation window.
   static time_t now();
 
   // Replaces the clock with `fn` (for tests); nullptr restores time().

@@ -106,6 +106,9 @@ void RunExample(const std::string& web_config, const std::vector<std::string>& c
   for (const FailingJob& f : failing) {
     EXPECT_NE(trace.find(f.traced), std::string::npos) << f.name << " not traced:\n" << trace;
   }
+  // (TLS 1.1 fails in either run.) Every failed handshake is counted.
+  EXPECT_TRUE(std::regex_search(agent.Get("/metrics").body,
+                                std::regex("\nzep_api_handshakes_failed_total [1-9]")));
 }
 
 const FailingJob kOldTls = {"tls11", "    tls_config:\n",

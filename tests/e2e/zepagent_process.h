@@ -22,7 +22,9 @@ using nlohmann::json;
 inline const std::string kBuild = ZEP_BUILD_DIR;
 inline const char* const kToken = "e2e-token-0123456789";
 
-// One agent process on its own install directory and a free port. A new
+// One agent process on its own install directory and a free port, started
+// from build/seams/zepagent: the agent with its test seams live
+// (axo/base/testpause.h), so that `env` may pause, stall or move it. A new
 // Agent on the same root is a restart: the install directory and its
 // configuration file stay, the trace file starts empty.
 class Agent {
@@ -32,9 +34,8 @@ class Agent {
       : dir_(root, "zep.axo.logReadSleepTimeSeconds=1\n"), trace_(root + "/trace.log") {
     WriteSecretFile(root + "/token", std::string(kToken) + "\n");
     WriteFile(trace_, "");
-    std::vector<std::string> argv = {
-        kBuild + "/zepagent", "--listen",     "127.0.0.1:0", "--token-file",
-        root + "/token",      "--trace-file", trace_};
+    std::vector<std::string> argv = {kBuild + "/seams/zepagent", "--listen", "127.0.0.1:0"};
+    argv.insert(argv.end(), {"--token-file", root + "/token", "--trace-file", trace_});
     argv.insert(argv.end(), extra_args.begin(), extra_args.end());
     env.push_back("ZEP_ETC_DIR=" + dir_.etc);
     child_ = std::make_unique<Child>(argv, env, root + "/agent.out", root + "/agent.err");

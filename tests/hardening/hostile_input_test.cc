@@ -271,6 +271,39 @@ TEST_F(HostileInputTest, OneAddressHoldsItsShareOfTheConnectionsOnly) {
             1000 - 125);
 }
 
+// A flood of refused requests (a foreign Host: 421) leaves a few trace
+// records a second, where each once wrote one, and its full count in /metrics.
+TEST_F(HostileInputTest, RefusedRequestsAreCountedInFullAndTracedAFewASecond) {
+  Agent agent(tmp_.path(), {});
+  ASSERT_TRUE(agent.Up()) << agent.child().Err();
+  const size_t before = agent.Trace().size();
+  constexpr int kRefusals = 5000;
+  httplib::Client client("127.0.0.1", agent.port());
+  client.set_keep_alive(true);
+  int refused = 0;
+  const Clock::time_point start = Clock::now();
+  for (int i = 0; i < kRefusals; ++i) {
+    httplib::Result r = client.Get("/api/v1/agent", {{"Host", "evil.example"}});
+    refused += r && r->status == 421;
+  }
+  const int seconds = static_cast<int>(Seconds(start));
+  ASSERT_EQ(refused, kRefusals);
+  const std::string added = agent.Trace().substr(before);
+  int records = 0;
+  for (size_t at = 0; (at = added.find("AXO0105W ", at)) != std::string::npos; ++at) ++records;
+  // 5 a second and one that counts the rest, in each second the flood touched.
+  EXPECT_GE(records, 1);
+  EXPECT_LE(records, 6 * (seconds + 2)) << seconds << " s:\n" << added.substr(0, 3000);
+  // Each record is some 160 bytes: one per refusal made 160,000 per 1,000.
+  EXPECT_LT(added.size() * 1000 / kRefusals, 10000u) << seconds << " s";
+  // (A request is counted once its answer is out.)
+  const std::string series =
+      R"(zep_api_requests_total{method="GET",route="/api/v1/agent",status="421"})";
+  EXPECT_TRUE(e2e::Eventually(10, [&] {
+    return SeriesValue(agent.Get("/metrics").body, series) == kRefusals;
+  })) << SeriesValue(agent.Get("/metrics").body, series);
+}
+
 // --- operator objects, exposition, secrets and names --------------------------
 
 // A message-count situation on ZEPMATT, its limit telling it apart.
