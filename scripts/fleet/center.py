@@ -212,6 +212,12 @@ class Formation:
         return wait_for("the formation to be primary + secondary", self.healthy, timeout,
                         interval=1)
 
+    def writing(self, within):
+        """True when the node taking writes committed a transaction in the
+        last `within` seconds (the agents' writes flow)."""
+        return self.psql("SELECT now() - timestamp < interval '%d s' FROM "
+                         "pg_last_committed_xact()" % within, check=False) == "t"
+
     def synchronous(self):
         """The primary's synchronous_standby_names ('' while it writes alone)."""
         return self.psql("SHOW synchronous_standby_names", db=DATABASE, check=False)
@@ -256,6 +262,51 @@ class Formation:
             node.kill()
 
 
+class Single:
+    """One PostgreSQL server without replication, in node `solo`: the
+    warehouse of a group of agents beside the formation (a fleet-wide view
+    on the formation reads it through postgres_fdw), and the single-server
+    figure of the same run."""
+
+    def __init__(self, fleet, dir):
+        self.dir, self.data = dir, dir + "/data"
+        self.node = Node(fleet, "solo", 10)
+        os.makedirs(dir)
+        run("chown", "postgres", dir)
+        run("runuser", "-u", "postgres", "--", PG_BIN + "/initdb", "-D", self.data, "-A",
+            "trust", "--no-sync", "-U", "postgres")
+        with open(self.data + "/pg_hba.conf", "a") as f:
+            f.write("host all all %s/24 trust\n" % CENTER_IP)
+        self.admin_uri = "postgres://postgres@%s:%d/%s" % (self.node.ip, PG_PORT, DATABASE)
+        self.uri = "postgres://%s@%s:%d/%s?connect_timeout=5" % (
+            USER, self.node.ip, PG_PORT, DATABASE)
+
+    def start(self):
+        self.proc = self.node.spawn([PG_BIN + "/postgres", "-D", self.data, "-p", PG_PORT,
+                                     "-k", self.dir, "-c", "listen_addresses=" + self.node.ip,
+                                     "-c", "track_commit_timestamp=on",
+                                     "-c", "max_connections=300"],
+                                    self.dir + "/log", user="postgres")
+        postgres = self.admin_uri.rsplit("/", 1)[0] + "/postgres"
+        wait_for("the single PostgreSQL server", lambda: psql(
+            postgres, "SELECT 1", check=False, timeout=10) == "1", 60)
+        psql(postgres, "CREATE ROLE %s LOGIN" % USER)
+        psql(postgres, "CREATE DATABASE %s OWNER %s" % (DATABASE, USER))
+
+    def psql(self, sql, check=True):
+        return psql(self.admin_uri, sql, check=check)
+
+    def rows(self, select):
+        return [line.split("\t") for line in
+                self.psql("COPY (%s) TO STDOUT" % select).splitlines()]
+
+    def cpu_seconds(self):
+        return self.node.cpu_seconds()
+
+    def teardown(self):
+        self.node.kill()
+
+
 def psql(uri, sql, check=True, timeout=600):
     """The unaligned answer of `sql` at `uri`: rows on lines, fields split by '|'."""
     return run(PG_BIN + "/psql", "-X", "-q", "-At", "-v", "ON_ERROR_STOP=1", uri, "-c", sql,
@@ -298,7 +349,8 @@ class Metrics:
                     {"source_labels": ["__address__"], "modulus": self.SHARDS,
                      "target_label": "__tmp_hash", "action": "hashmod"},
                     {"source_labels": ["__tmp_hash"], "regex": str(k), "action": "keep"}])],
-                "remote_write": [{"url": self.url + "/api/v1/write"}],
+                "remote_write": [{"url": self.url + "/api/v1/write",
+                                  "queue_config": {"batch_send_deadline": "1s"}}],
             }
             write_json("%s/prom%d.yml" % (dir, k), config)
             run("promtool", "check", "config", "--agent", "%s/prom%d.yml" % (dir, k))
@@ -315,7 +367,9 @@ class Metrics:
         self.procs["vmalert"] = serve("vmalert", [
             "vmalert", "-rule=" + self.dir + "/rules.yml", "-datasource.url=" + self.url,
             "-remoteWrite.url=" + self.url, "-remoteRead.url=" + self.url,
-            "-evaluationInterval=%ds" % self.scrape,
+            # Rules see the samples of the last scrape: remote writes arrive
+            # within a second, and the query looks a scrape interval back.
+            "-evaluationInterval=%ds" % self.scrape, "-datasource.lookback=%ds" % self.scrape,
             "-httpListenAddr=127.0.0.1:%d" % VMALERT_PORT] +
             ["-notifier.url=" + u for u in self.alertmanagers],
             self.dir + "/vmalert.log", "http://127.0.0.1:%d/health" % VMALERT_PORT)
@@ -384,7 +438,16 @@ def _q(**params):
 class Alertmanagers:
     """A cluster of two Alertmanagers gossiping with each other; every alert
     its own group, each notification (firing and resolved) sent to the
-    webhook receiver. Whoever alerts is given both members' addresses."""
+    webhook receiver. Whoever alerts is given both members' addresses.
+
+    The second member sends a group's notification PEER_TIMEOUT after the
+    first unless the first's, gossiped, says it was sent. It checks what it
+    saw at its last flush: were a flush of the firing alert within
+    PEER_TIMEOUT before the first member's resolved notification, it would
+    send that firing again after it. A group interval longer than the peer
+    timeout plus the gossip's delay rules that out."""
+
+    PEER_TIMEOUT, GROUP_INTERVAL = 2, 10     # seconds
 
     MEMBERS = 2
 
@@ -396,29 +459,38 @@ class Alertmanagers:
         self.procs = [None] * self.MEMBERS
         config = {
             "route": {"receiver": "hook", "group_by": ["..."], "group_wait": "1s",
-                      "group_interval": "2s", "repeat_interval": "24h"},
+                      "group_interval": "%ds" % self.GROUP_INTERVAL, "repeat_interval": "24h"},
             "receivers": [{"name": "hook", "webhook_configs": [
                 {"url": "http://%s:%d/" % (CENTER_IP, HOOK_PORT), "send_resolved": True}]}],
         }
         write_json(dir + "/alertmanager.yml", config)
 
     def start(self, members=None):
-        for k in (range(self.MEMBERS) if members is None else members):
-            node = self.nodes[k]
-            peers = ["--cluster.peer=%s:%d" % (n.ip, GOSSIP_PORT) for n in self.nodes
-                     if n is not node]
+        """Starts the members (all by default) together: they come back at once."""
+        members = range(self.MEMBERS) if members is None else members
+        threads = [threading.Thread(target=self._serve, args=(k,)) for k in members]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        if not all(self.procs[k] and self.procs[k].alive() for k in members):
+            raise FleetError("an Alertmanager did not start (see %s)" % self.dir)
+
+    def _serve(self, k):
+        node = self.nodes[k]
+        peers = ["--cluster.peer=%s:%d" % (n.ip, GOSSIP_PORT) for n in self.nodes
+                 if n is not node]
+        try:
             self.procs[k] = serve("Alertmanager %d" % k, [
                 "prometheus-alertmanager", "--config.file=" + self.dir + "/alertmanager.yml",
                 "--storage.path=%s/data%d" % (self.dir, k),
                 "--cluster.listen-address=%s:%d" % (node.ip, GOSSIP_PORT),
                 "--cluster.advertise-address=%s:%d" % (node.ip, GOSSIP_PORT),
+                "--cluster.peer-timeout=%ds" % self.PEER_TIMEOUT,
                 "--web.listen-address=%s:%d" % (node.ip, AM_PORT)] + peers,
                 "%s/am%d.log" % (self.dir, k), self.urls[k] + "/-/ready", node=node)
-
-    def members(self, k):
-        """The cluster's members as member `k` sees them (0 when it does not answer)."""
-        status = http_json("GET", self.urls[k] + "/api/v2/status") or {}
-        return len(status.get("cluster", {}).get("peers", []))
+        except FleetError:
+            self.procs[k] = None
 
     def stop(self, members=None):
         for k in (range(self.MEMBERS) if members is None else members):

@@ -58,7 +58,8 @@ class Host:
         inside = "/etc/zepagent" if self.systemd else self.dir
         options = [("listen", self.address), ("token-file", inside + "/token"),
                    ("web-config", inside + "/web-config.yml"),
-                   ("history-db", f.pg.uri), ("history-interval", HISTORY_INTERVAL),
+                   ("history-db", f.warehouse(self).uri),
+                   ("history-interval", HISTORY_INTERVAL),
                    ("trace", self.trace),
                    ("situations-file", ("/var/lib/zepagent" if self.systemd else self.dir) +
                     "/situations.json"),

@@ -19,7 +19,7 @@ CLONE_NEWNET = 0x40000000
 
 
 def center_ip(index):
-    """The address of the center's server number `index` (2 to 9)."""
+    """The address of the center's server number `index` (2 to 10)."""
     return "%s.%d" % (SUBNET, index)
 
 

@@ -21,8 +21,9 @@ TEST(WarehouseEndToEnd, ThreeAgentsStoreEveryRecordOnceThroughRestarts) {
   ASSERT_EQ(other.error(), "");
   e2e::TempDir tmp;
   auto args_for = [&](int i) {
-    return std::vector<std::string>{"--history-db", (i < 2 ? server : other).Uri(),
-                                    "--history-interval", "1", "--history-tables", "ZEPSMT"};
+    return std::vector<std::string>{"--history-db",       (i < 2 ? server : other).Uri(),
+                                    "--history-interval", "1",
+                                    "--history-tables",   "ZEPSMT"};
   };
   std::vector<std::string> roots;
   std::vector<std::unique_ptr<Agent>> agents;
@@ -59,7 +60,8 @@ TEST(WarehouseEndToEnd, ThreeAgentsStoreEveryRecordOnceThroughRestarts) {
   e2e::Eventually(30, [&] { return other.Psql("SELECT to_regclass('\"ZEPSMT\"')") != ""; });
   const std::string port = std::to_string(other.port());
   ASSERT_EQ(server.Psql("CREATE EXTENSION postgres_fdw; CREATE SERVER w2 FOREIGN DATA WRAPPER "
-                        "postgres_fdw OPTIONS (host '127.0.0.1', port '" + port +
+                        "postgres_fdw OPTIONS (host '127.0.0.1', port '" +
+                        port +
                         "', dbname 'postgres'); CREATE USER MAPPING FOR zep SERVER w2 "
                         "OPTIONS (user 'zep'); CREATE SCHEMA w2; IMPORT FOREIGN SCHEMA public "
                         "LIMIT TO (\"ZEPSMT\") FROM SERVER w2 INTO w2; CREATE VIEW "
