@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <random>
 #include <system_error>
 #include <thread>
 
@@ -89,7 +90,12 @@ struct HistoryCollector::Impl {
   std::map<std::string, std::vector<HistoryRow>> pending;
   bool failing = false;   // the last collection had a failed write
   time_t lastRetain = 0;  // when old rows were last removed
-  std::mutex threadMu;    // guards the fields below; taken after `mu`, never before
+  // Retries of waiting rows between collections: when the next is due
+  // (max: none) and the bound of its random wait.
+  std::chrono::steady_clock::time_point retryAt = std::chrono::steady_clock::time_point::max();
+  int retryBoundMillis = 0;
+  std::mt19937_64 random{std::random_device{}()};  // sample ids and retry waits
+  std::mutex threadMu;  // guards the fields below; taken after `mu`, never before
   std::condition_variable wake;
   bool stop = false;
   int intervalSeconds = 300;
@@ -111,15 +117,33 @@ struct HistoryCollector::Impl {
 
   // Traces the first failed collection of a streak, and the first one that
   // writes everything again. `failure` is empty when every write succeeded.
+  // Schedules the next retry of waiting rows.
   void Report(const std::string& failure, long written) {
+    ScheduleRetry(!failure.empty());
     if (!failure.empty() && !failing) {
-      TRK1_Printf(&axohist_unit, __LINE__, "AXO0202E %s; retrying at each interval",
-                  failure.c_str());
+      TRK1_Printf(&axohist_unit, __LINE__, "AXO0202E %s; retrying", failure.c_str());
     } else if (failure.empty() && failing) {
       TRK1_Printf(&axohist_unit, __LINE__, "AXO0208I History writing recovered: %ld rows written",
                   written);
     }
     failing = !failure.empty();
+  }
+
+  // After a failed write the waiting rows are tried again after a random
+  // wait ("full jitter") up to a bound that doubles from 0.5 s to
+  // reconnectMaxMillis: agents that lost the warehouse together come back
+  // spread over the bound, and each within the bound of its return.
+  void ScheduleRetry(bool failed) {
+    using std::chrono::steady_clock;
+    if (!failed) {
+      retryAt = steady_clock::time_point::max();
+      retryBoundMillis = 0;
+      return;
+    }
+    const int cap = std::max(options.reconnectMaxMillis, 0);
+    retryBoundMillis = std::min(std::max(retryBoundMillis * 2, 500), cap);
+    std::uniform_int_distribution<int> wait(0, retryBoundMillis);
+    retryAt = steady_clock::now() + std::chrono::milliseconds(wait(random));
   }
 
   // Keeps at most maxPendingRows, taking at most maxPendingBytes, for a
@@ -165,12 +189,18 @@ Status HistoryCollector::Open(const HistoryOptions& options) {
   return Status::OK();
 }
 
-long HistoryCollector::CollectOnce(time_t now) {
+long HistoryCollector::CollectOnce(time_t now) { return Collect(now, true); }
+
+long HistoryCollector::RetryPending() { return Collect(AXO_Now(), false); }
+
+long HistoryCollector::Collect(time_t now, bool sample) {
   std::lock_guard<std::mutex> lock(impl_->mu);
   if (impl_->writer == nullptr) return -1;
   Query q;
   q.history = true;
-  for (const AXO_SubnodeInfo& s : AXO_ListSubnodes()) q.subnodes.push_back(s.name);
+  if (sample) {
+    for (const AXO_SubnodeInfo& s : AXO_ListSubnodes()) q.subnodes.push_back(s.name);
+  }
   std::string stamp = HistoryStamp(now);
   long written = 0;
   bool failed = false;  // a request or a write failed
@@ -181,7 +211,11 @@ long HistoryCollector::CollectOnce(time_t now) {
       q.table = table;
       std::vector<Row> rows;
       if (Status s = runQuery(q, &rows); s.ok()) {
-        for (Row& r : rows) pending.push_back(HistoryRow{stamp, std::move(r)});
+        // A sample's random id and each row's place tell its rows apart
+        // in a table without a key (HistoryRow).
+        const long long id = static_cast<long long>(impl_->random() >> 1);
+        int place = 0;
+        for (Row& r : rows) pending.push_back(HistoryRow{stamp, std::move(r), id, place++});
       } else {
         TRK1_Printf(&axohist_unit, __LINE__, "AXO0203E History request on table %s failed: %s",
                     table.c_str(), s.message().c_str());
@@ -197,7 +231,7 @@ long HistoryCollector::CollectOnce(time_t now) {
     } else {
       if (failure.empty()) {
         failure = "History write of " + std::to_string(pending.size()) + " rows to table " + table +
-                  " failed: " + s.message();
+                  " failed: " + MaskPasswords(s.message(), impl_->options.path);
       }
       series.failed.Inc(pending.size());
       impl_->Bound(table, &pending, series.dropped);
@@ -205,7 +239,7 @@ long HistoryCollector::CollectOnce(time_t now) {
     series.pending.Set(static_cast<double>(pending.size()));
   }
   impl_->Report(failure, written);
-  if (failure.empty()) impl_->Retain(now);
+  if (failure.empty() && sample) impl_->Retain(now);
   failed = failed || !failure.empty();
   if (TRK1_On(&axohist_unit, TRK1_DETAIL)) {
     TRK1_Printf(&axohist_unit, __LINE__, "AXO0205I History collection wrote %ld rows", written);
@@ -226,19 +260,30 @@ Status HistoryCollector::StartThread() {
       OSB1_WaitLimit limit(axo_internal::kDataWaitMillis);
       std::unique_lock<std::mutex> lock(impl_->threadMu);
       liveness::Watch(kLivenessName, impl_->intervalSeconds);
+      using std::chrono::steady_clock;
+      auto collectAt = steady_clock::now() + std::chrono::seconds(impl_->intervalSeconds);
+      auto retryAt = steady_clock::time_point::max();
       for (;;) {
         impl_->intervalChanged = false;
-        auto interval = std::chrono::seconds(impl_->intervalSeconds);
-        if (impl_->wake.wait_for(lock, interval,
-                                 [this] { return impl_->stop || impl_->intervalChanged; })) {
+        if (impl_->wake.wait_until(lock, std::min(collectAt, retryAt),
+                                   [this] { return impl_->stop || impl_->intervalChanged; })) {
           if (impl_->stop) break;
           liveness::Watch(kLivenessName, impl_->intervalSeconds);
+          collectAt = steady_clock::now() + std::chrono::seconds(impl_->intervalSeconds);
           continue;  // wait again with the new interval
         }
+        const bool collect = steady_clock::now() >= collectAt;
         lock.unlock();
-        CollectOnce(AXO_Now());
+        collect ? CollectOnce(AXO_Now()) : RetryPending();
+        {
+          std::lock_guard<std::mutex> guard(impl_->mu);  // `mu` before `threadMu`
+          retryAt = impl_->retryAt;
+        }
         lock.lock();
-        liveness::Completed(kLivenessName, impl_->intervalSeconds);
+        if (collect) {
+          collectAt = steady_clock::now() + std::chrono::seconds(impl_->intervalSeconds);
+          liveness::Completed(kLivenessName, impl_->intervalSeconds);
+        }
       }
     });
   } catch (const std::system_error& e) {
@@ -336,16 +381,13 @@ Status StartHistory(const HistoryOptions& h, const std::string& tablesText) {
   if (s.ok()) s = collector->StartThread();
   if (!s.ok()) {
     delete collector;
-    return s;
-  }
-  // A URI may hold a password: only its scheme and what follows '@' are traced.
-  std::string shown = h.path;
-  if (IsPostgresLocation(shown) && shown.find('@') != std::string::npos) {
-    shown = shown.substr(0, shown.find("://") + 3) + "..." + shown.substr(shown.rfind('@'));
+    return Status::Failed(MaskPasswords(s.message(), h.path));
   }
   TRK1_Printf(&axohist_unit, __LINE__,
-              "AXO0206I History collection into %s every %d seconds for %s", shown.c_str(),
-              h.intervalSeconds, tablesText.c_str());
+              "AXO0206I History collection into %s every %d seconds for %s (writes time out "
+              "after %d seconds)",
+              MaskPasswords(h.path).c_str(), h.intervalSeconds, tablesText.c_str(),
+              WriteTimeoutSeconds(h));
   g_history = collector;
   g_history_store = h;
   return Status::OK();

@@ -4,7 +4,8 @@
 // attribute plus WRITETIME (the 16-character UTC time stamp of the write),
 // in one transaction per sample. The store is a SQLite file in WAL mode (so
 // the sqlite3 shell can read it while the agent writes), or, when the
-// location is a postgresql:// or postgres:// URI, a PostgreSQL warehouse
+// location is a libpq connection string (a postgresql:// or postgres://
+// URI, or keyword/value pairs), a PostgreSQL warehouse
 // many agents share: there each row also holds the writing agent's origin
 // node (AGENTNODE) and its own time (ROWTIME, see HistoryTimeColumn), and
 // tables are partitioned by day of ROWTIME.
@@ -14,7 +15,9 @@
 // two identical records make one row. Snapshot tables keep one row per
 // sample. Rows of a sample whose write failed (disk full, read-only file)
 // are kept in memory up to a bound and written with the next sample; the
-// failure is traced once per streak, and so is the recovery.
+// failure is traced once per streak, and so is the recovery. Waiting rows
+// are tried again between intervals too, after a random wait of at most
+// HistoryOptions::reconnectMaxMillis.
 #ifndef AXO_HISTORY_HISTORY_H_
 #define AXO_HISTORY_HISTORY_H_
 
@@ -59,6 +62,10 @@ class HistoryCollector {
   // table. `now` stamps WRITETIME. Returns the number of rows written (those
   // of earlier failed samples included), or -1 when any write failed.
   long CollectOnce(time_t now);
+  // Writes the rows that wait after a failed write, without a new sample:
+  // what the thread does between collections, after a random wait that
+  // grows to HistoryOptions::reconnectMaxMillis. Returns as CollectOnce.
+  long RetryPending();
   // Runs CollectOnce every interval on a thread of its own until Stop.
   Status StartThread();
   // Changes the interval (at least 1 second); the running thread's next
@@ -71,6 +78,8 @@ class HistoryCollector {
   Status ReopenForTesting(bool readOnly);
 
  private:
+  long Collect(time_t now, bool sample);
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -68,7 +68,8 @@ struct AXO_Options {
   // --alertmanager-url URL, repeatable: where situation events go (see
   // axo/alerts/alerts.h); each is http[s]://HOST[:PORT][/PATH].
   std::vector<std::string> alertmanagerUrls;
-  int historyRetainDays = 0;  // --history-retain-days N, 0: keep all
+  int historyRetainDays = 0;    // --history-retain-days N, 0: keep all
+  int historyWriteTimeout = 0;  // --history-write-timeout SECONDS, 0: from the interval
   // --max-situations N: situations that may exist at once; a creation past
   // it is refused. Read at each creation, so a reload applies it at once
   // (existing situations stay).

@@ -113,8 +113,9 @@ const OptionSpec kOptionSpecs[] = {
      "  --trace-file PATH         write trace records to PATH (default standard error)\n",
      &AXO_Options::traceFile},
     {"--history-db",
-     "  --history-db PATH|URI     collect history into this SQLite file, or into\n"
-     "                            the PostgreSQL warehouse at a postgresql:// URI\n",
+     "  --history-db PATH|CONNINFO  collect history into this SQLite file, or into\n"
+     "                            the PostgreSQL warehouse of a libpq connection\n"
+     "                            string (postgresql:// URI or 'host=... dbname=...')\n",
      &AXO_Options::historyDb},
     {"--history-interval",
      "  --history-interval SECS   history collection interval (default 300)\n", nullptr,
@@ -124,6 +125,12 @@ const OptionSpec kOptionSpecs[] = {
     {"--history-retain-days",
      "  --history-retain-days N   remove history older than N days (default: keep)\n", nullptr,
      &AXO_Options::historyRetainDays},
+    {"--history-write-timeout",
+     "  --history-write-timeout SECS  deadline of each warehouse write and commit and\n"
+     "                            of each connection attempt; at it the connection is\n"
+     "                            dropped and the rows wait (default: the interval,\n"
+     "                            at least 10, at most 60)\n",
+     nullptr, &AXO_Options::historyWriteTimeout},
     {"--config",
      "  --config FILE             read options from FILE (key = value lines);\n"
      "                            the command line wins; SIGHUP re-reads it\n",

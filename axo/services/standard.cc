@@ -92,6 +92,7 @@ class HistoryService : public Service {
     h.intervalSeconds = options.historyInterval;
     h.tables = ParseTableList(options.historyTables);
     h.retainDays = options.historyRetainDays;
+    h.writeTimeoutSeconds = options.historyWriteTimeout;
     return StartHistory(h, options.historyTables);
   }
 

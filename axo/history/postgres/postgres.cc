@@ -12,9 +12,13 @@
 #include "axo/history/postgres/postgres.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstring>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -23,6 +27,7 @@
 #include "axo/base/text.h"
 #include "axo/base/trk1.h"
 #include "axo/history/store/store.h"
+#include "axo/metrics/metrics.h"
 
 TRK1_UNIT(axohpg_unit, "AXOHPG");
 
@@ -38,6 +43,7 @@ constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(31093251334367
 constexpr size_t kCopyPiece = 256 << 10;
 
 using Result = std::unique_ptr<PGresult, void (*)(PGresult*)>;
+using Clock = std::chrono::steady_clock;
 
 Result Exec(PGconn* conn, const std::string& sql, const std::vector<std::string>& params = {}) {
   std::vector<const char*> values;
@@ -55,13 +61,16 @@ bool Ok(const Result& r, std::string* error) {
   return false;
 }
 
-// Connects to `uri`. An attempt gives up after 10 seconds unless the URI
-// says otherwise, so that a warehouse out of reach never holds the
-// collector for long.
-PGconn* ConnectTo(const std::string& uri) {
-  const char* const keys[] = {"connect_timeout", "dbname", nullptr};
-  const char* const values[] = {"10", uri.c_str(), nullptr};
-  return PQconnectdbParams(keys, values, 1);  // the URI's own settings come later and win
+// Connects to `location`, any libpq connection string (blocking). Each
+// host's attempt gives up after `timeoutSeconds` (libpq's connect_timeout;
+// at least 2) unless the string says otherwise: its own settings come
+// after these and win. Agents show as zepagent in pg_stat_activity unless
+// the string names an application.
+PGconn* ConnectTo(const std::string& location, int timeoutSeconds) {
+  const std::string timeout = std::to_string(std::max(timeoutSeconds, 2));
+  const char* const keys[] = {"connect_timeout", "fallback_application_name", "dbname", nullptr};
+  const char* const values[] = {timeout.c_str(), "zepagent", location.c_str(), nullptr};
+  return PQconnectdbParams(keys, values, 1);
 }
 
 std::string ConnectionError(PGconn* conn) {
@@ -69,20 +78,212 @@ std::string ConnectionError(PGconn* conn) {
                          : "out of memory";
 }
 
-// True when a failed connection attempt reached no server that answered
-// (refused, unresolved, timed out, starting or stopping): the agent starts
-// and retries. Anything else (credentials or a database refused, a bad
-// parameter) is a configuration fault.
+// True when a failed connection attempt found no server that takes writes
+// now (refused, unresolved, timed out, starting or stopping, in recovery,
+// or only read-only sessions where target_session_attrs asks for
+// read-write): the agent starts and retries. Anything else (credentials or
+// a database refused, a bad parameter) is a configuration fault. libpq
+// gives no SQLSTATE for a failed connection, only its text.
 bool OutOfReach(const std::string& message) {
   for (const char* sign :
        {"Connection refused", "timeout expired", "could not translate host", "No route to host",
         "Network is unreachable", "starting up", "shutting down", "No such file or directory",
-        "server closed the connection", "Connection timed out",
-        "Temporary failure in name resolution"}) {
+        "server closed the connection", "Connection timed out", "Connection reset",
+        "Temporary failure in name resolution", "not yet accepting connections",
+        "not accepting connections", "in recovery mode", "session is read-only", "hot standby mode",
+        "session is not read-only"}) {
     if (message.find(sign) != std::string::npos) return true;
   }
   return false;
 }
+
+// True when a statement that failed with SQLSTATE `state` says that this
+// server cannot take the write now, though another host of the connection
+// string may: the connection is dropped so that the next attempt walks the
+// host list again (with target_session_attrs). The classes: 08 connection
+// exception; 25006 read-only transaction (a fenced primary, a standby);
+// 53 insufficient resources (disk full, too many connections); 57
+// operator intervention (shutdown, a cancel, the database dropped); 58
+// system error (I/O). An empty state is a failure libpq saw itself (the
+// connection broke, the deadline passed). Other failures (a constraint, a
+// bad column) are the statement's own: the transaction is rolled back and
+// the connection kept.
+bool ServerCannotWrite(const std::string& state) {
+  return state.empty() || state == "25006" || state.starts_with("08") || state.starts_with("53") ||
+         state.starts_with("57") || state.starts_with("58");
+}
+
+// Connections the writer dropped, by why: a write past its deadline, a
+// server that cannot take writes now, a cancelled wait for synchronous
+// replication.
+metrics::Counter& Dropped(const char* reason) {
+  AXO_COUNTER_FAMILY(dropped, "zep_history_connections_dropped_total",
+                     "Warehouse connections the history writer dropped, by reason.", {"reason"});
+  return dropped.counter({reason});
+}
+
+// A connection to the warehouse whose every exchange gives up at a
+// deadline: the socket is non-blocking and waited on with poll(). At the
+// deadline the connection is dropped, never cancelled: a cancelled wait for
+// synchronous replication reports a commit that may exist on the primary
+// alone, while a dropped connection leaves the outcome honestly unknown
+// and the rows waiting. Not thread-safe.
+class Link {
+ public:
+  Link() = default;
+  ~Link() { Drop(); }
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+  // Connects to `location`; false with `*error` (the connection string's
+  // passwords masked) when no host took the connection.
+  bool Connect(const std::string& location, int timeoutSeconds, std::string* error) {
+    Drop();
+    conn_ = ConnectTo(location, timeoutSeconds);
+    if (PQstatus(conn_) != CONNECTION_OK || PQsetnonblocking(conn_, 1) != 0) {
+      *error = MaskPasswords(ConnectionError(conn_), location);
+      Drop();
+      return false;
+    }
+    PQsetNoticeReceiver(conn_, &Link::OnNotice, this);
+    return true;
+  }
+  bool connected() const { return conn_ != nullptr; }
+  void Drop() {
+    if (conn_ != nullptr) PQfinish(conn_);
+    conn_ = nullptr;
+  }
+  // Starts a deadline `seconds` from now for the exchanges that follow.
+  void StartDeadline(int seconds) {
+    seconds_ = seconds;
+    deadline_ = Clock::now() + std::chrono::seconds(seconds);
+    expired_ = false;
+    syncCancelled_ = false;
+  }
+  bool expired() const { return expired_; }
+  // A notice since StartDeadline said a wait for synchronous replication
+  // was cancelled: the commit may exist on the primary alone.
+  bool syncCancelled() const { return syncCancelled_; }
+  const std::string& state() const { return state_; }  // SQLSTATE of the last failure
+
+  // Runs `sql` with `params`; the result, or null when the deadline passed
+  // or the connection failed (then Ok says why).
+  Result Exec(const std::string& sql, const std::vector<std::string>& params = {}) {
+    if (conn_ == nullptr) return Result(nullptr, PQclear);
+    std::vector<const char*> values;
+    for (const std::string& p : params) values.push_back(p.c_str());
+    if (PQsendQueryParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                          values.data(), nullptr, nullptr, 0) != 1 ||
+        !Flush()) {
+      return Result(nullptr, PQclear);
+    }
+    return Collect();
+  }
+  // True for a result that succeeded; otherwise false with `*error` and
+  // the failure's SQLSTATE in state().
+  bool Ok(const Result& r, std::string* error) {
+    if (r != nullptr && axo::Ok(r, error)) return true;
+    const char* state = r != nullptr ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) : nullptr;
+    state_ = state != nullptr ? state : "";
+    if (expired_) {
+      *error = "the history warehouse did not answer within " + std::to_string(seconds_) +
+               " seconds; the connection was dropped";
+    } else if (r == nullptr) {
+      *error = conn_ != nullptr ? ConnectionError(conn_) : "the server connection failed";
+      if (error->empty()) *error = "the server connection failed";
+    }
+    return false;
+  }
+  // Sends `data` from `*sent` on to the COPY in progress and advances
+  // `*sent`; false when the server takes no more (EndCopy tells why).
+  bool Put(const std::string& data, size_t* sent) {
+    while (*sent < data.size()) {
+      const int n = static_cast<int>(std::min<size_t>(data.size() - *sent, kCopyPiece));
+      const int rc = PQputCopyData(conn_, data.data() + *sent, n);
+      if (rc < 0) return false;
+      if (rc == 1) {
+        *sent += static_cast<size_t>(n);
+      } else if (!Wait(POLLOUT | POLLIN)) {
+        return false;
+      }
+    }
+    return Flush();
+  }
+  // Ends the COPY in progress: its result (null past the deadline).
+  Result EndCopy() {
+    int rc;
+    while ((rc = PQputCopyEnd(conn_, nullptr)) == 0) {
+      if (!Wait(POLLOUT | POLLIN)) return Result(nullptr, PQclear);
+    }
+    // A COPY the server refused ends with its error, read below.
+    if (rc == 1 && !Flush()) return Result(nullptr, PQclear);
+    return Collect();
+  }
+
+ private:
+  // Waits until the socket is ready for `events` (reading what arrived
+  // meanwhile); false at the deadline or when the connection fails.
+  bool Wait(short events) {
+    pollfd p = {PQsocket(conn_), events, 0};
+    for (;;) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+      if (left <= 0) {
+        expired_ = true;
+        return false;
+      }
+      const int rc = poll(&p, 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
+      if (rc < 0 && errno == EINTR) continue;
+      if (rc < 0) return false;
+      if (rc == 0) continue;  // the next turn sees the deadline
+      if ((p.revents & POLLNVAL) != 0) return false;
+      if ((p.revents & (POLLIN | POLLHUP | POLLERR)) != 0 && PQconsumeInput(conn_) != 1) {
+        return false;
+      }
+      return true;
+    }
+  }
+  bool Flush() {
+    for (;;) {
+      const int rc = PQflush(conn_);
+      if (rc == 0) return true;
+      if (rc < 0 || !Wait(POLLOUT | POLLIN)) return false;
+    }
+  }
+  // The results of the statement sent: the first failure, else the last
+  // result; a COPY's start ends them.
+  Result Collect() {
+    Result kept(nullptr, PQclear);
+    for (;;) {
+      while (PQisBusy(conn_) != 0) {
+        if (!Wait(POLLIN)) return Result(nullptr, PQclear);
+        if (PQstatus(conn_) == CONNECTION_BAD) break;
+      }
+      PGresult* r = PQgetResult(conn_);
+      if (r == nullptr) return kept;
+      const ExecStatusType s = PQresultStatus(r);
+      if (kept != nullptr && PQresultStatus(kept.get()) == PGRES_FATAL_ERROR) {
+        PQclear(r);
+      } else {
+        kept.reset(r);
+      }
+      if (s == PGRES_COPY_IN || s == PGRES_COPY_OUT || s == PGRES_COPY_BOTH) return kept;
+    }
+  }
+  static void OnNotice(void* self, const PGresult* notice) {
+    const char* text = PQresultErrorField(notice, PG_DIAG_MESSAGE_PRIMARY);
+    if (text != nullptr && strstr(text, "canceling wait for synchronous replication") != nullptr) {
+      static_cast<Link*>(self)->syncCancelled_ = true;
+    }
+  }
+
+  PGconn* conn_ = nullptr;
+  Clock::time_point deadline_ = Clock::time_point::max();
+  int seconds_ = 0;
+  bool expired_ = false;
+  bool syncCancelled_ = false;
+  std::string state_;
+};
 
 // Appends "YYYY-MM-DD HH:MM:SS.mmm+00" of time `t` and `millis`.
 void AppendIso(time_t t, int millis, std::string* out) {
@@ -132,24 +333,29 @@ class PostgresHistoryWriter : public HistoryWriter {
   bool DoOpen(const HistoryOptions& options, std::string* error) override {
     options_ = options;
     agent_ = options.agentNode;
+    seconds_ = WriteTimeoutSeconds(options);
     char* message = nullptr;
     PQconninfoOption* parsed = PQconninfoParse(options.path.c_str(), &message);
     if (parsed == nullptr) {
-      *error = "bad history warehouse URI: " +
-               std::string(axo_internal::TrimSpace(message != nullptr ? message : ""));
+      *error = MaskPasswords(
+          "bad history warehouse connection string: " +
+              std::string(axo_internal::TrimSpace(message != nullptr ? message : "")) +
+              " (an SQLite file whose name holds '=' is given as ./NAME)",
+          options.path);
       PQfreemem(message);
       return false;
     }
     PQconninfoFree(parsed);
     std::string why;
-    if (Connect(&why)) return true;
-    if (!OutOfReach(why) || fatal_) {
+    bool transient = false;
+    if (Connect(&why, &transient)) return true;
+    if (!transient || fatal_) {
       *error = "cannot use the history warehouse: " + why;
       return false;
     }
     TRK1_Printf(&axohpg_unit, __LINE__,
-                "AXO0210W The history warehouse is out of reach (%s); the agent starts and "
-                "retries",
+                "AXO0210W No server of the history warehouse takes writes now (%s); the agent "
+                "starts, keeps rows waiting and retries",
                 why.c_str());
     return true;
   }
@@ -157,10 +363,20 @@ class PostgresHistoryWriter : public HistoryWriter {
   bool DoWrite(const std::string& table, const std::vector<HistoryRow>& rows,
                std::string* error) override {
     if (!Connected(error)) return false;
-    bool ok = Ok(Exec(conn_, "BEGIN"), error) && Stage(table, rows, error);
+    link_.StartDeadline(seconds_);
+    bool ok = link_.Ok(link_.Exec("BEGIN"), error) && Stage(table, rows, error);
     if (ok) {
       AXO_TestPausePoint("history-write");  // rows inserted, not yet committed
-      ok = Ok(Exec(conn_, "COMMIT"), error);
+      ok = link_.Ok(link_.Exec("COMMIT"), error);
+    }
+    if (ok && link_.syncCancelled()) {
+      // Committed here, perhaps on no standby: the write counts as failed
+      // and the rows are written again (once, by their keys) elsewhere.
+      *error =
+          "the commit's wait for synchronous replication was cancelled; the rows may be on "
+          "the primary alone and are written again";
+      Drop("sync_cancelled");
+      return false;
     }
     if (!ok) Failed();
     return ok;
@@ -169,11 +385,12 @@ class PostgresHistoryWriter : public HistoryWriter {
   // Drops the day partitions that end at or before `cutoff`.
   bool DoRetain(const std::string& table, time_t cutoff, std::string* error) override {
     if (!Connected(error)) return false;
-    Result r = Exec(conn_,
-                    "SELECT c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid "
-                    "JOIN pg_class p ON p.oid = i.inhparent WHERE p.relname = $1",
-                    {table});
-    if (!Ok(r, error)) return Failed();
+    link_.StartDeadline(seconds_);
+    Result r = link_.Exec(
+        "SELECT c.relname FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid "
+        "JOIN pg_class p ON p.oid = i.inhparent WHERE p.relname = $1",
+        {table});
+    if (!link_.Ok(r, error)) return Failed();
     for (int i = 0; i < PQntuples(r.get()); ++i) {
       std::string name = PQgetvalue(r.get(), i, 0);
       struct tm tm = {};
@@ -182,7 +399,7 @@ class PostgresHistoryWriter : public HistoryWriter {
         continue;  // not one of ours
       }
       if (timegm(&tm) + 86400 > cutoff) continue;
-      if (!Ok(Exec(conn_, "DROP TABLE IF EXISTS " + QuoteName(name)), error)) return Failed();
+      if (!link_.Ok(link_.Exec("DROP TABLE IF EXISTS " + QuoteName(name)), error)) return Failed();
       partitions_.erase(name);
       TRK1_Printf(&axohpg_unit, __LINE__, "AXO0211I History partition %s dropped", name.c_str());
     }
@@ -191,91 +408,94 @@ class PostgresHistoryWriter : public HistoryWriter {
 
   bool DoExecForTesting(const std::string& sql, std::string* error) override {
     if (!Connected(error)) return false;
-    return Ok(Exec(conn_, sql), error) || Failed();
+    link_.StartDeadline(seconds_);
+    return link_.Ok(link_.Exec(sql), error) || Failed();
   }
 
   bool DoReopenForTesting(bool, std::string* error) override {
     Close();
-    nextAttempt_ = {};
-    return Connect(error);
+    bool transient;
+    return Connect(error, &transient);
   }
 
  private:
   void Close() {
-    if (conn_ != nullptr) PQfinish(conn_);
-    conn_ = nullptr;
+    link_.Drop();
     tables_.clear();
     partitions_.clear();
   }
 
-  // After a failed statement: rolls back, or drops a connection that broke
-  // so that the next write reconnects. Returns false.
+  // Drops the connection, counting why.
+  void Drop(const char* reason) {
+    Dropped(reason).Inc();
+    Close();
+  }
+
+  // After a failed statement: drops the connection when its server cannot
+  // take writes now (the deadline passed, the connection broke, a read-only
+  // or stopping server: ServerCannotWrite), so that the next write walks
+  // the host list again; otherwise rolls back. Returns false.
   bool Failed() {
-    if (conn_ == nullptr) return false;
-    if (PQstatus(conn_) != CONNECTION_OK) {
-      Close();
+    if (!link_.connected()) return false;
+    if (link_.expired()) {
+      Drop("deadline");
       return false;
     }
-    if (PQtransactionStatus(conn_) != PQTRANS_IDLE) Exec(conn_, "ROLLBACK");
+    if (ServerCannotWrite(link_.state())) {
+      Drop("unwritable");
+      return false;
+    }
+    link_.StartDeadline(seconds_);
+    if (!link_.Ok(link_.Exec("ROLLBACK"), &ignored_)) {
+      Drop(link_.expired() ? "deadline" : "unwritable");
+      return false;
+    }
     tables_.clear();  // a rolled-back CREATE or ALTER is made again
     partitions_.clear();
     return false;
   }
 
-  // Connects unless connected; waits out the backoff after a failed attempt.
+  // Connects unless connected. The collector decides when to try again.
   bool Connected(std::string* error) {
-    if (conn_ != nullptr) return true;
+    if (link_.connected()) return true;
     if (fatal_) {
       *error = fatalError_;
       return false;
     }
-    if (std::chrono::steady_clock::now() < nextAttempt_) {
-      *error = "the history warehouse is out of reach (" + lastError_ + "); retrying";
+    bool transient;
+    return Connect(error, &transient);
+  }
+
+  // Connects and checks the schema. False with `*error`; `*transient`
+  // tells a warehouse that takes no writes now from a configuration fault.
+  bool Connect(std::string* error, bool* transient) {
+    if (!link_.Connect(options_.path, seconds_, error)) {
+      *transient = OutOfReach(*error);
       return false;
     }
-    return Connect(error);
-  }
-
-  bool Connect(std::string* error) {
-    conn_ = ConnectTo(options_.path);
-    if (PQstatus(conn_) != CONNECTION_OK) {
-      *error = ConnectionError(conn_);
-      PQfinish(conn_);
-      conn_ = nullptr;
-      return Backoff(*error);
-    }
-    Exec(conn_, "SET client_min_messages = warning");
-    if (!CheckSchema(error)) {
-      Failed();
+    link_.StartDeadline(seconds_);
+    if (!link_.Ok(link_.Exec("SET client_min_messages = warning"), error) || !CheckSchema(error)) {
+      *transient = !fatal_ && (link_.expired() || ServerCannotWrite(link_.state()));
       Close();
-      return Backoff(*error);
+      return false;
     }
-    backoffMillis_ = 0;
     return true;
-  }
-
-  // Records a failed attempt: the next one waits twice as long, up to the
-  // bound. Returns false.
-  bool Backoff(const std::string& why) {
-    lastError_ = why;
-    backoffMillis_ = std::clamp(backoffMillis_ * 2, 500, std::max(options_.reconnectMaxMillis, 0));
-    nextAttempt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(backoffMillis_);
-    return false;
   }
 
   // Creates the version table on first use; a newer version is refused
   // for good (fatal_).
   bool CheckSchema(std::string* error) {
     std::string table = QuoteName(kVersionTable);
-    bool ok = Ok(Exec(conn_, "BEGIN"), error) && Ok(Exec(conn_, kSchemaLock), error) &&
-              Ok(Exec(conn_, "CREATE TABLE IF NOT EXISTS " + table + " (version integer NOT NULL)"),
+    bool ok =
+        link_.Ok(link_.Exec("BEGIN"), error) && link_.Ok(link_.Exec(kSchemaLock), error) &&
+        link_.Ok(link_.Exec("CREATE TABLE IF NOT EXISTS " + table + " (version integer NOT NULL)"),
                  error);
     if (!ok) return false;
-    Result r = Exec(conn_, "SELECT max(version) FROM " + table);
-    if (!Ok(r, error)) return false;
+    Result r = link_.Exec("SELECT max(version) FROM " + table);
+    if (!link_.Ok(r, error)) return false;
     if (PQgetisnull(r.get(), 0, 0)) {
-      if (!Ok(Exec(conn_, "INSERT INTO " + table + " VALUES ($1)",
-                   {std::to_string(kSchemaVersion)}),
+      if (!link_.Ok(
+              link_.Exec("INSERT INTO " + table + " VALUES ($1)", {std::to_string(kSchemaVersion)}),
               error)) {
         return false;
       }
@@ -287,14 +507,14 @@ class PostgresHistoryWriter : public HistoryWriter {
       fatalError_ = *error;
       return false;
     }
-    return Ok(Exec(conn_, "COMMIT"), error);
+    return link_.Ok(link_.Exec("COMMIT"), error);
   }
 
   // Takes the schema lock once per transaction, before the first change.
   bool Lock(bool* locked, std::string* error) {
     if (*locked) return true;
     *locked = true;
-    return Ok(Exec(conn_, kSchemaLock), error);
+    return link_.Ok(link_.Exec(kSchemaLock), error);
   }
 
   // Creates `table` with the columns of `row`, or adds the columns it lacks.
@@ -312,23 +532,24 @@ class PostgresHistoryWriter : public HistoryWriter {
                          " (\"ROWTIME\" timestamptz NOT NULL, \"AGENTNODE\" text NOT NULL, "
                          "\"WRITETIME\" text NOT NULL";
     for (size_t i = 0; i < names.size(); ++i) create += ", " + column(i);
-    if (!Ok(Exec(conn_, create + ") PARTITION BY RANGE (\"ROWTIME\")"), error)) return false;
+    if (!link_.Ok(link_.Exec(create + ") PARTITION BY RANGE (\"ROWTIME\")"), error)) return false;
     for (size_t i = 0; i < names.size(); ++i) {
-      if (!Ok(Exec(conn_,
-                   "ALTER TABLE " + QuoteName(table) + " ADD COLUMN IF NOT EXISTS " + column(i)),
-              error)) {
+      if (!link_.Ok(link_.Exec("ALTER TABLE " + QuoteName(table) + " ADD COLUMN IF NOT EXISTS " +
+                               column(i)),
+                    error)) {
         return false;
       }
     }
+    if (options_.keys.count(table) == 0 && !EnsureSampleKey(table, error)) return false;
     auto spec = options_.keys.find(table);
     if (spec != options_.keys.end()) {
       std::string key = "\"ROWTIME\",\"AGENTNODE\"";
       for (const std::string& n : spec->second.empty() ? names : spec->second) {
         key += "," + QuoteName(n);
       }
-      if (!Ok(Exec(conn_, "CREATE UNIQUE INDEX IF NOT EXISTS " + QuoteName(table + "_KEY") +
-                              " ON " + QuoteName(table) + " (" + key + ") NULLS NOT DISTINCT"),
-              error)) {
+      if (!link_.Ok(link_.Exec("CREATE UNIQUE INDEX IF NOT EXISTS " + QuoteName(table + "_KEY") +
+                               " ON " + QuoteName(table) + " (" + key + ") NULLS NOT DISTINCT"),
+                    error)) {
         return false;
       }
     }
@@ -336,14 +557,31 @@ class PostgresHistoryWriter : public HistoryWriter {
     return true;
   }
 
+  // Gives a table without a key (a snapshot table) its rows' sample id and
+  // place, unique with the row's time and agent, so that a sample written
+  // again after a commit of unknown outcome is stored once. A table an
+  // older agent made gains the columns in place; its old rows hold NULL
+  // there, which the index never compares equal.
+  bool EnsureSampleKey(const std::string& table, std::string* error) {
+    const std::string name = QuoteName(table);
+    return link_.Ok(link_.Exec("ALTER TABLE " + name +
+                               " ADD COLUMN IF NOT EXISTS \"SAMPLEID\" bigint, "
+                               "ADD COLUMN IF NOT EXISTS \"SAMPLEROW\" integer"),
+                    error) &&
+           link_.Ok(link_.Exec("CREATE UNIQUE INDEX IF NOT EXISTS " + QuoteName(table + "_SAMPLE") +
+                               " ON " + name +
+                               " (\"ROWTIME\", \"AGENTNODE\", \"SAMPLEID\", \"SAMPLEROW\")"),
+                    error);
+  }
+
   bool EnsurePartition(const std::string& table, time_t day, bool* locked, std::string* error) {
     std::string name = PartitionName(table, day);
     if (partitions_.count(name) > 0) return true;
     if (!Lock(locked, error)) return false;
-    if (!Ok(Exec(conn_, "CREATE TABLE IF NOT EXISTS " + QuoteName(name) + " PARTITION OF " +
-                            QuoteName(table) + " FOR VALUES FROM ('" + IsoTime(day) + "') TO ('" +
-                            IsoTime(day + 86400) + "')"),
-            error)) {
+    if (!link_.Ok(link_.Exec("CREATE TABLE IF NOT EXISTS " + QuoteName(name) + " PARTITION OF " +
+                             QuoteName(table) + " FOR VALUES FROM ('" + IsoTime(day) + "') TO ('" +
+                             IsoTime(day + 86400) + "')"),
+                  error)) {
       return false;
     }
     partitions_.insert(name);
@@ -393,7 +631,9 @@ class PostgresHistoryWriter : public HistoryWriter {
     for (time_t day : days) {
       if (!EnsurePartition(table, day, &locked, error)) return false;
     }
+    const bool sampled = options_.keys.count(table) == 0;
     std::string columns = "\"ROWTIME\",\"AGENTNODE\",\"WRITETIME\"";
+    if (sampled) columns += ",\"SAMPLEID\",\"SAMPLEROW\"";
     for (const std::string& n : names) columns += "," + QuoteName(n);
     // Rows new to the table, the usual case, are copied straight in, the
     // text sent in pieces as it is made so that the server stores rows
@@ -401,8 +641,8 @@ class PostgresHistoryWriter : public HistoryWriter {
     // the copy fails whole; the rows are then copied into a temporary table
     // and inserted from there, skipping those stored.
     const std::string target = QuoteName(table) + " (" + columns + ")";
-    if (!Ok(Exec(conn_, "SAVEPOINT zep_copy"), error)) return false;
-    if (!Ok(Exec(conn_, "COPY " + target + " FROM STDIN"), error)) return false;
+    if (!link_.Ok(link_.Exec("SAVEPOINT zep_copy"), error)) return false;
+    if (!link_.Ok(link_.Exec("COPY " + target + " FROM STDIN"), error)) return false;
     std::string copy;
     size_t sent = 0;
     bool sending = true;
@@ -419,6 +659,9 @@ class PostgresHistoryWriter : public HistoryWriter {
       AppendCopyField(agent_, &copy);
       copy.push_back('\t');
       AppendCopyField(r.writeTime, &copy);
+      if (sampled) {
+        copy.append("\t" + std::to_string(r.sampleId) + "\t" + std::to_string(r.sampleRow));
+      }
       for (const Value* v : fields) {
         copy.push_back('\t');
         if (v == nullptr) {
@@ -432,71 +675,52 @@ class PostgresHistoryWriter : public HistoryWriter {
       copy.push_back('\n');
       // A server that refused a row takes no more of the copy: the rest is
       // still made, for the temporary table, and the ending tells why.
-      if (sending && copy.size() - sent >= kCopyPiece) sending = Put(copy, &sent);
+      if (sending && copy.size() - sent >= kCopyPiece) sending = link_.Put(copy, &sent);
     }
-    if (sending) sending = Put(copy, &sent);
+    if (sending) sending = link_.Put(copy, &sent);
     std::string why;
     bool duplicate = false;
-    if (EndCopy(&why, &duplicate) && sending) {
-      return Ok(Exec(conn_, "RELEASE SAVEPOINT zep_copy"), error);
+    if (EndCopy(sending, &why, &duplicate)) {
+      return link_.Ok(link_.Exec("RELEASE SAVEPOINT zep_copy"), error);
     }
     if (!duplicate) {
-      *error = why.empty() ? ConnectionError(conn_) : why;
+      *error = why;
       return false;
     }
-    if (!Ok(Exec(conn_, "ROLLBACK TO SAVEPOINT zep_copy"), error) ||
-        !Ok(Exec(conn_,
-                 "CREATE TEMP TABLE zep_stage (LIKE " + QuoteName(table) + ") ON COMMIT DROP"),
-            error) ||
-        !Ok(Exec(conn_, "COPY zep_stage (" + columns + ") FROM STDIN"), error)) {
+    if (!link_.Ok(link_.Exec("ROLLBACK TO SAVEPOINT zep_copy"), error) ||
+        !link_.Ok(link_.Exec("CREATE TEMP TABLE zep_stage (LIKE " + QuoteName(table) +
+                             ") ON COMMIT DROP"),
+                  error) ||
+        !link_.Ok(link_.Exec("COPY zep_stage (" + columns + ") FROM STDIN"), error)) {
       return false;
     }
     sent = 0;
-    sending = Put(copy, &sent);
-    const bool ended = EndCopy(error, &duplicate);
-    if (!ended || !sending) {
-      if (ended) *error = ConnectionError(conn_);
-      return false;
-    }
-    return Ok(Exec(conn_, "INSERT INTO " + target + " SELECT " + columns +
-                              " FROM zep_stage ON CONFLICT DO NOTHING"),
-              error);
+    sending = link_.Put(copy, &sent);
+    if (!EndCopy(sending, error, &duplicate)) return false;
+    return link_.Ok(link_.Exec("INSERT INTO " + target + " SELECT " + columns +
+                               " FROM zep_stage ON CONFLICT DO NOTHING"),
+                    error);
   }
 
-  // Sends `data` from `*sent` on to the COPY in progress and advances
-  // `*sent`; false when the server takes no more (EndCopy tells why).
-  bool Put(const std::string& data, size_t* sent) {
-    if (*sent == data.size()) return true;
-    if (PQputCopyData(conn_, data.data() + *sent, static_cast<int>(data.size() - *sent)) != 1) {
-      return false;
-    }
-    *sent = data.size();
-    return true;
-  }
-
-  // Ends the COPY in progress. `*duplicate` tells a failure by a row
-  // already stored.
-  bool EndCopy(std::string* error, bool* duplicate) {
-    *duplicate = false;
-    if (PQputCopyEnd(conn_, nullptr) != 1 && PQstatus(conn_) == CONNECTION_BAD) {
-      *error = ConnectionError(conn_);
-      return false;
-    }
-    Result end(PQgetResult(conn_), PQclear);
-    while (PGresult* extra = PQgetResult(conn_)) PQclear(extra);
-    const char* state = PQresultErrorField(end.get(), PG_DIAG_SQLSTATE);
+  // Ends the COPY in progress, whose data was all sent when `sent`.
+  // `*duplicate` tells a failure by a row already stored.
+  bool EndCopy(bool sent, std::string* error, bool* duplicate) {
+    Result end = link_.EndCopy();
+    const char* state = end != nullptr ? PQresultErrorField(end.get(), PG_DIAG_SQLSTATE) : nullptr;
     *duplicate = state != nullptr && std::string(state) == "23505";  // unique_violation
-    return Ok(end, error);
+    if (!link_.Ok(end, error)) return false;
+    if (sent) return true;
+    *error = "the copy to the history warehouse was cut short";
+    return false;
   }
 
   HistoryOptions options_;
   std::string agent_;
-  PGconn* conn_ = nullptr;
+  int seconds_ = 10;  // the deadline of each write, in seconds
+  Link link_;
   bool fatal_ = false;  // the warehouse's schema is newer: never written
   std::string fatalError_;
-  std::string lastError_;
-  int backoffMillis_ = 0;
-  std::chrono::steady_clock::time_point nextAttempt_{};
+  std::string ignored_;
   std::map<std::string, std::set<std::string>> tables_;  // columns known to exist
   std::set<std::string> partitions_;                     // partitions known to exist
 };
@@ -521,10 +745,11 @@ Status PostgresHistoryQuery(const HistoryOptions& store, const HistoryQuery& que
     ~Reader() { PQfinish(conn); }
   };
   auto reader = std::make_shared<Reader>();
-  reader->conn = ConnectTo(store.path);
+  reader->conn = ConnectTo(store.path, WriteTimeoutSeconds(store));
   PGconn* conn = reader->conn;
   if (PQstatus(conn) != CONNECTION_OK) {
-    return Status::Failed("the history warehouse is out of reach: " + ConnectionError(conn));
+    return Status::Failed("the history warehouse is out of reach: " +
+                          MaskPasswords(ConnectionError(conn), store.path));
   }
   Result cols = Exec(conn,
                      "SELECT column_name, data_type FROM information_schema.columns WHERE "
@@ -536,7 +761,9 @@ Status PostgresHistoryQuery(const HistoryOptions& store, const HistoryQuery& que
   std::vector<HistoryColumn> columns;
   for (int i = 0; i < PQntuples(cols.get()); ++i) {
     std::string name = PQgetvalue(cols.get(), i, 0);
-    if (name == "ROWTIME" || name == "AGENTNODE") continue;
+    if (name == "ROWTIME" || name == "AGENTNODE" || name == "SAMPLEID" || name == "SAMPLEROW") {
+      continue;  // the warehouse's own
+    }
     columns.push_back({name, std::string(PQgetvalue(cols.get(), i, 1)) == "bigint"});
   }
   HistorySelect select;

@@ -2,6 +2,8 @@
 // of a history query and the rows it answers.
 #include "axo/history/store/store.h"
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -56,7 +58,89 @@ std::string QuoteName(const std::string& name) {
 }
 
 bool IsPostgresLocation(const std::string& location) {
-  return location.starts_with("postgresql://") || location.starts_with("postgres://");
+  if (location.starts_with("postgresql://") || location.starts_with("postgres://")) return true;
+  // Keyword/value: a keyword of letters and '_', then '=' (blanks may
+  // surround it). A file name holding '=' is given with a '/' (./a=b.db).
+  std::string_view text = axo_internal::TrimSpace(location);
+  size_t i = 0;
+  while (i < text.size() && (isalpha(static_cast<unsigned char>(text[i])) || text[i] == '_')) ++i;
+  if (i == 0) return false;
+  while (i < text.size() && isspace(static_cast<unsigned char>(text[i]))) ++i;
+  return i < text.size() && text[i] == '=';
+}
+
+namespace {
+
+// Where each password value of `text` lies: [begin, end) offsets.
+std::vector<std::pair<size_t, size_t>> PasswordSpans(const std::string& text) {
+  std::vector<std::pair<size_t, size_t>> spans;
+  // A URI's user:PASSWORD@host: the userinfo ends at the last '@' before
+  // the path, the query or a blank.
+  for (size_t at = text.find("://"); at != std::string::npos; at = text.find("://", at + 3)) {
+    const size_t begin = at + 3;
+    const size_t end = std::min(text.find_first_of("/? \t\n", begin), text.size());
+    const size_t sign = text.rfind('@', end == 0 ? 0 : end - 1);
+    if (sign == std::string::npos || sign < begin) continue;
+    const size_t colon = text.find(':', begin);
+    if (colon < sign) spans.emplace_back(colon + 1, sign);
+  }
+  // password=VALUE: a URI's query parameter (after '?' or '&', up to the
+  // next '&') or a keyword/value pair (a blank before it; a value in
+  // quotes ends at the closing quote, one without at a blank).
+  for (size_t at = text.find("password"); at != std::string::npos;
+       at = text.find("password", at + 8)) {
+    const char before = at == 0 ? ' ' : text[at - 1];
+    const bool query = before == '?' || before == '&';
+    if (!query && !isspace(static_cast<unsigned char>(before))) continue;
+    size_t i = at + 8;
+    while (i < text.size() && text[i] == ' ') ++i;
+    if (i >= text.size() || text[i] != '=') continue;
+    ++i;
+    while (!query && i < text.size() && text[i] == ' ') ++i;
+    size_t end = i;
+    if (!query && i < text.size() && text[i] == '\'') {
+      for (end = i + 1; end < text.size() && text[end] != '\''; ++end) {
+        if (text[end] == '\\') ++end;
+      }
+      end = std::min(end + 1, text.size());
+    } else {
+      while (end < text.size() && !isspace(static_cast<unsigned char>(text[end])) &&
+             !(query && text[end] == '&')) {
+        ++end;
+      }
+    }
+    if (end > i) spans.emplace_back(i, end);
+  }
+  return spans;
+}
+
+}  // namespace
+
+std::string MaskPasswords(const std::string& text, const std::string& location) {
+  std::vector<std::pair<size_t, size_t>> spans = PasswordSpans(text);
+  std::sort(spans.begin(), spans.end());
+  std::string out;
+  size_t done = 0;
+  for (const auto& [begin, end] : spans) {
+    if (begin < done) continue;
+    out.append(text, done, begin - done).append("***");
+    done = end;
+  }
+  out.append(text, done, std::string::npos);
+  // A message may quote a password without its keyword (a bad token).
+  for (const auto& [begin, end] : PasswordSpans(location)) {
+    std::string secret = location.substr(begin, end - begin);
+    if (secret.size() < 3 || secret == "***") continue;
+    for (size_t at = out.find(secret); at != std::string::npos; at = out.find(secret, at + 3)) {
+      out.replace(at, secret.size(), "***");
+    }
+  }
+  return out;
+}
+
+int WriteTimeoutSeconds(const HistoryOptions& options) {
+  if (options.writeTimeoutSeconds > 0) return options.writeTimeoutSeconds;
+  return std::clamp(options.intervalSeconds, 10, 60);
 }
 
 std::map<std::string, std::vector<std::string>> DefaultHistoryKeys() {

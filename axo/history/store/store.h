@@ -29,8 +29,13 @@ std::map<std::string, std::vector<std::string>> DefaultHistoryKeys();
 std::map<std::string, std::string> DefaultHistoryTimeColumns();
 
 struct HistoryOptions {
-  std::string path;  // the SQLite file or a PostgreSQL URI
+  std::string path;  // the SQLite file or a libpq connection string
   int intervalSeconds = 300;
+  // The deadline of one write or commit to the warehouse, and of each
+  // connection attempt to one of its hosts; 0: the interval, at least 10 and
+  // at most 60 seconds (WriteTimeoutSeconds). At the deadline the
+  // connection is dropped and the rows wait.
+  int writeTimeoutSeconds = 0;
   std::vector<std::string> tables;  // e.g. {"ZEPSMT", "ZEPINV"}
   int busyTimeoutMillis = 5000;     // how long a write waits for a reader's lock
   size_t maxPendingRows = 1000000;  // rows kept for a retry, per table
@@ -44,9 +49,11 @@ struct HistoryOptions {
   // A table's own-time column; a table not named here goes by WRITETIME.
   // History queries, retention and the warehouse's partitions go by it.
   std::map<std::string, std::string> timeColumns = DefaultHistoryTimeColumns();
-  int retainDays = 0;              // rows older than this are removed; 0 keeps all
-  int reconnectMaxMillis = 60000;  // the longest wait between reconnection attempts
-  std::string agentNode;           // the writer's origin node; empty: the agent's
+  int retainDays = 0;  // rows older than this are removed; 0 keeps all
+  // The longest wait before waiting rows are tried again: each retry waits
+  // a random time up to twice the last bound (0.5 s first), at most this.
+  int reconnectMaxMillis = 10000;
+  std::string agentNode;  // the writer's origin node; empty: the agent's
 };
 
 // A read of stored history: rows of `table` whose time (HistoryTimeColumn)
@@ -78,10 +85,15 @@ struct HistoryAnswer {
   RowSource next;
 };
 
-// One row of a sample and the time stamp of its sample (WRITETIME).
+// One row of a sample and the time stamp of its sample (WRITETIME). A row
+// of a table without a key is told apart by its sample's random id and its
+// place in the sample, so that a retry after a commit of unknown outcome
+// stores it once where the store keeps those (the warehouse).
 struct HistoryRow {
   std::string writeTime;
   Row row;
+  long long sampleId = 0;
+  int sampleRow = 0;
 };
 
 // Stores history rows. A table named in HistoryOptions::keys is keyed by
@@ -137,9 +149,20 @@ class HistoryWriter {
   }
 };
 
-// True when `location` is a PostgreSQL connection URI: the warehouse, not
-// an SQLite file.
+// True when `location` is a PostgreSQL connection string, a URI
+// (postgresql://, postgres://) or keyword/value pairs ("host=a dbname=b":
+// it opens with a keyword and '='): the warehouse, not an SQLite file. The
+// warehouse checks the string itself when it opens.
 bool IsPostgresLocation(const std::string& location);
+
+// `text` (a location, or a message that may quote one) with every password
+// replaced by "***": a URI's user:PASSWORD@, a query's password=, a
+// keyword/value password= (quoted or not), and any other appearance of a
+// password that `location` gives.
+std::string MaskPasswords(const std::string& text, const std::string& location = "");
+
+// The write deadline of `options` in seconds (HistoryOptions::writeTimeoutSeconds).
+int WriteTimeoutSeconds(const HistoryOptions& options);
 
 // A stored column of a history table, as queries see it.
 struct HistoryColumn {

@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 
 #include "axo/api/http_api.h"
 #include "axo/base/trk1.h"
 #include "axo/history/pg_server.h"
+#include "axo/history/postgres/postgres.h"
 #include "axo/history/sqlite/sqlite.h"
 #include "axo/metrics/metrics.h"
 #include "axo/process/axo.h"
@@ -385,6 +388,11 @@ TEST_F(AxoHistoryPgTest, ALargeSampleDeliveredAgainIsStoredOnce) {
 TEST_F(AxoHistoryPgTest, StartUpRefusesWhatCannotWorkAndStartsWithoutTheServer) {
   std::string error;
   axo::HistoryOptions o = store_;
+  // A keyword/value string libpq refuses is no file name: nothing is made.
+  o.path = "host=127.0.0.1 dbnme=x";
+  error = axo::HistoryCollector().Open(o).message();
+  EXPECT_NE(error.find("invalid connection option \"dbnme\""), std::string::npos) << error;
+  EXPECT_FALSE(std::filesystem::exists(o.path));
   // Nothing listens: the collector opens, and its rows wait.
   o.path = "postgresql://zep@127.0.0.1:" + std::to_string(pgtest::FreePort()) + "/" + db_;
   axo::HistoryCollector waiting;
@@ -398,6 +406,161 @@ TEST_F(AxoHistoryPgTest, StartUpRefusesWhatCannotWorkAndStartsWithoutTheServer) 
             "");
   error = axo::HistoryCollector().Open(store_).message();
   EXPECT_NE(error.find("schema version 2, newer than version 1"), std::string::npos) << error;
+}
+
+// A primary and its streaming standby, the warehouse's usual replication.
+class AxoHistoryReplicaTest : public HistoryTest {
+ protected:
+  void SetUp() override {
+    HistoryTest::SetUp();
+    ASSERT_EQ(TableManager::RegisterWithManager(&snapshot_), 0u);
+    snapshot_.rows = {MakeRow(kDay5, 1, 100), MakeRow(kDay5, 1, 100)};
+    store_.tables = {"AXOSMP", "AXOSNP"};
+    store_.timeColumns = {{"AXOSMP", "NAME"}, {"AXOSNP", "NAME"}};
+    ASSERT_EQ(a_.error(), "");
+    b_ = std::make_unique<pgtest::PgServer>(a_, "pgb");
+    ASSERT_EQ(b_->error(), "");
+    ASSERT_TRUE(e2e::Eventually(30, [&] { return Streaming() == "streaming"; })) << Streaming();
+  }
+  std::string Streaming() {
+    return a_.Psql("SELECT state FROM pg_stat_replication WHERE application_name = 'pgb'");
+  }
+  // What `sql` reads on `server`, once it has what `want` says.
+  std::string On(const pgtest::PgServer& server, const std::string& sql, const std::string& want) {
+    e2e::Eventually(30, [&] { return server.Psql(sql) == want; });
+    return server.Psql(sql);
+  }
+
+  pgtest::PgServer a_{"pga"};
+  std::unique_ptr<pgtest::PgServer> b_;
+};
+
+// The primary is fenced read-only and the standby promoted: the writer
+// drops the connection its write failed on, the next write walks the host
+// list to the new primary, and every row is there once, with no restart.
+// The same warehouse named by its standby alone is no reason not to start.
+TEST_F(AxoHistoryReplicaTest, AFencedPrimaryHandsOverToThePromotedStandby) {
+  store_.path = "host=127.0.0.1,127.0.0.1 port=" + std::to_string(a_.port()) + "," +
+                std::to_string(b_->port()) + " user=zep dbname=postgres " +
+                "target_session_attrs=read-write";
+  axo::HistoryOptions standbyOnly = store_;
+  standbyOnly.path = b_->Uri() + "?target_session_attrs=read-write";
+  axo::HistoryCollector c, waiting;
+  Open(&c, store_);
+  EXPECT_FALSE(std::filesystem::exists(store_.path)) << "a connection string is no file name";
+  Open(&waiting, standbyOnly);
+  EXPECT_EQ(waiting.CollectOnce(kNow), -1);
+
+  ASSERT_EQ(c.CollectOnce(kNow), 5);
+  EXPECT_EQ(On(*b_, "SELECT count(*) FROM \"AXOSMP\"", "3"), "3");
+  a_.Psql("ALTER SYSTEM SET default_transaction_read_only = on");
+  a_.Psql("SELECT pg_reload_conf()");
+  ASSERT_EQ(On(a_, "SHOW default_transaction_read_only", "on"), "on");
+  ASSERT_TRUE(b_->Promote()) << b_->error();
+  const auto promoted = std::chrono::steady_clock::now();
+
+  sampled_.rows.push_back(MakeRow(kDay7, 4, 400));
+  namespace m = axo::metrics;
+  m::Counter& dropped =
+      m::Define(m::Kind::kCounter, "zep_history_connections_dropped_total", "", {"reason"})
+          .counter({"unwritable"});
+  const double before = dropped.Value();
+  EXPECT_EQ(c.CollectOnce(kNow + 300), -1);  // refused by the fenced primary
+  EXPECT_EQ(dropped.Value() - before, 1);
+  EXPECT_EQ(c.RetryPending(), 4);  // the other table went to the new primary at once
+  RecordProperty("promote_to_rows_ms",
+                 static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      std::chrono::steady_clock::now() - promoted)
+                                      .count()));
+  EXPECT_EQ(waiting.CollectOnce(kNow + 300), 11);
+  EXPECT_EQ(b_->Psql("SELECT count(*), count(DISTINCT \"BIG\") FROM \"AXOSMP\""), "4|4");
+  EXPECT_EQ(b_->Psql("SELECT \"AGENTNODE\", count(*) FROM \"AXOSNP\" GROUP BY 1"), "agent-a|8");
+}
+
+// With the synchronous standby gone a commit waits for ever: the write
+// gives up at its deadline, dropping the connection, and its rows wait.
+// When the standby is back the rows committed on the primary alone and
+// their retry make one copy each, in the keyed table and the other.
+TEST_F(AxoHistoryReplicaTest, ACommitThatNeverReturnsFailsAtItsDeadlineAndIsStoredOnce) {
+  store_.path = a_.Uri();
+  store_.writeTimeoutSeconds = 1;
+  axo::HistoryCollector c;
+  Open(&c, store_);
+  ASSERT_EQ(c.CollectOnce(kNow), 5);
+  a_.Psql("ALTER SYSTEM SET synchronous_standby_names = 'FIRST 1 (pgb)'");
+  a_.Psql("SELECT pg_reload_conf()");
+  ASSERT_EQ(On(a_, "SELECT sync_state FROM pg_stat_replication", "sync"), "sync");
+  ASSERT_TRUE(b_->Stop()) << b_->error();
+
+  sampled_.rows.push_back(MakeRow(kDay7, 4, 400));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(c.CollectOnce(kNow + 300), -1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  EXPECT_EQ(PendingRows(), 4u);
+
+  ASSERT_TRUE(b_->Start()) << b_->error();
+  EXPECT_TRUE(e2e::Eventually(30, [&] { return c.RetryPending() >= 0; }));
+  EXPECT_EQ(a_.Psql("SELECT count(*), count(DISTINCT \"BIG\") FROM \"AXOSMP\""), "4|4");
+  EXPECT_EQ(a_.Psql("SELECT count(*), count(DISTINCT \"SAMPLEID\") FROM \"AXOSNP\""), "4|2");
+}
+
+// A table without a key that an older agent made gains its sample columns
+// in place; a sample written twice (a retry after a commit whose outcome
+// was unknown) is stored once, and the old rows stay.
+TEST_F(AxoHistoryPgTest, AnOlderUnkeyedTableIsUpgradedInPlaceAndARetriedSampleStoredOnce) {
+  ASSERT_EQ(Sql("CREATE TABLE \"AXOSNP\" (\"ROWTIME\" timestamptz NOT NULL, \"AGENTNODE\" text "
+                "NOT NULL, \"WRITETIME\" text NOT NULL, \"NAME\" text, \"SMALL\" bigint, "
+                "\"BIG\" bigint) PARTITION BY RANGE (\"ROWTIME\"); CREATE TABLE "
+                "\"AXOSNP_20261205\" PARTITION OF \"AXOSNP\" FOR VALUES FROM ('2026-12-05') TO "
+                "('2026-12-06'); INSERT INTO \"AXOSNP\" VALUES ('2026-12-05 10:00+00', 'agent-a', "
+                "'1261205100000000', '1261205100000000', 1, 100), ('2026-12-05 10:00+00', "
+                "'agent-a', '1261205100000000', '1261205100000000', 1, 100)"),
+            "");
+  store_.keys.clear();
+  store_.timeColumns = {{"AXOSNP", "NAME"}};
+  auto writer = axo::NewPostgresHistoryWriter();
+  ASSERT_TRUE(Ok(writer->Open(store_)));
+  std::vector<axo::HistoryRow> rows;
+  for (int i = 0; i < 2; ++i) {
+    axo::HistoryRow r{"1261207000000000", {}, 42, i};
+    r.row = {{"NAME", axo::Value{true, kDay5, 0}},
+             {"SMALL", axo::Value{false, "", 1}},
+             {"BIG", axo::Value{false, "", 100}}};
+    rows.push_back(r);
+  }
+  ASSERT_TRUE(Ok(writer->Write("AXOSNP", rows)));
+  ASSERT_TRUE(Ok(writer->Write("AXOSNP", rows)));
+  EXPECT_EQ(Sql("SELECT count(*), count(\"SAMPLEID\") FROM \"AXOSNP\""), "4|2");
+}
+
+// Every form of password is masked wherever the location is shown: the
+// start-up trace, and the text of a failure.
+TEST_F(AxoHistoryPgTest, PasswordsAreMaskedInTheTraceAndEveryForm) {
+  struct Case {
+    std::string text, masked;
+  } cases[] = {
+      {"postgresql://zep:pw1@h:5432/db", "postgresql://zep:***@h:5432/db"},
+      {"postgres://zep@h,k/db?sslmode=require&password=pw2&x=1",
+       "postgres://zep@h,k/db?sslmode=require&password=***&x=1"},
+      {"host=h password = 'p w\\'3' dbname=db", "host=h password = *** dbname=db"},
+      {"host=h password=pw4", "host=h password=***"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(axo::MaskPasswords(c.text), c.masked) << c.text;
+  EXPECT_EQ(axo::MaskPasswords("invalid token: \"se%zcret\"", "postgresql://h/?password=se%zcret"),
+            "invalid token: \"***\"");
+
+  TRK1_Capture trace;
+  axo::HistoryOptions o = store_;
+  o.path = store_.path + "?password=q-secret&application_name=zt";
+  ASSERT_TRUE(Ok(axo::StartHistory(o, "AXOSMP")));
+  axo::StopHistory();
+  o.path = "host=127.0.0.1 port=" + std::to_string(pgtest::FreePort()) + " password=k-secret";
+  ASSERT_TRUE(Ok(axo::StartHistory(o, "AXOSMP")));
+  axo::StopHistory();
+  EXPECT_EQ(trace.count("AXO0206I"), 2);
+  for (const std::string& m : trace.messages()) {
+    EXPECT_EQ(m.find("secret"), std::string::npos) << m;
+  }
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // under $TMPDIR, listening on a free loopback port with its socket in that
 // directory, fsync off, stopped and removed by the destructor. As root the
 // server runs as the packaged `postgres` user (initdb refuses root). The
-// superuser is `zep`, trusted without a password.
+// superuser is `zep`, trusted without a password (replication too).
 #ifndef TESTS_AXO_PG_SERVER_H_
 #define TESTS_AXO_PG_SERVER_H_
 
@@ -22,35 +22,27 @@ using e2e::FreePort;
 
 class PgServer {
  public:
-  PgServer() {
-    for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/postgresql", ignored_)) {
-      std::string bin = entry.path().string() + "/bin";
-      if (std::filesystem::exists(bin + "/initdb") && bin > bin_) bin_ = bin;
+  // A primary named `name` (its cluster_name, which a standby's walreceiver
+  // reports as its application_name).
+  explicit PgServer(const std::string& name = "pga") : name_(name) {
+    if (Prepare() && Run("initdb -D '" + dir_ + "/data' -A trust --no-sync -U zep", "initdb")) {
+      Start();
     }
-    if (bin_.empty()) {
-      error_ =
-          "PostgreSQL is not installed (no /usr/lib/postgresql/*/bin/initdb; run "
-          "scripts/install-deps)";
+  }
+  // A streaming standby of `primary` named `name`, attached through a
+  // replication slot of that name.
+  PgServer(const PgServer& primary, const std::string& name) : name_(name) {
+    if (!Prepare()) return;
+    if (primary.Psql("SELECT pg_create_physical_replication_slot('" + name + "')")
+            .starts_with("ERROR")) {
+      error_ = "cannot create the replication slot " + name;
       return;
     }
-    const char* tmp = getenv("TMPDIR");
-    std::string tmpl = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zeppg_XXXXXX";
-    if (mkdtemp(tmpl.data()) == nullptr) {
-      error_ = "mkdtemp failed in " + tmpl;
-      return;
+    if (Run("pg_basebackup -h 127.0.0.1 -p " + std::to_string(primary.port()) +
+                " -U zep -c fast -D '" + dir_ + "/data' -R -X stream -S " + name,
+            "pg_basebackup")) {
+      Start();
     }
-    dir_ = tmpl;
-    if (geteuid() == 0) {
-      const passwd* pw = getpwnam("postgres");
-      if (pw == nullptr || chown(dir_.c_str(), pw->pw_uid, pw->pw_gid) != 0) {
-        error_ = "cannot give " + dir_ + " to the postgres user";
-        return;
-      }
-      as_ = "runuser -u postgres -- ";
-    }
-    port_ = FreePort();
-    if (!Run("initdb -D '" + dir_ + "/data' -A trust --no-sync -U zep", "initdb")) return;
-    Start();
   }
   ~PgServer() {
     if (!dir_.empty()) {
@@ -71,10 +63,12 @@ class PgServer {
   bool Start() {
     return Run("pg_ctl -D '" + dir_ + "/data' -w -t 60 -l '" + dir_ + "/log' -o \"-p " +
                    std::to_string(port_) + " -k '" + dir_ + "' -c listen_addresses=127.0.0.1 " +
-                   "-c fsync=off -c full_page_writes=off -c max_connections=200\" start",
+                   "-c fsync=off -c full_page_writes=off -c max_connections=200 -c cluster_name=" +
+                   name_ + "\" start",
                "pg_ctl start");
   }
   bool Stop() { return Run("pg_ctl -D '" + dir_ + "/data' -m fast -w stop", "pg_ctl stop"); }
+  bool Promote() { return Run("pg_ctl -D '" + dir_ + "/data' -w promote", "pg_ctl promote"); }
 
   // The unaligned output of `sql` run by psql (rows on lines, fields split
   // by '|'), or "ERROR: ..." when psql fails.
@@ -90,6 +84,36 @@ class PgServer {
   const std::string& bin() const { return bin_; }
 
  private:
+  // Finds the binaries, makes the server's directory and picks its port.
+  bool Prepare() {
+    for (const auto& entry : std::filesystem::directory_iterator("/usr/lib/postgresql", ignored_)) {
+      std::string bin = entry.path().string() + "/bin";
+      if (std::filesystem::exists(bin + "/initdb") && bin > bin_) bin_ = bin;
+    }
+    if (bin_.empty()) {
+      error_ =
+          "PostgreSQL is not installed (no /usr/lib/postgresql/*/bin/initdb; run "
+          "scripts/install-deps)";
+      return false;
+    }
+    const char* tmp = getenv("TMPDIR");
+    std::string tmpl = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zeppg_XXXXXX";
+    if (mkdtemp(tmpl.data()) == nullptr) {
+      error_ = "mkdtemp failed in " + tmpl;
+      return false;
+    }
+    dir_ = tmpl;
+    if (geteuid() == 0) {
+      const passwd* pw = getpwnam("postgres");
+      if (pw == nullptr || chown(dir_.c_str(), pw->pw_uid, pw->pw_gid) != 0) {
+        error_ = "cannot give " + dir_ + " to the postgres user";
+        return false;
+      }
+      as_ = "runuser -u postgres -- ";
+    }
+    port_ = FreePort();
+    return true;
+  }
   bool Run(const std::string& command, const char* what) {
     std::string cmd = as_ + bin_ + "/" + command + " >>'" + dir_ + "/setup.log' 2>&1";
     if (std::system(cmd.c_str()) == 0) return true;
@@ -98,7 +122,7 @@ class PgServer {
   }
 
   std::error_code ignored_;
-  std::string bin_, dir_, as_, error_;
+  std::string name_, bin_, dir_, as_, error_;
   int port_ = 0;
 };
 
