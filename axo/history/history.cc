@@ -88,18 +88,19 @@ struct HistoryCollector::Impl {
   std::unique_ptr<HistoryWriter> writer;  // null until Open succeeds
   mutable std::mutex mu;                  // serialises collections and guards the fields below
   std::map<std::string, std::vector<HistoryRow>> pending;
-  bool failing = false;   // the last collection had a failed write
-  time_t lastRetain = 0;  // when old rows were last removed
-  // Retries of waiting rows between collections: when the next is due
-  // (max: none) and the bound of its random wait.
-  std::chrono::steady_clock::time_point retryAt = std::chrono::steady_clock::time_point::max();
-  int retryBoundMillis = 0;
+  bool failing = false;                            // the last collection had a failed write
+  time_t lastRetain = 0;                           // when old rows were last removed
+  int retryBoundMillis = 0;                        // the bound of the next retry's random wait
   std::mt19937_64 random{std::random_device{}()};  // sample ids and retry waits
   std::mutex threadMu;  // guards the fields below; taken after `mu`, never before
   std::condition_variable wake;
   bool stop = false;
   int intervalSeconds = 300;
   bool intervalChanged = false;
+  // When waiting rows are next tried again (max: none), and whether that
+  // changed since the thread last looked.
+  std::chrono::steady_clock::time_point retryAt = std::chrono::steady_clock::time_point::max();
+  bool retryChanged = false;
   std::thread thread;
 
   // Removes rows older than retainDays, at most once an hour of `now`.
@@ -133,17 +134,24 @@ struct HistoryCollector::Impl {
   // wait ("full jitter") up to a bound that doubles from 0.5 s to
   // reconnectMaxMillis: agents that lost the warehouse together come back
   // spread over the bound, and each within the bound of its return.
+  // Requires `mu`; takes `threadMu` and wakes the thread.
   void ScheduleRetry(bool failed) {
     using std::chrono::steady_clock;
-    if (!failed) {
-      retryAt = steady_clock::time_point::max();
+    auto at = steady_clock::time_point::max();
+    if (failed) {
+      const int cap = std::max(options.reconnectMaxMillis, 0);
+      retryBoundMillis = std::min(std::max(retryBoundMillis * 2, 500), cap);
+      std::uniform_int_distribution<int> wait(0, retryBoundMillis);
+      at = steady_clock::now() + std::chrono::milliseconds(wait(random));
+    } else {
       retryBoundMillis = 0;
-      return;
     }
-    const int cap = std::max(options.reconnectMaxMillis, 0);
-    retryBoundMillis = std::min(std::max(retryBoundMillis * 2, 500), cap);
-    std::uniform_int_distribution<int> wait(0, retryBoundMillis);
-    retryAt = steady_clock::now() + std::chrono::milliseconds(wait(random));
+    {
+      std::lock_guard<std::mutex> lock(threadMu);
+      retryAt = at;
+      retryChanged = true;
+    }
+    wake.notify_all();
   }
 
   // Keeps at most maxPendingRows, taking at most maxPendingBytes, for a
@@ -262,23 +270,23 @@ Status HistoryCollector::StartThread() {
       liveness::Watch(kLivenessName, impl_->intervalSeconds);
       using std::chrono::steady_clock;
       auto collectAt = steady_clock::now() + std::chrono::seconds(impl_->intervalSeconds);
-      auto retryAt = steady_clock::time_point::max();
       for (;;) {
         impl_->intervalChanged = false;
-        if (impl_->wake.wait_until(lock, std::min(collectAt, retryAt),
-                                   [this] { return impl_->stop || impl_->intervalChanged; })) {
+        impl_->retryChanged = false;
+        if (impl_->wake.wait_until(lock, std::min(collectAt, impl_->retryAt), [this] {
+              return impl_->stop || impl_->intervalChanged || impl_->retryChanged;
+            })) {
           if (impl_->stop) break;
-          liveness::Watch(kLivenessName, impl_->intervalSeconds);
-          collectAt = steady_clock::now() + std::chrono::seconds(impl_->intervalSeconds);
-          continue;  // wait again with the new interval
+          if (impl_->intervalChanged) {
+            liveness::Watch(kLivenessName, impl_->intervalSeconds);
+            collectAt = steady_clock::now() + std::chrono::seconds(impl_->intervalSeconds);
+          }
+          continue;  // wait again with the new interval or retry time
         }
         const bool collect = steady_clock::now() >= collectAt;
+        if (!collect) impl_->retryAt = steady_clock::time_point::max();  // this one is due
         lock.unlock();
         collect ? CollectOnce(AXO_Now()) : RetryPending();
-        {
-          std::lock_guard<std::mutex> guard(impl_->mu);  // `mu` before `threadMu`
-          retryAt = impl_->retryAt;
-        }
         lock.lock();
         if (collect) {
           collectAt = steady_clock::now() + std::chrono::seconds(impl_->intervalSeconds);
@@ -383,11 +391,13 @@ Status StartHistory(const HistoryOptions& h, const std::string& tablesText) {
     delete collector;
     return Status::Failed(MaskPasswords(s.message(), h.path));
   }
-  TRK1_Printf(&axohist_unit, __LINE__,
-              "AXO0206I History collection into %s every %d seconds for %s (writes time out "
-              "after %d seconds)",
-              MaskPasswords(h.path).c_str(), h.intervalSeconds, tablesText.c_str(),
-              WriteTimeoutSeconds(h));
+  const std::string deadline =
+      IsPostgresLocation(h.path)
+          ? " (writes time out after " + std::to_string(WriteTimeoutSeconds(h)) + " seconds)"
+          : "";
+  TRK1_Printf(
+      &axohist_unit, __LINE__, "AXO0206I History collection into %s every %d seconds for %s%s",
+      MaskPasswords(h.path).c_str(), h.intervalSeconds, tablesText.c_str(), deadline.c_str());
   g_history = collector;
   g_history_store = h;
   return Status::OK();

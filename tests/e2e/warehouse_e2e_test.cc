@@ -3,7 +3,7 @@
 // install directory fed by its own simulator, all writing at once. One agent
 // and then the first server restart in the middle. A view on the first
 // server reads both through postgres_fdw: it holds every record of every
-// agent exactly once.
+// agent exactly once. The password of the connection string is in no trace.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -21,9 +21,11 @@ TEST(WarehouseEndToEnd, ThreeAgentsStoreEveryRecordOnceThroughRestarts) {
   ASSERT_EQ(other.error(), "");
   e2e::TempDir tmp;
   auto args_for = [&](int i) {
-    return std::vector<std::string>{"--history-db",       (i < 2 ? server : other).Uri(),
-                                    "--history-interval", "1",
-                                    "--history-tables",   "ZEPSMT"};
+    const std::string uri = (i < 2 ? server : other).Uri();
+    return std::vector<std::string>{
+        "--history-db",       uri + "?password=e2e-secret&target_session_attrs=read-write",
+        "--history-interval", "1",
+        "--history-tables",   "ZEPSMT"};
   };
   std::vector<std::string> roots;
   std::vector<std::unique_ptr<Agent>> agents;
@@ -79,6 +81,11 @@ TEST(WarehouseEndToEnd, ThreeAgentsStoreEveryRecordOnceThroughRestarts) {
   std::set<std::string> found;
   for (std::string line; std::getline(stored, line);) found.insert(line);
   EXPECT_EQ(found, written);
+  for (const auto& agent : agents) {
+    const std::string trace = agent->Trace();
+    EXPECT_NE(trace.find("password=***"), std::string::npos) << trace;
+    EXPECT_EQ(trace.find("e2e-secret"), std::string::npos) << trace;
+  }
   // (The history route on PostgreSQL: AxoHistoryTest/Postgres in tests/axo/history.)
 }
 
