@@ -43,10 +43,11 @@ package: deps $(BUILD)/build.ninja
 	cd $(BUILD) && cpack -G DEB
 
 # A fleet of agents on hosts of their own (network namespaces, as root)
-# with one PostgreSQL, Prometheus and Alertmanager, through outages;
-# report in $(BUILD)/fleet. The long run: make fleet HOSTS=20 MINUTES=30.
+# with a replicated center (a pg_auto_failover formation, sharded Prometheus
+# agents writing to VictoriaMetrics, an Alertmanager cluster), through
+# outages; report in $(BUILD)/fleet. The long run: make fleet HOSTS=50 MINUTES=30.
 HOSTS   ?= 3
-MINUTES ?= 5
+MINUTES ?= 11
 fleet: build package
 	scripts/fleet/fleet --hosts $(HOSTS) --minutes $(MINUTES) --build $(BUILD)
 

@@ -96,6 +96,21 @@ def heal(arrivals, start, end):
     return round(max(0.0, max(late) - end), 1) if late else 0.0
 
 
+def write_gap(times, start, ref):
+    """How writes went through a fault that began at `start`: the longest
+    time without an arrival from the last one before `start` to the first at
+    or after `ref` (the fault's end, or the promotion of a standby), and
+    how long after `ref` that first one came. times: sorted arrival times.
+    Returns (gap, first after ref), both None when nothing arrived after ref."""
+    before = [t for t in times if t < start]
+    after = [t for t in times if t >= ref]
+    if not after:
+        return None, None
+    points = before[-1:] + [t for t in times if start <= t < after[0]] + after[:1]
+    gap = max((b - a for a, b in zip(points, points[1:])), default=0.0)
+    return round(gap, 1), round(after[0] - ref, 1)
+
+
 def rates(times, start, end, step):
     """Items per second in consecutive `step`-second buckets of [start, end)."""
     n = max(1, int((end - start) // step))

@@ -144,12 +144,13 @@ class Proc:
             return ""
 
 
-def serve(what, argv, log, ready_url, tries=3):
-    """Starts a server and waits until `ready_url` answers 200. A server that
-    exits at once (its address still held by its previous run) is started
-    again, at most `tries` times. Returns its Proc; raises FleetError."""
+def serve(what, argv, log, ready_url, tries=3, node=None):
+    """Starts a server (in `node`, else here) and waits until `ready_url`
+    answers 200. A server that exits at once (its address still held by its
+    previous run) is started again, at most `tries` times. Returns its Proc;
+    raises FleetError."""
     for attempt in range(1, tries + 1):
-        proc = Proc(argv, log)
+        proc = node.spawn(argv, log) if node else Proc(argv, log)
         ready = lambda: http("GET", ready_url)[0] == 200 or not proc.alive()
         wait_for(what + " to be ready", ready, 60)
         if proc.alive():

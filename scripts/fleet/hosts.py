@@ -58,11 +58,13 @@ class Host:
         inside = "/etc/zepagent" if self.systemd else self.dir
         options = [("listen", self.address), ("token-file", inside + "/token"),
                    ("web-config", inside + "/web-config.yml"),
-                   ("history-db", f.pg.uri), ("history-interval", HISTORY_INTERVAL),
-                   ("alertmanager-url", f.am.url), ("trace", self.trace),
+                   ("history-db", f.warehouse(self).uri),
+                   ("history-interval", HISTORY_INTERVAL),
+                   ("trace", self.trace),
                    ("situations-file", ("/var/lib/zepagent" if self.systemd else self.dir) +
                     "/situations.json"),
                    ("metrics-series-ttl", "%ds" % SERIES_TTL)]
+        options += [("alertmanager-url", url) for url in f.am.urls]
         if not self.systemd:
             options.append(("trace-file", self.dir + "/agent.trace"))
         return "# zepagent options of fleet host %s\n" % self.name + \
@@ -267,6 +269,12 @@ class Host:
             with open(out, "w") as f:
                 f.write(text)
         return text.strip()
+
+    def starts(self):
+        """How often systemd has started the agent's unit so far (its journal)."""
+        return sum(1 for line in self.box_run("journalctl", "-u", "zepagent", "--no-pager",
+                                              "-o", "cat", check=False).splitlines()
+                   if line.startswith("Started "))
 
     def main_pid(self):
         return self.box_run("systemctl", "show", "-p", "MainPID", "--value", "zepagent")

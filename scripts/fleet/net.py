@@ -18,6 +18,11 @@ CENTER_IP = SUBNET + ".1"
 CLONE_NEWNET = 0x40000000
 
 
+def center_ip(index):
+    """The address of the center's server number `index` (2 to 10)."""
+    return "%s.%d" % (SUBNET, index)
+
+
 def host_ip(index):
     return "%s.%d" % (SUBNET, 10 + index)
 

@@ -1,8 +1,9 @@
-// Many agents, one warehouse: a real PostgreSQL server and three real agents,
-// each on its own install directory fed by its own simulator, all writing
-// at once. One agent and then the server restart in the middle; every
-// record of every agent is stored exactly once, and the password of the
-// connection string is in no trace.
+// Many agents, grouped across warehouses: two real PostgreSQL servers, three
+// real agents (two writing to the first, one to the second), each on its own
+// install directory fed by its own simulator, all writing at once. One agent
+// and then the first server restart in the middle. A view on the first
+// server reads both through postgres_fdw: it holds every record of every
+// agent exactly once. The password of the connection string is in no trace.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -15,19 +16,23 @@ namespace {
 using e2e::Agent;
 
 TEST(WarehouseEndToEnd, ThreeAgentsStoreEveryRecordOnceThroughRestarts) {
-  pgtest::PgServer server;
+  pgtest::PgServer server, other;
   ASSERT_EQ(server.error(), "");
+  ASSERT_EQ(other.error(), "");
   e2e::TempDir tmp;
-  const std::vector<std::string> args = {
-      "--history-db",       server.Uri() + "?password=e2e-secret&target_session_attrs=read-write",
-      "--history-interval", "1",
-      "--history-tables",   "ZEPSMT"};
+  auto args_for = [&](int i) {
+    const std::string uri = (i < 2 ? server : other).Uri();
+    return std::vector<std::string>{
+        "--history-db",       uri + "?password=e2e-secret&target_session_attrs=read-write",
+        "--history-interval", "1",
+        "--history-tables",   "ZEPSMT"};
+  };
   std::vector<std::string> roots;
   std::vector<std::unique_ptr<Agent>> agents;
   std::vector<std::unique_ptr<e2e::Child>> sims;
   for (int i = 0; i < 3; ++i) {
     roots.push_back(tmp.path() + "/agent" + std::to_string(i));
-    agents.push_back(std::make_unique<Agent>(roots[i], args));
+    agents.push_back(std::make_unique<Agent>(roots[i], args_for(i)));
     ASSERT_TRUE(agents[i]->Up()) << agents[i]->Trace() << agents[i]->child().Err();
     // 2 servers x 300 records at 100 records/s per agent: about six seconds.
     sims.push_back(e2e::StartSimulator(
@@ -36,7 +41,7 @@ TEST(WarehouseEndToEnd, ThreeAgentsStoreEveryRecordOnceThroughRestarts) {
   }
   std::this_thread::sleep_for(std::chrono::seconds(2));
   ASSERT_EQ(agents[0]->child().Stop(), 0) << agents[0]->child().Err();
-  agents[0] = std::make_unique<Agent>(roots[0], args);
+  agents[0] = std::make_unique<Agent>(roots[0], args_for(0));
   ASSERT_TRUE(agents[0]->Up()) << agents[0]->Trace();
   std::this_thread::sleep_for(std::chrono::seconds(1));
   ASSERT_TRUE(server.Stop()) << server.error();
@@ -53,12 +58,26 @@ TEST(WarehouseEndToEnd, ThreeAgentsStoreEveryRecordOnceThroughRestarts) {
     total += c.size();
   }
   ASSERT_EQ(written.size(), total) << "the simulators' records must differ";
-  e2e::Eventually(
-      60, [&] { return server.Psql("SELECT count(*) FROM \"ZEPSMT\"") == std::to_string(total); });
+  // The fleet-wide view, as the README sets it up, once the table is there.
+  e2e::Eventually(30, [&] { return other.Psql("SELECT to_regclass('\"ZEPSMT\"')") != ""; });
+  const std::string port = std::to_string(other.port());
+  ASSERT_EQ(server.Psql("CREATE EXTENSION postgres_fdw; CREATE SERVER w2 FOREIGN DATA WRAPPER "
+                        "postgres_fdw OPTIONS (host '127.0.0.1', port '" +
+                        port +
+                        "', dbname 'postgres'); CREATE USER MAPPING FOR zep SERVER w2 "
+                        "OPTIONS (user 'zep'); CREATE SCHEMA w2; IMPORT FOREIGN SCHEMA public "
+                        "LIMIT TO (\"ZEPSMT\") FROM SERVER w2 INTO w2; CREATE VIEW "
+                        "fleet_zepsmt AS SELECT * FROM public.\"ZEPSMT\" UNION ALL "
+                        "SELECT * FROM w2.\"ZEPSMT\""),
+            "");
+  e2e::Eventually(60, [&] {
+    return server.Psql("SELECT count(*) FROM fleet_zepsmt") == std::to_string(total);
+  });
   std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // a late duplicate would show
-  EXPECT_EQ(server.Psql("SELECT count(*), count(DISTINCT \"CURRCORR\") FROM \"ZEPSMT\""),
+  EXPECT_EQ(server.Psql("SELECT count(*), count(DISTINCT \"CURRCORR\") FROM fleet_zepsmt"),
             std::to_string(total) + "|" + std::to_string(total));
-  std::istringstream stored(server.Psql("SELECT \"CURRCORR\" FROM \"ZEPSMT\""));
+  EXPECT_EQ(other.Psql("SELECT count(*) FROM \"ZEPSMT\""), "600");
+  std::istringstream stored(server.Psql("SELECT \"CURRCORR\" FROM fleet_zepsmt"));
   std::set<std::string> found;
   for (std::string line; std::getline(stored, line);) found.insert(line);
   EXPECT_EQ(found, written);

@@ -78,6 +78,13 @@ class SeriesTest(unittest.TestCase):
         self.assertEqual(checks.heal(arrivals, 10, 20), 20.0)
         self.assertEqual(checks.heal(arrivals, 30, 40), 0.0)
 
+    def test_write_gap_spans_the_fault_until_writes_resume_after_the_promotion(self):
+        times = [1, 2, 3, 9, 20, 21, 30]
+        # Fault at 4, promoted at 18: silent from 3 to 9, then 9 to 20 (the
+        # longest), the first row 2 s after the promotion.
+        self.assertEqual(checks.write_gap(times, 4, 18), (11, 2))
+        self.assertEqual(checks.write_gap(times, 4, 31), (None, None))
+
 
 if __name__ == "__main__":
     unittest.main()
