@@ -47,6 +47,8 @@ class OperatorApiService : public Service {
     api.webConfig = options.webConfig;
     api.allowedHosts = options.allowedHosts;
     api.allowUnauthenticatedChanges = options.allowUnauthenticatedChanges;
+    api.minAnswerRate = static_cast<size_t>(options.answerMinRateKiB) * 1024;
+    api.maxRowAnswers = options.rowAnswers;
     if (!options.tokenFile.empty()) {
       if (Status s = AXO_ReadTokenFile(options.tokenFile, &api.token); !s.ok()) return s;
     }
