@@ -52,7 +52,7 @@ struct OperatorApiOptions {
   // --row-answers: table and history answers written at once (at least 1).
   // Each holds its sample's rows until it ends; the others wait for their
   // turn without a worker, while other requests go past them.
-  int maxRowAnswers = 2;
+  int maxRowAnswers = 1;
   // Open connections at most; when full, the one idle longest makes room.
   size_t maxConnections = 1000;
 };

@@ -3,6 +3,7 @@
 #include "axo/api/http_server.h"
 
 #include <errno.h>
+#include <malloc.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -944,13 +945,18 @@ void FrontEnd::Impl::Served(Connection* c, Cut cut, size_t sent, Clock::time_poi
                 c->framer.method().c_str(), c->framer.path().c_str(), c->peerIp.c_str(),
                 c->peerPort, CutLabel(cut), sent, seconds);
   }
+  bool lastRowAnswer = false;
   {
     std::lock_guard<std::mutex> guard(mu);
-    if (c->rowAnswer) --rowAnswers;
+    if (c->rowAnswer) lastRowAnswer = --rowAnswers == 0;
     returned.push_back(c);
   }
   // A row answer waiting for its turn may go now.
   if (c->rowAnswer) work.notify_one();
+  // The samples of row answers are tens of megabytes, freed into the
+  // workers' malloc arenas, which keep them: once none is written, the
+  // free pages go back to the system.
+  if (lastRowAnswer) malloc_trim(0);
   const uint64_t one = 1;
   if (write(wakeFd, &one, sizeof(one)) < 0) {  // the counter cannot overflow here
   }

@@ -99,7 +99,7 @@ struct AXO_Options {
   int answerMinRateKiB = 128;
   // --row-answers N: table and history answers written at once; the others
   // wait for their turn without holding a worker.
-  int rowAnswers = 2;
+  int rowAnswers = 1;
   int64_t metricsSeriesTtl = 3600;
   // --situations-file FILE: the situations are kept there over restarts;
   // empty: they live as long as the process. Read at start only.

@@ -152,7 +152,7 @@ const OptionSpec kOptionSpecs[] = {
      nullptr, &AXO_Options::answerMinRateKiB},
     {"--row-answers",
      "  --row-answers N           table and history answers written at once (default\n"
-     "                            2); the others wait, other requests go past them\n",
+     "                            1); the others wait, other requests go past them\n",
      nullptr, &AXO_Options::rowAnswers},
     {"--situations-file", "  --situations-file FILE    keep the situations in FILE over restarts\n",
      &AXO_Options::situationsFile},
