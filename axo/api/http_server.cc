@@ -509,6 +509,7 @@ class RequestStream final : public httplib::Stream {
   // Why the answer was cut off (Cut::kNone while it was not).
   Cut cut() const { return cut_; }
   size_t sent() const { return sent_; }
+  // When the answer started going out (the epoch while nothing was written).
   Clock::time_point started() const { return started_; }
 
   bool is_readable() const override { return next_ < c_.framer.end(); }
@@ -522,6 +523,7 @@ class RequestStream final : public httplib::Stream {
   }
   ssize_t write(const char* ptr, size_t size) override {
     for (;;) {
+      if (started_ == Clock::time_point()) started_ = Clock::now();  // the answer starts going out
       const ssize_t n = c_.transport->Write(ptr, size);
       if (n >= 0) {
         sent_ += static_cast<size_t>(n);
@@ -551,7 +553,7 @@ class RequestStream final : public httplib::Stream {
   bool Wait(short events) const {
     const Clock::time_point stall = Clock::now() + writeTimeout_;
     Clock::time_point rate = Clock::time_point::max();
-    if (minRate_ > 0) {
+    if (minRate_ > 0 && started_ != Clock::time_point()) {
       rate =
           started_ + writeTimeout_ +
           std::chrono::milliseconds(sent_ / minRate_ * 1000 + sent_ % minRate_ * 1000 / minRate_);
@@ -567,7 +569,9 @@ class RequestStream final : public httplib::Stream {
   const Stopping& stopping_;
   const std::chrono::milliseconds writeTimeout_;
   const size_t minRate_;  // bytes per second; 0: none
-  const Clock::time_point started_ = Clock::now();
+  // When the first byte of the answer went out: the time the handler took
+  // (a sample, a wait for the agent's data) does not count against the rate.
+  Clock::time_point started_;
   size_t next_;
   size_t sent_ = 0;
   mutable Cut cut_ = Cut::kNone;
@@ -939,7 +943,9 @@ void FrontEnd::Impl::Served(Connection* c, Cut cut, size_t sent, Clock::time_poi
                        "--answer-min-rate), stopping (the agent stopped).",
                        {"reason"});
     cuts.counter({CutLabel(cut)}).Inc();
-    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    const double seconds = started == Clock::time_point()
+                               ? 0.0
+                               : std::chrono::duration<double>(Clock::now() - started).count();
     TRK1_Printf(&axoserver_unit, __LINE__,
                 "AXO0115W Answer to %s %s for %s:%d cut off (%s) after %zu bytes in %.1f s",
                 c->framer.method().c_str(), c->framer.path().c_str(), c->peerIp.c_str(),

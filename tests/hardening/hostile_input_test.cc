@@ -240,8 +240,9 @@ TEST_F(HostileInputTest, ClientsThatNeverReadHoldNeitherMemoryNorTheApi) {
   })) << agent.Trace();
   const long before = PeakRssKiB(agent);  // one whole answer's worth included
 
-  const std::string ask = "GET /api/v1/tables/ZEPSMT HTTP/1.1\r\nHost: 127.0.0.1:" +
-                          std::to_string(agent.port()) + "\r\n\r\n";
+  const std::string ask =
+      "GET /api/v1/tables/ZEPSMT HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(agent.port()) +
+      "\r\n\r\n";
   std::vector<std::unique_ptr<e2e::RawClient>> readers;
   for (int i = 0; i < 16; ++i) {
     readers.push_back(std::make_unique<e2e::RawClient>(agent.port()));
