@@ -311,6 +311,24 @@ def sample(args, table, details):
                   goal=("value", ">=", 50))
 
 
+def slow_readers(args, table, details):
+    """16 clients that ask for a 30,000-row ZEPSMT and never read, against
+    the real agent (bench/slow_readers.py): the agent's memory and another
+    client's /healthz meanwhile."""
+    work = os.path.join(args.work, "slow-readers")
+    os.makedirs(work, exist_ok=True)
+    script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "slow_readers.py")
+    s = fields(RUN.run([sys.executable, script, os.path.dirname(args.bench), work],
+                       "slow readers")[3])
+    table.add("RSS growth, 16 clients never reading ZEPSMT (%s bytes each)"
+              % format(int(s["table_bytes"]), ","), s["rss_growth_kib"] / 1024.0, "MiB",
+              goal=("value", "<", 64))
+    table.add("/healthz beside them", s["healthz_ms"], "ms", goal=("value", "<", 1000))
+    details.append("slow readers: RSS %.1f MiB after one whole answer, %.1f MiB when all "
+                   "were cut off (%.1f s)" % (s["rss_base_kib"] / 1024.0,
+                                              s["rss_after_kib"] / 1024.0, s["drain_s"]))
+
+
 def dashboard(args, table, details):
     ui = fields(open(os.path.join(args.work, "dashboard.txt")).read())
     table.add("dashboard first view, 100 servers x 20 operations (median of %d loads)"
@@ -344,7 +362,8 @@ def history(args, table, details):
 
 
 SECTIONS = [("ingest", ingest), ("per-record", per_record), ("metrics", metrics),
-            ("scrape", scrape), ("series", series), ("tls", tls), ("sample", sample), ("dashboard", dashboard),
+            ("scrape", scrape), ("series", series), ("tls", tls), ("sample", sample),
+            ("slow-readers", slow_readers), ("dashboard", dashboard),
             ("history", history)]
 
 

@@ -147,49 +147,41 @@ std::string CsvHeader(const std::string& table, const Row* first) {
   return out + "\n";
 }
 
-std::string RowsCsv(const std::string& table, const std::vector<Row>& rows) {
-  std::string out = CsvHeader(table, rows.empty() ? nullptr : &rows.front());
-  for (const Row& row : rows) AppendRowCsv(row, &out);
-  return out;
-}
-
 // JSON answers go out uncompressed (kJsonType): the listener compresses the
 // types it knows ("application/json" exactly) with brotli at its highest
 // quality when a browser offers it, which costs seconds of the agent's
 // processor time per megabyte of table answer. With the charset parameter it
 // leaves them alone.
 
-// Sends `answer` whole to an HTTP/1.0 client (which cannot read chunks),
-// else in chunks, so that the text never exists whole.
+// Sends `answer` as it is encoded, a piece at a time, so that its text
+// never exists whole: in chunks, or to an HTTP/1.0 client (which cannot
+// read chunks) ended by the end of the connection.
 void SendAnswer(const httplib::Request& req, httplib::Response& res,
                 std::shared_ptr<RowsAnswer> answer, const char* type) {
   res.status = 200;
-  if (req.version == "HTTP/1.0") {
-    std::string body;
-    while (!answer->Next(SIZE_MAX, &body)) {
+  auto provider = [answer, path = req.path](size_t, httplib::DataSink& sink) {
+    constexpr size_t kPieceBytes = 256 * 1024;
+    // The provider runs after the handler, outside the listener's
+    // exception handler, and the status line has gone out: a failure
+    // here can only cut the answer off, never end the process.
+    try {
+      std::string piece;
+      piece.reserve(kPieceBytes + 4096);
+      const bool complete = answer->Next(kPieceBytes, &piece);
+      if (!sink.write(piece.data(), piece.size())) return false;
+      if (complete) sink.done();
+      return true;
+    } catch (const std::exception& e) {
+      TRK1_Printf(&axoanswer_unit, __LINE__, "AXO0107E Answer to GET %s cut off: %s", path.c_str(),
+                  e.what());
+      return false;
     }
-    res.set_content(body, type);
-    return;
+  };
+  if (req.version == "HTTP/1.0") {
+    res.set_content_provider(type, std::move(provider));
+  } else {
+    res.set_chunked_content_provider(type, std::move(provider));
   }
-  res.set_chunked_content_provider(
-      type, [answer, path = req.path](size_t, httplib::DataSink& sink) {
-        constexpr size_t kChunkBytes = 256 * 1024;
-        // The provider runs after the handler, outside the listener's
-        // exception handler, and the status line has gone out: a failure
-        // here can only cut the answer off, never end the process.
-        try {
-          std::string chunk;
-          chunk.reserve(kChunkBytes + 4096);
-          const bool complete = answer->Next(kChunkBytes, &chunk);
-          if (!sink.write(chunk.data(), chunk.size())) return false;
-          if (complete) sink.done();
-          return true;
-        } catch (const std::exception& e) {
-          TRK1_Printf(&axoanswer_unit, __LINE__, "AXO0107E Answer to GET %s cut off: %s",
-                      path.c_str(), e.what());
-          return false;
-        }
-      });
 }
 
 std::string JsonHead(const std::string& table, size_t count) {
@@ -314,26 +306,6 @@ Json EventsJson(const std::vector<Event>& events) {
                         {"row", RowJson(e.row)}});
   }
   return Json{{"events", list}};
-}
-
-void AnswerRows(const httplib::Request& req, httplib::Response& res, const std::string& table,
-                std::vector<Row> rows, bool csv) {
-  res.status = 200;
-  if (csv) {
-    res.set_content(RowsCsv(table, rows), "text/csv");
-    return;
-  }
-  const size_t count = rows.size();
-  auto held = std::make_shared<std::vector<Row>>(std::move(rows));
-  size_t next = 0;
-  RowSource source = [held, next](Row* row) mutable {
-    if (next == held->size()) return false;
-    row->swap((*held)[next++]);  // the written row's memory goes with the buffer's next fill
-    return true;
-  };
-  SendAnswer(req, res,
-             std::make_shared<RowsAnswer>(JsonHead(table, count), std::move(source), false),
-             kJsonType);
 }
 
 void AnswerRowSource(const httplib::Request& req, httplib::Response& res, const std::string& table,

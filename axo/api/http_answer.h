@@ -1,5 +1,5 @@
 // Answer encoding of the operator API: the JSON bodies of its answers, and
-// table answers written as JSON (streamed in chunks) or CSV. The routes
+// table answers written as JSON or CSV, streamed as they are encoded. The routes
 // (http_api.cc) decide what to answer; this module decides how it is
 // written. Framework-internal.
 //
@@ -50,17 +50,14 @@ Json SituationJson(const SituationInfo& situation);
 Json SituationsJson(const std::vector<SituationInfo>& situations);
 Json EventsJson(const std::vector<Event>& events);
 
-// Answers a query on `table` with its `rows`, 200. CSV has a header line of
-// the attribute names (the table's columns when there is no row). JSON is
-// {"table": ..., "count": N, "rows": [...]}: to an HTTP/1.1 client in
-// chunks, so that the text never exists whole and each row's memory goes as
-// soon as it is written; to an HTTP/1.0 client, which cannot read chunks,
-// whole with a Content-Length.
-void AnswerRows(const httplib::Request& req, httplib::Response& res, const std::string& table,
-                std::vector<Row> rows, bool csv);
-// The same for `count` rows read from `source` as the answer is written
-// (CSV included, in chunks too). `source` is called on the listener's
-// threads, one call at a time, after the handler has returned.
+// Answers a query on `table` with `count` rows read from `source` as the
+// answer is written, 200, so that neither the text nor the decoded rows
+// ever exist whole. CSV has a header line of the attribute names (the
+// table's columns when there is no row). JSON is {"table": ..., "count": N,
+// "rows": [...]}. Both go in chunks, or to an HTTP/1.0 client, which cannot
+// read chunks, ended by the end of the connection. `source` is called on
+// the listener's threads, one call at a time, after the handler has
+// returned.
 void AnswerRowSource(const httplib::Request& req, httplib::Response& res, const std::string& table,
                      size_t count, RowSource source, bool csv);
 

@@ -119,12 +119,17 @@ class ApiServer : public httplib::Server {
   // handlers find the connection's TLS session, if any, in `req.ssl`.
   bool Serve(httplib::Stream& stream, SSL* ssl, bool close_connection, bool* connection_closed) {
     bool closed = false;
+    bool http10 = false;
     // The front end has answered "100 Continue" already, when it was asked.
-    const bool ok = process_request(stream, close_connection, closed, [ssl](httplib::Request& req) {
-      req.headers.erase("Expect");
-      req.ssl = ssl;
-    });
-    *connection_closed = closed;
+    const bool ok =
+        process_request(stream, close_connection, closed, [ssl, &http10](httplib::Request& req) {
+          req.headers.erase("Expect");
+          req.ssl = ssl;
+          http10 = req.version == "HTTP/1.0";
+        });
+    // An answer to HTTP/1.0 may end with the connection (a streamed one
+    // has no length), even when the client asked to keep it.
+    *connection_closed = closed || http10;
     return ok;
   }
   // The library takes an invalid listening socket for a server shutting
@@ -211,6 +216,7 @@ Status OperatorApi::Start(const OperatorApiOptions& options) {
   impl_->Routes();
   http::FrontEnd& front = impl_->frontEnd;
   if (Status s = front.Listen(options); !s.ok()) return s;
+  front.SetRowAnswers(api::AnswersRows);
   s.SetListener(front.listener());
   auto serve = [&s](httplib::Stream& stream, SSL* ssl, bool close_connection,
                     bool* connection_closed) {

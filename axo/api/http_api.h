@@ -49,6 +49,15 @@ struct OperatorApiOptions {
   std::chrono::milliseconds idleTimeout{5000};
   // Each wait for a client to take more of an answer; past it the answer is cut off.
   std::chrono::milliseconds writeTimeout{5000};
+  // --answer-min-rate: a client takes an answer at this average rate at
+  // least, in bytes per second, after a grace of the write timeout: an
+  // answer of B bytes is cut off once it has been written for longer than
+  // writeTimeout + B / minAnswerRate (0: no such bound).
+  size_t minAnswerRate = 128 * 1024;
+  // --row-answers: table and history answers written at once (at least 1).
+  // Each holds its sample's rows until it ends; the others wait for their
+  // turn without a worker, while other requests go past them.
+  int maxRowAnswers = 1;
   // Open connections at most; when full, the address holding the most
   // makes room (axo/api/http_server.h).
   size_t maxConnections = 1000;

@@ -3,6 +3,7 @@
 #include "axo/api/http_server.h"
 
 #include <errno.h>
+#include <malloc.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -463,16 +464,13 @@ bool WaitUntil(int fd, short events, Clock::time_point deadline) {
   }
 }
 
-// Whether the front end is stopping, and when a worker's wait to write
-// gives up: after the write timeout, and once stopping, no later than the
-// stop's own deadline.
+// Whether the front end is stopping, and the stop's deadline: once
+// stopping, no wait to write lasts beyond it.
 struct Stopping {
   std::atomic<bool> now{false};
   Clock::time_point deadline;  // written before `now` is set
-  std::chrono::milliseconds writeTimeout{0};
 
-  Clock::time_point WriteDeadline() const {
-    const Clock::time_point d = Clock::now() + writeTimeout;
+  Clock::time_point Bound(Clock::time_point d) const {
     return now.load(std::memory_order_acquire) ? std::min(d, deadline) : d;
   }
 };
@@ -485,6 +483,24 @@ struct Peer {
   int serving = 0;                  // requests queued for or held by a worker
   std::deque<Connection*> waiting;  // complete requests past its share, in order
 };
+
+// Why a worker gave up writing an answer (the label of
+// zep_api_answers_cut_total).
+enum class Cut { kNone, kStalled, kTooSlow, kStopping };
+
+const char* CutLabel(Cut cut) {
+  switch (cut) {
+    case Cut::kNone:
+      break;
+    case Cut::kStalled:
+      return "stalled";
+    case Cut::kTooSlow:
+      return "too_slow";
+    case Cut::kStopping:
+      return "stopping";
+  }
+  return "none";
+}
 
 // One connection. Owned by the reception thread's table; while its request
 // is served (kServing) only that worker touches it.
@@ -516,9 +532,10 @@ struct Connection {
   // worker leaves a refusal in `out` and its status in `refusal`.
   bool checkingHead = false;
   int refusal = 0;
-  uint64_t seq;          // accept order, to tell equally idle connections apart
-  size_t slot = 0;       // index in the table
-  uint32_t watched = 0;  // epoll events asked for; 0 when not registered
+  bool rowAnswer = false;  // its request's answer holds rows (FrontEnd::SetRowAnswers)
+  uint64_t seq;            // accept order, to tell equally idle connections apart
+  size_t slot = 0;         // index in the table
+  uint32_t watched = 0;    // epoll events asked for; 0 when not registered
 };
 
 }  // namespace
@@ -529,6 +546,7 @@ struct FrontEnd::Impl {
   Refused refused;
   MakeTransport make;
   CheckHead check;
+  RowAnswer rowAnswer;
   size_t maxConnections = 0;
   size_t maxPerAddress = 0;
   int listenFd = -1;
@@ -551,6 +569,7 @@ struct FrontEnd::Impl {
   std::condition_variable work;
   std::deque<Connection*> queue;      // complete requests, in arrival order
   std::vector<Connection*> returned;  // served, back to the reception thread
+  int rowAnswers = 0;                 // row answers being served
   Stopping stopping;
 
   // --- reception thread ---
@@ -576,21 +595,32 @@ struct FrontEnd::Impl {
   void Work();
   void DecideHead(Connection* c);
   void Return(Connection* c);
+  Connection* TakeNext();
+  void Served(Connection* c, Cut cut, size_t sent, Clock::time_point started);
 };
 
 namespace {
 
 // What a worker hands to the Serve callback: the framed request's bytes,
-// and the connection's socket for the answer.
+// and the connection's socket for the answer, each wait for it bounded by
+// the write timeout, the answer's minimum rate and the stop.
 class RequestStream final : public httplib::Stream {
  public:
-  RequestStream(Connection& c, const Stopping& stopping)
-      : c_(c), stopping_(stopping), next_(c.framer.begin()) {}
+  RequestStream(Connection& c, const Stopping& stopping, const OperatorApiOptions& options)
+      : c_(c),
+        stopping_(stopping),
+        writeTimeout_(options.writeTimeout),
+        minRate_(options.minAnswerRate),
+        next_(c.framer.begin()) {}
+
+  // Why the answer was cut off (Cut::kNone while it was not).
+  Cut cut() const { return cut_; }
+  size_t sent() const { return sent_; }
+  // When the answer started going out (the epoch while nothing was written).
+  Clock::time_point started() const { return started_; }
 
   bool is_readable() const override { return next_ < c_.framer.end(); }
-  bool is_writable() const override {
-    return WaitUntil(c_.transport->fd(), POLLOUT, stopping_.WriteDeadline());
-  }
+  bool is_writable() const override { return Wait(POLLOUT); }
   // Returns 0 at the end of the request: never reads on from the socket.
   ssize_t read(char* ptr, size_t size) override {
     const size_t n = std::min(size, c_.framer.end() - next_);
@@ -600,11 +630,13 @@ class RequestStream final : public httplib::Stream {
   }
   ssize_t write(const char* ptr, size_t size) override {
     for (;;) {
+      if (started_ == Clock::time_point()) started_ = Clock::now();  // the answer starts going out
       const ssize_t n = c_.transport->Write(ptr, size);
-      if (n >= 0) return n;
-      const short wait = n == Transport::kWantRead ? POLLIN : POLLOUT;
-      if (n == Transport::kFailed ||
-          !WaitUntil(c_.transport->fd(), wait, stopping_.WriteDeadline())) {
+      if (n >= 0) {
+        sent_ += static_cast<size_t>(n);
+        return n;
+      }
+      if (n == Transport::kFailed || !Wait(n == Transport::kWantRead ? POLLIN : POLLOUT)) {
         return -1;
       }
     }
@@ -623,9 +655,33 @@ class RequestStream final : public httplib::Stream {
   socket_t socket() const override { return c_.transport->fd(); }
 
  private:
+  // Waits until the socket is ready for `events`; false, with the reason in
+  // cut_, when a bound passes first.
+  bool Wait(short events) const {
+    const Clock::time_point stall = Clock::now() + writeTimeout_;
+    Clock::time_point rate = Clock::time_point::max();
+    if (minRate_ > 0 && started_ != Clock::time_point()) {
+      rate =
+          started_ + writeTimeout_ +
+          std::chrono::milliseconds(sent_ / minRate_ * 1000 + sent_ % minRate_ * 1000 / minRate_);
+    }
+    if (WaitUntil(c_.transport->fd(), events, stopping_.Bound(std::min(stall, rate)))) return true;
+    cut_ = stopping_.now.load(std::memory_order_acquire) ? Cut::kStopping
+           : rate < stall                                ? Cut::kTooSlow
+                                                         : Cut::kStalled;
+    return false;
+  }
+
   Connection& c_;
   const Stopping& stopping_;
+  const std::chrono::milliseconds writeTimeout_;
+  const size_t minRate_;  // bytes per second; 0: none
+  // When the first byte of the answer went out: the time the handler took
+  // (a sample, a wait for the agent's data) does not count against the rate.
+  Clock::time_point started_;
   size_t next_;
+  size_t sent_ = 0;
+  mutable Cut cut_ = Cut::kNone;
 };
 
 }  // namespace
@@ -896,6 +952,7 @@ void FrontEnd::Impl::Dispatch(Connection* c) {
 void FrontEnd::Impl::Queue(Connection* c) {
   ++c->peer->serving;
   c->state = Connection::State::kServing;
+  c->rowAnswer = !c->checkingHead && rowAnswer && rowAnswer(c->framer.method(), c->framer.path());
   {
     std::lock_guard<std::mutex> guard(mu);
     queue.push_back(c);
@@ -1044,27 +1101,28 @@ void FrontEnd::Impl::Work() {
     Connection* c = nullptr;
     {
       std::unique_lock<std::mutex> lock(mu);
-      work.wait(lock, [&] { return stopping.now.load() || !queue.empty(); });
-      if (stopping.now.load()) return;  // a request not yet started is dropped
-      c = queue.front();
-      queue.pop_front();
+      work.wait(lock, [&] { return stopping.now.load() || (c = TakeNext()) != nullptr; });
+      if (stopping.now.load()) {  // a request not yet started is dropped
+        if (c != nullptr) queue.push_front(c);
+        return;
+      }
     }
     if (c->checkingHead) {
       DecideHead(c);
-      Return(c);
+      Served(c, Cut::kNone, 0, Clock::time_point());
       continue;
     }
     const bool last = c->served + 1 >= kMaxRequestsPerConnection;
     bool closed = false;
     c->keep = false;
+    RequestStream stream(*c, stopping, options);
     try {
-      RequestStream stream(*c, stopping);
       c->keep = serve(stream, c->transport->ssl(), last, &closed) && !closed && !last &&
                 !stopping.now.load();
     } catch (const std::exception& e) {
       TRK1_Printf(&axoserver_unit, __LINE__, "AXO0108E Operator API request failed: %s", e.what());
     }
-    Return(c);
+    Served(c, stream.cut(), stream.sent(), stream.started());
   }
 }
 
@@ -1075,7 +1133,7 @@ void FrontEnd::Impl::DecideHead(Connection* c) {
   HeadRequest(
       std::string_view(c->in).substr(c->framer.begin(), c->framer.headEnd() - c->framer.begin()),
       &head);
-  RequestStream stream(*c, stopping);  // for the addresses, as the parser takes them
+  RequestStream stream(*c, stopping, options);  // for the addresses, as the parser takes them
   stream.get_remote_ip_and_port(head.remote_addr, head.remote_port);
   stream.get_local_ip_and_port(head.local_addr, head.local_port);
   head.ssl = c->transport->ssl();
@@ -1090,6 +1148,53 @@ void FrontEnd::Impl::DecideHead(Connection* c) {
   }
   c->refusal = res.status;
   c->out = CloseAnswer(res);
+}
+
+// The first queued request a worker may serve now: a row answer only while
+// fewer than maxRowAnswers are served. Requires: mu held.
+Connection* FrontEnd::Impl::TakeNext() {
+  const bool rowsAllowed = rowAnswers < std::max(options.maxRowAnswers, 1);
+  for (auto it = queue.begin(); it != queue.end(); ++it) {
+    Connection* c = *it;
+    if (c->rowAnswer && !rowsAllowed) continue;
+    queue.erase(it);
+    if (c->rowAnswer) ++rowAnswers;
+    return c;
+  }
+  return nullptr;
+}
+
+// Counts and traces an answer that was cut off, ends the row answer of `c`
+// if it was one, and hands `c` back to the reception thread.
+void FrontEnd::Impl::Served(Connection* c, Cut cut, size_t sent, Clock::time_point started) {
+  if (cut != Cut::kNone) {
+    AXO_COUNTER_FAMILY(cuts, "zep_api_answers_cut_total",
+                       "Operator API answers cut off before their end, by reason: stalled (the "
+                       "client took nothing for the write timeout), too_slow (below "
+                       "--answer-min-rate), stopping (the agent stopped).",
+                       {"reason"});
+    cuts.counter({CutLabel(cut)}).Inc();
+    const double seconds = started == Clock::time_point()
+                               ? 0.0
+                               : std::chrono::duration<double>(Clock::now() - started).count();
+    TRK1_Printf(&axoserver_unit, __LINE__,
+                "AXO0115W Answer to %s %s for %s:%d cut off (%s) after %zu bytes in %.1f s",
+                c->framer.method().c_str(), c->framer.path().c_str(), c->peerIp.c_str(),
+                c->peerPort, CutLabel(cut), sent, seconds);
+  }
+  const bool wasRowAnswer = c->rowAnswer;  // `c` is the reception thread's after Return
+  bool lastRowAnswer = false;
+  if (wasRowAnswer) {
+    std::lock_guard<std::mutex> guard(mu);
+    lastRowAnswer = --rowAnswers == 0;
+  }
+  Return(c);
+  // A row answer waiting for its turn may go now.
+  if (wasRowAnswer) work.notify_one();
+  // The samples of row answers are tens of megabytes, freed into the
+  // workers' malloc arenas, which keep them: once none is written, the
+  // free pages go back to the system.
+  if (lastRowAnswer) malloc_trim(0);
 }
 
 // Hands `c` back to the reception thread.
@@ -1175,7 +1280,6 @@ Status FrontEnd::Run(Serve serve, Refused refused, MakeTransport make, CheckHead
   m.serve = std::move(serve);
   m.refused = std::move(refused);
   m.make = std::move(make);
-  m.stopping.writeTimeout = m.options.writeTimeout;
   m.stopping.now = false;
   m.epollFd = epoll_create1(EPOLL_CLOEXEC);
   m.wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -1225,6 +1329,8 @@ void FrontEnd::Stop() {
   m.port = 0;
   m.listenerWatched = false;
 }
+
+void FrontEnd::SetRowAnswers(RowAnswer row_answer) { impl_->rowAnswer = std::move(row_answer); }
 
 int FrontEnd::listener() const { return impl_->listenFd; }
 

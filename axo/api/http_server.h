@@ -15,7 +15,12 @@
 //
 // A worker serves a framed request through the Serve callback, with a
 // stream that reads that request's bytes only and writes to the socket, each
-// wait for the socket bounded by the write timeout. A connection kept alive
+// wait for the socket bounded by the write timeout and the whole answer by
+// the minimum answer rate (OperatorApiOptions): an answer past either bound
+// is cut off, its connection closed, counted in
+// zep_api_answers_cut_total{reason} and traced (AXO0115W). Requests whose
+// answers hold rows (SetRowAnswers) are served at most maxRowAnswers at a
+// time; the others pass them in the queue. A connection kept alive
 // then goes back to the reception thread, with any pipelined bytes already
 // read. A connection without a request is closed after the idle timeout.
 //
@@ -133,6 +138,11 @@ class FrontEnd {
   ~FrontEnd();  // stops
   FrontEnd(const FrontEnd&) = delete;
   FrontEnd& operator=(const FrontEnd&) = delete;
+
+  // Tells the requests (method, path) whose answers hold a sample's rows
+  // while they are written. Called before Run, on the reception thread.
+  using RowAnswer = std::function<bool(const std::string& method, const std::string& path)>;
+  void SetRowAnswers(RowAnswer row_answer);
 
   // Binds `options.host`:`options.port` (port 0 picks a free one) and
   // listens. Returns kFailed when the address is in use or not available.

@@ -87,9 +87,10 @@ void QueryTable(const httplib::Request& req, httplib::Response& res) {
   if (Status s = ParseQuery(req.matches[1].str(), req.params, &q, &csv); !s.ok()) {
     return Fail(res, s);
   }
-  std::vector<Row> rows;
-  if (Status s = runQuery(q, &rows); !s.ok()) return Fail(res, s);
-  answer::AnswerRows(req, res, q.table, std::move(rows), csv);
+  size_t count = 0;
+  RowSource rows;
+  if (Status s = runQueryRows(q, &count, &rows); !s.ok()) return Fail(res, s);
+  answer::AnswerRowSource(req, res, q.table, count, std::move(rows), csv);
 }
 
 // GET /api/v1/history/{TABLE}: rows of the history store, the table
@@ -222,6 +223,11 @@ const Route* FindRoute(const std::string& method, const std::string& path) {
     if (wanted == kRoutes[i].method && std::regex_match(path, kMatches[i])) return &kRoutes[i];
   }
   return nullptr;
+}
+
+bool AnswersRows(const std::string& method, const std::string& path) {
+  const Route* r = FindRoute(method, path);
+  return r != nullptr && (r->handler == QueryTable || r->handler == QueryHistory);
 }
 
 std::string RouteLabel(const std::string& path) {

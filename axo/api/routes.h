@@ -42,6 +42,11 @@ std::span<const Route> Routes();
 // as the library routes it), or null when none does. Thread-safe.
 const Route* FindRoute(const std::string& method, const std::string& path);
 
+// True when the answer to `method` `path` is a table's or history's rows,
+// which it holds while it is written (http::FrontEnd::SetRowAnswers).
+// Thread-safe.
+bool AnswersRows(const std::string& method, const std::string& path);
+
 // The metrics label of a request for `path`, whatever its method: the
 // label of the route whose pattern it matches (a pattern's variable part
 // by prefix), or "other".

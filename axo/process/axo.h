@@ -106,6 +106,13 @@ struct AXO_Options {
   // label set stays without an update. A reload applies all three.
   std::string metricsLabels = "subnode,operation,msgloc";
   int metricsMaxSeries = 20000;
+  // --answer-min-rate KIB: the average rate, in KiB per second, at which a
+  // client must take an answer after the grace of the write timeout (5 s);
+  // a slower one is cut off (OperatorApiOptions::minAnswerRate).
+  int answerMinRateKiB = 128;
+  // --row-answers N: table and history answers written at once; the others
+  // wait for their turn without holding a worker.
+  int rowAnswers = 1;
   int64_t metricsSeriesTtl = 3600;
   // --situations-file FILE: the situations are kept there over restarts;
   // empty: they live as long as the process. Read at start only.

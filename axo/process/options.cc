@@ -153,6 +153,15 @@ const OptionSpec kOptionSpecs[] = {
     {"--metrics-series-ttl",
      "  --metrics-series-ttl TIME a label set not updated this long leaves /metrics\n"
      "                            (seconds, or with s, m or h; default 1h; 0: never)\n"},
+    {"--answer-min-rate",
+     "  --answer-min-rate KIB     the slowest a client may take an answer, in KiB per\n"
+     "                            second after a 5 s grace (default 128); a slower\n"
+     "                            one is cut off\n",
+     nullptr, &AXO_Options::answerMinRateKiB},
+    {"--row-answers",
+     "  --row-answers N           table and history answers written at once (default\n"
+     "                            1); the others wait, other requests go past them\n",
+     nullptr, &AXO_Options::rowAnswers},
     {"--situations-file", "  --situations-file FILE    keep the situations in FILE over restarts\n",
      &AXO_Options::situationsFile},
     {"--web-config",

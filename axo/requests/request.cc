@@ -187,8 +187,9 @@ bool ValidSituationName(const std::string& name) {
 
 // --- catalogue and queries ------------------------------------------------------------
 
-Status runQuery(const Query& query, std::vector<Row>* rows) {
-  rows->clear();
+Status runQueryRows(const Query& query, size_t* count, RowSource* rows) {
+  *count = 0;
+  *rows = nullptr;
   TableManager* manager;
   TableDescription d;
   Status status = axo_internal::DescribeTable(query.table, &manager, &d);
@@ -203,7 +204,12 @@ Status runQuery(const Query& query, std::vector<Row>* rows) {
   if (!status.ok()) return status;
   context.created = AXO_Now();
 
-  vexor* v = manager->CreateVexor(&request, &context);
+  // The sampler ends with the last reader of its rows.
+  std::shared_ptr<vexor> v(manager->CreateVexor(&request, &context), [](vexor* s) {
+    if (s == nullptr) return;
+    s->ClearRows();
+    delete s;
+  });
   if (v == nullptr) {
     return Status::Failed("table " + query.table + " cannot create a sampler");
   }
@@ -212,17 +218,24 @@ Status runQuery(const Query& query, std::vector<Row>* rows) {
     TRK1_Printf(&request_unit, __LINE__, "Sample of %s returned %u with %d rows",
                 query.table.c_str(), rc, v->count);
   }
-  if (rc == AXO_RC_BUSY) {
-    v->ClearRows();
-    delete v;
-    return Status::Unavailable(axo_internal::BusyError());
-  }
-  rows->reserve(v->count);
-  for (int i = 0; i < v->count; ++i) {
-    rows->push_back(axo_internal::DecodeRow(d.columns, v->GetRow(i)));
-  }
-  v->ClearRows();
-  delete v;
+  if (rc == AXO_RC_BUSY) return Status::Unavailable(axo_internal::BusyError());
+  *count = static_cast<size_t>(std::max(v->count, 0));
+  *rows = [v, columns = std::move(d.columns), next = 0](Row* row) mutable {
+    if (next >= v->count) return false;
+    *row = axo_internal::DecodeRow(columns, v->GetRow(next++));
+    return true;
+  };
+  return Status::OK();
+}
+
+Status runQuery(const Query& query, std::vector<Row>* rows) {
+  rows->clear();
+  size_t count = 0;
+  RowSource source;
+  Status status = runQueryRows(query, &count, &source);
+  if (!status.ok()) return status;
+  rows->resize(count);
+  for (Row& row : *rows) source(&row);
   return Status::OK();
 }
 

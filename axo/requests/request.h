@@ -52,6 +52,13 @@ struct Query {
 // subnode is for every registered subnode, in registration order.
 Status runQuery(const Query& query, std::vector<Row>* rows);
 
+// The same query, its rows decoded one at a time as they are read: when ok,
+// `*count` rows come out of `*rows`, which owns the sampler and its buffer
+// of binary rows until it is destroyed, so that no row exists decoded
+// longer than it is used. One caller at a time may read `*rows`, on any
+// thread.
+Status runQueryRows(const Query& query, size_t* count, RowSource* rows);
+
 struct SituationSpec {
   // 1 to 32 letters, digits, '_', '.' and '-', not "." or "..": a name fits
   // the 32-character SITNAME column of event rows and a URL path segment.

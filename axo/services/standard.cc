@@ -51,6 +51,8 @@ class OperatorApiService : public Service {
     api.maxConnectionsPerAddress = static_cast<size_t>(options.apiConnectionsPerAddress);
     api.maxRequestsPerAddress = options.apiRequestsPerAddress;
     api.maxPasswordChecks = options.maxPasswordChecks;
+    api.minAnswerRate = static_cast<size_t>(options.answerMinRateKiB) * 1024;
+    api.maxRowAnswers = options.rowAnswers;
     if (!options.tokenFile.empty()) {
       if (Status s = AXO_ReadTokenFile(options.tokenFile, &api.token); !s.ok()) return s;
     }

@@ -9,6 +9,7 @@
 #define AXO_TABLES_CATALOG_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -38,6 +39,10 @@ struct Value {
 
 // One decoded row: (upper-case attribute, value) in column order.
 using Row = std::vector<std::pair<std::string, Value>>;
+
+// Rows read one at a time: fills `*row` (reusing its memory) and returns
+// true, or returns false after the last row.
+using RowSource = std::function<bool(Row* row)>;
 
 struct ColumnDescription {
   std::string attribute;  // upper case

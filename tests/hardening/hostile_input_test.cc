@@ -304,6 +304,45 @@ TEST_F(HostileInputTest, RefusedRequestsAreCountedInFullAndTracedAFewASecond) {
   })) << SeriesValue(agent.Get("/metrics").body, series);
 }
 
+// Clients that ask for the whole of a 30,000-row ZEPSMT (15 MB of JSON)
+// and never read: the agent's memory stays within 64 MiB of what one
+// answer took, /healthz answers within 1 s beside them, and a stalled
+// answer is cut off, counted and traced.
+TEST_F(HostileInputTest, ClientsThatNeverReadHoldNeitherMemoryNorTheApi) {
+  Agent agent(tmp_.path(), {});
+  ASSERT_EQ(e2e::Simulate("--dir " + agent.dir().logs +
+                          " --servers 10 --count 3000 --per-file 3000 --step-ms 5"),
+            0);
+  ASSERT_TRUE(agent.Up()) << agent.Trace();
+  ASSERT_TRUE(e2e::Eventually(30, [&] {
+    return agent.GetJson("/api/v1/tables/ZEPSMT").value("count", 0) == 30000;
+  })) << agent.Trace();
+  const long before = PeakRssKiB(agent);  // one whole answer's worth included
+
+  const std::string ask =
+      "GET /api/v1/tables/ZEPSMT HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(agent.port()) +
+      "\r\n\r\n";
+  std::vector<std::unique_ptr<e2e::RawClient>> readers;
+  for (int i = 0; i < 16; ++i) {
+    readers.push_back(std::make_unique<e2e::RawClient>(agent.port()));
+    ASSERT_TRUE(readers.back()->Send(ask));
+  }
+  httplib::Client client("127.0.0.1", agent.port());
+  client.set_connection_timeout(1);
+  client.set_read_timeout(1);
+  httplib::Result health = client.Get("/healthz");
+  EXPECT_TRUE(health && health->status == 200) << "/healthz did not answer within 1 s";
+
+  std::string metrics;
+  EXPECT_TRUE(e2e::Eventually(15, [&] {
+    metrics = agent.Get("/metrics?name=zep_api_answers_cut_total").body;
+    return SeriesValue(metrics, "zep_api_answers_cut_total{reason=\"stalled\"}") >= 2;
+  })) << metrics;
+  EXPECT_LT(PeakRssKiB(agent) - before, 64 * 1024);
+  EXPECT_NE(agent.Trace().find("AXO0115W Answer to GET /api/v1/tables/ZEPSMT for 127.0.0.1:"),
+            std::string::npos);
+}
+
 // --- operator objects, exposition, secrets and names --------------------------
 
 // A message-count situation on ZEPMATT, its limit telling it apart.

@@ -64,10 +64,6 @@ struct HistoryQuery {
 // The time column of `table` (WRITETIME when options name none).
 std::string HistoryTimeColumn(const HistoryOptions& options, const std::string& table);
 
-// Rows read one at a time: fills `*row` (reusing its memory) and returns
-// true, or returns false after the last row.
-using RowSource = std::function<bool(Row* row)>;
-
 // The rows of a history query: `count` of them, WRITETIME and the table's
 // columns in table order, read through `next` as the answer is written.
 // `next` holds its own connection and snapshot; one caller at a time. It

@@ -97,7 +97,8 @@ TEST_F(AxoHttpApiTest, QueriesDecodeRowsFilterAndAnswerCsv) {
 }
 
 // A large answer is streamed in pieces that join into one document; a
-// client of HTTP/1.0 cannot read chunks and gets the same text whole.
+// client of HTTP/1.0 cannot read chunks and gets the same text, ended by
+// the end of the connection.
 TEST_F(AxoHttpApiTest, LargeAnswersArriveWholeAcrossChunks) {
   sampled_.rows.clear();
   for (int i = 0; i < 20000; ++i) {
