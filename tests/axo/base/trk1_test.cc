@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "foundation/zeptestdir.h"
+#include "support/zeptestdir.h"
 
 TRK1_UNIT(test_unit, "TRK1TEST");
 
