@@ -190,13 +190,13 @@ bool placeFile(const std::string& from, const std::string& to) {
 // others on addresses no record carries.
 void registerSituations(int k) {
   if (k <= 0) return;
-  D::pDataComputer->CreateSituation("*", "*", "*", 60, 1000000000, 1, "bench", "BenchAll");
+  D::dataComputer()->CreateSituation("*", "*", "*", 60, 1000000000, 1, "bench", "BenchAll");
   for (int i = 1; i < k; ++i) {
     char address[64];
     std::snprintf(address, sizeof(address), "192.0.%d.%d", i / 256 % 256, i % 256);
     char name[32];
     std::snprintf(name, sizeof(name), "Bench%d", i);
-    D::pDataComputer->CreateSituation(address, "*", "*", 60, 1000000000, 1, "bench", name);
+    D::dataComputer()->CreateSituation(address, "*", "*", 60, 1000000000, 1, "bench", name);
   }
 }
 

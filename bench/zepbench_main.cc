@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "runtime/zepdisp.h"
 #include "zepbench.h"
 
 int main(int argc, char** argv) {
@@ -23,6 +24,8 @@ int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "sample") == 0) {
     return zepbench::runSample(argc - 2, argv + 2);
   }
+  // The micro-benchmarks read records as the agent does: through its sinks.
+  ZEPDISP_dispatcher::attachSinks();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

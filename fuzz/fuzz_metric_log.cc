@@ -13,9 +13,12 @@
 
 #include "fuzz_support.h"
 #include "logs/zepdclog.h"
+#include "runtime/zepdisp.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   constexpr int kMaxMetrics = 64, kMaxBuckets = 16;
+  static const bool attached = (ZEPDISP_dispatcher::attachSinks(), true);
+  (void)attached;
   const std::string path = zepfuzz::logDir() + "/ZEP.fuzz.metric.log";
   zepfuzz::writeFile(path, data, size);
   ZEPDCLOG_DCMetricsLogFile log(zepfuzz::logDir().c_str(), "ZEP.fuzz.metric.log");

@@ -253,9 +253,7 @@ Status SetUrls(const std::vector<std::string>& urls) {
     if (Status s = ValidUrl(url); !s.ok()) return s;
   }
   Svc().sender.SetUrls(urls);
-  if (TRK1_On(&alerts_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&alerts_unit, __LINE__, "Alerts go to %zu Alertmanager URLs", urls.size());
-  }
+  TRK1_Trace(&alerts_unit, TRK1_DETAIL, "Alerts go to %zu Alertmanager URLs", urls.size());
   return Status::OK();
 }
 

@@ -1,4 +1,5 @@
-// Locks of the agent framework, and a scoped guard for the agent's use.
+// Locks of the agent framework, a scoped guard for the agent's use, and
+// machine information (OSB1_Info).
 //
 // OSB1_Lock wraps a mutex. The agent never calls Get/Release in pairs by
 // hand: it takes locks through OSB1_ScopedLock so that no path can leave
@@ -73,5 +74,15 @@ class OSB1_ScopedLock {
   OSB1_Lock* lock_;
   bool held_;
 };
+
+// Machine information. Selector 0 asks for the system name of this machine
+// (its node name). Writes at most size-1 characters and a terminator into
+// `buffer`. Returns the number of characters written, 0 on failure (the
+// buffer then holds an empty string) or for an unknown selector.
+int OSB1_Info(int selector, char* buffer, int size);
+
+// Makes OSB1_Info(0, ...) report `name`; "" makes it fail; null restores the
+// machine's real name. Thread-safe.
+void AXO_SetSystemNameForTesting(const char* name);
 
 #endif  // AXO_OSB1_H_

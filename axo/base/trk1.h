@@ -164,4 +164,12 @@ class TRK1_Capture {
   std::vector<std::string> records_;  // guarded by the facility's mutex
 };
 
+// Writes a formatted record of `unit` at this line when one of `bits` is
+// on; the format's arguments are evaluated only then:
+//   TRK1_Trace(&unit, TRK1_ERROR, "ZEP00103E Cannot rename %s\n", path);
+#define TRK1_Trace(unit, bits, ...)                                          \
+  do {                                                                       \
+    if (TRK1_On((unit), (bits))) TRK1_Printf((unit), __LINE__, __VA_ARGS__); \
+  } while (0)
+
 #endif  // AXO_TRK1_H_

@@ -224,12 +224,6 @@ int AXO_ReloadOptions();
 // and STOPPING=1 when it shuts down.
 int AXO_Notify(const std::string& state);
 
-// Machine information. Selector 0 asks for the system name of this machine
-// (its node name). Writes at most size-1 characters and a terminator into
-// `buffer`. Returns the number of characters written, 0 on failure (the
-// buffer then holds an empty string) or for an unknown selector.
-int OSB1_Info(int selector, char* buffer, int size);
-
 // Writes the local host name, terminated and cut to size-1 characters, into
 // `buffer`. Returns 0 on success, -1 when the name cannot be determined.
 int DetermineLocalHost(char* buffer, int size);
@@ -348,10 +342,6 @@ std::vector<AXO_SubnodeInfo> AXO_ListSubnodes();
 // calls return `register_rc` / `send_rc` (a failing register queues nothing).
 // (0, 0) restores normal behaviour.
 void AXO_SetSubnodeResultsForTesting(int register_rc, int send_rc);
-
-// Makes OSB1_Info(0, ...) report `name`; "" makes it fail; null restores the
-// machine's real name.
-void AXO_SetSystemNameForTesting(const char* name);
 
 // The test seam of option parsing: OSB1_Main's parsing without side
 // effects on the process. Fills `options` from argv and returns

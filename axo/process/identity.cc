@@ -47,26 +47,6 @@ void axo_internal::ForgetHostLocked() {
   g_originnode[0] = '\0';
 }
 
-int OSB1_Info(int selector, char* buffer, int size) {
-  if (buffer == nullptr || size <= 0) return 0;
-  buffer[0] = '\0';
-  if (selector != 0) return 0;
-  std::string name;
-  {
-    Process& p = P();
-    std::lock_guard<std::mutex> guard(p.mu);
-    if (p.systemNameOverride) {
-      name = p.systemName;
-    } else {
-      struct utsname u;
-      if (uname(&u) == 0) name = u.nodename;
-    }
-  }
-  if (name.empty()) return 0;
-  CopyBounded(buffer, static_cast<size_t>(size), name);
-  return static_cast<int>(strlen(buffer));
-}
-
 int DetermineLocalHost(char* buffer, int size) {
   if (buffer == nullptr || size <= 0) return -1;
   char name[256] = "";
@@ -143,10 +123,3 @@ AXO_Identity AXO_GetIdentity() {
 }
 
 // --- test seams -----------------------------------------------------------------
-
-void AXO_SetSystemNameForTesting(const char* name) {
-  Process& p = P();
-  std::lock_guard<std::mutex> guard(p.mu);
-  p.systemNameOverride = name != nullptr;
-  p.systemName = Text(name);
-}

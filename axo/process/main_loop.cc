@@ -240,18 +240,14 @@ int omxmain(int, char**) {
     program = p.program;
   }
   if (loader == nullptr) {
-    if (TRK1_On(&axo_unit, TRK1_ERROR)) {
-      TRK1_Printf(&axo_unit, __LINE__, "omxmain: no agent loader registered");
-    }
+    TRK1_Trace(&axo_unit, TRK1_ERROR, "omxmain: no agent loader registered");
     return 1;
   }
 
   bool own_handlers = InstallStopHandlers();
 
   unsigned long load_rc = loader();
-  if (TRK1_On(&axo_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&axo_unit, __LINE__, "Agent loader returned %lu", load_rc);
-  }
+  TRK1_Trace(&axo_unit, TRK1_DETAIL, "Agent loader returned %lu", load_rc);
 
   // Services are started without the process lock: they may call back in.
   std::vector<axo::Service*> services;
@@ -280,9 +276,7 @@ int omxmain(int, char**) {
     AXO_Notify("READY=1");
     WaitForShutdown();
     AXO_Notify("STOPPING=1");
-    if (TRK1_On(&axo_unit, TRK1_DETAIL)) {
-      TRK1_Printf(&axo_unit, __LINE__, "omxmain: shutting down");
-    }
+    TRK1_Trace(&axo_unit, TRK1_DETAIL, "omxmain: shutting down");
   }
 
   // What stops, in order: the started services in reverse, then the hooks
@@ -314,9 +308,7 @@ int omxmain(int, char**) {
 
 int AXO_Shutdown(int reason) {
   MakePipe();
-  if (TRK1_On(&axo_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&axo_unit, __LINE__, "AXO_Shutdown(%d)", reason);
-  }
+  TRK1_Trace(&axo_unit, TRK1_DETAIL, "AXO_Shutdown(%d)", reason);
   WakeMainLoop();
   return 0;
 }
@@ -342,8 +334,7 @@ void AXO_ResetForTesting() {
   p.pending.clear();
   p.registerRc = 0;
   p.sendRc = 0;
-  p.systemNameOverride = false;
-  p.systemName.clear();
+  AXO_SetSystemNameForTesting(nullptr);
   p.args.clear();
   p.given.clear();
   p.reloadHooks.clear();

@@ -41,8 +41,6 @@ int AXO_Notify(const std::string& state) {
                 name, strerror(errno));
     return -1;
   }
-  if (TRK1_On(&axonotify_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&axonotify_unit, __LINE__, "Notified the service manager: %s", state.c_str());
-  }
+  TRK1_Trace(&axonotify_unit, TRK1_DETAIL, "Notified the service manager: %s", state.c_str());
   return 1;
 }

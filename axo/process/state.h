@@ -35,8 +35,6 @@ struct Process {
   std::vector<AXO_SubnodeInfo> pending;
   int registerRc = 0;
   int sendRc = 0;
-  bool systemNameOverride = false;
-  std::string systemName;
   std::vector<std::string> args;             // OSB1_Main's argv, for reloads
   std::map<std::string, std::string> given;  // the options given, by name
   struct ReloadHook {

@@ -114,10 +114,8 @@ void SetSituationState(AXO_SituationState* state, bool raised, const char* row, 
   e.table = state->table;
   e.raised = raised;
   e.row = axo_internal::DecodeRow(state->columns, row);
-  if (TRK1_On(&request_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&request_unit, __LINE__, "Situation %s %s", state->name.c_str(),
-                raised ? "raised" : "cleared");
-  }
+  TRK1_Trace(&request_unit, TRK1_DETAIL, "Situation %s %s", state->name.c_str(),
+             raised ? "raised" : "cleared");
   EventLog& log = Log();
   std::lock_guard<std::mutex> guard(log.mu);
   e.id = log.nextId++;
@@ -322,10 +320,8 @@ Status CreateInMemory(const SituationSpec& spec) {
     std::lock_guard<std::mutex> guard(s.mu);
     s.list.push_back(sit);
   }
-  if (TRK1_On(&request_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&request_unit, __LINE__, "Situation %s created on %s, interval %d, %zu terms",
-                spec.name.c_str(), spec.table.c_str(), spec.interval, spec.terms.size());
-  }
+  TRK1_Trace(&request_unit, TRK1_DETAIL, "Situation %s created on %s, interval %d, %zu terms",
+             spec.name.c_str(), spec.table.c_str(), spec.interval, spec.terms.size());
   return Status::OK();
 }
 
@@ -351,9 +347,7 @@ Status DeleteInMemory(const std::string& name, SituationSpec* removed) {
     DestroySampler(sit.get());
   }
   ReleaseName(name);
-  if (TRK1_On(&request_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&request_unit, __LINE__, "Situation %s deleted", name.c_str());
-  }
+  TRK1_Trace(&request_unit, TRK1_DETAIL, "Situation %s deleted", name.c_str());
   return Status::OK();
 }
 

@@ -162,11 +162,8 @@ unsigned int RequestDetail::AddFilterTerm(short logical_oper, short compare_oper
       len > SHRT_MAX || (value == nullptr && len > 0) ||
       (logical_oper != FQX1_AND && logical_oper != FQX1_OR) ||
       !TermText(data_type, static_cast<const char*>(value), len, &text)) {
-    if (TRK1_On(&vexor_unit, TRK1_ERROR)) {
-      TRK1_Printf(&vexor_unit, __LINE__,
-                  "Filter term rejected: column=%s oper=%d type=%d length=%d",
-                  column == nullptr ? "(null)" : column, compare_oper, data_type, len);
-    }
+    TRK1_Trace(&vexor_unit, TRK1_ERROR, "Filter term rejected: column=%s oper=%d type=%d length=%d",
+               column == nullptr ? "(null)" : column, compare_oper, data_type, len);
     return AXO_RC_BAD_ARGUMENT;
   }
   termValues.emplace_back(static_cast<const char*>(value) == nullptr
@@ -285,10 +282,8 @@ unsigned int vexor::InsertRow(const void* row) {
     if (want > AXO_MAX_ROWS) want = AXO_MAX_ROWS;
     void* grown = realloc(data, static_cast<size_t>(want) * rowSize_);
     if (grown == nullptr) {
-      if (TRK1_On(&vexor_unit, TRK1_ERROR)) {
-        TRK1_Printf(&vexor_unit, __LINE__, "Row buffer of %s cannot grow to %lld rows", GetTable(),
-                    want);
-      }
+      TRK1_Trace(&vexor_unit, TRK1_ERROR, "Row buffer of %s cannot grow to %lld rows", GetTable(),
+                 want);
       return AXO_RC_NO_MEMORY;
     }
     data = static_cast<char*>(grown);
@@ -340,9 +335,7 @@ unsigned int vexor::ColumnIsException(const void*, const char*, _IntfOper, const
 }
 
 void vexor::CommandCompleted(VexorAutomationCapsule* capsule) {
-  if (TRK1_On(&vexor_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&vexor_unit, __LINE__, "Command completed: rc=%d", capsule->GetResult());
-  }
+  TRK1_Trace(&vexor_unit, TRK1_DETAIL, "Command completed: rc=%d", capsule->GetResult());
 }
 
 unsigned int vexor::IsException(_IntfOper oper, short value, const char* threshold) {
@@ -504,10 +497,8 @@ unsigned int TableManager::RegisterWithManager(TableManager* manager) {
     }
   }
   r.managers.push_back(manager);
-  if (TRK1_On(&vexor_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&vexor_unit, __LINE__, "Table %s.%s registered", manager->application_,
-                manager->table_);
-  }
+  TRK1_Trace(&vexor_unit, TRK1_DETAIL, "Table %s.%s registered", manager->application_,
+             manager->table_);
   return AXO_RC_OK;
 }
 

@@ -1,3 +1,4 @@
+// Action commands: parsing and applying operators' edits of the configuration.
 #include "config/zepacmd.h"
 
 #include <cstring>
@@ -56,30 +57,22 @@ const int kMaxFileLine = 2046;
 // --- messages ---------------------------------------------------------------
 
 // Writes `text` as an error record.
-void logMsg(const char* text) {
-  if (TRK1_On(&zepacmd_unit, TRK1_ERROR)) TRK1_Printf(&zepacmd_unit, __LINE__, "%s\n", text);
-}
+void logMsg(const char* text) { TRK1_Trace(&zepacmd_unit, TRK1_ERROR, "%s\n", text); }
 
 // Writes `prefix` followed by `text` as an error record; the messages of
 // this module with one substitution all end with it.
 void logMsgWithSub(const char* prefix, const std::string& text) {
-  if (TRK1_On(&zepacmd_unit, TRK1_ERROR)) {
-    TRK1_Printf(&zepacmd_unit, __LINE__, "%s%s", prefix, text.c_str());
-  }
+  TRK1_Trace(&zepacmd_unit, TRK1_ERROR, "%s%s", prefix, text.c_str());
 }
 
 void processingCmdMsg(const char* command) {
-  if (TRK1_On(&zepacmd_unit, TRK1_FLOW)) {
-    TRK1_Printf(&zepacmd_unit, __LINE__, "ZEPAC0001I Processing command: %s", command);
-  }
+  TRK1_Trace(&zepacmd_unit, TRK1_FLOW, "ZEPAC0001I Processing command: %s", command);
 }
 
 void badCmdMsg(const char* name, int length) {
-  if (TRK1_On(&zepacmd_unit, TRK1_ERROR)) {
-    TRK1_Printf(&zepacmd_unit, __LINE__,
-                "ZEPAC0002E The command specified is not a valid action command: %.*s", length,
-                name != nullptr ? name : "");
-  }
+  TRK1_Trace(&zepacmd_unit, TRK1_ERROR,
+             "ZEPAC0002E The command specified is not a valid action command: %.*s", length,
+             name != nullptr ? name : "");
 }
 
 const char kMissingProperty[] = "ZEPAC0010E The configuration file is missing a property: ";
@@ -577,10 +570,8 @@ int ZEPACMD_actionCommand::handleAction(const char* command, ZEPPROPS_properties
   TRK1_FlowScope flow(&zepacmd_unit, "handleAction");
   if (msgBuf == nullptr) msgBufSize = 0;
   if (msgBufSize > 0) msgBuf[0] = '\0';
-  if (TRK1_On(&zepacmd_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepacmd_unit, __LINE__, "Command received is: %s\n",
-                command != nullptr ? command : "");
-  }
+  TRK1_Trace(&zepacmd_unit, TRK1_DETAIL, "Command received is: %s\n",
+             command != nullptr ? command : "");
   processingCmdMsg(command != nullptr ? command : "");
 
   int rc = RC_ERROR;

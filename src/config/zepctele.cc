@@ -1,3 +1,4 @@
+// Configuration model: building the control tables' rows from the configuration.
 #include "config/zepctele.h"
 
 #include <string>
@@ -201,10 +202,8 @@ void ZEPCTELE_GlobalCfg::setValues(const char* server, const char* hostName, con
     int16_t value = 0;
     if (ZEPPROPS_properties::copyMappedProperty(key.c_str(), props, s.table, s.rows, &value) ==
         nullptr) {
-      if (TRK1_On(&zepctele_unit, TRK1_ERROR)) {
-        TRK1_Printf(&zepctele_unit, __LINE__,
-                    "ZEP0451E Unrecognized enum value in properties file, key=%s\n", key.c_str());
-      }
+      TRK1_Trace(&zepctele_unit, TRK1_ERROR,
+                 "ZEP0451E Unrecognized enum value in properties file, key=%s\n", key.c_str());
       continue;
     }
     std::memcpy(s.column, &value, sizeof(value));

@@ -1,3 +1,4 @@
+// Monitor control element: one ZEPDCMT row and its text form.
 #include "config/zepdcmte.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// Filter control element: one ZEPFCT row and its text form.
 #include "config/zepfctel.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// CRC-32 checksums: the table-driven reflected IEEE 802.3 polynomial.
 #include "foundation/zepcrc32.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// Directory entry: one file of a directory listing.
 #include "foundation/zepdiren.h"
 
 #include <cstdio>

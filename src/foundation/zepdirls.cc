@@ -1,3 +1,4 @@
+// Directory listing: reading, ordering and trimming the files of a directory.
 #include "foundation/zepdirls.h"
 
 #include <sys/stat.h>
@@ -83,11 +84,9 @@ int ZEPDIRLS_dirList::readDir() {
   fileList.clear();
   otherList.clear();
   if (dir_ != nullptr && streamIsStale()) {
-    if (TRK1_On(&zepdirls_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdirls_unit, __LINE__,
-                  "ZEP0356W Directory was deleted and created again; listing the new one: %s\n",
-                  dirName_);
-    }
+    TRK1_Trace(&zepdirls_unit, TRK1_ERROR,
+               "ZEP0356W Directory was deleted and created again; listing the new one: %s\n",
+               dirName_);
     closeStream();
   }
   if (dir_ == nullptr && !openStream()) return -1;
@@ -105,10 +104,8 @@ int ZEPDIRLS_dirList::readDir() {
     if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0) continue;
     ZEP_STAT st;
     if (getFileInfo(dirName_, d->d_name, &st, /*followLink=*/false) != 0) {
-      if (TRK1_On(&zepdirls_unit, TRK1_ERROR)) {
-        TRK1_Printf(&zepdirls_unit, __LINE__,
-                    "ZEP0353E Cannot get information for file using stat: %s\n", d->d_name);
-      }
+      TRK1_Trace(&zepdirls_unit, TRK1_ERROR,
+                 "ZEP0353E Cannot get information for file using stat: %s\n", d->d_name);
       rc = -1;
       continue;
     }
@@ -145,10 +142,8 @@ int ZEPDIRLS_dirList::mkdirIfNeeded(const char* path) {
   if (getFileInfo(path, ".", &st) == 0) return 0;
   // "path/." fails both for a missing path and for a file in the way.
   if (ZEPPORT::zep_stat(path, &st) == 0 && !st.isDirectory()) {
-    if (TRK1_On(&zepdirls_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdirls_unit, __LINE__,
-                  "ZEP0354E File already exists and it is not a directory : %s\n", path);
-    }
+    TRK1_Trace(&zepdirls_unit, TRK1_ERROR,
+               "ZEP0354E File already exists and it is not a directory : %s\n", path);
     return -1;
   }
   const int rc = ZEPPORT::zep_mkdir(path, kDirPermissions);

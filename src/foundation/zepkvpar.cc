@@ -1,3 +1,4 @@
+// Key/value pair: one entry of a properties file.
 #include "foundation/zepkvpar.h"
 
 #include <cstring>

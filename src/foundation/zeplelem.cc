@@ -1,3 +1,4 @@
+// Element base of the agent's intrusive doubly linked lists.
 #include "foundation/zeplelem.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Intrusive doubly linked list: linking, ordered insertion and lookup.
 #include "foundation/zepllst.h"
 
 #include "axo/base/trk1.h"
@@ -70,10 +71,8 @@ bool ZEPLLST_LinkedList::remove(ZEPLELEM_listElem* elem) {
   // An element without a predecessor must be this list's front, one without
   // a successor its back; anything else is not linked here.
   if ((elem->prev_ == nullptr && elem != front_) || (elem->next_ == nullptr && elem != back_)) {
-    if (TRK1_On(&zepllst_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepllst_unit, __LINE__, "remove: element %p is not linked in list %p",
-                  static_cast<void*>(elem), static_cast<void*>(this));
-    }
+    TRK1_Trace(&zepllst_unit, TRK1_ERROR, "remove: element %p is not linked in list %p",
+               static_cast<void*>(elem), static_cast<void*>(this));
     return false;
   }
   if (elem->prev_ != nullptr) {

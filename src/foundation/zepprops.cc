@@ -1,3 +1,4 @@
+// Properties file: loading, querying and saving "key=value" files.
 #include "foundation/zepprops.h"
 
 #include <sys/stat.h>
@@ -42,11 +43,9 @@ void MatchAttributes(ZEP_FILE* tmp, const ZEP_STAT& original, const char* name) 
 // Reports a file that is not a regular file where a properties file should
 // be (a symbolic link, a FIFO, ...): it is neither read nor written.
 void ReportRefused(const char* name, mode_t type) {
-  if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
-    TRK1_Printf(&zepprops_unit, __LINE__,
-                "ZEP00209E Property file refused, not a regular file: %s (%s)\n", name,
-                ZEPPORT::fileKind(type));
-  }
+  TRK1_Trace(&zepprops_unit, TRK1_ERROR,
+             "ZEP00209E Property file refused, not a regular file: %s (%s)\n", name,
+             ZEPPORT::fileKind(type));
 }
 
 }  // namespace
@@ -72,10 +71,8 @@ int ZEPPROPS_properties::load(const char* name) {
   int rc = OK;
   ZEP_FILE file;
   if (name == nullptr || name[0] == '\0') {
-    if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepprops_unit, __LINE__,
-                  "ZEP00202E NULL or zero length property filename specified\n");
-    }
+    TRK1_Trace(&zepprops_unit, TRK1_ERROR,
+               "ZEP00202E NULL or zero length property filename specified\n");
     rc = ERROR;
   } else if (ZEPPORT::zep_open(name, "rw", &file, kPermissions) != 0 && file.refusedType != 0) {
     ReportRefused(name, file.refusedType);
@@ -84,10 +81,8 @@ int ZEPPROPS_properties::load(const char* name) {
     if (ZEPPORT::zep_lstat(name, &st) == 0) lastModified_ = st.mtime();
     rc = ERROR;
   } else if (file.fp == nullptr) {
-    if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepprops_unit, __LINE__,
-                  "ZEP00203E Unable to open property file for reading: %s\n", name);
-    }
+    TRK1_Trace(&zepprops_unit, TRK1_ERROR,
+               "ZEP00203E Unable to open property file for reading: %s\n", name);
     rc = ERROR;
   } else {
     rc = load(&file);
@@ -96,10 +91,8 @@ int ZEPPROPS_properties::load(const char* name) {
     if (rc != OK) {
       // A read error: keep the entries and the time of the last good load,
       // so the next loadIfChanged tries again.
-      if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
-        TRK1_Printf(&zepprops_unit, __LINE__,
-                    "ZEP00203E Unable to open property file for reading: %s\n", name);
-      }
+      TRK1_Trace(&zepprops_unit, TRK1_ERROR,
+                 "ZEP00203E Unable to open property file for reading: %s\n", name);
     } else if (ZEPPORT::zep_stat(name, &st) == 0) {
       lastModified_ = st.mtime();
     }
@@ -152,9 +145,7 @@ int ZEPPROPS_properties::save(const char* header) { return save(filename_, heade
 int ZEPPROPS_properties::save(const char* name, const char* header) {
   TRK1_FlowScope flow(&zepprops_unit, "save");
   if (name == nullptr || name[0] == '\0') {
-    if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n", "");
-    }
+    TRK1_Trace(&zepprops_unit, TRK1_ERROR, "ZEP00206E Error writing properties file: %s\n", "");
     return flow.exitWith(ERROR);
   }
   // Only a regular file is replaced: a link (or anything else) found under
@@ -169,9 +160,7 @@ int ZEPPROPS_properties::save(const char* name, const char* header) {
   // it only once it is completely written and on the device.
   ZEP_FILE file;
   if (ZEPPORT::zep_create_unique((std::string(name) + ".tmp").c_str(), &file, kPermissions) != 0) {
-    if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n", name);
-    }
+    TRK1_Trace(&zepprops_unit, TRK1_ERROR, "ZEP00206E Error writing properties file: %s\n", name);
     return flow.exitWith(ERROR);
   }
   const std::string tmp = file.path;
@@ -179,21 +168,15 @@ int ZEPPROPS_properties::save(const char* name, const char* header) {
   int rc = OK;
   bool written = save(&file, header) == OK && ZEPPORT::zep_sync(&file) == 0;
   if (!written) {
-    if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n", name);
-    }
+    TRK1_Trace(&zepprops_unit, TRK1_ERROR, "ZEP00206E Error writing properties file: %s\n", name);
     rc = ERROR;
   }
   if (ZEPPORT::zep_close(&file) != 0) {
-    if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00207E Error closing properties file: %s\n", name);
-    }
+    TRK1_Trace(&zepprops_unit, TRK1_ERROR, "ZEP00207E Error closing properties file: %s\n", name);
     rc = ERROR;
   }
   if (rc == OK && ZEPPORT::zep_rename(tmp.c_str(), name) != 0) {
-    if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00206E Error writing properties file: %s\n", name);
-    }
+    TRK1_Trace(&zepprops_unit, TRK1_ERROR, "ZEP00206E Error writing properties file: %s\n", name);
     rc = ERROR;
   }
   ZEP_STAT st;
@@ -318,9 +301,8 @@ const ZEPSTRUT_stringUtil::ENUM_CONSTANT* ZEPPROPS_properties::copyMappedPropert
     row = SU::mapValue(value, table, count, -1);
     if (row != nullptr) {
       *out = row->value;
-    } else if (TRK1_On(&zepprops_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepprops_unit, __LINE__, "ZEP0208E Unable to map property: %s\n", value);
-    }
+    } else
+      TRK1_Trace(&zepprops_unit, TRK1_ERROR, "ZEP0208E Unable to map property: %s\n", value);
   }
   flow.exitWith(row != nullptr);
   return row;

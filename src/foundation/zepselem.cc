@@ -1,3 +1,4 @@
+// String element: a list element holding a heap copy of a text.
 #include "foundation/zepselem.h"
 
 #include <cstdlib>

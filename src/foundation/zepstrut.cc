@@ -1,3 +1,4 @@
+// String toolbox for text that is not NUL-terminated.
 #include "foundation/zepstrut.h"
 
 #if defined(__SSE2__)

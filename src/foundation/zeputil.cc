@@ -1,3 +1,4 @@
+// Install paths: finding the install, configuration and log directories.
 #include "foundation/zeputil.h"
 
 #include <atomic>
@@ -78,9 +79,7 @@ char* ZEPUTIL::getEtcDir(char* buffer) {
       CopyPath(buffer, env != nullptr && env[0] != '\0' ? env : ZEP_ETC_DIR);
     }
   }
-  if (TRK1_On(&zeputil_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0255I etc directory name is %s\n", buffer);
-  }
+  TRK1_Trace(&zeputil_unit, TRK1_DETAIL, "ZEP0255I etc directory name is %s\n", buffer);
   return buffer;
 }
 
@@ -90,9 +89,7 @@ char* ZEPUTIL::getTmpDir(char* buffer) {
     std::lock_guard<std::mutex> guard(g_override_mutex);
     CopyPath(buffer, g_tmp_override.empty() ? kTmpDir : g_tmp_override.c_str());
   }
-  if (TRK1_On(&zeputil_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0256I Temp directory name is %s\n", buffer);
-  }
+  TRK1_Trace(&zeputil_unit, TRK1_DETAIL, "ZEP0256I Temp directory name is %s\n", buffer);
   return buffer;
 }
 
@@ -103,9 +100,7 @@ char* ZEPUTIL::getInstallDirectory(char* buffer) {
   AppendPath(base_file, BASE_DIR_FILE);
   if (LookUp(base_file, INSTALL_DIR_KEY, buffer, /*followLink=*/true)) {
     g_missing_reported = false;
-    if (TRK1_On(&zeputil_unit, TRK1_DETAIL)) {
-      TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0253I Installation directory name is %s\n", buffer);
-    }
+    TRK1_Trace(&zeputil_unit, TRK1_DETAIL, "ZEP0253I Installation directory name is %s\n", buffer);
   } else {
     getTmpDir(buffer);
     if (!g_missing_reported.exchange(true) && TRK1_On(&zeputil_unit, TRK1_ERROR)) {
@@ -122,9 +117,7 @@ char* ZEPUTIL::getConfigFileName(char* buffer) {
   TRK1_FlowScope flow(&zeputil_unit, "getConfigFileName");
   getInstallDirectory(buffer);
   AppendPath(buffer, CONFIG_FILE);
-  if (TRK1_On(&zeputil_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0251I Configuration filename is %s\n", buffer);
-  }
+  TRK1_Trace(&zeputil_unit, TRK1_DETAIL, "ZEP0251I Configuration filename is %s\n", buffer);
   return buffer;
 }
 
@@ -136,9 +129,7 @@ char* ZEPUTIL::getLogDirName(char* buffer) {
     getInstallDirectory(buffer);
     AppendPath(buffer, LOG_DIR);
   }
-  if (TRK1_On(&zeputil_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zeputil_unit, __LINE__, "ZEP0254I Log directory name is %s\n", buffer);
-  }
+  TRK1_Trace(&zeputil_unit, TRK1_DETAIL, "ZEP0254I Log directory name is %s\n", buffer);
   return buffer;
 }
 

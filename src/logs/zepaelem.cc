@@ -93,7 +93,5 @@ int ZEPAELEM_AggData::compareTime(int32_t t) const {
 
 void ZEPAELEM_AggData::addCachedFile(const char* path, int32_t readTime) {
   cachedFiles_.push_back(new ZEPSELEM_stringElem(path, readTime));
-  if (TRK1_On(&zepaelem_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepaelem_unit, __LINE__, "cached file %s attached to window %d\n", path, begin);
-  }
+  TRK1_Trace(&zepaelem_unit, TRK1_DETAIL, "cached file %s attached to window %d\n", path, begin);
 }

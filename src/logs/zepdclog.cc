@@ -18,7 +18,7 @@
 #include "foundation/zepstrut.h"
 #include "logs/zepaelem.h"
 #include "logs/zepshared.h"
-#include "situations/zepdc.h"
+#include "logs/zepsink.h"
 
 TRK1_UNIT(zepdclog_unit, "ZEPDCLOG");
 
@@ -35,68 +35,10 @@ AXO_COUNTER_FAMILY(recordsDropped, "zep_records_dropped_total",
                    "Held metric lines dropped before their time, by reason (record_limit, "
                    "retention).",
                    {"reason"});
-// The per-service families: bounded (labels chosen by the operator,
-// capped, expired), updated under metricsLogListLock, which their expiry
-// takes too. The histograms never carry the message location.
-axo::metrics::Family& svcMessages = axo::metrics::DefineBounded(
-    axo::metrics::Kind::kCounter, "zep_messages_total", "Service messages counted.",
-    {"subnode", "port", "operation", "msgloc"});
-axo::metrics::Family& svcFaults = axo::metrics::DefineBounded(
-    axo::metrics::Kind::kCounter, "zep_faults_total", "Service messages that carried a fault.",
-    {"subnode", "port", "operation", "msgloc"});
-axo::metrics::Family& svcElapsed =
-    axo::metrics::DefineBounded(axo::metrics::Kind::kHistogram, "zep_elapsed_seconds",
-                                "Elapsed time of request-response service messages.",
-                                {"subnode", "port", "operation"}, axo::metrics::LatencyBuckets());
-axo::metrics::Family& svcLength = axo::metrics::DefineBounded(
-    axo::metrics::Kind::kHistogram, "zep_message_length_bytes", "Length of service messages.",
-    {"subnode", "port", "operation"}, axo::metrics::SizeBuckets());
-const bool kWritersLockSet = [] {
-  axo::metrics::SetBoundedWritersLock([](const std::function<void()>& fn) {
-    OSB1_ScopedLock lock(&ZEPSHARED_agentData::metricsLogListLock, OSB1_BOUNDED);
-    if (!lock.held()) return false;
-    fn();
-    return true;
-  });
-  return true;
-}();
-
 // Records refused for their time: not a number, or before 2000.
 axo::metrics::Counter& badTime() {
   static axo::metrics::Counter& counter = recordsRejected.counter({"time"});
   return counter;
-}
-
-// A fixed-width text column without its trailing blanks and NULs.
-std::string Trimmed(const char* field, size_t size) {
-  size_t n = strnlen(field, size);
-  while (n > 0 && field[n - 1] == ' ') --n;
-  return std::string(field, n);
-}
-
-// Feeds the service series of one counted record; the series of message
-// locations 0..3 are cached on the inventory entry.
-void countRecord(ZEPIELEM_SvcInv* svc, const char* subnode, const zep_zepsmt_data_t& row,
-                 bool fault) {
-  ZEPIELEM_SvcInv::Series local;
-  ZEPIELEM_SvcInv::Series* s =
-      row.msgloc >= 0 && row.msgloc < 4 ? &svc->series[row.msgloc] : &local;
-  // The label values, made only when a handle needs a lookup.
-  auto values = [&] {
-    return std::vector<std::string>{
-        Trimmed(subnode, std::strlen(subnode)), Trimmed(row.portname, sizeof(row.portname)),
-        Trimmed(row.opname, sizeof(row.opname)), std::to_string(row.msgloc)};
-  };
-  // Every update runs under metricsLogListLock: the serialised updates.
-  // Each family is touched on every record, so that none of an operation's
-  // series expires while it is counted.
-  svcMessages.Use(&s->messages, values).counter.IncSerialized();
-  axo::metrics::Counter& faults = svcFaults.Use(&s->faults, values).counter;
-  if (fault) faults.IncSerialized();
-  axo::metrics::Histogram& elapsed = svcElapsed.Use(&s->elapsed, values).histogram;
-  if (row.elpsdtime >= 0) elapsed.ObserveSerialized(row.elpsdtime / 1000.0);
-  axo::metrics::Histogram& length = svcLength.Use(&s->length, values).histogram;
-  if (row.msglength >= 0) length.ObserveSerialized(row.msglength);
 }
 
 using SU = ZEPSTRUT_stringUtil;
@@ -372,15 +314,13 @@ int ZEPDCLOG_DCMetricsLogFile::processText(const char* line, size_t length, int3
   ml->setFaultString(f[15].ptr, f[15].len);
 
   insert(ml, nullptr);
-  ZEPDC_DataComputer* dc = ZEPSHARED_agentData::pDataComputer;
-  if (dc != nullptr && ml->timeSeconds > ZEPSHARED_agentData::dcaStartTime) dc->Increment(ml);
-  ZEPIELEM_SvcInv* svc = svcInventory_.add(*ml);
-  countRecord(svc, subnodeName_, row, ml->hasFault());
+  ZEPSINK_Record record{*this, *ml};
+  ZEPSINK_sinks::deliver(record);
   counted_ = true;
-  const int32_t begin = svc->aggDataList().add(*ml)->begin;
-  if (newest != nullptr && (newest->entry == nullptr || begin > newest->begin)) {
-    newest->entry = svc;
-    newest->begin = begin;
+  if (newest != nullptr && record.window != nullptr &&
+      (newest->entry == nullptr || record.window->begin > newest->begin)) {
+    newest->entry = record.service;
+    newest->begin = record.window->begin;
   }
   enforceSvcInvLimits(maxSvcInvRecords);
   static axo::metrics::Counter& overLimit = recordsDropped.counter({"record_limit"});
@@ -391,11 +331,7 @@ int ZEPDCLOG_DCMetricsLogFile::processText(const char* line, size_t length, int3
 }
 
 ZEPDCLOG_DCMetricsLogFile::~ZEPDCLOG_DCMetricsLogFile() {
-  if (!counted_) return;
-  const std::string subnode = Trimmed(subnodeName_, sizeof(subnodeName_));
-  for (axo::metrics::Family* f : {&svcMessages, &svcFaults, &svcElapsed, &svcLength}) {
-    f->RemoveWhere("subnode", subnode);
-  }
+  if (counted_) ZEPSINK_sinks::serverGone(*this);
 }
 
 void ZEPDCLOG_DCMetricsLogFile::refuseRecord(const char* cause, const char* text) {
@@ -404,11 +340,9 @@ void ZEPDCLOG_DCMetricsLogFile::refuseRecord(const char* cause, const char* text
   // a file) gets one warning; the rest of the run only detail records.
   const int level = refusing_ ? TRK1_DETAIL : TRK1_ERROR;
   refusing_ = true;
-  if (TRK1_On(&zepdclog_unit, level)) {
-    TRK1_Printf(&zepdclog_unit, __LINE__,
-                "ZEP0311W Metric record of server %s refused, %s (%d refused so far): %.200s\n",
-                serverName_, cause, refusedRecords_, text);
-  }
+  TRK1_Trace(&zepdclog_unit, level,
+             "ZEP0311W Metric record of server %s refused, %s (%d refused so far): %.200s\n",
+             serverName_, cause, refusedRecords_, text);
 }
 
 const zep_zepsmt_data_t& ZEPDCLOG_DCMetricsLogFile::headerRow() {
@@ -462,9 +396,7 @@ int ZEPDCLOG_DCMetricsLogFile::processKeyVal(const char* line) {
       envValue_ = envStrToEnum(value, static_cast<int>(std::strlen(value)));
     }
     headerRowValid_ = false;
-    if (TRK1_On(&zepdclog_unit, TRK1_DETAIL)) {
-      TRK1_Printf(&zepdclog_unit, __LINE__, "header %s = %s\n", f.key, f.field);
-    }
+    TRK1_Trace(&zepdclog_unit, TRK1_DETAIL, "header %s = %s\n", f.key, f.field);
     break;
   }
   delete kv;
@@ -621,20 +553,16 @@ void ZEPDCLOG_DCMetricsLogFile::generateSubnodeName() {
 int16_t ZEPDCLOG_DCMetricsLogFile::envStrToEnum(const char* code, int len) {
   const SU::ENUM_CONSTANT* row = SU::mapValue(code, kEnvCodes, kNumEnv, len);
   if (row != nullptr) return row->value;
-  if (TRK1_On(&zepdclog_unit, TRK1_ERROR)) {
-    TRK1_Printf(&zepdclog_unit, __LINE__, "ZEP00104E Unrecognized Server ENV type: %.*s\n",
-                code != nullptr ? (len < 0 ? static_cast<int>(std::strlen(code)) : len) : 0,
-                code != nullptr ? code : "");
-  }
+  TRK1_Trace(&zepdclog_unit, TRK1_ERROR, "ZEP00104E Unrecognized Server ENV type: %.*s\n",
+             code != nullptr ? (len < 0 ? static_cast<int>(std::strlen(code)) : len) : 0,
+             code != nullptr ? code : "");
   return -1;
 }
 
 const char* ZEPDCLOG_DCMetricsLogFile::envEnumToStr(int16_t value) {
   const SU::ENUM_CONSTANT* row = SU::mapEnum(value, kEnvCodes, kNumEnv);
   if (row != nullptr) return row->name;
-  if (TRK1_On(&zepdclog_unit, TRK1_ERROR)) {
-    TRK1_Printf(&zepdclog_unit, __LINE__, "ZEP00105E Unrecognized Server ENV enum type: %d\n",
-                value);
-  }
+  TRK1_Trace(&zepdclog_unit, TRK1_ERROR, "ZEP00105E Unrecognized Server ENV enum type: %d\n",
+             value);
   return nullptr;
 }

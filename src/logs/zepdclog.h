@@ -7,7 +7,8 @@
 // subdirectory (renameLogToTmpName), reads its header to build the server's
 // 32-character subnode name (readLogForSubnodeName), then reads its records
 // (readCachedLog), each of which becomes a ZEPMELEM_MetricLine kept newest
-// first and is counted into the service inventory and the message counters.
+// first and is handed to the record sinks the runtime attached
+// (logs/zepsink.h: situations, inventory, metrics, windows, in that order).
 //
 // One ZEPDCLOG_DCMetricsLogFile exists per server (per subnode name); all
 // files of one server feed the same object over time.
@@ -47,9 +48,9 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   // zero-filled, path fields set (see setMetricsLogFilename), no lines,
   // environment value 0, not registered.
   ZEPDCLOG_DCMetricsLogFile(const char* directory, const char* filename);
-  // The server's per-service metric series leave with it when it counted
-  // records (an object that only read a file's header, to find its server,
-  // leaves the server's series alone). Requires: metricsLogListLock.
+  // Tells the record sinks that the server goes when it handed them records
+  // (an object that only read a file's header, to find its server, leaves
+  // the server's series alone). Requires: metricsLogListLock.
   ~ZEPDCLOG_DCMetricsLogFile() override;
 
   ZEPDCLOG_DCMetricsLogFile(const ZEPDCLOG_DCMetricsLogFile&) = delete;
@@ -103,8 +104,8 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   };
 
   // Handles one line of the metric log file at `cachedPath`: a header line, or a record that
-  // becomes a metric line (counted by the situations when newer than the agent's start, and by its
-  // service operation's bucket). Then applies the two limits. When `newest` is given and the
+  // becomes a metric line, handed to the record sinks (logs/zepsink.h). Then applies the two
+  // limits. When `newest` is given and the
   // record's window is newer than *newest, or *newest is empty, *newest becomes that window. Always
   // returns 0. A record line whose time is not a number or lies before
   // 2000-01-01T00:00Z, or that holds a NUL byte (ZEPPORT::NUL_SUBSTITUTE),
@@ -227,7 +228,7 @@ class ZEPDCLOG_DCMetricsLogFile : public ZEPLELEM_listElem {
   int32_t numFaults_ = 0;
   int32_t refusedRecords_ = 0;
   bool refusing_ = false;  // the last record line was refused
-  bool counted_ = false;   // a record was counted into the service metrics
+  bool counted_ = false;   // a record was handed to the sinks
   // The last BULK_DELETE_LOOK_AHEAD lines inserted that are still held,
   // by insertion count modulo its size (null once deleted): each new line
   // becomes the laterLine of the line inserted that many before it.

@@ -53,10 +53,8 @@ void ZEPDCLST_DCMetricsLogList::setDirectoryName(const char* logDirectory) {
   // The listing keeps at most 259 characters with its separator: a longer
   // name would silently name another directory.
   if (std::strlen(logDirectory) + 1 >= static_cast<size_t>(kPathSize)) {
-    if (TRK1_On(&zepdclst_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0308E Log directory name too long: %s\n",
-                  logDirectory);
-    }
+    TRK1_Trace(&zepdclst_unit, TRK1_ERROR, "ZEP0308E Log directory name too long: %s\n",
+               logDirectory);
     logDirectory = "";
   }
   logDirList_.setDirectoryName(logDirectory);
@@ -79,9 +77,7 @@ char* ZEPDCLST_DCMetricsLogList::makeSubdirName(char* buf, bool underCache, cons
                                     ZEPPORT::FILE_SEPARATOR, subdir)
                     : std::snprintf(buf, kPathSize, "%s%s", logDir, subdir);
   if (n < 0 || n >= kPathSize) {
-    if (TRK1_On(&zepdclst_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0308E Log directory name too long: %s\n", logDir);
-    }
+    TRK1_Trace(&zepdclst_unit, TRK1_ERROR, "ZEP0308E Log directory name too long: %s\n", logDir);
     buf[0] = '\0';
     return nullptr;
   }
@@ -128,11 +124,9 @@ void ZEPDCLST_DCMetricsLogList::reportIrregular(const ZEPDIRLS_dirList& listing,
     if (reported->count(name) != 0) continue;
     const char* kind = ZEPPORT::fileKind(entryOf(e)->getFileType());
     filesSkipped.counter({kind}).Inc();
-    if (TRK1_On(&zepdclst_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdclst_unit, __LINE__,
-                  "ZEP0312W File left alone, not a regular file: %s%s (%s)\n",
-                  listing.getDirectoryName(), name, kind);
-    }
+    TRK1_Trace(&zepdclst_unit, TRK1_ERROR,
+               "ZEP0312W File left alone, not a regular file: %s%s (%s)\n",
+               listing.getDirectoryName(), name, kind);
   }
   reported->swap(present);
 }
@@ -179,10 +173,8 @@ int ZEPDCLST_DCMetricsLogList::readCachedLogs(ZEPPROPS_properties& props) {
       const int n = std::snprintf(tmpName, sizeof(tmpName), "%s%s%s", cacheDir,
                                   ZEPPORT::FILE_SEPARATOR, name);
       if (n < 0 || n >= kPathSize) {
-        if (TRK1_On(&zepdclst_unit, TRK1_ERROR)) {
-          TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0301E Error processing metric log file: %s\n",
-                      name);
-        }
+        TRK1_Trace(&zepdclst_unit, TRK1_ERROR, "ZEP0301E Error processing metric log file: %s\n",
+                   name);
         rc = -1;
         continue;
       }
@@ -209,10 +201,8 @@ int ZEPDCLST_DCMetricsLogList::processLog(ZEPPROPS_properties& props, const char
     if (rc == 0 && !log->isRegistered()) rc = registerLog(props, log);
   }
   if (rc != 0) {
-    if (TRK1_On(&zepdclst_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0301E Error processing metric log file: %s\n",
-                  tmpName[0] != '\0' ? tmpName : filename);
-    }
+    TRK1_Trace(&zepdclst_unit, TRK1_ERROR, "ZEP0301E Error processing metric log file: %s\n",
+               tmpName[0] != '\0' ? tmpName : filename);
     // Only registered servers are in the list; a new one is dropped.
     if (log != nullptr && !log->isRegistered()) delete log;
   }
@@ -353,11 +343,9 @@ void ZEPDCLST_DCMetricsLogList::enforceMaxRecordsLimit(ZEPPROPS_properties& prop
   const int deleted = deleteOldestMetricRecords(toDelete);
   static axo::metrics::Counter& overLimit = recordsDropped.counter({"record_limit"});
   overLimit.Inc(static_cast<uint64_t>(deleted));
-  if (TRK1_On(&zepdclst_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepdclst_unit, __LINE__,
-                "Max metric records of %d exceeded. Records to delete: %d. Deleted: %d\n", limit,
-                toDelete, deleted);
-  }
+  TRK1_Trace(&zepdclst_unit, TRK1_DETAIL,
+             "Max metric records of %d exceeded. Records to delete: %d. Deleted: %d\n", limit,
+             toDelete, deleted);
 }
 
 int ZEPDCLST_DCMetricsLogList::purgeLogs(ZEPPROPS_properties& props) {
@@ -410,15 +398,11 @@ int ZEPDCLST_DCMetricsLogList::purgeArchive(ZEPPROPS_properties& props) {
     const int removed = n > 0 && n < kPathSize ? ZEPPORT::zep_unlink(path) : -1;
     if (removed == 0) {
       filesPurged.Inc();
-      if (TRK1_On(&zepdclst_unit, TRK1_DETAIL)) {
-        TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0307I Archived log file deleted: %s \n", path);
-      }
+      TRK1_Trace(&zepdclst_unit, TRK1_DETAIL, "ZEP0307I Archived log file deleted: %s \n", path);
     } else {
       rc = removed;
-      if (TRK1_On(&zepdclst_unit, TRK1_ERROR)) {
-        TRK1_Printf(&zepdclst_unit, __LINE__, "ZEP0306E Error deleting file: %s rc = %d\n", path,
-                    removed);
-      }
+      TRK1_Trace(&zepdclst_unit, TRK1_ERROR, "ZEP0306E Error deleting file: %s rc = %d\n", path,
+                 removed);
     }
   }
   return rc;

@@ -84,10 +84,9 @@ void ZEPDCSET_settings::getDefaultDCProperties() {
     // Loading would create a missing file; a missing template just means
     // the built-in one.
     if (ZEPPORT::zep_stat(path, &st) == 0) tmpl.load();
-  } else if (TRK1_On(&zepdcset_unit, TRK1_ERROR)) {
-    TRK1_Printf(&zepdcset_unit, __LINE__, "ZEP0309E Template file name too long under %s\n",
-                installDir);
-  }
+  } else
+    TRK1_Trace(&zepdcset_unit, TRK1_ERROR, "ZEP0309E Template file name too long under %s\n",
+               installDir);
   for (const auto& kv : kBuiltInTemplate) {
     if (tmpl.getProperty(kv.key) == nullptr) tmpl.setProperty(kv.key, kv.value);
   }
@@ -110,9 +109,7 @@ bool ZEPDCSET_settings::setDefaultGlobalDCProperties(ZEPPROPS_properties& props)
     if (fixed != value) {
       props.setProperty(s.key, fixed);
       changed = true;
-      if (TRK1_On(&zepdcset_unit, TRK1_DETAIL)) {
-        TRK1_Printf(&zepdcset_unit, __LINE__, "setting %s set to %d\n", s.key, fixed);
-      }
+      TRK1_Trace(&zepdcset_unit, TRK1_DETAIL, "setting %s set to %d\n", s.key, fixed);
     }
   }
   const int window = props.getPropertyAsInt(AGGDATA_WIN_MINUTES, DEFAULT_AGGDATA_WIN_MINUTES);
@@ -135,11 +132,9 @@ void ZEPDCSET_settings::setDefaultDCProperties(ZEPPROPS_properties& props, const
   // A failed reload keeps what is loaded; editing and saving a partial or
   // empty set would destroy the configuration file.
   if (reload && props.load() != 0) {
-    if (TRK1_On(&zepdcset_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdcset_unit, __LINE__,
-                  "ZEP0310E Configuration not reloaded; defaults of server %s not added\n",
-                  serverName);
-    }
+    TRK1_Trace(&zepdcset_unit, TRK1_ERROR,
+               "ZEP0310E Configuration not reloaded; defaults of server %s not added\n",
+               serverName);
     return;
   }
   bool changed = false;
@@ -155,10 +150,8 @@ void ZEPDCSET_settings::setDefaultDCProperties(ZEPPROPS_properties& props, const
     changed = true;
   }
   if (changed) props.save(nullptr);
-  if (TRK1_On(&zepdcset_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepdcset_unit, __LINE__, "default configuration of %s.%s %s\n", envCode,
-                serverName, changed ? "written" : "already present");
-  }
+  TRK1_Trace(&zepdcset_unit, TRK1_DETAIL, "default configuration of %s.%s %s\n", envCode,
+             serverName, changed ? "written" : "already present");
 }
 
 void ZEPDCSET_settings::viewDCProperties(const ZEPPROPS_properties& props, const char* serverName,

@@ -70,10 +70,8 @@ ZEPIELEM_SvcInv::ZEPIELEM_SvcInv(const ZEPMELEM_MetricLine& line, int windowMinu
   *out++ = ':';
   *out = row.svctype == 0 ? 'R' : 'P';
 
-  if (TRK1_On(&zepielem_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepielem_unit, __LINE__, "new service operation %.*s\n",
-                static_cast<int>(out - row.svcopertyp + 1), row.svcopertyp);
-  }
+  TRK1_Trace(&zepielem_unit, TRK1_DETAIL, "new service operation %.*s\n",
+             static_cast<int>(out - row.svcopertyp + 1), row.svcopertyp);
 }
 
 int16_t ZEPIELEM_SvcInv::svcTypeFromMsgLoc(int16_t msgLoc) {

@@ -152,9 +152,7 @@ zep_zepflct_data_t* ZEPMELEM_MetricLine::allocFaultDataRow() {
   copyColumn(faultRow->opname, metricsRow.opname);
   copyColumn(faultRow->currcorr, metricsRow.currcorr);
   copyColumn(faultRow->tablever, metricsRow.tablever);
-  if (TRK1_On(&zepmelem_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepmelem_unit, __LINE__, "fault row created\n");
-  }
+  TRK1_Trace(&zepmelem_unit, TRK1_DETAIL, "fault row created\n");
   return faultRow;
 }
 

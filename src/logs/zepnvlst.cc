@@ -86,9 +86,7 @@ ZEPIELEM_SvcInv* ZEPNVLST_SvcInventoryList::add(const ZEPMELEM_MetricLine& line)
   ZEPIELEM_SvcInv* entry = new ZEPIELEM_SvcInv(line, windowMinutes_, &numBuckets_);
   list_.insert_before(entry, before);
   indexEntry(entry);
-  if (TRK1_On(&zepnvlst_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepnvlst_unit, __LINE__, "service operations: %d\n", list_.size());
-  }
+  TRK1_Trace(&zepnvlst_unit, TRK1_DETAIL, "service operations: %d\n", list_.size());
   return entry;
 }
 

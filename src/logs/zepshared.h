@@ -7,8 +7,9 @@
 // includes a layer above its own.
 //
 // Lock order: configPropertiesLock first, metricsLogListLock second. Nobody
-// takes configPropertiesLock while holding metricsLogListLock alone. The data
-// computer's lock is taken inside metricsLogListLock, never the other way.
+// takes configPropertiesLock while holding metricsLogListLock alone. The record
+// sinks' own locks (the data computer's) are taken inside metricsLogListLock,
+// never the other way.
 #ifndef ZEP_LOGS_ZEPSHARED_H_
 #define ZEP_LOGS_ZEPSHARED_H_
 
@@ -18,8 +19,6 @@
 #include "axo/base/osb1.h"
 #include "foundation/zepprops.h"
 #include "logs/zepdclst.h"
-
-class ZEPDC_DataComputer;
 
 class ZEPSHARED_agentData {
  public:
@@ -33,8 +32,6 @@ class ZEPSHARED_agentData {
   static char logSubdirName[260];
   // When the dispatcher was initialised; 0 before.
   static time_t dcaStartTime;
-  // The data computer, owned by the dispatcher; null before init and after stop.
-  static ZEPDC_DataComputer* pDataComputer;
   // The aggregation window length fixed at start, in minutes.
   static int aggDataWindowSizeMinutes;
 

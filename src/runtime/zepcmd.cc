@@ -36,10 +36,8 @@ bool WordBeginsWith(const char* word, const char* prefix) {
 int zepRegisterSubnode(char* name) {
   TRK1_FlowScope flow(&zepcmd_unit, "zepRegisterSubnode");
   const char* node = name != nullptr ? name : "";
-  if (TRK1_On(&zepcmd_unit, TRK1_DUMP)) {
-    TRK1_Printf(&zepcmd_unit, __LINE__, "AXO_Subnode_Register %s. %s. %s. %s.", node,
-                kSubnodeAffinity1, zep_product_code, zep_product_ver);
-  }
+  TRK1_Trace(&zepcmd_unit, TRK1_DUMP, "AXO_Subnode_Register %s. %s. %s. %s.", node,
+             kSubnodeAffinity1, zep_product_code, zep_product_ver);
   int rc = AXO_Subnode_Register_nAff(node, zep_product_code, zep_product_ver, 2, kSubnodeAffinity1,
                                      kSubnodeAffinity2);
   if (rc != 0) {
@@ -63,9 +61,7 @@ long ZEP_CommandHandler(VexorAutomationCapsule* capsule) {
   // command after any leading blanks.
   const char* command = capsule->GetCommand();
   while (*command == ' ') ++command;
-  if (TRK1_On(&zepcmd_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepcmd_unit, __LINE__, "Command received is: %s\n", command);
-  }
+  TRK1_Trace(&zepcmd_unit, TRK1_DETAIL, "Command received is: %s\n", command);
 
   char message[100];
   std::memset(message, 0, sizeof(message));
@@ -77,9 +73,7 @@ long ZEP_CommandHandler(VexorAutomationCapsule* capsule) {
     // not run: the framework answers that the agent is busy.
     OSB1_ScopedLock configLock(&ZEPDISP_dispatcher::configPropertiesLock, OSB1_BOUNDED);
     if (!configLock.held()) {
-      if (TRK1_On(&zepcmd_unit, TRK1_DETAIL)) {
-        TRK1_Printf(&zepcmd_unit, __LINE__, "Command not run: the configuration is busy\n");
-      }
+      TRK1_Trace(&zepcmd_unit, TRK1_DETAIL, "Command not run: the configuration is busy\n");
       capsule->GetVexor()->FinishedAutomationCommand(capsule);
       return flow.exitWith(static_cast<long>(AXO_RC_BUSY));
     }
@@ -88,15 +82,11 @@ long ZEP_CommandHandler(VexorAutomationCapsule* capsule) {
                              static_cast<int>(sizeof(message)));
   }
 
-  if (TRK1_On(&zepcmd_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepcmd_unit, __LINE__, "Result to framework is: %ld\n", rc);
-  }
+  TRK1_Trace(&zepcmd_unit, TRK1_DETAIL, "Result to framework is: %ld\n", rc);
   capsule->SetResult(rc);
   if (message[0] != '\0') {
     capsule->SetMessage(message);
-    if (TRK1_On(&zepcmd_unit, TRK1_DETAIL)) {
-      TRK1_Printf(&zepcmd_unit, __LINE__, "Message to framework is: %s\n", message);
-    }
+    TRK1_Trace(&zepcmd_unit, TRK1_DETAIL, "Message to framework is: %s\n", message);
   }
   capsule->GetVexor()->FinishedAutomationCommand(capsule);
   return flow.exitWith(rc);

@@ -16,8 +16,11 @@
 #include "foundation/zepprops.h"
 #include "foundation/zeputil.h"
 #include "logs/zepdclst.h"
+#include "logs/zepsink.h"
+#include "logs/zepsvcsink.h"
 #include "runtime/zepcmd.h"
 #include "situations/zepdc.h"
+#include "tables/zepmatt.h"
 
 TRK1_UNIT(zepdisp_unit, "ZEPDISP");
 
@@ -34,6 +37,9 @@ std::atomic<bool> fDispatcherTerminated{true};
 std::mutex sleepMutex;
 std::condition_variable sleepWake;
 bool threadRunning = false;  // a dispatcher thread was started and not joined
+
+// Owned; changed under metricsLogListLock (the situations stage with it).
+ZEPDC_DataComputer* ownedDataComputer = nullptr;
 
 // The name under which the dispatcher reports its passes to the framework's
 // liveness registry (GET /healthz).
@@ -75,11 +81,14 @@ int initialise(bool startThreads) {
   static std::once_flag collectorAdded;
   std::call_once(collectorAdded, [] { axo::metrics::AddCollector(collectHeld); });
   ZEPDISP_dispatcher::dcaStartTime = ZEPPORT::now();
-  ZEPDISP_dispatcher::pDataComputer = new ZEPDC_DataComputer(startThreads);
   OSB1_InitializeLock(&ZEPDISP_dispatcher::configPropertiesLock);
   OSB1_InitializeLock(&ZEPDISP_dispatcher::metricsLogListLock);
   {
     ZEPDISP_dispatcher::LockBoth locks;
+    ZEPDISP_dispatcher::attachSinks();
+    ownedDataComputer = new ZEPDC_DataComputer(startThreads);
+    ZEPSINK_sinks::attach(ZEPSINK_sinks::SITUATIONS, ownedDataComputer);
+    zep_zepmatt_setDataComputer(ownedDataComputer);
     ZEPPROPS_properties& props = ZEPDISP_dispatcher::configProperties;
     ZEPUTIL::getConfigFileName(ZEPDISP_dispatcher::configFilename);
     char configDir[ZEPUTIL::PATH_SIZE];
@@ -104,9 +113,7 @@ int initialise(bool startThreads) {
   const int rc = pthread_create(&ZEPDISP_dispatcher::dispatchThread, nullptr,
                                 ZEPDISP_dispatcher_dispatch, nullptr);
   if (rc != 0) {
-    if (TRK1_On(&zepdisp_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdisp_unit, __LINE__, "ZEP00151E Thread creation error, rc =%d\n", rc);
-    }
+    TRK1_Trace(&zepdisp_unit, TRK1_ERROR, "ZEP00151E Thread creation error, rc =%d\n", rc);
     return rc;
   }
   std::lock_guard<std::mutex> guard(sleepMutex);
@@ -118,11 +125,26 @@ int initialise(bool startThreads) {
 // the list lock, so that no pass is counting into it meanwhile.
 void deleteDataComputer() {
   OSB1_ScopedLock listLock(&ZEPDISP_dispatcher::metricsLogListLock);
-  delete ZEPDISP_dispatcher::pDataComputer;
-  ZEPDISP_dispatcher::pDataComputer = nullptr;
+  ZEPSINK_sinks::attach(ZEPSINK_sinks::SITUATIONS, nullptr);
+  zep_zepmatt_setDataComputer(nullptr);
+  delete ownedDataComputer;
+  ownedDataComputer = nullptr;
 }
 
 }  // namespace
+
+void ZEPDISP_dispatcher::attachSinks() {
+  // Made once, on first use, and kept for the process: the metric families
+  // stay registered, and records may come until the process ends.
+  static ZEPSVCSINK_inventory inventory;
+  static ZEPSVCSINK_metrics metrics;
+  static ZEPSVCSINK_windows windows;
+  ZEPSINK_sinks::attach(ZEPSINK_sinks::INVENTORY, &inventory);
+  ZEPSINK_sinks::attach(ZEPSINK_sinks::METRICS, &metrics);
+  ZEPSINK_sinks::attach(ZEPSINK_sinks::WINDOWS, &windows);
+}
+
+ZEPDC_DataComputer* ZEPDISP_dispatcher::dataComputer() { return ownedDataComputer; }
 
 int ZEPDISP_dispatcher::init(const char* /*arg*/) {
   TRK1_FlowScope flow(&zepdisp_unit, "init");
@@ -185,6 +207,7 @@ void ZEPDISP_dispatcher::stop() {
 void ZEPDISP_dispatcher::resetForTesting() {
   stop();
   deleteDataComputer();
+  attachSinks();
   {
     LockBoth locks;
     configProperties.clear();

@@ -16,6 +16,8 @@
 
 #include "logs/zepshared.h"
 
+class ZEPDC_DataComputer;
+
 class ZEPDISP_dispatcher : public ZEPSHARED_agentData {
  public:
   virtual ~ZEPDISP_dispatcher() = default;
@@ -51,6 +53,18 @@ class ZEPDISP_dispatcher : public ZEPSHARED_agentData {
   // Like init, but never starts the dispatcher thread (tests drive passes
   // with runOnePass). Returns 0, or -1 when already initialised.
   static int initWithoutThread();
+
+  // Makes the service sinks (logs/zepsvcsink.h: inventory, metrics,
+  // windows) once and attaches them to the record stages; init adds the data
+  // computer as the situations stage. The metric families are defined here:
+  // call it before the framework's options are parsed. Requires: no other
+  // thread of the agent running, or metricsLogListLock held.
+  static void attachSinks();
+
+  // The data computer, owned by the dispatcher: made by init, attached as the
+  // situations stage and handed to the ZEPMATT table; null before init and
+  // after stop.
+  static ZEPDC_DataComputer* dataComputer();
 
   static pthread_t dispatchThread;
   static std::atomic<int> fTerminate;

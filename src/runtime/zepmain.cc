@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "axo/base/osb1.h"
 #include "axo/base/trk1.h"
 #include "axo/process/axo.h"
 #include "foundation/zepport.h"
@@ -56,9 +57,7 @@ void SetAgentName() {
   name[32] = '\0';
   TRK1_Printf(&zepmain_unit, __LINE__, "Agent name is %s\n", name);
   if (rc <= 0 || name[0] == '\0') {
-    if (TRK1_On(&zepmain_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepmain_unit, __LINE__, "Unable to get system name for this machine!");
-    }
+    TRK1_Trace(&zepmain_unit, TRK1_ERROR, "Unable to get system name for this machine!");
     name[0] = '\0';
   }
   std::snprintf(zep_agent_name, sizeof zep_agent_name, "%s", name);
@@ -114,17 +113,11 @@ bool initZEPAgent(int argc, char** argv) {
 
   const int rc = ZEPDISP_dispatcher::init(nullptr);
   if (rc != 0) {
-    if (TRK1_On(&zepmain_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepmain_unit, __LINE__, "ZEPDisp_init () return code:%d", rc);
-    }
+    TRK1_Trace(&zepmain_unit, TRK1_ERROR, "ZEPDisp_init () return code:%d", rc);
     failed = true;
   }
-  if (TRK1_On(&zepmain_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepmain_unit, __LINE__, "ZEPDisp_init () return code:%d", rc);
-  }
-  if (TRK1_On(&zepmain_unit, TRK1_FLOW)) {
-    TRK1_Printf(&zepmain_unit, __LINE__, "Calling Load agents");
-  }
+  TRK1_Trace(&zepmain_unit, TRK1_DETAIL, "ZEPDisp_init () return code:%d", rc);
+  TRK1_Trace(&zepmain_unit, TRK1_FLOW, "Calling Load agents");
 
   AXO_RegisterAgentLoader(LoadAgents);
   AXO_RegisterCommandCallback(kProductCode, ZEP_CommandHandler);
@@ -137,11 +130,9 @@ bool initZEPAgent(int argc, char** argv) {
 }
 
 int run_omxmain(int argc, char** argv) {
-  if (TRK1_On(&zepmain_unit, TRK1_FLOW)) TRK1_Printf(&zepmain_unit, __LINE__, "Calling omxmain()");
+  TRK1_Trace(&zepmain_unit, TRK1_FLOW, "Calling omxmain()");
   const int rc = omxmain(argc, argv);
-  if (TRK1_On(&zepmain_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepmain_unit, __LINE__, "omxmain() return code:%d", rc);
-  }
+  TRK1_Trace(&zepmain_unit, TRK1_DETAIL, "omxmain() return code:%d", rc);
   return rc;
 }
 
@@ -149,7 +140,9 @@ int axo_main(int argc, char** argv) {
   // The framework never ends the process: --help and --version have printed
   // their text (status 0), --check-web-config its verdict (status 0 or 1), a
   // bad option its message and the usage (status 2, AXO_OPTIONS_ERROR);
-  // only a bound process goes on.
+  // only a bound process goes on. The record sinks come first: the options
+  // name the labels of their metric families.
+  ZEPDISP_dispatcher::attachSinks();
   switch (OSB1_Main(&argc, argv, kProgramName)) {
     case AXO_OPTIONS_OK:
       break;

@@ -10,6 +10,7 @@
 #include "foundation/zepport.h"
 #include "foundation/zeprows.h"
 #include "logs/zepmelem.h"
+#include "logs/zepshared.h"
 #include "situations/zepdcfn.h"
 #include "situations/zepdcmc.h"
 #include "situations/zepdcrow.h"
@@ -55,9 +56,7 @@ ZEPDC_DataComputer::ZEPDC_DataComputer(bool startTimer)
   }
   int rc = pthread_create(&timerThread_, nullptr, ZEPDC_DataComputer_timer, this);
   if (rc != 0) {
-    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdc_unit, __LINE__, "ZEP00152E Timer thread creation error, rc =%d\n", rc);
-    }
+    TRK1_Trace(&zepdc_unit, TRK1_ERROR, "ZEP00152E Timer thread creation error, rc =%d\n", rc);
     timerState_ = TIMER_STOPPED;
     return;
   }
@@ -130,31 +129,23 @@ bool ZEPDC_DataComputer::CreateSituation(const char* clientAddress, const char* 
                                          const char* situationName) {
   TRK1_FlowScope flow(&zepdc_unit, "CreateSituation");
   if (anyNull(clientAddress, service, operation, originNode, situationName)) {
-    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdc_unit, __LINE__, "NULL is not a valid parameter\n");
-    }
+    TRK1_Trace(&zepdc_unit, TRK1_ERROR, "NULL is not a valid parameter\n");
     return flow.exitWith(false);
   }
   if (std::strcmp(service, "*") == 0 && std::strcmp(operation, "*") != 0) {
-    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdc_unit, __LINE__, "Service Name cannot be * when Operation Name is not *\n");
-    }
+    TRK1_Trace(&zepdc_unit, TRK1_ERROR, "Service Name cannot be * when Operation Name is not *\n");
     return flow.exitWith(false);
   }
   if (!ZEPDCMC_MessageCounter::isAcceptableInterval(interval)) {
-    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdc_unit, __LINE__, "Interval of %d seconds is longer than one day\n",
-                  interval);
-    }
+    TRK1_Trace(&zepdc_unit, TRK1_ERROR, "Interval of %d seconds is longer than one day\n",
+               interval);
     return flow.exitWith(false);
   }
 
   OSB1_ScopedLock guard(&lock_);
   if (findMC(clientAddress, service, operation, interval, limit, comparator, originNode,
              situationName) != nullptr) {
-    if (TRK1_On(&zepdc_unit, TRK1_DETAIL)) {
-      TRK1_Printf(&zepdc_unit, __LINE__, "Situation Already Exists\n");
-    }
+    TRK1_Trace(&zepdc_unit, TRK1_DETAIL, "Situation Already Exists\n");
     return flow.exitWith(false);
   }
   ZEPDCFN_FilterNode* opNode = root_->findOrCreateChild(clientAddress)
@@ -164,9 +155,7 @@ bool ZEPDC_DataComputer::CreateSituation(const char* clientAddress, const char* 
   for (ZEPLELEM_listElem* e = payloads->front(); e != nullptr; e = payloads->next(e)) {
     if (counterOf(e)->isSituation(clientAddress, service, operation, interval, limit, comparator,
                                   originNode, situationName)) {
-      if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
-        TRK1_Printf(&zepdc_unit, __LINE__, "Situation already exists but is not on the MC List\n");
-      }
+      TRK1_Trace(&zepdc_unit, TRK1_ERROR, "Situation already exists but is not on the MC List\n");
       return flow.exitWith(false);
     }
   }
@@ -185,18 +174,14 @@ bool ZEPDC_DataComputer::DeleteSituation(const char* clientAddress, const char* 
                                          const char* situationName) {
   TRK1_FlowScope flow(&zepdc_unit, "DeleteSituation");
   if (anyNull(clientAddress, service, operation, originNode, situationName)) {
-    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdc_unit, __LINE__, "NULL is not a valid parameter\n");
-    }
+    TRK1_Trace(&zepdc_unit, TRK1_ERROR, "NULL is not a valid parameter\n");
     return flow.exitWith(false);
   }
   OSB1_ScopedLock guard(&lock_);
   ZEPPELEM_PayloadElement* mcElement = findMC(clientAddress, service, operation, interval, limit,
                                               comparator, originNode, situationName);
   if (mcElement == nullptr) {
-    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdc_unit, __LINE__, "Situation does not exist\n");
-    }
+    TRK1_Trace(&zepdc_unit, TRK1_ERROR, "Situation does not exist\n");
     return flow.exitWith(false);
   }
   ZEPDCMC_MessageCounter* counter = counterOf(mcElement);
@@ -218,13 +203,11 @@ bool ZEPDC_DataComputer::DeleteSituation(const char* clientAddress, const char* 
   // No element refers to the counter once it left the MC list and the tree.
   delete counter;
   if (treeElement == nullptr) {
-    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdc_unit, __LINE__, "%s\n",
-                  addrNode == nullptr  ? "IP node does not exist"
-                  : svcNode == nullptr ? "Service node does not exist"
-                  : opNode == nullptr  ? "Operation node does not exist"
-                                       : "MessageCounter node does not exist");
-    }
+    TRK1_Trace(&zepdc_unit, TRK1_ERROR, "%s\n",
+               addrNode == nullptr  ? "IP node does not exist"
+               : svcNode == nullptr ? "Service node does not exist"
+               : opNode == nullptr  ? "Operation node does not exist"
+                                    : "MessageCounter node does not exist");
     return flow.exitWith(false);
   }
   opNode->getChildren()->remove(treeElement);
@@ -268,9 +251,7 @@ ZEPLLST_LinkedList** ZEPDC_DataComputer::FindSituations(int* count, const char* 
   int found = 0;
   ZEPLLST_LinkedList* lists[6];
   if (clientAddress == nullptr || service == nullptr || operation == nullptr) {
-    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdc_unit, __LINE__, "NULL parameter is invalid\n");
-    }
+    TRK1_Trace(&zepdc_unit, TRK1_ERROR, "NULL parameter is invalid\n");
   } else {
     found = collectSituations(lists, clientAddress, service, operation);
   }
@@ -284,9 +265,7 @@ ZEPLLST_LinkedList** ZEPDC_DataComputer::FindSituations(int* count, const char* 
 bool ZEPDC_DataComputer::Increment(const char* clientAddress, const char* service,
                                    const char* operation) {
   if (clientAddress == nullptr || service == nullptr || operation == nullptr) {
-    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdc_unit, __LINE__, "NULL parameter is invalid\n");
-    }
+    TRK1_Trace(&zepdc_unit, TRK1_ERROR, "NULL parameter is invalid\n");
     return true;
   }
   OSB1_ScopedLock guard(&lock_);
@@ -312,6 +291,10 @@ bool ZEPDC_DataComputer::Increment(const ZEPMELEM_MetricLine* line) {
   return Increment(address, service, operation);
 }
 
+void ZEPDC_DataComputer::accept(ZEPSINK_Record& record) {
+  if (record.line.timeSeconds > ZEPSHARED_agentData::dcaStartTime) Increment(&record.line);
+}
+
 bool ZEPDC_DataComputer::Poll() {
   TRK1_FlowScope flow(&zepdc_unit, "Poll");
   OSB1_ScopedLock guard(&lock_);
@@ -325,9 +308,7 @@ void ZEPDC_DataComputer::GetCDT(ZEPLLST_LinkedList* list) {
   TRK1_FlowScope flow(&zepdc_unit, "GetCDT");
   OSB1_ScopedLock guard(&lock_);
   if (list == nullptr) {
-    if (TRK1_On(&zepdc_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdc_unit, __LINE__, "NULL is not a valid input\n");
-    }
+    TRK1_Trace(&zepdc_unit, TRK1_ERROR, "NULL is not a valid input\n");
     return;
   }
   for (ZEPLELEM_listElem* e = mcList_->front(); e != nullptr; e = mcList_->next(e)) {
@@ -353,7 +334,5 @@ void ZEPDC_DataComputer::timer() {
     std::lock_guard<std::mutex> guard(timerMutex_);
     timerState_ = TIMER_STOPPED;
   }
-  if (TRK1_On(&zepdc_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepdc_unit, __LINE__, "Timer kill flag detected\n");
-  }
+  TRK1_Trace(&zepdc_unit, TRK1_DETAIL, "Timer kill flag detected\n");
 }

@@ -36,6 +36,7 @@
 #include <unordered_map>
 
 #include "axo/base/osb1.h"
+#include "logs/zepsink.h"
 
 class ZEPLLST_LinkedList;
 class ZEPMELEM_MetricLine;
@@ -43,7 +44,7 @@ class ZEPDCFN_FilterNode;
 class ZEPPELEM_PayloadElement;
 class ZEPDCMC_MessageCounter;
 
-class ZEPDC_DataComputer {
+class ZEPDC_DataComputer : public ZEPSINK_RecordSink {
  public:
   // Timer state values.
   enum : int16_t { TIMER_RUNNING = 0, TIMER_STOP_REQUESTED = 1, TIMER_STOPPED = 2 };
@@ -58,7 +59,7 @@ class ZEPDC_DataComputer {
 
   // Stops the timer thread (returns only after it has ended; it is woken at
   // once), then destroys every counter, the tree and the MC list.
-  ~ZEPDC_DataComputer();
+  ~ZEPDC_DataComputer() override;
 
   ZEPDC_DataComputer(const ZEPDC_DataComputer&) = delete;
   ZEPDC_DataComputer& operator=(const ZEPDC_DataComputer&) = delete;
@@ -96,6 +97,11 @@ class ZEPDC_DataComputer {
   // RMIPADDR, PORTNAME and OPNAME columns, 64 characters each with their
   // trailing blanks); other lines are ignored. Returns true.
   bool Increment(const ZEPMELEM_MetricLine* line);
+
+  // The SITUATIONS stage of the record sinks: counts the record's line
+  // (Increment) when its message time is after the agent's start
+  // (ZEPSHARED_agentData::dcaStartTime). Requires: metricsLogListLock.
+  void accept(ZEPSINK_Record& record) override;
 
   // One timer pass: advances every counter's cell in MC-list order, pushing
   // events on changes of state. Returns true.

@@ -57,16 +57,12 @@ ZEPDCMC_MessageCounter::ZEPDCMC_MessageCounter(const char* clientAddress, const 
                                                const char* originNode, const char* situationName) {
   if (clientAddress == nullptr || service == nullptr || operation == nullptr ||
       originNode == nullptr || situationName == nullptr) {
-    if (TRK1_On(&zepdcmc_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdcmc_unit, __LINE__, "NULL is not a valid parameter\n");
-    }
+    TRK1_Trace(&zepdcmc_unit, TRK1_ERROR, "NULL is not a valid parameter\n");
     return;
   }
   if (!isAcceptableInterval(interval)) {
-    if (TRK1_On(&zepdcmc_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepdcmc_unit, __LINE__, "Interval of %d seconds is longer than one day\n",
-                  interval);
-    }
+    TRK1_Trace(&zepdcmc_unit, TRK1_ERROR, "Interval of %d seconds is longer than one day\n",
+               interval);
     return;
   }
   clientAddress_ = clientAddress;
@@ -130,11 +126,9 @@ void ZEPDCMC_MessageCounter::AdvanceCell() {
   if (triggered != (state_ != 0)) {
     zep_zepmatt_data_t row;
     fillRow(&row, true);
-    if (TRK1_On(&zepdcmc_unit, TRK1_DETAIL)) {
-      TRK1_Printf(
-          &zepdcmc_unit, __LINE__,
-          triggered ? "Send event: old false, new true\n" : "Send event: old true, new false\n");
-    }
+    TRK1_Trace(
+        &zepdcmc_unit, TRK1_DETAIL,
+        triggered ? "Send event: old false, new true\n" : "Send event: old true, new false\n");
     pushEvent(&row);
     state_ = triggered ? 1 : 0;
   }

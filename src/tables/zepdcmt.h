@@ -3,29 +3,18 @@
 #ifndef ZEP_TABLES_ZEPDCMT_H_
 #define ZEP_TABLES_ZEPDCMT_H_
 
+#include "config/zepdcmte.h"
+#include "tables/zepcfgtab.h"
 #include "tables/zeptable.h"
-
-class ZEPLLST_LinkedList;
 
 ZEPTABLE_DECLARE_TABLE(zepdcmt, "ZEPDCMT");
 
-// The table object of one ZEPDCMT request. Created by the table's manager,
-// owned by the framework; used by one thread at a time.
-class zep_zepdcmt_agent : public zep_zepdcmt_base {
+// The table object of one ZEPDCMT request (tables/zepcfgtab.h). Created by the
+// table's manager, owned by the framework; used by one thread at a time.
+class zep_zepdcmt_agent : public ZEPCFGTAB_agent<zep_zepdcmt_base, ZEPDCMTE_MonitorCtl,
+                                                 &ZEPDCMTE_MonitorCtl::getMonitorCtlTable> {
  public:
-  using zep_zepdcmt_base::zep_zepdcmt_base;
-
-  // Builds the configuration rows of this request; the destruction hook
-  // releases them.
-  void TakeSampleConstructor();
-  void TakeSampleDestructor();
-  // Offers every configuration row of this request.
-  unsigned int TakeSample() override;
-
- private:
-  // The configuration rows built when the object is created; every sample
-  // of this request publishes them. Owned by the object.
-  ZEPLLST_LinkedList* configRows = nullptr;
+  using ZEPCFGTAB_agent::ZEPCFGTAB_agent;
 };
 
 #endif  // ZEP_TABLES_ZEPDCMT_H_

@@ -3,29 +3,18 @@
 #ifndef ZEP_TABLES_ZEPFCT_H_
 #define ZEP_TABLES_ZEPFCT_H_
 
+#include "config/zepfctel.h"
+#include "tables/zepcfgtab.h"
 #include "tables/zeptable.h"
-
-class ZEPLLST_LinkedList;
 
 ZEPTABLE_DECLARE_TABLE(zepfct, "ZEPFCT");
 
-// The table object of one ZEPFCT request. Created by the table's manager,
-// owned by the framework; used by one thread at a time.
-class zep_zepfct_agent : public zep_zepfct_base {
+// The table object of one ZEPFCT request (tables/zepcfgtab.h). Created by the
+// table's manager, owned by the framework; used by one thread at a time.
+class zep_zepfct_agent : public ZEPCFGTAB_agent<zep_zepfct_base, ZEPFCTEL_FilterCtl,
+                                                &ZEPFCTEL_FilterCtl::getFilterCtlTable> {
  public:
-  using zep_zepfct_base::zep_zepfct_base;
-
-  // Builds the configuration rows of this request; the destruction hook
-  // releases them.
-  void TakeSampleConstructor();
-  void TakeSampleDestructor();
-  // Offers every configuration row of this request.
-  unsigned int TakeSample() override;
-
- private:
-  // The configuration rows built when the object is created; every sample
-  // of this request publishes them. Owned by the object.
-  ZEPLLST_LinkedList* configRows = nullptr;
+  using ZEPCFGTAB_agent::ZEPCFGTAB_agent;
 };
 
 #endif  // ZEP_TABLES_ZEPFCT_H_

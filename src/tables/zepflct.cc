@@ -12,14 +12,6 @@ TRK1_UNIT(zepflct_unit, "ZEPFLCT");
 ZEPTABLE_DEFINE_DESCRIPTION(zepflct, zepflct_unit, 50);
 ZEPTABLE_DEFINE_INIT(zepflct);
 
-void zep_zepflct_agent::TakeSampleConstructor() {
-  TRK1_FlowScope flow(&zepflct_unit, "TakeSampleConstructor");
-}
-
-void zep_zepflct_agent::TakeSampleDestructor() {
-  TRK1_FlowScope flow(&zepflct_unit, "TakeSampleDestructor");
-}
-
 unsigned int zep_zepflct_agent::TakeSample() {
   TRK1_FlowScope flow(&zepflct_unit, "TakeSample");
   // Every fault is offered, whatever happened to the one before.
@@ -43,11 +35,9 @@ unsigned int zep_zepflct_agent::TakeSample() {
       }
     }
   }
-  if (TRK1_On(&zepflct_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepflct_unit, __LINE__,
-                "ZEP0402I Rows added to fault table. Attempted = %d, Successfully added %d, "
-                "isHistory=%d\n",
-                run.attempted(), run.added(), 0);
-  }
+  TRK1_Trace(&zepflct_unit, TRK1_DETAIL,
+             "ZEP0402I Rows added to fault table. Attempted = %d, Successfully added %d, "
+             "isHistory=%d\n",
+             run.attempted(), run.added(), 0);
   return 0;
 }

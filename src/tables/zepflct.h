@@ -16,9 +16,6 @@ class zep_zepflct_agent : public zep_zepflct_base {
  public:
   using zep_zepflct_base::zep_zepflct_base;
 
-  // Creation and destruction hooks; they only trace.
-  void TakeSampleConstructor();
-  void TakeSampleDestructor();
   // Takes configPropertiesLock, then metricsLogListLock, applies the metric
   // record limit and offers every fault row of the requested subnodes; a
   // rejected row does not stop the walk. Returns 0.

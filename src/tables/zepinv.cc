@@ -27,23 +27,13 @@ constexpr const char* kAddErrorFormat =
 constexpr time_t kHistoryDelaySeconds = 60;
 
 void traceSummary(const ZEPSAMP_sampleRun& run) {
-  if (TRK1_On(&zepinv_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepinv_unit, __LINE__,
-                "ZEP0406I Rows added to service inventory table. Attempted = %d, "
-                "Successfully added %d\n",
-                run.attempted(), run.added());
-  }
+  TRK1_Trace(&zepinv_unit, TRK1_DETAIL,
+             "ZEP0406I Rows added to service inventory table. Attempted = %d, "
+             "Successfully added %d\n",
+             run.attempted(), run.added());
 }
 
 }  // namespace
-
-void zep_zepinv_agent::TakeSampleConstructor() {
-  TRK1_FlowScope flow(&zepinv_unit, "TakeSampleConstructor");
-}
-
-void zep_zepinv_agent::TakeSampleDestructor() {
-  TRK1_FlowScope flow(&zepinv_unit, "TakeSampleDestructor");
-}
 
 unsigned int zep_zepinv_agent::TakeSample() {
   TRK1_FlowScope flow(&zepinv_unit, "TakeSample");

@@ -34,9 +34,6 @@ class zep_zepinv_agent : public zep_zepinv_base {
  public:
   using zep_zepinv_base::zep_zepinv_base;
 
-  // Creation and destruction hooks; they only trace.
-  void TakeSampleConstructor();
-  void TakeSampleDestructor();
   // Takes configPropertiesLock, then metricsLogListLock, and takes the
   // real-time or the history sample. Returns 0.
   unsigned int TakeSample() override;

@@ -2,6 +2,7 @@
 // situations with the data computer, and the table's sample.
 #include "tables/zepmatt.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -11,7 +12,6 @@
 #include "axo/process/axo.h"
 #include "foundation/zepllst.h"
 #include "foundation/zepstrut.h"
-#include "logs/zepshared.h"
 #include "situations/zepdc.h"
 #include "situations/zepdcmc.h"
 #include "situations/zepdcrow.h"
@@ -230,6 +230,8 @@ bool readSituation(vexor* sampler, SituationValues* values) {
   return true;
 }
 
+std::atomic<ZEPDC_DataComputer*> dataComputer{nullptr};
+
 // The agent's origin node, "" while the framework has none.
 const char* originNode() {
   const char* origin = AXO_GetOriginnode();
@@ -238,31 +240,27 @@ const char* originNode() {
 
 }  // namespace
 
+void zep_zepmatt_setDataComputer(ZEPDC_DataComputer* dc) { dataComputer.store(dc); }
+
 void zep_zepmatt_agent::TakeSampleConstructor() {
   TRK1_FlowScope flow(&zepmatt_unit, "TakeSampleConstructor");
   SituationValues v;
-  ZEPDC_DataComputer* dc = ZEPSHARED_agentData::pDataComputer;
+  ZEPDC_DataComputer* dc = dataComputer.load();
   if (readSituation(this, &v)) {
     if (!v.valid()) {
       char missing[64];
       v.missingConditions(missing, sizeof(missing));
       if (missing[0] != '\0') {
-        if (TRK1_On(&zepmatt_unit, TRK1_ERROR)) {
-          TRK1_Printf(&zepmatt_unit, __LINE__,
-                      "ZEP0409E Situation %s refused: it has no condition on %s\n",
-                      GetSituationName(), missing);
-        }
+        TRK1_Trace(&zepmatt_unit, TRK1_ERROR,
+                   "ZEP0409E Situation %s refused: it has no condition on %s\n", GetSituationName(),
+                   missing);
         RefuseRequest(std::string("situation refused: it has no condition on ") + missing);
       }
-      if (TRK1_On(&zepmatt_unit, TRK1_DETAIL)) {
-        TRK1_Printf(&zepmatt_unit, __LINE__,
-                    "Information is not valid for a DataComputer situation\n");
-      }
+      TRK1_Trace(&zepmatt_unit, TRK1_DETAIL,
+                 "Information is not valid for a DataComputer situation\n");
     } else if (dc == nullptr) {
-      if (TRK1_On(&zepmatt_unit, TRK1_ERROR)) {
-        TRK1_Printf(&zepmatt_unit, __LINE__, "No data computer for situation %s\n",
-                    GetSituationName());
-      }
+      TRK1_Trace(&zepmatt_unit, TRK1_ERROR, "No data computer for situation %s\n",
+                 GetSituationName());
     } else {
       originNode_ = originNode();
       registered_ =
@@ -275,13 +273,11 @@ void zep_zepmatt_agent::TakeSampleConstructor() {
 void zep_zepmatt_agent::TakeSampleDestructor() {
   TRK1_FlowScope flow(&zepmatt_unit, "TakeSampleDestructor");
   SituationValues v;
-  ZEPDC_DataComputer* dc = ZEPSHARED_agentData::pDataComputer;
+  ZEPDC_DataComputer* dc = dataComputer.load();
   if (readSituation(this, &v)) {
     if (!v.valid()) {
-      if (TRK1_On(&zepmatt_unit, TRK1_DETAIL)) {
-        TRK1_Printf(&zepmatt_unit, __LINE__,
-                    "Information is not valid for a DataComputer situation\n");
-      }
+      TRK1_Trace(&zepmatt_unit, TRK1_DETAIL,
+                 "Information is not valid for a DataComputer situation\n");
     } else if (registered_ && dc != nullptr) {
       // The origin node the situation was registered under, even if the
       // framework's has changed since.
@@ -297,10 +293,8 @@ unsigned int zep_zepmatt_agent::TakeSample() {
   const char* origin = AXO_GetOriginnode();
   const unsigned originLength = origin == nullptr ? 0 : static_cast<unsigned>(std::strlen(origin));
   ZEPLLST_LinkedList list;
-  if (ZEPDC_DataComputer* dc = ZEPSHARED_agentData::pDataComputer) dc->GetCDT(&list);
-  if (TRK1_On(&zepmatt_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepmatt_unit, __LINE__, "Number of rows returned = %d\n", list.size());
-  }
+  if (ZEPDC_DataComputer* dc = dataComputer.load()) dc->GetCDT(&list);
+  TRK1_Trace(&zepmatt_unit, TRK1_DETAIL, "Number of rows returned = %d\n", list.size());
   unsigned int status = 0;
   for (ZEPLELEM_listElem* e = list.front(); e != nullptr; e = list.next(e)) {
     auto* dataRow =

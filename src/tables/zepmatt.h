@@ -18,6 +18,13 @@
 
 ZEPTABLE_DECLARE_TABLE(zepmatt, "ZEPMATT");
 
+class ZEPDC_DataComputer;
+
+// The data computer situations on this table register with: set by the
+// runtime (not owned) when it makes one, null when it is gone. Without one a
+// situation request registers nothing and the table is empty. Thread-safe.
+void zep_zepmatt_setDataComputer(ZEPDC_DataComputer* dc);
+
 // The table object of one ZEPMATT request. Created by the table's manager,
 // owned by the framework; used by one thread at a time.
 class zep_zepmatt_agent : public zep_zepmatt_base {

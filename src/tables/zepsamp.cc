@@ -46,10 +46,8 @@ ZEPDCLOG_DCMetricsLogFile* ZEPSAMP_sampleRun::nextRequestedLog(
       startLog(padded);
       return log;
     }
-    if (TRK1_On(sampler_.description().unit, TRK1_ERROR)) {
-      TRK1_Printf(sampler_.description().unit, __LINE__,
-                  "ZEP0408E Data not found for requested for subnode: %s\n", padded);
-    }
+    TRK1_Trace(sampler_.description().unit, TRK1_ERROR,
+               "ZEP0408E Data not found for requested for subnode: %s\n", padded);
   }
 }
 
@@ -62,10 +60,8 @@ void ZEPSAMP_sampleRun::beginLog(const ZEPDCLOG_DCMetricsLogFile& log) {
 void ZEPSAMP_sampleRun::startLog(const char* name) {
   memcpy(subnodeName_, name, sizeof(subnodeName_));
   failure_ = 0;
-  if (TRK1_On(sampler_.description().unit, TRK1_DETAIL)) {
-    TRK1_Printf(sampler_.description().unit, __LINE__, "ZEP0407I Data requested for subnode: %s\n",
-                subnodeName_);
-  }
+  TRK1_Trace(sampler_.description().unit, TRK1_DETAIL, "ZEP0407I Data requested for subnode: %s\n",
+             subnodeName_);
 }
 
 void ZEPSAMP_sampleRun::stampOriginNode(char* column) const {
@@ -81,9 +77,7 @@ bool ZEPSAMP_sampleRun::offer(const void* row) {
     return true;
   }
   failure_ = status;
-  if (TRK1_On(sampler_.description().unit, TRK1_ERROR)) {
-    TRK1_Printf(sampler_.description().unit, __LINE__, addErrorFormat_, static_cast<int>(status),
-                attempted_);
-  }
+  TRK1_Trace(sampler_.description().unit, TRK1_ERROR, addErrorFormat_, static_cast<int>(status),
+             attempted_);
   return false;
 }

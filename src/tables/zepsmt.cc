@@ -23,9 +23,7 @@ constexpr const char* kSummaryFormat =
     "isHistory=%d\n";
 
 void traceSummary(const ZEPSAMP_sampleRun& run, int isHistory) {
-  if (TRK1_On(&zepsmt_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepsmt_unit, __LINE__, kSummaryFormat, run.attempted(), run.added(), isHistory);
-  }
+  TRK1_Trace(&zepsmt_unit, TRK1_DETAIL, kSummaryFormat, run.attempted(), run.added(), isHistory);
 }
 
 // Writes the run's subnode name into the line's rows: the metrics row and,
@@ -36,14 +34,6 @@ void stampLine(const ZEPSAMP_sampleRun& run, ZEPMELEM_MetricLine* line) {
 }
 
 }  // namespace
-
-void zep_zepsmt_agent::TakeSampleConstructor() {
-  TRK1_FlowScope flow(&zepsmt_unit, "TakeSampleConstructor");
-}
-
-void zep_zepsmt_agent::TakeSampleDestructor() {
-  TRK1_FlowScope flow(&zepsmt_unit, "TakeSampleDestructor");
-}
 
 unsigned int zep_zepsmt_agent::TakeSample() {
   TRK1_FlowScope flow(&zepsmt_unit, "TakeSample");

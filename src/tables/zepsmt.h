@@ -23,9 +23,6 @@ class zep_zepsmt_agent : public zep_zepsmt_base {
  public:
   using zep_zepsmt_base::zep_zepsmt_base;
 
-  // Creation and destruction hooks; they only trace.
-  void TakeSampleConstructor();
-  void TakeSampleDestructor();
   // Takes configPropertiesLock, then metricsLogListLock, applies the metric
   // record limit and takes the real-time or the history sample. Returns 0.
   unsigned int TakeSample() override;

@@ -85,6 +85,11 @@ class ZEPTABLE_base : public ZEPTABLE_sampler {
   // Hands `n` rows to the request; see AddRows.
   unsigned int AddData(const Row* rows, int n) { return AddRows(rows, n); }
 
+  // The creation and destruction hooks of a table that keeps nothing per
+  // request: they trace entry and exit only. A table with state hides them.
+  void TakeSampleConstructor() { TRK1_FlowScope flow(kDescription.unit, "TakeSampleConstructor"); }
+  void TakeSampleDestructor() { TRK1_FlowScope flow(kDescription.unit, "TakeSampleDestructor"); }
+
   static const ZEPTABLE_description& Description() { return kDescription; }
 };
 

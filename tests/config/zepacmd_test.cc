@@ -9,7 +9,7 @@
 
 #include "axo/base/trk1.h"
 #include "foundation/zepprops.h"
-#include "foundation/zeptestdir.h"
+#include "support/zeptestdir.h"
 
 namespace {
 

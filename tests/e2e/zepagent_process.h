@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e/e2e_support.h"
+#include "support/e2e_support.h"
 
 namespace e2e {
 

@@ -1,3 +1,4 @@
+// CRC-32: the table-driven checksum against a bit-at-a-time one.
 #include "foundation/zepcrc32.h"
 
 #include <gtest/gtest.h>

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "axo/base/trk1.h"
-#include "foundation/zeptestdir.h"
+#include "support/zeptestdir.h"
 
 namespace {
 

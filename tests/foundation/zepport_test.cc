@@ -9,7 +9,7 @@
 #include <sstream>
 #include <vector>
 
-#include "foundation/zeptestdir.h"
+#include "support/zeptestdir.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "axo/base/trk1.h"
 #include "foundation/zepport.h"
-#include "foundation/zeptestdir.h"
+#include "support/zeptestdir.h"
 
 namespace {
 

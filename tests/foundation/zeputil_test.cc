@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "axo/base/trk1.h"
-#include "foundation/zeptestdir.h"
+#include "support/zeptestdir.h"
 
 namespace {
 

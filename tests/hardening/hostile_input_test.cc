@@ -18,8 +18,8 @@
 
 #include "axo/process/axo.h"
 #include "e2e/zepagent_process.h"
-#include "foundation/zeptestdir.h"
 #include "logs/zeplogs_test_util.h"
+#include "support/zeptestdir.h"
 
 namespace {
 

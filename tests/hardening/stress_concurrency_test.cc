@@ -108,7 +108,7 @@ TEST_F(StressConcurrencyTest, AgentThreadsShareTheLocksWithoutLossOrRace) {
                      : axo::SituationSpec{
                            name, "ZEPSMT", axo::kMinSampledInterval, {{"PORTNAME", "!=", "none"}}};
       if (axo::createSituation(spec).code() != axo::kOk) ++failures;
-      D::pDataComputer->Poll();
+      D::dataComputer()->Poll();
       axo::pollSituations(kBaseTime + i);
       if (axo::deleteSituation(name).code() != axo::kOk) ++failures;
     }
@@ -124,7 +124,7 @@ TEST_F(StressConcurrencyTest, AgentThreadsShareTheLocksWithoutLossOrRace) {
     // Every lock is free again (a held one would block here).
     OSB1_ScopedLock configLock(&D::configPropertiesLock);
     OSB1_ScopedLock listLock(&D::metricsLogListLock);
-    { OSB1_ScopedLock dcLock(D::pDataComputer->lock()); }
+    { OSB1_ScopedLock dcLock(D::dataComputer()->lock()); }
     EXPECT_EQ(D::metricsLogList.getNumMetricsRecords(), written);
     EXPECT_EQ(D::metricsLogList.size(), 3);
   }

@@ -16,7 +16,6 @@
 #include "foundation/zepprops.h"
 #include "logs/zepaelem.h"
 #include "logs/zeplogs_test_util.h"
-#include "runtime/zepcmd.h"
 
 namespace {
 
@@ -30,7 +29,7 @@ class ZepDcLstTest : public ZepLogsTest {
     ZepLogsTest::SetUp();
     AXO_ResetForTesting();  // no subnodes of earlier tests
     props_.setPropertyFilename(configFile().c_str());
-    list_.setSubnodeRegistrar(&zepRegisterSubnode);
+    list_.setSubnodeRegistrar(zeptest::kAgentSubnodeRegistrar);
     list_.setDirectoryName(logDir().c_str());
   }
   void TearDown() override {

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "foundation/zepinstall_fixture.h"  // gtest, the temporary tree, the seams
+#include "support/zepinstall_fixture.h"  // gtest, the temporary tree, the seams
 
 namespace zeplogs_test {
 

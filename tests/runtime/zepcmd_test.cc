@@ -10,8 +10,8 @@
 #include "axo/process/axo.h"
 #include "axo/requests/request.h"
 #include "axo/tables/vexor.h"
-#include "foundation/zeptestdir.h"
 #include "runtime/zepdisp.h"
+#include "support/zeptestdir.h"
 
 namespace {
 

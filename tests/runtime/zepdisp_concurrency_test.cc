@@ -14,10 +14,10 @@ class ZepDispConcurrencyTest : public ZepLogsTest {};
 
 TEST_F(ZepDispConcurrencyTest, ThreadStopsPromptlyAndReleasesTheDataComputer) {
   ASSERT_EQ(D::init(nullptr), 0);
-  EXPECT_NE(D::pDataComputer, nullptr);
+  EXPECT_NE(D::dataComputer(), nullptr);
   D::stop();  // wakes the sleeping thread instead of waiting the sleep out
   D::waitForDispatcherTermination();
-  EXPECT_EQ(D::pDataComputer, nullptr);
+  EXPECT_EQ(D::dataComputer(), nullptr);
   D::stop();  // a second stop is harmless
 }
 

@@ -7,13 +7,13 @@
 #include <string>
 
 #include "axo/base/trk1.h"
-#include "foundation/zeptestdir.h"
 #include "foundation/zeputil.h"
 #include "logs/zepdclst.h"
 #include "logs/zeplogs_test_util.h"
 #include "situations/zepdc.h"
 #include "situations/zepdcmc.h"
 #include "situations/zeppelem.h"
+#include "support/zeptestdir.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ TEST_F(ZepDispTest, InitOncePassesFeedSituationsAndReadSettings) {
   EXPECT_EQ(D::dcaStartTime, kBaseTime);
 
   // A message-count situation counts location-2 messages since the start only.
-  ASSERT_TRUE(D::pDataComputer->CreateSituation("*", "*", "*", 60, 5, 0, "origin", "S1"));
+  ASSERT_TRUE(D::dataComputer()->CreateSituation("*", "*", "*", 60, 5, 0, "origin", "S1"));
   const long long later = (kBaseTime + 5) * 1000LL;
   writeLog("ZEP.new.metric.log", header("server1") + lines({record(2, later), record(0, later),
                                                             record(2, kOldMillis + 3000)}));
@@ -47,9 +47,9 @@ TEST_F(ZepDispTest, InitOncePassesFeedSituationsAndReadSettings) {
   writeConfig("zep.axo.logReadSleepTimeSeconds=4\n", kBaseTime + 100);
   EXPECT_EQ(D::runOnePass(), 4);
 
-  D::pDataComputer->Poll();  // one timer tick closes the current cell
-  OSB1_ScopedLock dcLock(D::pDataComputer->lock());
-  auto* element = static_cast<ZEPPELEM_PayloadElement*>(D::pDataComputer->getMCList()->front());
+  D::dataComputer()->Poll();  // one timer tick closes the current cell
+  OSB1_ScopedLock dcLock(D::dataComputer()->lock());
+  auto* element = static_cast<ZEPPELEM_PayloadElement*>(D::dataComputer()->getMCList()->front());
   EXPECT_EQ(static_cast<ZEPDCMC_MessageCounter*>(element->getPayload())->windowSum(), 1);
 }
 

@@ -8,11 +8,12 @@
 
 #include <string>
 
+#include "axo/base/osb1.h"
 #include "axo/base/trk1.h"
 #include "axo/process/axo.h"
-#include "foundation/zeptestdir.h"
 #include "foundation/zeputil.h"
 #include "runtime/zepdisp.h"
+#include "support/zeptestdir.h"
 
 namespace {
 

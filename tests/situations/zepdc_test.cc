@@ -12,12 +12,12 @@
 
 #include "axo/base/trk1.h"
 #include "foundation/zepllst.h"
+#include "foundation/zeprows.h"
 #include "logs/zepmelem.h"
 #include "situations/zepdcmc.h"
 #include "situations/zepdcrow.h"
 #include "situations/zeppelem.h"
-#include "tables/samples_test_util.h"
-#include "tables/zepmatt.h"
+#include "support/samples_test_util.h"
 
 using namespace samples_test;
 

@@ -7,7 +7,7 @@
 
 #include "axo/base/trk1.h"
 #include "logs/zepdcset.h"
-#include "tables/samples_test_util.h"
+#include "support/samples_test_util.h"
 #include "tables/zepflct.h"
 #include "tables/zepinv.h"
 #include "tables/zepsmt.h"

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "axo/base/trk1.h"
-#include "e2e/e2e_support.h"
+#include "support/e2e_support.h"
 
 namespace {
 

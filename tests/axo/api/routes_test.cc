@@ -9,7 +9,7 @@
 #include <string>
 
 #include "axo/api/params.h"
-#include "e2e/e2e_support.h"
+#include "support/e2e_support.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "axo/api/http_api.h"
 #include "axo/process/axo.h"
-#include "e2e/e2e_support.h"
+#include "support/e2e_support.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "axo/base/clock.h"
-#include "foundation/zeptestdir.h"
+#include "support/zeptestdir.h"
 
 TRK1_UNIT(test_unit, "TRK1TEST");
 

@@ -17,7 +17,7 @@
 #include "axo/metrics/metrics.h"
 #include "axo/process/axo.h"
 #include "axo/requests/test_table.h"
-#include "e2e/e2e_support.h"
+#include "support/e2e_support.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <filesystem>
 #include <string>
 
-#include "e2e/e2e_support.h"
+#include "support/e2e_support.h"
 
 namespace pgtest {
 

@@ -9,7 +9,7 @@
 
 #include "axo/base/trk1.h"
 #include "axo/process/axo.h"
-#include "foundation/zeptestdir.h"
+#include "support/zeptestdir.h"
 
 TRK1_UNIT(options_test_unit, "OPTTEST");
 

@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "axo/base/osb1.h"
 #include "axo/metrics/metrics.h"
 #include "axo/process/axo.h"
 #include "axo/process/service.h"
-#include "e2e/e2e_support.h"
+#include "support/e2e_support.h"
 
 namespace {
 

@@ -13,27 +13,22 @@
 #include "axo/process/axo.h"
 #include "axo/requests/request.h"
 #include "axo/tables/vexor.h"
-#include "runtime/zepdisp.h"
-#include "runtime/zepmain.h"
 #include "situations/zepdc.h"
 #include "situations/zepdcmc.h"
 #include "situations/zeppelem.h"
-#include "tables/samples_test_util.h"
+#include "support/samples_test_util.h"
 
 using namespace samples_test;
 
 namespace {
 
-// Installs a data computer without timer thread as the dispatcher's, and
-// restores the previous one afterwards.
+// Hands the ZEPMATT table a data computer without timer thread, and takes it
+// back afterwards (the dispatcher hands it its own when it starts).
 class SituationsZepmattTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    saved_ = ZEPDISP_dispatcher::pDataComputer;
-    ZEPDISP_dispatcher::pDataComputer = &dc;
-  }
+  void SetUp() override { zep_zepmatt_setDataComputer(&dc); }
   void TearDown() override {
-    ZEPDISP_dispatcher::pDataComputer = saved_;
+    zep_zepmatt_setDataComputer(nullptr);
     axo::resetSituationsForTesting();
   }
 
@@ -57,7 +52,6 @@ class SituationsZepmattTest : public ::testing::Test {
   ContextInfo context;
 
  private:
-  ZEPDC_DataComputer* saved_ = nullptr;
 };
 
 // One condition with its value's bytes; integers through i32 and i16.
@@ -130,7 +124,7 @@ TEST_F(SituationsZepmattTest, ConditionsRegisterTheSituationForTheObjectsLife) {
     EXPECT_TRUE(dc.getList()->empty());
   }
   // Without a data computer a situation request touches nothing at all.
-  ZEPDISP_dispatcher::pDataComputer = nullptr;
+  zep_zepmatt_setDataComputer(nullptr);
   RequestDetail request;
   request.sampleType = AXO_SAMPLE_SITUATION;
   add(&request, limit10);
@@ -193,9 +187,9 @@ TEST_F(SituationsZepmattTest, EventsRaiseAndClearTheFrameworksSituations) {
 // described within bounds, and a row's column is compared through the reader
 // of its own type.
 TEST(ZepTableTest, ColumnsAreDescribedAndComparedByTheirType) {
-  EXPECT_EQ(0ul, LoadAgents());
+  zep_zepmatt_init();
   zep_zepmatt_manager* first = zep_zepmatt_static_manager;
-  EXPECT_EQ(0ul, LoadAgents());  // a second load keeps the managers in use
+  zep_zepmatt_init();  // a second load keeps the manager in use
   EXPECT_EQ(first, zep_zepmatt_static_manager);
 
   RequestDetail request;

@@ -2,8 +2,8 @@
 // temporary directory, a clock the test drives, metric log files written
 // into the log directory and read by dispatcher passes, and samplers of the
 // tables driven directly.
-#ifndef ZEP_TESTS_TABLES_SAMPLES_TEST_UTIL_H_
-#define ZEP_TESTS_TABLES_SAMPLES_TEST_UTIL_H_
+#ifndef ZEP_TESTS_SUPPORT_SAMPLES_TEST_UTIL_H_
+#define ZEP_TESTS_SUPPORT_SAMPLES_TEST_UTIL_H_
 
 #include <gtest/gtest.h>
 
@@ -114,4 +114,4 @@ class SamplesTest : public zeptest::InstallTreeTest {
 
 }  // namespace samples_test
 
-#endif  // ZEP_TESTS_TABLES_SAMPLES_TEST_UTIL_H_
+#endif  // ZEP_TESTS_SUPPORT_SAMPLES_TEST_UTIL_H_

@@ -1,4 +1,5 @@
-#include "config/zeptacmd.h"
+// Test console: the menus and commands of the developer's terminal.
+#include "zepconsole/zeptacmd.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,16 +18,13 @@
 #include "foundation/zepstrut.h"
 #include "foundation/zeputil.h"
 #include "logs/zepshared.h"
+#include "runtime/zepdisp.h"
 
 TRK1_UNIT(zeptacmd_unit, "ZEPTACMD");
 
 using SU = ZEPSTRUT_stringUtil;
 
 namespace {
-
-// The dispatcher's init and stop, handed in by the program; until then the
-// console runs without starting the dispatcher.
-ZEPTACMD_agentControl agentControl = {[](const char*) { return 0; }, [] {}};
 
 const char kMenu[] =
     "\nEnter one of the following commands:\n"
@@ -271,7 +269,7 @@ void Console::logDir() {
 }
 
 void Console::initDca() {
-  agentControl.init(nullptr);
+  ZEPDISP_dispatcher::init(nullptr);
   ZEPLLST_LinkedList* filters = ZEPFCTEL_FilterCtl::getFilterCtlTable();
   ZEPLLST_LinkedList* monitors = ZEPDCMTE_MonitorCtl::getMonitorCtlTable();
   std::printf("Number of filter controls is %d\n", filters->size());
@@ -319,14 +317,12 @@ void ZEPTACMD_testActionCommand::testActions(const char* fileName, ZEPPROPS_prop
   std::printf("  Error:     %d\n", counts[ZEPACMD_actionCommand::RC_ERROR]);
 }
 
-void ZEPTACMD_setAgentControl(const ZEPTACMD_agentControl& control) { agentControl = control; }
-
 int testmain(int, char**) {
-  agentControl.init(nullptr);
+  ZEPDISP_dispatcher::init(nullptr);
   Console console;
   console.run();
   std::fflush(stdout);
   // No thread of the agent may touch a static object while it is destroyed.
-  agentControl.stop();
+  ZEPDISP_dispatcher::stop();
   return 0;
 }

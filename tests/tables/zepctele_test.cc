@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "axo/process/axo.h"
-#include "tables/samples_test_util.h"
+#include "support/samples_test_util.h"
 #include "tables/zepdcmt.h"
 #include "tables/zepdct.h"
 #include "tables/zepfct.h"

@@ -3,8 +3,8 @@
 // ZEP/config holds the configuration file and ZEP/logs is the log directory.
 // The clock is the test's (fakeTime()); the dispatcher starts and ends each
 // test reset, and every seam is restored afterwards.
-#ifndef ZEP_TESTS_FOUNDATION_ZEPINSTALL_FIXTURE_H_
-#define ZEP_TESTS_FOUNDATION_ZEPINSTALL_FIXTURE_H_
+#ifndef ZEP_TESTS_SUPPORT_ZEPINSTALL_FIXTURE_H_
+#define ZEP_TESTS_SUPPORT_ZEPINSTALL_FIXTURE_H_
 
 #include <gtest/gtest.h>
 
@@ -15,11 +15,16 @@
 #include "axo/base/trk1.h"
 #include "axo/tables/vexor.h"
 #include "foundation/zepport.h"
-#include "foundation/zeptestdir.h"
 #include "foundation/zeputil.h"
+#include "runtime/zepcmd.h"
 #include "runtime/zepdisp.h"
+#include "support/zeptestdir.h"
 
 namespace zeptest {
+
+// The agent's subnode registrar, for the tests of the metric log list below
+// the runtime that registers it.
+inline constexpr auto kAgentSubnodeRegistrar = &zepRegisterSubnode;
 
 // The time the agent reads while a test runs; tests move it by hand.
 inline time_t& fakeTime() {
@@ -63,4 +68,4 @@ class InstallTreeTest : public ::testing::Test {
 
 }  // namespace zeptest
 
-#endif  // ZEP_TESTS_FOUNDATION_ZEPINSTALL_FIXTURE_H_
+#endif  // ZEP_TESTS_SUPPORT_ZEPINSTALL_FIXTURE_H_

@@ -9,8 +9,8 @@
 //
 // Thread-safety: testActions takes configPropertiesLock around each command;
 // testmain is meant for one thread.
-#ifndef ZEP_CONFIG_ZEPTACMD_H_
-#define ZEP_CONFIG_ZEPTACMD_H_
+#ifndef ZEP_APPS_ZEPCONSOLE_ZEPTACMD_H_
+#define ZEP_APPS_ZEPCONSOLE_ZEPTACMD_H_
 
 class ZEPPROPS_properties;
 
@@ -25,19 +25,9 @@ class ZEPTACMD_testActionCommand {
   static void testActions(const char* fileName, ZEPPROPS_properties& props);
 };
 
-// How the console starts and stops the agent's log dispatcher. The
-// dispatcher belongs to the runtime, a layer above this module, so the
-// program's main hands its init and stop in.
-struct ZEPTACMD_agentControl {
-  int (*init)(const char* arg);
-  void (*stop)();
-};
-void ZEPTACMD_setAgentControl(const ZEPTACMD_agentControl& control);
-
-// The console's entry point. Initialises the log dispatcher once through
-// the agent control (requires ZEPTACMD_setAgentControl first), runs the
+// The console's entry point. Initialises the log dispatcher once, runs the
 // menu until END (or the end of standard input), stops the dispatcher's
 // threads and returns 0.
 int testmain(int argc, char** argv);
 
-#endif  // ZEP_CONFIG_ZEPTACMD_H_
+#endif  // ZEP_APPS_ZEPCONSOLE_ZEPTACMD_H_

@@ -1,7 +1,7 @@
 // A real temporary directory for tests of file-handling code, removed with
 // everything in it when the object goes out of scope.
-#ifndef ZEP_TESTS_FOUNDATION_ZEPTESTDIR_H_
-#define ZEP_TESTS_FOUNDATION_ZEPTESTDIR_H_
+#ifndef ZEP_TESTS_SUPPORT_ZEPTESTDIR_H_
+#define ZEP_TESTS_SUPPORT_ZEPTESTDIR_H_
 
 #include <gtest/gtest.h>
 #include <sys/time.h>
@@ -56,4 +56,4 @@ class ZepTestDir {
   std::string dir_;
 };
 
-#endif  // ZEP_TESTS_FOUNDATION_ZEPTESTDIR_H_
+#endif  // ZEP_TESTS_SUPPORT_ZEPTESTDIR_H_

@@ -1,8 +1,8 @@
 // Support for tests that talk to real processes: a loopback HTTP client,
 // child processes with their own environment and output files, and a
 // private install directory (base-directory file, configuration, logs).
-#ifndef TESTS_E2E_E2E_SUPPORT_H_
-#define TESTS_E2E_E2E_SUPPORT_H_
+#ifndef ZEP_TESTS_SUPPORT_E2E_SUPPORT_H_
+#define ZEP_TESTS_SUPPORT_E2E_SUPPORT_H_
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "foundation/zeptestdir.h"
+#include "support/zeptestdir.h"
 
 namespace e2e {
 
@@ -346,4 +346,4 @@ bool Eventually(int seconds, F done) {
 
 }  // namespace e2e
 
-#endif  // TESTS_E2E_E2E_SUPPORT_H_
+#endif  // ZEP_TESTS_SUPPORT_E2E_SUPPORT_H_
