@@ -86,8 +86,10 @@ TEST(OperatorApiE2eTest, IngestedTrafficShowsInEveryTableWithTheExpectedValues) 
 
 // Every start-up failure ends the agent and says why on standard error: an
 // unknown option with status 2 and nothing on standard output, an API
-// address in use, a token file that cannot be read, a web configuration
-// refused and a history database that cannot be opened with status 1.
+// address in use, a token file that cannot be read or that others may read
+// or replace, a FIFO as token file or web configuration (where a read would
+// wait for a writer), a web configuration refused and a history database
+// that cannot be opened with status 1.
 // --check-web-config judges the same file and ends: status 1 and the
 // reason, or 0 and "OK".
 TEST(OperatorApiE2eTest, StartUpFailuresExitWithTheReason) {
@@ -96,6 +98,10 @@ TEST(OperatorApiE2eTest, StartUpFailuresExitWithTheReason) {
   const std::string root = tmp.path();
   e2e::InstallDir dir(root);
   e2e::WriteSecretFile(root + "/token", "t0ken\n");
+  for (const char* name : {"/open", "/foreign"}) e2e::WriteSecretFile(root + name, "t0ken\n");
+  ASSERT_EQ(chmod((root + "/open").c_str(), 0666), 0);
+  ASSERT_EQ(chown((root + "/foreign").c_str(), 4242, static_cast<gid_t>(-1)), 0) << "run as root";
+  ASSERT_EQ(mkfifo((root + "/fifo").c_str(), 0600), 0);
   e2e::WriteFile(root + "/bad.yml", "basic_auth_users:\n  alice: secret\n");
   e2e::WriteFile(root + "/good.yml", "basic_auth_users: {}\n");
   const struct {
@@ -106,6 +112,10 @@ TEST(OperatorApiE2eTest, StartUpFailuresExitWithTheReason) {
       {{"--no-such-option"}, 2, "unknown option: --no-such-option"},
       {{"--listen", "127.0.0.1:" + std::to_string(holder.port())}, 1, "cannot listen"},
       {{"--token-file", root + "/no-such-token"}, 1, "cannot read token file"},
+      {{"--token-file", root + "/open"}, 1, "/open has mode 0666: it must be readable and"},
+      {{"--token-file", root + "/foreign"}, 1, "/foreign is owned by user 4242"},
+      {{"--token-file", root + "/fifo"}, 1, "/fifo is a FIFO, not a regular file"},
+      {{"--web-config", root + "/fifo"}, 1, "/fifo is a FIFO, not a regular file"},
       {{"--web-config", root + "/bad.yml"}, 1, "bad.yml: basic_auth_users.alice: not a bcrypt"},
       {{"--check-web-config", root + "/bad.yml"}, 1, "bad.yml: basic_auth_users.alice: not a"},
       {{"--check-web-config", root + "/good.yml"}, 0, ""},

@@ -30,8 +30,12 @@ e2e::Child StartPrometheus(const std::string& dir, int agentPort, int promPort) 
 }
 
 // Three simulated servers and one whose service names break the exposition
-// format unless escaped: Prometheus scrapes every record and a plausible
-// elapsed-time quantile, and promtool accepts the page without a warning.
+// format unless escaped, its server name and one operation holding bytes that
+// are not UTF-8: Prometheus scrapes every record and a plausible elapsed-time
+// quantile, and promtool accepts the page without a warning. The OpenMetrics
+// page stays valid too: promtool parses it with the text format's rules and
+// lints the counter families OpenMetrics names without "_total" ("no help
+// text"), so there only a parse error counts.
 TEST(PrometheusEndToEnd, PrometheusScrapesEveryRecordAndPromtoolAcceptsOddNames) {
   for (const char* tool : {kPromtool, kPrometheus})
     ASSERT_EQ(access(tool, X_OK), 0) << tool << " is missing: run scripts/install-deps";
@@ -48,11 +52,12 @@ TEST(PrometheusEndToEnd, PrometheusScrapesEveryRecordAndPromtoolAcceptsOddNames)
                                         "tab\there"};
   std::string file =
       "#ZEP.version=01.01.00\n#ZEP.env=1\n#ZEP.node=oddnode\n#ZEP.cell=oddcell\n"
-      "#ZEP.servername=oddsrv\n#ZEP.cluster=oddcl\n#ZEP.hostname=oddhost\n"
+      "#ZEP.servername=odd\xff\xfesrv\n#ZEP.cluster=oddcl\n#ZEP.hostname=oddhost\n"
       "#ZEP.ipaddress=10.0.0.9\n";
   for (const std::string& name : odd) {
-    file += "1;" + std::to_string(time(nullptr) * 1000LL) + ";t1;25;" + name + ";" +
-            std::string(64, 'o') + ";0;1;300;c1;0;c0;rh;10.1.1.1;F1;fault \"x\"\n";
+    const std::string op = name == odd[0] ? "op\xff\xfe" : std::string(64, 'o');
+    file += "1;" + std::to_string(time(nullptr) * 1000LL) + ";t1;25;" + name + ";" + op +
+            ";0;1;300;c1;0;c0;rh;10.1.1.1;F1;fault \"x\"\n";
   }
   e2e::WriteFile(agent.dir().logs + "/.odd.tmp", file);
   ASSERT_EQ(rename((agent.dir().logs + "/.odd.tmp").c_str(),
@@ -83,6 +88,12 @@ TEST(PrometheusEndToEnd, PrometheusScrapesEveryRecordAndPromtoolAcceptsOddNames)
             0)
       << out;
   EXPECT_EQ(out, "") << "promtool warned";
+  e2e::WriteFile(tmp.path() + "/metrics.txt", e2e::Http(agent.port(), "GET", "/metrics", "",
+                                                        {"Accept: application/openmetrics-text"})
+                                                  .body);
+  out.clear();
+  e2e::RunCommand(std::string(kPromtool) + " check metrics < " + tmp.path() + "/metrics.txt", &out);
+  EXPECT_EQ(out.find("error"), std::string::npos) << out;
 }
 
 // The per-service series of an agent capped at 6 label sets with a TTL of

@@ -195,12 +195,13 @@ TEST_F(AxoHttpApiTest, RoutesAnswerEachRequestWithItsStatus) {
   for (const auto& c : calls) {
     std::vector<std::string> headers;
     if (c.auth != nullptr) headers.push_back(c.auth);
-    const e2e::HttpReply r = e2e::Http(api_.port(), c.method, c.target, c.body, headers);
+    e2e::HttpReply r = e2e::Http(api_.port(), c.method, c.target, c.body, headers);
     SCOPED_TRACE(std::string(c.method) + " " + c.target + " " + c.body.substr(0, 80) + " -> " +
                  r.body);
     EXPECT_EQ(r.status, c.status);
     EXPECT_NE(r.body.find(c.bodyHas), std::string::npos);
     EXPECT_TRUE(c.status < 400 || Body(r)["error"].is_string());
+    EXPECT_EQ(r.headers["x-content-type-options"], "nosniff");
   }
 }
 
@@ -226,7 +227,8 @@ TEST_F(AxoHttpApiTest, InternalFailuresAnswer500WithAnError) {
 }
 
 // The dashboard's files are the sources as built, under a policy that lets
-// the page run only its own script; JSON answers are never compressed (a
+// the page run only its own script; every answer says nosniff (the routes'
+// and the front end's: their tests); JSON answers are never compressed (a
 // browser offers brotli, which costs seconds per megabyte of answer).
 TEST_F(AxoHttpApiTest, DashboardFilesAndUncompressedAnswers) {
   for (const auto& [target, file, type] : {std::tuple{"/", "index.html", "text/html"},
@@ -240,6 +242,9 @@ TEST_F(AxoHttpApiTest, DashboardFilesAndUncompressedAnswers) {
     EXPECT_THAT(r.headers["content-security-policy"],
                 AllOf(HasSubstr("script-src 'self';"), HasSubstr("frame-ancestors 'none'")));
     EXPECT_EQ(r.headers["x-content-type-options"], "nosniff");
+  }
+  for (const char* target : {"/metrics", "/api/v1/tables/AXOSMP?format=csv"}) {
+    EXPECT_EQ(Get(target).headers["x-content-type-options"], "nosniff") << target;
   }
   EXPECT_EQ(Get("/ui/appxjs").status, 404);
   EXPECT_EQ(Get("/ui/../CMakeLists.txt").status, 404);
@@ -288,6 +293,11 @@ TEST_F(AxoHttpApiTest, FrontEndRefusesWhatItCannotAccept) {
       {chunked + "zz\r\n", 400},
       {chunked + "3\r\nabcX\r\n", 400},
       {kPost + "Content-Encoding: gzip\r\nContent-Length: 3\r\n\r\nabc", 415},
+      // Heads that a lenient proxy in front would frame otherwise.
+      {"GET /healthz HTTP/1.1\r\nTransfer-Encoding : chunked\r\n\r\n", 400},
+      {"GET /healthz HTTP/1.1\r\nX-A: b\r\n c\r\n\r\n", 400},
+      {"GET /healthz HTTP/1.1\r\nX-A: b\rc\r\n\r\n", 400},
+      {std::string("GET /healthz HTTP/1.1\r\nX-A: b\0c\r\n\r\n", 35), 400},
   };
   for (const auto& c : cases) {
     e2e::RawClient client(api_.port());
@@ -296,6 +306,7 @@ TEST_F(AxoHttpApiTest, FrontEndRefusesWhatItCannotAccept) {
     SCOPED_TRACE(c.request.substr(0, 80) + " -> " + answer);
     EXPECT_EQ(e2e::StatusOf(answer), c.status);
     EXPECT_NE(answer.find("\r\nConnection: close\r\n"), std::string::npos);
+    EXPECT_NE(answer.find("\r\nX-Content-Type-Options: nosniff\r\n"), std::string::npos);
     const size_t body = answer.find("\r\n\r\n");
     EXPECT_TRUE(body != std::string::npos &&
                 json::parse(answer.substr(body + 4), nullptr, false)["error"].is_string());
