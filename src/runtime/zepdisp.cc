@@ -134,14 +134,15 @@ void deleteDataComputer() {
 }  // namespace
 
 void ZEPDISP_dispatcher::attachSinks() {
-  // Made once, on first use, and kept for the process: the metric families
-  // stay registered, and records may come until the process ends.
-  static ZEPSVCSINK_inventory inventory;
-  static ZEPSVCSINK_metrics metrics;
-  static ZEPSVCSINK_windows windows;
-  ZEPSINK_sinks::attach(ZEPSINK_sinks::INVENTORY, &inventory);
-  ZEPSINK_sinks::attach(ZEPSINK_sinks::METRICS, &metrics);
-  ZEPSINK_sinks::attach(ZEPSINK_sinks::WINDOWS, &windows);
+  // Made once, on first use, and never destroyed: the metric families stay
+  // registered, and the servers of the static log list, destroyed at exit
+  // after any function-local static, still tell the sinks they go.
+  static ZEPSVCSINK_inventory* const inventory = new ZEPSVCSINK_inventory;
+  static ZEPSVCSINK_metrics* const metrics = new ZEPSVCSINK_metrics;
+  static ZEPSVCSINK_windows* const windows = new ZEPSVCSINK_windows;
+  ZEPSINK_sinks::attach(ZEPSINK_sinks::INVENTORY, inventory);
+  ZEPSINK_sinks::attach(ZEPSINK_sinks::METRICS, metrics);
+  ZEPSINK_sinks::attach(ZEPSINK_sinks::WINDOWS, windows);
 }
 
 ZEPDC_DataComputer* ZEPDISP_dispatcher::dataComputer() { return ownedDataComputer; }
