@@ -89,20 +89,28 @@ int ZEPCTELE_controlElem<Row>::readControl(const char* server, const char* hostN
 }
 
 template <typename Ctl>
-void ZEPCTELE_addControls(const char* server, const char* hostName, const char* envCode,
-                          ZEPPROPS_properties* props, ZEPLLST_LinkedList* list, int count) {
-  // Each control is a key of its own, so there cannot be more controls than
-  // entries: a huge count in a hand-edited file must not make this spin.
-  int entries = props != nullptr ? props->size() : 0;
-  if (count > entries) count = entries;
-  for (int i = 1; i <= count; i++) {
-    Ctl* control = new Ctl(server, hostName, envCode, i, props);
-    if (control->valid) {
-      ZEPCTELE_appendUnique(list, control);
-    } else {
-      delete control;
-    }
-  }
+ZEPLLST_LinkedList* ZEPCTELE_controlTable(const char* kind) {
+  TRK1_FlowScope flow(&zepctele_unit, "controlTable");
+  const std::string suffix = std::string(".") + kind + ".control.count";
+  ZEPLLST_LinkedList* list = ZEPCTELE_buildConfigTable(
+      suffix.c_str(), [](ZEPLLST_LinkedList* rows, const char* server, const char* hostName,
+                         const char* envCode, ZEPPROPS_properties* props, const char* value) {
+        // Each control is a key of its own, so there cannot be more controls
+        // than entries: a huge count in a hand-edited file must not make
+        // this spin.
+        int count = SU::atoi(value);
+        if (count > props->size()) count = props->size();
+        for (int i = 1; i <= count; i++) {
+          Ctl* control = new Ctl(server, hostName, envCode, i, props);
+          if (control->valid) {
+            ZEPCTELE_appendUnique(rows, control);
+          } else {
+            delete control;
+          }
+        }
+      });
+  flow.exitWith(list != nullptr ? list->size() : -1);
+  return list;
 }
 
 template class ZEPCTELE_cfgElem<zep_zepdct_data_t>;
@@ -110,12 +118,8 @@ template class ZEPCTELE_cfgElem<zep_zepdcmt_data_t>;
 template class ZEPCTELE_cfgElem<zep_zepfct_data_t>;
 template class ZEPCTELE_controlElem<zep_zepdcmt_data_t>;
 template class ZEPCTELE_controlElem<zep_zepfct_data_t>;
-template void ZEPCTELE_addControls<ZEPDCMTE_MonitorCtl>(const char*, const char*, const char*,
-                                                        ZEPPROPS_properties*, ZEPLLST_LinkedList*,
-                                                        int);
-template void ZEPCTELE_addControls<ZEPFCTEL_FilterCtl>(const char*, const char*, const char*,
-                                                       ZEPPROPS_properties*, ZEPLLST_LinkedList*,
-                                                       int);
+template ZEPLLST_LinkedList* ZEPCTELE_controlTable<ZEPDCMTE_MonitorCtl>(const char*);
+template ZEPLLST_LinkedList* ZEPCTELE_controlTable<ZEPFCTEL_FilterCtl>(const char*);
 
 ZEPCTELE_agentNames ZEPCTELE_agentNames::current() {
   const char* origin = AXO_GetOriginnode();

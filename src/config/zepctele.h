@@ -121,14 +121,16 @@ class ZEPCTELE_controlElem : public ZEPCTELE_cfgElem<Row> {
                   ZEPSTRUT_stringUtil::STRING_PARSE_INFO (&fields)[4]);
 };
 
-// Adds the controls 1..count of data collector `envCode`.`server` to `list`:
-// each is constructed as Ctl(server, hostName, envCode, i, props) and kept
-// when it is valid and not already listed. A count below 1 adds nothing;
-// the walk never goes beyond the number of entries of `props`, since no
-// more controls can exist, however large the count in the file.
+// Builds the table of the `kind` ("monitor" or "filter") controls through
+// ZEPCTELE_buildConfigTable: for every "<env>.<server>.<kind>.control.count"
+// key, the controls 1..count of that data collector, each constructed as
+// Ctl(server, hostName, envCode, i, props) and kept when it is valid and not
+// already listed. A count below 1 adds nothing; the walk never goes beyond
+// the number of entries of the configuration, since no more controls can
+// exist, however large the count in the file. Returns the list, owned by
+// the caller, or null when the locks could not be taken.
 template <typename Ctl>
-void ZEPCTELE_addControls(const char* server, const char* hostName, const char* envCode,
-                          ZEPPROPS_properties* props, ZEPLLST_LinkedList* list, int count);
+ZEPLLST_LinkedList* ZEPCTELE_controlTable(const char* kind);
 
 // Builds a table from the dispatcher's configuration: takes
 // configPropertiesLock then metricsLogListLock (bounded by the calling

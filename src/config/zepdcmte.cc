@@ -3,10 +3,7 @@
 
 #include <string>
 
-#include "axo/base/trk1.h"
 #include "foundation/zepprops.h"
-
-TRK1_UNIT(zepdcmte_unit, "ZEPDCMTE");
 
 using SU = ZEPSTRUT_stringUtil;
 
@@ -36,20 +33,6 @@ void ZEPDCMTE_MonitorCtl::setValues(const char* server, const char* hostName, co
   setTableVersion(props);
 }
 
-void ZEPDCMTE_MonitorCtl::addMonControls(const char* server, const char* hostName,
-                                         const char* envCode, ZEPPROPS_properties* props,
-                                         ZEPLLST_LinkedList* list, int count) {
-  ZEPCTELE_addControls<ZEPDCMTE_MonitorCtl>(server, hostName, envCode, props, list, count);
-}
-
 ZEPLLST_LinkedList* ZEPDCMTE_MonitorCtl::getMonitorCtlTable() {
-  TRK1_FlowScope flow(&zepdcmte_unit, "getMonitorCtlTable");
-  ZEPLLST_LinkedList* list = ZEPCTELE_buildConfigTable(
-      ".monitor.control.count",
-      [](ZEPLLST_LinkedList* rows, const char* server, const char* hostName, const char* envCode,
-         ZEPPROPS_properties* props, const char* count) {
-        addMonControls(server, hostName, envCode, props, rows, SU::atoi(count));
-      });
-  flow.exitWith(list != nullptr ? list->size() : -1);
-  return list;
+  return ZEPCTELE_controlTable<ZEPDCMTE_MonitorCtl>("monitor");
 }

@@ -27,10 +27,6 @@ class ZEPDCMTE_MonitorCtl : public ZEPCTELE_controlElem<zep_zepdcmt_data_t> {
   void setValues(const char* server, const char* hostName, const char* envCode, int index,
                  ZEPPROPS_properties* props);
 
-  // Adds the valid, distinct controls 1..count of one data collector.
-  static void addMonControls(const char* server, const char* hostName, const char* envCode,
-                             ZEPPROPS_properties* props, ZEPLLST_LinkedList* list, int count);
-
   // One element per usable monitor control, grouped by data collector in
   // file order, then by number. The caller owns the list.
   static ZEPLLST_LinkedList* getMonitorCtlTable();

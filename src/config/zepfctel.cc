@@ -3,10 +3,7 @@
 
 #include <string>
 
-#include "axo/base/trk1.h"
 #include "foundation/zepprops.h"
-
-TRK1_UNIT(zepfctel_unit, "ZEPFCTEL");
 
 using SU = ZEPSTRUT_stringUtil;
 
@@ -31,20 +28,6 @@ void ZEPFCTEL_FilterCtl::setValues(const char* server, const char* hostName, con
   setTableVersion(props);
 }
 
-void ZEPFCTEL_FilterCtl::addFilterControls(const char* server, const char* hostName,
-                                           const char* envCode, ZEPPROPS_properties* props,
-                                           ZEPLLST_LinkedList* list, int count) {
-  ZEPCTELE_addControls<ZEPFCTEL_FilterCtl>(server, hostName, envCode, props, list, count);
-}
-
 ZEPLLST_LinkedList* ZEPFCTEL_FilterCtl::getFilterCtlTable() {
-  TRK1_FlowScope flow(&zepfctel_unit, "getFilterCtlTable");
-  ZEPLLST_LinkedList* list = ZEPCTELE_buildConfigTable(
-      ".filter.control.count",
-      [](ZEPLLST_LinkedList* rows, const char* server, const char* hostName, const char* envCode,
-         ZEPPROPS_properties* props, const char* count) {
-        addFilterControls(server, hostName, envCode, props, rows, SU::atoi(count));
-      });
-  flow.exitWith(list != nullptr ? list->size() : -1);
-  return list;
+  return ZEPCTELE_controlTable<ZEPFCTEL_FilterCtl>("filter");
 }

@@ -26,10 +26,6 @@ class ZEPFCTEL_FilterCtl : public ZEPCTELE_controlElem<zep_zepfct_data_t> {
   void setValues(const char* server, const char* hostName, const char* envCode, int index,
                  ZEPPROPS_properties* props);
 
-  // Adds the valid, distinct controls 1..count of one data collector.
-  static void addFilterControls(const char* server, const char* hostName, const char* envCode,
-                                ZEPPROPS_properties* props, ZEPLLST_LinkedList* list, int count);
-
   // One element per filter control, grouped by data collector in file
   // order, then by number. The caller owns the list.
   static ZEPLLST_LinkedList* getFilterCtlTable();
