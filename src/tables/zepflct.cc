@@ -18,23 +18,21 @@ unsigned int zep_zepflct_agent::TakeSample() {
   ZEPSAMP_sampleRun run(*this,
                         "ZEP0401E Error adding row to fault table. rc = %d, row number = %d\n",
                         /*stopAfterFailure=*/false);
-  {
-    ZEPSHARED_agentData::LockBoth locks(OSB1_BOUNDED);
-    if (!locks.held()) return flow.exitWith(static_cast<unsigned int>(AXO_RC_BUSY));
-    ZEPDCLST_DCMetricsLogList& logs = ZEPSHARED_agentData::metricsLogList;
-    logs.enforceMaxRecordsLimit(ZEPSHARED_agentData::configProperties);
-    run.begin();
-    if (!run.hasSecondName()) {
-      while (ZEPDCLOG_DCMetricsLogFile* log = run.nextRequestedLog(logs)) {
-        for (ZEPMELEM_MetricLine* line = log->frontFault(); line != nullptr;
-             line = log->nextFault(line)) {
-          run.stampOriginNode(line->metricsRow.originnode);
-          run.stampOriginNode(line->faultRow->originnode);
-          run.offer(line->faultRow);
+  const unsigned int rc =
+      ZEPSAMP_withLogs([&](ZEPPROPS_properties& props, ZEPDCLST_DCMetricsLogList& logs) {
+        logs.enforceMaxRecordsLimit(props);
+        run.begin();
+        if (run.hasSecondName()) return;
+        while (ZEPDCLOG_DCMetricsLogFile* log = run.nextRequestedLog(logs)) {
+          for (ZEPMELEM_MetricLine* line = log->frontFault(); line != nullptr;
+               line = log->nextFault(line)) {
+            run.stampOriginNode(line->metricsRow.originnode);
+            run.stampOriginNode(line->faultRow->originnode);
+            run.offer(line->faultRow);
+          }
         }
-      }
-    }
-  }
+      });
+  if (rc != 0) return flow.exitWith(rc);
   TRK1_Trace(&zepflct_unit, TRK1_DETAIL,
              "ZEP0402I Rows added to fault table. Attempted = %d, Successfully added %d, "
              "isHistory=%d\n",

@@ -38,32 +38,29 @@ void traceSummary(const ZEPSAMP_sampleRun& run) {
 unsigned int zep_zepinv_agent::TakeSample() {
   TRK1_FlowScope flow(&zepinv_unit, "TakeSample");
   const bool history = IsHistoryRequest() != 0;
-  {
-    ZEPSHARED_agentData::LockBoth locks(OSB1_BOUNDED);
-    if (!locks.held()) return flow.exitWith(static_cast<unsigned int>(AXO_RC_BUSY));
-    const ZEPPROPS_properties& props = ZEPSHARED_agentData::configProperties;
-    const long window = ZEPSHARED_agentData::aggDataWindowSizeMinutes;
-    const int retention =
-        props.getPropertyAsInt(ZEPDCSET_settings::MAX_SVCINV_RETAIN_MINUTES,
-                               ZEPDCSET_settings::DEFAULT_MAX_SVCINV_RETAIN_MINUTES);
-    const int limit = props.getPropertyAsInt(ZEPDCSET_settings::MAX_SVCINV_RECORDS,
-                                             ZEPDCSET_settings::DEFAULT_MAX_SVCINV_RECORDS);
-    const int debug = props.getPropertyAsInt(ZEPDCSET_settings::DEBUG_HISTORY,
-                                             ZEPDCSET_settings::DEFAULT_DEBUG_HISTORY);
-    if (!history && debug != 1) {
-      time_t runningBegin;
-      ZEPSTRUT_stringUtil::latestCompleteTimeWindowEnd(&runningBegin, window);
-      time_t completeBegin;
-      ZEPSTRUT_stringUtil::previousTimeWindow(&runningBegin, &completeBegin, window);
-      // Until the agent has seen a whole window there is no complete one to
-      // show: its buckets would hold only part of the window's messages.
-      if (completeBegin <= ZEPSHARED_agentData::dcaStartTime) completeBegin = 0;
-      TakeSampleRealTime(ZEPSHARED_agentData::metricsLogList, completeBegin, runningBegin, limit);
-    } else {
-      TakeSampleHistorical(ZEPSHARED_agentData::metricsLogList, retention, limit);
-    }
-  }
-  return 0;
+  return flow.exitWith(
+      ZEPSAMP_withLogs([&](ZEPPROPS_properties& props, ZEPDCLST_DCMetricsLogList& logs) {
+        const long window = ZEPSHARED_agentData::aggDataWindowSizeMinutes;
+        const int retention =
+            props.getPropertyAsInt(ZEPDCSET_settings::MAX_SVCINV_RETAIN_MINUTES,
+                                   ZEPDCSET_settings::DEFAULT_MAX_SVCINV_RETAIN_MINUTES);
+        const int limit = props.getPropertyAsInt(ZEPDCSET_settings::MAX_SVCINV_RECORDS,
+                                                 ZEPDCSET_settings::DEFAULT_MAX_SVCINV_RECORDS);
+        const int debug = props.getPropertyAsInt(ZEPDCSET_settings::DEBUG_HISTORY,
+                                                 ZEPDCSET_settings::DEFAULT_DEBUG_HISTORY);
+        if (!history && debug != 1) {
+          time_t runningBegin;
+          ZEPSTRUT_stringUtil::latestCompleteTimeWindowEnd(&runningBegin, window);
+          time_t completeBegin;
+          ZEPSTRUT_stringUtil::previousTimeWindow(&runningBegin, &completeBegin, window);
+          // Until the agent has seen a whole window there is no complete one to
+          // show: its buckets would hold only part of the window's messages.
+          if (completeBegin <= ZEPSHARED_agentData::dcaStartTime) completeBegin = 0;
+          TakeSampleRealTime(logs, completeBegin, runningBegin, limit);
+        } else {
+          TakeSampleHistorical(logs, retention, limit);
+        }
+      }));
 }
 
 bool zep_zepinv_agent::offerBucket(ZEPSAMP_sampleRun& run, const ZEPIELEM_SvcInv& entry,

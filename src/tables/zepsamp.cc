@@ -6,6 +6,7 @@
 #include "foundation/zepstrut.h"
 #include "logs/zepdclog.h"
 #include "logs/zepdclst.h"
+#include "logs/zepshared.h"
 
 TRK1_UNIT(zepsamp_unit, "ZEPSAMP");
 
@@ -80,4 +81,12 @@ bool ZEPSAMP_sampleRun::offer(const void* row) {
   TRK1_Trace(sampler_.description().unit, TRK1_ERROR, addErrorFormat_, static_cast<int>(status),
              attempted_);
   return false;
+}
+
+unsigned int ZEPSAMP_withLogs(const std::function<void(ZEPPROPS_properties& props,
+                                                       ZEPDCLST_DCMetricsLogList& logs)>& sample) {
+  ZEPSHARED_agentData::LockBoth locks(OSB1_BOUNDED);
+  if (!locks.held()) return static_cast<unsigned int>(AXO_RC_BUSY);
+  sample(ZEPSHARED_agentData::configProperties, ZEPSHARED_agentData::metricsLogList);
+  return 0;
 }

@@ -21,10 +21,21 @@
 #ifndef ZEP_TABLES_ZEPSAMP_H_
 #define ZEP_TABLES_ZEPSAMP_H_
 
+#include <functional>
+
 #include "tables/zeptable.h"
 
 class ZEPDCLST_DCMetricsLogList;
 class ZEPDCLOG_DCMetricsLogFile;
+class ZEPPROPS_properties;
+
+// The opening every sample of the metric log list shares: takes
+// configPropertiesLock then metricsLogListLock, each within the calling
+// thread's wait limit, and calls `sample` with the configuration and the
+// list while holding both. Returns AXO_RC_BUSY, without calling `sample`,
+// when a lock could not be taken in time; otherwise 0.
+unsigned int ZEPSAMP_withLogs(
+    const std::function<void(ZEPPROPS_properties& props, ZEPDCLST_DCMetricsLogList& logs)>& sample);
 
 class ZEPSAMP_sampleRun {
  public:

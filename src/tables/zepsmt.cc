@@ -38,19 +38,15 @@ void stampLine(const ZEPSAMP_sampleRun& run, ZEPMELEM_MetricLine* line) {
 unsigned int zep_zepsmt_agent::TakeSample() {
   TRK1_FlowScope flow(&zepsmt_unit, "TakeSample");
   const bool history = IsHistoryRequest() != 0;
-  {
-    ZEPSHARED_agentData::LockBoth locks(OSB1_BOUNDED);
-    if (!locks.held()) return flow.exitWith(static_cast<unsigned int>(AXO_RC_BUSY));
-    ZEPPROPS_properties& props = ZEPSHARED_agentData::configProperties;
-    ZEPDCLST_DCMetricsLogList& logs = ZEPSHARED_agentData::metricsLogList;
-    logs.enforceMaxRecordsLimit(props);
-    if (history) {
-      TakeSampleHistorical(props, logs);
-    } else {
-      TakeSampleRealTime(props, logs);
-    }
-  }
-  return 0;
+  return flow.exitWith(
+      ZEPSAMP_withLogs([&](ZEPPROPS_properties& props, ZEPDCLST_DCMetricsLogList& logs) {
+        logs.enforceMaxRecordsLimit(props);
+        if (history) {
+          TakeSampleHistorical(props, logs);
+        } else {
+          TakeSampleRealTime(props, logs);
+        }
+      }));
 }
 
 double zep_zepsmt_agent::getTimePeriod(ZEPPROPS_properties& props) {
