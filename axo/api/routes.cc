@@ -115,10 +115,8 @@ void Action(const httplib::Request& req, httplib::Response& res) {
   long rc = 0;
   std::string message;
   if (Status s = runActionCommand(command, &rc, &message); !s.ok()) return Fail(res, s);
-  if (TRK1_On(&axohttp_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&axohttp_unit, __LINE__, "AXO0103I Action command from %s ended with %ld",
-                req.remote_addr.c_str(), rc);
-  }
+  TRK1_Trace(&axohttp_unit, TRK1_DETAIL, "AXO0103I Action command from %s ended with %ld",
+             req.remote_addr.c_str(), rc);
   Reply(res, 200, Json{{"rc", rc}, {"message", message}});
 }
 

@@ -259,9 +259,7 @@ long HistoryCollector::Collect(time_t now, bool sample) {
   impl_->Report(failure, written);
   if (failure.empty() && sample) impl_->Retain(now);
   failed = failed || !failure.empty();
-  if (TRK1_On(&axohist_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&axohist_unit, __LINE__, "AXO0205I History collection wrote %ld rows", written);
-  }
+  TRK1_Trace(&axohist_unit, TRK1_DETAIL, "AXO0205I History collection wrote %ld rows", written);
   return failed ? -1 : written;
 }
 

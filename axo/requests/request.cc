@@ -159,9 +159,9 @@ void SampleSituation(Situation* sit, time_t now) {
   v->ClearRows();
   v->ResetGetSubnode();
   unsigned int rc = v->TakeSample();
-  if (rc != 0 && TRK1_On(&request_unit, TRK1_ERROR)) {
-    TRK1_Printf(&request_unit, __LINE__, "Situation %s: sample of %s returned %u",
-                sit->spec.name.c_str(), sit->spec.table.c_str(), rc);
+  if (rc != 0) {
+    TRK1_Trace(&request_unit, TRK1_ERROR, "Situation %s: sample of %s returned %u",
+               sit->spec.name.c_str(), sit->spec.table.c_str(), rc);
   }
   if (rc == AXO_RC_BUSY) {
     // Nothing was sampled: the state stays until the next interval's sample.
@@ -212,9 +212,9 @@ Status runQueryRows(const Query& query, size_t* count, RowSource* rows) {
     return Status::Failed("table " + query.table + " cannot create a sampler");
   }
   unsigned int rc = v->TakeSample();
-  if (rc != 0 && TRK1_On(&request_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&request_unit, __LINE__, "Sample of %s returned %u with %d rows",
-                query.table.c_str(), rc, v->count);
+  if (rc != 0) {
+    TRK1_Trace(&request_unit, TRK1_DETAIL, "Sample of %s returned %u with %d rows",
+               query.table.c_str(), rc, v->count);
   }
   if (rc == AXO_RC_BUSY) return Status::Unavailable(axo_internal::BusyError());
   *count = static_cast<size_t>(std::max(v->count, 0));

@@ -488,9 +488,9 @@ unsigned int TableManager::RegisterWithManager(TableManager* manager) {
   std::lock_guard<std::mutex> guard(r.mu);
   for (TableManager*& m : r.managers) {
     if (strcmp(m->table_, manager->table_) == 0) {
-      if (m != manager && TRK1_On(&vexor_unit, TRK1_DETAIL)) {
-        TRK1_Printf(&vexor_unit, __LINE__, "Table %s: a new manager replaces the previous one",
-                    manager->table_);
+      if (m != manager) {
+        TRK1_Trace(&vexor_unit, TRK1_DETAIL, "Table %s: a new manager replaces the previous one",
+                   manager->table_);
       }
       m = manager;
       return AXO_RC_OK;

@@ -147,8 +147,8 @@ int ZEPDIRLS_dirList::mkdirIfNeeded(const char* path) {
     return -1;
   }
   const int rc = ZEPPORT::zep_mkdir(path, kDirPermissions);
-  if (rc != 0 && TRK1_On(&zepdirls_unit, TRK1_ERROR)) {
-    TRK1_Printf(&zepdirls_unit, __LINE__, "ZEP0355E Unable to create subdirectory: %s\n", path);
+  if (rc != 0) {
+    TRK1_Trace(&zepdirls_unit, TRK1_ERROR, "ZEP0355E Unable to create subdirectory: %s\n", path);
   }
   return rc;
 }

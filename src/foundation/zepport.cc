@@ -176,8 +176,8 @@ int GuardedStat(int (*call)(const char*, struct stat*), const char* path, ZEP_ST
   memset(st, 0, sizeof(*st));
   st->guard = kStatGuard;
   int rc = call(path, &st->st);
-  if (st->guard != kStatGuard && TRK1_On(&zepport_unit, TRK1_ERROR)) {
-    TRK1_Printf(&zepport_unit, __LINE__, "**ERROR** ZEP_STAT struct overwritten\n");
+  if (st->guard != kStatGuard) {
+    TRK1_Trace(&zepport_unit, TRK1_ERROR, "**ERROR** ZEP_STAT struct overwritten\n");
   }
   return rc;
 }
@@ -239,8 +239,8 @@ int ZEPPORT::zep_open(const char* path, const char* mode, ZEP_FILE* handle, int 
                   static_cast<mode_t>(permission_bits));
     if (fd >= 0) {
       close(fd);
-    } else if (errno != EEXIST && TRK1_On(&zepport_unit, TRK1_ERROR)) {
-      TRK1_Printf(&zepport_unit, __LINE__, "ZEP0501E Cannot open file for write: %s\n", path);
+    } else if (errno != EEXIST) {
+      TRK1_Trace(&zepport_unit, TRK1_ERROR, "ZEP0501E Cannot open file for write: %s\n", path);
     }
   }
 

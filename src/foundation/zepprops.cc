@@ -35,8 +35,8 @@ void MatchAttributes(ZEP_FILE* tmp, const ZEP_STAT& original, const char* name) 
   if (fchown(fd, original.st.st_uid, original.st.st_gid) != 0) {
     // Not permitted for an ordinary user; the file then belongs to us.
   }
-  if (fchmod(fd, original.st.st_mode & 07777) != 0 && TRK1_On(&zepprops_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepprops_unit, __LINE__, "Cannot keep the permissions of %s", name);
+  if (fchmod(fd, original.st.st_mode & 07777) != 0) {
+    TRK1_Trace(&zepprops_unit, TRK1_DETAIL, "Cannot keep the permissions of %s", name);
   }
 }
 
@@ -204,8 +204,8 @@ int ZEPPROPS_properties::save(ZEP_FILE* file, const char* header) {
     SU::escapeString(line.c_str(), escaped.data(), static_cast<int>(escaped.size()));
     ok = WriteAll(file, escaped.c_str(), strlen(escaped.c_str()));
   }
-  if (!ok && TRK1_On(&zepprops_unit, TRK1_ERROR)) {
-    TRK1_Printf(&zepprops_unit, __LINE__, "ZEP00205E Error writing properties to output stream\n");
+  if (!ok) {
+    TRK1_Trace(&zepprops_unit, TRK1_ERROR, "ZEP00205E Error writing properties to output stream\n");
   }
   const int rc = ok ? OK : ERROR;
   return flow.exitWith(rc);

@@ -33,8 +33,8 @@ ZEPSELEM_stringElem& ZEPSELEM_stringElem::operator=(const ZEPSELEM_stringElem& o
 const char* ZEPSELEM_stringElem::setString(const char* text) {
   // Copy before freeing: `text` may point into the current text.
   char* copy = text != nullptr ? strdup(text) : nullptr;
-  if (text != nullptr && copy == nullptr && TRK1_On(&zepselem_unit, TRK1_ERROR)) {
-    TRK1_Printf(&zepselem_unit, __LINE__, "out of memory copying a text");
+  if (text != nullptr && copy == nullptr) {
+    TRK1_Trace(&zepselem_unit, TRK1_ERROR, "out of memory copying a text");
   }
   std::free(text_);
   text_ = copy;

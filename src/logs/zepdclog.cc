@@ -458,9 +458,9 @@ int ZEPDCLOG_DCMetricsLogFile::purge(int minRetainSeconds, int maxRetainSeconds)
     }
     l = following;
   }
-  if (deleted > 0 && TRK1_On(&zepdclog_unit, TRK1_DETAIL)) {
-    TRK1_Printf(&zepdclog_unit, __LINE__, "purged %d metric lines of %s, %d remain\n", deleted,
-                subnodeName_, lines_.size());
+  if (deleted > 0) {
+    TRK1_Trace(&zepdclog_unit, TRK1_DETAIL, "purged %d metric lines of %s, %d remain\n", deleted,
+               subnodeName_, lines_.size());
   }
   return 0;
 }
