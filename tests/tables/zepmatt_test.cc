@@ -50,8 +50,6 @@ class SituationsZepmattTest : public ::testing::Test {
 
   ZEPDC_DataComputer dc{false};
   ContextInfo context;
-
- private:
 };
 
 // One condition with its value's bytes; integers through i32 and i16.

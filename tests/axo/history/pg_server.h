@@ -68,7 +68,6 @@ class PgServer {
                "pg_ctl start");
   }
   bool Stop() { return Run("pg_ctl -D '" + dir_ + "/data' -m fast -w stop", "pg_ctl stop"); }
-  bool Promote() { return Run("pg_ctl -D '" + dir_ + "/data' -w promote", "pg_ctl promote"); }
 
   // The unaligned output of `sql` run by psql (rows on lines, fields split
   // by '|'), or "ERROR: ..." when psql fails.
