@@ -15,8 +15,9 @@ namespace zepbench {
 
 // A private install tree: <dir>/etc holds the base-directory file naming
 // <dir>/install; logs go to <dir>/install/ZEP/logs. The constructor points
-// the etc-directory seam at it; the destructor restores the seam and the
-// clock and removes the tree. Not copyable.
+// the bench's env (axo/base/env.h) at it for the etc and temporary
+// directories; the destructor gives the env the real directories and clock
+// back and removes the tree. Not copyable.
 class InstallDir {
  public:
   // `config` is written as the data-collector configuration file.
@@ -33,7 +34,8 @@ class InstallDir {
   std::string root_;
 };
 
-// Replaces the agent's clock with a fixed time the caller moves.
+// Stops the clock (the agent's and the framework's) at `t`; the caller moves
+// it by calling again.
 void setFixedClock(time_t t);
 // Gives the clock back to time().
 void restoreClock();

@@ -13,15 +13,21 @@
 #include <fstream>
 #include <vector>
 
-#include "foundation/zepport.h"
-#include "foundation/zeputil.h"
+#include "axo/base/env.h"
+#include "support/fake_env.h"
 #include "zepbench.h"
 
 namespace zepbench {
 namespace {
 
-time_t fixedTime = 0;
-time_t fixedNow() { return fixedTime; }
+// The env of the whole bench process: what is not set passes on to the
+// real one. Installed at first use and never removed or destroyed, so that
+// threads still running at exit find it.
+zeptest::FakeEnv& benchEnv() {
+  static zeptest::FakeEnv* const env = new zeptest::FakeEnv;
+  static axo::ScopedEnv* const installed [[maybe_unused]] = new axo::ScopedEnv(env);
+  return *env;
+}
 
 bool writeText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -47,25 +53,22 @@ InstallDir::InstallDir(const std::string& config) {
     return;
   }
   root_ = tmpl;
-  ZEPUTIL::setEtcDirForTesting((root_ + "/etc").c_str());
-  ZEPUTIL::setTmpDirForTesting(root_.c_str());
+  benchEnv().SetEtcDir(root_ + "/etc");
+  benchEnv().SetTmpDir(root_);
 }
 
 InstallDir::~InstallDir() {
   if (root_.empty()) return;
-  ZEPUTIL::setEtcDirForTesting(nullptr);
-  ZEPUTIL::setTmpDirForTesting(nullptr);
+  benchEnv().SetEtcDir("");
+  benchEnv().SetTmpDir("");
   restoreClock();
   std::error_code ec;
   std::filesystem::remove_all(root_, ec);
 }
 
-void setFixedClock(time_t t) {
-  fixedTime = t;
-  ZEPPORT::setClockForTesting(fixedNow);
-}
+void setFixedClock(time_t t) { benchEnv().SetNow(t); }
 
-void restoreClock() { ZEPPORT::setClockForTesting(nullptr); }
+void restoreClock() { benchEnv().SetClock(nullptr); }
 
 double peakRssMiB() {
   struct rusage usage;

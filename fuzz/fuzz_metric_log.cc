@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/zepport.h"
 #include "fuzz_support.h"
 #include "logs/zepdclog.h"
 #include "runtime/zepdisp.h"

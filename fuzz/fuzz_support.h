@@ -11,9 +11,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
-#include "foundation/zepport.h"
-#include "foundation/zeputil.h"
+#include "axo/base/env.h"
 
 namespace zepfuzz {
 
@@ -25,6 +25,19 @@ inline void abortWith(const char* what) {
   abort();
 }
 #define ZEPFUZZ_CHECK(cond) ((cond) ? (void)0 : ::zepfuzz::abortWith(#cond))
+
+// The fuzz process's env: the private tree's etc directory and the fixed
+// clock; the rest is the real one's.
+class FuzzEnv : public axo::EnvWrapper {
+ public:
+  explicit FuzzEnv(std::string etcDir)
+      : EnvWrapper(axo::Env::Default()), etcDir_(std::move(etcDir)) {}
+  time_t Now() override { return kNow; }
+  std::string EtcDir() override { return etcDir_; }
+
+ private:
+  const std::string etcDir_;
+};
 
 // Root of the private tree, made once per process: <root>/etc holds the
 // base-directory file naming <root>/install, whose ZEP/config and ZEP/logs
@@ -39,8 +52,8 @@ inline const std::string& root() {
     }
     std::ofstream(templ + "/etc/ZEPBaseDirConfig.properties")
         << "INSTALLDIR=" << templ << "/install\n";
-    ZEPUTIL::setEtcDirForTesting((templ + "/etc").c_str());
-    ZEPPORT::setClockForTesting([]() -> time_t { return kNow; });
+    // Installed for the rest of the process, never destroyed.
+    new axo::ScopedEnv(new FuzzEnv(templ + "/etc"));
     return templ;
   }();
   return dir;

@@ -1,19 +1,7 @@
 // The framework clock.
 #include "axo/base/clock.h"
 
-#include <atomic>
-
+#include "axo/base/env.h"
 #include "axo/base/testpause.h"
 
-namespace {
-
-std::atomic<time_t (*)()> g_clock{nullptr};
-
-}  // namespace
-
-void AXO_SetClockForTesting(time_t (*clock)()) { g_clock.store(clock); }
-
-time_t AXO_Now() {
-  time_t (*clock)() = g_clock.load();
-  return clock != nullptr ? clock() : time(nullptr) + AXO_TestClockFileOffset();
-}
+time_t AXO_Now() { return axo::Env::Current()->Now() + AXO_TestClockFileOffset(); }

@@ -1,16 +1,14 @@
 // Framework locks, a thin layer over pthread mutexes, and machine information.
 #include "axo/base/osb1.h"
 
-#include <sys/utsname.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <mutex>
 #include <string>
 
+#include "axo/base/env.h"
 #include "axo/base/text.h"
 
 namespace {
@@ -85,35 +83,12 @@ OSB1_ScopedLock::OSB1_ScopedLock(OSB1_Lock* lock, OSB1_Bounded) : lock_(lock), h
   }
 }
 
-namespace {
-
-// The test seam of OSB1_Info.
-std::mutex g_infoMu;
-bool g_systemNameSet = false;  // guarded by g_infoMu
-std::string g_systemName;      // guarded by g_infoMu
-
-}  // namespace
-
 int OSB1_Info(int selector, char* buffer, int size) {
   if (buffer == nullptr || size <= 0) return 0;
   buffer[0] = '\0';
   if (selector != 0) return 0;
-  std::string name;
-  bool set;
-  {
-    std::lock_guard<std::mutex> guard(g_infoMu);
-    set = g_systemNameSet;
-    name = g_systemName;
-  }
-  struct utsname u;
-  if (!set && uname(&u) == 0) name = u.nodename;
+  const std::string name = axo::Env::Current()->SystemName();
   if (name.empty()) return 0;
   axo_internal::CopyBounded(buffer, static_cast<size_t>(size), name);
   return static_cast<int>(std::strlen(buffer));
-}
-
-void AXO_SetSystemNameForTesting(const char* name) {
-  std::lock_guard<std::mutex> guard(g_infoMu);
-  g_systemNameSet = name != nullptr;
-  g_systemName = name != nullptr ? name : "";
 }

@@ -76,13 +76,9 @@ class OSB1_ScopedLock {
 };
 
 // Machine information. Selector 0 asks for the system name of this machine
-// (its node name). Writes at most size-1 characters and a terminator into
-// `buffer`. Returns the number of characters written, 0 on failure (the
+// (its node name, as the current env tells it: axo/base/env.h). Writes at most size-1 characters
+// and a terminator into `buffer`. Returns the number of characters written, 0 on failure (the
 // buffer then holds an empty string) or for an unknown selector.
 int OSB1_Info(int selector, char* buffer, int size);
-
-// Makes OSB1_Info(0, ...) report `name`; "" makes it fail; null restores the
-// machine's real name. Thread-safe.
-void AXO_SetSystemNameForTesting(const char* name);
 
 #endif  // AXO_OSB1_H_

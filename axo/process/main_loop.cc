@@ -334,7 +334,6 @@ void AXO_ResetForTesting() {
   p.pending.clear();
   p.registerRc = 0;
   p.sendRc = 0;
-  AXO_SetSystemNameForTesting(nullptr);
   p.args.clear();
   p.given.clear();
   p.reloadHooks.clear();

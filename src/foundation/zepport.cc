@@ -4,17 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
-#include <vector>
 
+#include "axo/base/env.h"
 #include "axo/base/files.h"
 #include "axo/base/testpause.h"
 #include "axo/base/trk1.h"
@@ -33,53 +31,14 @@ constexpr size_t kReadBufferSize = 64 * 1024;  // stream buffer of a file read
 constexpr int kDiscardPiece = 256;             // pieces of at most 255 characters
 constexpr char kUnfilled = '\x7f';             // any byte but NUL: see getline
 
-// --- clock -----------------------------------------------------------------
+using FileOp = axo::Env::FileOp;
 
-time_t SystemClock() { return time(nullptr) + AXO_TestClockOffset(); }
-
-std::atomic<time_t (*)()> g_clock{&SystemClock};
-
-// --- identity --------------------------------------------------------------
-
-std::atomic<long long> g_pretended_uid{-1};  // negative: the real one
-
-// --- faults ----------------------------------------------------------------
-
-struct Fault {
-  ZEPPORT::Op op;
-  std::string path_substring;
-  int errno_value;
-  int remaining;  // negative: unlimited
-  int skip;       // matching calls that still pass
-};
-
-std::mutex g_fault_mutex;
-std::vector<Fault> g_faults;               // guarded by g_fault_mutex
-std::atomic<bool> g_faults_active{false};  // fast path when none installed
-
-bool Matches(const Fault& f, ZEPPORT::Op op, const char* path, const char* path2) {
-  if (f.op != op) return false;
-  if (f.path_substring.empty()) return true;
-  if (path != nullptr && strstr(path, f.path_substring.c_str()) != nullptr) return true;
-  return path2 != nullptr && strstr(path2, f.path_substring.c_str()) != nullptr;
-}
-
-// Returns true (with errno set) when an injected fault makes this call fail.
-bool ShouldFail(ZEPPORT::Op op, const char* path, const char* path2 = nullptr) {
-  if (!g_faults_active.load(std::memory_order_acquire)) return false;
-  std::lock_guard<std::mutex> guard(g_fault_mutex);
-  for (Fault& f : g_faults) {
-    if (!Matches(f, op, path, path2)) continue;
-    if (f.skip > 0) {
-      --f.skip;
-      continue;
-    }
-    if (f.remaining == 0) continue;
-    if (f.remaining > 0) --f.remaining;
-    errno = f.errno_value;
-    return true;
-  }
-  return false;
+// Returns true (with errno set) when the current env makes this call fail.
+bool ShouldFail(FileOp op, const char* path, const char* path2 = nullptr) {
+  const int errno_value = axo::Env::Current()->FileFault(op, path, path2);
+  if (errno_value == 0) return false;
+  errno = errno_value;
+  return true;
 }
 
 void CopyBounded(char* dst, size_t dst_size, const char* src) {
@@ -135,34 +94,9 @@ long takeBufferedLine(ZEP_FILE* handle, char* buffer, int size) {
 
 }  // namespace
 
-time_t ZEPPORT::now() { return g_clock.load(std::memory_order_acquire)(); }
+time_t ZEPPORT::now() { return axo::Env::Current()->Now() + AXO_TestClockOffset(); }
 
-void ZEPPORT::setClockForTesting(time_t (*fn)()) {
-  g_clock.store(fn != nullptr ? fn : &SystemClock, std::memory_order_release);
-}
-
-uid_t ZEPPORT::effectiveUid() {
-  const long long pretended = g_pretended_uid.load(std::memory_order_acquire);
-  return pretended >= 0 ? static_cast<uid_t>(pretended) : geteuid();
-}
-
-void ZEPPORT::setEffectiveUidForTesting(long long uid) {
-  g_pretended_uid.store(uid, std::memory_order_release);
-}
-
-void ZEPPORT::injectFault(Op op, const char* path_substring, int errno_value, int count,
-                          int after) {
-  std::lock_guard<std::mutex> guard(g_fault_mutex);
-  g_faults.push_back(Fault{op, path_substring != nullptr ? path_substring : "", errno_value, count,
-                           after > 0 ? after : 0});
-  g_faults_active.store(true, std::memory_order_release);
-}
-
-void ZEPPORT::clearFaults() {
-  std::lock_guard<std::mutex> guard(g_fault_mutex);
-  g_faults.clear();
-  g_faults_active.store(false, std::memory_order_release);
-}
+uid_t ZEPPORT::effectiveUid() { return axo::Env::Current()->EffectiveUid(); }
 
 void ZEPPORT::sleepForSeconds(int seconds) {
   if (seconds <= 0) return;
@@ -228,7 +162,7 @@ int ZEPPORT::zep_open(const char* path, const char* mode, ZEP_FILE* handle, int 
   handle->readBuffer = nullptr;
   handle->refusedType = 0;
   CopyBounded(handle->path, sizeof(handle->path), path);
-  if (ShouldFail(Op::kOpen, path)) return -1;
+  if (ShouldFail(FileOp::kOpen, path)) return -1;
 
   const bool makeSure =
       strchr(mode, 'w') != nullptr && strchr(mode, 'r') != nullptr && strchr(mode, '+') == nullptr;
@@ -301,7 +235,7 @@ int ZEPPORT::zep_create_unique(const char* prefix, ZEP_FILE* handle, int permiss
       return -1;
     }
     CopyBounded(handle->path, sizeof(handle->path), name.c_str());
-    if (ShouldFail(Op::kOpen, handle->path)) return -1;
+    if (ShouldFail(FileOp::kOpen, handle->path)) return -1;
     const int fd = open(handle->path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                         static_cast<mode_t>(permission_bits));
     if (fd < 0 && errno == EEXIST) continue;
@@ -318,7 +252,7 @@ int ZEPPORT::zep_create_unique(const char* prefix, ZEP_FILE* handle, int permiss
 
 int ZEPPORT::zep_read(ZEP_FILE* handle, void* buffer, unsigned count) {
   if (handle->fp == nullptr) return 0;
-  if (ShouldFail(Op::kRead, handle->path)) {
+  if (ShouldFail(FileOp::kRead, handle->path)) {
     handle->failed = true;
     return 0;
   }
@@ -327,7 +261,7 @@ int ZEPPORT::zep_read(ZEP_FILE* handle, void* buffer, unsigned count) {
 
 int ZEPPORT::zep_write(ZEP_FILE* handle, const void* buffer, unsigned count) {
   if (handle->fp == nullptr) return 0;
-  if (ShouldFail(Op::kWrite, handle->path)) {
+  if (ShouldFail(FileOp::kWrite, handle->path)) {
     handle->failed = true;
     return 0;
   }
@@ -336,14 +270,14 @@ int ZEPPORT::zep_write(ZEP_FILE* handle, const void* buffer, unsigned count) {
 
 int ZEPPORT::zep_sync(ZEP_FILE* handle) {
   if (handle->fp == nullptr) return -1;
-  if (ShouldFail(Op::kSync, handle->path)) return -1;
+  if (ShouldFail(FileOp::kSync, handle->path)) return -1;
   if (fflush(handle->fp) != 0) return -1;
   return fsync(fileno(handle->fp)) == 0 ? 0 : -1;
 }
 
 int ZEPPORT::zep_close(ZEP_FILE* handle) {
   if (handle->fp == nullptr) return EOF;
-  const bool fail = ShouldFail(Op::kClose, handle->path);
+  const bool fail = ShouldFail(FileOp::kClose, handle->path);
   const int saved_errno = errno;
   int rc = fclose(handle->fp);
   handle->fp = nullptr;
@@ -358,7 +292,7 @@ int ZEPPORT::zep_close(ZEP_FILE* handle) {
 
 char* ZEPPORT::zep_fgets(char* buffer, int size, ZEP_FILE* handle) {
   if (handle->fp == nullptr) return nullptr;
-  if (ShouldFail(Op::kRead, handle->path)) {
+  if (ShouldFail(FileOp::kRead, handle->path)) {
     handle->failed = true;
     return nullptr;
   }
@@ -379,17 +313,17 @@ int ZEPPORT::zep_ferror(ZEP_FILE* handle) {
 }
 
 int ZEPPORT::zep_rename(const char* from, const char* to) {
-  if (ShouldFail(Op::kRename, from, to)) return -1;
+  if (ShouldFail(FileOp::kRename, from, to)) return -1;
   return rename(from, to) == 0 ? 0 : -1;
 }
 
 int ZEPPORT::zep_unlink(const char* path) {
-  if (ShouldFail(Op::kUnlink, path)) return -1;
+  if (ShouldFail(FileOp::kUnlink, path)) return -1;
   return remove(path) == 0 ? 0 : -1;
 }
 
 int ZEPPORT::zep_mkdir(const char* path, int permission_bits) {
-  if (ShouldFail(Op::kMkdir, path)) return -1;
+  if (ShouldFail(FileOp::kMkdir, path)) return -1;
   return mkdir(path, static_cast<mode_t>(permission_bits)) == 0 ? 0 : -1;
 }
 
@@ -397,9 +331,9 @@ char* ZEPPORT::getline(ZEP_FILE* handle, char* buffer, int size, size_t* length)
   if (length != nullptr) *length = 0;
   if (size <= 0) return nullptr;
 #if defined(__GLIBC__)
-  // Injected faults count every read: with any installed, each line takes
-  // the general path.
-  if (handle->fp != nullptr && !g_faults_active.load(std::memory_order_acquire)) {
+  // An env that fails files may count every read: with one in force, each
+  // line takes the general path.
+  if (handle->fp != nullptr && !axo::Env::Current()->MayFailFiles()) {
     const long n = takeBufferedLine(handle, buffer, size);
     if (n >= 0) {
       if (length != nullptr) *length = static_cast<size_t>(n);

@@ -1,13 +1,14 @@
-// Port layer: every file access of the agent, the clock, and the test seams.
+// Port layer: every file access of the agent, its clock and its user.
 //
 // ZEPPORT is a class of static operations over the C library's buffered
 // files. The agent opens, reads, writes, renames and removes files only
-// through it, and reads the current time only through ZEPPORT::now(), so that
-// tests can replace the clock and make chosen file operations fail.
+// through it, and reads the current time and its user only through
+// ZEPPORT::now() and effectiveUid(). All three ask the current env
+// (axo/base/env.h), so that a test that installs an env of its own replaces
+// the clock and the user and makes chosen file operations fail.
 //
 // Thread-safety: every operation may be called from any thread. A ZEP_FILE
-// handle belongs to one thread at a time. The clock and fault seams are
-// guarded internally; tests install them before starting the code under test.
+// handle belongs to one thread at a time.
 #ifndef ZEP_FOUNDATION_ZEPPORT_H_
 #define ZEP_FOUNDATION_ZEPPORT_H_
 
@@ -60,43 +61,19 @@ class ZEPPORT {
 
   ZEPPORT() = delete;
 
-  // --- clock seam ----------------------------------------------------------
+  // --- clock and identity ----------------------------------------------------
 
-  // Returns the current time in seconds since the epoch. Every read of the
-  // current time in the agent goes through here. In the agent the
-  // end-to-end tests start, AXO_TestClockOffset() (axo/base/testpause.h)
-  // shifts it: they move the agent's clock and the simulator's record times
-  // together to keep a run inside one aggregation window.
+  // Returns the current time in seconds since the epoch: the current env's
+  // clock, the framework's too (AXO_Now). Every read of the current time in
+  // the agent goes through here. In the agent the end-to-end tests start,
+  // AXO_TestClockOffset() (axo/base/testpause.h) shifts it: they move the
+  // agent's clock and the simulator's record times together to keep a run
+  // inside one aggregation window.
   static time_t now();
 
-  // Replaces the clock with `fn` (for tests); nullptr restores time().
-  static void setClockForTesting(time_t (*fn)());
-
-  // --- fault seam ----------------------------------------------------------
-  //
-  // Tests make chosen file operations fail, the way a full disk or a broken
-  // device would. A fault names the operation, a substring of the path it
-  // applies to (empty matches every path; for a rename, either the source or
-  // the target may match), the errno the failure reports, how many matching
-  // calls pass before it strikes (`after`), and how many calls it then fails
-  // (`count`; a negative count fails every later matching call).
-  //
-  // A failing operation behaves like the real failure: open yields no
-  // stream, read/write transfer nothing, fsync and rename change nothing,
-  // close still releases the stream but returns EOF. errno holds the chosen
-  // value afterwards. Faults stay until clearFaults(). Thread-safe.
-  enum class Op { kOpen, kRead, kWrite, kSync, kClose, kRename, kUnlink, kMkdir };
-  static void injectFault(Op op, const char* path_substring, int errno_value, int count = -1,
-                          int after = 0);
-  // Removes every injected fault.
-  static void clearFaults();
-
-  // --- identity seam -------------------------------------------------------
-
-  // The effective user id the agent acts as: geteuid(), unless a test
-  // pretends another with setEffectiveUidForTesting (negative restores it).
+  // The effective user id the agent acts as: the current env's (geteuid()
+  // unless a test env pretends another).
   static uid_t effectiveUid();
-  static void setEffectiveUidForTesting(long long uid);
 
   // --- sleeping and text constants -----------------------------------------
 
@@ -107,6 +84,14 @@ class ZEPPORT {
   static void sleepForSeconds(int seconds);
 
   // --- file operations -----------------------------------------------------
+  //
+  // Each that opens, reads, writes, syncs, closes, renames or removes a file
+  // or makes a directory first asks the current env's FileFault whether it
+  // fails (a rename names both paths), as a full disk or a broken device
+  // would make it fail. A failing operation behaves like the real failure:
+  // open yields no stream, read/write transfer nothing, fsync and rename
+  // change nothing, close still releases the stream but returns EOF. errno
+  // holds the env's value afterwards.
 
   // Fills *st with the status of `path`. Returns 0 or -1 (errno set).
   // Writes "**ERROR** ZEP_STAT struct overwritten" when the guard word was

@@ -1,21 +1,17 @@
 // Install paths: finding the install, configuration and log directories.
 #include "foundation/zeputil.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
 
+#include "axo/base/env.h"
 #include "axo/base/trk1.h"
 #include "foundation/zepport.h"
 #include "foundation/zepprops.h"
 #include "foundation/zepstrut.h"
-
-#ifndef ZEP_ETC_DIR
-#define ZEP_ETC_DIR "/etc"
-#endif
 
 TRK1_UNIT(zeputil_unit, "ZEPUTIL");
 
@@ -27,14 +23,11 @@ const char* const ZEPUTIL::LOG_DIR = "ZEP/logs";
 
 namespace {
 
-constexpr const char* kTmpDir = "/tmp";
-
-std::mutex g_override_mutex;
-std::string g_etc_override;  // guarded by g_override_mutex; empty: none
-std::string g_tmp_override;  // guarded by g_override_mutex; empty: none
-// ZEP0252E was said since the base-directory file was last found (or the
-// etc directory changed): the lookup runs on every pass and would repeat it.
-std::atomic<bool> g_missing_reported{false};
+// The base-directory file that ZEP0252E named since a base-directory file
+// was last found; empty: none. The lookup runs on every pass and would
+// repeat the message; a file in another etc directory is named anew.
+std::mutex g_missing_mutex;
+std::string g_missing_reported;  // guarded by g_missing_mutex
 
 void CopyPath(char* buffer, const char* path) { snprintf(buffer, ZEPUTIL::PATH_SIZE, "%s", path); }
 
@@ -70,25 +63,14 @@ bool LookUp(const char* path, const char* key, char* value, bool followLink) {
 
 char* ZEPUTIL::getEtcDir(char* buffer) {
   TRK1_FlowScope flow(&zeputil_unit, "getEtcDir");
-  {
-    std::lock_guard<std::mutex> guard(g_override_mutex);
-    if (!g_etc_override.empty()) {
-      CopyPath(buffer, g_etc_override.c_str());
-    } else {
-      const char* env = getenv("ZEP_ETC_DIR");
-      CopyPath(buffer, env != nullptr && env[0] != '\0' ? env : ZEP_ETC_DIR);
-    }
-  }
+  CopyPath(buffer, axo::Env::Current()->EtcDir().c_str());
   TRK1_Trace(&zeputil_unit, TRK1_DETAIL, "ZEP0255I etc directory name is %s\n", buffer);
   return buffer;
 }
 
 char* ZEPUTIL::getTmpDir(char* buffer) {
   TRK1_FlowScope flow(&zeputil_unit, "getTmpDir");
-  {
-    std::lock_guard<std::mutex> guard(g_override_mutex);
-    CopyPath(buffer, g_tmp_override.empty() ? kTmpDir : g_tmp_override.c_str());
-  }
+  CopyPath(buffer, axo::Env::Current()->TmpDir().c_str());
   TRK1_Trace(&zeputil_unit, TRK1_DETAIL, "ZEP0256I Temp directory name is %s\n", buffer);
   return buffer;
 }
@@ -99,11 +81,20 @@ char* ZEPUTIL::getInstallDirectory(char* buffer) {
   getEtcDir(base_file);
   AppendPath(base_file, BASE_DIR_FILE);
   if (LookUp(base_file, INSTALL_DIR_KEY, buffer, /*followLink=*/true)) {
-    g_missing_reported = false;
+    {
+      std::lock_guard<std::mutex> guard(g_missing_mutex);
+      g_missing_reported.clear();
+    }
     TRK1_Trace(&zeputil_unit, TRK1_DETAIL, "ZEP0253I Installation directory name is %s\n", buffer);
   } else {
     getTmpDir(buffer);
-    if (!g_missing_reported.exchange(true) && TRK1_On(&zeputil_unit, TRK1_ERROR)) {
+    bool said;
+    {
+      std::lock_guard<std::mutex> guard(g_missing_mutex);
+      said = g_missing_reported == base_file;
+      g_missing_reported = base_file;
+    }
+    if (!said && TRK1_On(&zeputil_unit, TRK1_ERROR)) {
       TRK1_Printf(&zeputil_unit, __LINE__,
                   "ZEP0252E Could not find install directory. Using tmp dir %s. "
                   "Create %s with the line %s=<install directory>\n",
@@ -131,15 +122,4 @@ char* ZEPUTIL::getLogDirName(char* buffer) {
   }
   TRK1_Trace(&zeputil_unit, TRK1_DETAIL, "ZEP0254I Log directory name is %s\n", buffer);
   return buffer;
-}
-
-void ZEPUTIL::setEtcDirForTesting(const char* dir) {
-  std::lock_guard<std::mutex> guard(g_override_mutex);
-  g_etc_override = dir != nullptr ? dir : "";
-  g_missing_reported = false;
-}
-
-void ZEPUTIL::setTmpDirForTesting(const char* dir) {
-  std::lock_guard<std::mutex> guard(g_override_mutex);
-  g_tmp_override = dir != nullptr ? dir : "";
 }

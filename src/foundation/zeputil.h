@@ -6,19 +6,18 @@
 // directory is the temporary directory; without "dc.logging.directory" in the
 // configuration file the logs live under the install directory.
 //
-// The etc directory (which holds "ZEPBaseDirConfig.properties") is taken, in
-// this order, from:
-//   1. ZEPUTIL::setEtcDirForTesting (in-process tests);
-//   2. the environment variable ZEP_ETC_DIR -- a seam for end-to-end tests
-//      and the demo only, so that a started binary never reads the real etc
-//      directory; the agent is configured through files, not the environment;
-//   3. the build setting ZEP_ETC_DIR (default "/etc").
+// The etc directory (which holds "ZEPBaseDirConfig.properties") and the
+// temporary directory are the current env's (axo/base/env.h): normally the
+// environment variable ZEP_ETC_DIR -- a seam for end-to-end tests and the
+// demo only, so that a started binary never reads the real etc directory;
+// the agent is configured through files, not the environment -- else the
+// build setting ZEP_ETC_DIR (default "/etc"), and "/tmp"; in-process tests
+// install an env with directories of their own.
 //
 // Path operations write into a caller-supplied buffer of ZEPUTIL::PATH_SIZE
 // (260) bytes and return it; longer paths are cut at 259 characters.
 //
-// Thread-safety: the operations keep no state and may be called from any
-// thread; the test setters are guarded as well.
+// Thread-safety: the operations may be called from any thread.
 #ifndef ZEP_FOUNDATION_ZEPUTIL_H_
 #define ZEP_FOUNDATION_ZEPUTIL_H_
 
@@ -37,13 +36,14 @@ class ZEPUTIL {
   // Writes the etc directory into `buffer` (PATH_SIZE bytes) and returns it.
   static char* getEtcDir(char* buffer);
 
-  // Writes the temporary directory ("/tmp" unless a test set another) into
-  // `buffer` and returns it.
+  // Writes the temporary directory ("/tmp" unless a test env tells another)
+  // into `buffer` and returns it.
   static char* getTmpDir(char* buffer);
 
   // Writes the install directory: the "INSTALLDIR" value of the base-directory
   // file, or the temporary directory when there is none. ZEP0252E, which
-  // names the file to create, is traced once until the file is found again.
+  // names the file to create, is traced once until the file is found again
+  // or the etc directory changes.
   // Never returns null.
   static char* getInstallDirectory(char* buffer);
 
@@ -53,11 +53,6 @@ class ZEPUTIL {
   // Writes the "dc.logging.directory" value of the configuration file exactly
   // as written, or the install directory, a separator and "ZEP/logs".
   static char* getLogDirName(char* buffer);
-
-  // Test seams: replace the etc / temporary directory for this process;
-  // nullptr restores the normal choice. Not for production use.
-  static void setEtcDirForTesting(const char* dir);
-  static void setTmpDirForTesting(const char* dir);
 };
 
 #endif  // ZEP_FOUNDATION_ZEPUTIL_H_

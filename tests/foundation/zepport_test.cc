@@ -1,14 +1,18 @@
-// Port layer: line reading. (The fault seam is proven by the fault tests
-// that expect its failures.)
+// Port layer: line reading, and what it reads of the env. (File faults in
+// the agent's paths: the fault tests that expect their failures.)
 #include "foundation/zepport.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <random>
 #include <sstream>
 #include <vector>
 
+#include "axo/base/clock.h"
+#include "axo/base/env.h"
+#include "support/fake_env.h"
 #include "support/zeptestdir.h"
 
 namespace {
@@ -75,6 +79,43 @@ TEST_F(ZepPortTest, GetlineFollowsThePlainRule) {
     }
   }
   EXPECT_EQ(ReadLines("cr\rinside\n\nx", 64), (Lines{"cr", "", "x"}));
+}
+
+// The env in force is the agent's clock (the framework's too) and user, and
+// fails the file operations it names: a read after the first passes, a
+// rename by its target's name. Any fault installed sends getline down its
+// general path, which reads the same lines.
+TEST_F(ZepPortTest, TheEnvGivesTheClockTheUserAndFileFaults) {
+  zeptest::FakeEnv env;
+  axo::ScopedEnv useEnv(&env);
+  env.SetNow(1234);
+  EXPECT_EQ(ZEPPORT::now(), 1234);
+  EXPECT_EQ(AXO_Now(), 1234);
+  env.SetEffectiveUid(4321);
+  EXPECT_EQ(ZEPPORT::effectiveUid(), 4321u);
+
+  using Op = zeptest::FakeEnv::FileOp;
+  env.FailFiles(Op::kRead, dir_.path("other"), EIO);  // matches nothing here
+  const std::string content = "a\r\nb\n" + std::string(300, 'c') + "\nd";
+  EXPECT_EQ(ReadLines(content, 64), PlainLines(content, 64));
+
+  env.FailFiles(Op::kRead, dir_.path("f"), EIO, 1, /*after=*/1);
+  ZEP_FILE f;
+  ASSERT_EQ(ZEPPORT::zep_open(dir_.path("f").c_str(), "r", &f, 0666), 0);
+  char buf[16];
+  EXPECT_STREQ(ZEPPORT::getline(&f, buf, sizeof(buf)), "a");
+  errno = 0;
+  EXPECT_EQ(ZEPPORT::getline(&f, buf, sizeof(buf)), nullptr);
+  EXPECT_EQ(errno, EIO);
+  EXPECT_NE(ZEPPORT::zep_ferror(&f), 0);
+  ZEPPORT::zep_close(&f);
+
+  env.FailFiles(Op::kRename, dir_.path("g"), ENOSPC);
+  EXPECT_EQ(ZEPPORT::zep_rename(dir_.path("f").c_str(), dir_.path("g").c_str()), -1);
+  EXPECT_EQ(errno, ENOSPC);
+  EXPECT_TRUE(dir_.exists("f"));
+  env.ClearFileFaults();
+  EXPECT_EQ(ZEPPORT::zep_rename(dir_.path("f").c_str(), dir_.path("g").c_str()), 0);
 }
 
 }  // namespace

@@ -10,8 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "axo/base/env.h"
 #include "axo/base/trk1.h"
-#include "foundation/zepport.h"
+#include "support/fake_env.h"
 #include "support/zeptestdir.h"
 
 namespace {
@@ -20,7 +21,6 @@ using Entries = std::vector<std::pair<std::string, std::string>>;
 
 class ZepPropsTest : public ::testing::Test {
  protected:
-  void TearDown() override { ZEPPORT::clearFaults(); }
   std::string Path(const char* name = "p.properties") { return dir_.path(name); }
   static Entries EntriesOf(const ZEPPROPS_properties& props) {
     Entries out;
@@ -116,7 +116,9 @@ TEST_F(ZepPropsTest, LoadIfChangedSkipsOwnSaveAndSeesOtherWriters) {
   const time_t later = props.getLastModified() + 5;
   dir_.write("p.properties", "b=2\n");
   dir_.setMtime("p.properties", later);
-  ZEPPORT::injectFault(ZEPPORT::Op::kRead, "p.properties", EIO, 1, 0);
+  zeptest::FakeEnv env;
+  axo::ScopedEnv useEnv(&env);
+  env.FailFiles(zeptest::FakeEnv::FileOp::kRead, "p.properties", EIO, 1);
   EXPECT_EQ(props.loadIfChanged(), ZEPPROPS_properties::ERROR);
   EXPECT_STREQ(props.getProperty("unsaved"), "x");
   EXPECT_EQ(props.loadIfChanged(), ZEPPROPS_properties::OK);

@@ -7,7 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "foundation/zepport.h"
+#include "axo/base/env.h"
+#include "support/fake_env.h"
 
 namespace {
 
@@ -78,8 +79,6 @@ TEST(StringUtilTest, TimestampFillsFixedWidthFieldsWithoutOverflow) {
       std::string(field, 17));
 }
 
-time_t fixedNow() { return 1796502697; }  // 20:31:37 UTC
-
 TEST(StringUtilTest, TimeWindowsAlignToMultiplesOfTheWindowFromTheEpoch) {
   for (auto [t, expected] :
        {std::pair<time_t, time_t>{1200, 1200}, {1199, 900}, {1201, 1200}, {-1, -300}}) {
@@ -87,14 +86,15 @@ TEST(StringUtilTest, TimeWindowsAlignToMultiplesOfTheWindowFromTheEpoch) {
   }
   time_t t = 1234, out;
   EXPECT_EQ(1234, *SU::roundTimeDown(&t, 0));  // no window: unchanged
-  ZEPPORT::setClockForTesting(fixedNow);
+  zeptest::FakeEnv env;
+  axo::ScopedEnv useEnv(&env);
+  env.SetNow(1796502697);  // 20:31:37 UTC
   SU::latestCompleteTimeWindowEnd(&t, 15);
   EXPECT_EQ(1796502697 - (31 % 15) * 60 - 37, t);  // 20:30:00
   SU::latestCompleteTimeWindowBegin(&out, 15);
   EXPECT_EQ(t - 15 * 60, out);  // 20:15:00
   SU::latestCompleteTimeWindowEnd(&t, 60);
   EXPECT_EQ(1796502697 - 31 * 60 - 37, t);  // on the hour
-  ZEPPORT::setClockForTesting(nullptr);
 }
 
 }  // namespace

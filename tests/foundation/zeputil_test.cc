@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include "axo/base/env.h"
 #include "axo/base/trk1.h"
+#include "support/fake_env.h"
 #include "support/zeptestdir.h"
 
 namespace {
@@ -17,8 +19,10 @@ std::string Get(char* (*fn)(char*)) {
 
 TEST(ZepUtilTest, InstallDirFallsBackToTmpAndLogDirToTheConfiguration) {
   ZepTestDir etc, tmp;
-  ZEPUTIL::setEtcDirForTesting(etc.dir().c_str());
-  ZEPUTIL::setTmpDirForTesting(tmp.dir().c_str());
+  zeptest::FakeEnv env;
+  axo::ScopedEnv useEnv(&env);
+  env.SetEtcDir(etc.dir());
+  env.SetTmpDir(tmp.dir());
   TRK1_Capture capture;
   for (const char* baseFile : {"", "OTHER=/x\n"}) {  // missing, or without INSTALLDIR
     if (baseFile[0] != '\0') etc.write("ZEPBaseDirConfig.properties", baseFile);
@@ -36,8 +40,6 @@ TEST(ZepUtilTest, InstallDirFallsBackToTmpAndLogDirToTheConfiguration) {
   std::filesystem::create_directories(tmp.path("ZEP/config"));
   tmp.write("ZEP/config/ZEP.dc.properties", "dc.logging.directory=/var/dc logs\n");
   EXPECT_EQ(Get(ZEPUTIL::getLogDirName), "/var/dc logs");
-  ZEPUTIL::setEtcDirForTesting(nullptr);
-  ZEPUTIL::setTmpDirForTesting(nullptr);
 }
 
 }  // namespace

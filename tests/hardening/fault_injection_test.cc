@@ -15,7 +15,6 @@
 #include "axo/base/osb1.h"
 #include "axo/base/trk1.h"
 #include "config/zepacmd.h"
-#include "foundation/zepport.h"
 #include "foundation/zepprops.h"
 #include "logs/zepdclst.h"
 #include "logs/zeplogs_test_util.h"
@@ -25,7 +24,7 @@ namespace {
 
 using namespace zeplogs_test;
 using D = ZEPDISP_dispatcher;
-using Op = ZEPPORT::Op;
+using Op = zeptest::FakeEnv::FileOp;
 
 class FaultInjectionTest : public ZepLogsTest {
  protected:
@@ -46,11 +45,11 @@ class FaultInjectionTest : public ZepLogsTest {
   }
   // One dispatcher pass with `op` on paths containing `where` failing once;
   // true when it reported `message`.
-  static bool passFailing(Op op, const char* where, const char* message) {
-    ZEPPORT::injectFault(op, where, EIO, 1);
+  bool passFailing(Op op, const char* where, const char* message) {
+    env_.FailFiles(op, where, EIO, 1);
     TRK1_Capture capture;
     D::runOnePass();
-    ZEPPORT::clearFaults();
+    env_.ClearFileFaults();
     return capture.contains(message);
   }
   // Restarts the dispatcher as a new process would: the cache is read again.
@@ -123,14 +122,14 @@ TEST_F(FaultInjectionTest, FailedConfigurationSaveFailsTheCommandOnly) {
       "addMonitorControl;server1;Granite_Application_Server;host1;OrderPort;submitOrder;Full";
   OSB1_ScopedLock lock(&D::configPropertiesLock);
   ZEPACMD_actionCommand action;
-  ZEPPORT::injectFault(Op::kWrite, "ZEP.dc.properties.tmp", ENOSPC, 1, 3);
+  env_.FailFiles(Op::kWrite, "ZEP.dc.properties.tmp", ENOSPC, 1, 3);
   {
     TRK1_Capture capture;
     EXPECT_EQ(action.handleAction(command, D::configProperties, nullptr, 0),
               ZEPACMD_actionCommand::RC_ERROR);
     EXPECT_TRUE(capture.contains("ZEP0020"));
   }
-  ZEPPORT::clearFaults();
+  env_.ClearFileFaults();
   EXPECT_EQ(tmp_.read("install/ZEP/config/ZEP.dc.properties"), before);
   EXPECT_EQ(action.handleAction(command, D::configProperties, nullptr, 0),
             ZEPACMD_actionCommand::RC_SUCCESS);

@@ -12,7 +12,6 @@
 
 #include "axo/base/trk1.h"
 #include "axo/process/axo.h"
-#include "foundation/zepport.h"
 #include "foundation/zepprops.h"
 #include "logs/zepaelem.h"
 #include "logs/zeplogs_test_util.h"
@@ -34,7 +33,6 @@ class ZepDcLstTest : public ZepLogsTest {
   }
   void TearDown() override {
     AXO_SetSubnodeResultsForTesting(0, 0);
-    ZEPPORT::setEffectiveUidForTesting(-1);
     ZepLogsTest::TearDown();
   }
   // Writes the configuration file and loads it: registering a new server
@@ -222,12 +220,12 @@ TEST_F(ZepDcLstTest, OwnershipOfTheCacheAsRootAndAsAnotherUser) {
   const uid_t owner = st.st_uid;
   ASSERT_NE(owner, 0u);
 
-  ZEPPORT::setEffectiveUidForTesting(0);
+  env_.SetEffectiveUid(0);
   writeLog("ZEP.a.metric.log", header("server1") + lines({record(2, kBaseTime * 1000LL)}));
   EXPECT_EQ(list_.readLogs(props_), 0);
   EXPECT_EQ(filesIn(cacheDir()).size(), 1u);
 
-  ZEPPORT::setEffectiveUidForTesting(owner + 1);
+  env_.SetEffectiveUid(owner + 1);
   writeLog("ZEP.b.metric.log", header("server1") + lines({record(2, kBaseTime * 1000LL)}));
   TRK1_Capture capture;
   EXPECT_EQ(list_.readLogs(props_), -1);
@@ -236,7 +234,7 @@ TEST_F(ZepDcLstTest, OwnershipOfTheCacheAsRootAndAsAnotherUser) {
   EXPECT_FALSE(capture.contains("Permission denied"));
 
   // A cache that is a symbolic link is refused even for root.
-  ZEPPORT::setEffectiveUidForTesting(0);
+  env_.SetEffectiveUid(0);
   std::filesystem::rename(cacheDir(), tmp_.path("elsewhere"));
   std::filesystem::create_directory_symlink(tmp_.path("elsewhere"), cacheDir());
   EXPECT_EQ(list_.readLogs(props_), -1);

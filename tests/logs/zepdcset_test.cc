@@ -56,7 +56,7 @@ TEST_F(ZepDcSetTest, NewServerGetsTheTemplateCompletedByTheBuiltInOne) {
   // configuration and writes nothing.
   const std::string before = configText();
   ZEPDCSET_settings::setDefaultDCProperties(props, "server1", "1", true);
-  ZEPPORT::injectFault(ZEPPORT::Op::kOpen, "ZEP.dc.properties", EIO);
+  env_.FailFiles(zeptest::FakeEnv::FileOp::kOpen, "ZEP.dc.properties", EIO);
   ZEPDCSET_settings::setDefaultDCProperties(props, "server2", "1", true);
   EXPECT_STREQ(props.getProperty("1.server1.log"), "trace");
   EXPECT_EQ(props.getProperty("1.server2.monitor"), nullptr);

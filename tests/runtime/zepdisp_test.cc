@@ -6,13 +6,14 @@
 
 #include <string>
 
+#include "axo/base/env.h"
 #include "axo/base/trk1.h"
-#include "foundation/zeputil.h"
 #include "logs/zepdclst.h"
 #include "logs/zeplogs_test_util.h"
 #include "situations/zepdc.h"
 #include "situations/zepdcmc.h"
 #include "situations/zeppelem.h"
+#include "support/fake_env.h"
 #include "support/zeptestdir.h"
 
 namespace {
@@ -57,14 +58,14 @@ TEST_F(ZepDispTest, InitOncePassesFeedSituationsAndReadSettings) {
 // one message names the file to create, and passes add no errors.
 TEST(ZepDispNoInstallDirTest, OneMessageNamesTheFileToCreateNotOnePerPass) {
   ZepTestDir etc, tmp;
-  ZEPUTIL::setEtcDirForTesting(etc.dir().c_str());
-  ZEPUTIL::setTmpDirForTesting(tmp.dir().c_str());
+  zeptest::FakeEnv env;
+  axo::ScopedEnv useEnv(&env);
+  env.SetEtcDir(etc.dir());
+  env.SetTmpDir(tmp.dir());
   TRK1_Capture capture;
   ASSERT_EQ(0, D::initWithoutThread());
   for (int pass = 0; pass < 3; ++pass) D::runOnePass();
   D::resetForTesting();
-  ZEPUTIL::setEtcDirForTesting(nullptr);
-  ZEPUTIL::setTmpDirForTesting(nullptr);
   const std::string expected = "ZEP0252E Could not find install directory. Using tmp dir " +
                                tmp.dir() + ". Create " + etc.path("ZEPBaseDirConfig.properties") +
                                " with the line INSTALLDIR=<install directory>";

@@ -8,11 +8,11 @@
 
 #include <string>
 
-#include "axo/base/osb1.h"
+#include "axo/base/env.h"
 #include "axo/base/trk1.h"
 #include "axo/process/axo.h"
-#include "foundation/zeputil.h"
 #include "runtime/zepdisp.h"
+#include "support/fake_env.h"
 #include "support/zeptestdir.h"
 
 namespace {
@@ -26,24 +26,24 @@ class ZepMainTest : public ::testing::Test {
     AXO_ResetForTesting();
     ZEPDISP_dispatcher::resetForTesting();
     dir_.write("ZEPBaseDirConfig.properties", "INSTALLDIR=" + dir_.dir() + "\n");
-    ZEPUTIL::setEtcDirForTesting(dir_.dir().c_str());
+    env_.SetEtcDir(dir_.dir());
     ASSERT_EQ(0, ZEPDISP_dispatcher::initWithoutThread());
   }
   void TearDown() override {
     ZEPDISP_dispatcher::resetForTesting();
-    ZEPUTIL::setEtcDirForTesting(nullptr);
-    AXO_SetSystemNameForTesting(nullptr);
     AXO_ResetForTesting();
     TRK1_ResetLevels();
   }
 
   ZepTestDir dir_;
+  zeptest::FakeEnv env_;
+  axo::ScopedEnv useEnv_{&env_};
   char program_[9] = "zepagent", listen_[9] = "--listen", none_[5] = "none";
   char* argv_[4] = {program_, listen_, none_, nullptr};
 };
 
 TEST_F(ZepMainTest, StartUpDescribesTheAgentAndFailsWithoutADispatcher) {
-  AXO_SetSystemNameForTesting("a-system-name-of-forty-characters-long!!");
+  env_.SetSystemName("a-system-name-of-forty-characters-long!!");
   TRK1_Capture capture;
   ::testing::internal::CaptureStdout();
   EXPECT_TRUE(initZEPAgent(3, argv_));  // failed: the dispatcher was already initialised

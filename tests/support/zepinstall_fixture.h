@@ -1,8 +1,9 @@
 // A test fixture with a private install tree in a real temporary directory:
 // <tmp>/etc holds the base-directory file naming <tmp>/install, whose
 // ZEP/config holds the configuration file and ZEP/logs is the log directory.
-// The clock is the test's (fakeTime()); the dispatcher starts and ends each
-// test reset, and every seam is restored afterwards.
+// The clock is the test's (fakeTime()), in a test env (env_) the test may
+// set further; the dispatcher starts and ends each test reset, and every
+// seam is restored afterwards.
 #ifndef ZEP_TESTS_SUPPORT_ZEPINSTALL_FIXTURE_H_
 #define ZEP_TESTS_SUPPORT_ZEPINSTALL_FIXTURE_H_
 
@@ -12,12 +13,12 @@
 #include <filesystem>
 #include <string>
 
+#include "axo/base/env.h"
 #include "axo/base/trk1.h"
 #include "axo/tables/vexor.h"
-#include "foundation/zepport.h"
-#include "foundation/zeputil.h"
 #include "runtime/zepcmd.h"
 #include "runtime/zepdisp.h"
+#include "support/fake_env.h"
 #include "support/zeptestdir.h"
 
 namespace zeptest {
@@ -43,17 +44,14 @@ class InstallTreeTest : public ::testing::Test {
     std::filesystem::create_directories(tmp_.path("install/ZEP/config"));
     std::filesystem::create_directories(logDir());
     tmp_.write("etc/ZEPBaseDirConfig.properties", "INSTALLDIR=" + tmp_.path("install") + "\n");
-    ZEPUTIL::setEtcDirForTesting(tmp_.path("etc").c_str());
+    env_.SetEtcDir(tmp_.path("etc"));
     fakeTime() = startTime_;
-    ZEPPORT::setClockForTesting(fakeNow);
+    env_.SetClock(fakeNow);
     ZEPDISP_dispatcher::resetForTesting();
   }
   void TearDown() override {
     ZEPDISP_dispatcher::resetForTesting();
-    ZEPPORT::clearFaults();
     AXO_FailInsertRowForTesting(0, 0);
-    ZEPPORT::setClockForTesting(nullptr);
-    ZEPUTIL::setEtcDirForTesting(nullptr);
     TRK1_ResetLevels();
   }
 
@@ -61,6 +59,8 @@ class InstallTreeTest : public ::testing::Test {
   std::string configFile() const { return tmp_.path("install/ZEP/config/ZEP.dc.properties"); }
 
   ZepTestDir tmp_;
+  FakeEnv env_;
+  axo::ScopedEnv useEnv_{&env_};
 
  private:
   const time_t startTime_;

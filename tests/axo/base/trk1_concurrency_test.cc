@@ -4,13 +4,16 @@
 #include <thread>
 #include <vector>
 
-#include "axo/base/clock.h"
+#include "axo/base/env.h"
 #include "axo/base/trk1.h"
+#include "support/fake_env.h"
 
 TRK1_UNIT(flood_unit, "TRK1FLOOD");
 
 TEST(Trk1ConcurrencyTest, ThreadsFloodingOneNumberWriteOneShareBetweenThem) {
-  AXO_SetClockForTesting(+[] { return time_t{5000}; });
+  zeptest::FakeEnv env;
+  axo::ScopedEnv useEnv(&env);
+  env.SetNow(5000);
   TRK1_Capture capture;
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
@@ -19,6 +22,5 @@ TEST(Trk1ConcurrencyTest, ThreadsFloodingOneNumberWriteOneShareBetweenThem) {
     });
   }
   for (std::thread& t : threads) t.join();
-  AXO_SetClockForTesting(nullptr);
   EXPECT_EQ(capture.count("TST0003W flood"), TRK1_LIMITED_PER_SECOND);
 }

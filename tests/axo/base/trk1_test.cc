@@ -5,7 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "axo/base/clock.h"
+#include "axo/base/env.h"
+#include "support/fake_env.h"
 #include "support/zeptestdir.h"
 
 TRK1_UNIT(test_unit, "TRK1TEST");
@@ -36,16 +37,13 @@ TEST(Trk1Test, FlowScopeRecordsTheCallersLines) {
       << trace;
 }
 
-namespace {
-time_t fakeNow = 1000;
-time_t FakeNow() { return fakeNow; }
-}  // namespace
-
 // A flood of one message number writes its share each second of the
 // framework clock, then says how many it dropped; another number keeps a
 // share of its own, and a clock set back starts a new second.
 TEST(Trk1Test, LimitedRecordsKeepTheirShareAndCountWhatTheyDrop) {
-  AXO_SetClockForTesting(&FakeNow);
+  zeptest::FakeEnv env;
+  axo::ScopedEnv useEnv(&env);
+  env.SetNow(1000);
   TRK1_Capture capture;
   for (int i = 0; i < 100; ++i) TRK1_PrintfLimited(&test_unit, __LINE__, "TST0001W flood %d", i);
   TRK1_PrintfLimited(&test_unit, __LINE__, "TST0002W other");
@@ -53,11 +51,10 @@ TEST(Trk1Test, LimitedRecordsKeepTheirShareAndCountWhatTheyDrop) {
   EXPECT_EQ(capture.count("TST0002W other"), 1);
   EXPECT_EQ(capture.count("suppressed"), 0);
 
-  fakeNow = 1001;
+  env.SetNow(1001);
   TRK1_PrintfLimited(&test_unit, __LINE__, "TST0001W flood %d", 100);
-  fakeNow = 999;
+  env.SetNow(999);
   for (int i = 0; i < 10; ++i) TRK1_PrintfLimited(&test_unit, __LINE__, "TST0001W back %d", i);
-  AXO_SetClockForTesting(nullptr);
   const std::vector<std::string> m = capture.messages();
   ASSERT_EQ(m.size(), static_cast<size_t>(TRK1_LIMITED_PER_SECOND) * 2 + 3) << m.back();
   EXPECT_EQ(m[TRK1_LIMITED_PER_SECOND + 1], "TST0001W 95 more suppressed (at most 5 a second)");

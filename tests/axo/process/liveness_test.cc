@@ -4,12 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include "axo/base/env.h"
 #include "axo/process/axo.h"
+#include "support/fake_env.h"
 
 namespace {
 
 constexpr time_t t = 1000;
-time_t Clock() { return t; }
 
 bool StuckAt(const std::string& part, time_t now) {
   for (const axo::liveness::PartState& p : axo::liveness::Parts(now)) {
@@ -20,7 +21,9 @@ bool StuckAt(const std::string& part, time_t now) {
 }
 
 TEST(AxoLivenessTest, StuckAfterThreeIntervalsAndThirtySeconds) {
-  AXO_SetClockForTesting(Clock);
+  zeptest::FakeEnv env;
+  axo::ScopedEnv useEnv(&env);
+  env.SetNow(t);
   axo::liveness::Watch("short", 1);
   axo::liveness::Completed("long", 20);
   EXPECT_FALSE(StuckAt("short", t + 29));  // over 3 intervals, under 30 s
@@ -30,7 +33,6 @@ TEST(AxoLivenessTest, StuckAfterThreeIntervalsAndThirtySeconds) {
   axo::liveness::Forget("short");
   axo::liveness::Forget("long");
   for (const axo::liveness::PartState& p : axo::liveness::Parts(t)) EXPECT_NE(p.name, "long");
-  AXO_SetClockForTesting(nullptr);
 }
 
 }  // namespace

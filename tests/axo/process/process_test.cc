@@ -5,11 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "axo/base/env.h"
 #include "axo/base/osb1.h"
 #include "axo/metrics/metrics.h"
 #include "axo/process/axo.h"
 #include "axo/process/service.h"
 #include "support/e2e_support.h"
+#include "support/fake_env.h"
 
 namespace {
 
@@ -34,10 +36,13 @@ TEST_F(AxoProcessTest, TheTokenIsTheFirstLineOfItsFile) {
 // tests.)
 TEST_F(AxoProcessTest, IdentityIsCutToItsFieldsAndSubnodesRegister) {
   char buf[33];
-  AXO_SetSystemNameForTesting(std::string(40, 'n').c_str());
-  EXPECT_EQ(OSB1_Info(0, buf, sizeof(buf)), 32);
-  EXPECT_EQ(std::string(buf), std::string(32, 'n'));
-  AXO_SetSystemNameForTesting(nullptr);
+  {
+    zeptest::FakeEnv env;
+    axo::ScopedEnv useEnv(&env);
+    env.SetSystemName(std::string(40, 'n').c_str());
+    EXPECT_EQ(OSB1_Info(0, buf, sizeof(buf)), 32);
+    EXPECT_EQ(std::string(buf), std::string(32, 'n'));
+  }
   AXO_SetHostname("agenthost");
   AXO_SetNodeType("ZP");
   EXPECT_STREQ(AXO_GetOriginnode(), "agenthost:ZP");

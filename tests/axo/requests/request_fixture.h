@@ -10,27 +10,22 @@
 #include <string>
 #include <vector>
 
+#include "axo/base/env.h"
 #include "axo/process/axo.h"
 #include "axo/requests/request.h"
 #include "axo/requests/test_table.h"
+#include "support/fake_env.h"
 
 class AxoRequestTest : public ::testing::Test {
  protected:
-  static inline time_t now_ = 1000;  // the framework clock
-  static time_t Clock() { return now_; }
-
   void SetUp() override {
     AXO_ResetForTesting();
-    now_ = 1000;
-    AXO_SetClockForTesting(Clock);
+    env_.SetNow(1000);  // the framework clock
     ASSERT_EQ(TableManager::RegisterWithManager(&events_), 0u);
     ASSERT_EQ(TableManager::RegisterWithManager(&sampled_), 0u);
     sampled_.rows = {MakeRow("alpha", 1, 100), MakeRow("beta", 2, 200)};
   }
-  void TearDown() override {
-    axo::resetSituationsForTesting();
-    AXO_SetClockForTesting(nullptr);
-  }
+  void TearDown() override { axo::resetSituationsForTesting(); }
 
   axo::Code Create(const std::string& name, const std::string& table, int interval,
                    std::vector<axo::FilterTerm> terms) {
@@ -38,6 +33,8 @@ class AxoRequestTest : public ::testing::Test {
     return axo::createSituation(spec).code();
   }
 
+  zeptest::FakeEnv env_;
+  axo::ScopedEnv useEnv_{&env_};
   TestManager events_{"AXOEV", true};
   TestManager sampled_{"AXOSMP", false};
 };
