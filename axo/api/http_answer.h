@@ -27,16 +27,10 @@ using Json = nlohmann::ordered_json;
 // that is not UTF-8 is written with replacement characters.
 std::string Dump(const Json& j);
 
-// The content type of every JSON answer. With the charset parameter the
-// listener leaves the answer uncompressed (see http_answer.cc).
-inline constexpr const char* kJsonType = "application/json; charset=utf-8";
-
-// The body of an error answer: {"error": message} and a line end.
-std::string ErrorBody(const std::string& message);
-
 // Answers `status` with `body`.
 void Reply(httplib::Response& res, int status, const Json& body);
-// Answers `status` with {"error": message}.
+// Answers `status` with {"error": message} (http::ErrorBody, the front
+// end's shape).
 void Fail(httplib::Response& res, int status, const std::string& message);
 // Answers a failed Status: its message with the HTTP status of its code
 // (400, 404, 409, 429, 500 or 503).
@@ -62,6 +56,12 @@ void AnswerRowSource(const httplib::Request& req, httplib::Response& res, const 
                      size_t count, RowSource source, bool csv);
 
 }  // namespace answer
+
+// Appends `row` to `*out` as one JSON object {"ATTR":value,...} in column
+// order: text columns as strings, integer columns as numbers. The text is
+// the same as a JSON document library writes for that object.
+void AppendRowJson(const Row& row, std::string* out);
+
 }  // namespace axo
 
 #endif  // AXO_SRC_HTTP_ANSWER_H_

@@ -9,12 +9,12 @@
 
 #include "axo/alerts/alerts.h"
 #include "axo/api/http_api.h"
-#include "axo/api/web_config.h"
 #include "axo/base/clock.h"
 #include "axo/base/every_second.h"
 #include "axo/base/osb1.h"
 #include "axo/base/wait.h"
 #include "axo/history/history.h"
+#include "axo/http/web_config.h"
 #include "axo/metrics/metrics.h"
 #include "axo/process/axo.h"
 #include "axo/process/service.h"
@@ -34,9 +34,9 @@ class OperatorApiService : public Service {
 
   // --check-web-config: every check a start would make of the file.
   Status Check(const AXO_Options& options) override {
-    std::shared_ptr<const api::ActiveWebConfig> loaded;
+    std::shared_ptr<const http::ActiveWebConfig> loaded;
     return options.checkWebConfig.empty() ? Status::OK()
-                                          : api::LoadWebConfig(options.checkWebConfig, &loaded);
+                                          : http::LoadWebConfig(options.checkWebConfig, &loaded);
   }
 
   Status Start(const AXO_Options& options) override {

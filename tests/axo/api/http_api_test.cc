@@ -15,6 +15,7 @@
 #include <string>
 #include <tuple>
 
+#include "axo/api/http_answer.h"
 #include "axo/metrics/metrics.h"
 #include "axo/process/axo.h"
 #include "axo/requests/request.h"
