@@ -86,7 +86,7 @@ bool HasToken(const httplib::Request& req, const AccessPolicy& policy) {
 
 bool Refuse(const httplib::Request& req, httplib::Response& res, int status,
             const std::string& answer, const std::string& why) {
-  answer::Fail(res, status, answer);
+  Fail(res, status, answer);
   if (TRK1_On(&axoaccess_unit, TRK1_ERROR)) {
     // Counted in zep_api_requests_total; traced at most a few a second.
     TRK1_PrintfLimited(&axoaccess_unit, __LINE__, "AXO0105W Refused %s %s from %s: %s",
@@ -109,7 +109,7 @@ bool ReadAllowed(const httplib::Request& req, const AccessPolicy& policy,
       // Counted, not traced: a flood would fill the trace.
       PasswordChecksRefused().Inc();
       res.set_header("Retry-After", "1");
-      answer::Fail(res, 429, "too many password checks at once: retry in a second");
+      Fail(res, 429, "too many password checks at once: retry in a second");
       return false;
     case http::BasicAuth::Verdict::kNoCredentials:
       why = "no user's credentials";

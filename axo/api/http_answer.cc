@@ -16,8 +16,7 @@
 
 TRK1_UNIT(axoanswer_unit, "AXOHTTP");
 
-namespace axo {
-namespace answer {
+namespace axo::api {
 namespace {
 
 // Appends `text` as a JSON string, exactly as the document dump writes it.
@@ -331,18 +330,16 @@ void AnswerRowSource(const httplib::Request& req, httplib::Response& res, const 
              "text/csv");
 }
 
-}  // namespace answer
-
 void AppendRowJson(const Row& row, std::string* out) {
   out->push_back('{');
   bool first = true;
   for (const auto& [attribute, value] : row) {
     if (!first) out->push_back(',');
     first = false;
-    answer::AppendJsonString(attribute, out);
+    AppendJsonString(attribute, out);
     out->push_back(':');
     if (value.isText) {
-      answer::AppendJsonString(value.text, out);
+      AppendJsonString(value.text, out);
     } else {
       char digits[24];  // an int64 needs at most 20 characters
       const std::to_chars_result r = std::to_chars(digits, digits + sizeof(digits), value.number);
@@ -352,4 +349,4 @@ void AppendRowJson(const Row& row, std::string* out) {
   out->push_back('}');
 }
 
-}  // namespace axo
+}  // namespace axo::api

@@ -17,8 +17,7 @@
 #include "axo/process/axo.h"
 #include "axo/requests/request.h"
 
-namespace axo {
-namespace answer {
+namespace axo::api {
 
 // Keys keep the order they were added in.
 using Json = nlohmann::ordered_json;
@@ -55,13 +54,11 @@ Json EventsJson(const std::vector<Event>& events);
 void AnswerRowSource(const httplib::Request& req, httplib::Response& res, const std::string& table,
                      size_t count, RowSource source, bool csv);
 
-}  // namespace answer
-
 // Appends `row` to `*out` as one JSON object {"ATTR":value,...} in column
 // order: text columns as strings, integer columns as numbers. The text is
 // the same as a JSON document library writes for that object.
 void AppendRowJson(const Row& row, std::string* out);
 
-}  // namespace axo
+}  // namespace axo::api
 
 #endif  // AXO_SRC_HTTP_ANSWER_H_

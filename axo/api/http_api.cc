@@ -37,11 +37,9 @@
 
 TRK1_UNIT(axohttp_unit, "AXOHTTP");
 
-namespace axo {
+namespace axo::api {
 
 namespace {
-
-using answer::Fail;
 
 // Counts every answered request by route (the path's pattern, never the
 // client or a free-form path: bounded cardinality) and status.
@@ -49,7 +47,7 @@ void CountRequest(const httplib::Request& req, const httplib::Response& res) {
   AXO_COUNTER_FAMILY(requests, "zep_api_requests_total",
                      "Operator API requests answered, by route and status.",
                      {"method", "route", "status"});
-  const std::string route = api::RouteLabel(req.path);
+  const std::string route = RouteLabel(req.path);
   const char* method = "other";
   for (const char* m : {"GET", "POST", "DELETE", "PUT", "HEAD"}) {
     if (req.method == m) method = m;
@@ -131,7 +129,7 @@ class ApiServer : public httplib::Server {
 
 struct OperatorApi::Impl {
   OperatorApiOptions options;
-  api::AccessPolicy policy;
+  AccessPolicy policy;
   http::WebConfigWatch webConfig;
   std::unique_ptr<ApiServer> server;
   http::FrontEnd frontEnd;
@@ -147,7 +145,7 @@ struct OperatorApi::Impl {
       if (!res.has_header(name)) res.set_header(name, value);
     }
     NoSniff(res);
-    return api::Admit(req, api::FindRoute(req.method, req.path), policy, *web, res);
+    return api::Admit(req, FindRoute(req.method, req.path), policy, *web, res);
   }
 
   // Registers every route of the table (one that waits for the agent's
@@ -158,7 +156,7 @@ struct OperatorApi::Impl {
       return Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
                              : httplib::Server::HandlerResponse::Handled;
     });
-    for (const api::Route& route : api::Routes()) {
+    for (const Route& route : api::Routes()) {
       httplib::Server::Handler handler = [route](const httplib::Request& req,
                                                  httplib::Response& res) {
         if (route.waits) {
@@ -191,9 +189,9 @@ Status OperatorApi::Start(const OperatorApiOptions& options) {
   impl_->options = options;
   impl_->policy.token = options.token;
   impl_->policy.allowUnauthenticatedChanges = options.allowUnauthenticatedChanges;
-  impl_->policy.allowedHosts = api::ParseAllowedHosts(options.allowedHosts);
+  impl_->policy.allowedHosts = ParseAllowedHosts(options.allowedHosts);
   impl_->policy.passwordChecks = std::make_shared<http::CheckSlots>(options.maxPasswordChecks);
-  api::PasswordChecksRefused();  // exposed from the start, at 0
+  PasswordChecksRefused();  // exposed from the start, at 0
   impl_->server = std::make_unique<ApiServer>();
   ApiServer& s = *impl_->server;
   s.set_payload_max_length(options.maxBodyBytes);
@@ -205,7 +203,7 @@ Status OperatorApi::Start(const OperatorApiOptions& options) {
   impl_->Routes();
   http::FrontEnd& front = impl_->frontEnd;
   if (Status s = front.Listen(options); !s.ok()) return s;
-  front.SetRowAnswers(api::AnswersRows);
+  front.SetRowAnswers(AnswersRows);
   s.SetListener(front.listener());
   auto serve = [&s](httplib::Stream& stream, SSL* ssl, bool close_connection,
                     bool* connection_closed) {
@@ -277,4 +275,4 @@ int OperatorApi::port() const { return impl_->port; }
 
 void OperatorApi::RefreshWebConfig() { impl_->webConfig.Refresh(); }
 
-}  // namespace axo
+}  // namespace axo::api

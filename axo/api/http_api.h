@@ -21,7 +21,7 @@
 #include "axo/base/status.h"
 #include "axo/http/front_end_options.h"
 
-namespace axo {
+namespace axo::api {
 
 // The front end's options (address, port, body limit, workers, deadlines,
 // shares: axo/http/front_end_options.h; port 0 picks a free one, see
@@ -69,6 +69,6 @@ class OperatorApi {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace axo
+}  // namespace axo::api
 
 #endif  // AXO_API_HTTP_API_H_

@@ -71,8 +71,8 @@ class AxoHttpApiTest : public ::testing::Test {
   static json Body(const e2e::HttpReply& r) { return json::parse(r.body, nullptr, false); }
 
   TestManager sampled_{"AXOSMP", false};
-  axo::OperatorApiOptions options_;
-  axo::OperatorApi api_;
+  axo::api::OperatorApiOptions options_;
+  axo::api::OperatorApi api_;
 };
 
 TEST_F(AxoHttpApiTest, QueriesDecodeRowsFilterAndAnswerCsv) {
@@ -147,7 +147,7 @@ TEST(AxoHttpApiRowJson, SameTextAsTheJsonLibrary) {
     expected["N" + std::to_string(n)] = n;
   }
   std::string written;
-  axo::AppendRowJson(row, &written);
+  axo::api::AppendRowJson(row, &written);
   EXPECT_EQ(written,
             expected.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
 }
