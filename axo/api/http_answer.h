@@ -4,8 +4,8 @@
 // written. Framework-internal.
 //
 // All functions are thread-safe: they keep no state between calls.
-#ifndef AXO_SRC_HTTP_ANSWER_H_
-#define AXO_SRC_HTTP_ANSWER_H_
+#ifndef AXO_API_HTTP_ANSWER_H_
+#define AXO_API_HTTP_ANSWER_H_
 
 #include <httplib.h>
 
@@ -61,4 +61,4 @@ void AppendRowJson(const Row& row, std::string* out);
 
 }  // namespace axo::api
 
-#endif  // AXO_SRC_HTTP_ANSWER_H_
+#endif  // AXO_API_HTTP_ANSWER_H_

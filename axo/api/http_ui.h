@@ -1,8 +1,8 @@
 // The dashboard page of the operator API: its files, embedded in the binary
 // at build time (cmake/embed_files.cmake writes the table from axo/api/ui/), and
 // the routes that serve them. Framework-internal.
-#ifndef AXO_SRC_HTTP_UI_H_
-#define AXO_SRC_HTTP_UI_H_
+#ifndef AXO_API_HTTP_UI_H_
+#define AXO_API_HTTP_UI_H_
 
 #include <cstddef>
 #include <string>
@@ -30,4 +30,4 @@ bool ServeAsset(const std::string& name, httplib::Response& res);
 
 }  // namespace axo::api
 
-#endif  // AXO_SRC_HTTP_UI_H_
+#endif  // AXO_API_HTTP_UI_H_
