@@ -185,8 +185,8 @@ std::string TableDdl(const std::string& name, bool warehouse) {
 // prints <prefix>_query_bytes and <prefix>_query_mb_per_second.
 void TimeQuery(const char* prefix, const axo::HistoryOptions& store, time_t day, long n) {
   axo::SetHistoryStoreForTesting(store);
-  axo::OperatorApi api;
-  axo::OperatorApiOptions options;
+  axo::api::OperatorApi api;
+  axo::api::OperatorApiOptions options;
   options.port = 0;
   if (!api.Start(options).ok()) {
     std::printf("%s_query=unavailable ", prefix);

@@ -118,8 +118,8 @@ void timeSample(const char* name, const Options& o, const std::vector<std::strin
 }
 
 void timeOperatorApi(const Options& o) {
-  axo::OperatorApi api;
-  axo::OperatorApiOptions options;
+  axo::api::OperatorApi api;
+  axo::api::OperatorApiOptions options;
   options.port = 0;
   if (axo::Status s = api.Start(options); !s.ok()) {
     std::printf("api_json=unavailable (%s)\n", s.message().c_str());

@@ -47,9 +47,9 @@ int runTls(int argc, char** argv) {
       path("web.yml"));
   AXO_ResetForTesting();
   defineServiceFamilies();
-  axo::OperatorApiOptions options;
+  axo::api::OperatorApiOptions options;
   options.port = 0;
-  axo::OperatorApi plain, tls;
+  axo::api::OperatorApi plain, tls;
   options.webConfig = "";
   axo::Status started = plain.Start(options);
   options.webConfig = path("web.yml");

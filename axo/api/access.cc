@@ -5,11 +5,11 @@
 
 #include <algorithm>
 
-#include "axo/api/basic_auth.h"
 #include "axo/api/http_answer.h"
-#include "axo/api/http_api.h"
 #include "axo/base/text.h"
 #include "axo/base/trk1.h"
+#include "axo/http/basic_auth.h"
+#include "axo/http/constant_time.h"
 #include "axo/metrics/metrics.h"
 
 TRK1_UNIT(axoaccess_unit, "AXOHTTP");
@@ -81,12 +81,12 @@ bool HasToken(const httplib::Request& req, const AccessPolicy& policy) {
   static const std::string kPrefix = "Bearer ";
   const std::string header = req.get_header_value("Authorization");
   return !policy.token.empty() && header.compare(0, kPrefix.size(), kPrefix) == 0 &&
-         ConstantTimeEquals(header.substr(kPrefix.size()), policy.token);
+         http::ConstantTimeEquals(header.substr(kPrefix.size()), policy.token);
 }
 
 bool Refuse(const httplib::Request& req, httplib::Response& res, int status,
             const std::string& answer, const std::string& why) {
-  answer::Fail(res, status, answer);
+  Fail(res, status, answer);
   if (TRK1_On(&axoaccess_unit, TRK1_ERROR)) {
     // Counted in zep_api_requests_total; traced at most a few a second.
     TRK1_PrintfLimited(&axoaccess_unit, __LINE__, "AXO0105W Refused %s %s from %s: %s",
@@ -98,26 +98,26 @@ bool Refuse(const httplib::Request& req, httplib::Response& res, int status,
 // Step 3: the basic credentials of a user, or the token, when the web
 // configuration has users.
 bool ReadAllowed(const httplib::Request& req, const AccessPolicy& policy,
-                 const ActiveWebConfig& web, httplib::Response& res) {
+                 const http::ActiveWebConfig& web, httplib::Response& res) {
   if (web.users->empty() || HasToken(req, policy)) return true;
   std::string user;
   const char* why = "";
   switch (web.users->Check(req.get_header_value("Authorization"), *policy.passwordChecks, &user)) {
-    case BasicAuth::Verdict::kAccepted:
+    case http::BasicAuth::Verdict::kAccepted:
       return true;
-    case BasicAuth::Verdict::kBusy:
+    case http::BasicAuth::Verdict::kBusy:
       // Counted, not traced: a flood would fill the trace.
       PasswordChecksRefused().Inc();
       res.set_header("Retry-After", "1");
-      answer::Fail(res, 429, "too many password checks at once: retry in a second");
+      Fail(res, 429, "too many password checks at once: retry in a second");
       return false;
-    case BasicAuth::Verdict::kNoCredentials:
+    case http::BasicAuth::Verdict::kNoCredentials:
       why = "no user's credentials";
       break;
-    case BasicAuth::Verdict::kUnknownUser:
+    case http::BasicAuth::Verdict::kUnknownUser:
       why = "unknown user";
       break;
-    case BasicAuth::Verdict::kWrongPassword:
+    case http::BasicAuth::Verdict::kWrongPassword:
       why = "wrong password";
       break;
   }
@@ -150,7 +150,7 @@ std::vector<std::pair<std::string, int>> ParseAllowedHosts(const std::string& li
 }
 
 bool Admit(const httplib::Request& req, const Route* route, const AccessPolicy& policy,
-           const ActiveWebConfig& web, httplib::Response& res) {
+           const http::ActiveWebConfig& web, httplib::Response& res) {
   if (!HostNamesAgent(req, policy)) {
     return Refuse(req, res, 421, "misdirected request",
                   "Host " + axo_internal::ValidUtf8(req.get_header_value("Host")) +

@@ -35,12 +35,14 @@
 #include <vector>
 
 #include "axo/api/routes.h"
-#include "axo/api/web_config.h"
+#include "axo/http/web_config.h"
 #include "axo/metrics/metrics.h"
 
-namespace axo::api {
-
+namespace axo::http {
 class CheckSlots;
+}  // namespace axo::http
+
+namespace axo::api {
 
 struct AccessPolicy {
   std::string token;  // the bearer token; empty: none configured
@@ -49,7 +51,7 @@ struct AccessPolicy {
   // form) and its port, 0 for any.
   std::vector<std::pair<std::string, int>> allowedHosts;
   // The password checks that may hash at once (never null).
-  std::shared_ptr<CheckSlots> passwordChecks;
+  std::shared_ptr<http::CheckSlots> passwordChecks;
 };
 
 // Parses an --allowed-hosts value (checked when the options were read).
@@ -63,7 +65,7 @@ metrics::Counter& PasswordChecksRefused();
 // under `policy` and the web configuration `web`. When not, writes the
 // refusal to `res`, traces it, and returns false. Thread-safe.
 bool Admit(const httplib::Request& req, const Route* route, const AccessPolicy& policy,
-           const ActiveWebConfig& web, httplib::Response& res);
+           const http::ActiveWebConfig& web, httplib::Response& res);
 
 }  // namespace axo::api
 

@@ -8,16 +8,15 @@
 #include <exception>
 #include <memory>
 
-#include "axo/api/http_api.h"
 #include "axo/base/text.h"
 #include "axo/base/trk1.h"
+#include "axo/http/http_server.h"
 #include "axo/tables/catalog.h"
 #include "axo/tables/vexor.h"
 
 TRK1_UNIT(axoanswer_unit, "AXOHTTP");
 
-namespace axo {
-namespace answer {
+namespace axo::api {
 namespace {
 
 // Appends `text` as a JSON string, exactly as the document dump writes it.
@@ -147,7 +146,7 @@ std::string CsvHeader(const std::string& table, const Row* first) {
   return out + "\n";
 }
 
-// JSON answers go out uncompressed (kJsonType): the listener compresses the
+// JSON answers go out uncompressed (http::kJsonType): the listener compresses the
 // types it knows ("application/json" exactly) with brotli at its highest
 // quality when a browser offers it, which costs seconds of the agent's
 // processor time per megabyte of table answer. With the charset parameter it
@@ -194,14 +193,12 @@ std::string Dump(const Json& j) { return j.dump(-1, ' ', false, Json::error_hand
 
 void Reply(httplib::Response& res, int status, const Json& body) {
   res.status = status;
-  res.set_content(Dump(body) + "\n", kJsonType);
+  res.set_content(Dump(body) + "\n", http::kJsonType);
 }
-
-std::string ErrorBody(const std::string& message) { return Dump(Json{{"error", message}}) + "\n"; }
 
 void Fail(httplib::Response& res, int status, const std::string& message) {
   res.status = status;
-  res.set_content(ErrorBody(message), kJsonType);
+  res.set_content(http::ErrorBody(message), http::kJsonType);
 }
 
 void Fail(httplib::Response& res, const Status& status) {
@@ -313,7 +310,7 @@ void AnswerRowSource(const httplib::Request& req, httplib::Response& res, const 
   if (!csv) {
     SendAnswer(req, res,
                std::make_shared<RowsAnswer>(JsonHead(table, count), std::move(source), false),
-               kJsonType);
+               http::kJsonType);
     return;
   }
   // The header names the first row's attributes: that row is read now and
@@ -333,18 +330,16 @@ void AnswerRowSource(const httplib::Request& req, httplib::Response& res, const 
              "text/csv");
 }
 
-}  // namespace answer
-
 void AppendRowJson(const Row& row, std::string* out) {
   out->push_back('{');
   bool first = true;
   for (const auto& [attribute, value] : row) {
     if (!first) out->push_back(',');
     first = false;
-    answer::AppendJsonString(attribute, out);
+    AppendJsonString(attribute, out);
     out->push_back(':');
     if (value.isText) {
-      answer::AppendJsonString(value.text, out);
+      AppendJsonString(value.text, out);
     } else {
       char digits[24];  // an int64 needs at most 20 characters
       const std::to_chars_result r = std::to_chars(digits, digits + sizeof(digits), value.number);
@@ -354,4 +349,4 @@ void AppendRowJson(const Row& row, std::string* out) {
   out->push_back('}');
 }
 
-}  // namespace axo
+}  // namespace axo::api

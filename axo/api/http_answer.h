@@ -4,8 +4,8 @@
 // written. Framework-internal.
 //
 // All functions are thread-safe: they keep no state between calls.
-#ifndef AXO_SRC_HTTP_ANSWER_H_
-#define AXO_SRC_HTTP_ANSWER_H_
+#ifndef AXO_API_HTTP_ANSWER_H_
+#define AXO_API_HTTP_ANSWER_H_
 
 #include <httplib.h>
 
@@ -17,8 +17,7 @@
 #include "axo/process/axo.h"
 #include "axo/requests/request.h"
 
-namespace axo {
-namespace answer {
+namespace axo::api {
 
 // Keys keep the order they were added in.
 using Json = nlohmann::ordered_json;
@@ -27,16 +26,10 @@ using Json = nlohmann::ordered_json;
 // that is not UTF-8 is written with replacement characters.
 std::string Dump(const Json& j);
 
-// The content type of every JSON answer. With the charset parameter the
-// listener leaves the answer uncompressed (see http_answer.cc).
-inline constexpr const char* kJsonType = "application/json; charset=utf-8";
-
-// The body of an error answer: {"error": message} and a line end.
-std::string ErrorBody(const std::string& message);
-
 // Answers `status` with `body`.
 void Reply(httplib::Response& res, int status, const Json& body);
-// Answers `status` with {"error": message}.
+// Answers `status` with {"error": message} (http::ErrorBody, the front
+// end's shape).
 void Fail(httplib::Response& res, int status, const std::string& message);
 // Answers a failed Status: its message with the HTTP status of its code
 // (400, 404, 409, 429, 500 or 503).
@@ -61,7 +54,11 @@ Json EventsJson(const std::vector<Event>& events);
 void AnswerRowSource(const httplib::Request& req, httplib::Response& res, const std::string& table,
                      size_t count, RowSource source, bool csv);
 
-}  // namespace answer
-}  // namespace axo
+// Appends `row` to `*out` as one JSON object {"ATTR":value,...} in column
+// order: text columns as strings, integer columns as numbers. The text is
+// the same as a JSON document library writes for that object.
+void AppendRowJson(const Row& row, std::string* out);
 
-#endif  // AXO_SRC_HTTP_ANSWER_H_
+}  // namespace axo::api
+
+#endif  // AXO_API_HTTP_ANSWER_H_

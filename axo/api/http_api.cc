@@ -18,17 +18,17 @@
 #include <nlohmann/json.hpp>
 
 #include "axo/api/access.h"
-#include "axo/api/basic_auth.h"
 #include "axo/api/http_answer.h"
-#include "axo/api/http_server.h"
 #include "axo/api/routes.h"
-#include "axo/api/tls.h"
-#include "axo/api/web_config.h"
 #include "axo/base/osb1.h"
 #include "axo/base/text.h"
 #include "axo/base/trk1.h"
 #include "axo/base/wait.h"
 #include "axo/history/history.h"
+#include "axo/http/basic_auth.h"
+#include "axo/http/http_server.h"
+#include "axo/http/tls.h"
+#include "axo/http/web_config.h"
 #include "axo/metrics/metrics.h"
 #include "axo/process/axo.h"
 #include "axo/process/liveness.h"
@@ -37,22 +37,9 @@
 
 TRK1_UNIT(axohttp_unit, "AXOHTTP");
 
-namespace axo {
-
-bool ConstantTimeEquals(const std::string& a, const std::string& b) {
-  // Every byte of `a` is compared whatever `b` holds; a length difference
-  // only flips the result.
-  unsigned char diff = a.size() == b.size() ? 0 : 1;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char other = b.empty() ? 0 : static_cast<unsigned char>(b[i % b.size()]);
-    diff |= static_cast<unsigned char>(a[i]) ^ other;
-  }
-  return diff == 0;
-}
+namespace axo::api {
 
 namespace {
-
-using answer::Fail;
 
 // Counts every answered request by route (the path's pattern, never the
 // client or a free-form path: bounded cardinality) and status.
@@ -60,7 +47,7 @@ void CountRequest(const httplib::Request& req, const httplib::Response& res) {
   AXO_COUNTER_FAMILY(requests, "zep_api_requests_total",
                      "Operator API requests answered, by route and status.",
                      {"method", "route", "status"});
-  const std::string route = api::RouteLabel(req.path);
+  const std::string route = RouteLabel(req.path);
   const char* method = "other";
   for (const char* m : {"GET", "POST", "DELETE", "PUT", "HEAD"}) {
     if (req.method == m) method = m;
@@ -142,8 +129,8 @@ class ApiServer : public httplib::Server {
 
 struct OperatorApi::Impl {
   OperatorApiOptions options;
-  api::AccessPolicy policy;
-  api::WebConfigWatch webConfig;
+  AccessPolicy policy;
+  http::WebConfigWatch webConfig;
   std::unique_ptr<ApiServer> server;
   http::FrontEnd frontEnd;
   bool running = false;
@@ -153,12 +140,12 @@ struct OperatorApi::Impl {
   // configuration's headers and nosniff on `res`: true when it may go on.
   // Run on the head of a request with a body, and on every whole request.
   bool Admit(const httplib::Request& req, httplib::Response& res) {
-    const std::shared_ptr<const api::ActiveWebConfig> web = webConfig.Current();
+    const std::shared_ptr<const http::ActiveWebConfig> web = webConfig.Current();
     for (const auto& [name, value] : web->headers) {
       if (!res.has_header(name)) res.set_header(name, value);
     }
     NoSniff(res);
-    return api::Admit(req, api::FindRoute(req.method, req.path), policy, *web, res);
+    return api::Admit(req, FindRoute(req.method, req.path), policy, *web, res);
   }
 
   // Registers every route of the table (one that waits for the agent's
@@ -169,7 +156,7 @@ struct OperatorApi::Impl {
       return Admit(req, res) ? httplib::Server::HandlerResponse::Unhandled
                              : httplib::Server::HandlerResponse::Handled;
     });
-    for (const api::Route& route : api::Routes()) {
+    for (const Route& route : api::Routes()) {
       httplib::Server::Handler handler = [route](const httplib::Request& req,
                                                  httplib::Response& res) {
         if (route.waits) {
@@ -202,9 +189,9 @@ Status OperatorApi::Start(const OperatorApiOptions& options) {
   impl_->options = options;
   impl_->policy.token = options.token;
   impl_->policy.allowUnauthenticatedChanges = options.allowUnauthenticatedChanges;
-  impl_->policy.allowedHosts = api::ParseAllowedHosts(options.allowedHosts);
-  impl_->policy.passwordChecks = std::make_shared<api::CheckSlots>(options.maxPasswordChecks);
-  api::PasswordChecksRefused();  // exposed from the start, at 0
+  impl_->policy.allowedHosts = ParseAllowedHosts(options.allowedHosts);
+  impl_->policy.passwordChecks = std::make_shared<http::CheckSlots>(options.maxPasswordChecks);
+  PasswordChecksRefused();  // exposed from the start, at 0
   impl_->server = std::make_unique<ApiServer>();
   ApiServer& s = *impl_->server;
   s.set_payload_max_length(options.maxBodyBytes);
@@ -216,7 +203,7 @@ Status OperatorApi::Start(const OperatorApiOptions& options) {
   impl_->Routes();
   http::FrontEnd& front = impl_->frontEnd;
   if (Status s = front.Listen(options); !s.ok()) return s;
-  front.SetRowAnswers(api::AnswersRows);
+  front.SetRowAnswers(AnswersRows);
   s.SetListener(front.listener());
   auto serve = [&s](httplib::Stream& stream, SSL* ssl, bool close_connection,
                     bool* connection_closed) {
@@ -234,8 +221,8 @@ Status OperatorApi::Start(const OperatorApiOptions& options) {
   // Each new connection opens under the web configuration in force (its
   // watch re-reads it off this thread).
   auto make = [this](int fd) {
-    const std::shared_ptr<const api::ActiveWebConfig> config = impl_->webConfig.Current();
-    return config->tls != nullptr ? api::TlsContext::Wrap(config->tls, fd)
+    const std::shared_ptr<const http::ActiveWebConfig> config = impl_->webConfig.Current();
+    return config->tls != nullptr ? http::TlsContext::Wrap(config->tls, fd)
                                   : http::NewPlainTransport(fd);
   };
   // A request's body is read only once its head is admitted ("100
@@ -246,7 +233,7 @@ Status OperatorApi::Start(const OperatorApiOptions& options) {
   if (Status s = front.Run(serve, refused, make, check); !s.ok()) return s;
   impl_->port = front.port();
   impl_->running = true;
-  const std::shared_ptr<const api::ActiveWebConfig> web = impl_->webConfig.Current();
+  const std::shared_ptr<const http::ActiveWebConfig> web = impl_->webConfig.Current();
   const bool tls = web->tls != nullptr;
   const bool unauthenticated = options.token.empty() && options.allowUnauthenticatedChanges;
   TRK1_Printf(&axohttp_unit, __LINE__, "AXO0101I Operator API listening on http%s://%s:%d%s",
@@ -288,4 +275,4 @@ int OperatorApi::port() const { return impl_->port; }
 
 void OperatorApi::RefreshWebConfig() { impl_->webConfig.Refresh(); }
 
-}  // namespace axo
+}  // namespace axo::api

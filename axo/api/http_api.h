@@ -9,71 +9,38 @@
 // bearer token or a user's credentials. Bad input answers 400
 // {"error": ...}, an unknown table or situation 404, a body over the cap 413, and every internal
 // failure (a table or the agent that cannot serve the request, a handler that throws) 500. Requests
-// that exceed the front end's limits (axo/api/http_server.h) are refused before they are read
+// that exceed the front end's limits (axo/http/http_server.h) are refused before they are read
 // whole: 408, 413, 414, 415, 431. Complete requests are served on a bounded pool of framework
 // threads; no request can leave a lock held.
 #ifndef AXO_API_HTTP_API_H_
 #define AXO_API_HTTP_API_H_
 
-#include <chrono>
-#include <cstddef>
 #include <memory>
 #include <string>
 
 #include "axo/base/status.h"
-#include "axo/requests/request.h"
+#include "axo/http/front_end_options.h"
 
-namespace axo {
+namespace axo::api {
 
-struct OperatorApiOptions {
-  std::string host = "127.0.0.1";
-  int port = 1920;    // 0 picks a free port (see OperatorApi::port)
+// The front end's options (address, port, body limit, workers, deadlines,
+// shares: axo/http/front_end_options.h; port 0 picks a free one, see
+// OperatorApi::port) and those of the API itself.
+struct OperatorApiOptions : http::FrontEndOptions {
   std::string token;  // the bearer token changes need; empty: changes are refused
   // ... unless this is set: then they are open (demos and tests only).
   bool allowUnauthenticatedChanges = false;
   // --allowed-hosts: names a request's Host may give (axo/api/access.h).
   std::string allowedHosts;
-  // The web configuration file (axo/api/web_config.h); empty: plain HTTP
+  // The web configuration file (axo/http/web_config.h); empty: plain HTTP
   // and open reads.
   std::string webConfig;
-  size_t maxBodyBytes = 64 * 1024;  // a request's body, decoded: 413 beyond
-  int threads = 8;                  // workers; each serves one complete request at a time
   // Password checks (bcrypt runs, some 70 ms at cost 10) at once; a request
   // whose credentials were not verified before and find none free is
   // answered 429 unhashed. Below `threads`, so that a password flood leaves
   // workers to everyone else.
   int maxPasswordChecks = 2;
-  // A request must arrive whole within this time of its first byte (408).
-  std::chrono::milliseconds requestTimeout{10000};
-  // A connection without a request under way is closed after this time.
-  std::chrono::milliseconds idleTimeout{5000};
-  // Each wait for a client to take more of an answer; past it the answer is cut off.
-  std::chrono::milliseconds writeTimeout{5000};
-  // --answer-min-rate: a client takes an answer at this average rate at
-  // least, in bytes per second, after a grace of the write timeout: an
-  // answer of B bytes is cut off once it has been written for longer than
-  // writeTimeout + B / minAnswerRate (0: no such bound).
-  size_t minAnswerRate = 128 * 1024;
-  // --row-answers: table and history answers written at once (at least 1).
-  // Each holds its sample's rows until it ends; the others wait for their
-  // turn without a worker, while other requests go past them.
-  int maxRowAnswers = 1;
-  // Open connections at most; when full, the address holding the most
-  // makes room (axo/api/http_server.h).
-  size_t maxConnections = 1000;
-  // Connections of one peer address at most; 0: an eighth of maxConnections.
-  size_t maxConnectionsPerAddress = 0;
-  // Requests of one peer address with the workers at once; more wait.
-  int maxRequestsPerAddress = 2;
 };
-
-// Compares two secrets in time that depends only on their lengths.
-bool ConstantTimeEquals(const std::string& a, const std::string& b);
-
-// Appends `row` to `*out` as one JSON object {"ATTR":value,...} in column
-// order: text columns as strings, integer columns as numbers. The text is
-// the same as a JSON document library writes for that object.
-void AppendRowJson(const Row& row, std::string* out);
 
 // One HTTP listener. Start and Stop are called from one thread at a time;
 // the handlers run on the listener's own pool. Not copyable.
@@ -102,6 +69,6 @@ class OperatorApi {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace axo
+}  // namespace axo::api
 
 #endif  // AXO_API_HTTP_API_H_

@@ -7,9 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace axo {
-namespace ui {
-
+namespace axo::api {
 namespace {
 
 // Scripts, styles, images and requests from the agent itself only; no
@@ -40,7 +38,7 @@ void Serve(const Asset& asset, httplib::Response& res) {
 
 }  // namespace
 
-bool Serve(const std::string& name, httplib::Response& res) {
+bool ServeAsset(const std::string& name, httplib::Response& res) {
   for (size_t i = 0; i < kNumAssets; ++i) {
     if (name == kAssets[i].path) {
       Serve(kAssets[i], res);
@@ -50,5 +48,4 @@ bool Serve(const std::string& name, httplib::Response& res) {
   return false;
 }
 
-}  // namespace ui
-}  // namespace axo
+}  // namespace axo::api

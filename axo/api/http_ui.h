@@ -1,8 +1,8 @@
 // The dashboard page of the operator API: its files, embedded in the binary
-// at build time (cmake/embed_files.cmake writes the table from axo/ui/), and
+// at build time (cmake/embed_files.cmake writes the table from axo/api/ui/), and
 // the routes that serve them. Framework-internal.
-#ifndef AXO_SRC_HTTP_UI_H_
-#define AXO_SRC_HTTP_UI_H_
+#ifndef AXO_API_HTTP_UI_H_
+#define AXO_API_HTTP_UI_H_
 
 #include <cstddef>
 #include <string>
@@ -11,10 +11,9 @@ namespace httplib {
 struct Response;
 }
 
-namespace axo {
-namespace ui {
+namespace axo::api {
 
-// One embedded file: its path under axo/ui/ ("app.js") and its bytes.
+// One embedded file: its path under axo/api/ui/ ("app.js") and its bytes.
 struct Asset {
   const char* path;
   const unsigned char* data;
@@ -27,9 +26,8 @@ extern const size_t kNumAssets;
 // content type, a Content-Security-Policy that allows only the agent's own
 // scripts, styles and requests, and nosniff. False, leaving `res` alone,
 // when there is no such asset.
-bool Serve(const std::string& name, httplib::Response& res);
+bool ServeAsset(const std::string& name, httplib::Response& res);
 
-}  // namespace ui
-}  // namespace axo
+}  // namespace axo::api
 
-#endif  // AXO_SRC_HTTP_UI_H_
+#endif  // AXO_API_HTTP_UI_H_

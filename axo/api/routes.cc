@@ -26,10 +26,6 @@ TRK1_UNIT(axohttp_unit, "AXOHTTP");
 namespace axo::api {
 namespace {
 
-using answer::Fail;
-using answer::Json;
-using answer::Reply;
-
 // How long a scrape waits for the agent's data before it answers with the
 // gauges' last values: a scrape must never hang.
 constexpr int kScrapeWaitMillis = 1000;
@@ -70,15 +66,15 @@ void Metrics(const httplib::Request& req, httplib::Response& res) {
 }
 
 void Agent(const httplib::Request&, httplib::Response& res) {
-  Reply(res, 200, answer::AgentJson(AXO_GetIdentity(), AXO_ListSubnodes()));
+  Reply(res, 200, AgentJson(AXO_GetIdentity(), AXO_ListSubnodes()));
 }
 
 void Subnodes(const httplib::Request&, httplib::Response& res) {
-  Reply(res, 200, Json{{"subnodes", answer::SubnodesJson(AXO_ListSubnodes())}});
+  Reply(res, 200, Json{{"subnodes", SubnodesJson(AXO_ListSubnodes())}});
 }
 
 void Tables(const httplib::Request&, httplib::Response& res) {
-  Reply(res, 200, answer::TablesJson(listTables()));
+  Reply(res, 200, TablesJson(listTables()));
 }
 
 void QueryTable(const httplib::Request& req, httplib::Response& res) {
@@ -90,7 +86,7 @@ void QueryTable(const httplib::Request& req, httplib::Response& res) {
   size_t count = 0;
   RowSource rows;
   if (Status s = runQueryRows(q, &count, &rows); !s.ok()) return Fail(res, s);
-  answer::AnswerRowSource(req, res, q.table, count, std::move(rows), csv);
+  AnswerRowSource(req, res, q.table, count, std::move(rows), csv);
 }
 
 // GET /api/v1/history/{TABLE}: rows of the history store, the table
@@ -104,7 +100,7 @@ void QueryHistory(const httplib::Request& req, httplib::Response& res) {
   }
   HistoryAnswer rows;
   if (Status s = RunHistoryQuery(q, &rows); !s.ok()) return Fail(res, s);
-  answer::AnswerRowSource(req, res, q.table, rows.count, std::move(rows.next), csv);
+  AnswerRowSource(req, res, q.table, rows.count, std::move(rows.next), csv);
 }
 
 void Action(const httplib::Request& req, httplib::Response& res) {
@@ -135,7 +131,7 @@ void Manager(const httplib::Request& req, httplib::Response& res) {
 }
 
 void Situations(const httplib::Request&, httplib::Response& res) {
-  Reply(res, 200, answer::SituationsJson(listSituations()));
+  Reply(res, 200, SituationsJson(listSituations()));
 }
 
 void CreateSituation(const httplib::Request& req, httplib::Response& res) {
@@ -143,7 +139,7 @@ void CreateSituation(const httplib::Request& req, httplib::Response& res) {
   if (Status s = ParseSituationSpec(req.body, &spec); !s.ok()) return Fail(res, s);
   if (Status s = createSituation(spec); !s.ok()) return Fail(res, s);
   for (const SituationInfo& info : listSituations()) {
-    if (info.name == spec.name) return Reply(res, 201, answer::SituationJson(info));
+    if (info.name == spec.name) return Reply(res, 201, SituationJson(info));
   }
   Reply(res, 201, Json{{"name", spec.name}});
 }
@@ -156,14 +152,14 @@ void DeleteSituation(const httplib::Request& req, httplib::Response& res) {
 void Events(const httplib::Request& req, httplib::Response& res) {
   long long since = 0;
   if (Status s = ParseSince(req.params, &since); !s.ok()) return Fail(res, s);
-  Reply(res, 200, answer::EventsJson(eventsSince(since)));
+  Reply(res, 200, EventsJson(eventsSince(since)));
 }
 
 // The dashboard: its page at "/", its files at "/ui/<file>" (an unknown one
 // is no resource).
 void Dashboard(const httplib::Request& req, httplib::Response& res) {
   const std::string file = req.matches.size() > 1 ? req.matches[1].str() : "index.html";
-  if (!ui::Serve(file, res)) res.status = 404;
+  if (!ServeAsset(file, res)) res.status = 404;
 }
 
 constexpr Route kRoutes[] = {

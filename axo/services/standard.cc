@@ -9,12 +9,12 @@
 
 #include "axo/alerts/alerts.h"
 #include "axo/api/http_api.h"
-#include "axo/api/web_config.h"
 #include "axo/base/clock.h"
 #include "axo/base/every_second.h"
 #include "axo/base/osb1.h"
 #include "axo/base/wait.h"
 #include "axo/history/history.h"
+#include "axo/http/web_config.h"
 #include "axo/metrics/metrics.h"
 #include "axo/process/axo.h"
 #include "axo/process/service.h"
@@ -34,14 +34,14 @@ class OperatorApiService : public Service {
 
   // --check-web-config: every check a start would make of the file.
   Status Check(const AXO_Options& options) override {
-    std::shared_ptr<const api::ActiveWebConfig> loaded;
+    std::shared_ptr<const http::ActiveWebConfig> loaded;
     return options.checkWebConfig.empty() ? Status::OK()
-                                          : api::LoadWebConfig(options.checkWebConfig, &loaded);
+                                          : http::LoadWebConfig(options.checkWebConfig, &loaded);
   }
 
   Status Start(const AXO_Options& options) override {
     if (!options.listen) return Status::OK();
-    OperatorApiOptions api;
+    api::OperatorApiOptions api;
     api.host = options.listenHost;
     api.port = options.listenPort;
     api.webConfig = options.webConfig;
@@ -58,7 +58,7 @@ class OperatorApiService : public Service {
     }
     std::lock_guard<std::mutex> lock(mu_);
     if (api_ != nullptr) return Status::OK();
-    auto started = std::make_unique<OperatorApi>();
+    auto started = std::make_unique<api::OperatorApi>();
     if (Status s = started->Start(api); !s.ok()) return s;
     api_ = std::move(started);
     if (!hooked_) {  // a reload reads the web configuration again if it changed
@@ -72,7 +72,7 @@ class OperatorApiService : public Service {
   }
 
   void Stop() override {
-    std::unique_ptr<OperatorApi> api;
+    std::unique_ptr<api::OperatorApi> api;
     {
       std::lock_guard<std::mutex> lock(mu_);
       api = std::move(api_);
@@ -82,8 +82,8 @@ class OperatorApiService : public Service {
 
  private:
   std::mutex mu_;
-  std::unique_ptr<OperatorApi> api_;  // guarded by mu_
-  bool hooked_ = false;               // guarded by mu_
+  std::unique_ptr<api::OperatorApi> api_;  // guarded by mu_
+  bool hooked_ = false;                    // guarded by mu_
 };
 
 // The history collector into --history-db; the interval may be reloaded.

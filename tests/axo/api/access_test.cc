@@ -54,8 +54,8 @@ class AccessTest : public ::testing::Test {
   std::string Self() { return "127.0.0.1:" + std::to_string(api_.port()); }
 
   ZepTestDir dir_;
-  axo::OperatorApiOptions options_;
-  axo::OperatorApi api_;
+  axo::api::OperatorApiOptions options_;
+  axo::api::OperatorApi api_;
 };
 
 TEST_F(AccessTest, ReadsNeedAUserChangesTheTokenAndNeitherComesFromElsewhere) {

@@ -199,8 +199,8 @@ TEST_P(AxoHistoryTest, TheRouteAnswersRowsOfTheRangeAndRefusesWithTheReason) {
   Open(&collector, store_);
   ASSERT_EQ(collector.CollectOnce(kNow), 3);
   axo::SetHistoryStoreForTesting(store_);
-  axo::OperatorApi api;
-  axo::OperatorApiOptions o;
+  axo::api::OperatorApi api;
+  axo::api::OperatorApiOptions o;
   o.port = 0;
   ASSERT_TRUE(Ok(api.Start(o)));
   auto Get = [&](const std::string& target) { return e2e::Http(api.port(), "GET", target); };

@@ -1,6 +1,6 @@
 // The web configuration file: what loads, what is refused and why, and the
 // basic-auth users it names. (Reloads: tls_test.cc, through the API.)
-#include "axo/api/web_config.h"
+#include "axo/http/web_config.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "axo/api/basic_auth.h"
+#include "axo/http/basic_auth.h"
 #include "support/e2e_support.h"
 
 namespace {
@@ -28,8 +28,8 @@ class WebConfigTest : public ::testing::Test {
   // Loads `yaml`, written as a/web.yml.
   axo::Status Load(const std::string& yaml) {
     e2e::WriteFile(dir_.path("a/web.yml"), yaml);
-    std::shared_ptr<const axo::api::ActiveWebConfig> loaded;
-    return axo::api::LoadWebConfig(dir_.path("a/web.yml"), &loaded);
+    std::shared_ptr<const axo::http::ActiveWebConfig> loaded;
+    return axo::http::LoadWebConfig(dir_.path("a/web.yml"), &loaded);
   }
 
   ZepTestDir dir_;
@@ -104,8 +104,8 @@ TEST_F(WebConfigTest, ABadFileIsRefusedWithKeyAndReason) {
   // A key others may read is refused like a token file.
   chmod(dir_.path("a/agent.key").c_str(), 0644);
   EXPECT_THAT(Load(kTls).message(), HasSubstr("has mode 0644"));
-  std::shared_ptr<const axo::api::ActiveWebConfig> none;
-  EXPECT_THAT(axo::api::LoadWebConfig(dir_.path("missing.yml"), &none).message(),
+  std::shared_ptr<const axo::http::ActiveWebConfig> none;
+  EXPECT_THAT(axo::http::LoadWebConfig(dir_.path("missing.yml"), &none).message(),
               HasSubstr("cannot read the web configuration " + dir_.path("missing.yml")));
 }
 
@@ -113,9 +113,9 @@ TEST_F(WebConfigTest, ABadFileIsRefusedWithKeyAndReason) {
 // refused alike; a pair once verified is not hashed again, and passes when
 // every check slot is taken, while a new pair is then turned away unhashed.
 TEST_F(WebConfigTest, BasicAuthChecksBcryptKeepsVerifiedPairsAndBoundsChecks) {
-  axo::api::BasicAuth users(std::vector<std::pair<std::string, std::string>>{{"alice", kHash}});
-  axo::api::CheckSlots slots(1);
-  using Verdict = axo::api::BasicAuth::Verdict;
+  axo::http::BasicAuth users(std::vector<std::pair<std::string, std::string>>{{"alice", kHash}});
+  axo::http::CheckSlots slots(1);
+  using Verdict = axo::http::BasicAuth::Verdict;
   std::string user;
   EXPECT_EQ(users.Check("Basic YWxpY2U6c2VjcmV0", slots, &user), Verdict::kAccepted);
   EXPECT_EQ(user, "alice");  // alice:secret

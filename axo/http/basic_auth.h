@@ -5,8 +5,8 @@
 // (CheckSlots): past the bound a request is turned away without hashing,
 // so a password flood holds at most that many workers and a verified pair
 // never waits behind it. Framework-internal.
-#ifndef AXO_API_BASIC_AUTH_H_
-#define AXO_API_BASIC_AUTH_H_
+#ifndef AXO_HTTP_BASIC_AUTH_H_
+#define AXO_HTTP_BASIC_AUTH_H_
 
 #include <atomic>
 #include <mutex>
@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-namespace axo::api {
+namespace axo::http {
 
 // True when `hash` is a bcrypt hash libcrypt checks: "$2a$", "$2b$" or
 // "$2y$", a cost of 04 to 31, "$", then 53 characters of its alphabet.
@@ -82,6 +82,6 @@ class BasicAuth {
   std::set<std::string> verified_;  // SHA-256 of user, NUL, password; guarded by mu_
 };
 
-}  // namespace axo::api
+}  // namespace axo::http
 
-#endif  // AXO_API_BASIC_AUTH_H_
+#endif  // AXO_HTTP_BASIC_AUTH_H_

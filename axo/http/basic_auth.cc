@@ -1,6 +1,6 @@
 // Basic authentication: bcrypt through libcrypt's crypt_r, and the cache
 // of verified pairs.
-#include "axo/api/basic_auth.h"
+#include "axo/http/basic_auth.h"
 
 #include <crypt.h>
 #include <openssl/evp.h>
@@ -8,9 +8,9 @@
 #include <cctype>
 #include <memory>
 
-#include "axo/api/http_api.h"
+#include "axo/http/constant_time.h"
 
-namespace axo::api {
+namespace axo::http {
 namespace {
 
 // The decoded bytes of base64 `text`; false when it is not base64.
@@ -118,4 +118,4 @@ BasicAuth::Verdict BasicAuth::Check(const std::string& authorization, CheckSlots
   return Verdict::kAccepted;
 }
 
-}  // namespace axo::api
+}  // namespace axo::http

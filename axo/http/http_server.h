@@ -16,7 +16,7 @@
 // A worker serves a framed request through the Serve callback, with a
 // stream that reads that request's bytes only and writes to the socket, each
 // wait for the socket bounded by the write timeout and the whole answer by
-// the minimum answer rate (OperatorApiOptions): an answer past either bound
+// the minimum answer rate (FrontEndOptions): an answer past either bound
 // is cut off, its connection closed, counted in
 // zep_api_answers_cut_total{reason} and traced (AXO0115W). Requests whose
 // answers hold rows (SetRowAnswers) are served at most maxRowAnswers at a
@@ -37,8 +37,8 @@
 // refused with 400. A head that announces a body goes to the CheckHead
 // callback (on a worker) before its body is read: a refused head is
 // answered at once, and "100 Continue" goes out only to a head let through.
-#ifndef AXO_SRC_HTTP_SERVER_H_
-#define AXO_SRC_HTTP_SERVER_H_
+#ifndef AXO_HTTP_HTTP_SERVER_H_
+#define AXO_HTTP_HTTP_SERVER_H_
 
 #include <httplib.h>
 #include <sys/types.h>
@@ -49,13 +49,23 @@
 #include <memory>
 #include <string>
 
-#include "axo/api/http_api.h"
+#include "axo/base/status.h"
+#include "axo/http/front_end_options.h"
 
-namespace axo {
-namespace http {
+namespace axo::http {
 
-// Limits of one request besides the body (OperatorApiOptions::maxBodyBytes)
-// and the deadlines (OperatorApiOptions).
+// The content type of the front end's own answers, and of every JSON
+// answer of the API. With the charset parameter the HTTP library, which
+// compresses "application/json" exactly, leaves an answer uncompressed.
+inline constexpr const char* kJsonType = "application/json; charset=utf-8";
+
+// The body of an error answer: {"error": message} and a line end, text
+// that is not UTF-8 written with replacement characters. The API answers
+// its own errors the same way. Thread-safe.
+std::string ErrorBody(const std::string& message);
+
+// Limits of one request besides the body (FrontEndOptions::maxBodyBytes)
+// and the deadlines (FrontEndOptions).
 inline constexpr size_t kMaxRequestLineBytes = 8 * 1024;  // longer: 414
 inline constexpr size_t kMaxHeadBytes = 32 * 1024;        // request line and fields: 431
 inline constexpr size_t kMaxHeaderFields = 100;           // more: 431
@@ -73,7 +83,7 @@ inline constexpr std::chrono::milliseconds kLingerTime{1000};
 inline constexpr size_t kReservedDescriptors = 128;
 
 // The byte transport of one connection: plain TCP (NewPlainTransport) or
-// TLS (axo/api/tls.h). Open, Read and Write never block. Besides a byte
+// TLS (axo/http/tls.h). Open, Read and Write never block. Besides a byte
 // count they return kWantRead or kWantWrite (wait until the socket is
 // readable or writable, then call again) or kFailed; Read returns 0 at the
 // end of the peer's stream. Not thread-safe: one thread uses a connection
@@ -146,7 +156,7 @@ class FrontEnd {
 
   // Binds `options.host`:`options.port` (port 0 picks a free one) and
   // listens. Returns kFailed when the address is in use or not available.
-  Status Listen(const OperatorApiOptions& options);
+  Status Listen(const FrontEndOptions& options);
   // Starts the reception thread and the workers on the listening socket;
   // connections get their transports from `make` (plain TCP when null).
   // A connection must open (Transport::Open) within the request timeout;
@@ -167,7 +177,6 @@ class FrontEnd {
   std::unique_ptr<Impl> impl_;
 };
 
-}  // namespace http
-}  // namespace axo
+}  // namespace axo::http
 
-#endif  // AXO_SRC_HTTP_SERVER_H_
+#endif  // AXO_HTTP_HTTP_SERVER_H_

@@ -52,8 +52,8 @@ class TlsTest : public ::testing::Test {
   }
 
   ZepTestDir dir_;
-  axo::OperatorApiOptions options_;
-  axo::OperatorApi api_;
+  axo::api::OperatorApiOptions options_;
+  axo::api::OperatorApi api_;
 };
 
 const char kTls[] = "tls_server_config:\n  cert_file: agent.crt\n  key_file: agent.key\n";

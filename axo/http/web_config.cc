@@ -1,6 +1,6 @@
 // The web configuration file: parsed with yaml-cpp, checked key by key,
 // loaded into what it puts in force, and watched for changes.
-#include "axo/api/web_config.h"
+#include "axo/http/web_config.h"
 
 #include <strings.h>
 #include <sys/stat.h>
@@ -11,14 +11,13 @@
 #include <cstring>
 #include <sstream>
 
-#include "axo/api/basic_auth.h"
-#include "axo/api/tls.h"
 #include "axo/base/files.h"
 #include "axo/base/trk1.h"
+#include "axo/http/basic_auth.h"
 
 TRK1_UNIT(axowebcfg_unit, "AXOHTTP");
 
-namespace axo::api {
+namespace axo::http {
 namespace {
 
 // A refusal of one key, named by its path in the file.
@@ -358,4 +357,4 @@ std::shared_ptr<const ActiveWebConfig> WebConfigWatch::Current() const {
   return current_;
 }
 
-}  // namespace axo::api
+}  // namespace axo::http

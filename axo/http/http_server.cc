@@ -1,6 +1,6 @@
 // The operator API's connection front end: the request framer, the
 // reception thread and the workers.
-#include "axo/api/http_server.h"
+#include "axo/http/http_server.h"
 
 #include <errno.h>
 #include <malloc.h>
@@ -24,6 +24,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string_view>
 #include <thread>
 #include <tuple>
@@ -31,7 +32,6 @@
 #include <utility>
 #include <vector>
 
-#include "axo/api/http_answer.h"
 #include "axo/base/text.h"
 #include "axo/base/trk1.h"
 #include "axo/metrics/metrics.h"
@@ -41,8 +41,7 @@ TRK1_UNIT(axoserver_unit, "AXOHTTP");
 AXO_COUNTER(handshakesFailed, "zep_api_handshakes_failed_total",
             "Operator API connections closed because their TLS handshake failed.");
 
-namespace axo {
-namespace http {
+namespace axo::http {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -379,7 +378,7 @@ std::string CloseAnswer(const httplib::Response& res) {
 std::string ErrorAnswer(int status, const std::string& reason) {
   httplib::Response res;
   res.status = status;
-  res.set_content(answer::ErrorBody(reason), answer::kJsonType);
+  res.set_content(ErrorBody(reason), kJsonType);
   return CloseAnswer(res);
 }
 
@@ -434,6 +433,12 @@ class PlainTransport final : public Transport {
 };
 
 }  // namespace
+
+std::string ErrorBody(const std::string& message) {
+  return nlohmann::ordered_json{{"error", message}}.dump(
+             -1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
+         "\n";
+}
 
 std::unique_ptr<Transport> NewPlainTransport(int fd) {
   return std::make_unique<PlainTransport>(fd);
@@ -541,7 +546,7 @@ struct Connection {
 }  // namespace
 
 struct FrontEnd::Impl {
-  OperatorApiOptions options;
+  FrontEndOptions options;
   Serve serve;
   Refused refused;
   MakeTransport make;
@@ -606,7 +611,7 @@ namespace {
 // the write timeout, the answer's minimum rate and the stop.
 class RequestStream final : public httplib::Stream {
  public:
-  RequestStream(Connection& c, const Stopping& stopping, const OperatorApiOptions& options)
+  RequestStream(Connection& c, const Stopping& stopping, const FrontEndOptions& options)
       : c_(c),
         stopping_(stopping),
         writeTimeout_(options.writeTimeout),
@@ -1144,7 +1149,7 @@ void FrontEnd::Impl::DecideHead(Connection* c) {
     TRK1_Printf(&axoserver_unit, __LINE__, "AXO0108E Operator API request failed: %s", e.what());
     res = httplib::Response();
     res.status = 500;
-    res.set_content(answer::ErrorBody("internal error"), answer::kJsonType);
+    res.set_content(ErrorBody("internal error"), kJsonType);
   }
   c->refusal = res.status;
   c->out = CloseAnswer(res);
@@ -1214,7 +1219,7 @@ FrontEnd::FrontEnd() : impl_(new Impl) {}
 
 FrontEnd::~FrontEnd() { Stop(); }
 
-Status FrontEnd::Listen(const OperatorApiOptions& options) {
+Status FrontEnd::Listen(const FrontEndOptions& options) {
   Impl& m = *impl_;
   m.options = options;
   addrinfo hints{};
@@ -1336,5 +1341,4 @@ int FrontEnd::listener() const { return impl_->listenFd; }
 
 int FrontEnd::port() const { return impl_->port; }
 
-}  // namespace http
-}  // namespace axo
+}  // namespace axo::http

@@ -1,5 +1,5 @@
 // The operator API's TLS context and transport.
-#include "axo/api/tls.h"
+#include "axo/http/tls.h"
 
 #include <arpa/inet.h>
 #include <openssl/bio.h>
@@ -18,7 +18,7 @@
 #include "axo/base/files.h"
 #include "axo/process/axo.h"
 
-namespace axo::api {
+namespace axo::http {
 namespace {
 
 // The reason of the oldest error on this thread's OpenSSL queue (emptied),
@@ -164,7 +164,7 @@ std::vector<std::string> SubjectAltNames(X509* cert) {
   return out;
 }
 
-class TlsTransport final : public http::Transport {
+class TlsTransport final : public Transport {
  public:
   TlsTransport(std::shared_ptr<const TlsContext> context, const std::vector<std::string>& sans,
                SSL* ssl, int fd)
@@ -330,7 +330,7 @@ Status TlsContext::Make(const TlsSettings& s, std::shared_ptr<const TlsContext>*
 
 TlsContext::~TlsContext() { SSL_CTX_free(ctx_); }
 
-std::unique_ptr<http::Transport> TlsContext::Wrap(std::shared_ptr<const TlsContext> self, int fd) {
+std::unique_ptr<Transport> TlsContext::Wrap(std::shared_ptr<const TlsContext> self, int fd) {
   SSL* ssl = SSL_new(self->ctx_);
   if (ssl != nullptr && SSL_set_fd(ssl, fd) != 1) {
     SSL_free(ssl);
@@ -340,4 +340,4 @@ std::unique_ptr<http::Transport> TlsContext::Wrap(std::shared_ptr<const TlsConte
   return std::make_unique<TlsTransport>(std::move(self), sans, ssl, fd);
 }
 
-}  // namespace axo::api
+}  // namespace axo::http

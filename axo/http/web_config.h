@@ -32,8 +32,8 @@
 // files (never a link, FIFO or device) of at most 1 MiB.
 // Inline PEM (cert, key, client_ca) and rate_limit are refused as not
 // supported rather than ignored.
-#ifndef AXO_API_WEB_CONFIG_H_
-#define AXO_API_WEB_CONFIG_H_
+#ifndef AXO_HTTP_WEB_CONFIG_H_
+#define AXO_HTTP_WEB_CONFIG_H_
 
 #include <cstddef>
 #include <memory>
@@ -44,34 +44,11 @@
 
 #include "axo/base/every_second.h"
 #include "axo/base/status.h"
+#include "axo/http/tls.h"
 
-namespace axo::api {
+namespace axo::http {
 
 class BasicAuth;
-class TlsContext;
-
-enum class ClientAuth {
-  kNone,              // NoClientCert
-  kRequest,           // RequestClientCert: asked for, neither required nor verified
-  kRequireAny,        // RequireAnyClientCert: required, not verified
-  kVerifyIfGiven,     // VerifyClientCertIfGiven
-  kRequireAndVerify,  // RequireAndVerifyClientCert
-};
-
-struct TlsSettings {
-  std::string certFile, keyFile, clientCaFile;  // resolved against the file's folder
-  ClientAuth clientAuth = ClientAuth::kNone;
-  int minVersion = 0x0303;                // protocol numbers: TLS12
-  int maxVersion = 0x0304;                // TLS13
-  std::vector<std::string> cipherSuites;  // IANA names, as given
-  bool preferServerCipherSuites = true;
-  std::vector<std::string> curves;  // OpenSSL group names ("P-256", "X25519")
-  std::vector<std::string> allowedSans;
-};
-
-// The web configuration and each file it names (certificates, keys, CA
-// bundles) hold at most this many bytes.
-constexpr size_t kMaxWebConfigFileBytes = 1 << 20;
 
 // The file's content, checked for form (not yet against the files it names).
 struct WebConfig {
@@ -137,6 +114,6 @@ class WebConfigWatch {
   axo_internal::EverySecond watch_;
 };
 
-}  // namespace axo::api
+}  // namespace axo::http
 
-#endif  // AXO_API_WEB_CONFIG_H_
+#endif  // AXO_HTTP_WEB_CONFIG_H_
