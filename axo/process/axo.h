@@ -76,7 +76,7 @@ struct AXO_Options {
   int maxSituations = 1000;
   // --web-config FILE: TLS, client certificates, basic-auth users and extra
   // answer headers of the operator API, in the exporter toolkit's web
-  // configuration format (see axo/api/web_config.h); empty: plain HTTP,
+  // configuration format (see axo/http/web_config.h); empty: plain HTTP,
   // reads open. Re-read when it or a file it names changes.
   std::string webConfig;
   // --allowed-hosts LIST: names (NAME or NAME:PORT, comma-separated) that
@@ -85,7 +85,7 @@ struct AXO_Options {
   // --allow-unauthenticated-changes: without a token, changes are open to
   // whoever reaches the API instead of refused (demos and tests only).
   bool allowUnauthenticatedChanges = false;
-  // The operator API's connection table (axo/api/http_server.h), read at
+  // The operator API's connection table (axo/http/http_server.h), read at
   // start: --api-max-connections N, connections open at once;
   // --api-connections-per-address N, of them one peer address may hold (0:
   // an eighth of the table); --api-requests-per-address N, requests of one

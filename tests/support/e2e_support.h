@@ -202,23 +202,8 @@ inline void WriteSecretFile(const std::string& path, const std::string& text) {
 // content by the destructor.
 using TempDir = ::ZepTestDir;
 
-// A private install directory: <root>/etc/ZEPBaseDirConfig.properties names
-// <root>/install; its configuration file carries `settings` (extra
-// "key=value" lines); the log directory is <root>/install/ZEP/logs.
-struct InstallDir {
-  std::string root, etc, install, config, logs;
-
-  explicit InstallDir(const std::string& r, const std::string& settings = "")
-      : root(r),
-        etc(r + "/etc"),
-        install(r + "/install"),
-        config(install + "/ZEP/config/ZEP.dc.properties"),
-        logs(install + "/ZEP/logs") {
-    for (auto d : {etc, logs, install + "/ZEP/config"}) std::filesystem::create_directories(d);
-    WriteFile(etc + "/ZEPBaseDirConfig.properties", "INSTALLDIR=" + install + "\n");
-    if (!std::filesystem::exists(config)) WriteFile(config, settings);
-  }
-};
+// The install tree of a started agent (support/zeptestdir.h).
+using InstallDir = ::zeptest::InstallDir;
 
 // A child process with its own environment additions, standard output and
 // standard error in files. The destructor kills it if it still runs.

@@ -1,6 +1,5 @@
-// A test fixture with a private install tree in a real temporary directory:
-// <tmp>/etc holds the base-directory file naming <tmp>/install, whose
-// ZEP/config holds the configuration file and ZEP/logs is the log directory.
+// A test fixture with a private install tree (InstallDir, without a
+// configuration file) in a real temporary directory.
 // The clock is the test's (fakeTime()), in a test env (env_) the test may
 // set further; the dispatcher starts and ends each test reset, and every
 // seam is restored afterwards.
@@ -40,11 +39,7 @@ class InstallTreeTest : public ::testing::Test {
   explicit InstallTreeTest(time_t startTime) : startTime_(startTime) {}
 
   void SetUp() override {
-    std::filesystem::create_directories(tmp_.path("etc"));
-    std::filesystem::create_directories(tmp_.path("install/ZEP/config"));
-    std::filesystem::create_directories(logDir());
-    tmp_.write("etc/ZEPBaseDirConfig.properties", "INSTALLDIR=" + tmp_.path("install") + "\n");
-    env_.SetEtcDir(tmp_.path("etc"));
+    env_.SetEtcDir(tree_.etc);
     fakeTime() = startTime_;
     env_.SetClock(fakeNow);
     ZEPDISP_dispatcher::resetForTesting();
@@ -55,10 +50,11 @@ class InstallTreeTest : public ::testing::Test {
     TRK1_ResetLevels();
   }
 
-  std::string logDir() const { return tmp_.path("install/ZEP/logs"); }
-  std::string configFile() const { return tmp_.path("install/ZEP/config/ZEP.dc.properties"); }
+  std::string logDir() const { return tree_.logs; }
+  std::string configFile() const { return tree_.config; }
 
   ZepTestDir tmp_;
+  InstallDir tree_{tmp_.path(), std::nullopt};  // no configuration file
   FakeEnv env_;
   axo::ScopedEnv useEnv_{&env_};
 

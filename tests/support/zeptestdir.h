@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -55,5 +56,29 @@ class ZepTestDir {
  private:
   std::string dir_;
 };
+
+namespace zeptest {
+
+// A private install tree below `root`: <root>/etc/ZEPBaseDirConfig.properties
+// names <root>/install, whose ZEP/config holds the configuration file and
+// ZEP/logs is the log directory. The configuration file is written with
+// `settings` ("key=value" lines) unless it exists already; with no settings
+// at all (nullopt) there is none, as on a fresh install.
+struct InstallDir {
+  std::string root, etc, install, config, logs;
+
+  explicit InstallDir(const std::string& r, std::optional<std::string> settings = "")
+      : root(r),
+        etc(r + "/etc"),
+        install(r + "/install"),
+        config(install + "/ZEP/config/ZEP.dc.properties"),
+        logs(install + "/ZEP/logs") {
+    for (auto d : {etc, logs, install + "/ZEP/config"}) std::filesystem::create_directories(d);
+    std::ofstream(etc + "/ZEPBaseDirConfig.properties") << "INSTALLDIR=" << install << "\n";
+    if (settings && !std::filesystem::exists(config)) std::ofstream(config) << *settings;
+  }
+};
+
+}  // namespace zeptest
 
 #endif  // ZEP_TESTS_SUPPORT_ZEPTESTDIR_H_
