@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "axo/api/http_api.h"
+#include "axo/api/operator_api_fixture.h"
 #include "axo/process/axo.h"
 #include "axo/requests/request.h"
 #include "support/e2e_support.h"
@@ -19,17 +20,11 @@ using ::testing::HasSubstr;
 const char kToken[] = "Authorization: Bearer tok-123";
 const char kAlice[] = "Authorization: Basic YWxpY2U6c2VjcmV0";  // alice:secret
 
-long Echo(VexorAutomationCapsule* capsule) {
-  capsule->SetMessage("done");
-  capsule->GetVexor()->FinishedAutomationCommand(capsule);
-  return 0;
-}
-
 class AccessTest : public ::testing::Test {
  protected:
   void SetUp() override {
     AXO_ResetForTesting();
-    AXO_RegisterCommandCallback("ZP", Echo);
+    AXO_RegisterCommandCallback("ZP", EchoHandler);
     e2e::WriteFile(dir_.path("web.yml"),
                    "basic_auth_users:\n"
                    "  alice: $2y$04$VQDlvnsV6XCSZ6/JWnjNNuX2CYx8bApB76C57105JNrhWRwqgBOHO\n"
