@@ -35,9 +35,14 @@ def parse_time(text):
     return datetime.fromisoformat(text).timestamp()
 
 
-def alerts(raised, notes, alertname, tolerance=5.0):
+def alerts(raised, notes, alertname, tolerance=5.0, rejoins=()):
     """Each raised situation must reach the receiver firing, then resolved,
-    each exactly once.
+    each exactly once, but where an Alertmanager left or rejoined its
+    cluster: a member that dies before its notification log reached the
+    others, or comes back without it, notifies again (the cluster delivers
+    at least once), so a repeat received inside one of the `rejoins`
+    windows [(start, end)] is no problem. The last notification of a raise
+    must be its resolution.
 
     raised: [(host, subnode, time raised)]; notes: the receiver's alerts
     (Alertmanager's webhook form plus "received"), only those named
@@ -46,6 +51,7 @@ def alerts(raised, notes, alertname, tolerance=5.0):
     notes = [n for n in notes if n["labels"].get("alertname") == alertname]
     used, problems = set(), []
     hosts = collections.defaultdict(lambda: {"alerts_firing": 0, "alerts_resolved": 0})
+    rejoining = lambda t: any(a <= t <= b for a, b in rejoins)
     for host, subnode, when in raised:
         mine = [i for i, n in enumerate(notes) if n["labels"].get("subnode") == subnode
                 and abs(parse_time(n["startsAt"]) - when) <= tolerance]
@@ -55,10 +61,11 @@ def alerts(raised, notes, alertname, tolerance=5.0):
         hosts[host]["alerts_firing"] += len(got["firing"])
         hosts[host]["alerts_resolved"] += len(got["resolved"])
         what = "%s %s raised at %s" % (host, subnode, _hms(when))
-        if len(got["firing"]) != 1 or len(got["resolved"]) != 1:
+        once = {s: len([t for t in got[s][1:] if not rejoining(t)]) == 0 for s in got}
+        if not got["firing"] or not got["resolved"] or not all(once.values()):
             problems.append("%s: %d firing and %d resolved notifications, not 1 and 1"
                             % (what, len(got["firing"]), len(got["resolved"])))
-        elif got["resolved"][0] < got["firing"][0]:
+        elif got["resolved"][0] < got["firing"][0] or got["resolved"][-1] < got["firing"][-1]:
             problems.append("%s: resolved before firing" % what)
     for i, n in enumerate(notes):
         if i not in used:

@@ -43,6 +43,7 @@ class Host:
         self.started = self.restarted = self.left = None
         self.events = []          # the agent's situation events, gathered before it goes
         self.archived = 0         # records in archived files when the agent restarted
+        self.archive_counted = 0  # archived files up to this time are in `archived`
         self.trace = "all=128"
         self._counts = {}         # CSV path -> (bytes read, records)
         os.makedirs(self.share)
@@ -284,11 +285,26 @@ class Host:
         already archived: the restarted agent does not read those again."""
         pid = self.main_pid()
         self.box_run("kill", "-KILL", pid)
-        archive = "/proc/%d/root/var/lib/zepagent/ZEP/logs/ZEP.DCA.CACHE/archive" % self.pid1
-        for name in os.listdir(archive) if os.path.isdir(archive) else []:
-            with open(os.path.join(archive, name), errors="replace") as f:
-                self.archived += sum(1 for line in f if line.strip() and line[0] != "#")
+        self.count_archived(time.time())
         return pid
+
+    def count_archived(self, before):
+        """Adds the records of the files the agent archived since the last
+        count and by `before` (a file's ctime is when it was moved to the
+        archive): an agent started again does not read those."""
+        archive = "/proc/%d/root/var/lib/zepagent/ZEP/logs/ZEP.DCA.CACHE/archive" % self.pid1
+        since, self.archive_counted = self.archive_counted, before
+        for name in os.listdir(archive) if os.path.isdir(archive) else []:
+            path = os.path.join(archive, name)
+            if not since <= os.stat(path).st_ctime < before:
+                continue
+            with open(path, errors="replace") as f:
+                self.archived += sum(1 for line in f if line.strip() and line[0] != "#")
+
+    def main_started(self):
+        """When the running agent's process started (seconds since the epoch)."""
+        return float(self.box_run("systemctl", "show", "-p", "ExecMainStartTimestamp", "--value",
+                                  "--timestamp=unix", "zepagent").lstrip("@"))
 
     def reload(self, trace):
         """Changes the options file and has systemd reload the agent."""

@@ -56,6 +56,19 @@ class AlertsTest(unittest.TestCase):
         for name, notes in cases.items():
             self.assertEqual(len(self.check(notes)[1]), 1, name)
 
+    def test_a_rejoining_member_may_repeat_but_must_end_resolved(self):
+        starts = "1970-01-01T00:16:40Z"
+        repeated = [note("firing", "h01:ZP", starts, 1001),
+                    note("resolved", "h01:ZP", starts, 1070),
+                    note("firing", "h01:ZP", starts, 1071),    # the member back, its log lost
+                    note("resolved", "h01:ZP", starts, 1073)]
+        rejoin = [(1065.0, 1080.0)]
+        self.assertEqual(checks.alerts(self.RAISED, repeated, "FleetBurst", rejoins=rejoin)[1], [])
+        self.assertEqual(len(self.check(repeated)[1]), 1)          # outside a rejoin: twice
+        stale = repeated[:3]                                       # ends firing
+        self.assertEqual(len(checks.alerts(self.RAISED, stale, "FleetBurst",
+                                           rejoins=rejoin)[1]), 1)
+
 
 class SeriesTest(unittest.TestCase):
     def test_down_only_inside_the_timelines_windows(self):
