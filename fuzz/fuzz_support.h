@@ -52,8 +52,10 @@ inline const std::string& root() {
     }
     std::ofstream(templ + "/etc/ZEPBaseDirConfig.properties")
         << "INSTALLDIR=" << templ << "/install\n";
-    // Installed for the rest of the process, never destroyed.
-    new axo::ScopedEnv(new FuzzEnv(templ + "/etc"));
+    // Installed for the rest of the process, never destroyed; held by a
+    // static so that the leak checker sees it reachable.
+    static axo::ScopedEnv* const installed = new axo::ScopedEnv(new FuzzEnv(templ + "/etc"));
+    (void)installed;
     return templ;
   }();
   return dir;
