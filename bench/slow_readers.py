@@ -3,7 +3,8 @@
 a private install directory and a free loopback port, fills ZEPSMT with
 ROWS rows through zepdcsim, then opens CLIENTS connections from one address
 that each ask for the whole table and never read, asks /healthz beside them
-and follows the agent's resident memory until every answer has ended.
+from another address (one address's further requests wait their turn, by
+design: the neighbour is another client) and follows the agent's resident memory until every answer has ended.
 
     slow_readers.py BUILD WORK [--rows 30000] [--clients 16]
 
@@ -40,10 +41,11 @@ def sockets(pid):
     return n
 
 
-def get(port, target, timeout=60.0):
-    """(status, bytes, seconds) of one GET read in full."""
+def get(port, target, timeout=60.0, source="127.0.0.1"):
+    """(status, bytes, seconds) of one GET read in full, sent from `source`."""
     t0 = time.monotonic()
-    c = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+    c = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout,
+                                   source_address=(source, 0))
     c.request("GET", target)
     r = c.getresponse()
     body = r.read()
@@ -103,7 +105,7 @@ def main():
             clients.append(c)
         time.sleep(1.0)
         peak = rss_kib(agent.pid)
-        status, _, health = get(port, "/healthz", timeout=120)
+        status, _, health = get(port, "/healthz", timeout=120, source="127.0.0.2")
         t0 = time.monotonic()
         # The attack ends when another table answer is served again.
         end = time.monotonic() + 600
